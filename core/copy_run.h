@@ -1,0 +1,46 @@
+// The copy run: every source into every destination under one same-name policy.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/path_list.h"
+
+namespace ostrivane {
+
+// What happens when the target already holds a file of that name. The numbers are also the
+// mode of the folder tree copy and the value stored in the settings file.
+enum class SameFilePolicy { Overwrite = 1, Skip = 2, Ask = 3, AutoNumber = 4 };
+
+// Asks the user a Yes/No question; true for Yes.
+using AskYesNo = std::function<bool(const std::string&)>;
+// Receives a whole percentage from 0 to 100.
+using ShowProgress = std::function<void(int)>;
+
+// A copy, folder creation or deletion that the run wanted and that did not happen.
+struct Failure {
+    std::string path;    // the target (or the entry that stayed)
+    std::string reason;  // the platform's reason
+};
+
+// Copies every source into every destination, destination by destination and source by
+// source in list order. A source that is an existing folder is copied as a tree under its
+// own name; anything else as one file. With `emptyFirst` each destination entry is emptied
+// (as stored) before anything is copied into it. After each source, showProgress gets
+// (d*S + i + 1) * 100 / (D*S). Returns every failed copy, folder creation or deletion;
+// the run goes on past them. An EInOutError from a folder that cannot be entered ends the
+// run and passes through. Before returning, the file systems written to are flushed.
+std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinations,
+                             SameFilePolicy policy, const AskYesNo& askYesNo,
+                             const ShowProgress& showProgress, bool emptyFirst = false);
+
+// The first free name for `name` in `folder` (which ends with the separator): the name
+// itself, else stem + "_" + n + extension for n = 1, 2, ... A folder carrying a candidate's
+// name counts as free.
+std::string NumberedName(const std::string& folder, const std::string& name);
+
+// The question asked before replacing an existing file under Ask.
+std::string OverwriteQuestion(const std::string& targetPath);
+
+}  // namespace ostrivane

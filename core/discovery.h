@@ -1,0 +1,23 @@
+// Filling the destination list with a folder and the folders below it.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "core/path_list.h"
+
+namespace ostrivane {
+
+// Adds `path` (ending with the separator) and every folder below it to `destinations`
+// (add-if-absent, pre-order, siblings in listing order; hidden folders included, system
+// entries not). `repaint` runs after each visited folder. At most one directory listing is
+// open at a time. A folder that cannot be listed contributes no subfolders. Raises nothing.
+void IndexDisk(const std::string& path, PathList& destinations,
+               const std::function<void()>& repaint = {});
+
+// As IndexDisk, down to `depth` levels below `path`: depth 0 adds the folder alone, a
+// negative depth adds nothing and does not repaint.
+void IndexDisk2(const std::string& path, int depth, PathList& destinations,
+                const std::function<void()>& repaint = {});
+
+}  // namespace ostrivane

@@ -1,0 +1,190 @@
+// File-system operations of the copy core. Every other core file reaches the file system
+// only through this header; fsops_posix.cpp (and later fsops_win32.cpp) is the only file
+// that calls the operating system. All paths are byte strings, never converted.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ostrivane {
+
+// Traits of the platform's paths, kept in one place so that another platform layer only
+// changes these values.
+namespace platform {
+#ifdef _WIN32
+inline constexpr char kSeparator = '\\';
+inline constexpr std::string_view kFileNameDelimiters = "\\:";
+inline constexpr std::string_view kExtensionDelimiters = ".\\:";
+inline constexpr bool kPathsIgnoreCase = true;
+#else
+inline constexpr char kSeparator = '/';
+inline constexpr std::string_view kFileNameDelimiters = "/";
+inline constexpr std::string_view kExtensionDelimiters = "./";
+// Linux file names are case-sensitive: /data/Photos and /data/photos are two folders.
+inline constexpr bool kPathsIgnoreCase = false;
+#endif
+}  // namespace platform
+
+// Raised when a folder cannot be entered. `code` is the platform's error number in the
+// Windows numbering the messages use (2 not found, 3 invalid name, 4 too many open files,
+// 5 access denied); any other failure keeps the OS error number.
+class EInOutError : public std::runtime_error {
+public:
+    EInOutError(int code, const std::string& message);
+    int code;
+};
+
+// Builds the EInOutError for a failed entry into a folder from an OS error number
+// (errno on POSIX).
+EInOutError InOutErrorFromOs(int osError);
+
+// Attribute word of a search entry.
+namespace attr {
+inline constexpr std::uint32_t kReadOnly = 0x01;
+inline constexpr std::uint32_t kHidden = 0x02;
+inline constexpr std::uint32_t kSystem = 0x04;
+inline constexpr std::uint32_t kVolume = 0x08;
+inline constexpr std::uint32_t kFolder = 0x10;
+inline constexpr std::uint32_t kArchive = 0x20;
+inline constexpr std::uint32_t kLink = 0x400;
+}  // namespace attr
+
+struct SearchEntry {
+    std::string name;
+    std::uint32_t attributes = 0;
+};
+
+// True when `path` names a folder (a link to a folder counts), with or without a trailing
+// separator. The file-system root is a folder.
+bool IsExistingFolder(const std::string& path);
+
+// True when an entry of exactly that path exists and is not a folder.
+bool IsExistingFile(const std::string& path);
+
+// Creates the folder and every missing parent, outermost first. True when the folder
+// exists afterwards by this call's doing or already did. An empty path raises
+// EInOutError "Unable to create directory"; nothing else raises.
+bool CreateFolderChain(const std::string& path);
+
+// 1-based position of the last byte of `text` that is one of `delimiters`; 0 if none.
+// Trail bytes of multi-byte characters never count (true by construction in UTF-8).
+int LastDelimiterIndex(std::string_view delimiters, std::string_view text);
+
+// The text after the last file-name delimiter, or the whole path when there is none.
+std::string FileNamePart(const std::string& path);
+
+// The extension of the path's last component, dot included ("" when it has none).
+std::string ExtensionPart(const std::string& path);
+
+// --- Directory search -------------------------------------------------------------------
+
+// How much a search reports of each entry. `Full` asks the file system for every entry
+// (lstat), which the read-only bit needs; `TypeOnly` relies on the directory entry's own
+// type and leaves the read-only bit clear, which spares a system call per entry.
+enum class SearchDetail { Full, TypeOnly };
+
+namespace detail {
+struct SearchState;
+struct SearchStateDeleter {
+    void operator()(SearchState* state) const;
+};
+}  // namespace detail
+
+// One running search. Destroying it closes the search, so every search is closed on every
+// way out of the code that started it, an exception passing through included.
+struct SearchRec {
+    SearchEntry entry;
+    std::unique_ptr<detail::SearchState, detail::SearchStateDeleter> state;
+    // The platform's error number when the folder could not be listed; 0 otherwise.
+    int error = 0;
+};
+
+// Starts a filtered search. `pattern` is a folder prefix followed by a name pattern; the
+// name patterns "*" and "*.*" match every name. The excluded bits are those of 0x1E
+// (hidden, system, volume, folder) that are not in `wanted`; entries sharing a bit with
+// them are passed over, and so are "." and ".." when the folder bit is excluded.
+// Returns true with the first entry in rec.entry, or false when nothing came (the search
+// then holds nothing, and rec.error tells why when the folder could not be listed).
+bool SearchFirst(const std::string& pattern, std::uint32_t wanted, SearchRec& rec,
+                 SearchDetail detail = SearchDetail::Full);
+// Next entry of the search; false at the end.
+bool SearchNext(SearchRec& rec);
+// Ends the search; harmless on a search that holds nothing.
+void SearchClose(SearchRec& rec);
+
+// Stand-ins for the raw platform search: every entry of the folder, "." and ".." included,
+// in the order the platform gives them, no filter. Same result convention as SearchFirst.
+bool RawSearchFirst(const std::string& folder, SearchRec& rec,
+                    SearchDetail detail = SearchDetail::TypeOnly);
+
+// Deletes the entry `name` of the folder being searched, without following a link.
+// Returns 0 or the platform's error number.
+int DeleteEntryOfSearch(const SearchRec& rec, const std::string& name);
+// Removes the empty subfolder `name` of the folder being searched. 0 or the error number.
+int RemoveFolderOfSearch(const SearchRec& rec, const std::string& name);
+
+// --- Platform stand-ins -------------------------------------------------------------------
+
+// Copies one file: bytes, permission bits (0777) and modification time; a link in the
+// source is followed. With `failIfExists` an existing target (or one that appears
+// meanwhile) is never touched and the call fails with EEXIST's number. Without it an
+// existing target is replaced through a temporary file and a rename, so a failed copy never
+// leaves a truncated file where a good one stood; a target without write permission is not
+// replaced. Returns 0 or the platform's error number.
+int CopyOneFile(const std::string& source, const std::string& target, bool failIfExists);
+
+// The same with the source named inside an open folder search (the walk of a folder tree).
+int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
+                          const std::string& target, bool failIfExists);
+
+// Creates one folder (its parent must exist). 0 or the platform's error number.
+int CreateFolder(const std::string& path);
+// Deletes one file or link (a link is removed, never followed). 0 or the error number.
+int DeleteOneFile(const std::string& path);
+// Removes one empty folder. 0 or the platform's error number.
+int RemoveFolder(const std::string& path);
+// Attribute word of the entry (a link reports its target's type with the link bit);
+// returns false when there is no such entry.
+bool GetAttributes(const std::string& path, std::uint32_t& attributes);
+// Applies the read-only bit of `attributes` to the entry: read-only removes the owner's
+// write permission, its absence gives it back. Other bits have no meaning here.
+// 0 or the platform's error number.
+int SetAttributes(const std::string& path, std::uint32_t attributes);
+// Gives the owner write permission on a folder it owns, so its entries can be deleted.
+int MakeFolderWritable(const std::string& path);
+
+// Identity of a file-system object (device and inode on POSIX).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+// Identity of what `path` names (links followed); false when it does not exist.
+bool GetIdentity(const std::string& path, FileIdentity& id);
+// Identity of the folder an open search is listing.
+FileIdentity IdentityOfSearch(const SearchRec& rec);
+
+// Flushes the file system that holds `path` to its device (one call for the whole file
+// system). 0 or the platform's error number.
+int SyncFileSystemOf(const std::string& path);
+
+// The platform's text for an error number, for failure reports.
+std::string ErrorText(int error);
+
+// Whole-file reading and writing for list and settings files. ReadWholeFile fills `bytes`
+// and returns 0 or the error number. WriteFileAtomically writes `bytes` to a temporary
+// file in the same folder and renames it over `path`; a failure leaves an existing file
+// untouched. It returns 0 or the error number and sets *shortWrite when the data could not
+// all be written (as opposed to the file not being creatable).
+int ReadWholeFile(const std::string& path, std::string& bytes);
+int WriteFileAtomically(const std::string& path, std::string_view bytes, bool* shortWrite = nullptr);
+
+// Absolute form of `path` for messages (the path itself when it cannot be resolved).
+std::string AbsolutePath(const std::string& path);
+// Value of an environment variable, or empty.
+std::string EnvironmentValue(const char* name);
+
+}  // namespace ostrivane

@@ -1,0 +1,46 @@
+// List files: one path per line, every line ended by CR LF, bytes unconverted.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "core/path_list.h"
+
+namespace ostrivane {
+
+// Raised when a list file cannot be created, opened or written, or a list cannot be
+// exported; what() is the message shown to the user.
+class EListFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The text of all entries, each followed by CR LF.
+std::string ListText(const PathList& list);
+
+// Replaces the list's content by the lines of `bytes`: a line ends at CR LF, a lone CR or a
+// lone LF; a NUL ends the text; a final break starts no empty line; lines are unchanged.
+void SetListText(PathList& list, std::string_view bytes);
+
+// Writes the list to `fileName` (through a temporary file, so a failed export leaves an
+// existing file intact). Raises EListFileError "Cannot create file "%s". %s", or
+// "Stream write error", or a refusal naming an entry that holds a line break.
+void SaveListFile(const PathList& list, const std::string& fileName);
+
+// Replaces the list's content by the lines of `fileName`. Raises EListFileError
+// "Cannot open file "%s". %s"; the list is then unchanged.
+void LoadListFile(PathList& list, const std::string& fileName);
+
+// Import into the source list: the file's lines go to `scratch`; each line naming an
+// existing file or folder is added to `sources` if absent, unchanged.
+void ImportSourceList(const std::string& fileName, PathList& scratch, PathList& sources);
+
+// Import into the destination list: each line absent from `destinations` and naming an
+// existing folder is appended unchanged, and `onAdded` runs after each such line. Returns
+// the skipped flag: true when some line was already listed or named no existing folder.
+bool ImportDestinationList(const std::string& fileName, PathList& scratch,
+                           PathList& destinations, const std::function<void()>& onAdded = {});
+
+}  // namespace ostrivane

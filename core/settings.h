@@ -1,0 +1,43 @@
+// The settings file that remembers the same-name policy between runs.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace ostrivane {
+
+// Raised when the settings file cannot be written ("Unable to write to %s").
+class ESettingsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Raised by TextToInt ("'%s' is not a valid integer value").
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// $XDG_CONFIG_HOME/Quillmere.ini, or $HOME/.config/Quillmere.ini when that is unset or
+// empty. Worked out anew at each call.
+std::string SettingsFilePath();
+
+// The stored policy number (section "Parameter", key "SameFile"); 0 when the file, the
+// section or the key is missing or the value is no number. Never fails, never creates.
+int LoadSameFilePolicy(const std::string& iniPath);
+int LoadSameFilePolicy();
+
+// Stores the policy number, keeping all other content of the file. Raises ESettingsError
+// "Unable to write to <path>" when the write is refused.
+void SaveSameFilePolicy(int policy, const std::string& iniPath);
+void SaveSameFilePolicy(int policy);
+
+// Converts text to a signed 32-bit number: leading blanks, optional sign, decimal digits
+// or hexadecimal introduced by "$", "x", "X", "0x" or "0X". The whole text must be used.
+// Returns false (value untouched) when it is no such number.
+bool TryTextToInt(const std::string& text, std::int32_t& value);
+// The same, raising EConvertError "'<text>' is not a valid integer value" on failure.
+std::int32_t TextToInt(const std::string& text);
+
+}  // namespace ostrivane

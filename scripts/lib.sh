@@ -1,0 +1,38 @@
+# Shared by scripts/run, scripts/test and scripts/screenshot: package installation and the
+# build. Source it; it defines functions only.
+
+OSTRIVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Packages the build and the tests need on Debian 12.
+OSTRIVANE_BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev util-linux)
+# What the running program wants besides: Qt's Chinese translation and a CJK font.
+OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei)
+# Screenshots and benchmarks.
+OSTRIVANE_SCREENSHOT_PACKAGES=(xvfb xauth imagemagick)
+OSTRIVANE_BENCH_PACKAGES=(rsync coreutils findutils)
+
+# Installs every named package that is not installed yet, with apt (through sudo when
+# not root), saying what it installs.
+ensure_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  # The package lists may be missing on a fresh machine; refresh once, then install.
+  if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"; then
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# Configures and builds into $1 with any further CMake arguments.
+build_into() {
+  local dir=$1; shift
+  cmake -S "$OSTRIVANE_ROOT" -B "$dir" "$@"
+  cmake --build "$dir" -j2
+}

@@ -1,0 +1,36 @@
+// Test helper: a temporary folder that is removed with everything below it, and small
+// helpers to make and read files in it.
+#pragma once
+
+#include <string>
+
+namespace ostrivane::test {
+
+class TempTree {
+public:
+    TempTree();
+    ~TempTree();
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    // The folder, without a trailing "/".
+    const std::string& root() const { return root_; }
+    // root() + "/" + relative.
+    std::string path(const std::string& relative) const;
+    // Creates the folder (and parents) below root().
+    std::string mkdir(const std::string& relative) const;
+    // Writes `content` to the file (parents created) and returns its full path.
+    std::string write(const std::string& relative, const std::string& content) const;
+
+private:
+    std::string root_;
+};
+
+// Whole content of a file, or "<missing>" when it cannot be read.
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// True when the process cannot bypass permission checks (not root), so that
+// "access denied" cases are real.
+bool PermissionsApply();
+
+}  // namespace ostrivane::test
