@@ -115,8 +115,11 @@ bool SearchNext(SearchRec& rec);
 // Ends the search; harmless on a search that holds nothing.
 void SearchClose(SearchRec& rec);
 
-// Stand-ins for the raw platform search: every entry of the folder, "." and ".." included,
-// in the order the platform gives them, no filter. Same result convention as SearchFirst.
+// Enters and lists a folder the way the folder tree copy needs it: every entry of the
+// folder, "." and ".." included, in the order the platform gives them, no filter.
+// Raises EInOutError (InOutErrorFromOs) when the folder cannot be entered: missing, not a
+// folder, or no search permission. Returns false with rec.error set when it can be entered
+// but not listed, false with rec.error 0 when nothing came, else true with the first entry.
 bool RawSearchFirst(const std::string& folder, SearchRec& rec,
                     SearchDetail detail = SearchDetail::TypeOnly);
 
