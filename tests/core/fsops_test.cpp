@@ -1,0 +1,319 @@
+#include "core/fsops.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "core/temp_tree.h"
+
+namespace ostrivane {
+namespace {
+
+using test::Exists;
+using test::ReadFile;
+using test::TempTree;
+
+TEST(PathText, LastDelimiterAndParts) {
+    EXPECT_EQ(LastDelimiterIndex("/", "/a/b"), 3);
+    EXPECT_EQ(LastDelimiterIndex("/", "ab"), 0);
+    EXPECT_EQ(LastDelimiterIndex("./", "a/b.c"), 4);
+    EXPECT_EQ(FileNamePart("/data/报告.doc"), "报告.doc");
+    EXPECT_EQ(FileNamePart("plain"), "plain");
+    EXPECT_EQ(FileNamePart("/data/dir/"), "");
+    // ":" is an ordinary file-name character on Linux.
+    EXPECT_EQ(FileNamePart("/data/C:name"), "C:name");
+
+    EXPECT_EQ(ExtensionPart("a.b.c"), ".c");
+    EXPECT_EQ(ExtensionPart("readme"), "");
+    EXPECT_EQ(ExtensionPart(".profile"), ".profile");
+    EXPECT_EQ(ExtensionPart("x.y/readme"), "");
+    EXPECT_EQ(ExtensionPart("name."), ".");
+    EXPECT_EQ(ExtensionPart("报告.doc"), ".doc");
+}
+
+TEST(FolderChain, CreatesMissingParentsAndReportsResult) {
+    TempTree t;
+    EXPECT_TRUE(CreateFolderChain(t.path("a/b/c/")));
+    EXPECT_TRUE(IsExistingFolder(t.path("a/b/c")));
+    EXPECT_TRUE(CreateFolderChain(t.path("a/b")));  // already there
+    t.write("file", "x");
+    EXPECT_FALSE(CreateFolderChain(t.path("file/sub")));
+    EXPECT_TRUE(CreateFolderChain("/"));
+    EXPECT_THROW(CreateFolderChain(""), EInOutError);
+}
+
+TEST(Existence, FilesFoldersAndLinks) {
+    TempTree t;
+    t.write("f", "x");
+    t.mkdir("d");
+    symlink(t.path("d").c_str(), t.path("link-to-d").c_str());
+    symlink(t.path("missing").c_str(), t.path("dangling").c_str());
+    EXPECT_TRUE(IsExistingFile(t.path("f")));
+    EXPECT_FALSE(IsExistingFolder(t.path("f")));
+    EXPECT_TRUE(IsExistingFolder(t.path("d")));
+    EXPECT_TRUE(IsExistingFolder(t.path("d/")));
+    EXPECT_FALSE(IsExistingFile(t.path("d")));
+    EXPECT_TRUE(IsExistingFolder(t.path("link-to-d")));
+    EXPECT_TRUE(IsExistingFile(t.path("dangling")));
+    EXPECT_FALSE(IsExistingFile(t.path("nothing")));
+    EXPECT_TRUE(IsExistingFolder("/"));
+}
+
+std::set<std::string> Names(const std::string& pattern, std::uint32_t wanted,
+                            SearchDetail detail = SearchDetail::Full) {
+    std::set<std::string> names;
+    SearchRec rec;
+    for (bool more = SearchFirst(pattern, wanted, rec, detail); more; more = SearchNext(rec))
+        names.insert(rec.entry.name);
+    return names;
+}
+
+TEST(Search, AttributeFilterAndWords) {
+    TempTree t;
+    t.write("plain", "x");
+    t.write(".hidden", "x");
+    t.mkdir("sub");
+    t.mkdir(".hsub");
+    mkfifo(t.path("fifo").c_str(), 0600);
+    chmod(t.write("ro", "x").c_str(), 0444);
+    symlink(t.path("sub").c_str(), t.path("lsub").c_str());
+
+    using S = std::set<std::string>;
+    EXPECT_EQ(Names(t.path("*"), 63), (S{".", "..", "plain", ".hidden", "sub", ".hsub", "fifo", "ro", "lsub"}));
+    // Hidden + folder: the system entry (the FIFO) is passed over.
+    EXPECT_EQ(Names(t.path("*.*"), 18), (S{".", "..", "plain", ".hidden", "sub", ".hsub", "ro", "lsub"}));
+    // Nothing wanted: no folders, no hidden entries, no system entries.
+    EXPECT_EQ(Names(t.path("*"), 0), (S{"plain", "ro"}));
+    EXPECT_EQ(Names(t.path("p*"), 63), (S{"plain"}));
+
+    SearchRec rec;
+    std::map<std::string, std::uint32_t> words;
+    for (bool more = SearchFirst(t.path("*"), 63, rec); more; more = SearchNext(rec))
+        words[rec.entry.name] = rec.entry.attributes;
+    EXPECT_EQ(words["plain"], attr::kArchive);
+    EXPECT_EQ(words[".hidden"], attr::kArchive | attr::kHidden);
+    EXPECT_EQ(words["sub"], attr::kFolder);
+    EXPECT_EQ(words[".hsub"], attr::kFolder | attr::kHidden);
+    EXPECT_EQ(words["fifo"], attr::kSystem);
+    EXPECT_EQ(words["ro"], attr::kArchive | attr::kReadOnly);
+    EXPECT_EQ(words["lsub"], attr::kFolder | attr::kLink);
+    EXPECT_EQ(words["."], attr::kFolder);
+
+    // Without a stat per entry the read-only bit is not reported, the rest is.
+    SearchRec fast;
+    for (bool more = SearchFirst(t.path("*"), 63, fast, SearchDetail::TypeOnly); more; more = SearchNext(fast))
+        if (fast.entry.name == "ro" || fast.entry.name == "lsub") words[fast.entry.name + "!"] = fast.entry.attributes;
+    EXPECT_EQ(words["ro!"], attr::kArchive);
+    EXPECT_EQ(words["lsub!"], attr::kFolder | attr::kLink);
+}
+
+TEST(Search, MissingFolderHoldsNothingAndTellsWhy) {
+    TempTree t;
+    SearchRec rec;
+    EXPECT_FALSE(SearchFirst(t.path("none/*"), 63, rec));
+    EXPECT_EQ(rec.error, ENOENT);
+    EXPECT_FALSE(rec.state);
+    EXPECT_FALSE(SearchNext(rec));
+}
+
+TEST(RawSearch, EnteringAndListing) {
+    TempTree t;
+    t.write("d/a", "x");
+    SearchRec rec;
+    std::set<std::string> names;
+    for (bool more = RawSearchFirst(t.path("d"), rec); more; more = SearchNext(rec)) names.insert(rec.entry.name);
+    EXPECT_EQ(names, (std::set<std::string>{".", "..", "a"}));
+
+    try {
+        RawSearchFirst(t.path("gone"), rec);
+        FAIL() << "no error for a missing folder";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.code, 2);
+        EXPECT_STREQ(e.what(), "File not found");
+    }
+    t.write("file", "x");
+    EXPECT_THROW(RawSearchFirst(t.path("file"), rec), EInOutError);
+
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    t.mkdir("closed");
+    chmod(t.path("closed").c_str(), 0);
+    try {
+        RawSearchFirst(t.path("closed"), rec);
+        FAIL() << "no error for a folder without search permission";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.code, 5);
+        EXPECT_STREQ(e.what(), "File access denied");
+    }
+    // Enterable but not listable: no error, nothing yielded, the reason kept.
+    t.mkdir("blind");
+    chmod(t.path("blind").c_str(), 0111);
+    EXPECT_FALSE(RawSearchFirst(t.path("blind"), rec));
+    EXPECT_EQ(rec.error, EACCES);
+}
+
+TEST(InOutError, MessagesByCode) {
+    EXPECT_STREQ(InOutErrorFromOs(ENOENT).what(), "File not found");
+    EXPECT_EQ(InOutErrorFromOs(ELOOP).code, 3);
+    EXPECT_STREQ(InOutErrorFromOs(ENAMETOOLONG).what(), "Invalid filename");
+    EXPECT_STREQ(InOutErrorFromOs(EMFILE).what(), "Too many open files");
+    EXPECT_EQ(InOutErrorFromOs(EPERM).code, 5);
+    EXPECT_STREQ(InOutErrorFromOs(EIO).what(), ("I/O error " + std::to_string(EIO)).c_str());
+}
+
+struct stat StatOf(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st;
+}
+
+TEST(CopyOneFile, CopiesBytesModeAndTime) {
+    TempTree t;
+    std::string big(3 * 1024 * 1024 + 17, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4096);
+    std::string src = t.write("src.bin", big);
+    chmod(src.c_str(), 0640);
+    struct timespec times[2] = {{1000000, 0}, {1234567890, 5000}};
+    utimensat(AT_FDCWD, src.c_str(), times, 0);
+
+    ASSERT_EQ(CopyOneFile(src, t.path("dst.bin"), true), 0);
+    EXPECT_EQ(ReadFile(t.path("dst.bin")), big);
+    struct stat st = StatOf(t.path("dst.bin"));
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+
+    // Empty files and a source reached through a link.
+    std::string empty = t.write("empty", "");
+    symlink(empty.c_str(), t.path("link").c_str());
+    ASSERT_EQ(CopyOneFile(t.path("link"), t.path("copy-of-link"), true), 0);
+    EXPECT_TRUE(IsExistingFile(t.path("copy-of-link")));
+    struct stat lst {};
+    lstat(t.path("copy-of-link").c_str(), &lst);
+    EXPECT_TRUE(S_ISREG(lst.st_mode));
+
+    EXPECT_EQ(CopyOneFile(t.path("missing"), t.path("x"), false), ENOENT);
+    EXPECT_FALSE(Exists(t.path("x")));
+}
+
+TEST(CopyOneFile, FailIfExistsNeverTouchesTarget) {
+    TempTree t;
+    std::string src = t.write("src", "new");
+    std::string dst = t.write("dst", "old");
+    EXPECT_EQ(CopyOneFile(src, dst, true), EEXIST);
+    EXPECT_EQ(ReadFile(dst), "old");
+    // A folder in the way: refused under both flags, and the folder is kept.
+    t.mkdir("dir");
+    EXPECT_EQ(CopyOneFile(src, t.path("dir"), true), EEXIST);
+    EXPECT_NE(CopyOneFile(src, t.path("dir"), false), 0);
+    EXPECT_TRUE(IsExistingFolder(t.path("dir")));
+}
+
+TEST(CopyOneFile, ReplaceLeavesNoTemporaryAndRespectsWriteProtection) {
+    TempTree t;
+    std::string src = t.write("src", "new content");
+    std::string dst = t.write("out/dst", "old");
+    ASSERT_EQ(CopyOneFile(src, dst, false), 0);
+    EXPECT_EQ(ReadFile(dst), "new content");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.path("out")), {}), 1);
+    // Copying a file onto itself keeps it.
+    EXPECT_EQ(CopyOneFile(dst, dst, false), 0);
+    EXPECT_EQ(ReadFile(dst), "new content");
+
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    std::string locked = t.write("out/locked", "keep");
+    chmod(locked.c_str(), 0444);
+    EXPECT_EQ(CopyOneFile(src, locked, false), EACCES);
+    EXPECT_EQ(ReadFile(locked), "keep");
+}
+
+// A write that fails half-way (file size limit) must leave the old target as it was and no
+// partial file behind. Run in a child so the limit does not leak into other tests.
+TEST(CopyOneFile, FailedReplaceKeepsExistingTarget) {
+    TempTree t;
+    std::string src = t.write("src", std::string(256 * 1024, 'n'));
+    std::string dst = t.write("out/dst", "the good old content");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        int replace = CopyOneFile(src, dst, false);
+        int fresh = CopyOneFile(src, t.path("out/fresh"), true);
+        _exit(replace == EFBIG && fresh == EFBIG ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(dst), "the good old content");
+    EXPECT_FALSE(Exists(t.path("out/fresh")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.path("out")), {}), 1);
+}
+
+TEST(WholeFiles, AtomicWriteKeepsModeAndOldFileOnFailure) {
+    TempTree t;
+    std::string path = t.path("list.lst");
+    ASSERT_EQ(WriteFileAtomically(path, "one"), 0);
+    chmod(path.c_str(), 0600);
+    ASSERT_EQ(WriteFileAtomically(path, "two"), 0);
+    std::string bytes;
+    ASSERT_EQ(ReadWholeFile(path, bytes), 0);
+    EXPECT_EQ(bytes, "two");
+    EXPECT_EQ(StatOf(path).st_mode & 0777, 0600u);
+    EXPECT_EQ(ReadWholeFile(t.path("none"), bytes), ENOENT);
+    EXPECT_EQ(bytes, "two");
+    EXPECT_EQ(WriteFileAtomically(t.path("no/such/folder/x"), "z"), ENOENT);
+
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    chmod(t.root().c_str(), 0555);
+    bool shortWrite = true;
+    EXPECT_EQ(WriteFileAtomically(path, "three", &shortWrite), EACCES);
+    EXPECT_FALSE(shortWrite);
+    chmod(t.root().c_str(), 0755);
+    ASSERT_EQ(ReadWholeFile(path, bytes), 0);
+    EXPECT_EQ(bytes, "two");
+}
+
+TEST(Attributes, ReadOnlyBitAndFolderPermission) {
+    TempTree t;
+    std::string f = t.write("f", "x");
+    ASSERT_EQ(SetAttributes(f, attr::kArchive | attr::kReadOnly), 0);
+    std::uint32_t word = 0;
+    ASSERT_TRUE(GetAttributes(f, word));
+    EXPECT_EQ(word, attr::kArchive | attr::kReadOnly);
+    ASSERT_EQ(SetAttributes(f, attr::kArchive), 0);
+    ASSERT_TRUE(GetAttributes(f, word));
+    EXPECT_EQ(word, attr::kArchive);
+    EXPECT_FALSE(GetAttributes(t.path("none"), word));
+
+    std::string d = t.mkdir("d");
+    chmod(d.c_str(), 0500);
+    ASSERT_EQ(MakeFolderWritable(d), 0);
+    EXPECT_EQ(StatOf(d).st_mode & 0700, 0700u);
+}
+
+TEST(Identity, SameObjectThroughLinks) {
+    TempTree t;
+    t.mkdir("d");
+    symlink(t.path("d").c_str(), t.path("l").c_str());
+    FileIdentity a, b;
+    ASSERT_TRUE(GetIdentity(t.path("d"), a));
+    ASSERT_TRUE(GetIdentity(t.path("l"), b));
+    EXPECT_EQ(a, b);
+    SearchRec rec;
+    ASSERT_TRUE(RawSearchFirst(t.path("l"), rec));
+    EXPECT_EQ(IdentityOfSearch(rec), a);
+    EXPECT_FALSE(GetIdentity(t.path("none"), a));
+}
+
+}  // namespace
+}  // namespace ostrivane
