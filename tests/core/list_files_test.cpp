@@ -1,0 +1,171 @@
+#include "core/list_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "core/temp_tree.h"
+
+namespace ostrivane {
+namespace {
+
+using test::PermissionsApply;
+using test::ReadFile;
+using test::TempTree;
+using Lines = std::vector<std::string>;
+
+PathList ListOf(const Lines& lines) {
+    PathList list;
+    for (const std::string& line : lines) list.append(line);
+    return list;
+}
+
+TEST(ListText, EveryEntryEndsWithCrLfAndBytesStayAsTheyAre) {
+    EXPECT_EQ(ListText(ListOf({"a", "b"})), std::string("\x61\x0D\x0A\x62\x0D\x0A"));
+    EXPECT_EQ(ListText(ListOf({" /tmp/é x ", ""})), " /tmp/é x \r\n\r\n");
+    EXPECT_EQ(ListText(PathList()), "");
+}
+
+TEST(SetListText, LineBreakForms) {
+    struct Case {
+        std::string bytes;
+        Lines lines;
+    };
+    const std::vector<Case> cases = {
+        {"a\r\nb\r\n", {"a", "b"}},
+        {"a\rb\nc", {"a", "b", "c"}},
+        {"a\n\rb", {"a", "", "b"}},
+        {"a\r\rb\n\nc", {"a", "", "b", "", "c"}},
+        {"a\r\nlast", {"a", "last"}},
+        {"a\r\n\r\n", {"a", ""}},
+        {"\r\n", {""}},
+        {"", {}},
+        {std::string("a\r\nb\0c\r\nd", 9), {"a", "b"}},
+        {std::string("\0a", 2), {}},
+        {std::string("a\0b\0", 4), {"a"}},  // 16-bit text ends after its first character
+        {"\xEF\xBB\xBF/x\r\n", {"\xEF\xBB\xBF/x"}},
+        {" \tpadded \r\n", {" \tpadded "}},
+    };
+    for (const Case& c : cases) {
+        PathList list = ListOf({"old"});
+        SetListText(list, c.bytes);
+        EXPECT_EQ(list.entries(), c.lines) << "bytes: " << testing::PrintToString(c.bytes);
+    }
+}
+
+TEST(ListFile, SaveAndLoadKeepTheEntries) {
+    TempTree tree;
+    const Lines entries = {"/a b/", "c", "", "/d/é"};
+    std::string file = tree.path("noext");
+    SaveListFile(ListOf(entries), file);
+    EXPECT_EQ(ReadFile(file), "/a b/\r\nc\r\n\r\n/d/é\r\n");
+    PathList loaded = ListOf({"stale"});
+    LoadListFile(loaded, file);
+    EXPECT_EQ(loaded.entries(), entries);
+
+    SaveListFile(ListOf({"x"}), file);  // an existing file is replaced
+    EXPECT_EQ(ReadFile(file), "x\r\n");
+}
+
+TEST(ListFile, EntryWithLineBreakIsRefusedAndNothingIsWritten) {
+    TempTree tree;
+    std::string file = tree.write("dir.lst", "kept\r\n");
+    for (const std::string& bad : Lines{"b\nc", "b\rc", std::string("b\0c", 3)}) {
+        try {
+            SaveListFile(ListOf({"a", bad}), file);
+            ADD_FAILURE() << "no error for " << testing::PrintToString(bad);
+        } catch (const EListFileError& e) {
+            EXPECT_NE(std::string(e.what()).find("\"b\\"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(ReadFile(file), "kept\r\n");
+    }
+    EXPECT_THROW(SaveListFile(ListOf({"x\n"}), tree.path("new.lst")), EListFileError);
+    EXPECT_FALSE(test::Exists(tree.path("new.lst")));
+}
+
+TEST(ListFile, FailedExportKeepsTheOldFile) {
+    if (!PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree tree;
+    std::string file = tree.write("locked/file.lst", "old\r\n");
+    ASSERT_EQ(chmod(tree.path("locked").c_str(), 0555), 0);
+    try {
+        SaveListFile(ListOf({"new"}), file);
+        ADD_FAILURE() << "export into a read-only folder succeeded";
+    } catch (const EListFileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + file + "\". Permission denied");
+    }
+    EXPECT_EQ(ReadFile(file), "old\r\n");
+}
+
+TEST(ListFile, OpenErrorNamesTheFullPathAndKeepsTheList) {
+    TempTree tree;
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(tree.root().c_str()), 0);
+    PathList list = ListOf({"keep"});
+    try {
+        LoadListFile(list, "missing.lst");
+        ADD_FAILURE() << "no error for a missing file";
+    } catch (const EListFileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + tree.root() +
+                                             "/missing.lst\". No such file or directory");
+    }
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(list.entries(), Lines{"keep"});
+}
+
+TEST(ImportSourceList, TakesExistingFilesAndFoldersOnce) {
+    TempTree tree;
+    std::string file = tree.write("f.txt", "x");
+    std::string folder = tree.mkdir("dir");
+    const Lines lines = {file, tree.path("missing"), folder + "/", "", folder,
+                         file, "\xEF\xBB\xBF" + file};
+    std::string lst = tree.path("in.lst");
+    SaveListFile(ListOf(lines), lst);
+
+    PathList scratch = ListOf({"old"});
+    PathList sources = ListOf({folder});
+    ImportSourceList(lst, scratch, sources);
+    EXPECT_EQ(scratch.entries(), lines);
+    EXPECT_EQ(sources.entries(), (Lines{folder, file, folder + "/"}));
+}
+
+TEST(ImportDestinationList, AppendsNewFoldersAndFlagsTheRest) {
+    TempTree tree;
+    std::string a = tree.mkdir("a") + "/", b = tree.mkdir("b") + "/";
+    std::string file = tree.write("f", "");
+    PathList scratch, destinations = ListOf({a});
+    int added = 0;
+    auto onAdded = [&] { EXPECT_EQ(destinations.count(), 1 + ++added); };
+
+    // Only new existing folders, and one without "/" that differs from its "/" form.
+    std::string lst = tree.path("good.lst");
+    SaveListFile(ListOf({b, tree.path("a"), "/"}), lst);
+    EXPECT_FALSE(ImportDestinationList(lst, scratch, destinations, onAdded));
+    EXPECT_EQ(destinations.entries(), (Lines{a, b, tree.path("a"), "/"}));
+    EXPECT_EQ(added, 3);
+
+    for (const std::string& skipped : Lines{"", file, tree.path("gone/"), b}) {
+        SaveListFile(ListOf({skipped}), lst);
+        EXPECT_TRUE(ImportDestinationList(lst, scratch, destinations, onAdded)) << skipped;
+    }
+    EXPECT_EQ(destinations.count(), 4);
+
+    // Exporting and importing the same list adds nothing and flags it.
+    SaveListFile(destinations, lst);
+    EXPECT_TRUE(ImportDestinationList(lst, scratch, destinations));
+    EXPECT_EQ(destinations.count(), 4);
+
+    std::string empty = tree.write("empty.lst", "");
+    EXPECT_FALSE(ImportDestinationList(empty, scratch, destinations));
+    EXPECT_EQ(scratch.count(), 0);
+    EXPECT_EQ(added, 3);
+    EXPECT_THROW(ImportDestinationList(tree.path("none.lst"), scratch, destinations),
+                 EListFileError);
+}
+
+}  // namespace
+}  // namespace ostrivane
