@@ -1,1 +1,195 @@
-// (being written)
+#include "core/copy_run.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <string_view>
+
+#include "core/emptying.h"
+#include "core/fsops.h"
+#include "core/tree_copy.h"
+
+namespace ostrivane {
+namespace {
+
+// The number a fail-if-exists copy reports when the target is already there.
+constexpr int kTargetExists = EEXIST;
+// The number of a path that names nothing.
+constexpr int kNoSuchFolder = ENOENT;
+
+// Why a source that names the whole file system is not copied.
+constexpr std::string_view kWholeDriveRefused = "不能对整个驱动器（磁盘）进行复制！";
+
+void Record(std::vector<Failure>* failures, const std::string& path, std::string reason) {
+    if (failures) failures->push_back({path, std::move(reason)});
+}
+
+void RecordError(std::vector<Failure>* failures, const std::string& path, int error) {
+    Record(failures, path, ErrorText(error));
+}
+
+// A copy that keeps an existing target: only an error other than "already there" is a
+// failure, since leaving the target in place is what was asked for.
+void CopyKeepingExisting(const CopyFileTo& copyTo, const std::string& target,
+                         std::vector<Failure>* failures) {
+    int error = copyTo(target, true);
+    if (error != 0 && error != kTargetExists) RecordError(failures, target, error);
+}
+
+void CopyReplacing(const CopyFileTo& copyTo, const std::string& target,
+                   std::vector<Failure>* failures) {
+    if (int error = copyTo(target, false)) RecordError(failures, target, error);
+}
+
+// Candidate names of the numbering rule: the name itself, then stem_1ext, stem_2ext, ...
+class NumberedCandidates {
+  public:
+    explicit NumberedCandidates(const std::string& name)
+        : extension_(ExtensionPart(name)),
+          stem_(name.substr(0, name.size() - extension_.size())),
+          current_(name) {}
+
+    const std::string& current() const { return current_; }
+    void advance() { current_ = stem_ + "_" + std::to_string(next_++) + extension_; }
+
+    // Moves on while a file carries the current candidate's name in `folder`.
+    void skipExistingFiles(const std::string& folder) {
+        while (IsExistingFile(folder + current_)) advance();
+    }
+
+  private:
+    std::string extension_;
+    std::string stem_;
+    std::string current_;
+    std::uint64_t next_ = 1;
+};
+
+// Creates the copy under the first free numbered name, exclusively, so that it never
+// replaces anything. A file that takes the chosen name between the test and the copy sends
+// the copy on to the next number; anything else in the way (a folder) is a failure.
+void CopyUnderNumberedName(const CopyFileTo& copyTo, const std::string& folder,
+                           const std::string& name, std::vector<Failure>* failures) {
+    NumberedCandidates candidates(name);
+    for (;;) {
+        candidates.skipExistingFiles(folder);
+        std::string target = folder + candidates.current();
+        int error = copyTo(target, true);
+        if (error == 0) return;
+        if (error != kTargetExists || !IsExistingFile(target)) {
+            RecordError(failures, target, error);
+            return;
+        }
+    }
+}
+
+void CopyAfterQuestion(const CopyFileTo& copyTo, const std::string& target,
+                       const AskYesNo& askYesNo, std::vector<Failure>* failures) {
+    if (IsExistingFile(target) && !askYesNo(OverwriteQuestion(target))) {
+        CopyKeepingExisting(copyTo, target, failures);
+    } else {
+        CopyReplacing(copyTo, target, failures);
+    }
+}
+
+// The folder name a folder source is copied under: trailing separators removed, then the
+// text after the last separator.
+std::string FolderNameOf(const std::string& source) {
+    std::string_view trimmed = source;
+    while (!trimmed.empty() && trimmed.back() == platform::kSeparator) trimmed.remove_suffix(1);
+    const char separator[] = {platform::kSeparator, '\0'};
+    int last = LastDelimiterIndex(separator, trimmed);
+    return std::string(trimmed.substr(static_cast<size_t>(last)));
+}
+
+void CopySource(const std::string& source, const std::string& destinationFolder,
+                SameFilePolicy policy, const AskYesNo& askYesNo, std::vector<Failure>& failures) {
+    if (IsDriveRoot(source)) {
+        // The whole file system would have no folder name to be copied under.
+        Record(&failures, source, std::string(kWholeDriveRefused));
+    } else if (IsExistingFolder(source)) {
+        CopyFolderTree(source, destinationFolder + FolderNameOf(source), policy, askYesNo,
+                       &failures);
+    } else {
+        CopyFileTo copyTo = [&source](const std::string& target, bool failIfExists) {
+            return CopyOneFile(source, target, failIfExists);
+        };
+        CopyFileUnderPolicy(copyTo, destinationFolder, FileNamePart(source), policy, askYesNo,
+                            &failures);
+    }
+}
+
+// Flushes each file system that holds one of the destination folders, once per file
+// system, so that "complete" means on the device. A flush that fails is a failure: the
+// copies may not have reached the device.
+void FlushDestinations(const std::vector<std::string>& destinationFolders,
+                       std::vector<Failure>& failures) {
+    std::vector<std::uint64_t> flushedDevices;
+    for (const std::string& folder : destinationFolders) {
+        FileIdentity id;
+        if (!GetIdentity(folder, id)) continue;
+        if (std::find(flushedDevices.begin(), flushedDevices.end(), id.device) !=
+            flushedDevices.end())
+            continue;
+        flushedDevices.push_back(id.device);
+        if (int error = SyncFileSystemOf(folder)) RecordError(&failures, folder, error);
+    }
+}
+
+}  // namespace
+
+std::string OverwriteQuestion(const std::string& targetPath) {
+    return "文件" + targetPath + "已存在，是否覆盖？";
+}
+
+std::string NumberedName(const std::string& folder, const std::string& name) {
+    NumberedCandidates candidates(name);
+    candidates.skipExistingFiles(folder);
+    return candidates.current();
+}
+
+void CopyFileUnderPolicy(const CopyFileTo& copyTo, const std::string& folder,
+                         const std::string& name, SameFilePolicy policy, const AskYesNo& askYesNo,
+                         std::vector<Failure>* failures) {
+    switch (policy) {
+        case SameFilePolicy::Overwrite:
+            CopyReplacing(copyTo, folder + name, failures);
+            break;
+        case SameFilePolicy::Skip:
+            CopyKeepingExisting(copyTo, folder + name, failures);
+            break;
+        case SameFilePolicy::Ask:
+            CopyAfterQuestion(copyTo, folder + name, askYesNo, failures);
+            break;
+        case SameFilePolicy::AutoNumber:
+            CopyUnderNumberedName(copyTo, folder, name, failures);
+            break;
+    }
+}
+
+std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinations,
+                             SameFilePolicy policy, const AskYesNo& askYesNo,
+                             const ShowProgress& showProgress, bool emptyFirst) {
+    std::vector<Failure> failures;
+    const std::int64_t sourceCount = sources.count();
+    const std::int64_t pairCount = sourceCount * destinations.count();
+    std::vector<std::string> destinationFolders;
+    for (int d = 0; d < destinations.count(); ++d) {
+        if (emptyFirst) EmptyFolder(destinations.at(d), destinations, &failures);
+        const std::string& entry = destinations.at(d);
+        // An empty entry would become the file-system root by the separator rule; it names
+        // no folder, so nothing is copied there and that is a failure.
+        const bool namesFolder = !entry.empty();
+        if (!namesFolder) RecordError(&failures, entry, kNoSuchFolder);
+        std::string folder = WithTrailingSeparator(entry);
+        for (int i = 0; i < sources.count(); ++i) {
+            if (namesFolder) CopySource(sources.at(i), folder, policy, askYesNo, failures);
+            if (showProgress)
+                showProgress(static_cast<int>((d * sourceCount + i + 1) * 100 / pairCount));
+        }
+        if (namesFolder) destinationFolders.push_back(std::move(folder));
+    }
+    FlushDestinations(destinationFolders, failures);
+    return failures;
+}
+
+}  // namespace ostrivane

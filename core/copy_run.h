@@ -43,4 +43,19 @@ std::string NumberedName(const std::string& folder, const std::string& name);
 // The question asked before replacing an existing file under Ask.
 std::string OverwriteQuestion(const std::string& targetPath);
 
+// Makes one copy to `target`; returns 0 or the platform's error number. With
+// `failIfExists` an existing target is never touched and the call fails with EEXIST's
+// number.
+using CopyFileTo = std::function<int(const std::string& target, bool failIfExists)>;
+
+// Copies one file into `folder` (which ends with the separator) under `name` by the rule of
+// `policy`: Overwrite replaces, Skip keeps an existing target, Ask asks through askYesNo
+// when a file of that name exists, AutoNumber creates the first free numbered name
+// exclusively and moves on to the next number when a file takes it meanwhile. Every copy
+// the policy wanted that did not happen is appended to *failures when given; a target that
+// Skip or a No answer leaves in place is no failure.
+void CopyFileUnderPolicy(const CopyFileTo& copyTo, const std::string& folder,
+                         const std::string& name, SameFilePolicy policy, const AskYesNo& askYesNo,
+                         std::vector<Failure>* failures);
+
 }  // namespace ostrivane
