@@ -1,0 +1,203 @@
+#include "core/settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/temp_tree.h"
+
+namespace ostrivane {
+namespace {
+
+using test::Exists;
+using test::PermissionsApply;
+using test::ReadFile;
+using test::TempTree;
+
+// Sets an environment variable for the scope of a test and restores it afterwards.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        Set(value);
+    }
+    ~ScopedEnv() { Set(old_); }
+
+  private:
+    void Set(const std::optional<std::string>& value) {
+        if (value) {
+            setenv(name_, value->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(TextToInt, AcceptsDecimalAndHexadecimalForms) {
+    const std::vector<std::pair<std::string, std::int32_t>> valid = {
+        {"0x2", 2},
+        {"0X1f", 31},
+        {"$3", 3},
+        {"x1", 1},
+        {"XaB", 171},
+        {"02", 2},
+        {" 7", 7},
+        {"  +5", 5},
+        {"-0", 0},
+        {"-0x10", -16},
+        {"-$1", -1},
+        {"$FFFFFFFF", -1},
+        {"$000000001", 1},
+        {"$80000000", INT32_MIN},
+        {"-$80000000", INT32_MIN},
+        {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+    };
+    for (const auto& [text, expected] : valid) {
+        std::int32_t value = 12345;
+        EXPECT_TRUE(TryTextToInt(text, value)) << text;
+        EXPECT_EQ(value, expected) << text;
+        EXPECT_EQ(TextToInt(text), expected) << text;
+    }
+}
+
+TEST(TextToInt, RefusesEverythingElse) {
+    for (const std::string text :
+         {"2a",  "two",        "",           " ",           "7 ",         "\t7",  "1 2",
+          "-",   "+",          "$",          "0x",          "x",          "--1",  "+-1",
+          "x-1", "4294967297", "2147483648", "-2147483649", "$100000000", "0x1g", "١"}) {
+        std::int32_t value = 12345;
+        EXPECT_FALSE(TryTextToInt(text, value)) << text;
+        EXPECT_EQ(value, 12345) << text;
+    }
+    try {
+        TextToInt("2a");
+        ADD_FAILURE() << "no error";
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'2a' is not a valid integer value");
+    }
+}
+
+TEST(SettingsFilePath, FollowsXdgConfigHomeThenHome) {
+    ScopedEnv home("HOME", "/home/someone");
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", "/cfg");
+        EXPECT_EQ(SettingsFilePath(), "/cfg/Quillmere.ini");
+    }
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", "");
+        EXPECT_EQ(SettingsFilePath(), "/home/someone/.config/Quillmere.ini");
+    }
+    ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
+    EXPECT_EQ(SettingsFilePath(), "/home/someone/.config/Quillmere.ini");
+}
+
+int LoadFrom(const TempTree& tree, const std::string& content) {
+    return LoadSameFilePolicy(tree.write("Quillmere.ini", content));
+}
+
+TEST(LoadSameFilePolicy, ReturnsTheStoredNumber) {
+    TempTree tree;
+    for (const std::string value : {"1", "2", "3", "4", "0", "-1", "5", "99"}) {
+        EXPECT_EQ(LoadFrom(tree, "[Parameter]\nSameFile=" + value + "\n"), std::stoi(value));
+    }
+    const std::vector<std::pair<std::string, int>> texts = {
+        {"0x2", 2},
+        {"$3", 3},
+        {"x1", 1},
+        {"02", 2},
+        {"2a", 0},
+        {"two", 0},
+        {"", 0},
+        {"0x", 0},
+        {"4294967297", 0},
+        {"$FFFFFFFF", -1},
+        {"\"3\"", 3},
+        {"'4'", 4},
+        {"\"3'", 0},
+        {std::string(2047, '0') + "5", 0},
+        {std::string(2046, '0') + "5", 5},
+    };
+    for (const auto& [text, expected] : texts) {
+        EXPECT_EQ(LoadFrom(tree, "[Parameter]\nSameFile=" + text + "\n"), expected) << text;
+    }
+}
+
+TEST(LoadSameFilePolicy, FindsTheKeyTheWayTheFormatSays) {
+    TempTree tree;
+    EXPECT_EQ(LoadFrom(tree, "  [ parameter ]  \r\n\t samefile \t=  3 \r\n"), 3);
+    EXPECT_EQ(LoadFrom(tree,
+                       "SameFile=1\n[Other]\nSameFile=2\n;SameFile=3\n[PARAMETER]\n"
+                       "; SameFile=1\nOther=1\nSAMEFILE=4\nSameFile=2\n"),
+              4);
+    EXPECT_EQ(LoadFrom(tree, "[Parameter]\nOther=1\n[Parameter]\nSameFile=2"), 2);
+    EXPECT_EQ(LoadFrom(tree, "\xEF\xBB\xBF[Parameter]\nSameFile=3\n"), 3);
+    EXPECT_EQ(LoadFrom(tree, "[Other]\nSameFile=3\n"), 0);
+    EXPECT_EQ(LoadFrom(tree, "[Parameter]\nSame File=3\n"), 0);
+    EXPECT_EQ(LoadSameFilePolicy(tree.path("missing/Quillmere.ini")), 0);
+    EXPECT_FALSE(Exists(tree.path("missing")));
+}
+
+TEST(SaveSameFilePolicy, CreatesFolderAndFile) {
+    TempTree tree;
+    ScopedEnv xdg("XDG_CONFIG_HOME", tree.path("a/b"));
+    SaveSameFilePolicy(4);
+    EXPECT_EQ(ReadFile(tree.path("a/b/Quillmere.ini")), "[Parameter]\nSameFile=4\n");
+    SaveSameFilePolicy(-7);
+    EXPECT_EQ(LoadSameFilePolicy(), -7);
+}
+
+TEST(SaveSameFilePolicy, KeepsOtherContentByteForByte) {
+    TempTree tree;
+    struct Case {
+        std::string before, after;
+    };
+    const std::vector<Case> cases = {
+        {"; comment\n[Win]\nA = 1\n\n[ parameter ]\nx=y \n  samefile = 1 \nz\n",
+         "; comment\n[Win]\nA = 1\n\n[ parameter ]\nx=y \nSameFile=3\nz\n"},
+        {"[Parameter]\r\nx=1\r\n\r\n[Next]\r\nSameFile=1\r\n",
+         "[Parameter]\r\nx=1\r\nSameFile=3\r\n\r\n[Next]\r\nSameFile=1\r\n"},
+        {"[Other]\r\nk=v", "[Other]\r\nk=v\r\n[Parameter]\r\nSameFile=3\r\n"},
+        {"[Parameter]", "[Parameter]\nSameFile=3\n"},
+        {"", "[Parameter]\nSameFile=3\n"},
+    };
+    for (const Case& c : cases) {
+        std::string file = tree.write("Quillmere.ini", c.before);
+        SaveSameFilePolicy(3, file);
+        EXPECT_EQ(ReadFile(file), c.after) << c.before;
+        EXPECT_EQ(LoadSameFilePolicy(file), 3) << c.before;
+    }
+}
+
+TEST(SaveSameFilePolicy, RefusedWriteRaisesAndKeepsTheFile) {
+    if (!PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree tree;
+    std::string file = tree.write("locked/Quillmere.ini", "[Parameter]\nSameFile=2\n");
+    ASSERT_EQ(chmod(tree.path("locked").c_str(), 0555), 0);
+    const std::vector<std::string> refused = {file, tree.path("locked/sub/Quillmere.ini")};
+    for (const std::string& path : refused) {
+        try {
+            SaveSameFilePolicy(1, path);
+            ADD_FAILURE() << "write succeeded: " << path;
+        } catch (const ESettingsError& e) {
+            EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+        }
+    }
+    EXPECT_EQ(ReadFile(file), "[Parameter]\nSameFile=2\n");
+
+    // A file that cannot be read is not replaced by one that lacks its content.
+    std::string unreadable = tree.write("Quillmere.ini", "[Keep]\nme=1\n");
+    ASSERT_EQ(chmod(unreadable.c_str(), 0200), 0);
+    EXPECT_THROW(SaveSameFilePolicy(1, unreadable), ESettingsError);
+    ASSERT_EQ(chmod(unreadable.c_str(), 0600), 0);
+    EXPECT_EQ(ReadFile(unreadable), "[Keep]\nme=1\n");
+}
+
+}  // namespace
+}  // namespace ostrivane
