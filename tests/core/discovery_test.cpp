@@ -1,0 +1,171 @@
+#include "core/discovery.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/temp_tree.h"
+
+namespace fs = std::filesystem;
+using ostrivane::IndexDisk;
+using ostrivane::IndexDisk2;
+using ostrivane::PathList;
+using ostrivane::test::PermissionsApply;
+using ostrivane::test::TempTree;
+
+namespace {
+
+// The folders below `folder` (ending with "/") in pre-order, siblings in the order the
+// directory listing gives them, down to `levels` levels (-1: all), read independently of
+// the code under test. Folders that cannot be listed contribute nothing.
+void CollectFolders(const std::string& folder, int levels, std::vector<std::string>& out) {
+    out.push_back(folder);
+    if (levels == 0) return;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->is_directory(ec))
+            CollectFolders(folder + it->path().filename().string() + "/", levels - 1, out);
+    }
+}
+
+std::vector<std::string> ExpectedWalk(const std::string& folder, int levels = -1) {
+    std::vector<std::string> folders;
+    CollectFolders(folder, levels, folders);
+    return folders;
+}
+
+// A tree four levels deep with files between the folders and many siblings, whose listing
+// order is not the order of creation or of the names.
+std::string MakeTree(const TempTree& tree) {
+    for (const char* folder : {"r/zeta/z1/z2/z3", "r/alpha/a1", "r/alpha/a2/a21", "r/m", "r/k/k1",
+                               "r/b/b1/b2", "r/q", "r/c0", "r/c1", "r/c2"})
+        tree.mkdir(folder);
+    tree.write("r/file.txt", "f");
+    tree.write("r/alpha/file.txt", "f");
+    tree.write("r/zeta/z1/file.txt", "f");
+    return tree.path("r/");
+}
+
+struct Recorder {
+    PathList list;
+    int repaints = 0;
+    std::function<void()> repaint() {
+        return [this] { ++repaints; };
+    }
+};
+
+}  // namespace
+
+TEST(IndexDisk, AddsEveryFolderInPreOrderAfterTheExistingEntries) {
+    TempTree tree;
+    const std::string root = MakeTree(tree);
+    Recorder recorder;
+    recorder.list.append("/elsewhere/");
+    IndexDisk(root, recorder.list, recorder.repaint());
+    std::vector<std::string> expected{"/elsewhere/"};
+    for (const std::string& folder : ExpectedWalk(root)) expected.push_back(folder);
+    EXPECT_EQ(recorder.list.entries(), expected);
+    EXPECT_EQ(recorder.repaints, static_cast<int>(expected.size()) - 1);
+}
+
+TEST(IndexDisk, PathWithoutSeparatorIsWalkedAsTheFolder) {
+    TempTree tree;
+    const std::string root = MakeTree(tree);
+    PathList list;
+    IndexDisk(tree.path("r"), list);
+    EXPECT_EQ(list.entries(), ExpectedWalk(root));
+}
+
+TEST(IndexDisk, RerunAddsOnlyNewFoldersAtTheEndButVisitsAll) {
+    TempTree tree;
+    const std::string root = MakeTree(tree);
+    Recorder recorder;
+    IndexDisk(root, recorder.list);
+    const std::vector<std::string> first = recorder.list.entries();
+    tree.mkdir("r/alpha/new");
+    tree.mkdir("r/newtop/x");
+    IndexDisk(root, recorder.list, recorder.repaint());
+    std::vector<std::string> expected = first;
+    const std::vector<std::string> walk = ExpectedWalk(root);
+    for (const std::string& folder : walk) {
+        if (std::find(first.begin(), first.end(), folder) == first.end())
+            expected.push_back(folder);
+    }
+    EXPECT_EQ(expected.size(), first.size() + 3);
+    EXPECT_EQ(recorder.list.entries(), expected);
+    EXPECT_EQ(recorder.repaints, static_cast<int>(walk.size()));
+}
+
+TEST(IndexDisk, HiddenFoldersAreAddedButFilesAndSystemEntriesAreNot) {
+    TempTree tree;
+    tree.mkdir("r/.hidden/inner");
+    tree.write("r/.hiddenfile", "h");
+    tree.write("r/file.txt", "f");
+    ASSERT_EQ(mkfifo(tree.path("r/fifo").c_str(), 0600), 0);
+    const std::string root = tree.path("r/");
+    PathList list;
+    IndexDisk(root, list);
+    EXPECT_EQ(list.entries(),
+              (std::vector<std::string>{root, root + ".hidden/", root + ".hidden/inner/"}));
+}
+
+TEST(IndexDisk, UnreadableFolderIsAddedWithoutItsSubfoldersAndTheWalkGoesOn) {
+    if (!PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree tree;
+    tree.mkdir("r/closed/below");
+    tree.mkdir("r/searchonly/below");
+    tree.mkdir("r/open/below");
+    const std::string root = tree.path("r/");
+    const std::vector<std::string> before = ExpectedWalk(root);
+    fs::permissions(root + "closed", fs::perms::none, fs::perm_options::replace);
+    fs::permissions(root + "searchonly", fs::perms::owner_write | fs::perms::owner_exec,
+                    fs::perm_options::replace);
+    Recorder recorder;
+    IndexDisk(root, recorder.list, recorder.repaint());
+    std::vector<std::string> expected;
+    for (const std::string& folder : before) {
+        if (folder != root + "closed/below/" && folder != root + "searchonly/below/")
+            expected.push_back(folder);
+    }
+    EXPECT_EQ(recorder.list.entries(), expected);
+    EXPECT_EQ(recorder.repaints, static_cast<int>(expected.size()));
+}
+
+TEST(IndexDisk, FollowsFolderLinksButNotALinkBackToAnAncestor) {
+    TempTree tree;
+    tree.mkdir("r/a");
+    tree.mkdir("elsewhere/x");
+    const std::string root = tree.path("r/");
+    fs::create_directory_symlink(tree.path("elsewhere"), root + "tolink");
+    fs::create_directory_symlink(tree.path("r"), root + "a/back");
+    PathList list;
+    IndexDisk(root, list);
+    EXPECT_NE(list.find(root + "tolink/x/"), -1);
+    EXPECT_NE(list.find(root + "a/back/"), -1);
+    EXPECT_EQ(list.find(root + "a/back/a/"), -1);
+    EXPECT_EQ(list.count(), 5);
+}
+
+TEST(IndexDisk2, DepthLimitsTheLevelsBelowTheFolder) {
+    TempTree tree;
+    const std::string root = MakeTree(tree);
+    for (int depth : {-1, 0, 1, 2, 10}) {
+        SCOPED_TRACE(depth);
+        Recorder recorder;
+        IndexDisk2(root, depth, recorder.list, recorder.repaint());
+        const std::vector<std::string> expected =
+            depth < 0 ? std::vector<std::string>{} : ExpectedWalk(root, depth);
+        EXPECT_EQ(recorder.list.entries(), expected);
+        EXPECT_EQ(recorder.repaints, static_cast<int>(expected.size()));
+    }
+    // Depth 10 reaches every level of the four-level tree.
+    PathList all;
+    IndexDisk(root, all);
+    PathList deep;
+    IndexDisk2(root, 10, deep);
+    EXPECT_EQ(deep.entries(), all.entries());
+}

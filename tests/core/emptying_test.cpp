@@ -1,0 +1,214 @@
+#include "core/emptying.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/temp_tree.h"
+
+namespace fs = std::filesystem;
+using ostrivane::EmptyFolder;
+using ostrivane::Failure;
+using ostrivane::PathList;
+using ostrivane::test::Exists;
+using ostrivane::test::PermissionsApply;
+using ostrivane::test::ReadFile;
+using ostrivane::test::TempTree;
+
+namespace {
+
+PathList ListOf(std::vector<std::string> entries) {
+    PathList list;
+    list.assign(std::move(entries));
+    return list;
+}
+
+bool IsEmptyFolder(const std::string& path) {
+    return fs::is_directory(fs::symlink_status(path)) && fs::is_empty(path);
+}
+
+std::vector<std::string> FailedPaths(const std::vector<Failure>& failures) {
+    std::vector<std::string> paths;
+    for (const Failure& failure : failures) paths.push_back(failure.path);
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+void SetMode(const std::string& path, fs::perms perms) {
+    fs::permissions(path, perms, fs::perm_options::replace);
+}
+
+// A destination holding plain, hidden and read-only files and folders at several levels.
+void FillDestination(const TempTree& tree, const std::string& folder) {
+    tree.write(folder + "/a.txt", "a");
+    tree.write(folder + "/.hidden", "h");
+    tree.write(folder + "/sub/b.txt", "b");
+    tree.write(folder + "/sub/deeper/.c", "c");
+    tree.write(folder + "/.hiddendir/d", "d");
+    std::string readOnly = tree.write(folder + "/ro.txt", "r");
+    SetMode(readOnly, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+}
+
+}  // namespace
+
+TEST(EmptyFolder, DeletesEverythingBelowAListedDestinationAndKeepsIt) {
+    TempTree tree;
+    FillDestination(tree, "out");
+    const std::string out = tree.path("out") + "/";
+    std::vector<Failure> failures;
+    EmptyFolder(out, ListOf({out}), &failures);
+    EXPECT_TRUE(IsEmptyFolder(out));
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST(EmptyFolder, DestinationStoredWithoutSeparatorIsRemovedOnceEmpty) {
+    TempTree tree;
+    FillDestination(tree, "out");
+    const std::string out = tree.path("out");
+    std::vector<Failure> failures;
+    EmptyFolder(out, ListOf({out}), &failures);
+    EXPECT_FALSE(Exists(out));
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST(EmptyFolder, NestedListedDestinationsAreEmptiedButKept) {
+    TempTree tree;
+    FillDestination(tree, "out");
+    tree.write("out/sub/deeper/more/e", "e");
+    tree.write("out/x/y/f", "f");
+    tree.write("out/x/g", "g");
+    const std::string out = tree.path("out/");
+    const PathList destinations = ListOf({out, out + "sub/", out + "x/y/"});
+    std::vector<Failure> failures;
+    EmptyFolder(out, destinations, &failures);
+    EXPECT_TRUE(IsEmptyFolder(out + "sub"));
+    EXPECT_TRUE(IsEmptyFolder(out + "x/y"));
+    // x is not listed but still holds the listed y, so it stays without being reported.
+    EXPECT_FALSE(Exists(out + "x/g"));
+    EXPECT_TRUE(Exists(out + "x"));
+    EXPECT_FALSE(Exists(out + "a.txt"));
+    EXPECT_FALSE(Exists(out + ".hiddendir"));
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST(EmptyFolder, ListedDestinationInOtherLetterCaseIsAnotherFolder) {
+    TempTree tree;
+    tree.write("out/sub/b.txt", "b");
+    tree.write("out/SUB2/c.txt", "c");
+    const std::string out = tree.path("out/");
+    EmptyFolder(out, ListOf({out, out + "SUB/", out + "sub2/"}));
+    EXPECT_FALSE(Exists(out + "sub"));
+    EXPECT_FALSE(Exists(out + "SUB2"));
+    EXPECT_TRUE(IsEmptyFolder(out));
+}
+
+TEST(EmptyFolder, ReadOnlyFoldersAreEmptiedAndRemoved) {
+    TempTree tree;
+    tree.write("out/ro/a.txt", "a");
+    tree.write("out/ro/inner/b.txt", "b");
+    const auto readAndSearch = fs::perms::owner_read | fs::perms::owner_exec;
+    SetMode(tree.path("out/ro/inner"), readAndSearch);
+    SetMode(tree.path("out/ro"), readAndSearch);
+    SetMode(tree.path("out"), readAndSearch);
+    std::vector<Failure> failures;
+    EmptyFolder(tree.path("out"), PathList(), &failures);
+    EXPECT_FALSE(Exists(tree.path("out")));
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST(EmptyFolder, LinksAreRemovedAsLinksAndNeverFollowed) {
+    TempTree tree;
+    tree.write("elsewhere/keep.txt", "k");
+    tree.write("elsewhere/sub/keep2.txt", "k2");
+    tree.mkdir("out/sub");
+    const std::string out = tree.path("out/");
+    fs::create_directory_symlink(tree.path("elsewhere"), out + "folderlink");
+    fs::create_directory_symlink(tree.path("elsewhere/sub"), out + "sub/deeplink");
+    fs::create_symlink(tree.path("elsewhere/keep.txt"), out + "filelink");
+    fs::create_symlink(tree.path("nowhere"), out + "dangling");
+    std::vector<Failure> failures;
+    EmptyFolder(out, ListOf({out}), &failures);
+    EXPECT_TRUE(IsEmptyFolder(out));
+    EXPECT_EQ(ReadFile(tree.path("elsewhere/keep.txt")), "k");
+    EXPECT_EQ(ReadFile(tree.path("elsewhere/sub/keep2.txt")), "k2");
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST(EmptyFolder, LinkThatIsAListedDestinationStays) {
+    for (const std::string listedForm : {"folderlink/", "folderlink"}) {
+        SCOPED_TRACE(listedForm);
+        TempTree tree;
+        tree.write("elsewhere/keep.txt", "k");
+        tree.write("out/a.txt", "a");
+        const std::string out = tree.path("out/");
+        fs::create_directory_symlink(tree.path("elsewhere"), out + "folderlink");
+        std::vector<Failure> failures;
+        EmptyFolder(out, ListOf({out, out + listedForm}), &failures);
+        EXPECT_TRUE(fs::is_symlink(out + "folderlink"));
+        EXPECT_FALSE(Exists(out + "a.txt"));
+        EXPECT_EQ(ReadFile(tree.path("elsewhere/keep.txt")), "k");
+        EXPECT_TRUE(failures.empty());
+    }
+}
+
+TEST(EmptyFolder, RecordsWhatStays) {
+    if (!PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree tree;
+    tree.write("out/free.txt", "f");
+    tree.write("out/locked/kept.txt", "k");
+    tree.write("out/sealed/hidden.txt", "s");
+    tree.mkdir("out/sealed-empty");
+    const std::string out = tree.path("out/");
+    // A listed folder is not made writable, so what is inside a read-only one stays.
+    SetMode(out + "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    SetMode(out + "sealed", fs::perms::none);
+    SetMode(out + "sealed-empty", fs::perms::none);
+    std::vector<Failure> failures;
+    EmptyFolder(tree.path("out"), ListOf({out + "locked/"}), &failures);
+    EXPECT_FALSE(Exists(out + "free.txt"));
+    EXPECT_TRUE(Exists(out + "locked/kept.txt"));
+    // An unreadable but empty folder can still be removed; a full one is reported.
+    EXPECT_FALSE(Exists(out + "sealed-empty"));
+    EXPECT_TRUE(Exists(out + "sealed"));
+    // out itself stays because of what it holds, which is no failure of its own.
+    EXPECT_EQ(FailedPaths(failures),
+              (std::vector<std::string>{out + "locked/kept.txt", out + "sealed/"}));
+    for (const Failure& failure : failures) EXPECT_FALSE(failure.reason.empty());
+}
+
+TEST(EmptyFolder, ListedFolderThatCannotBeListedIsReported) {
+    if (!PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree tree;
+    tree.write("out/a.txt", "a");
+    const std::string out = tree.path("out/");
+    SetMode(out, fs::perms::owner_write | fs::perms::owner_exec);
+    std::vector<Failure> failures;
+    EmptyFolder(out, ListOf({out}), &failures);
+    EXPECT_EQ(FailedPaths(failures), std::vector<std::string>{out});
+}
+
+TEST(EmptyFolder, NameThatReadsAsADotEntryStaysAndIsReported) {
+    TempTree tree;
+    tree.write("out/a.txt", "a");
+    tree.write("out/ .", "x");
+    tree.write("out/..\t", "y");
+    const std::string out = tree.path("out/");
+    std::vector<Failure> failures;
+    EmptyFolder(out, PathList(), &failures);
+    EXPECT_FALSE(Exists(out + "a.txt"));
+    EXPECT_TRUE(Exists(out));
+    EXPECT_EQ(FailedPaths(failures), (std::vector<std::string>{out + " .", out + "..\t"}));
+}
+
+TEST(EmptyFolder, MissingDestinationRecordsNothing) {
+    TempTree tree;
+    const std::string missing = tree.path("missing/");
+    std::vector<Failure> failures;
+    EmptyFolder(missing, ListOf({missing}), &failures);
+    EmptyFolder(tree.path("missing"), PathList(), &failures);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_FALSE(Exists(missing));
+}
