@@ -1,0 +1,287 @@
+#include "core/copy_run.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "core/fsops.h"
+#include "core/temp_tree.h"
+
+namespace ostrivane {
+namespace {
+
+using test::Exists;
+using test::ReadFile;
+using test::TempTree;
+
+PathList List(std::vector<std::string> entries) {
+    PathList list;
+    list.assign(std::move(entries));
+    return list;
+}
+
+// Runs CopyAll and keeps the questions asked and the progress shown.
+struct Recorder {
+    std::vector<std::string> questions;
+    std::vector<int> progress;
+    std::vector<Failure> failures;
+    bool answer = true;
+
+    void operator()(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
+                    bool emptyFirst = false) {
+        failures = CopyAll(
+            sources, destinations, policy,
+            [this](const std::string& q) {
+                questions.push_back(q);
+                return answer;
+            },
+            [this](int p) { progress.push_back(p); }, emptyFirst);
+    }
+};
+
+TEST(NumberedName, FirstFreeNameByTheNumberingRule) {
+    TempTree t;
+    const std::string folder = t.root() + "/";
+    EXPECT_EQ(NumberedName(folder, "report.txt"), "report.txt");
+    t.write("report.txt", "");
+    EXPECT_EQ(NumberedName(folder, "report.txt"), "report_1.txt");
+    t.write("report_1.txt", "");
+    EXPECT_EQ(NumberedName(folder, "report.txt"), "report_2.txt");
+    for (const char* name : {"archive.tar.gz", "README", ".profile", "报告.doc"}) t.write(name, "");
+    EXPECT_EQ(NumberedName(folder, "archive.tar.gz"), "archive.tar_1.gz");
+    EXPECT_EQ(NumberedName(folder, "README"), "README_1");
+    EXPECT_EQ(NumberedName(folder, ".profile"), "_1.profile");
+    EXPECT_EQ(NumberedName(folder, "报告.doc"), "报告_1.doc");
+    // A folder carrying the candidate's name counts as free.
+    t.mkdir("dir.txt");
+    EXPECT_EQ(NumberedName(folder, "dir.txt"), "dir.txt");
+    t.write("x.txt", "");
+    t.mkdir("x_1.txt");
+    EXPECT_EQ(NumberedName(folder, "x.txt"), "x_1.txt");
+}
+
+TEST(CopyAll, SingleFilePoliciesOnAnExistingTarget) {
+    TempTree t;
+    const std::string src = t.write("src/a.txt", "new");
+    const std::string out = t.mkdir("out") + "/";
+    auto reset = [&] { t.write("out/a.txt", "old"); };
+
+    reset();
+    Recorder overwrite;
+    overwrite(List({src}), List({out}), SameFilePolicy::Overwrite);
+    EXPECT_EQ(ReadFile(out + "a.txt"), "new");
+
+    reset();
+    Recorder skip;
+    skip(List({src}), List({out}), SameFilePolicy::Skip);
+    EXPECT_EQ(ReadFile(out + "a.txt"), "old");
+    EXPECT_TRUE(skip.failures.empty());
+
+    reset();
+    Recorder no;
+    no.answer = false;
+    no(List({src}), List({out}), SameFilePolicy::Ask);
+    EXPECT_EQ(no.questions, std::vector<std::string>{"文件" + out + "a.txt已存在，是否覆盖？"});
+    EXPECT_EQ(ReadFile(out + "a.txt"), "old");
+    EXPECT_TRUE(no.failures.empty());
+
+    Recorder yes;
+    yes(List({src}), List({out}), SameFilePolicy::Ask);
+    EXPECT_EQ(yes.questions.size(), 1u);
+    EXPECT_EQ(ReadFile(out + "a.txt"), "new");
+
+    // No question when the target does not exist.
+    Recorder fresh;
+    fresh(List({src}), List({t.mkdir("out2")}), SameFilePolicy::Ask);
+    EXPECT_TRUE(fresh.questions.empty());
+    EXPECT_EQ(ReadFile(t.path("out2/a.txt")), "new");
+
+    reset();
+    Recorder numbered;
+    numbered(List({src, src}), List({out}), SameFilePolicy::AutoNumber);
+    EXPECT_EQ(ReadFile(out + "a.txt"), "old");
+    EXPECT_EQ(ReadFile(out + "a_1.txt"), "new");
+    EXPECT_EQ(ReadFile(out + "a_2.txt"), "new");
+    EXPECT_TRUE(overwrite.failures.empty() && yes.failures.empty() && numbered.failures.empty());
+}
+
+TEST(CopyAll, SourceListedTwiceAsksTheSecondTime) {
+    TempTree t;
+    const std::string src = t.write("src/a.txt", "new");
+    Recorder run;
+    run(List({src, src}), List({t.mkdir("out") + "/"}), SameFilePolicy::Ask);
+    EXPECT_EQ(run.questions.size(), 1u);
+    EXPECT_EQ(ReadFile(t.path("out/a.txt")), "new");
+}
+
+TEST(CopyAll, FolderInTheWayFailsUnlessSkipped) {
+    TempTree t;
+    const std::string src = t.write("src/a.txt", "new");
+    t.mkdir("out/a.txt");
+    for (auto policy : {SameFilePolicy::Overwrite, SameFilePolicy::Ask, SameFilePolicy::AutoNumber,
+                        SameFilePolicy::Skip}) {
+        Recorder run;
+        run(List({src}), List({t.path("out")}), policy);
+        if (policy == SameFilePolicy::Skip) {
+            EXPECT_TRUE(run.failures.empty());
+        } else {
+            ASSERT_EQ(run.failures.size(), 1u) << static_cast<int>(policy);
+            EXPECT_EQ(run.failures[0].path, t.path("out/a.txt"));
+        }
+        EXPECT_TRUE(run.questions.empty());
+        EXPECT_FALSE(Exists(t.path("out/a_1.txt")));
+    }
+}
+
+TEST(CopyFileUnderPolicy, NumberTakenMeanwhileMovesOnToTheNextNumber) {
+    TempTree t;
+    const std::string src = t.write("src/a.txt", "mine");
+    const std::string out = t.mkdir("out") + "/";
+    int calls = 0;
+    CopyFileTo racing = [&](const std::string& target, bool failIfExists) {
+        EXPECT_TRUE(failIfExists);
+        // Another program takes the first chosen name between the test and the copy.
+        if (calls++ == 0) {
+            t.write("out/a.txt", "theirs");
+            return EEXIST;
+        }
+        return CopyOneFile(src, target, failIfExists);
+    };
+    std::vector<Failure> failures;
+    CopyFileUnderPolicy(racing, out, "a.txt", SameFilePolicy::AutoNumber, nullptr, &failures);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(ReadFile(out + "a.txt"), "theirs");
+    EXPECT_EQ(ReadFile(out + "a_1.txt"), "mine");
+}
+
+TEST(CopyAll, ProgressAfterEachPair) {
+    TempTree t;
+    std::vector<std::string> sources;
+    for (int i = 0; i < 7; ++i)
+        sources.push_back(t.write("src/f" + std::to_string(i), std::to_string(i)));
+    Recorder six;
+    six(List({sources.begin(), sources.begin() + 6}), List({t.mkdir("o")}),
+        SameFilePolicy::Overwrite);
+    EXPECT_EQ(six.progress, (std::vector<int>{16, 33, 50, 66, 83, 100}));
+
+    Recorder seven;
+    seven(List(sources), List({t.mkdir("a"), t.mkdir("b"), t.mkdir("c")}),
+          SameFilePolicy::Overwrite);
+    ASSERT_EQ(seven.progress.size(), 21u);
+    EXPECT_EQ(std::vector<int>(seven.progress.begin(), seven.progress.begin() + 7),
+              (std::vector<int>{4, 9, 14, 19, 23, 28, 33}));
+    EXPECT_EQ(seven.progress.back(), 100);
+    // Destinations one after the other, each with all sources.
+    EXPECT_EQ(ReadFile(t.path("c/f6")), "6");
+}
+
+TEST(CopyAll, JoinsWithAndWithoutTrailingSeparators) {
+    TempTree t;
+    t.write("src/Data/sub/a.txt", "a");
+    t.write("out/Data/sub/a.txt", "old");
+    for (const std::string& source :
+         {t.path("src/Data"), t.path("src/Data/"), t.path("src/Data//")}) {
+        Recorder run;
+        run(List({source}), List({t.path("out")}), SameFilePolicy::Ask);
+        EXPECT_EQ(run.questions, std::vector<std::string>{"文件" + t.path("out/Data/sub/a.txt") +
+                                                          "已存在，是否覆盖？"});
+    }
+    EXPECT_EQ(ReadFile(t.path("out/Data/sub/a.txt")), "a");
+}
+
+TEST(CopyAll, MissingSourcesAndDestinationsAreRecorded) {
+    TempTree t;
+    t.write("src/Tree/x", "x");
+    const std::string missing = t.path("src/gone.txt");
+    t.write("out/gone.txt", "kept");
+    Recorder run;
+    run(List({missing, t.path("src/Tree")}), List({t.path("out/"), t.path("new/deep/")}),
+        SameFilePolicy::Ask);
+    // The question still comes for the file that is there; Yes leaves it unchanged.
+    EXPECT_EQ(run.questions.size(), 1u);
+    EXPECT_EQ(ReadFile(t.path("out/gone.txt")), "kept");
+    ASSERT_EQ(run.failures.size(), 2u);
+    EXPECT_EQ(run.failures[0].path, t.path("out/gone.txt"));
+    EXPECT_EQ(run.failures[1].path, t.path("new/deep/gone.txt"));
+    EXPECT_EQ(run.failures[1].reason, ErrorText(ENOENT));
+    // A folder source creates the missing destination.
+    EXPECT_EQ(ReadFile(t.path("new/deep/Tree/x")), "x");
+}
+
+TEST(CopyAll, RootSourceRefusedAndTheRunGoesOn) {
+    TempTree t;
+    const std::string src = t.write("src/a.txt", "a");
+    Recorder run;
+    run(List({"/", src}), List({t.mkdir("out")}), SameFilePolicy::Overwrite);
+    ASSERT_EQ(run.failures.size(), 1u);
+    EXPECT_EQ(run.failures[0].path, "/");
+    EXPECT_EQ(ReadFile(t.path("out/a.txt")), "a");
+    EXPECT_EQ(run.progress, (std::vector<int>{50, 100}));
+}
+
+TEST(CopyAll, FolderThatCannotBeEnteredEndsTheRun) {
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree t;
+    t.write("src/Tree/locked/x", "x");
+    chmod(t.path("src/Tree/locked").c_str(), 0);
+    const std::string later = t.write("src/later.txt", "later");
+    Recorder run;
+    try {
+        run(List({t.path("src/Tree"), later}), List({t.path("out1"), t.path("out2")}),
+            SameFilePolicy::Overwrite);
+        FAIL() << "no EInOutError";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.code, 5);
+        EXPECT_STREQ(e.what(), "File access denied");
+    }
+    EXPECT_TRUE(run.progress.empty());
+    EXPECT_FALSE(Exists(t.path("out1/later.txt")));
+    EXPECT_FALSE(Exists(t.path("out2")));
+}
+
+TEST(CopyAll, FailedReplaceIsRecordedAndKeepsTheOldFile) {
+    TempTree t;
+    const std::string src = t.write("src/big", std::string(256 * 1024, 'n'));
+    t.write("out/big", "old");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        auto failures = CopyAll(List({src}), List({t.path("out")}), SameFilePolicy::Overwrite,
+                                nullptr, nullptr);
+        bool recorded = failures.size() == 1 && failures[0].path == t.path("out/big") &&
+                        failures[0].reason == ErrorText(EFBIG);
+        _exit(recorded ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ReadFile(t.path("out/big")), "old");
+}
+
+TEST(CopyAll, EmptyFirstClearsEachDestinationBeforeItsCopies) {
+    TempTree t;
+    const std::string src = t.write("src/a.txt", "new");
+    t.write("out/stale.txt", "stale");
+    t.write("out/a.txt", "old");
+    t.write("out/inner/old.txt", "old");
+    Recorder run;
+    run(List({src}), List({t.path("out/"), t.path("out/inner/")}), SameFilePolicy::Skip, true);
+    EXPECT_TRUE(run.failures.empty());
+    EXPECT_FALSE(Exists(t.path("out/stale.txt")));
+    EXPECT_EQ(ReadFile(t.path("out/a.txt")), "new");
+    EXPECT_EQ(ReadFile(t.path("out/inner/a.txt")), "new");
+    EXPECT_FALSE(Exists(t.path("out/inner/old.txt")));
+}
+
+}  // namespace
+}  // namespace ostrivane

@@ -1,0 +1,222 @@
+#include "core/tree_copy.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/temp_tree.h"
+
+namespace ostrivane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Exists;
+using test::ReadFile;
+using test::TempTree;
+
+// Every entry below `root`, as "path/" for folders and "path=content" for files.
+std::set<std::string> Describe(const std::string& root) {
+    std::set<std::string> entries;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        std::string rel = fs::relative(e.path(), root).string();
+        entries.insert(e.is_directory() ? rel + "/" : rel + "=" + ReadFile(e.path().string()));
+    }
+    return entries;
+}
+
+// The files below `folder` in the order a depth-first, pre-order walk of the platform's
+// listing meets them, each subfolder walked where it is met.
+void PreOrderFiles(const fs::path& folder, const fs::path& rel, std::vector<std::string>& out) {
+    for (const auto& e : fs::directory_iterator(folder)) {
+        if (e.is_directory())
+            PreOrderFiles(e.path(), rel / e.path().filename(), out);
+        else
+            out.push_back((rel / e.path().filename()).string());
+    }
+}
+
+std::vector<std::string> AskAll(const std::string& source, const std::string& target, bool answer,
+                                std::vector<Failure>* failures = nullptr) {
+    std::vector<std::string> questions;
+    CopyFolderTree(
+        source, target, SameFilePolicy::Ask,
+        [&](const std::string& q) {
+            questions.push_back(q);
+            return answer;
+        },
+        failures);
+    return questions;
+}
+
+TEST(ClassifyEntry, DotEntriesFoldersAndFiles) {
+    EXPECT_EQ(ClassifyEntry({".", attr::kFolder}), 2);
+    EXPECT_EQ(ClassifyEntry({"..", 0}), 2);
+    EXPECT_EQ(ClassifyEntry({"...", attr::kFolder | attr::kHidden}), 1);
+    EXPECT_EQ(ClassifyEntry({"link", attr::kFolder | attr::kLink}), 1);
+    EXPECT_EQ(ClassifyEntry({".hidden", attr::kHidden | attr::kArchive}), 0);
+    EXPECT_EQ(ClassifyEntry({"link", attr::kLink}), 0);
+}
+
+TEST(CopyFolderTree, CopiesHiddenEntriesAndEmptyFolders) {
+    TempTree t;
+    t.write("src/a.txt", "a");
+    t.write("src/.hidden", "h");
+    t.write("src/.hdir/b", "b");
+    t.write("src/sub/deep/c", "c");
+    t.mkdir("src/empty");
+    t.mkdir("src/sub/empty2");
+    std::vector<Failure> failures;
+    CopyFolderTree(t.path("src"), t.path("out/deeper/tree"), SameFilePolicy::Overwrite, nullptr,
+                   &failures);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(Describe(t.path("out/deeper/tree")), Describe(t.path("src")));
+
+    t.mkdir("emptysrc");
+    CopyFolderTree(t.path("emptysrc/"), t.path("out/e"), SameFilePolicy::Overwrite, nullptr);
+    EXPECT_TRUE(fs::is_directory(t.path("out/e")));
+}
+
+TEST(CopyFolderTree, PoliciesOnAnExistingTree) {
+    TempTree t;
+    t.write("src/a", "new a");
+    t.write("src/sub/b", "new b");
+    t.write("src/sub/c", "new c");
+    auto reset = [&] {
+        fs::remove_all(t.path("out"));
+        t.write("out/a", "old a");
+        t.write("out/sub/b", "old b");
+    };
+
+    reset();
+    CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Skip, nullptr);
+    EXPECT_EQ(Describe(t.path("out")),
+              (std::set<std::string>{"a=old a", "sub/", "sub/b=old b", "sub/c=new c"}));
+
+    reset();
+    EXPECT_EQ(AskAll(t.path("src"), t.path("out"), false).size(), 2u);
+    EXPECT_EQ(Describe(t.path("out")),
+              (std::set<std::string>{"a=old a", "sub/", "sub/b=old b", "sub/c=new c"}));
+    EXPECT_EQ(AskAll(t.path("src"), t.path("out"), true).size(), 3u);
+    EXPECT_EQ(Describe(t.path("out")), Describe(t.path("src")));
+
+    reset();
+    CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr);
+    EXPECT_EQ(Describe(t.path("out")), Describe(t.path("src")));
+
+    reset();
+    std::vector<Failure> failures;
+    CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::AutoNumber, nullptr, &failures);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(Describe(t.path("out")),
+              (std::set<std::string>{"a=old a", "a_1=new a", "sub/", "sub/b=old b", "sub/b_1=new b",
+                                     "sub/c=new c"}));
+}
+
+TEST(CopyFolderTree, QuestionsComeInPreOrderWithTheTargetPath) {
+    TempTree t;
+    for (const char* f : {"x1", "x2", "x3", "s1/y1", "s1/y2", "s1/deep/z1", "s1/deep/z2", "s2/w1",
+                          "s2/w2", "s3/v1"}) {
+        t.write(std::string("src/") + f, "new");
+        t.write(std::string("out/") + f, "old");
+    }
+    std::vector<std::string> walk;
+    PreOrderFiles(t.path("src"), "", walk);
+    std::vector<std::string> expected;
+    for (const auto& f : walk)
+        expected.push_back("文件" + t.path("out/") + f + "已存在，是否覆盖？");
+    // A source with a trailing separator joins its subfolders without doubling it.
+    EXPECT_EQ(AskAll(t.path("src/"), t.path("out"), true), expected);
+}
+
+TEST(CopyFolderTree, FolderThatCannotBeEnteredRaises) {
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree t;
+    t.write("src/locked/x", "x");
+    chmod(t.path("src/locked").c_str(), 0);
+    try {
+        CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr);
+        FAIL() << "no EInOutError";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.code, 5);
+        EXPECT_STREQ(e.what(), "File access denied");
+    }
+    EXPECT_FALSE(Exists(t.path("out/locked/x")));
+}
+
+TEST(CopyFolderTree, FolderThatCannotBeListedIsRecordedAndSkipped) {
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree t;
+    t.write("src/a", "a");
+    t.write("src/unlisted/x", "x");
+    chmod(t.path("src/unlisted").c_str(), 0111);
+    for (const std::string& source : {t.path("src"), t.path("src/")}) {
+        std::vector<Failure> failures;
+        CopyFolderTree(source, t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].path, t.path("src/unlisted"));
+        EXPECT_EQ(failures[0].reason, ErrorText(EACCES));
+    }
+    EXPECT_EQ(Describe(t.path("out")), (std::set<std::string>{"a=a", "unlisted/"}));
+
+    // At the top level the target is not created.
+    std::vector<Failure> failures;
+    CopyFolderTree(t.path("src/unlisted"), t.path("top"), SameFilePolicy::Overwrite, nullptr,
+                   &failures);
+    EXPECT_EQ(failures.size(), 1u);
+    EXPECT_FALSE(Exists(t.path("top")));
+}
+
+TEST(CopyFolderTree, TargetInsideTheSourceIsNotCopiedIntoItself) {
+    TempTree t;
+    t.write("src/a", "a");
+    t.mkdir("src/out");
+    std::vector<Failure> failures;
+    CopyFolderTree(t.path("src"), t.path("src/out/src"), SameFilePolicy::AutoNumber, nullptr,
+                   &failures);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(Describe(t.path("src/out/src")), (std::set<std::string>{"a=a", "out/"}));
+
+    // A folder copied onto itself is refused, not numbered over and over.
+    CopyFolderTree(t.path("src"), t.path("src"), SameFilePolicy::AutoNumber, nullptr, &failures);
+    EXPECT_EQ(failures.size(), 1u);
+    EXPECT_FALSE(Exists(t.path("src/a_1")));
+}
+
+TEST(CopyFolderTree, LinkBackToAnAncestorIsRecordedNotRepeated) {
+    TempTree t;
+    t.write("src/a/f", "f");
+    t.write("elsewhere/g", "g");
+    ASSERT_EQ(symlink(t.path("src").c_str(), t.path("src/a/back").c_str()), 0);
+    ASSERT_EQ(symlink(t.path("elsewhere").c_str(), t.path("src/a/other").c_str()), 0);
+    std::vector<Failure> failures;
+    CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].path, t.path("src/a/back"));
+    EXPECT_EQ(failures[0].reason, ErrorText(ELOOP));
+    // A link to a folder elsewhere is copied like a folder.
+    EXPECT_EQ(Describe(t.path("out")),
+              (std::set<std::string>{"a/", "a/f=f", "a/other/", "a/other/g=g"}));
+}
+
+TEST(CopyFolderTree, TargetFolderBlockedByAFileIsRecorded) {
+    TempTree t;
+    t.write("src/sub/x", "x");
+    t.write("src/y", "y");
+    t.write("out/sub", "a file");
+    std::vector<Failure> failures;
+    CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
+    std::set<std::string> paths;
+    for (const auto& f : failures) paths.insert(f.path);
+    EXPECT_EQ(paths, (std::set<std::string>{t.path("out/sub"), t.path("out/sub/x")}));
+    EXPECT_EQ(ReadFile(t.path("out/sub")), "a file");
+    EXPECT_EQ(ReadFile(t.path("out/y")), "y");
+}
+
+}  // namespace
+}  // namespace ostrivane
