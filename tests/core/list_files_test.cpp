@@ -86,7 +86,7 @@ TEST(ListFile, EntryWithLineBreakIsRefusedAndNothingIsWritten) {
     EXPECT_FALSE(test::Exists(tree.path("new.lst")));
 }
 
-TEST(ListFile, FailedExportKeepsTheOldFile) {
+TEST(ListFile, PermissionFailuresKeepFileAndList) {
     if (!PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
     TempTree tree;
     std::string file = tree.write("locked/file.lst", "old\r\n");
@@ -98,6 +98,12 @@ TEST(ListFile, FailedExportKeepsTheOldFile) {
         EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + file + "\". Permission denied");
     }
     EXPECT_EQ(ReadFile(file), "old\r\n");
+
+    std::string unreadable = tree.write("secret.lst", "a\r\n");
+    ASSERT_EQ(chmod(unreadable.c_str(), 0200), 0);
+    PathList list = ListOf({"keep"});
+    EXPECT_THROW(LoadListFile(list, unreadable), EListFileError);
+    EXPECT_EQ(list.entries(), Lines{"keep"});
 }
 
 TEST(ListFile, OpenErrorNamesTheFullPathAndKeepsTheList) {

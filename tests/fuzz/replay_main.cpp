@@ -32,7 +32,8 @@ const std::vector<std::string>& FixedInputs() {
 
 // Random bytes drawn mostly from the characters the targets treat specially.
 std::string RandomInput(std::mt19937& random) {
-    static constexpr std::string_view kSpecial("\r\n\0\x01 +-$xX0123456789aAfFg", 27);
+    static constexpr char kSpecialChars[] = "\r\n\0\x01 +-$xX0123456789aAfFg";
+    static constexpr std::string_view kSpecial(kSpecialChars, sizeof kSpecialChars - 1);
     std::string input(random() % 24, '\0');
     for (char& c : input) {
         c = (random() % 4 == 0) ? static_cast<char>(random() % 256)
