@@ -1,5 +1,8 @@
 #include "core/settings.h"
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <system_error>
 
