@@ -1,0 +1,53 @@
+#include "ui/Messages.h"
+
+#include <QStringList>
+#include <algorithm>
+
+#include "ui/PathListModel.h"
+
+namespace ostrivane::messages {
+namespace {
+
+// "path: reason", one line per failure, for the first kFailuresListed of them.
+QString FailureLines(const std::vector<Failure>& failures) {
+    QStringList lines;
+    const auto listed = std::min<size_t>(failures.size(), kFailuresListed);
+    for (size_t i = 0; i < listed; ++i) {
+        lines << FromPath(failures[i].path) + QStringLiteral(": ") +
+                     QString::fromStdString(failures[i].reason);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// The count of failed items with `what` ("项未能完成"), and how many of them follow by name.
+QString FailureHeading(size_t count, const QString& what) {
+    QString heading = QStringLiteral("有 %1 %2").arg(count).arg(what);
+    if (count > static_cast<size_t>(kFailuresListed)) {
+        return heading + QStringLiteral("，以下是前 %1 项：").arg(kFailuresListed);
+    }
+    return heading + QStringLiteral("：");
+}
+
+}  // namespace
+
+QString ErrorBoxText(const std::string& message) {
+    std::string text = message;
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    return QString::fromStdString(text);
+}
+
+QString CopyCompletionText(const std::vector<Failure>& failures) {
+    if (failures.empty()) return kCopyDone;
+    return kCopyDone + QStringLiteral("\n\n") +
+           FailureHeading(failures.size(), QStringLiteral("项未能完成")) + QLatin1Char('\n') +
+           FailureLines(failures);
+}
+
+QString EmptyingCompletionText(const std::vector<Failure>& leftOver) {
+    if (leftOver.empty()) return kEmptyingDone;
+    return QStringLiteral("目标文件夹下仍") +
+           FailureHeading(leftOver.size(), QStringLiteral("项未能删除")) + QLatin1Char('\n') +
+           FailureLines(leftOver);
+}
+
+}  // namespace ostrivane::messages

@@ -1,0 +1,43 @@
+// Every text the program shows in a message box, and the rules that compose the longer ones.
+#pragma once
+
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "core/copy_run.h"
+
+namespace ostrivane::messages {
+
+inline const QString kNothingToCopy = QStringLiteral("没有需要复制的文件或文件夹!");
+inline const QString kCopyDone = QStringLiteral("复制工作完成！");
+inline const QString kDriveRootRefused = QStringLiteral("不能对整个驱动器（磁盘）进行复制！");
+inline const QString kAddSubfoldersQuestion =
+    QStringLiteral("添加包括选定文件夹下的所有子文件夹吗？");
+inline const QString kSourceListEmpty = QStringLiteral("当前文件列表为空！");
+inline const QString kDestinationListEmpty = QStringLiteral("当前目录列表为空！");
+inline const QString kSomeFoldersNotImported =
+    QStringLiteral("列表文件中所保存某些目录已不存在，未能导入。");
+inline const QString kEmptyingWarning =
+    QStringLiteral("清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？");
+inline const QString kEmptyingDone = QStringLiteral("目标文件夹下的内容已完全删除！");
+// Title of the folder chooser of the source list.
+inline const QString kChooseFolderPrompt = QStringLiteral("请选择文件夹");
+
+// How many failed items a completion message lists by name.
+inline constexpr int kFailuresListed = 10;
+
+// The text of the error box for an unexpected error: the message with "." appended when its
+// last byte is above "." (0x2E). The last byte of a multi-byte UTF-8 character is always
+// above it, so a message ending in a Chinese character gets the "." too.
+QString ErrorBoxText(const std::string& message);
+
+// The end-of-run message: "复制工作完成！", followed, when some items failed, by their number
+// and the first ten of them (path and reason).
+QString CopyCompletionText(const std::vector<Failure>& failures);
+
+// The message after an immediate emptying: "目标文件夹下的内容已完全删除！" only when nothing was
+// left behind; otherwise how many items remain and the first ten of them.
+QString EmptyingCompletionText(const std::vector<Failure>& leftOver);
+
+}  // namespace ostrivane::messages

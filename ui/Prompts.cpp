@@ -1,0 +1,98 @@
+#include "ui/Prompts.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+namespace ostrivane {
+namespace {
+
+// A box with the given icon and buttons; the buttons speak Chinese whatever the locale.
+int ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+            QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
+    QMessageBox box(icon, kApplicationTitle, text, buttons, parent);
+    box.setWindowModality(Qt::ApplicationModal);
+    if (auto* yes = box.button(QMessageBox::Yes)) yes->setText(QStringLiteral("是"));
+    if (auto* no = box.button(QMessageBox::No)) no->setText(QStringLiteral("否"));
+    if (auto* ok = box.button(QMessageBox::Ok)) ok->setText(QStringLiteral("确定"));
+    box.setDefaultButton(defaultButton);
+    // The normal pointer while a box waits, even inside a run that shows the busy one.
+    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int answer = box.exec();
+    QGuiApplication::restoreOverrideCursor();
+    return answer;
+}
+
+// An open or save dialog set up the common way: resizable, modal, the given filter.
+void PrepareFileDialog(QFileDialog& dialog, const FileRequest& request) {
+    dialog.setObjectName(request.name);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setNameFilter(request.filter);
+}
+
+}  // namespace
+
+void DialogPrompts::information(const QString& text) {
+    ShowBox(parent_, QMessageBox::Information, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool DialogPrompts::question(const QString& text) {
+    return ShowBox(parent_, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
+                   QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+bool DialogPrompts::warning(const QString& text) {
+    return ShowBox(parent_, QMessageBox::Warning, text, QMessageBox::Yes | QMessageBox::No,
+                   QMessageBox::No) == QMessageBox::Yes;
+}
+
+void DialogPrompts::error(const QString& text) {
+    ShowBox(parent_, QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+QStringList DialogPrompts::openFiles(const FileRequest& request) {
+    QFileDialog dialog(parent_);
+    PrepareFileDialog(dialog, request);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    if (auto last = lastChosen_.find(request.name); last != lastChosen_.end()) {
+        dialog.selectFile(last->second);
+    }
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList chosen = dialog.selectedFiles();
+    if (!chosen.isEmpty()) lastChosen_[request.name] = chosen.front();
+    return chosen;
+}
+
+QString DialogPrompts::openFile(const FileRequest& request) {
+    QFileDialog dialog(parent_);
+    PrepareFileDialog(dialog, request);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (auto last = lastChosen_.find(request.name); last != lastChosen_.end()) {
+        dialog.selectFile(last->second);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    lastChosen_[request.name] = dialog.selectedFiles().front();
+    return dialog.selectedFiles().front();
+}
+
+QString DialogPrompts::saveFile(const FileRequest& request) {
+    QFileDialog dialog(parent_);
+    PrepareFileDialog(dialog, request);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // The file is replaced without a question and a name typed without extension is kept.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setDefaultSuffix(QString());
+    if (!request.proposedName.isEmpty()) dialog.selectFile(request.proposedName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().front();
+}
+
+QString DialogPrompts::browseFolder(const QString& prompt) {
+    return QFileDialog::getExistingDirectory(parent_, prompt, QString(), QFileDialog::ShowDirsOnly);
+}
+
+}  // namespace ostrivane

@@ -1,0 +1,703 @@
+#include "ui/Unit1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <exception>
+#include <thread>
+
+#include "core/emptying.h"
+#include "core/list_files.h"
+#include "core/settings.h"
+#include "ui/Messages.h"
+
+namespace ostrivane {
+namespace {
+
+// Client size of the window at its design size.
+constexpr QSize kDesignClientSize(752, 543);
+// Inner border of the working page, height of the source group and of the Start panel.
+constexpr int kSheetBorder = 2;
+constexpr int kHelpSheetBorder = 4;
+constexpr int kSourceGroupHeight = 196;
+constexpr int kPanelHeight = 38;
+
+const QString kListFileFilter = QStringLiteral("列表文件(*.lst)");
+const QString kListFileOpenFilter = QStringLiteral("*.lst (*.lst)");
+// Description "*.*" with the pattern that matches every file name.
+const QString kAnyFileFilter = QStringLiteral("*.* (*)");
+
+// The working page. GroupBox1 follows the page's width at the top and Panel1 its width at
+// the bottom; every other group keeps its place.
+class WorkingPage : public QWidget {
+  public:
+    using QWidget::QWidget;
+    QWidget* topGroup = nullptr;
+    QWidget* bottomPanel = nullptr;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        const QRect inner =
+            rect().adjusted(kSheetBorder, kSheetBorder, -kSheetBorder, -kSheetBorder);
+        if (topGroup) {
+            topGroup->setGeometry(inner.left(), inner.top(), inner.width(), kSourceGroupHeight);
+        }
+        if (bottomPanel) {
+            bottomPanel->setGeometry(inner.left(), inner.bottom() + 1 - kPanelHeight, inner.width(),
+                                     kPanelHeight);
+        }
+    }
+};
+
+// A group's place on the working page: the groups' coordinates are those of the page's
+// inner area.
+QRect OnPage(int left, int top, int width, int height) {
+    return QRect(left + kSheetBorder, top + kSheetBorder, width, height);
+}
+
+// The group captions of this style sit above the frame and are taller than the design's
+// 8-point captions, so the controls inside a group start this much lower.
+constexpr int kCaptionAllowance = 6;
+
+// A control's place inside a group.
+QRect InGroup(int left, int top, int width, int height) {
+    return QRect(left, top + kCaptionAllowance, width, height);
+}
+
+// A list's place inside a group: it starts lower and keeps its bottom edge.
+QRect ListInGroup(int left, int top, int width, int height) {
+    return QRect(left, top + kCaptionAllowance, width, height - kCaptionAllowance);
+}
+
+// Keeps a button disabled for its own lifetime and enables it again on every way out.
+class DisabledWhileAlive {
+  public:
+    explicit DisabledWhileAlive(QWidget& widget) : widget_(widget) { widget_.setEnabled(false); }
+    ~DisabledWhileAlive() { widget_.setEnabled(true); }
+    DisabledWhileAlive(const DisabledWhileAlive&) = delete;
+    DisabledWhileAlive& operator=(const DisabledWhileAlive&) = delete;
+
+  private:
+    QWidget& widget_;
+};
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::ContextMenu:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+// Swallows the user's mouse, keyboard and drop input to every widget of one window, so no
+// command can start while a long one runs. Other windows (the question box of a run) keep
+// their input.
+class TForm1::InputBlocker : public QObject {
+  public:
+    explicit InputBlocker(QWidget* window) : window_(window) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!IsUserInput(event->type()) || !watched->isWidgetType()) return false;
+        return static_cast<QWidget*>(watched)->window() == window_;
+    }
+
+  private:
+    QWidget* window_;
+};
+
+// The window's busy state for the lifetime of the scope: input blocked and the busy cursor,
+// both undone on every way out.
+class TForm1::BusyScope {
+  public:
+    explicit BusyScope(TForm1& form) : form_(form), blocker_(&form) {
+        form_.busy_ = true;
+        qApp->installEventFilter(&blocker_);
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~BusyScope() {
+        QGuiApplication::restoreOverrideCursor();
+        qApp->removeEventFilter(&blocker_);
+        form_.busy_ = false;
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+  private:
+    TForm1& form_;
+    InputBlocker blocker_;
+};
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent),
+      ownPrompts_(std::make_unique<DialogPrompts>(this)),
+      prompts_(ownPrompts_.get()) {
+    BuildWindow();
+    FormCreate();
+}
+
+TForm1::TForm1(Prompts& prompts, QWidget* parent) : QMainWindow(parent), prompts_(&prompts) {
+    BuildWindow();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    // The views go before the models and lists they show.
+    delete PageControl1;
+}
+
+// --- Building the window ------------------------------------------------------------------
+
+void TForm1::BuildWindow() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    sourceModel_ = std::make_unique<PathListModel>(sources_);
+    destinationModel_ = std::make_unique<PathListModel>(destinations_);
+    scratchModel_ = std::make_unique<PathListModel>(scratch_);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setDocumentMode(true);
+    setCentralWidget(PageControl1);
+
+    auto* workingPage = new WorkingPage;
+    TabSheet1 = workingPage;
+    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+    PageControl1->addTab(TabSheet1, QStringLiteral("开始使用"));
+    BuildSourceGroup();
+    BuildDestinationGroup();
+    BuildOptionsGroup();
+    BuildProgressGroup();
+    BuildStartPanel();
+    workingPage->topGroup = GroupBox1;
+    workingPage->bottomPanel = Panel1;
+    BuildHelpPage();
+    SetTabOrder();
+    ConnectCommands();
+
+    resize(kDesignClientSize);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+QListView* TForm1::MakeListView(const char* name, PathListModel& model, QWidget* parent) {
+    auto* view = new QListView(parent);
+    view->setObjectName(QString::fromLatin1(name));
+    view->setModel(&model);
+    view->setUniformItemSizes(true);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->installEventFilter(this);
+    return view;
+}
+
+QPushButton* TForm1::MakeButton(const char* name, const QString& caption, const QRect& geometry,
+                                QWidget* parent, void (TForm1::*handler)()) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(geometry);
+    connect(button, &QPushButton::clicked, this, handler);
+    return button;
+}
+
+void TForm1::BuildSourceGroup() {
+    GroupBox1 = new QGroupBox(QStringLiteral("要复制的文件或文件夹"), TabSheet1);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    ListBox1 = MakeListView("ListBox1", *sourceModel_, GroupBox1);
+    ListBox1->setGeometry(ListInGroup(10, 16, 631, 169));
+    Button1 = MakeButton("Button1", QStringLiteral("添加文件"), InGroup(645, 14, 90, 25), GroupBox1,
+                         &TForm1::Button1Click);
+    Button5 = MakeButton("Button5", QStringLiteral("添加文件夹"), InGroup(645, 44, 90, 25),
+                         GroupBox1, &TForm1::Button5Click);
+    Button2 = MakeButton("Button2", QStringLiteral("移除文件(夹)"), InGroup(645, 74, 90, 25),
+                         GroupBox1, &TForm1::Button2Click);
+    Button6 = MakeButton("Button6", QStringLiteral("清空列表"), InGroup(645, 103, 90, 25),
+                         GroupBox1, &TForm1::Button6Click);
+    BtnSaveFileList =
+        MakeButton("BtnSaveFileList", QStringLiteral("导出列表"), InGroup(645, 132, 90, 25),
+                   GroupBox1, &TForm1::BtnSaveFileListClick);
+    BtnImpFileList = MakeButton("BtnImpFileList", QStringLiteral("导入列表"),
+                                InGroup(645, 161, 90, 25), GroupBox1, &TForm1::BtnImpFileListClick);
+}
+
+void TForm1::BuildDestinationGroup() {
+    GroupBox2 = new QGroupBox(QStringLiteral("复制到的文件夹(目录)"), TabSheet1);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    GroupBox2->setGeometry(OnPage(0, 202, 740, 162));
+    ListBox2 = MakeListView("ListBox2", *destinationModel_, GroupBox2);
+    ListBox2->setGeometry(ListInGroup(8, 15, 633, 139));
+    Button3 = MakeButton("Button3", QStringLiteral("添加文件夹"), InGroup(645, 10, 90, 25),
+                         GroupBox2, &TForm1::Button3Click);
+    Button4 = MakeButton("Button4", QStringLiteral("移除文件夹"), InGroup(645, 40, 90, 25),
+                         GroupBox2, &TForm1::Button4Click);
+    Button7 = MakeButton("Button7", QStringLiteral("清空列表"), InGroup(645, 69, 90, 25), GroupBox2,
+                         &TForm1::Button7Click);
+    BtnSaveDirLst = MakeButton("BtnSaveDirLst", QStringLiteral("导出列表"),
+                               InGroup(645, 98, 90, 25), GroupBox2, &TForm1::BtnSaveDirLstClick);
+    BtnImpDirLst = MakeButton("BtnImpDirLst", QStringLiteral("导入列表"), InGroup(645, 127, 90, 25),
+                              GroupBox2, &TForm1::BtnImpDirLstClick);
+    ListBox3 = MakeListView("ListBox3", *scratchModel_, GroupBox2);
+    ListBox3->setVisible(false);
+}
+
+void TForm1::BuildOptionsGroup() {
+    GroupBox3 = new QGroupBox(QStringLiteral("复制选项"), TabSheet1);
+    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
+    GroupBox3->setGeometry(OnPage(0, 366, 362, 95));
+    Label1 = new QLabel(QStringLiteral(" 目标目录下已有同名文件存在时："), GroupBox3);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(InGroup(5, 21, 218, 13));
+
+    const auto makeRadio = [this](const char* name, const QString& caption, const QRect& place) {
+        auto* radio = new QRadioButton(caption, GroupBox3);
+        radio->setObjectName(QString::fromLatin1(name));
+        radio->setGeometry(place);
+        return radio;
+    };
+    Rb1 = makeRadio("Rb1", QStringLiteral("覆盖"), InGroup(36, 40, 46, 17));
+    Rb2 = makeRadio("Rb2", QStringLiteral("跳过"), InGroup(85, 40, 50, 17));
+    Rb3 = makeRadio("Rb3", QStringLiteral("询问"), InGroup(133, 40, 49, 17));
+    RbRename = makeRadio("RbRename", QStringLiteral("自动编号同名文件"), InGroup(185, 40, 147, 17));
+    Rb1->setChecked(true);
+
+    CheckBox1 =
+        new QCheckBox(QStringLiteral("复制时先清空（删除）目标文件夹中的原有内容"), GroupBox3);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    CheckBox1->setGeometry(InGroup(9, 67, 320, 17));
+
+    BtnEmptyDestFolder = new QToolButton(GroupBox3);
+    BtnEmptyDestFolder->setObjectName(QStringLiteral("BtnEmptyDestFolder"));
+    BtnEmptyDestFolder->setText(QStringLiteral("..."));
+    BtnEmptyDestFolder->setToolTip(QStringLiteral("立即清空（删除）目标文件夹中的原有内容"));
+    BtnEmptyDestFolder->setFocusPolicy(Qt::NoFocus);
+    BtnEmptyDestFolder->setGeometry(InGroup(326, 64, 23, 22));
+    BtnEmptyDestFolder->setVisible(false);
+    BtnEmptyDestFolder->installEventFilter(this);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    N1 = PopupMenu1->addAction(QStringLiteral("立即清空（删除）目标文件夹中的原有内容"));
+    N1->setObjectName(QStringLiteral("N1"));
+}
+
+void TForm1::BuildProgressGroup() {
+    GroupBox4 = new QGroupBox(QStringLiteral("进度"), TabSheet1);
+    GroupBox4->setObjectName(QStringLiteral("GroupBox4"));
+    GroupBox4->setGeometry(OnPage(378, 367, 362, 93));
+    ProgressBar1 = new QProgressBar(GroupBox4);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setGeometry(InGroup(45, 40, 297, 22));
+}
+
+void TForm1::BuildStartPanel() {
+    Panel1 = new QFrame(TabSheet1);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    BtnCopy = MakeButton("BtnCopy", QStringLiteral("开始复制"), QRect(320, 5, 100, 25), Panel1,
+                         &TForm1::BtnCopyClick);
+}
+
+void TForm1::BuildHelpPage() {
+    TabSheet2 = new QWidget;
+    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+    auto* layout = new QVBoxLayout(TabSheet2);
+    layout->setContentsMargins(kHelpSheetBorder, kHelpSheetBorder, kHelpSheetBorder,
+                               kHelpSheetBorder);
+    WebBrowser1 = new QWidget(TabSheet2);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    layout->addWidget(WebBrowser1);
+    PageControl1->addTab(TabSheet2, QStringLiteral("帮助及使用技巧"));
+}
+
+void TForm1::SetTabOrder() {
+    const QWidget* order[] = {ListBox2, Button3, Button4, Button7, BtnSaveDirLst,   BtnImpDirLst,
+                              ListBox1, Button1, Button2, Button6, BtnSaveFileList, BtnImpFileList,
+                              Button5,  Rb1,     Rb2,     Rb3,     CheckBox1,       RbRename,
+                              BtnCopy};
+    for (size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+    }
+}
+
+void TForm1::ConnectCommands() {
+    // Every change of the option runs its handler, the program's own changes included.
+    connect(CheckBox1, &QCheckBox::toggled, this, &TForm1::CheckBox1Click);
+    connect(N1, &QAction::triggered, this, &TForm1::N1Click);
+}
+
+// --- Handlers -----------------------------------------------------------------------------
+
+template <typename Body>
+void TForm1::Guarded(Body&& body) {
+    if (busy_) return;
+    try {
+        body();
+    } catch (const std::exception& error) {
+        ShowUnexpectedError(error.what());
+    }
+}
+
+void TForm1::Button1Click() {
+    Guarded([this] { AddFiles(); });
+}
+
+void TForm1::Button2Click() {
+    Guarded([this] { RemoveSelectedSource(); });
+}
+
+void TForm1::Button3Click() {}
+
+void TForm1::Button4Click() {
+    Guarded([this] { RemoveSelectedDestination(); });
+}
+
+void TForm1::Button5Click() {
+    Guarded([this] { AddSourceFolder(); });
+}
+
+void TForm1::Button6Click() {
+    Guarded([this] { sourceModel_->clear(); });
+}
+
+void TForm1::Button7Click() {
+    Guarded([this] { ClearDestinations(); });
+}
+
+void TForm1::BtnSaveFileListClick() {
+    Guarded(
+        [this] { ExportList(sources_, messages::kSourceListEmpty, QStringLiteral("file.lst")); });
+}
+
+void TForm1::BtnImpFileListClick() {
+    Guarded([this] { ImportSources(); });
+}
+
+void TForm1::BtnSaveDirLstClick() {
+    Guarded([this] {
+        ExportList(destinations_, messages::kDestinationListEmpty, QStringLiteral("dir.lst"));
+    });
+}
+
+void TForm1::BtnImpDirLstClick() {
+    Guarded([this] { ImportDestinations(); });
+}
+
+void TForm1::ListBox1KeyDown(int& key, Qt::KeyboardModifiers /*shift*/) {
+    if (key != Qt::Key_Delete) return;
+    Button2Click();
+    key = 0;
+}
+
+void TForm1::ListBox2KeyDown(int& key, Qt::KeyboardModifiers /*shift*/) {
+    if (key != Qt::Key_Delete) return;
+    Button4Click();
+    key = 0;
+}
+
+void TForm1::AddDroppedSources(const QStringList& /*paths*/) {}
+
+void TForm1::AddDroppedDestinations(const QStringList& /*paths*/) {}
+
+void TForm1::CheckBox1Click() {
+    Guarded([this] { AskBeforeEmptyingOption(); });
+}
+
+void TForm1::BtnEmptyDestFolderMouseDown(Qt::MouseButton /*button*/,
+                                         Qt::KeyboardModifiers /*shift*/, int x, int y) {
+    Guarded([&] { PopupMenu1->popup(BtnEmptyDestFolder->mapToGlobal(QPoint(x, y))); });
+}
+
+void TForm1::N1Click() {
+    Guarded([this] { EmptyDestinationsNow(); });
+}
+
+void TForm1::BtnCopyClick() {
+    Guarded([this] { CopyRun(); });
+}
+
+void TForm1::FormCreate() {
+    Guarded([this] {
+        setWindowTitle(kApplicationTitle);
+        ReadStoredPolicy();
+        PageControl1->setCurrentIndex(0);
+    });
+}
+
+bool TForm1::FormClose() {
+    if (busy_) return false;
+    bool stored = false;
+    Guarded([&] {
+        StorePolicy();
+        stored = true;
+    });
+    return stored;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (FormClose()) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && (watched == ListBox1 || watched == ListBox2)) {
+        const auto* keyEvent = static_cast<QKeyEvent*>(event);
+        int key = keyEvent->key();
+        if (watched == ListBox1) {
+            ListBox1KeyDown(key, keyEvent->modifiers());
+        } else {
+            ListBox2KeyDown(key, keyEvent->modifiers());
+        }
+        return key == 0;
+    }
+    if (watched == BtnEmptyDestFolder && (event->type() == QEvent::MouseButtonPress ||
+                                          event->type() == QEvent::MouseButtonDblClick)) {
+        // A hidden or disabled button takes no mouse input.
+        if (BtnEmptyDestFolder->isEnabled() && BtnEmptyDestFolder->isVisible()) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const QPoint at = mouse->position().toPoint();
+            BtnEmptyDestFolderMouseDown(mouse->button(), mouse->modifiers(), at.x(), at.y());
+        }
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// --- Commands -----------------------------------------------------------------------------
+
+void TForm1::AddFiles() {
+    const QStringList chosen =
+        prompts().openFiles({QStringLiteral("OpenDialog1"), kAnyFileFilter, QString()});
+    if (chosen.isEmpty()) return;
+    scratchModel_->change([&](PathList& scratch) {
+        scratch.clear();
+        for (const QString& file : chosen) scratch.append(ToPath(file));
+    });
+    for (const std::string& file : scratch_.entries()) sourceModel_->addIfAbsent(file);
+}
+
+void TForm1::AddSourceFolder() {
+    const QString folder = prompts().browseFolder(messages::kChooseFolderPrompt);
+    if (folder.isEmpty()) return;
+    const std::string path = WithTrailingSeparator(ToPath(folder));
+    if (IsDriveRoot(path)) {
+        prompts().information(messages::kDriveRootRefused);
+        return;
+    }
+    sourceModel_->addIfAbsent(path);
+}
+
+void TForm1::RemoveSelectedSource() {
+    sourceModel_->removeAt(SelectedRow(ListBox1));
+}
+
+void TForm1::RemoveSelectedDestination() {
+    destinationModel_->removeAt(SelectedRow(ListBox2));
+    if (destinations_.count() == 0) BtnEmptyDestFolder->setVisible(false);
+}
+
+void TForm1::ClearDestinations() {
+    destinationModel_->clear();
+    BtnEmptyDestFolder->setVisible(false);
+}
+
+void TForm1::ExportList(const PathList& list, const QString& emptyMessage,
+                        const QString& proposedName) {
+    if (list.count() == 0) {
+        prompts().information(emptyMessage);
+        return;
+    }
+    const QString fileName =
+        prompts().saveFile({QStringLiteral("SaveDialog1"), kListFileFilter, proposedName});
+    if (fileName.isEmpty()) return;
+    SaveListFile(list, ToPath(fileName));
+}
+
+void TForm1::ImportSources() {
+    const QString fileName =
+        prompts().openFile({QStringLiteral("OpenDialog2"), kListFileOpenFilter, QString()});
+    if (fileName.isEmpty()) return;
+    scratchModel_->change([&](PathList& scratch) {
+        sourceModel_->change(
+            [&](PathList& sources) { ImportSourceList(ToPath(fileName), scratch, sources); });
+    });
+}
+
+void TForm1::ImportDestinations() {
+    const QString fileName =
+        prompts().openFile({QStringLiteral("OpenDialog2"), kListFileOpenFilter, QString()});
+    if (fileName.isEmpty()) return;
+    const bool skipped = scratchModel_->change([&](PathList& scratch) {
+        return destinationModel_->change([&](PathList& destinations) {
+            return ImportDestinationList(ToPath(fileName), scratch, destinations,
+                                         [this] { BtnEmptyDestFolder->setVisible(true); });
+        });
+    });
+    if (skipped) prompts().information(messages::kSomeFoldersNotImported);
+}
+
+void TForm1::AskBeforeEmptyingOption() {
+    if (!CheckBox1->isChecked()) return;
+    if (!prompts().warning(messages::kEmptyingWarning)) CheckBox1->setChecked(false);
+}
+
+void TForm1::EmptyDestinationsNow() {
+    if (!prompts().warning(messages::kEmptyingWarning)) return;
+    CheckBox1->setChecked(false);
+    std::vector<Failure> leftOver;
+    RunLongOperation([&] {
+        const int count = destinations_.count();
+        for (int i = 0; i < count; ++i) {
+            EmptyFolder(destinations_.at(i), destinations_, &leftOver);
+        }
+    });
+    prompts().information(messages::EmptyingCompletionText(leftOver));
+    // The immediate emptying can be used once per run of the program.
+    BtnEmptyDestFolder->setEnabled(false);
+}
+
+void TForm1::CopyRun() {
+    if (sources_.count() == 0 || destinations_.count() == 0) {
+        prompts().information(messages::kNothingToCopy);
+        return;
+    }
+    const SameFilePolicy policy = CheckedPolicy();
+    const bool emptyFirst = CheckBox1->isChecked();
+    const AskYesNo ask = [this](const std::string& question) { return AskOnGuiThread(question); };
+    const ShowProgress progress = ProgressOnGuiThread();
+    std::vector<Failure> failures;
+    {
+        const DisabledWhileAlive startLocked(*BtnCopy);
+        RunLongOperation([&] {
+            failures = CopyAll(sources_, destinations_, policy, ask, progress, emptyFirst);
+        });
+    }
+    prompts().information(messages::CopyCompletionText(failures));
+    ProgressBar1->setValue(0);
+}
+
+void TForm1::ReadStoredPolicy() {
+    switch (LoadSameFilePolicy()) {
+        case static_cast<int>(SameFilePolicy::Overwrite):
+            Rb1->setChecked(true);
+            break;
+        case static_cast<int>(SameFilePolicy::Skip):
+            Rb2->setChecked(true);
+            break;
+        case static_cast<int>(SameFilePolicy::Ask):
+            Rb3->setChecked(true);
+            break;
+        default:
+            RbRename->setChecked(true);
+            break;
+    }
+}
+
+void TForm1::StorePolicy() {
+    SaveSameFilePolicy(static_cast<int>(CheckedPolicy()));
+}
+
+SameFilePolicy TForm1::CheckedPolicy() const {
+    if (Rb1->isChecked()) return SameFilePolicy::Overwrite;
+    if (Rb2->isChecked()) return SameFilePolicy::Skip;
+    if (Rb3->isChecked()) return SameFilePolicy::Ask;
+    return SameFilePolicy::AutoNumber;
+}
+
+int TForm1::SelectedRow(const QListView* view) {
+    const QModelIndexList selected = view->selectionModel()->selectedRows();
+    return selected.isEmpty() ? -1 : selected.front().row();
+}
+
+void TForm1::ShowUnexpectedError(const std::string& message) {
+    prompts().error(messages::ErrorBoxText(message));
+}
+
+// --- Long operations ----------------------------------------------------------------------
+
+void TForm1::RunLongOperation(const std::function<void()>& work) {
+    const BusyScope busy(*this);
+    std::exception_ptr failure;
+    QEventLoop loop;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // Queued behind every progress update the work has posted.
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+bool TForm1::AskOnGuiThread(const std::string& question) {
+    bool yes = false;
+    std::exception_ptr failure;
+    QMetaObject::invokeMethod(
+        this,
+        [&] {
+            try {
+                yes = prompts().question(QString::fromStdString(question));
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (failure) std::rethrow_exception(failure);
+    return yes;
+}
+
+ShowProgress TForm1::ProgressOnGuiThread() {
+    return [bar = ProgressBar1, last = -1](int percent) mutable {
+        if (percent == last) return;
+        last = percent;
+        QMetaObject::invokeMethod(
+            bar, [bar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
+    };
+}
+
+}  // namespace ostrivane

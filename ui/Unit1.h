@@ -1,0 +1,207 @@
+// The main window: both path lists, the same-name policy, the emptying option, the progress
+// bar and the Start command. Every command is one of its public handlers.
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/copy_run.h"
+#include "core/path_list.h"
+#include "ui/PathListModel.h"
+#include "ui/Prompts.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QListView;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QToolButton;
+
+namespace ostrivane {
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+  public:
+    // A complete window with the real dialogs.
+    explicit TForm1(QWidget* parent = nullptr);
+    // A window whose message boxes and dialogs all go to `prompts`, which must outlive it.
+    explicit TForm1(Prompts& prompts, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The source, destination and scratch lists, as the views show them.
+    PathListModel& SourceModel() { return *sourceModel_; }
+    PathListModel& DestinationModel() { return *destinationModel_; }
+    PathListModel& ScratchModel() { return *scratchModel_; }
+    const PathList& Sources() const { return sources_; }
+    const PathList& Destinations() const { return destinations_; }
+
+    // Where every message box and dialog of the window goes.
+    Prompts& prompts() { return *prompts_; }
+
+    // The policy of the checked radio button.
+    SameFilePolicy CheckedPolicy() const;
+
+    // True while a long operation (copy run, emptying) runs; no command starts meanwhile.
+    bool IsBusy() const { return busy_; }
+
+    // Runs `work` on a worker thread while this thread keeps the window painted, shows the
+    // busy cursor and swallows the user's input to the window; returns when `work` ends and
+    // rethrows what it threw. `work` must not touch widgets.
+    void RunLongOperation(const std::function<void()>& work);
+
+    // Shows an error that ended a handler, in the error box (see messages::ErrorBoxText).
+    void ShowUnexpectedError(const std::string& message);
+
+    // Widgets, under their design names.
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QWidget* WebBrowser1 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QGroupBox* GroupBox4 = nullptr;
+    QListView* ListBox1 = nullptr;
+    QListView* ListBox2 = nullptr;
+    QListView* ListBox3 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QPushButton* BtnSaveFileList = nullptr;
+    QPushButton* BtnImpFileList = nullptr;
+    QPushButton* BtnSaveDirLst = nullptr;
+    QPushButton* BtnImpDirLst = nullptr;
+    QLabel* Label1 = nullptr;
+    QRadioButton* Rb1 = nullptr;
+    QRadioButton* Rb2 = nullptr;
+    QRadioButton* Rb3 = nullptr;
+    QRadioButton* RbRename = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QToolButton* BtnEmptyDestFolder = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* N1 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QPushButton* BtnCopy = nullptr;
+
+  public slots:
+    // Adds files chosen in OpenDialog1 to the source list, in the dialog's order, each only
+    // when absent.
+    void Button1Click();
+    // Removes the selected source; nothing without a selection.
+    void Button2Click();
+    // Adds a destination folder through the picker. Does nothing yet.
+    void Button3Click();
+    // Removes the selected destination; hides BtnEmptyDestFolder when the list is empty.
+    void Button4Click();
+    // Adds a folder chosen in the folder chooser to the source list (with a trailing
+    // separator, only when absent); the whole drive is refused with a message.
+    void Button5Click();
+    // Clears the source list.
+    void Button6Click();
+    // Clears the destination list and hides BtnEmptyDestFolder.
+    void Button7Click();
+    // Exports the source list to a list file chosen in SaveDialog1 (proposed "file.lst").
+    void BtnSaveFileListClick();
+    // Adds the existing files and folders named in a list file to the source list.
+    void BtnImpFileListClick();
+    // Exports the destination list to a list file chosen in SaveDialog1 (proposed "dir.lst").
+    void BtnSaveDirLstClick();
+    // Adds the existing folders named in a list file to the destination list; says so when
+    // some lines were not taken.
+    void BtnImpDirLstClick();
+    // The Delete key (with any modifiers) removes the selected source and sets `key` to 0;
+    // other keys are left to the list.
+    void ListBox1KeyDown(int& key, Qt::KeyboardModifiers shift);
+    // The Delete key (with any modifiers) removes the selected destination, as Button4Click.
+    void ListBox2KeyDown(int& key, Qt::KeyboardModifiers shift);
+    // Adds the paths of one drop onto the source list. Not implemented yet: does nothing.
+    void AddDroppedSources(const QStringList& paths);
+    // Adds the paths of one drop onto the destination list. Not implemented yet: does nothing.
+    void AddDroppedDestinations(const QStringList& paths);
+    // When CheckBox1 has become checked, asks the emptying warning; No unchecks it again.
+    void CheckBox1Click();
+    // Opens PopupMenu1 at the pressed point (x, y relative to the button), for any button.
+    void BtnEmptyDestFolderMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x,
+                                     int y);
+    // Asks the emptying warning and on Yes empties every destination at once, then disables
+    // BtnEmptyDestFolder for good.
+    void N1Click();
+    // Copies every source into every destination under the checked policy.
+    void BtnCopyClick();
+    // Start-up of the window: caption, stored policy, first page.
+    void FormCreate();
+    // Stores the checked policy. False when the window must stay open: a long operation is
+    // running, or the settings could not be written (the error has been shown).
+    bool FormClose();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    class InputBlocker;
+    class BusyScope;
+
+    void BuildWindow();
+    void BuildSourceGroup();
+    void BuildDestinationGroup();
+    void BuildOptionsGroup();
+    void BuildProgressGroup();
+    void BuildStartPanel();
+    void BuildHelpPage();
+    void SetTabOrder();
+    void ConnectCommands();
+    QListView* MakeListView(const char* name, PathListModel& model, QWidget* parent);
+    QPushButton* MakeButton(const char* name, const QString& caption, const QRect& geometry,
+                            QWidget* parent, void (TForm1::*handler)());
+
+    // Runs a handler's body; an exception it raises is shown in the error box. Does nothing
+    // while a long operation runs.
+    template <typename Body>
+    void Guarded(Body&& body);
+
+    void AddFiles();
+    void AddSourceFolder();
+    void RemoveSelectedSource();
+    void RemoveSelectedDestination();
+    void ClearDestinations();
+    void ExportList(const PathList& list, const QString& emptyMessage, const QString& proposedName);
+    void ImportSources();
+    void ImportDestinations();
+    void AskBeforeEmptyingOption();
+    void EmptyDestinationsNow();
+    void CopyRun();
+    void ReadStoredPolicy();
+    void StorePolicy();
+
+    // The copy run's hooks, called on the worker thread and answered on this one.
+    bool AskOnGuiThread(const std::string& question);
+    ShowProgress ProgressOnGuiThread();
+    static int SelectedRow(const QListView* view);
+
+    PathList sources_;
+    PathList destinations_;
+    PathList scratch_;
+    std::unique_ptr<PathListModel> sourceModel_;
+    std::unique_ptr<PathListModel> destinationModel_;
+    std::unique_ptr<PathListModel> scratchModel_;
+    std::unique_ptr<Prompts> ownPrompts_;
+    Prompts* prompts_;
+    bool busy_ = false;
+};
+
+}  // namespace ostrivane
