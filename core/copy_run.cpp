@@ -1,7 +1,6 @@
 #include "core/copy_run.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <string_view>
 
@@ -13,9 +12,9 @@ namespace ostrivane {
 namespace {
 
 // The number a fail-if-exists copy reports when the target is already there.
-constexpr int kTargetExists = EEXIST;
+const int& kTargetExists = error::kAlreadyExists;
 // The number of a path that names nothing.
-constexpr int kNoSuchFolder = ENOENT;
+const int& kNoSuchFolder = error::kNotFound;
 
 // Why a source that names the whole file system is not copied.
 constexpr std::string_view kWholeDriveRefused = "不能对整个驱动器（磁盘）进行复制！";

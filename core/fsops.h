@@ -177,6 +177,13 @@ int SyncFileSystemOf(const std::string& path);
 // The platform's text for an error number, for failure reports.
 std::string ErrorText(int error);
 
+// Error numbers that callers tell apart, in the platform's numbering.
+namespace error {
+extern const int kAlreadyExists;  // a fail-if-exists copy found the target there
+extern const int kNotFound;       // the path names nothing
+extern const int kLinkLoop;       // a link leads back to a folder above it
+}  // namespace error
+
 // Whole-file reading and writing for list and settings files. ReadWholeFile fills `bytes`
 // and returns 0 or the error number. WriteFileAtomically writes `bytes` to a temporary
 // file in the same folder and renames it over `path`; a failure leaves an existing file

@@ -43,6 +43,12 @@ EInOutError InOutErrorFromOs(int osError) {
     }
 }
 
+namespace error {
+const int kAlreadyExists = EEXIST;
+const int kNotFound = ENOENT;
+const int kLinkLoop = ELOOP;
+}  // namespace error
+
 std::string ErrorText(int error) {
     char buffer[256];
     return strerror_r(error, buffer, sizeof buffer);

@@ -1,6 +1,5 @@
 #include "core/tree_copy.h"
 
-#include <cerrno>
 #include <optional>
 #include <string_view>
 
@@ -53,7 +52,7 @@ class TreeWalk {
             // The target root: the copy's own output, never copied into itself.
             if (identity == targetRoot_) return;
             if (isOnCurrentPath(identity)) {
-                record(source, ErrorText(ELOOP));
+                record(source, ErrorText(error::kLinkLoop));
                 return;
             }
         }
@@ -104,7 +103,7 @@ class TreeWalk {
         if (CreateFolderChain(target)) return;
         // The chain reports no reason; one more attempt at the last step names it.
         int error = CreateFolder(target);
-        if (error == 0 || (error == EEXIST && IsExistingFolder(target))) return;
+        if (error == 0 || (error == error::kAlreadyExists && IsExistingFolder(target))) return;
         record(target, ErrorText(error));
     }
 
