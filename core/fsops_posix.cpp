@@ -504,8 +504,25 @@ int ReadWholeFile(const std::string& path, std::string& bytes) {
     return 0;
 }
 
-int WriteFileAtomically(const std::string& path, std::string_view bytes, bool* shortWrite) {
+namespace {
+
+// The file a path stands for: a link (a settings file kept elsewhere and linked in) is
+// resolved, so that a rewrite replaces the file and keeps the link.
+std::string ResolvedTarget(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return path;
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+
+}  // namespace
+
+int WriteFileAtomically(const std::string& requestedPath, std::string_view bytes, bool* shortWrite) {
     if (shortWrite) *shortWrite = false;
+    const std::string path = ResolvedTarget(requestedPath);
     struct stat existing;
     bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) return EISDIR;

@@ -272,6 +272,14 @@ TEST(WholeFiles, AtomicWriteKeepsModeAndOldFileOnFailure) {
     EXPECT_EQ(ReadWholeFile(t.path("none"), bytes), ENOENT);
     EXPECT_EQ(bytes, "two");
     EXPECT_EQ(WriteFileAtomically(t.path("no/such/folder/x"), "z"), ENOENT);
+    // A linked file is rewritten where it lives; the link stays a link.
+    std::string real = t.write("elsewhere/real.ini", "old");
+    symlink(real.c_str(), t.path("linked.ini").c_str());
+    ASSERT_EQ(WriteFileAtomically(t.path("linked.ini"), "new"), 0);
+    EXPECT_EQ(ReadFile(real), "new");
+    struct stat lst {};
+    lstat(t.path("linked.ini").c_str(), &lst);
+    EXPECT_TRUE(S_ISLNK(lst.st_mode));
 
     if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
     chmod(t.root().c_str(), 0555);
