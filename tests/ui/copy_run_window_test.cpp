@@ -1,0 +1,345 @@
+// The window's long commands on real folders: the copy run with its question, progress,
+// completion and error paths, the emptying option and the immediate emptying.
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QListView>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
+
+#include "ui/Unit1.h"
+#include "ui_test_support.h"
+
+using ostrivane::TForm1;
+using ostrivane::ToPath;
+using ostrivane::test::PrivateEnvironment;
+using ostrivane::test::ReadFile;
+using ostrivane::test::ScriptedPrompts;
+using ostrivane::test::WriteFile;
+
+namespace {
+
+const QString kCopyDone = QStringLiteral("复制工作完成！");
+const QString kEmptyingWarning =
+    QStringLiteral("清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？");
+
+// What the window looked like while a question of the run was open.
+struct SeenDuringQuestion {
+    bool startEnabled = true;
+    bool busy = false;
+    int cursorShape = -1;
+    int progress = -1;
+    bool closed = true;
+    bool stillVisible = false;
+    int currentRowAfterKeyDown = -1;
+};
+
+bool NoOverrideCursor() {
+    return QGuiApplication::overrideCursor() == nullptr;
+}
+
+QStringList FolderContent(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+}  // namespace
+
+class CopyRunWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        environment_ = std::make_unique<PrivateEnvironment>();
+        files_ = std::make_unique<QTemporaryDir>();
+        prompts_ = std::make_unique<ScriptedPrompts>();
+        form_ = std::make_unique<TForm1>(*prompts_);
+    }
+
+    void cleanup() {
+        form_.reset();
+        QVERIFY2(prompts_->unexpected.isEmpty(),
+                 qPrintable("dialogs without an answer: " + prompts_->unexpected.join(", ")));
+        prompts_.reset();
+        files_.reset();
+        environment_.reset();
+        QVERIFY(NoOverrideCursor());
+    }
+
+    void emptyListsOnlyShowTheMessage_data() {
+        QTest::addColumn<bool>("withSource");
+        QTest::addColumn<bool>("withDestination");
+        QTest::newRow("no destination") << true << false;
+        QTest::newRow("no source") << false << true;
+        QTest::newRow("neither") << false << false;
+    }
+
+    void emptyListsOnlyShowTheMessage() {
+        QFETCH(bool, withSource);
+        QFETCH(bool, withDestination);
+        if (withSource) form_->SourceModel().append(ToPath(Path("a.txt")));
+        if (withDestination) form_->DestinationModel().append(ToPath(Path("out/")));
+        form_->ProgressBar1->setValue(37);
+        form_->BtnCopyClick();
+        QCOMPARE(prompts_->Texts("information"),
+                 QStringList({QStringLiteral("没有需要复制的文件或文件夹!")}));
+        QCOMPARE(form_->ProgressBar1->value(), 37);
+        QVERIFY(form_->BtnCopy->isEnabled());
+        QVERIFY(!QFileInfo::exists(Path("out")));
+    }
+
+    void runCopiesEverySourceIntoEveryDestination() {
+        WriteFile(Path("src/a.txt"), "A");
+        WriteFile(Path("src/tree/sub/b.txt"), "B");
+        QDir().mkpath(Path("one"));
+        QDir().mkpath(Path("two"));
+        form_->SourceModel().append(ToPath(Path("src/a.txt")));
+        form_->SourceModel().append(ToPath(Path("src/tree/")));
+        form_->DestinationModel().append(ToPath(Path("one/")));
+        form_->DestinationModel().append(ToPath(Path("two")));  // as a list import may bring it
+        form_->Rb1->setChecked(true);
+
+        form_->BtnCopy->click();
+
+        for (const QString destination : {"one", "two"}) {
+            QCOMPARE(ReadFile(Path(destination + "/a.txt")), QByteArray("A"));
+            QCOMPARE(ReadFile(Path(destination + "/tree/sub/b.txt")), QByteArray("B"));
+        }
+        QCOMPARE(prompts_->Texts("information"), QStringList({kCopyDone}));
+        QCOMPARE(form_->ProgressBar1->value(), 0);
+        QVERIFY(form_->BtnCopy->isEnabled());
+        QVERIFY(!form_->IsBusy());
+    }
+
+    void askAnswersDecideWhileTheWindowWaits() {
+        WriteFile(Path("src/a.txt"), "new a");
+        WriteFile(Path("src/b.txt"), "new b");
+        WriteFile(Path("out/a.txt"), "old a");
+        WriteFile(Path("out/b.txt"), "old b");
+        form_->SourceModel().append(ToPath(Path("src/a.txt")));
+        form_->SourceModel().append(ToPath(Path("src/b.txt")));
+        form_->DestinationModel().append(ToPath(Path("out/")));
+        form_->Rb3->setChecked(true);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        form_->ListBox1->setCurrentIndex(form_->ListBox1->model()->index(0, 0));
+
+        std::vector<SeenDuringQuestion> seen;
+        prompts_->duringQuestion = [&] {
+            SeenDuringQuestion now;
+            now.startEnabled = form_->BtnCopy->isEnabled();
+            now.busy = form_->IsBusy();
+            if (const QCursor* cursor = QGuiApplication::overrideCursor()) {
+                now.cursorShape = cursor->shape();
+            }
+            now.progress = form_->ProgressBar1->value();
+            now.closed = form_->close();
+            now.stillVisible = form_->isVisible();
+            QTest::keyClick(form_->ListBox1, Qt::Key_Down);
+            QTest::mouseClick(form_->Button6, Qt::LeftButton);
+            now.currentRowAfterKeyDown = form_->ListBox1->currentIndex().row();
+            seen.push_back(now);
+        };
+        prompts_->answers = {true, false};
+
+        form_->BtnCopyClick();
+
+        QCOMPARE(ReadFile(Path("out/a.txt")), QByteArray("new a"));
+        QCOMPARE(ReadFile(Path("out/b.txt")), QByteArray("old b"));
+        const QString out = Path("out/");
+        QCOMPARE(prompts_->Texts("question"),
+                 QStringList({"文件" + out + "a.txt已存在，是否覆盖？",
+                              "文件" + out + "b.txt已存在，是否覆盖？"}));
+        QCOMPARE(seen.size(), size_t{2});
+        for (const SeenDuringQuestion& now : seen) {
+            QVERIFY(!now.startEnabled);
+            QVERIFY(now.busy);
+            QCOMPARE(now.cursorShape, int(Qt::WaitCursor));
+            QVERIFY(!now.closed);
+            QVERIFY(now.stillVisible);
+            QCOMPARE(now.currentRowAfterKeyDown, 0);  // the keyboard did not reach the list
+        }
+        QCOMPARE(seen[0].progress, 0);
+        QCOMPARE(seen[1].progress, 50);
+        QCOMPARE(form_->Sources().count(), 2);  // the click on "清空列表" was swallowed
+        QCOMPARE(prompts_->Texts("information"), QStringList({kCopyDone}));
+        QCOMPARE(form_->ProgressBar1->value(), 0);
+        QVERIFY(form_->BtnCopy->isEnabled());
+
+        // Input reaches the window again after the run.
+        QTest::keyClick(form_->ListBox1, Qt::Key_Down);
+        QCOMPARE(form_->ListBox1->currentIndex().row(), 1);
+    }
+
+    void failuresAreListedInTheCompletionMessage() {
+        WriteFile(Path("src/a.txt"), "A");
+        form_->SourceModel().append(ToPath(Path("src/a.txt")));
+        for (int i = 1; i <= 12; ++i) {
+            form_->SourceModel().append(
+                ToPath(Path(QString("src/missing%1").arg(i, 2, 10, QChar('0')))));
+        }
+        form_->DestinationModel().append(ToPath(Path("out/")));
+        QDir().mkpath(Path("out"));
+        form_->Rb1->setChecked(true);
+
+        form_->BtnCopyClick();
+
+        QCOMPARE(ReadFile(Path("out/a.txt")), QByteArray("A"));
+        const QStringList information = prompts_->Texts("information");
+        QCOMPARE(information.size(), 1);
+        const QString& message = information[0];
+        QVERIFY(message.startsWith(kCopyDone));
+        QVERIFY2(message.contains(QStringLiteral("有 12 项未能完成")), qPrintable(message));
+        for (int i = 1; i <= 10; ++i) {
+            QVERIFY2(message.contains(Path(QString("out/missing%1: ").arg(i, 2, 10, QChar('0')))),
+                     qPrintable(message));
+        }
+        QVERIFY(!message.contains("missing11"));
+        QVERIFY(!message.contains("a.txt"));
+        QCOMPARE(form_->ProgressBar1->value(), 0);
+    }
+
+    void folderThatCannotBeEnteredEndsTheRun() {
+        if (geteuid() == 0) QSKIP("root enters every folder; run the suite as another user");
+        WriteFile(Path("src/a.txt"), "A");
+        WriteFile(Path("src/locked/inner.txt"), "I");
+        WriteFile(Path("src/z.txt"), "Z");
+        QVERIFY(QFile::setPermissions(Path("src/locked"), QFileDevice::Permissions()));
+        form_->SourceModel().append(ToPath(Path("src/a.txt")));
+        form_->SourceModel().append(ToPath(Path("src/locked/")));
+        form_->SourceModel().append(ToPath(Path("src/z.txt")));
+        form_->SourceModel().append(ToPath(Path("src/a.txt")));
+        form_->DestinationModel().append(ToPath(Path("out/")));
+        QDir().mkpath(Path("out"));
+        form_->Rb2->setChecked(true);
+
+        form_->BtnCopyClick();
+        QFile::setPermissions(Path("src/locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner);
+
+        const QStringList errors = prompts_->Texts("error");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].endsWith('.') && errors[0].size() > 1, qPrintable(errors[0]));
+        QVERIFY(prompts_->Texts("information").isEmpty());
+        QCOMPARE(form_->ProgressBar1->value(), 25);  // after the first of four sources
+        QVERIFY(form_->BtnCopy->isEnabled());
+        QVERIFY(NoOverrideCursor());
+        QVERIFY(!form_->IsBusy());
+        QVERIFY(QFileInfo::exists(Path("out/a.txt")));
+        QVERIFY(!QFileInfo::exists(Path("out/z.txt")));
+    }
+
+    void emptyOptionAsksBeforeItIsSet() {
+        prompts_->answers = {false, true};
+        form_->CheckBox1->click();
+        QVERIFY(!form_->CheckBox1->isChecked());
+        form_->CheckBox1->click();
+        QVERIFY(form_->CheckBox1->isChecked());
+        form_->CheckBox1->click();
+        QVERIFY(!form_->CheckBox1->isChecked());
+        QCOMPARE(prompts_->Texts("warning"), QStringList({kEmptyingWarning, kEmptyingWarning}));
+    }
+
+    void copyRunEmptiesEachDestinationFirstWhenAsked() {
+        WriteFile(Path("src/a.txt"), "A");
+        WriteFile(Path("out/old.txt"), "old");
+        WriteFile(Path("out/sub/older.txt"), "older");
+        form_->SourceModel().append(ToPath(Path("src/a.txt")));
+        form_->DestinationModel().append(ToPath(Path("out/")));
+        prompts_->answers = {true};
+        form_->CheckBox1->click();
+        form_->BtnCopyClick();
+        QCOMPARE(FolderContent(Path("out")), QStringList({"a.txt"}));
+        QCOMPARE(prompts_->Texts("information"), QStringList({kCopyDone}));
+    }
+
+    void immediateEmptyingAsksThenWorksOncePerRun() {
+        WriteFile(Path("one/x.txt"), "x");
+        WriteFile(Path("one/sub/y.txt"), "y");
+        WriteFile(Path("two/.hidden"), "z");
+        form_->DestinationModel().append(ToPath(Path("one/")));
+        form_->DestinationModel().append(ToPath(Path("two/")));
+        form_->BtnEmptyDestFolder->setVisible(true);
+        prompts_->answers = {true, false, true};
+        form_->CheckBox1->click();
+
+        form_->N1Click();  // answered No
+        QCOMPARE(FolderContent(Path("one")), QStringList({"sub", "x.txt"}));
+        QVERIFY(form_->CheckBox1->isChecked());
+        QVERIFY(form_->BtnEmptyDestFolder->isEnabled());
+
+        form_->N1->trigger();  // answered Yes
+        QVERIFY(QFileInfo(Path("one")).isDir());
+        QVERIFY(FolderContent(Path("one")).isEmpty());
+        QVERIFY(FolderContent(Path("two")).isEmpty());
+        QCOMPARE(prompts_->Texts("information"),
+                 QStringList({QStringLiteral("目标文件夹下的内容已完全删除！")}));
+        QCOMPARE(prompts_->Texts("warning").size(), 3);
+        QVERIFY(!form_->CheckBox1->isChecked());
+        QVERIFY(!form_->BtnEmptyDestFolder->isEnabled());
+
+        // Clearing the list and showing the button again does not enable it.
+        form_->Button7Click();
+        form_->BtnEmptyDestFolder->setVisible(true);
+        QVERIFY(!form_->BtnEmptyDestFolder->isEnabled());
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QTest::mousePress(form_->BtnEmptyDestFolder, Qt::LeftButton, {}, QPoint(4, 4));
+        QVERIFY(!form_->PopupMenu1->isVisible());
+    }
+
+    void immediateEmptyingNamesWhatStayed() {
+        WriteFile(Path("out/b.txt"), "b");
+        // A name that reads as the folder's own entry is never deleted.
+        WriteFile(Path("out/ ."), "stays");
+        form_->DestinationModel().append(ToPath(Path("out/")));
+        prompts_->answers = {true};
+        form_->N1Click();
+        QCOMPARE(FolderContent(Path("out")), QStringList({" ."}));
+        const QStringList information = prompts_->Texts("information");
+        QCOMPARE(information.size(), 1);
+        QVERIFY2(information[0].startsWith(QStringLiteral("目标文件夹下仍有 1 项未能删除")),
+                 qPrintable(information[0]));
+        QVERIFY(information[0].contains(Path("out/ .: ")));
+        QVERIFY(!form_->BtnEmptyDestFolder->isEnabled());
+    }
+
+    void emptyingButtonOpensTheMenuForAnyMouseButton_data() {
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::newRow("left") << Qt::LeftButton;
+        QTest::newRow("right") << Qt::RightButton;
+        QTest::newRow("middle") << Qt::MiddleButton;
+    }
+
+    void emptyingButtonOpensTheMenuForAnyMouseButton() {
+        QFETCH(Qt::MouseButton, button);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QTest::mousePress(form_->BtnEmptyDestFolder, button, {}, QPoint(5, 6));
+        QVERIFY(!form_->PopupMenu1->isVisible());  // hidden buttons take no input
+
+        form_->BtnEmptyDestFolder->setVisible(true);
+        QTest::mousePress(form_->BtnEmptyDestFolder, button, {}, QPoint(5, 6));
+        QTRY_VERIFY(form_->PopupMenu1->isVisible());
+        QCOMPARE(form_->PopupMenu1->pos(), form_->BtnEmptyDestFolder->mapToGlobal(QPoint(5, 6)));
+        form_->PopupMenu1->hide();
+        QVERIFY(prompts_->shown.empty());
+    }
+
+  private:
+    QString Path(const QString& relative) const { return files_->filePath(relative); }
+
+    std::unique_ptr<PrivateEnvironment> environment_;
+    std::unique_ptr<QTemporaryDir> files_;
+    std::unique_ptr<ScriptedPrompts> prompts_;
+    std::unique_ptr<TForm1> form_;
+};
+
+int main(int argc, char** argv) {
+    return ostrivane::test::RunTests<CopyRunWindowTest>(argc, argv);
+}
+
+#include "copy_run_window_test.moc"

@@ -1,0 +1,476 @@
+// The main window's list commands, list files, settings and error box, driven through the
+// handlers with every dialog answered from a script.
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include "core/fsops.h"
+#include "core/list_files.h"
+#include "ui/Messages.h"
+#include "ui/Unit1.h"
+#include "ui_test_support.h"
+
+using ostrivane::FromPath;
+using ostrivane::TForm1;
+using ostrivane::ToPath;
+using ostrivane::test::PrivateEnvironment;
+using ostrivane::test::ReadFile;
+using ostrivane::test::ScriptedPrompts;
+using ostrivane::test::WriteFile;
+namespace messages = ostrivane::messages;
+
+namespace {
+
+QStringList Entries(const ostrivane::PathList& list) {
+    QStringList entries;
+    for (const std::string& entry : list.entries()) entries << FromPath(entry);
+    return entries;
+}
+
+void Select(QListView* view, int row) {
+    view->setCurrentIndex(view->model()->index(row, 0));
+    QCOMPARE(view->selectionModel()->selectedRows().size(), 1);
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        environment_ = std::make_unique<PrivateEnvironment>();
+        files_ = std::make_unique<QTemporaryDir>();
+        prompts_ = std::make_unique<ScriptedPrompts>();
+        form_ = std::make_unique<TForm1>(*prompts_);
+    }
+
+    void cleanup() {
+        form_.reset();
+        QVERIFY2(prompts_->unexpected.isEmpty(),
+                 qPrintable("dialogs without an answer: " + prompts_->unexpected.join(", ")));
+        prompts_.reset();
+        files_.reset();
+        environment_.reset();
+    }
+
+    void startsWithTheDesignState() {
+        QCOMPARE(form_->windowTitle(), QStringLiteral("Ostrivane"));
+        QCOMPARE(form_->PageControl1->currentWidget(), form_->TabSheet1);
+        QCOMPARE(form_->PageControl1->tabText(0), QStringLiteral("开始使用"));
+        QCOMPARE(form_->PageControl1->tabText(1), QStringLiteral("帮助及使用技巧"));
+        for (const char* name : {"PageControl1",
+                                 "TabSheet1",
+                                 "TabSheet2",
+                                 "WebBrowser1",
+                                 "GroupBox1",
+                                 "GroupBox2",
+                                 "GroupBox3",
+                                 "GroupBox4",
+                                 "ListBox1",
+                                 "ListBox2",
+                                 "ListBox3",
+                                 "Button1",
+                                 "Button2",
+                                 "Button3",
+                                 "Button4",
+                                 "Button5",
+                                 "Button6",
+                                 "Button7",
+                                 "BtnSaveFileList",
+                                 "BtnImpFileList",
+                                 "BtnSaveDirLst",
+                                 "BtnImpDirLst",
+                                 "Label1",
+                                 "Rb1",
+                                 "Rb2",
+                                 "Rb3",
+                                 "RbRename",
+                                 "CheckBox1",
+                                 "BtnEmptyDestFolder",
+                                 "PopupMenu1",
+                                 "N1",
+                                 "ProgressBar1",
+                                 "Panel1",
+                                 "BtnCopy"}) {
+            QVERIFY2(form_->findChild<QObject*>(QString::fromLatin1(name)), name);
+        }
+        QVERIFY(form_->BtnEmptyDestFolder->isHidden());
+        QVERIFY(form_->BtnEmptyDestFolder->isEnabled());
+        QCOMPARE(form_->BtnEmptyDestFolder->focusPolicy(), Qt::NoFocus);
+        QVERIFY(form_->ListBox3->isHidden());
+        QVERIFY(!form_->CheckBox1->isChecked());
+        QCOMPARE(form_->ProgressBar1->minimum(), 0);
+        QCOMPARE(form_->ProgressBar1->maximum(), 100);
+        QCOMPARE(form_->ProgressBar1->value(), 0);
+        // No settings file: the numbered-name policy, not the design's first button.
+        QVERIFY(form_->RbRename->isChecked());
+        QVERIFY(!(form_->windowFlags() & Qt::WindowMaximizeButtonHint));
+    }
+
+    void tabOrderGoesThroughTheGroupsInTheirOrder() {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        const QList<QWidget*> expected = {form_->ListBox2,
+                                          form_->Button3,
+                                          form_->Button4,
+                                          form_->Button7,
+                                          form_->BtnSaveDirLst,
+                                          form_->BtnImpDirLst,
+                                          form_->ListBox1,
+                                          form_->Button1,
+                                          form_->Button2,
+                                          form_->Button6,
+                                          form_->BtnSaveFileList,
+                                          form_->BtnImpFileList,
+                                          form_->Button5,
+                                          form_->Rb1,
+                                          form_->Rb2,
+                                          form_->Rb3,
+                                          form_->CheckBox1,
+                                          form_->RbRename,
+                                          form_->BtnCopy};
+        QWidget* widget = expected.front();
+        for (int i = 1; i < expected.size(); ++i) {
+            do {
+                widget = widget->nextInFocusChain();
+            } while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(form_.get()));
+            QCOMPARE(widget->objectName(), expected[i]->objectName());
+        }
+    }
+
+    void addFilesKeepsDialogOrderAndAddsEachOnce() {
+        prompts_->openFilesResults = {
+            {"/data/b.txt", "/data/a.txt"}, {"/data/a.txt", "/data/c.txt"}, {}};
+        form_->Button1Click();
+        form_->Button1Click();
+        QCOMPARE(Entries(form_->Sources()),
+                 QStringList({"/data/b.txt", "/data/a.txt", "/data/c.txt"}));
+        // The scratch list holds what the last dialog returned.
+        QCOMPARE(form_->ScratchModel().rowCount(), 2);
+        QCOMPARE(form_->ListBox1->model()->rowCount(), 3);
+
+        form_->Button1Click();  // cancelled
+        QCOMPARE(form_->Sources().count(), 3);
+
+        QCOMPARE(prompts_->fileRequests.size(), size_t{3});
+        QCOMPARE(prompts_->fileRequests[0].name, QStringLiteral("OpenDialog1"));
+        QCOMPARE(prompts_->fileRequests[0].filter, QStringLiteral("*.* (*)"));
+        QVERIFY(prompts_->shown.empty());
+    }
+
+    void addFolderAppendsSeparatorAndRefusesTheWholeDrive() {
+        prompts_->folderResults = {"/srv/data", "/srv/data/", "/", "", "/srv/Data"};
+        for (int i = 0; i < 5; ++i) form_->Button5Click();
+        QCOMPARE(Entries(form_->Sources()), QStringList({"/srv/data/", "/srv/Data/"}));
+        QCOMPARE(prompts_->Texts("information"),
+                 QStringList({QStringLiteral("不能对整个驱动器（磁盘）进行复制！")}));
+        QCOMPARE(prompts_->folderPrompts.front(), QStringLiteral("请选择文件夹"));
+    }
+
+    void removeAndDeleteKeyActOnTheSelectedSource() {
+        for (const char* path : {"/a", "/b", "/c", "/d"}) form_->SourceModel().append(path);
+        form_->Button2Click();  // nothing selected
+        QCOMPARE(form_->Sources().count(), 4);
+
+        Select(form_->ListBox1, 1);
+        form_->Button2Click();
+        QCOMPARE(Entries(form_->Sources()), QStringList({"/a", "/c", "/d"}));
+
+        Select(form_->ListBox1, 0);
+        QTest::keyClick(form_->ListBox1, Qt::Key_A);
+        QCOMPARE(form_->Sources().count(), 3);
+        QTest::keyClick(form_->ListBox1, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(Entries(form_->Sources()), QStringList({"/c", "/d"}));
+
+        form_->Button6Click();
+        QCOMPARE(form_->Sources().count(), 0);
+        QCOMPARE(form_->ListBox1->model()->rowCount(), 0);
+    }
+
+    void emptyingButtonHidesWithTheLastDestination() {
+        const QString one = files_->filePath("one/"), two = files_->filePath("two/");
+        QDir().mkpath(one);
+        QDir().mkpath(two);
+        const QString list = files_->filePath("dirs.lst");
+        WriteFile(list, (one + "\r\n" + two + "\r\n").toUtf8());
+        prompts_->fileResults = {list};
+        form_->BtnImpDirLstClick();
+        QVERIFY(form_->BtnEmptyDestFolder->isVisibleTo(form_.get()));
+
+        Select(form_->ListBox2, 0);
+        form_->Button4Click();
+        QCOMPARE(Entries(form_->Destinations()), QStringList({two}));
+        QVERIFY(form_->BtnEmptyDestFolder->isVisibleTo(form_.get()));
+
+        Select(form_->ListBox2, 0);
+        QTest::keyClick(form_->ListBox2, Qt::Key_Delete);
+        QCOMPARE(form_->Destinations().count(), 0);
+        QVERIFY(form_->BtnEmptyDestFolder->isHidden());
+
+        // Shown on an empty list (as a drop of files alone leaves it), the Delete key with
+        // nothing selected still hides it.
+        form_->BtnEmptyDestFolder->setVisible(true);
+        QTest::keyClick(form_->ListBox2, Qt::Key_Delete);
+        QVERIFY(form_->BtnEmptyDestFolder->isHidden());
+
+        prompts_->fileResults = {list};
+        form_->BtnImpDirLstClick();
+        QCOMPARE(form_->Destinations().count(), 2);
+        form_->Button7Click();
+        QCOMPARE(form_->Destinations().count(), 0);
+        QVERIFY(form_->BtnEmptyDestFolder->isHidden());
+        QVERIFY(prompts_->shown.empty());
+    }
+
+    void exportsRefuseEmptyListsAndWriteOneLinePerEntry() {
+        form_->BtnSaveFileListClick();
+        form_->BtnSaveDirLstClick();
+        QCOMPARE(prompts_->Texts("information"),
+                 QStringList(
+                     {QStringLiteral("当前文件列表为空！"), QStringLiteral("当前目录列表为空！")}));
+        QVERIFY(prompts_->fileRequests.empty());
+
+        form_->SourceModel().append("/a");
+        form_->SourceModel().append("/报告.txt");
+        form_->DestinationModel().append("/out/");
+        const QString sourceFile = files_->filePath("mine");
+        const QString destinationFile = files_->filePath("dest.lst");
+        prompts_->fileResults = {sourceFile, destinationFile, ""};
+        form_->BtnSaveFileListClick();
+        form_->BtnSaveDirLstClick();
+        form_->BtnSaveDirLstClick();  // cancelled
+        QCOMPARE(ReadFile(sourceFile), QByteArray("/a\r\n/报告.txt\r\n"));
+        QCOMPARE(ReadFile(destinationFile), QByteArray("/out/\r\n"));
+
+        QCOMPARE(prompts_->fileRequests.size(), size_t{3});
+        QCOMPARE(prompts_->fileRequests[0].name, QStringLiteral("SaveDialog1"));
+        QCOMPARE(prompts_->fileRequests[0].proposedName, QStringLiteral("file.lst"));
+        QCOMPARE(prompts_->fileRequests[0].filter, QStringLiteral("列表文件(*.lst)"));
+        QCOMPARE(prompts_->fileRequests[1].proposedName, QStringLiteral("dir.lst"));
+        QCOMPARE(prompts_->shown.size(), size_t{2});
+    }
+
+    void sourceImportTakesExistingPathsOnceAndSilently() {
+        const QString file = files_->filePath("a.txt");
+        const QString folder = files_->filePath("sub");
+        WriteFile(file, "x");
+        QDir().mkpath(folder);
+        form_->SourceModel().append(ToPath(folder));
+        const QString list = files_->filePath("sources.lst");
+        WriteFile(list, (file + "\r\n" + files_->filePath("missing") + "\n" + folder + "\r" + file +
+                         "\r\n\r\n" + folder + "/")
+                            .toUtf8());
+        prompts_->fileResults = {list, ""};
+        form_->BtnImpFileListClick();
+        form_->BtnImpFileListClick();  // cancelled
+        QCOMPARE(Entries(form_->Sources()), QStringList({folder, file, folder + "/"}));
+        QVERIFY(prompts_->shown.empty());
+        QCOMPARE(prompts_->fileRequests[0].name, QStringLiteral("OpenDialog2"));
+        QCOMPARE(prompts_->fileRequests[0].filter, QStringLiteral("*.lst (*.lst)"));
+    }
+
+    void destinationImportSaysWhenLinesWereNotTaken() {
+        const QString one = files_->filePath("one/");
+        QDir().mkpath(one);
+        const QString complete = files_->filePath("complete.lst");
+        const QString partial = files_->filePath("partial.lst");
+        const QString empty = files_->filePath("empty.lst");
+        WriteFile(complete, (one + "\r\n").toUtf8());
+        WriteFile(partial, (files_->filePath("gone/") + "\r\n" + one + "\r\n").toUtf8());
+        WriteFile(empty, "");
+
+        prompts_->fileResults = {empty};
+        form_->BtnImpDirLstClick();
+        QVERIFY(prompts_->shown.empty());
+        QVERIFY(form_->BtnEmptyDestFolder->isHidden());
+
+        prompts_->fileResults = {complete};
+        form_->BtnImpDirLstClick();
+        QVERIFY(prompts_->shown.empty());
+        QVERIFY(form_->BtnEmptyDestFolder->isVisibleTo(form_.get()));
+
+        // One line names no folder, the other is listed already: one message.
+        prompts_->fileResults = {partial};
+        form_->BtnImpDirLstClick();
+        QCOMPARE(Entries(form_->Destinations()), QStringList({one}));
+        QCOMPARE(prompts_->Texts("information"),
+                 QStringList({QStringLiteral("列表文件中所保存某些目录已不存在，未能导入。")}));
+    }
+
+    void failedImportShowsTheErrorAndTheWindowGoesOn() {
+        form_->SourceModel().append("/kept");
+        prompts_->fileResults = {files_->filePath("no-such.lst")};
+        form_->BtnImpFileListClick();
+        const QStringList errors = prompts_->Texts("error");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].startsWith("Cannot open file"), qPrintable(errors[0]));
+        QVERIFY2(errors[0].endsWith('.'), qPrintable(errors[0]));
+        QCOMPARE(Entries(form_->Sources()), QStringList({"/kept"}));
+
+        prompts_->folderResults = {"/srv"};
+        form_->Button5Click();
+        QCOMPARE(Entries(form_->Sources()), QStringList({"/kept", "/srv/"}));
+    }
+
+    void errorBoxAppendsAFullStopAboveFullStop_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "Unable to insert a line"
+                                << "Unable to insert a line.";
+        QTest::newRow("exclamation") << "Stop!"
+                                     << "Stop!";
+        QTest::newRow("full stop") << "Stream write error."
+                                   << "Stream write error.";
+        QTest::newRow("parenthesis") << "Error (5)"
+                                     << "Error (5)";
+        QTest::newRow("comma and blank") << "a, "
+                                         << "a, ";
+        QTest::newRow("slash") << "Unable to write to /x/"
+                               << "Unable to write to /x/.";
+        QTest::newRow("chinese") << "目录不存在"
+                                 << "目录不存在.";
+        QTest::newRow("fullwidth exclamation") << "完成！"
+                                               << "完成！.";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+
+    void errorBoxAppendsAFullStopAboveFullStop() {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        form_->ShowUnexpectedError(message.toStdString());
+        QCOMPARE(prompts_->Texts("error"), QStringList({shown}));
+    }
+
+    void completionMessagesListTheFirstTenFailures() {
+        QCOMPARE(messages::CopyCompletionText({}), QStringLiteral("复制工作完成！"));
+        QCOMPARE(messages::EmptyingCompletionText({}),
+                 QStringLiteral("目标文件夹下的内容已完全删除！"));
+
+        std::vector<ostrivane::Failure> failures;
+        for (int i = 1; i <= 11; ++i) {
+            failures.push_back({"/out/f" + std::to_string(i), "reason " + std::to_string(i)});
+        }
+        const QString copy = messages::CopyCompletionText(failures);
+        QVERIFY(copy.startsWith(QStringLiteral("复制工作完成！")));
+        QVERIFY2(copy.contains(QStringLiteral("有 11 项未能完成")), qPrintable(copy));
+        QVERIFY(copy.contains("/out/f1: reason 1\n"));
+        QVERIFY(copy.contains("/out/f10: reason 10"));
+        QVERIFY(!copy.contains("/out/f11"));
+
+        failures.resize(3);
+        const QString left = messages::EmptyingCompletionText(failures);
+        QVERIFY(!left.contains(QStringLiteral("已完全删除")));
+        QVERIFY2(left.contains(QStringLiteral("有 3 项未能删除")), qPrintable(left));
+        QVERIFY(left.endsWith("/out/f3: reason 3"));
+    }
+
+    void storedPolicyChecksItsRadioButton_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("checked");
+        QTest::newRow("1") << QByteArray("1") << "Rb1";
+        QTest::newRow("2") << QByteArray("2") << "Rb2";
+        QTest::newRow("3") << QByteArray("3") << "Rb3";
+        QTest::newRow("4") << QByteArray("4") << "RbRename";
+        QTest::newRow("0") << QByteArray("0") << "RbRename";
+        QTest::newRow("99") << QByteArray("99") << "RbRename";
+        QTest::newRow("text") << QByteArray("two") << "RbRename";
+    }
+
+    void storedPolicyChecksItsRadioButton() {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, checked);
+        WriteFile(environment_->SettingsFile(), "[Parameter]\r\nSameFile=" + stored + "\r\n");
+        TForm1 form(*prompts_);
+        auto* radio = form.findChild<QRadioButton*>(checked);
+        QVERIFY(radio->isChecked());
+        QCOMPARE(static_cast<int>(form.CheckedPolicy()),
+                 checked == "RbRename" ? 4 : stored.toInt());
+    }
+
+    void closingStoresThePolicyForTheNextStart() {
+        WriteFile(environment_->SettingsFile(), "[Other]\r\nKey=kept\r\n");
+        form_->Rb3->setChecked(true);
+        form_->show();
+        QVERIFY(form_->close());
+        QVERIFY(ReadFile(environment_->SettingsFile()).contains("Key=kept"));
+
+        TForm1 second(*prompts_);
+        QVERIFY(second.Rb3->isChecked());
+        second.Rb2->setChecked(true);
+        QVERIFY(second.FormClose());
+        TForm1 third(*prompts_);
+        QVERIFY(third.Rb2->isChecked());
+        QVERIFY(prompts_->shown.empty());
+    }
+
+    void refusedSettingsWriteKeepsTheWindowOpen() {
+        // A settings folder that is a file cannot take the settings file, even for root.
+        const QString notAFolder = files_->filePath("not-a-folder");
+        WriteFile(notAFolder, "x");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(notAFolder));
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QVERIFY(!form_->close());
+        QVERIFY(form_->isVisible());
+        const QStringList errors = prompts_->Texts("error");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].startsWith("Unable to write to "), qPrintable(errors[0]));
+        QVERIFY2(errors[0].endsWith("Quillmere.ini."), qPrintable(errors[0]));
+
+        // Closing can be tried again once the folder is usable.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(environment_->ConfigPath()));
+        QVERIFY(form_->close());
+        QVERIFY(!form_->isVisible());
+    }
+
+    void hundredThousandEntriesStayFast() {
+        std::vector<std::string> entries;
+        for (int i = 0; i < 100000; ++i)
+            entries.push_back("/data/folder/" + std::to_string(i) + "/");
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+
+        QElapsedTimer timer;
+        timer.start();
+        form_->DestinationModel().change([&](ostrivane::PathList& list) { list.assign(entries); });
+        form_->ListBox2->scrollToBottom();
+        form_->ListBox2->repaint();
+        const qint64 fill = timer.restart();
+        QVERIFY(form_->DestinationModel().addIfAbsent("/data/new/"));
+        QVERIFY(!form_->DestinationModel().addIfAbsent("/data/folder/5/"));
+        form_->ListBox2->repaint();
+        const qint64 addOne = timer.restart();
+        Select(form_->ListBox2, 0);
+        QTest::keyClick(form_->ListBox2, Qt::Key_Delete);
+        form_->ListBox2->repaint();
+        const qint64 removeFirst = timer.restart();
+        QCOMPARE(form_->Destinations().count(), 100000);
+        QCOMPARE(form_->Destinations().at(0), std::string("/data/folder/1/"));
+        qInfo("100000 destinations: show %lld ms, add one %lld ms, remove the first %lld ms", fill,
+              addOne, removeFirst);
+        QVERIFY(fill < 2000);
+        QVERIFY(addOne < 500);
+        QVERIFY(removeFirst < 1000);
+    }
+
+  private:
+    std::unique_ptr<PrivateEnvironment> environment_;
+    std::unique_ptr<QTemporaryDir> files_;
+    std::unique_ptr<ScriptedPrompts> prompts_;
+    std::unique_ptr<TForm1> form_;
+};
+
+int main(int argc, char** argv) {
+    return ostrivane::test::RunTests<MainWindowTest>(argc, argv);
+}
+
+#include "main_window_test.moc"
