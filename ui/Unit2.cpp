@@ -461,8 +461,9 @@ void TForm2::RestoreTreeState(const TreeState& state, bool showBusy) {
         if (!IsShownFolder(folder)) continue;
         const QModelIndex index = model_->index(folder);
         if (!index.isValid()) continue;
-        ShellTreeView1->expand(index);
+        // Registered before the view asks for the folder's contents on expanding it.
         WaitForLoad(folder);
+        ShellTreeView1->expand(index);
     }
 
     if (!state.selected.isEmpty() && IsShownFolder(state.selected)) {
@@ -499,12 +500,16 @@ void TForm2::FinishRefresh() {
     if (!refreshing_) return;
     refreshing_ = false;
     loadTimeout_.stop();
+    // The model sorts newly read rows later on a timer; sorting now puts the rows where the
+    // scrolling below expects them.
+    model_->sort(0, Qt::AscendingOrder);
     const QModelIndex top =
         pendingFirstVisible_.isEmpty() ? QModelIndex() : model_->index(pendingFirstVisible_);
     if (top.isValid()) {
         ShellTreeView1->scrollTo(top, QAbstractItemView::PositionAtTop);
     } else if (ShellTreeView1->currentIndex().isValid()) {
-        ShellTreeView1->scrollTo(ShellTreeView1->currentIndex());
+        // The selected folder heads the view, its subfolders below it.
+        ShellTreeView1->scrollTo(ShellTreeView1->currentIndex(), QAbstractItemView::PositionAtTop);
     }
     pendingFirstVisible_.clear();
     EndBusyCursor();

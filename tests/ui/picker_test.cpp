@@ -124,6 +124,7 @@ class PickerTest : public QObject {
     void treeShowsFoldersOnlyAndHidesDotFolders();
     void fileManagerSettingForHiddenFolders();
     void refreshKeepsOptionsAndExistingSelection();
+    void firstVisibleRowIsKept();
     void busyCursorDuringRebuildOnly();
     void rightClickSelects();
     void addWithEachOption();
@@ -332,6 +333,39 @@ void PickerTest::refreshKeepsOptionsAndExistingSelection() {
     QCOMPARE(form.SelectedFolder(), QString());
     QTRY_COMPARE(ShownSubfolders(form, tree.root), QStringList({"B", "C"}));
     form.reject();
+}
+
+void PickerTest::firstVisibleRowIsKept() {
+    Tree tree;
+    for (int i = 0; i < 60; ++i)
+        QDir().mkpath(tree.root + QString("/F%1").arg(i, 2, 10, QChar('0')));
+    TForm2 form;
+    form.SetRootFolder(tree.dir.path());
+    form.show();
+    WAIT_FOR_TREE(form);
+    ExpandFolder(form, tree.root);
+    QTRY_COMPARE(ShownSubfolders(form, tree.root).size(), 62);
+    const auto* fs = static_cast<const QFileSystemModel*>(form.ShellTreeView1->model());
+    // The model sorts rows it has just read a moment later: A, B, F00, ... puts F30 at 32.
+    QTRY_COMPARE(fs->index(tree.root + "/F30").row(), 32);
+    form.ShellTreeView1->scrollTo(fs->index(tree.root + "/F30"), QAbstractItemView::PositionAtTop);
+    auto firstVisible = [&] {
+        const auto* model = static_cast<const QFileSystemModel*>(form.ShellTreeView1->model());
+        return model->filePath(form.ShellTreeView1->indexAt(QPoint(1, 1)));
+    };
+    QCOMPARE(firstVisible(), tree.root + "/F30");
+    form.hide();
+
+    form.show();
+    WAIT_FOR_TREE(form);
+    QCOMPARE(firstVisible(), tree.root + "/F30");
+    form.hide();
+
+    // When that folder is gone, the view starts elsewhere.
+    QVERIFY(QDir(tree.root + "/F30").removeRecursively());
+    form.show();
+    WAIT_FOR_TREE(form);
+    QVERIFY(firstVisible() != tree.root + "/F30");
 }
 
 void PickerTest::busyCursorDuringRebuildOnly() {
