@@ -315,6 +315,13 @@ class MainWindowTest : public QObject {
         QVERIFY2(errors[0].endsWith('.'), qPrintable(errors[0]));
         QCOMPARE(Entries(form_->Sources()), QStringList({"/kept"}));
 
+        prompts_->fileResults = {files_->filePath("no-such-folder/out.lst")};
+        form_->BtnSaveFileListClick();
+        const QStringList laterErrors = prompts_->Texts("error");
+        QCOMPARE(laterErrors.size(), 2);
+        QVERIFY2(laterErrors[1].startsWith("Cannot create file"), qPrintable(laterErrors[1]));
+        QVERIFY2(laterErrors[1].endsWith('.'), qPrintable(laterErrors[1]));
+
         prompts_->folderResults = {"/srv"};
         form_->Button5Click();
         QCOMPARE(Entries(form_->Sources()), QStringList({"/kept", "/srv/"}));
