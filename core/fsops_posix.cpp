@@ -199,15 +199,10 @@ bool StartSearch(const std::string& folder, std::unique_ptr<detail::SearchState,
                  SearchRec& rec) {
     rec.state.reset();
     rec.error = 0;
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        rec.error = errno;
-        return false;
-    }
-    state->dir = ::fdopendir(fd);
+    // opendir opens with close-on-exec itself and spares the flag calls of fdopendir.
+    state->dir = ::opendir(folder.c_str());
     if (!state->dir) {
         rec.error = errno;
-        ::close(fd);
         return false;
     }
     rec.state = std::move(state);

@@ -28,9 +28,8 @@ void PathList::append(std::string path) {
 }
 
 bool PathList::addIfAbsent(std::string path) {
-    std::string k = key(path);
-    if (firstIndex_.contains(k)) return false;
-    firstIndex_.emplace(std::move(k), count());
+    // One hash lookup decides and inserts.
+    if (!firstIndex_.try_emplace(key(path), count()).second) return false;
     entries_.push_back(std::move(path));
     return true;
 }
