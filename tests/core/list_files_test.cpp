@@ -1,7 +1,10 @@
 #include "core/list_files.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -84,6 +87,33 @@ TEST(ListFile, EntryWithLineBreakIsRefusedAndNothingIsWritten) {
     }
     EXPECT_THROW(SaveListFile(ListOf({"x\n"}), tree.path("new.lst")), EListFileError);
     EXPECT_FALSE(test::Exists(tree.path("new.lst")));
+}
+
+// A write that runs short (here the file size limit) reports "Stream write error" and keeps
+// the list file that was there. Run in a child so the limit stays there.
+TEST(ListFile, ShortWriteReportsStreamErrorAndKeepsOldFile) {
+    TempTree t;
+    const std::string file = t.write("dir.lst", "/old/\r\n");
+    PathList big;
+    for (int i = 0; i < 4000; ++i) big.append("/data/folder-" + std::to_string(i) + "/");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            SaveListFile(big, file);
+        } catch (const EListFileError& e) {
+            _exit(std::string(e.what()) == "Stream write error" ? 0 : 1);
+        }
+        _exit(2);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(file), "/old/\r\n");
 }
 
 TEST(ListFile, PermissionFailuresKeepFileAndList) {
