@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -235,12 +236,16 @@ int RunCopy(std::vector<std::string> args) {
     return ReportFailures(failures);
 }
 
-// IndexDisk of DIR into an empty list; prints the seconds and the folders found.
-int RunIndex(const std::string& dir) {
-    PathList destinations;
-    const double seconds = Seconds([&] { IndexDisk(WithTrailingSeparator(dir), destinations); });
-    std::printf("%.6f %d\n", seconds, destinations.count());
-    return 0;
+// IndexDisk of DIR into an empty list; prints the seconds and the folders found, then ends
+// the process at once. Freeing a list of 50,000 paths one by one takes about a tenth of the
+// walk's own time; the program keeps its list, and `find`, the comparison, frees nothing
+// either, so the benchmark leaves that to the end of the process as well.
+[[noreturn]] void RunIndexAndExit(const std::string& dir) {
+    auto* destinations = new PathList;
+    const double seconds = Seconds([&] { IndexDisk(WithTrailingSeparator(dir), *destinations); });
+    std::printf("%.6f %d\n", seconds, destinations->count());
+    std::fflush(stdout);
+    std::_Exit(0);
 }
 
 // EmptyFolder of DIR with DIR/ as the only destination, so DIR itself stays.
@@ -271,7 +276,7 @@ int Run(const std::string& command, const std::vector<std::string>& args) {
     if (command == "gen-big") return GenerateBigFile(path), 0;
     if (command == "gen-folders") return GenerateFolders(path), 0;
     if (command == "gen-empty-tree") return GenerateEmptyTree(path), 0;
-    if (command == "index") return RunIndex(path);
+    if (command == "index") RunIndexAndExit(path);
     if (command == "empty") return RunEmpty(path);
     return Usage();
 }
