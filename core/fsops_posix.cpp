@@ -128,14 +128,47 @@ mode_t ProcessUmask() {
 // Directory search
 
 namespace detail {
+// Listing buffers are reused: allocating and freeing 32 KiB per folder costs more than the
+// listing itself on small folders.
+struct ListingBuffer {
+    static constexpr size_t kSize = 32 * 1024;
+    static std::unique_ptr<char[]> take() {
+        auto& pool = Pool();
+        if (pool.empty()) return std::make_unique<char[]>(kSize);
+        auto b = std::move(pool.back());
+        pool.pop_back();
+        return b;
+    }
+    static void give(std::unique_ptr<char[]> b) {
+        if (b && Pool().size() < 64) Pool().push_back(std::move(b));
+    }
+    static std::vector<std::unique_ptr<char[]>>& Pool() {
+        static thread_local std::vector<std::unique_ptr<char[]>> pool;
+        return pool;
+    }
+};
 struct SearchState {
-    DIR* dir = nullptr;
+    int fd = -1;
+    std::unique_ptr<char[]> buffer;
+    size_t position = 0, length = 0;
     std::string names;       // name pattern; empty matches everything
     std::uint32_t excluded = 0;
     bool raw = false;
     SearchDetail detail = SearchDetail::Full;
     ~SearchState() {
-        if (dir) ::closedir(dir);
+        if (fd >= 0) ::close(fd);
+        ListingBuffer::give(std::move(buffer));
+    }
+    const dirent64* next() {
+        if (position >= length) {
+            ssize_t n = ::getdents64(fd, buffer.get(), ListingBuffer::kSize);
+            if (n <= 0) return nullptr;
+            length = static_cast<size_t>(n);
+            position = 0;
+        }
+        auto* entry = reinterpret_cast<const dirent64*>(buffer.get() + position);
+        position += entry->d_reclen;
+        return entry;
     }
 };
 void SearchStateDeleter::operator()(SearchState* state) const { delete state; }
@@ -146,7 +179,7 @@ namespace {
 bool MatchesAll(const std::string& names) { return names.empty() || names == "*" || names == "*.*"; }
 
 // Attribute word of one directory entry; the entry's own type spares a stat in most cases.
-std::uint32_t EntryAttributes(int dirFd, const dirent* entry, SearchDetail detail) {
+std::uint32_t EntryAttributes(int dirFd, const dirent64* entry, SearchDetail detail) {
     std::uint32_t attributes = NameAttributes(entry->d_name);
     unsigned char type = entry->d_type;
     struct stat st;
@@ -183,8 +216,8 @@ std::uint32_t EntryAttributes(int dirFd, const dirent* entry, SearchDetail detai
 // Reads entries until one passes the filter; false at the end of the folder.
 bool NextMatching(SearchRec& rec) {
     auto& state = *rec.state;
-    int dirFd = ::dirfd(state.dir);
-    while (const dirent* entry = ::readdir(state.dir)) {
+    int dirFd = state.fd;
+    while (const dirent64* entry = state.next()) {
         if (!state.raw && !MatchesAll(state.names) && ::fnmatch(state.names.c_str(), entry->d_name, 0) != 0) continue;
         std::uint32_t attributes = EntryAttributes(dirFd, entry, state.detail);
         if (attributes & state.excluded) continue;
@@ -199,19 +232,19 @@ bool StartSearch(const std::string& folder, std::unique_ptr<detail::SearchState,
                  SearchRec& rec) {
     rec.state.reset();
     rec.error = 0;
-    // opendir opens with close-on-exec itself and spares the flag calls of fdopendir.
-    state->dir = ::opendir(folder.c_str());
-    if (!state->dir) {
+    state->fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (state->fd < 0) {
         rec.error = errno;
         return false;
     }
+    state->buffer = detail::ListingBuffer::take();
     rec.state = std::move(state);
     if (NextMatching(rec)) return true;
     rec.state.reset();  // a search that yielded nothing holds nothing
     return false;
 }
 
-int SearchFd(const SearchRec& rec) { return rec.state ? ::dirfd(rec.state->dir) : -1; }
+int SearchFd(const SearchRec& rec) { return rec.state ? rec.state->fd : -1; }
 
 }  // namespace
 

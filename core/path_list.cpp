@@ -2,64 +2,93 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 
 #include "core/fsops.h"
 
 namespace ostrivane {
 
-std::string PathList::key(std::string_view path) const {
-    std::string k(path);
-    if constexpr (platform::kPathsIgnoreCase) {
-        std::transform(k.begin(), k.end(), k.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+namespace {
+char Folded(char c) {
+    if constexpr (platform::kPathsIgnoreCase) return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return c;
+}
+}  // namespace
+
+std::size_t PathList::hashOf(std::string_view path) {
+    if constexpr (!platform::kPathsIgnoreCase) return std::hash<std::string_view>{}(path);
+    std::string folded(path);
+    std::transform(folded.begin(), folded.end(), folded.begin(), Folded);
+    return std::hash<std::string>{}(folded);
+}
+
+bool PathList::sameKey(std::string_view a, std::string_view b) const {
+    if constexpr (!platform::kPathsIgnoreCase) return a == b;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Folded(x) == Folded(y); });
+}
+
+std::size_t PathList::slotFor(std::string_view path, std::size_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.index < 0) return i;
+        if (slot.hash == hash && sameKey(entries_[static_cast<size_t>(slot.index)], path)) return i;
     }
-    return k;
+}
+
+void PathList::index(int i) {
+    if ((static_cast<size_t>(count()) + 1) * 2 > slots_.size()) {
+        rebuildIndex();
+        return;
+    }
+    const std::string& path = entries_[static_cast<size_t>(i)];
+    const std::size_t hash = hashOf(path);
+    Slot& slot = slots_[slotFor(path, hash)];
+    if (slot.index < 0) slot = {hash, i};  // an earlier equal entry keeps the first match
+}
+
+void PathList::rebuildIndex() {
+    std::size_t size = 16;
+    while (size < (entries_.size() + 1) * 2) size *= 2;
+    slots_.assign(size, Slot{});
+    for (int i = 0; i < count(); ++i) {
+        const std::string& path = entries_[static_cast<size_t>(i)];
+        const std::size_t hash = hashOf(path);
+        Slot& slot = slots_[slotFor(path, hash)];
+        if (slot.index < 0) slot = {hash, i};
+    }
 }
 
 int PathList::find(std::string_view path) const {
-    auto it = firstIndex_.find(key(path));
-    return it == firstIndex_.end() ? -1 : it->second;
+    if (slots_.empty()) return -1;
+    return slots_[slotFor(path, hashOf(path))].index;
 }
 
 void PathList::append(std::string path) {
-    // emplace keeps an earlier index: find() answers the first match.
-    firstIndex_.emplace(key(path), count());
     entries_.push_back(std::move(path));
+    index(count() - 1);
 }
 
 bool PathList::addIfAbsent(std::string path) {
-    // One hash lookup decides and inserts.
-    if (!firstIndex_.try_emplace(key(path), count()).second) return false;
-    entries_.push_back(std::move(path));
+    if (find(path) >= 0) return false;
+    append(std::move(path));
     return true;
 }
 
 void PathList::removeAt(int i) {
     if (i < 0 || i >= count()) return;
     entries_.erase(entries_.begin() + i);
-    reindexFrom(static_cast<size_t>(i));
+    rebuildIndex();
 }
 
 void PathList::clear() {
     entries_.clear();
-    firstIndex_.clear();
+    slots_.clear();
 }
 
 void PathList::assign(std::vector<std::string> entries) {
     entries_ = std::move(entries);
-    firstIndex_.clear();
-    reindexFrom(0);
-}
-
-void PathList::reindexFrom(size_t first) {
-    // Removing entry `first` shifts every later index and may uncover a later duplicate as
-    // the new first match, so rebuild the index for keys that appear from `first` on.
-    if (first == 0) {
-        firstIndex_.clear();
-    } else {
-        std::erase_if(firstIndex_, [first](const auto& kv) { return static_cast<size_t>(kv.second) >= first; });
-    }
-    for (size_t i = first; i < entries_.size(); ++i) firstIndex_.emplace(key(entries_[i]), static_cast<int>(i));
+    rebuildIndex();
 }
 
 std::string WithTrailingSeparator(const std::string& path) {

@@ -4,14 +4,14 @@
 
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <cstddef>
 #include <vector>
 
 namespace ostrivane {
 
 // An ordered list of path strings in insertion order, never sorted, duplicates allowed.
 // Lookup compares whole strings the way the platform's file system does (exact on Linux)
-// and returns the first match; an index beside the entries keeps it O(1) on average.
+// and returns the first match; a hash index beside the entries keeps it O(1) on average.
 class PathList {
 public:
     int count() const { return static_cast<int>(entries_.size()); }
@@ -32,12 +32,21 @@ public:
     void assign(std::vector<std::string> entries);
 
 private:
-    std::string key(std::string_view path) const;
-    void reindexFrom(size_t first);
+    // Open-addressing index: each slot holds the hash of a key and the smallest index
+    // holding it (-1 for an empty slot); the key itself is read from entries_.
+    struct Slot {
+        std::size_t hash = 0;
+        int index = -1;
+    };
+    static std::size_t hashOf(std::string_view path);
+    bool sameKey(std::string_view a, std::string_view b) const;
+    // Slot for `path`: the one holding it, or the empty one where it would go.
+    std::size_t slotFor(std::string_view path, std::size_t hash) const;
+    void index(int i);
+    void rebuildIndex();
 
     std::vector<std::string> entries_;
-    // Lookup key -> smallest index holding it.
-    std::unordered_map<std::string, int> firstIndex_;
+    std::vector<Slot> slots_;  // size a power of two, at most half full
 };
 
 // Appends the separator unless the path already ends with one (one at most is added, none
