@@ -16,7 +16,8 @@ PathListModel::PathListModel(PathList& list, QObject* parent)
     : QAbstractListModel(parent), list_(list) {}
 
 int PathListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : list_.count();
+    if (parent.isValid()) return 0;
+    return publishedRows_ >= 0 ? publishedRows_ : list_.count();
 }
 
 QVariant PathListModel::data(const QModelIndex& index, int role) const {
@@ -50,6 +51,30 @@ void PathListModel::removeAt(int row) {
     beginRemoveRows(QModelIndex(), row, row);
     list_.removeAt(row);
     endRemoveRows();
+}
+
+PathListModel::GrowthScope::GrowthScope(PathListModel& model) : model(model) {
+    model.publishedRows_ = model.list_.count();
+}
+
+PathListModel::GrowthScope::~GrowthScope() {
+    model.PublishGrowth();
+    model.publishedRows_ = -1;
+}
+
+void PathListModel::PublishGrowth() {
+    if (publishedRows_ < 0) return;
+    const int count = list_.count();
+    if (count > publishedRows_) {
+        beginInsertRows(QModelIndex(), publishedRows_, count - 1);
+        publishedRows_ = count;
+        endInsertRows();
+    } else if (count < publishedRows_) {
+        // Not a pure growth after all: let the views read the whole list again.
+        beginResetModel();
+        publishedRows_ = count;
+        endResetModel();
+    }
 }
 
 void PathListModel::clear() {

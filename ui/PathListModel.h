@@ -41,14 +41,33 @@ class PathListModel : public QAbstractListModel {
         return change(list_);
     }
 
+    // Runs `change` on the list itself for a long fill that only appends (a folder walk).
+    // Meanwhile the views go on showing the rows they were told of, and PublishGrowth(),
+    // called from inside `change`, tells them of the rows appended since. Every appended row
+    // is published when `change` ends, also when it throws.
+    template <typename Change>
+    decltype(auto) grow(Change&& change) {
+        GrowthScope scope(*this);
+        return change(list_);
+    }
+    // Tells the views of the rows appended since the last call; does nothing outside grow().
+    void PublishGrowth();
+
   private:
     struct ResetScope {
         explicit ResetScope(PathListModel& model) : model(model) { model.beginResetModel(); }
         ~ResetScope() { model.endResetModel(); }
         PathListModel& model;
     };
+    struct GrowthScope {
+        explicit GrowthScope(PathListModel& model);
+        ~GrowthScope();
+        PathListModel& model;
+    };
 
     PathList& list_;
+    // While a grow() runs: the number of rows the views know of.
+    int publishedRows_ = -1;
 };
 
 }  // namespace ostrivane

@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 
+#include "ui/Unit2.h"
+
 namespace ostrivane {
 namespace {
 
@@ -93,6 +95,10 @@ QString DialogPrompts::saveFile(const FileRequest& request) {
 
 QString DialogPrompts::browseFolder(const QString& prompt) {
     return QFileDialog::getExistingDirectory(parent_, prompt, QString(), QFileDialog::ShowDirsOnly);
+}
+
+bool DialogPrompts::executePicker(TForm2& picker) {
+    return picker.Execute();
 }
 
 }  // namespace ostrivane

@@ -11,6 +11,8 @@ class QWidget;
 
 namespace ostrivane {
 
+class TForm2;
+
 // The application title: caption of the main window and of every message box.
 inline const QString kApplicationTitle = QStringLiteral("Ostrivane");
 
@@ -44,6 +46,9 @@ class Prompts {
     virtual QString saveFile(const FileRequest& request) = 0;
     // Folder chooser with `prompt` as its title; the chosen folder, or empty on Cancel.
     virtual QString browseFolder(const QString& prompt) = 0;
+    // Shows the destination folder picker modally; true when it was closed with OK. The
+    // picker's selection and options are then read from `picker` itself.
+    virtual bool executePicker(TForm2& picker) = 0;
 };
 
 // The real dialogs: QMessageBox captioned with the application title and Chinese button
@@ -60,6 +65,7 @@ class DialogPrompts : public Prompts {
     QString openFile(const FileRequest& request) override;
     QString saveFile(const FileRequest& request) override;
     QString browseFolder(const QString& prompt) override;
+    bool executePicker(TForm2& picker) override;
 
   private:
     QWidget* parent_;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -15,15 +16,21 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <exception>
 #include <thread>
 
+#include "core/discovery.h"
 #include "core/emptying.h"
+#include "core/fsops.h"
 #include "core/list_files.h"
 #include "core/settings.h"
+#include "ui/FileDrops.h"
+#include "ui/HelpView.h"
 #include "ui/Messages.h"
+#include "ui/Unit2.h"
 
 namespace ostrivane {
 namespace {
@@ -121,6 +128,28 @@ bool IsUserInput(QEvent::Type type) {
     }
 }
 
+// The repaint a folder walk asks for after each folder, throttled: at once for the first
+// folder, then at most once per interval, the list's views learn of the folders added since
+// and the window paints. The interval counts from the end of the last repaint, so the walk
+// always gets the time between. The walk's busy scope swallows the user's input meanwhile,
+// so nothing typed or clicked during the walk runs, now or afterwards.
+class WalkRepaint {
+  public:
+    WalkRepaint(PathListModel& model, int intervalMs) : model_(model), intervalMs_(intervalMs) {}
+
+    void operator()() {
+        if (sinceLast_.isValid() && sinceLast_.elapsed() < intervalMs_) return;
+        model_.PublishGrowth();
+        QCoreApplication::processEvents();
+        sinceLast_.start();
+    }
+
+  private:
+    PathListModel& model_;
+    const qint64 intervalMs_;
+    QElapsedTimer sinceLast_;
+};
+
 }  // namespace
 
 // Swallows the user's mouse, keyboard and drop input to every widget of one window, so no
@@ -161,17 +190,21 @@ class TForm1::BusyScope {
     InputBlocker blocker_;
 };
 
-TForm1::TForm1(QWidget* parent)
-    : QMainWindow(parent),
-      ownPrompts_(std::make_unique<DialogPrompts>(this)),
-      prompts_(ownPrompts_.get()) {
-    BuildWindow();
-    FormCreate();
-}
+TForm1::TForm1(QWidget* parent) : TForm1(nullptr, WindowOptions(), parent) {}
 
-TForm1::TForm1(Prompts& prompts, QWidget* parent) : QMainWindow(parent), prompts_(&prompts) {
+TForm1::TForm1(Prompts& prompts, QWidget* parent) : TForm1(&prompts, WindowOptions(), parent) {}
+
+TForm1::TForm1(Prompts* prompts, const WindowOptions& options, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts) {
+    if (!prompts_) {
+        ownPrompts_ = std::make_unique<DialogPrompts>(this);
+        prompts_ = ownPrompts_.get();
+    }
     BuildWindow();
+    BuildHelpPage(options.webHelp);
     FormCreate();
+    // The picker follows the window and stays hidden until Button3Click shows it.
+    Form2 = new TForm2(this);
 }
 
 TForm1::~TForm1() {
@@ -206,7 +239,6 @@ void TForm1::BuildWindow() {
     BuildStartPanel();
     workingPage->topGroup = GroupBox1;
     workingPage->bottomPanel = Panel1;
-    BuildHelpPage();
     SetTabOrder();
     ConnectCommands();
 
@@ -336,14 +368,13 @@ void TForm1::BuildStartPanel() {
                          &TForm1::BtnCopyClick);
 }
 
-void TForm1::BuildHelpPage() {
+void TForm1::BuildHelpPage(bool webHelp) {
     TabSheet2 = new QWidget;
     TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
     auto* layout = new QVBoxLayout(TabSheet2);
     layout->setContentsMargins(kHelpSheetBorder, kHelpSheetBorder, kHelpSheetBorder,
                                kHelpSheetBorder);
-    WebBrowser1 = new QWidget(TabSheet2);
-    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    WebBrowser1 = CreateHelpView(TabSheet2, webHelp);
     layout->addWidget(WebBrowser1);
     PageControl1->addTab(TabSheet2, QStringLiteral("帮助及使用技巧"));
 }
@@ -384,7 +415,9 @@ void TForm1::Button2Click() {
     Guarded([this] { RemoveSelectedSource(); });
 }
 
-void TForm1::Button3Click() {}
+void TForm1::Button3Click() {
+    Guarded([this] { AddPickedDestination(); });
+}
 
 void TForm1::Button4Click() {
     Guarded([this] { RemoveSelectedDestination(); });
@@ -433,9 +466,13 @@ void TForm1::ListBox2KeyDown(int& key, Qt::KeyboardModifiers /*shift*/) {
     key = 0;
 }
 
-void TForm1::AddDroppedSources(const QStringList& /*paths*/) {}
+void TForm1::AddDroppedSources(const QStringList& paths) {
+    Guarded([&] { AddSourcesOfDrop(paths); });
+}
 
-void TForm1::AddDroppedDestinations(const QStringList& /*paths*/) {}
+void TForm1::AddDroppedDestinations(const QStringList& paths) {
+    Guarded([&] { AddDestinationsOfDrop(paths); });
+}
 
 void TForm1::CheckBox1Click() {
     Guarded([this] { AskBeforeEmptyingOption(); });
@@ -458,7 +495,9 @@ void TForm1::FormCreate() {
     Guarded([this] {
         setWindowTitle(kApplicationTitle);
         ReadStoredPolicy();
+        InstallDropIntake();
         PageControl1->setCurrentIndex(0);
+        RequestHelpPage();
     });
 }
 
@@ -504,7 +543,97 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+void TForm1::paintEvent(QPaintEvent* event) {
+    QMainWindow::paintEvent(event);
+    if (!helpPending_) return;
+    helpPending_ = false;
+    // After this paint has reached the screen.
+    QTimer::singleShot(0, this, &TForm1::NavigateHelpPage);
+}
+
 // --- Commands -----------------------------------------------------------------------------
+
+void TForm1::AddPickedDestination() {
+    if (!prompts().executePicker(*Form2)) return;
+    const PickedFolder pick = Form2->CurrentPick(true);
+    if (!IsAddablePick(pick)) return;
+    scratchModel_->change([&](PathList& scratch) {
+        WalkIntoDestinations([&](PathList& destinations, const std::function<void()>& repaint) {
+            AddPickedFolder(pick, destinations, scratch, repaint);
+        });
+    });
+    BtnEmptyDestFolder->setVisible(true);
+}
+
+void TForm1::AddSourcesOfDrop(const QStringList& paths) {
+    for (const QString& name : paths) {
+        const std::string path = ToPath(name);
+        if (IsDriveRoot(path)) {
+            prompts().information(messages::kDriveRootRefused);
+            continue;
+        }
+        sourceModel_->append(path);
+    }
+}
+
+void TForm1::AddDestinationsOfDrop(const QStringList& paths) {
+    if (paths.isEmpty()) return;
+    // One answer for the whole drop, asked before any name is looked at.
+    const bool withSubfolders = prompts().question(messages::kAddSubfoldersQuestion);
+    for (const QString& name : paths) {
+        const std::string path = ToPath(name);
+        if (IsDriveRoot(path)) {
+            prompts().information(messages::kDriveRootRefused);
+            continue;
+        }
+        if (!IsExistingFolder(path)) continue;  // files and vanished names
+        const std::string folder = WithTrailingSeparator(path);
+        if (withSubfolders) {
+            WalkIntoDestinations([&](PathList& destinations, const std::function<void()>& repaint) {
+                IndexDisk(folder, destinations, repaint);
+            });
+        } else {
+            destinationModel_->addIfAbsent(folder);
+        }
+    }
+    BtnEmptyDestFolder->setVisible(true);
+}
+
+template <typename Walk>
+void TForm1::WalkIntoDestinations(Walk&& walk) {
+    // Declared first so the cursor is back before an error that ends the walk is shown.
+    const BusyScope busy(*this);
+    WalkRepaint repaint(*destinationModel_, walkRepaintIntervalMs);
+    const std::function<void()> repaintHook = std::ref(repaint);
+    destinationModel_->grow([&](PathList& destinations) { walk(destinations, repaintHook); });
+}
+
+void TForm1::InstallDropIntake() {
+    if (!sourceDrops_) {
+        sourceDrops_ = new FileDropIntake(
+            ListBox1->viewport(), [this](const QStringList& paths) { AddDroppedSources(paths); });
+    }
+    if (!destinationDrops_) {
+        destinationDrops_ =
+            new FileDropIntake(ListBox2->viewport(),
+                               [this](const QStringList& paths) { AddDroppedDestinations(paths); });
+    }
+}
+
+void TForm1::RequestHelpPage() {
+    helpPending_ = true;
+    // A window painted before FormCreate ran (not the usual order) loads at once.
+    if (isVisible() && testAttribute(Qt::WA_Mapped)) update();
+}
+
+void TForm1::NavigateHelpPage() {
+    try {
+        NavigateHelpView(WebBrowser1, HelpAddress());
+        helpRequested_ = true;
+    } catch (const std::exception& error) {
+        ShowUnexpectedError(error.what());
+    }
+}
 
 void TForm1::AddFiles() {
     const QStringList chosen =

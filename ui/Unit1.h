@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <QUrl>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,6 +29,16 @@ class QToolButton;
 
 namespace ostrivane {
 
+class FileDropIntake;
+class TForm2;
+
+// How a window is built; the defaults make the program's window.
+struct WindowOptions {
+    // The help tab holds the embedded web browser (when the build has one); false puts the
+    // plain link view there, to measure what the browser costs.
+    bool webHelp = true;
+};
+
 class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
@@ -35,6 +46,9 @@ class TForm1 : public QMainWindow {
     explicit TForm1(QWidget* parent = nullptr);
     // A window whose message boxes and dialogs all go to `prompts`, which must outlive it.
     explicit TForm1(Prompts& prompts, QWidget* parent = nullptr);
+    // A window built with `options`; its dialogs go to `prompts`, or are the real ones when
+    // `prompts` is null.
+    TForm1(Prompts* prompts, const WindowOptions& options, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The source, destination and scratch lists, as the views show them.
@@ -60,6 +74,14 @@ class TForm1 : public QMainWindow {
 
     // Shows an error that ended a handler, in the error box (see messages::ErrorBoxText).
     void ShowUnexpectedError(const std::string& message);
+
+    // A folder walk shows the growing destination list at most this often (milliseconds).
+    int walkRepaintIntervalMs = 30;
+
+    // True once the help view has been pointed at the help page. FormCreate asks for it, and
+    // it happens right after the window's first paint, so the web engine's start never holds
+    // up the window.
+    bool HelpPageRequested() const { return helpRequested_; }
 
     // Widgets, under their design names.
     QTabWidget* PageControl1 = nullptr;
@@ -96,6 +118,9 @@ class TForm1 : public QMainWindow {
     QProgressBar* ProgressBar1 = nullptr;
     QFrame* Panel1 = nullptr;
     QPushButton* BtnCopy = nullptr;
+    // The destination folder picker, created hidden with the window; every Button3Click
+    // shows this same dialog again, so its options carry over.
+    TForm2* Form2 = nullptr;
 
   public slots:
     // Adds files chosen in OpenDialog1 to the source list, in the dialog's order, each only
@@ -103,7 +128,10 @@ class TForm1 : public QMainWindow {
     void Button1Click();
     // Removes the selected source; nothing without a selection.
     void Button2Click();
-    // Adds a destination folder through the picker. Does nothing yet.
+    // Shows the picker; on OK with an existing folder adds it to the destination list alone,
+    // with all its subfolders or down to the chosen depth (busy cursor meanwhile), then shows
+    // BtnEmptyDestFolder. A depth text that is no number ends it with the error box, nothing
+    // added and BtnEmptyDestFolder untouched.
     void Button3Click();
     // Removes the selected destination; hides BtnEmptyDestFolder when the list is empty.
     void Button4Click();
@@ -128,9 +156,13 @@ class TForm1 : public QMainWindow {
     void ListBox1KeyDown(int& key, Qt::KeyboardModifiers shift);
     // The Delete key (with any modifiers) removes the selected destination, as Button4Click.
     void ListBox2KeyDown(int& key, Qt::KeyboardModifiers shift);
-    // Adds the paths of one drop onto the source list. Not implemented yet: does nothing.
+    // Appends the paths of one drop, in order and unchanged, to the source list (no duplicate
+    // test); "/" is refused with a message, once for each time it was dropped.
     void AddDroppedSources(const QStringList& paths);
-    // Adds the paths of one drop onto the destination list. Not implemented yet: does nothing.
+    // Asks once whether subfolders are wanted, then adds each dropped folder (with a trailing
+    // separator) alone when absent, or with all its subfolders; "/" is refused with a
+    // message, files and vanished names are passed over. A non-empty drop shows
+    // BtnEmptyDestFolder.
     void AddDroppedDestinations(const QStringList& paths);
     // When CheckBox1 has become checked, asks the emptying warning; No unchecks it again.
     void CheckBox1Click();
@@ -142,7 +174,8 @@ class TForm1 : public QMainWindow {
     void N1Click();
     // Copies every source into every destination under the checked policy.
     void BtnCopyClick();
-    // Start-up of the window: caption, stored policy, first page.
+    // Start-up of the window: caption, stored policy, drop intake of both lists, first page,
+    // then the help page asked for (loaded once the window has been painted).
     void FormCreate();
     // Stores the checked policy. False when the window must stay open: a long operation is
     // running, or the settings could not be written (the error has been shown).
@@ -151,6 +184,7 @@ class TForm1 : public QMainWindow {
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     class InputBlocker;
@@ -162,7 +196,7 @@ class TForm1 : public QMainWindow {
     void BuildOptionsGroup();
     void BuildProgressGroup();
     void BuildStartPanel();
-    void BuildHelpPage();
+    void BuildHelpPage(bool webHelp);
     void SetTabOrder();
     void ConnectCommands();
     QListView* MakeListView(const char* name, PathListModel& model, QWidget* parent);
@@ -173,6 +207,17 @@ class TForm1 : public QMainWindow {
     // while a long operation runs.
     template <typename Body>
     void Guarded(Body&& body);
+
+    void AddPickedDestination();
+    void AddSourcesOfDrop(const QStringList& paths);
+    void AddDestinationsOfDrop(const QStringList& paths);
+    // Runs walk(destinations, repaint), a folder walk that appends to the destination list,
+    // with the busy cursor and the window's input blocked; `repaint` shows the growing list.
+    template <typename Walk>
+    void WalkIntoDestinations(Walk&& walk);
+    void InstallDropIntake();
+    void RequestHelpPage();
+    void NavigateHelpPage();
 
     void AddFiles();
     void AddSourceFolder();
@@ -202,6 +247,11 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<Prompts> ownPrompts_;
     Prompts* prompts_;
     bool busy_ = false;
+    FileDropIntake* sourceDrops_ = nullptr;
+    FileDropIntake* destinationDrops_ = nullptr;
+    // FormCreate has asked for the help page; it is loaded after the first paint.
+    bool helpPending_ = false;
+    bool helpRequested_ = false;
 };
 
 }  // namespace ostrivane

@@ -21,8 +21,10 @@
 #include "core/path_list.h"
 #include "core/settings.h"
 #include "ui/Unit2.h"
+#include "ui_test_support.h"
 
 using namespace ostrivane;
+using ostrivane::test::IsPreOrder;
 
 namespace {
 
@@ -82,27 +84,6 @@ QStringList ShownSubfolders(const TForm2& form, const QString& folder) {
         names << model->index(row, 0, parent).data().toString();
     names.sort();
     return names;
-}
-
-// True when every entry's parent folder comes before it and each folder's subtree is one
-// unbroken run, which is the order of a depth-first walk.
-bool IsPreOrder(const std::vector<std::string>& entries) {
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const std::string& entry = entries[i];
-        size_t cut = entry.find_last_of('/', entry.size() - 2);
-        const std::string parent = entry.substr(0, cut + 1);
-        auto parentAt = std::find(entries.begin(), entries.end(), parent);
-        if (i > 0 && (parentAt == entries.end() || parentAt - entries.begin() >= long(i)))
-            return false;
-        // Once another branch started after this entry, nothing of this entry's subtree follows.
-        bool left = false;
-        for (size_t j = i + 1; j < entries.size(); ++j) {
-            const bool inside = entries[j].starts_with(entry);
-            if (inside && left) return false;
-            if (!inside) left = true;
-        }
-    }
-    return true;
 }
 
 std::vector<std::string> Sorted(std::vector<std::string> entries) {

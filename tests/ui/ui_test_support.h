@@ -5,13 +5,18 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "ui/Prompts.h"
+#include "ui/Unit2.h"
 
 namespace ostrivane::test {
 
@@ -30,6 +35,10 @@ class ScriptedPrompts : public Prompts {
     std::deque<QStringList> openFilesResults;
     std::deque<QString> fileResults;  // for openFile() and saveFile(), in order
     std::deque<QString> folderResults;
+    // Each answers one showing of the picker: sets its selection and options as the user
+    // would and returns true for OK, false for Cancel.
+    std::deque<std::function<bool(TForm2&)>> pickerAnswers;
+    int pickerShown = 0;
     // Runs while a question is open, as the user would see the window then.
     std::function<void()> duringQuestion;
     // A dialog asked for with no scripted answer left; the test fails on it.
@@ -61,6 +70,11 @@ class ScriptedPrompts : public Prompts {
     QString browseFolder(const QString& prompt) override {
         folderPrompts.push_back(prompt);
         return Next(folderResults, prompt);
+    }
+    bool executePicker(TForm2& picker) override {
+        ++pickerShown;
+        const auto answer = Next(pickerAnswers, QStringLiteral("picker"));
+        return answer ? answer(picker) : false;
     }
 
     // The texts shown of one kind, in order.
@@ -118,13 +132,41 @@ inline QByteArray ReadFile(const QString& path) {
     return file.readAll();
 }
 
+// True when every entry's parent folder comes before it and each folder's subtree is one
+// unbroken run, which is the order of a depth-first walk.
+inline bool IsPreOrder(const std::vector<std::string>& entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string& entry = entries[i];
+        size_t cut = entry.find_last_of('/', entry.size() - 2);
+        const std::string parent = entry.substr(0, cut + 1);
+        auto parentAt = std::find(entries.begin(), entries.end(), parent);
+        if (i > 0 && (parentAt == entries.end() || parentAt - entries.begin() >= long(i)))
+            return false;
+        // Once another branch started after this entry, nothing of this entry's subtree follows.
+        bool left = false;
+        for (size_t j = i + 1; j < entries.size(); ++j) {
+            const bool inside = entries[j].starts_with(entry);
+            if (inside && left) return false;
+            if (!inside) left = true;
+        }
+    }
+    return true;
+}
+
 // Runs a Qt Test class with a private runtime folder set before the application starts,
-// which keeps Qt quiet when the suite runs as another user.
+// which keeps Qt quiet when the suite runs as another user. The help tab's web browser
+// resolves no host name, so no test reaches the network.
 template <typename TestClass>
 int RunTests(int argc, char** argv) {
     QTemporaryDir runtime;
     QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    // Every address goes to a proxy on the discard port, which refuses at once.
+    if (!qEnvironmentVariableIsSet("QTWEBENGINE_CHROMIUM_FLAGS")) {
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--proxy-server=http://127.0.0.1:9");
+    }
+    // The web engine's report of its graphics set-up says nothing about the window.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
     QApplication app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     TestClass tests;
