@@ -620,10 +620,10 @@ void TForm1::InstallDropIntake() {
     }
 }
 
+// The page is loaded once the window has been painted (see paintEvent), so starting the web
+// engine never delays the window.
 void TForm1::RequestHelpPage() {
     helpPending_ = true;
-    // A window painted before FormCreate ran (not the usual order) loads at once.
-    if (isVisible() && testAttribute(Qt::WA_Mapped)) update();
 }
 
 void TForm1::NavigateHelpPage() {
