@@ -45,7 +45,15 @@ class TreeWalk {
     // when it cannot be listed, so it then stays empty) and its tree copied at once.
     void copySubfolder(const std::string& source, const std::string& target) {
         SearchRec rec;
-        const bool listed = RawSearchFirst(source, rec);  // raises when it cannot be entered
+        bool listed = false;
+        try {
+            listed = RawSearchFirst(source, rec);
+        } catch (const EInOutError&) {
+            // The parent makes a subfolder's target before entering it, so the target is
+            // there even when the subfolder cannot be entered and the run ends.
+            createTargetFolder(target);
+            throw;
+        }
         FileIdentity identity;
         if (listed) {
             identity = IdentityOfSearch(rec);

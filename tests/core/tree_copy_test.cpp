@@ -146,6 +146,8 @@ TEST(CopyFolderTree, FolderThatCannotBeEnteredRaises) {
         EXPECT_EQ(e.code, 5);
         EXPECT_STREQ(e.what(), "File access denied");
     }
+    // The subfolder's target was made before the walk tried to enter it.
+    EXPECT_TRUE(IsExistingFolder(t.path("out/locked")));
     EXPECT_FALSE(Exists(t.path("out/locked/x")));
 }
 
