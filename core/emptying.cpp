@@ -40,7 +40,7 @@ class FolderEmptier {
     struct Level {
         const SearchRec& search;  // the open listing of the folder
         size_t folderLength;      // length of path_ for the folder, "/" included
-        bool willRemove;          // the folder is not listed, so it is removed afterwards
+        bool willRemove;          // the folder is removed afterwards (not listed, no link)
         bool madeWritable = false;
         bool leftovers = false;  // something stays inside, so the folder cannot go
     };
@@ -52,6 +52,7 @@ class FolderEmptier {
     void handleEntry(Level& level, const SearchEntry& entry);
     void handleLink(Level& level, const std::string& name);
     void handleSubfolder(Level& level, const std::string& name);
+    void emptySubfolder(Level& level, const std::string& name, bool listed);
     void deleteFile(Level& level, const SearchEntry& entry);
     // Runs `operation` (a deletion in the level's folder) and, when it fails in a folder
     // that is going to be removed, gives that folder owner write permission once and runs
@@ -63,6 +64,9 @@ class FolderEmptier {
     bool recordIfStillThere(const std::string& reason);
     void record(const std::string& path, const std::string& reason);
     bool isListed(std::string_view path) const { return destinations_.find(path) != -1; }
+    // True when the folder or link path_ (ending with the separator) is listed in either
+    // form, so that it has an emptying of its own.
+    bool hasOwnEmptying() const;
 
     const PathList& destinations_;
     std::vector<Failure>* failures_;
@@ -72,11 +76,17 @@ class FolderEmptier {
 void FolderEmptier::run(const std::string& path) {
     path_ = WithTrailingSeparator(path);
     const bool listed = isListed(path_);
-    int listError = 0;
-    const bool leftovers = emptyContents(!listed, &listError);
+    // The same folder listed with the separator records what stays when its entry is emptied.
+    if (listed && path_ != path) failures_ = nullptr;
+    // A link given as the destination is emptied through, but the link itself is what the
+    // user listed, so it stays in either form (and its target folder is not made writable).
     std::uint32_t attributes = 0;
+    const bool isLink = GetAttributes(path_.substr(0, path_.size() - 1), attributes) &&
+                        (attributes & attr::kLink) != 0;
+    int listError = 0;
+    const bool leftovers = emptyContents(!listed && !isLink, &listError);
     if (listError != 0 && !GetAttributes(path_, attributes)) return;  // no such folder
-    if (listed) {
+    if (listed || isLink) {
         if (listError != 0) record(path_, ErrorText(listError));
         return;
     }
@@ -131,7 +141,9 @@ void FolderEmptier::handleLink(Level& level, const std::string& name) {
     // A link is never followed: it is removed as a link, and what it points to is left
     // alone. A link that is itself a listed destination (in either form) stays.
     path_.append(name);
-    const bool listed = isListed(path_) || isListed(path_ + '/');
+    path_.push_back(platform::kSeparator);
+    const bool listed = hasOwnEmptying();
+    path_.pop_back();
     if (listed) {
         level.leftovers = true;
         return;
@@ -143,13 +155,21 @@ void FolderEmptier::handleLink(Level& level, const std::string& name) {
 
 void FolderEmptier::handleSubfolder(Level& level, const std::string& name) {
     path_.append(name);
-    path_.push_back('/');
-    const bool listed = isListed(path_);
+    path_.push_back(platform::kSeparator);
+    // A listed subfolder is emptied here too, but what stays in it is recorded by its own
+    // emptying (the callers empty every listed destination), so each leftover counts once.
+    const bool ownEmptying = hasOwnEmptying();
+    std::vector<Failure>* const recording = failures_;
+    if (ownEmptying) failures_ = nullptr;
+    emptySubfolder(level, name, ownEmptying && isListed(path_));
+    failures_ = recording;
+}
+
+void FolderEmptier::emptySubfolder(Level& level, const std::string& name, bool listed) {
     int listError = 0;
     const bool innerLeftovers = emptyContents(!listed, &listError);
     if (listed) {
         level.leftovers = true;
-        if (listError != 0) recordIfStillThere(ErrorText(listError));
         return;
     }
     const auto remove = [&] { return RemoveFolderOfSearch(level.search, name); };
@@ -179,6 +199,11 @@ int FolderEmptier::withWritableFolder(Level& level, Operation operation) {
     level.madeWritable = true;
     if (MakeFolderWritable(path_.substr(0, level.folderLength)) != 0) return error;
     return operation();
+}
+
+bool FolderEmptier::hasOwnEmptying() const {
+    const std::string_view folder = path_;
+    return isListed(folder) || isListed(folder.substr(0, folder.size() - 1));
 }
 
 bool FolderEmptier::recordIfStillThere(const std::string& reason) {

@@ -37,6 +37,14 @@ std::vector<std::string> FailedPaths(const std::vector<Failure>& failures) {
     return paths;
 }
 
+// Empties every listed destination in list order, as the window's command and the copy run do.
+std::vector<Failure> EmptyEveryDestination(const PathList& destinations) {
+    std::vector<Failure> failures;
+    for (const std::string& destination : destinations.entries())
+        EmptyFolder(destination, destinations, &failures);
+    return failures;
+}
+
 void SetMode(const std::string& path, fs::perms perms) {
     fs::permissions(path, perms, fs::perm_options::replace);
 }
@@ -154,6 +162,39 @@ TEST(EmptyFolder, LinkThatIsAListedDestinationStays) {
     }
 }
 
+TEST(EmptyFolder, DestinationThatIsALinkIsEmptiedThroughItAndTheLinkStays) {
+    for (const std::string listedForm : {"link/", "link"}) {
+        SCOPED_TRACE(listedForm);
+        TempTree tree;
+        tree.write("elsewhere/a.txt", "a");
+        tree.write("elsewhere/sub/b.txt", "b");
+        fs::create_directory_symlink(tree.path("elsewhere"), tree.path("link"));
+        const std::string link = tree.path(listedForm);
+        std::vector<Failure> failures;
+        EmptyFolder(link, ListOf({link}), &failures);
+        EXPECT_TRUE(fs::is_symlink(tree.path("link")));
+        EXPECT_TRUE(IsEmptyFolder(tree.path("elsewhere")));
+        EXPECT_TRUE(failures.empty()) << failures.front().path << ": " << failures.front().reason;
+    }
+}
+
+// A leftover inside nested listed destinations is met by the emptying of each of them; it is
+// recorded once, by the innermost one, whatever the order and form of the entries.
+TEST(EmptyFolder, NestedDestinationsRecordEachLeftoverOnce) {
+    TempTree tree;
+    tree.write("out/a.txt", "a");
+    tree.write("out/sub/ .", "stays");
+    tree.write("out/other/ .", "stays");
+    tree.write("out/other/x.txt", "x");
+    const std::string out = tree.path("out/");
+    const PathList destinations =
+        ListOf({out + "sub/", out, out + "other", out + "sub", tree.path("out")});
+    const std::vector<Failure> failures = EmptyEveryDestination(destinations);
+    EXPECT_EQ(FailedPaths(failures), (std::vector<std::string>{out + "other/ .", out + "sub/ ."}));
+    EXPECT_FALSE(Exists(out + "a.txt"));
+    EXPECT_FALSE(Exists(out + "other/x.txt"));
+}
+
 TEST(EmptyFolder, RecordsWhatStays) {
     if (!PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
     TempTree tree;
@@ -166,8 +207,8 @@ TEST(EmptyFolder, RecordsWhatStays) {
     SetMode(out + "locked", fs::perms::owner_read | fs::perms::owner_exec);
     SetMode(out + "sealed", fs::perms::none);
     SetMode(out + "sealed-empty", fs::perms::none);
-    std::vector<Failure> failures;
-    EmptyFolder(tree.path("out"), ListOf({out + "locked/"}), &failures);
+    const std::vector<Failure> failures =
+        EmptyEveryDestination(ListOf({tree.path("out"), out + "locked/"}));
     EXPECT_FALSE(Exists(out + "free.txt"));
     EXPECT_TRUE(Exists(out + "locked/kept.txt"));
     // An unreadable but empty folder can still be removed; a full one is reported.
@@ -179,15 +220,17 @@ TEST(EmptyFolder, RecordsWhatStays) {
     for (const Failure& failure : failures) EXPECT_FALSE(failure.reason.empty());
 }
 
-TEST(EmptyFolder, ListedFolderThatCannotBeListedIsReported) {
+// The unreadable listed folder is met by the emptying of out/ and by its own; it is
+// reported once.
+TEST(EmptyFolder, ListedFolderThatCannotBeListedIsReportedOnce) {
     if (!PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
     TempTree tree;
-    tree.write("out/a.txt", "a");
+    tree.write("out/sub/a.txt", "a");
     const std::string out = tree.path("out/");
-    SetMode(out, fs::perms::owner_write | fs::perms::owner_exec);
-    std::vector<Failure> failures;
-    EmptyFolder(out, ListOf({out}), &failures);
-    EXPECT_EQ(FailedPaths(failures), std::vector<std::string>{out});
+    SetMode(out + "sub", fs::perms::owner_write | fs::perms::owner_exec);
+    const std::vector<Failure> failures = EmptyEveryDestination(ListOf({out, out + "sub/"}));
+    EXPECT_EQ(FailedPaths(failures), std::vector<std::string>{out + "sub/"});
+    EXPECT_TRUE(Exists(out + "sub/a.txt"));
 }
 
 TEST(EmptyFolder, NameThatReadsAsADotEntryStaysAndIsReported) {
