@@ -13,7 +13,7 @@ namespace ostrivane {
 // Raised when a list file cannot be created, opened or written, or a list cannot be
 // exported; what() is the message shown to the user.
 class EListFileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -26,7 +26,7 @@ void SetListText(PathList& list, std::string_view bytes);
 
 // Writes the list to `fileName` (through a temporary file, so a failed export leaves an
 // existing file intact). Raises EListFileError "Cannot create file "%s". %s", or
-// "Stream write error", or a refusal naming an entry that holds a line break.
+// "Stream write error", or a refusal naming an entry that holds a line break or NUL.
 void SaveListFile(const PathList& list, const std::string& fileName);
 
 // Replaces the list's content by the lines of `fileName`. Raises EListFileError
@@ -40,7 +40,7 @@ void ImportSourceList(const std::string& fileName, PathList& scratch, PathList& 
 // Import into the destination list: each line absent from `destinations` and naming an
 // existing folder is appended unchanged, and `onAdded` runs after each such line. Returns
 // the skipped flag: true when some line was already listed or named no existing folder.
-bool ImportDestinationList(const std::string& fileName, PathList& scratch,
-                           PathList& destinations, const std::function<void()>& onAdded = {});
+bool ImportDestinationList(const std::string& fileName, PathList& scratch, PathList& destinations,
+                           const std::function<void()>& onAdded = {});
 
 }  // namespace ostrivane

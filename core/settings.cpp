@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 #include "core/fsops.h"
 #include "core/ini_file.h"
@@ -66,7 +65,7 @@ std::string ExistingSettingsText(const std::string& iniPath) {
     std::string text;
     int error = ReadWholeFile(iniPath, text);
     if (error == 0) return text;
-    if (error == static_cast<int>(std::errc::no_such_file_or_directory)) return {};
+    if (error == error::kNotFound) return {};
     RaiseWriteError(iniPath);
 }
 

@@ -151,6 +151,14 @@ TEST(ListFile, OpenErrorNamesTheFullPathAndKeepsTheList) {
     }
     ASSERT_EQ(chdir(cwd), 0);
     EXPECT_EQ(list.entries(), Lines{"keep"});
+    try {
+        LoadListFile(list, tree.root());
+        ADD_FAILURE() << "no error for a folder";
+    } catch (const EListFileError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open file \"" + tree.root() + "\". Is a directory");
+    }
+    EXPECT_EQ(list.entries(), Lines{"keep"});
 }
 
 TEST(ImportSourceList, TakesExistingFilesAndFoldersOnce) {

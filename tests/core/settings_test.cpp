@@ -140,6 +140,8 @@ TEST(LoadSameFilePolicy, FindsTheKeyTheWayTheFormatSays) {
     EXPECT_EQ(LoadFrom(tree, "\xEF\xBB\xBF[Parameter]\nSameFile=3\n"), 3);
     EXPECT_EQ(LoadFrom(tree, "[Other]\nSameFile=3\n"), 0);
     EXPECT_EQ(LoadFrom(tree, "[Parameter]\nSame File=3\n"), 0);
+    // Only whole lines are comments: text after a value is part of it.
+    EXPECT_EQ(LoadFrom(tree, "[Parameter]\n#SameFile=1\nSameFile=3 ; three\n"), 0);
     EXPECT_EQ(LoadSameFilePolicy(tree.path("missing/Quillmere.ini")), 0);
     EXPECT_FALSE(Exists(tree.path("missing")));
 }
