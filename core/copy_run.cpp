@@ -27,12 +27,19 @@ void RecordError(std::vector<Failure>* failures, const std::string& path, int er
     Record(failures, path, ErrorText(error));
 }
 
-// A copy that keeps an existing target: only an error other than "already there" is a
-// failure, since leaving the target in place is what was asked for.
+bool SomethingAt(const std::string& path) {
+    return IsExistingFile(path) || IsExistingFolder(path);
+}
+
+// A copy that keeps an existing target. Whatever stands at the target (a file or a folder)
+// is what was asked to stay, even when the copy failed for another reason first (a source
+// that is gone or unreadable); only a copy into a free place that did not happen is a
+// failure.
 void CopyKeepingExisting(const CopyFileTo& copyTo, const std::string& target,
                          std::vector<Failure>* failures) {
     int error = copyTo(target, true);
-    if (error != 0 && error != kTargetExists) RecordError(failures, target, error);
+    if (error == 0 || error == kTargetExists || SomethingAt(target)) return;
+    RecordError(failures, target, error);
 }
 
 void CopyReplacing(const CopyFileTo& copyTo, const std::string& target,

@@ -32,7 +32,7 @@ inline constexpr bool kPathsIgnoreCase = false;
 // Windows numbering the messages use (2 not found, 3 invalid name, 4 too many open files,
 // 5 access denied); any other failure keeps the OS error number.
 class EInOutError : public std::runtime_error {
-public:
+  public:
     EInOutError(int code, const std::string& message);
     int code;
 };
@@ -131,15 +131,21 @@ int RemoveFolderOfSearch(const SearchRec& rec, const std::string& name);
 
 // --- Platform stand-ins -------------------------------------------------------------------
 
-// Copies one file: bytes, permission bits (0777) and modification time; a link in the
-// source is followed. With `failIfExists` an existing target (or one that appears
+// Copies one file: bytes, permission bits (0777) and modification time (where the target's
+// file system cannot hold the bits or the time, the copy stands without them); a link in the
+// source is followed. Only a regular file is copied: a FIFO, socket or device is refused
+// with ENOTSUP's number without being opened, so a copy neither waits for a writer nor
+// reads without end. With `failIfExists` an existing target (or one that appears
 // meanwhile) is never touched and the call fails with EEXIST's number. Without it an
 // existing target is replaced through a temporary file and a rename, so a failed copy never
-// leaves a truncated file where a good one stood; a target without write permission is not
-// replaced. Returns 0 or the platform's error number.
+// leaves a truncated file where a good one stood; a target without write permission, or
+// one that is a folder or a link to a folder, is not replaced. Returns 0 or the platform's
+// error number.
 int CopyOneFile(const std::string& source, const std::string& target, bool failIfExists);
 
 // The same with the source named inside an open folder search (the walk of a folder tree).
+// When `name` is the search's current entry, its listed type spares a look at the file
+// before it is opened.
 int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
                           const std::string& target, bool failIfExists);
 
@@ -171,7 +177,8 @@ bool GetIdentity(const std::string& path, FileIdentity& id);
 FileIdentity IdentityOfSearch(const SearchRec& rec);
 
 // Flushes the file system that holds `path` to its device (one call for the whole file
-// system). 0 or the platform's error number.
+// system; every file system when `path` cannot be opened for want of read permission).
+// 0 or the platform's error number.
 int SyncFileSystemOf(const std::string& path);
 
 // The platform's text for an error number, for failure reports.
@@ -190,7 +197,8 @@ extern const int kLinkLoop;       // a link leads back to a folder above it
 // untouched. It returns 0 or the error number and sets *shortWrite when the data could not
 // all be written (as opposed to the file not being creatable).
 int ReadWholeFile(const std::string& path, std::string& bytes);
-int WriteFileAtomically(const std::string& path, std::string_view bytes, bool* shortWrite = nullptr);
+int WriteFileAtomically(const std::string& path, std::string_view bytes,
+                        bool* shortWrite = nullptr);
 
 // Absolute form of `path` for messages (the path itself when it cannot be resolved).
 std::string AbsolutePath(const std::string& path);

@@ -58,7 +58,7 @@ namespace {
 
 // A file descriptor closed on every way out.
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     ~Fd() { reset(); }
     Fd(const Fd&) = delete;
@@ -77,11 +77,13 @@ public:
         return result;
     }
 
-private:
+  private:
     int fd_;
 };
 
-bool IsFolderMode(mode_t mode) { return S_ISDIR(mode); }
+bool IsFolderMode(mode_t mode) {
+    return S_ISDIR(mode);
+}
 
 std::uint32_t AttributesFromMode(mode_t mode) {
     if (S_ISDIR(mode)) return attr::kFolder;
@@ -113,7 +115,8 @@ mode_t ProcessUmask() {
         std::ifstream status("/proc/self/status");
         std::string line;
         while (std::getline(status, line)) {
-            if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+            if (line.rfind("Umask:", 0) == 0)
+                return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
         }
         mode_t old = ::umask(022);
         ::umask(old);
@@ -151,7 +154,7 @@ struct SearchState {
     int fd = -1;
     std::unique_ptr<char[]> buffer;
     size_t position = 0, length = 0;
-    std::string names;       // name pattern; empty matches everything
+    std::string names;  // name pattern; empty matches everything
     std::uint32_t excluded = 0;
     bool raw = false;
     SearchDetail detail = SearchDetail::Full;
@@ -171,12 +174,16 @@ struct SearchState {
         return entry;
     }
 };
-void SearchStateDeleter::operator()(SearchState* state) const { delete state; }
+void SearchStateDeleter::operator()(SearchState* state) const {
+    delete state;
+}
 }  // namespace detail
 
 namespace {
 
-bool MatchesAll(const std::string& names) { return names.empty() || names == "*" || names == "*.*"; }
+bool MatchesAll(const std::string& names) {
+    return names.empty() || names == "*" || names == "*.*";
+}
 
 // Attribute word of one directory entry; the entry's own type spares a stat in most cases.
 std::uint32_t EntryAttributes(int dirFd, const dirent64* entry, SearchDetail detail) {
@@ -187,7 +194,10 @@ std::uint32_t EntryAttributes(int dirFd, const dirent64* entry, SearchDetail det
     if (type == DT_UNKNOWN || detail == SearchDetail::Full) {
         if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
             haveStat = true;
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_FIFO;
+            type = S_ISDIR(st.st_mode)   ? DT_DIR
+                   : S_ISREG(st.st_mode) ? DT_REG
+                   : S_ISLNK(st.st_mode) ? DT_LNK
+                                         : DT_FIFO;
         }
     }
     switch (type) {
@@ -218,7 +228,9 @@ bool NextMatching(SearchRec& rec) {
     auto& state = *rec.state;
     int dirFd = state.fd;
     while (const dirent64* entry = state.next()) {
-        if (!state.raw && !MatchesAll(state.names) && ::fnmatch(state.names.c_str(), entry->d_name, 0) != 0) continue;
+        if (!state.raw && !MatchesAll(state.names) &&
+            ::fnmatch(state.names.c_str(), entry->d_name, 0) != 0)
+            continue;
         std::uint32_t attributes = EntryAttributes(dirFd, entry, state.detail);
         if (attributes & state.excluded) continue;
         rec.entry.name = entry->d_name;
@@ -228,7 +240,8 @@ bool NextMatching(SearchRec& rec) {
     return false;
 }
 
-bool StartSearch(const std::string& folder, std::unique_ptr<detail::SearchState, detail::SearchStateDeleter> state,
+bool StartSearch(const std::string& folder,
+                 std::unique_ptr<detail::SearchState, detail::SearchStateDeleter> state,
                  SearchRec& rec) {
     rec.state.reset();
     rec.error = 0;
@@ -244,11 +257,14 @@ bool StartSearch(const std::string& folder, std::unique_ptr<detail::SearchState,
     return false;
 }
 
-int SearchFd(const SearchRec& rec) { return rec.state ? rec.state->fd : -1; }
+int SearchFd(const SearchRec& rec) {
+    return rec.state ? rec.state->fd : -1;
+}
 
 }  // namespace
 
-bool SearchFirst(const std::string& pattern, std::uint32_t wanted, SearchRec& rec, SearchDetail detail) {
+bool SearchFirst(const std::string& pattern, std::uint32_t wanted, SearchRec& rec,
+                 SearchDetail detail) {
     std::unique_ptr<detail::SearchState, detail::SearchStateDeleter> state(new detail::SearchState);
     std::string folder;
     SplitPattern(pattern, folder, state->names);
@@ -262,14 +278,17 @@ bool SearchNext(SearchRec& rec) {
     return NextMatching(rec);
 }
 
-void SearchClose(SearchRec& rec) { rec.state.reset(); }
+void SearchClose(SearchRec& rec) {
+    rec.state.reset();
+}
 
 bool RawSearchFirst(const std::string& folder, SearchRec& rec, SearchDetail detail) {
-    // Entering needs search permission on the folder, as changing into it would.
-    if (::faccessat(AT_FDCWD, folder.c_str(), X_OK, AT_EACCESS) != 0) throw InOutErrorFromOs(errno);
+    // The checks of a change into the folder, in its order: the path, a folder, then
+    // search permission on it.
     struct stat st;
     if (::stat(folder.c_str(), &st) != 0) throw InOutErrorFromOs(errno);
     if (!S_ISDIR(st.st_mode)) throw InOutErrorFromOs(ENOTDIR);
+    if (::faccessat(AT_FDCWD, folder.c_str(), X_OK, AT_EACCESS) != 0) throw InOutErrorFromOs(errno);
     std::unique_ptr<detail::SearchState, detail::SearchStateDeleter> state(new detail::SearchState);
     state->raw = true;
     state->detail = detail;
@@ -314,7 +333,8 @@ bool GetAttributes(const std::string& path, std::uint32_t& attributes) {
     attributes = AttributesFromMode(st.st_mode);
     if (S_ISLNK(st.st_mode)) {
         struct stat target;
-        if (::stat(path.c_str(), &target) == 0 && IsFolderMode(target.st_mode)) attributes |= attr::kFolder;
+        if (::stat(path.c_str(), &target) == 0 && IsFolderMode(target.st_mode))
+            attributes |= attr::kFolder;
     } else if (!(st.st_mode & S_IWUSR)) {
         attributes |= attr::kReadOnly;
     }
@@ -342,9 +362,15 @@ int MakeFolderWritable(const std::string& path) {
     return ::chmod(path.c_str(), (st.st_mode & 07777) | needed) == 0 ? 0 : errno;
 }
 
-int CreateFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
-int DeleteOneFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
-int RemoveFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0 ? 0 : errno; }
+int CreateFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
+}
+int DeleteOneFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+int RemoveFolder(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0 ? 0 : errno;
+}
 
 bool GetIdentity(const std::string& path, FileIdentity& id) {
     struct stat st;
@@ -354,8 +380,14 @@ bool GetIdentity(const std::string& path, FileIdentity& id) {
 }
 
 int SyncFileSystemOf(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return errno;
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
+        if (errno != EACCES) return errno;
+        // A folder that may be written but not read (a drop box) cannot be opened; flushing
+        // every file system still puts the copies on the device.
+        ::sync();
+        return 0;
+    }
     return ::syncfs(fd.get()) == 0 ? 0 : errno;
 }
 
@@ -372,7 +404,8 @@ int CreateTemporaryBeside(const std::string& target, std::string& tempPath) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[20];
-        std::snprintf(suffix, sizeof suffix, "%012llx", static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+        std::snprintf(suffix, sizeof suffix, "%012llx",
+                      static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
         tempPath = folder + "." + name.substr(0, 200) + ".ostrivane-" + suffix;
         int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST) return fd;
@@ -408,8 +441,8 @@ int CopyByReadWrite(int source, int target) {
 }
 
 bool KernelCopyUnsupported(int error) {
-    return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP || error == EBADF ||
-           error == ETXTBSY;
+    return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP ||
+           error == EBADF || error == ETXTBSY;
 }
 
 // Copies the data of `source` into the empty file `target`: a clone where the file system
@@ -431,7 +464,10 @@ int CopyData(int source, int target, const struct stat& st) {
                 copiedAny = true;
                 continue;
             }
-            if (n == 0) return 0;
+            // Some file systems report the end at once for files whose size they do not
+            // know; the plain loop then reads what is really there.
+            if (n == 0 && copiedAny) return 0;
+            if (n == 0) break;
             if (errno == EINTR) continue;
             if (copiedAny || !KernelCopyUnsupported(errno)) return errno;
             if (errno == ENOSYS) kernelCopyMissing = true;
@@ -441,19 +477,27 @@ int CopyData(int source, int target, const struct stat& st) {
     return CopyByReadWrite(source, target);
 }
 
+// A file system that cannot hold permission bits or times (FAT on a USB stick) refuses
+// them with one of these; the copied bytes are what counts, so the copy stands with what
+// the file system gives it.
+bool RefusedByFileSystem(int error) {
+    return error == EPERM || error == EOPNOTSUPP;
+}
+
 // Gives the new file the source's permission bits (0777) and times.
 int FinishCopy(int target, const struct stat& st, bool createdWithMode) {
     mode_t mode = st.st_mode & 0777;
     if (!createdWithMode || (mode & ProcessUmask()) != 0) {
-        if (::fchmod(target, mode) != 0) return errno;
+        if (::fchmod(target, mode) != 0 && !RefusedByFileSystem(errno)) return errno;
     }
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(target, times) != 0) return errno;
+    if (::futimens(target, times) != 0 && !RefusedByFileSystem(errno)) return errno;
     return 0;
 }
 
 // Writes a complete copy into the open new file `path`; on failure the file is removed.
-int FillNewFile(int source, Fd& target, const std::string& path, const struct stat& st, bool createdWithMode) {
+int FillNewFile(int source, Fd& target, const std::string& path, const struct stat& st,
+                bool createdWithMode) {
     int error = CopyData(source, target.get(), st);
     if (!error) error = FinishCopy(target.get(), st, createdWithMode);
     int closeError = target.close();
@@ -463,11 +507,15 @@ int FillNewFile(int source, Fd& target, const std::string& path, const struct st
 }
 
 int ReplaceExisting(int source, const struct stat& st, const std::string& target) {
+    // A link counts as what it leads to: a link to a folder is a folder in the way.
     struct stat existing;
-    if (::lstat(target.c_str(), &existing) == 0) {
+    if (::stat(target.c_str(), &existing) == 0) {
         if (S_ISDIR(existing.st_mode)) return EISDIR;
-        if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino) return 0;  // the file itself
-        if (S_ISREG(existing.st_mode) && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return errno;
+        if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino)
+            return 0;  // the file itself
+        if (S_ISREG(existing.st_mode) &&
+            ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return errno;
     }
     std::string tempPath;
     Fd temp(CreateTemporaryBeside(target, tempPath));
@@ -481,10 +529,31 @@ int ReplaceExisting(int source, const struct stat& st, const std::string& target
     return 0;
 }
 
+// Why a source that is no regular file is not copied.
+constexpr int kNotRegularFile = ENOTSUP;
+
+// Opens `name` (relative to `dirFd`) for copying. Only a regular file, or a link to one, is
+// opened: opening a FIFO would wait for a writer, and a device could be read without end.
+// `knownRegular` says the folder listing already showed a regular file. Returns the
+// descriptor, or -1 with errno set.
+int OpenSource(int dirFd, const char* name, bool knownRegular) {
+    if (!knownRegular) {
+        struct stat st;
+        if (::fstatat(dirFd, name, &st, 0) != 0) return -1;
+        if (!S_ISREG(st.st_mode)) {
+            errno = S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile;
+            return -1;
+        }
+    }
+    // Non-blocking, in case a FIFO took the file's place since it was looked at.
+    return ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
 int CopyFromOpenSource(int source, const std::string& target, bool failIfExists) {
     struct stat st;
     if (::fstat(source, &st) != 0) return errno;
     if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return kNotRegularFile;
     // Create the target exclusively: nothing that exists or appears meanwhile is touched.
     Fd created(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777));
     if (created.valid()) return FillNewFile(source, created, target, st, true);
@@ -495,14 +564,17 @@ int CopyFromOpenSource(int source, const std::string& target, bool failIfExists)
 }  // namespace
 
 int CopyOneFile(const std::string& source, const std::string& target, bool failIfExists) {
-    Fd fd(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(OpenSource(AT_FDCWD, source.c_str(), false));
     if (!fd.valid()) return errno;
     return CopyFromOpenSource(fd.get(), target, failIfExists);
 }
 
-int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name, const std::string& target,
-                          bool failIfExists) {
-    Fd fd(::openat(SearchFd(folder), name.c_str(), O_RDONLY | O_CLOEXEC));
+int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
+                          const std::string& target, bool failIfExists) {
+    // The archive bit of the current entry means a regular file that is no link.
+    const bool knownRegular =
+        folder.entry.name == name && (folder.entry.attributes & attr::kArchive);
+    Fd fd(OpenSource(SearchFd(folder), name.c_str(), knownRegular));
     if (!fd.valid()) return errno;
     return CopyFromOpenSource(fd.get(), target, failIfExists);
 }
@@ -548,7 +620,8 @@ std::string ResolvedTarget(const std::string& path) {
 
 }  // namespace
 
-int WriteFileAtomically(const std::string& requestedPath, std::string_view bytes, bool* shortWrite) {
+int WriteFileAtomically(const std::string& requestedPath, std::string_view bytes,
+                        bool* shortWrite) {
     if (shortWrite) *shortWrite = false;
     const std::string path = ResolvedTarget(requestedPath);
     struct stat existing;

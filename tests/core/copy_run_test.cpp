@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -54,11 +55,13 @@ TEST(NumberedName, FirstFreeNameByTheNumberingRule) {
     EXPECT_EQ(NumberedName(folder, "report.txt"), "report_1.txt");
     t.write("report_1.txt", "");
     EXPECT_EQ(NumberedName(folder, "report.txt"), "report_2.txt");
-    for (const char* name : {"archive.tar.gz", "README", ".profile", "报告.doc"}) t.write(name, "");
+    for (const char* name : {"archive.tar.gz", "README", ".profile", "报告.doc", "a."})
+        t.write(name, "");
     EXPECT_EQ(NumberedName(folder, "archive.tar.gz"), "archive.tar_1.gz");
     EXPECT_EQ(NumberedName(folder, "README"), "README_1");
     EXPECT_EQ(NumberedName(folder, ".profile"), "_1.profile");
     EXPECT_EQ(NumberedName(folder, "报告.doc"), "报告_1.doc");
+    EXPECT_EQ(NumberedName(folder, "a."), "a_1.");
     // A folder carrying the candidate's name counts as free.
     t.mkdir("dir.txt");
     EXPECT_EQ(NumberedName(folder, "dir.txt"), "dir.txt");
@@ -104,9 +107,10 @@ TEST(CopyAll, SingleFilePoliciesOnAnExistingTarget) {
               std::vector<std::string>{"文件" + t.path("out2/a.txt") + "已存在，是否覆盖？"});
     EXPECT_EQ(ReadFile(t.path("out2/a.txt")), "new");
 
+    // A destination listed without the trailing separator numbers inside that folder.
     reset();
     Recorder numbered;
-    numbered(List({src, src}), List({out}), SameFilePolicy::AutoNumber);
+    numbered(List({src, src}), List({t.path("out")}), SameFilePolicy::AutoNumber);
     EXPECT_EQ(ReadFile(out + "a.txt"), "old");
     EXPECT_EQ(ReadFile(out + "a_1.txt"), "new");
     EXPECT_EQ(ReadFile(out + "a_2.txt"), "new");
@@ -186,6 +190,13 @@ TEST(CopyAll, JoinsWithAndWithoutTrailingSeparators) {
                                                           "已存在，是否覆盖？"});
     }
     EXPECT_EQ(ReadFile(t.path("out/Data/sub/a.txt")), "a");
+    // A source that is a link to a folder is copied as that folder, under the link's name.
+    ASSERT_EQ(symlink(t.path("src/Data").c_str(), t.path("src/Linked").c_str()), 0);
+    Recorder linked;
+    linked(List({t.path("src/Linked/")}), List({t.path("out")}), SameFilePolicy::Overwrite);
+    EXPECT_TRUE(linked.failures.empty());
+    EXPECT_EQ(ReadFile(t.path("out/Linked/sub/a.txt")), "a");
+    EXPECT_FALSE(std::filesystem::is_symlink(t.path("out/Linked")));
 }
 
 TEST(CopyAll, MissingSourcesAndDestinationsAreRecorded) {
@@ -205,6 +216,19 @@ TEST(CopyAll, MissingSourcesAndDestinationsAreRecorded) {
     EXPECT_EQ(run.failures[1].reason, ErrorText(ENOENT));
     // A folder source creates the missing destination.
     EXPECT_EQ(ReadFile(t.path("new/deep/Tree/x")), "x");
+
+    // Skip and a No answer wanted the file that stands there kept: no failure, even though
+    // the source is gone. Where nothing stands, the missing source is a failure.
+    Recorder skip;
+    skip(List({missing}), List({t.path("out"), t.path("new")}), SameFilePolicy::Skip);
+    ASSERT_EQ(skip.failures.size(), 1u);
+    EXPECT_EQ(skip.failures[0].path, t.path("new/gone.txt"));
+    Recorder no;
+    no.answer = false;
+    no(List({missing}), List({t.path("out")}), SameFilePolicy::Ask);
+    EXPECT_EQ(no.questions.size(), 1u);
+    EXPECT_TRUE(no.failures.empty());
+    EXPECT_EQ(ReadFile(t.path("out/gone.txt")), "kept");
 }
 
 TEST(CopyAll, RootSourceRefusedAndTheRunGoesOn) {
@@ -236,6 +260,18 @@ TEST(CopyAll, FolderThatCannotBeEnteredEndsTheRun) {
     EXPECT_TRUE(run.progress.empty());
     EXPECT_FALSE(Exists(t.path("out1/later.txt")));
     EXPECT_FALSE(Exists(t.path("out2")));
+}
+
+TEST(CopyAll, DestinationThatCannotBeListedStillCompletes) {
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree t;
+    const std::string src = t.write("src/a.txt", "a");
+    // A drop box: files may be put in, the folder cannot be read.
+    chmod(t.mkdir("dropbox").c_str(), 0333);
+    Recorder run;
+    run(List({src}), List({t.path("dropbox")}), SameFilePolicy::Overwrite);
+    EXPECT_TRUE(run.failures.empty());
+    EXPECT_EQ(ReadFile(t.path("dropbox/a.txt")), "a");
 }
 
 TEST(CopyAll, FailedReplaceIsRecordedAndKeepsTheOldFile) {

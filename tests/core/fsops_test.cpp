@@ -1,19 +1,38 @@
 #include "core/fsops.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include "core/temp_tree.h"
+
+namespace ostrivane {
+namespace {
+// Stands in for a file system that cannot hold permission bits (FAT on a USB stick): while
+// set, fchmod fails with EPERM as it does there.
+std::atomic<bool> chmodRefused{false};
+}  // namespace
+}  // namespace ostrivane
+
+extern "C" int fchmod(int fd, mode_t mode) {
+    if (ostrivane::chmodRefused) {
+        errno = EPERM;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_fchmod, fd, mode));
+}
 
 namespace ostrivane {
 namespace {
@@ -88,9 +107,11 @@ TEST(Search, AttributeFilterAndWords) {
     symlink(t.path("sub").c_str(), t.path("lsub").c_str());
 
     using S = std::set<std::string>;
-    EXPECT_EQ(Names(t.path("*"), 63), (S{".", "..", "plain", ".hidden", "sub", ".hsub", "fifo", "ro", "lsub"}));
+    EXPECT_EQ(Names(t.path("*"), 63),
+              (S{".", "..", "plain", ".hidden", "sub", ".hsub", "fifo", "ro", "lsub"}));
     // Hidden + folder: the system entry (the FIFO) is passed over.
-    EXPECT_EQ(Names(t.path("*.*"), 18), (S{".", "..", "plain", ".hidden", "sub", ".hsub", "ro", "lsub"}));
+    EXPECT_EQ(Names(t.path("*.*"), 18),
+              (S{".", "..", "plain", ".hidden", "sub", ".hsub", "ro", "lsub"}));
     // Nothing wanted: no folders, no hidden entries, no system entries.
     EXPECT_EQ(Names(t.path("*"), 0), (S{"plain", "ro"}));
     EXPECT_EQ(Names(t.path("p*"), 63), (S{"plain"}));
@@ -110,8 +131,10 @@ TEST(Search, AttributeFilterAndWords) {
 
     // Without a stat per entry the read-only bit is not reported, the rest is.
     SearchRec fast;
-    for (bool more = SearchFirst(t.path("*"), 63, fast, SearchDetail::TypeOnly); more; more = SearchNext(fast))
-        if (fast.entry.name == "ro" || fast.entry.name == "lsub") words[fast.entry.name + "!"] = fast.entry.attributes;
+    for (bool more = SearchFirst(t.path("*"), 63, fast, SearchDetail::TypeOnly); more;
+         more = SearchNext(fast))
+        if (fast.entry.name == "ro" || fast.entry.name == "lsub")
+            words[fast.entry.name + "!"] = fast.entry.attributes;
     EXPECT_EQ(words["ro!"], attr::kArchive);
     EXPECT_EQ(words["lsub!"], attr::kFolder | attr::kLink);
 }
@@ -130,7 +153,8 @@ TEST(RawSearch, EnteringAndListing) {
     t.write("d/a", "x");
     SearchRec rec;
     std::set<std::string> names;
-    for (bool more = RawSearchFirst(t.path("d"), rec); more; more = SearchNext(rec)) names.insert(rec.entry.name);
+    for (bool more = RawSearchFirst(t.path("d"), rec); more; more = SearchNext(rec))
+        names.insert(rec.entry.name);
     EXPECT_EQ(names, (std::set<std::string>{".", "..", "a"}));
 
     try {
@@ -140,8 +164,19 @@ TEST(RawSearch, EnteringAndListing) {
         EXPECT_EQ(e.code, 2);
         EXPECT_STREQ(e.what(), "File not found");
     }
+    // A file, a link that leads to itself and an over-long name are invalid folder names.
     t.write("file", "x");
-    EXPECT_THROW(RawSearchFirst(t.path("file"), rec), EInOutError);
+    symlink(t.path("loop").c_str(), t.path("loop").c_str());
+    for (const std::string& invalid :
+         {t.path("file"), t.path("file/"), t.path("loop"), t.path(std::string(300, 'n'))}) {
+        try {
+            RawSearchFirst(invalid, rec);
+            ADD_FAILURE() << "no error for " << invalid;
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.code, 3) << invalid;
+            EXPECT_STREQ(e.what(), "Invalid filename");
+        }
+    }
 
     if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
     t.mkdir("closed");
@@ -161,12 +196,28 @@ TEST(RawSearch, EnteringAndListing) {
 }
 
 TEST(InOutError, MessagesByCode) {
-    EXPECT_STREQ(InOutErrorFromOs(ENOENT).what(), "File not found");
-    EXPECT_EQ(InOutErrorFromOs(ELOOP).code, 3);
-    EXPECT_STREQ(InOutErrorFromOs(ENAMETOOLONG).what(), "Invalid filename");
-    EXPECT_STREQ(InOutErrorFromOs(EMFILE).what(), "Too many open files");
-    EXPECT_EQ(InOutErrorFromOs(EPERM).code, 5);
-    EXPECT_STREQ(InOutErrorFromOs(EIO).what(), ("I/O error " + std::to_string(EIO)).c_str());
+    struct Case {
+        int osError;
+        int code;
+        std::string message;
+    };
+    const Case cases[] = {
+        {ENOENT, 2, "File not found"},
+        {ENOTDIR, 3, "Invalid filename"},
+        {ENAMETOOLONG, 3, "Invalid filename"},
+        {ELOOP, 3, "Invalid filename"},
+        {EMFILE, 4, "Too many open files"},
+        {ENFILE, 4, "Too many open files"},
+        {EACCES, 5, "File access denied"},
+        {EPERM, 5, "File access denied"},
+        {EIO, EIO, "I/O error " + std::to_string(EIO)},
+        {EROFS, EROFS, "I/O error " + std::to_string(EROFS)},
+    };
+    for (const Case& c : cases) {
+        EInOutError e = InOutErrorFromOs(c.osError);
+        EXPECT_EQ(e.code, c.code) << c.osError;
+        EXPECT_EQ(std::string(e.what()), c.message) << c.osError;
+    }
 }
 
 struct stat StatOf(const std::string& path) {
@@ -201,6 +252,15 @@ TEST(CopyOneFile, CopiesBytesModeAndTime) {
 
     EXPECT_EQ(CopyOneFile(t.path("missing"), t.path("x"), false), ENOENT);
     EXPECT_FALSE(Exists(t.path("x")));
+
+    // Set-user-ID, set-group-ID and sticky bits stay behind, on a new and a replaced copy.
+    std::string special = t.write("special", "s");
+    ASSERT_EQ(chmod(special.c_str(), 07755), 0);
+    ASSERT_EQ(StatOf(special).st_mode & 07777, 07755u);
+    ASSERT_EQ(CopyOneFile(special, t.path("special-copy"), true), 0);
+    EXPECT_EQ(StatOf(t.path("special-copy")).st_mode & 07777, 0755u);
+    ASSERT_EQ(CopyOneFile(special, t.path("dst.bin"), false), 0);
+    EXPECT_EQ(StatOf(t.path("dst.bin")).st_mode & 07777, 0755u);
 }
 
 TEST(CopyOneFile, FailIfExistsNeverTouchesTarget) {
@@ -209,11 +269,55 @@ TEST(CopyOneFile, FailIfExistsNeverTouchesTarget) {
     std::string dst = t.write("dst", "old");
     EXPECT_EQ(CopyOneFile(src, dst, true), EEXIST);
     EXPECT_EQ(ReadFile(dst), "old");
-    // A folder in the way: refused under both flags, and the folder is kept.
+    // A folder in the way, or a link to one: refused under both flags, and kept as it was.
     t.mkdir("dir");
-    EXPECT_EQ(CopyOneFile(src, t.path("dir"), true), EEXIST);
-    EXPECT_NE(CopyOneFile(src, t.path("dir"), false), 0);
-    EXPECT_TRUE(IsExistingFolder(t.path("dir")));
+    symlink(t.path("dir").c_str(), t.path("link-to-dir").c_str());
+    for (const std::string& inTheWay : {t.path("dir"), t.path("link-to-dir")}) {
+        EXPECT_EQ(CopyOneFile(src, inTheWay, true), EEXIST);
+        EXPECT_EQ(CopyOneFile(src, inTheWay, false), EISDIR) << inTheWay;
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(t.path("link-to-dir")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.path("dir")), {}), 0);
+}
+
+// Runs `body` in a child process that is killed after a few seconds, so that a copy that
+// waits for ever fails the test instead of hanging it. True when the body returned true.
+template <typename Body>
+bool InChildWithDeadline(Body body) {
+    pid_t child = fork();
+    if (child == 0) {
+        alarm(10);
+        _exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(CopyOneFile, SpecialFilesAreRefusedWithoutOpeningThem) {
+    TempTree t;
+    ASSERT_EQ(mkfifo(t.path("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", t.path("zeros").c_str()), 0);
+    t.mkdir("out");
+    // Opening the FIFO would wait for a writer; reading /dev/zero would never end.
+    EXPECT_TRUE(InChildWithDeadline([&] {
+        return CopyOneFile(t.path("fifo"), t.path("out/fifo"), false) == ENOTSUP &&
+               CopyOneFile(t.path("zeros"), t.path("out/zeros"), true) == ENOTSUP &&
+               CopyOneFile("/dev/null", t.path("out/null"), false) == ENOTSUP;
+    }));
+    // The same for entries met in a folder listing.
+    EXPECT_TRUE(InChildWithDeadline([&] {
+        SearchRec rec;
+        int refused = 0;
+        for (bool more = RawSearchFirst(t.root(), rec); more; more = SearchNext(rec)) {
+            const std::string& name = rec.entry.name;
+            if (name == "fifo" || name == "zeros")
+                refused +=
+                    CopyOneFileFromSearch(rec, name, t.path("out/" + name), false) == ENOTSUP;
+        }
+        return refused == 2;
+    }));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.path("out")), {}), 0);
 }
 
 TEST(CopyOneFile, ReplaceLeavesNoTemporaryAndRespectsWriteProtection) {
@@ -232,6 +336,29 @@ TEST(CopyOneFile, ReplaceLeavesNoTemporaryAndRespectsWriteProtection) {
     chmod(locked.c_str(), 0444);
     EXPECT_EQ(CopyOneFile(src, locked, false), EACCES);
     EXPECT_EQ(ReadFile(locked), "keep");
+    // An unreadable source neither replaces nor creates anything.
+    std::string unreadable = t.write("unreadable", "secret");
+    chmod(unreadable.c_str(), 0200);
+    EXPECT_EQ(CopyOneFile(unreadable, dst, false), EACCES);
+    EXPECT_EQ(CopyOneFile(unreadable, t.path("out/fresh"), true), EACCES);
+    EXPECT_EQ(ReadFile(dst), "new content");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.path("out")), {}), 2);
+}
+
+TEST(CopyOneFile, FileSystemWithoutPermissionBitsKeepsTheCopy) {
+    TempTree t;
+    std::string src = t.write("src", "bytes");
+    chmod(src.c_str(), 0666);
+    std::string dst = t.write("dst", "old");
+    chmodRefused = true;
+    int fresh = CopyOneFile(src, t.path("fresh"), true);
+    int replaced = CopyOneFile(src, dst, false);
+    chmodRefused = false;
+    EXPECT_EQ(fresh, 0);
+    EXPECT_EQ(replaced, 0);
+    EXPECT_EQ(ReadFile(t.path("fresh")), "bytes");
+    EXPECT_EQ(ReadFile(dst), "bytes");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.root()), {}), 3);
 }
 
 // A write that fails half-way (file size limit) must leave the old target as it was and no

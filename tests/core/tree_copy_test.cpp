@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -204,6 +205,32 @@ TEST(CopyFolderTree, LinkBackToAnAncestorIsRecordedNotRepeated) {
     // A link to a folder elsewhere is copied like a folder.
     EXPECT_EQ(Describe(t.path("out")),
               (std::set<std::string>{"a/", "a/f=f", "a/other/", "a/other/g=g"}));
+}
+
+TEST(CopyFolderTree, SpecialFilesAreRecordedAndTheWalkGoesOn) {
+    TempTree t;
+    t.write("src/a", "a");
+    ASSERT_EQ(mkfifo(t.path("src/fifo").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", t.path("src/zeros").c_str()), 0);
+    t.write("src/sub/b", "b");
+    // In a child with a deadline: opening the FIFO would wait for a writer, and reading
+    // /dev/zero would never end.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(10);
+        std::vector<Failure> failures;
+        CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
+        std::set<std::string> paths;
+        for (const auto& f : failures)
+            if (f.reason == ErrorText(ENOTSUP)) paths.insert(f.path);
+        _exit(paths == std::set<std::string>{t.path("out/fifo"), t.path("out/zeros")} ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "the walk did not end";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Describe(t.path("out")), (std::set<std::string>{"a=a", "sub/", "sub/b=b"}));
 }
 
 TEST(CopyFolderTree, TargetFolderBlockedByAFileIsRecorded) {
