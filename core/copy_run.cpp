@@ -179,20 +179,28 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
     const std::int64_t sourceCount = sources.count();
     const std::int64_t pairCount = sourceCount * destinations.count();
     std::vector<std::string> destinationFolders;
-    for (int d = 0; d < destinations.count(); ++d) {
-        if (emptyFirst) EmptyFolder(destinations.at(d), destinations, &failures);
-        const std::string& entry = destinations.at(d);
-        // An empty entry would become the file-system root by the separator rule; it names
-        // no folder, so nothing is copied there and that is a failure.
-        const bool namesFolder = !entry.empty();
-        if (!namesFolder) RecordError(&failures, entry, kNoSuchFolder);
-        std::string folder = WithTrailingSeparator(entry);
-        for (int i = 0; i < sources.count(); ++i) {
-            if (namesFolder) CopySource(sources.at(i), folder, policy, askYesNo, failures);
-            if (showProgress)
-                showProgress(static_cast<int>((d * sourceCount + i + 1) * 100 / pairCount));
+    try {
+        for (int d = 0; d < destinations.count(); ++d) {
+            if (emptyFirst) EmptyFolder(destinations.at(d), destinations, &failures);
+            const std::string& entry = destinations.at(d);
+            // An empty entry would become the file-system root by the separator rule; it
+            // names no folder, so nothing is copied there and that is a failure.
+            const bool namesFolder = !entry.empty();
+            if (!namesFolder) RecordError(&failures, entry, kNoSuchFolder);
+            const std::string folder = WithTrailingSeparator(entry);
+            if (namesFolder) destinationFolders.push_back(folder);
+            for (int i = 0; i < sources.count(); ++i) {
+                if (namesFolder) CopySource(sources.at(i), folder, policy, askYesNo, failures);
+                if (showProgress)
+                    showProgress(static_cast<int>((d * sourceCount + i + 1) * 100 / pairCount));
+            }
         }
-        if (namesFolder) destinationFolders.push_back(std::move(folder));
+    } catch (...) {
+        // The copies made before the error are worth as much as those of a complete run:
+        // they reach the device too, and the error then goes on unchanged.
+        std::vector<Failure> unreported;
+        FlushDestinations(destinationFolders, unreported);
+        throw;
     }
     FlushDestinations(destinationFolders, failures);
     return failures;

@@ -4,9 +4,11 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -14,6 +16,18 @@
 
 #include "core/fsops.h"
 #include "core/temp_tree.h"
+
+namespace ostrivane {
+namespace {
+// How often a file system was flushed; counted by the stand-in below.
+std::atomic<int> fileSystemFlushes{0};
+}  // namespace
+}  // namespace ostrivane
+
+extern "C" int syncfs(int fd) {
+    ++ostrivane::fileSystemFlushes;
+    return static_cast<int>(syscall(SYS_syncfs, fd));
+}
 
 namespace ostrivane {
 namespace {
@@ -260,6 +274,25 @@ TEST(CopyAll, FolderThatCannotBeEnteredEndsTheRun) {
     EXPECT_TRUE(run.progress.empty());
     EXPECT_FALSE(Exists(t.path("out1/later.txt")));
     EXPECT_FALSE(Exists(t.path("out2")));
+}
+
+TEST(CopyAll, FlushesEachFileSystemOnceAlsoWhenTheRunEndsWithAnError) {
+    TempTree t;
+    const std::string src = t.write("src/a.txt", "a");
+    fileSystemFlushes = 0;
+    Recorder run;
+    run(List({src, src}), List({t.mkdir("out1"), t.mkdir("out2"), t.path("missing")}),
+        SameFilePolicy::AutoNumber);
+    EXPECT_EQ(fileSystemFlushes, 1);
+
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    t.write("src/Tree/locked/x", "x");
+    chmod(t.path("src/Tree/locked").c_str(), 0);
+    fileSystemFlushes = 0;
+    EXPECT_THROW(
+        run(List({src, t.path("src/Tree")}), List({t.path("out1")}), SameFilePolicy::Overwrite),
+        EInOutError);
+    EXPECT_EQ(fileSystemFlushes, 1);
 }
 
 TEST(CopyAll, DestinationThatCannotBeListedStillCompletes) {
