@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <array>
 #include <exception>
 #include <thread>
 
@@ -326,6 +327,7 @@ void TForm1::BuildOptionsGroup() {
     Rb2 = makeRadio("Rb2", QStringLiteral("跳过"), InGroup(85, 40, 50, 17));
     Rb3 = makeRadio("Rb3", QStringLiteral("询问"), InGroup(133, 40, 49, 17));
     RbRename = makeRadio("RbRename", QStringLiteral("自动编号同名文件"), InGroup(185, 40, 147, 17));
+    KeepCheckedPolicyAsTabStop();
     Rb1->setChecked(true);
 
     CheckBox1 =
@@ -346,6 +348,22 @@ void TForm1::BuildOptionsGroup() {
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     N1 = PopupMenu1->addAction(QStringLiteral("立即清空（删除）目标文件夹中的原有内容"));
     N1->setObjectName(QStringLiteral("N1"));
+}
+
+// The policy buttons are one tab stop, the checked one, as a group of option buttons is on
+// the desktop: Tab reaches the policy in force, whichever button holds it. Qt itself only
+// moves the stop to a button that receives the focus, so at start Tab would land on Rb1
+// and never on a checked RbRename.
+void TForm1::KeepCheckedPolicyAsTabStop() {
+    const std::array<QRadioButton*, 4> policyButtons{Rb1, Rb2, Rb3, RbRename};
+    for (QRadioButton* button : policyButtons) {
+        connect(button, &QRadioButton::toggled, this, [policyButtons, button](bool checked) {
+            if (!checked) return;
+            for (QRadioButton* other : policyButtons) {
+                other->setFocusPolicy(other == button ? Qt::StrongFocus : Qt::ClickFocus);
+            }
+        });
+    }
 }
 
 void TForm1::BuildProgressGroup() {
@@ -380,12 +398,12 @@ void TForm1::BuildHelpPage(bool webHelp) {
 }
 
 void TForm1::SetTabOrder() {
-    const QWidget* order[] = {ListBox2, Button3, Button4, Button7, BtnSaveDirLst,   BtnImpDirLst,
+    QWidget* const order[] = {ListBox2, Button3, Button4, Button7, BtnSaveDirLst,   BtnImpDirLst,
                               ListBox1, Button1, Button2, Button6, BtnSaveFileList, BtnImpFileList,
                               Button5,  Rb1,     Rb2,     Rb3,     CheckBox1,       RbRename,
                               BtnCopy};
     for (size_t i = 1; i < std::size(order); ++i) {
-        setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+        setTabOrder(order[i - 1], order[i]);
     }
 }
 

@@ -64,7 +64,8 @@ class TForm1 : public QMainWindow {
     // The policy of the checked radio button.
     SameFilePolicy CheckedPolicy() const;
 
-    // True while a long operation (copy run, emptying) runs; no command starts meanwhile.
+    // True while a long operation (copy run, emptying, folder walk) runs; no command starts
+    // meanwhile.
     bool IsBusy() const { return busy_; }
 
     // Runs `work` on a worker thread while this thread keeps the window painted, shows the
@@ -194,6 +195,7 @@ class TForm1 : public QMainWindow {
     void BuildSourceGroup();
     void BuildDestinationGroup();
     void BuildOptionsGroup();
+    void KeepCheckedPolicyAsTabStop();
     void BuildProgressGroup();
     void BuildStartPanel();
     void BuildHelpPage(bool webHelp);
