@@ -54,10 +54,19 @@ void DialogPrompts::error(const QString& text) {
 }
 
 QStringList DialogPrompts::openFiles(const FileRequest& request) {
+    return ChooseExisting(request, QFileDialog::ExistingFiles);
+}
+
+QString DialogPrompts::openFile(const FileRequest& request) {
+    const QStringList chosen = ChooseExisting(request, QFileDialog::ExistingFile);
+    return chosen.isEmpty() ? QString() : chosen.front();
+}
+
+QStringList DialogPrompts::ChooseExisting(const FileRequest& request, QFileDialog::FileMode mode) {
     QFileDialog dialog(parent_);
     PrepareFileDialog(dialog, request);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setFileMode(mode);
     if (auto last = lastChosen_.find(request.name); last != lastChosen_.end()) {
         dialog.selectFile(last->second);
     }
@@ -65,19 +74,6 @@ QStringList DialogPrompts::openFiles(const FileRequest& request) {
     const QStringList chosen = dialog.selectedFiles();
     if (!chosen.isEmpty()) lastChosen_[request.name] = chosen.front();
     return chosen;
-}
-
-QString DialogPrompts::openFile(const FileRequest& request) {
-    QFileDialog dialog(parent_);
-    PrepareFileDialog(dialog, request);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (auto last = lastChosen_.find(request.name); last != lastChosen_.end()) {
-        dialog.selectFile(last->second);
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    lastChosen_[request.name] = dialog.selectedFiles().front();
-    return dialog.selectedFiles().front();
 }
 
 QString DialogPrompts::saveFile(const FileRequest& request) {

@@ -3,6 +3,7 @@
 // so tests can answer every question from a script.
 #pragma once
 
+#include <QFileDialog>
 #include <QString>
 #include <QStringList>
 #include <map>
@@ -68,6 +69,10 @@ class DialogPrompts : public Prompts {
     bool executePicker(TForm2& picker) override;
 
   private:
+    // An open dialog for existing files in `mode`; proposes the first file chosen at the
+    // previous use of the same dialog. The chosen paths, or an empty list on Cancel.
+    QStringList ChooseExisting(const FileRequest& request, QFileDialog::FileMode mode);
+
     QWidget* parent_;
     // The first file chosen at the previous use of each open dialog, proposed at the next.
     std::map<QString, QString> lastChosen_;

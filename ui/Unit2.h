@@ -77,7 +77,6 @@ class TForm2 : public QDialog {
     bool SelectFolder(const QString& path);
     // The folder at the top of the tree ("/" by default). Changing it rebuilds the tree.
     void SetRootFolder(const QString& path);
-    QString RootFolder() const { return rootFolder_; }
     // Overrides the file manager's hidden-folder setting (for tests and callers that know
     // better); std::nullopt follows the file manager again. Applies at the next refresh.
     void SetShowHiddenFolders(std::optional<bool> shown) { hiddenOverride_ = shown; }
