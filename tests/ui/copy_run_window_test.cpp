@@ -15,9 +15,8 @@
 
 using ostrivane::TForm1;
 using ostrivane::ToPath;
-using ostrivane::test::PrivateEnvironment;
 using ostrivane::test::ReadFile;
-using ostrivane::test::ScriptedPrompts;
+using ostrivane::test::WindowFixture;
 using ostrivane::test::WriteFile;
 
 namespace {
@@ -48,24 +47,14 @@ QStringList FolderContent(const QString& folder) {
 
 }  // namespace
 
-class CopyRunWindowTest : public QObject {
+class CopyRunWindowTest : public QObject, protected WindowFixture<> {
     Q_OBJECT
 
   private slots:
-    void init() {
-        environment_ = std::make_unique<PrivateEnvironment>();
-        files_ = std::make_unique<QTemporaryDir>();
-        prompts_ = std::make_unique<ScriptedPrompts>();
-        form_ = std::make_unique<TForm1>(*prompts_);
-    }
+    void init() { StartWindow(); }
 
     void cleanup() {
-        form_.reset();
-        QVERIFY2(prompts_->unexpected.isEmpty(),
-                 qPrintable("dialogs without an answer: " + prompts_->unexpected.join(", ")));
-        prompts_.reset();
-        files_.reset();
-        environment_.reset();
+        FinishWindow();
         QVERIFY(NoOverrideCursor());
     }
 
@@ -331,11 +320,6 @@ class CopyRunWindowTest : public QObject {
 
   private:
     QString Path(const QString& relative) const { return files_->filePath(relative); }
-
-    std::unique_ptr<PrivateEnvironment> environment_;
-    std::unique_ptr<QTemporaryDir> files_;
-    std::unique_ptr<ScriptedPrompts> prompts_;
-    std::unique_ptr<TForm1> form_;
 };
 
 int main(int argc, char** argv) {

@@ -25,8 +25,8 @@ using ostrivane::TForm1;
 using ostrivane::TForm2;
 using ostrivane::ToPath;
 using ostrivane::test::IsPreOrder;
-using ostrivane::test::PrivateEnvironment;
 using ostrivane::test::ScriptedPrompts;
+using ostrivane::test::WindowFixture;
 using ostrivane::test::WriteFile;
 namespace messages = ostrivane::messages;
 using Entries = std::vector<std::string>;
@@ -141,24 +141,18 @@ QStringList Texts(const ostrivane::PathList& list) {
 
 }  // namespace
 
-class DestinationIntakeTest : public QObject {
+class DestinationIntakeTest : public QObject, protected WindowFixture<WatchingPrompts> {
     Q_OBJECT
 
   private slots:
     void init() {
-        environment_ = std::make_unique<PrivateEnvironment>();
+        StartWindow();
         tree_ = std::make_unique<Tree>();
-        prompts_ = std::make_unique<WatchingPrompts>();
-        form_ = std::make_unique<TForm1>(*prompts_);
     }
 
     void cleanup() {
-        form_.reset();
-        QVERIFY2(prompts_->unexpected.isEmpty(),
-                 qPrintable("dialogs without an answer: " + prompts_->unexpected.join(", ")));
-        prompts_.reset();
         tree_.reset();
-        environment_.reset();
+        FinishWindow();
     }
 
     void pickerAddsTheFolderWithEachOption() {
@@ -480,10 +474,7 @@ class DestinationIntakeTest : public QObject {
     }
 
   private:
-    std::unique_ptr<PrivateEnvironment> environment_;
     std::unique_ptr<Tree> tree_;
-    std::unique_ptr<WatchingPrompts> prompts_;
-    std::unique_ptr<TForm1> form_;
 };
 
 int main(int argc, char** argv) {

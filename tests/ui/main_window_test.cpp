@@ -1,14 +1,17 @@
 // The main window's list commands, list files, settings and error box, driven through the
 // handlers with every dialog answered from a script.
+#include <QAction>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListView>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 
 #include "core/fsops.h"
@@ -20,9 +23,8 @@
 using ostrivane::FromPath;
 using ostrivane::TForm1;
 using ostrivane::ToPath;
-using ostrivane::test::PrivateEnvironment;
 using ostrivane::test::ReadFile;
-using ostrivane::test::ScriptedPrompts;
+using ostrivane::test::WindowFixture;
 using ostrivane::test::WriteFile;
 namespace messages = ostrivane::messages;
 
@@ -34,6 +36,15 @@ QStringList Entries(const ostrivane::PathList& list) {
     return entries;
 }
 
+// The caption a control shows: a group's title, a button's, label's or menu item's text.
+QString CaptionOf(const QObject* control) {
+    if (const auto* group = qobject_cast<const QGroupBox*>(control)) return group->title();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(control)) return button->text();
+    if (const auto* label = qobject_cast<const QLabel*>(control)) return label->text();
+    if (const auto* action = qobject_cast<const QAction*>(control)) return action->text();
+    return {};
+}
+
 void Select(QListView* view, int row) {
     view->setCurrentIndex(view->model()->index(row, 0));
     QCOMPARE(view->selectionModel()->selectedRows().size(), 1);
@@ -41,67 +52,63 @@ void Select(QListView* view, int row) {
 
 }  // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, protected WindowFixture<> {
     Q_OBJECT
 
   private slots:
-    void init() {
-        environment_ = std::make_unique<PrivateEnvironment>();
-        files_ = std::make_unique<QTemporaryDir>();
-        prompts_ = std::make_unique<ScriptedPrompts>();
-        form_ = std::make_unique<TForm1>(*prompts_);
-    }
+    void init() { StartWindow(); }
 
-    void cleanup() {
-        form_.reset();
-        QVERIFY2(prompts_->unexpected.isEmpty(),
-                 qPrintable("dialogs without an answer: " + prompts_->unexpected.join(", ")));
-        prompts_.reset();
-        files_.reset();
-        environment_.reset();
-    }
+    void cleanup() { FinishWindow(); }
 
     void startsWithTheDesignState() {
         QCOMPARE(form_->windowTitle(), QStringLiteral("Ostrivane"));
         QCOMPARE(form_->PageControl1->currentWidget(), form_->TabSheet1);
         QCOMPARE(form_->PageControl1->tabText(0), QStringLiteral("开始使用"));
         QCOMPARE(form_->PageControl1->tabText(1), QStringLiteral("帮助及使用技巧"));
-        for (const char* name : {"PageControl1",
-                                 "TabSheet1",
-                                 "TabSheet2",
-                                 "WebBrowser1",
-                                 "GroupBox1",
-                                 "GroupBox2",
-                                 "GroupBox3",
-                                 "GroupBox4",
-                                 "ListBox1",
-                                 "ListBox2",
-                                 "ListBox3",
-                                 "Button1",
-                                 "Button2",
-                                 "Button3",
-                                 "Button4",
-                                 "Button5",
-                                 "Button6",
-                                 "Button7",
-                                 "BtnSaveFileList",
-                                 "BtnImpFileList",
-                                 "BtnSaveDirLst",
-                                 "BtnImpDirLst",
-                                 "Label1",
-                                 "Rb1",
-                                 "Rb2",
-                                 "Rb3",
-                                 "RbRename",
-                                 "CheckBox1",
-                                 "BtnEmptyDestFolder",
-                                 "PopupMenu1",
-                                 "N1",
-                                 "ProgressBar1",
-                                 "Panel1",
-                                 "BtnCopy"}) {
-            QVERIFY2(form_->findChild<QObject*>(QString::fromLatin1(name)), name);
+        // Every control under its design name, with its caption where it has one.
+        const std::pair<const char*, const char*> controls[] = {
+            {"PageControl1", ""},
+            {"TabSheet1", ""},
+            {"TabSheet2", ""},
+            {"WebBrowser1", ""},
+            {"GroupBox1", "要复制的文件或文件夹"},
+            {"ListBox1", ""},
+            {"Button1", "添加文件"},
+            {"Button5", "添加文件夹"},
+            {"Button2", "移除文件(夹)"},
+            {"Button6", "清空列表"},
+            {"BtnSaveFileList", "导出列表"},
+            {"BtnImpFileList", "导入列表"},
+            {"GroupBox2", "复制到的文件夹(目录)"},
+            {"ListBox2", ""},
+            {"Button3", "添加文件夹"},
+            {"Button4", "移除文件夹"},
+            {"Button7", "清空列表"},
+            {"BtnSaveDirLst", "导出列表"},
+            {"BtnImpDirLst", "导入列表"},
+            {"ListBox3", ""},
+            {"GroupBox3", "复制选项"},
+            {"Label1", " 目标目录下已有同名文件存在时："},
+            {"Rb1", "覆盖"},
+            {"Rb2", "跳过"},
+            {"Rb3", "询问"},
+            {"RbRename", "自动编号同名文件"},
+            {"CheckBox1", "复制时先清空（删除）目标文件夹中的原有内容"},
+            {"BtnEmptyDestFolder", "..."},
+            {"PopupMenu1", ""},
+            {"N1", "立即清空（删除）目标文件夹中的原有内容"},
+            {"GroupBox4", "进度"},
+            {"ProgressBar1", ""},
+            {"Panel1", ""},
+            {"BtnCopy", "开始复制"},
+        };
+        for (const auto& [name, caption] : controls) {
+            const QObject* control = form_->findChild<QObject*>(QString::fromLatin1(name));
+            QVERIFY2(control, name);
+            QCOMPARE(CaptionOf(control), QString::fromUtf8(caption));
         }
+        QCOMPARE(form_->BtnEmptyDestFolder->toolTip(),
+                 QStringLiteral("立即清空（删除）目标文件夹中的原有内容"));
         QVERIFY(form_->BtnEmptyDestFolder->isHidden());
         QVERIFY(form_->BtnEmptyDestFolder->isEnabled());
         QCOMPARE(form_->BtnEmptyDestFolder->focusPolicy(), Qt::NoFocus);
@@ -115,34 +122,54 @@ class MainWindowTest : public QObject {
         QVERIFY(!(form_->windowFlags() & Qt::WindowMaximizeButtonHint));
     }
 
-    void tabOrderGoesThroughTheGroupsInTheirOrder() {
+    // The Tab key goes through the groups in their order; the policy buttons are one stop,
+    // the checked one, also when the program checked it.
+    void tabKeyGoesThroughTheGroupsInTheirOrder_data() {
+        QTest::addColumn<QString>("checked");
+        QTest::addColumn<QStringList>("optionStops");
+        QTest::newRow("stored policy") << "RbRename" << QStringList{"CheckBox1", "RbRename"};
+        QTest::newRow("first button") << "Rb1" << QStringList{"Rb1", "CheckBox1"};
+        QTest::newRow("third button") << "Rb3" << QStringList{"Rb3", "CheckBox1"};
+    }
+
+    void tabKeyGoesThroughTheGroupsInTheirOrder() {
+        QFETCH(QString, checked);
+        QFETCH(QStringList, optionStops);
+        form_->findChild<QRadioButton*>(checked)->setChecked(true);
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        const QList<QWidget*> expected = {form_->ListBox2,
-                                          form_->Button3,
-                                          form_->Button4,
-                                          form_->Button7,
-                                          form_->BtnSaveDirLst,
-                                          form_->BtnImpDirLst,
-                                          form_->ListBox1,
-                                          form_->Button1,
-                                          form_->Button2,
-                                          form_->Button6,
-                                          form_->BtnSaveFileList,
-                                          form_->BtnImpFileList,
-                                          form_->Button5,
-                                          form_->Rb1,
-                                          form_->Rb2,
-                                          form_->Rb3,
-                                          form_->CheckBox1,
-                                          form_->RbRename,
-                                          form_->BtnCopy};
-        QWidget* widget = expected.front();
-        for (int i = 1; i < expected.size(); ++i) {
-            do {
-                widget = widget->nextInFocusChain();
-            } while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(form_.get()));
-            QCOMPARE(widget->objectName(), expected[i]->objectName());
+        const QStringList expected =
+            QStringList{"ListBox2",        "Button3",        "Button4", "Button7", "BtnSaveDirLst",
+                        "BtnImpDirLst",    "ListBox1",       "Button1", "Button2", "Button6",
+                        "BtnSaveFileList", "BtnImpFileList", "Button5"} +
+            optionStops + QStringList{"BtnCopy"};
+        form_->ListBox2->setFocus();
+        QStringList reached{QApplication::focusWidget()->objectName()};
+        while (reached.size() < expected.size()) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(reached, expected);
+    }
+
+    // Only the source group and the Start panel follow the window's size; every other group
+    // and every control inside a group keeps its place and size.
+    void onlySourceGroupAndStartPanelFollowTheSize() {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        const QList<QWidget*> fixed = {form_->GroupBox2, form_->GroupBox3,   form_->GroupBox4,
+                                       form_->ListBox1,  form_->Button1,     form_->ListBox2,
+                                       form_->BtnCopy,   form_->ProgressBar1};
+        QList<QRect> fixedBefore;
+        for (const QWidget* widget : fixed) fixedBefore << widget->geometry();
+        const QRect source = form_->GroupBox1->geometry();
+        const QRect panel = form_->Panel1->geometry();
+
+        form_->resize(form_->width() + 120, form_->height() + 80);
+        QTRY_COMPARE(form_->GroupBox1->geometry(), source.adjusted(0, 0, 120, 0));
+        QTRY_COMPARE(form_->Panel1->geometry(), panel.adjusted(0, 80, 120, 80));
+        for (int i = 0; i < fixed.size(); ++i) {
+            QCOMPARE(fixed[i]->geometry(), fixedBefore[i]);
         }
     }
 
@@ -357,6 +384,60 @@ class MainWindowTest : public QObject {
         QCOMPARE(prompts_->Texts("error"), QStringList({shown}));
     }
 
+    // The real boxes: caption, icon, Chinese buttons, and Enter gives the default answer
+    // (No for the warning).
+    void realBoxesOfEachKind_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<bool>("enterAnswers");
+        const QStringList yesNo{QStringLiteral("是"), QStringLiteral("否")};
+        const QStringList ok{QStringLiteral("确定")};
+        QTest::newRow("information")
+            << "information" << int(QMessageBox::Information) << ok << false;
+        QTest::newRow("question") << "question" << int(QMessageBox::Question) << yesNo << true;
+        QTest::newRow("warning") << "warning" << int(QMessageBox::Warning) << yesNo << false;
+        QTest::newRow("error") << "error" << int(QMessageBox::Critical) << ok << false;
+    }
+
+    void realBoxesOfEachKind() {
+        QFETCH(QString, kind);
+        ostrivane::DialogPrompts prompts(form_.get());
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QString title, text;
+        int icon = -1;
+        QStringList shownButtons;
+        bool modal = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            poll.stop();
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            for (const QAbstractButton* button : box->buttons()) shownButtons << button->text();
+            modal = box->windowModality() == Qt::ApplicationModal;
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        poll.start(10);
+        const QString message = QStringLiteral("文本");
+        bool answer = false;
+        if (kind == "information") prompts.information(message);
+        if (kind == "question") answer = prompts.question(message);
+        if (kind == "warning") answer = prompts.warning(message);
+        if (kind == "error") prompts.error(message);
+
+        QCOMPARE(title, QStringLiteral("Ostrivane"));
+        QCOMPARE(text, message);
+        QTEST(icon, "icon");
+        QTEST(shownButtons, "buttons");
+        QVERIFY(modal);
+        QTEST(answer, "enterAnswers");
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
+
     void completionMessagesListTheFirstTenFailures() {
         QCOMPARE(messages::CopyCompletionText({}), QStringLiteral("复制工作完成！"));
         QCOMPARE(messages::EmptyingCompletionText({}),
@@ -470,10 +551,6 @@ class MainWindowTest : public QObject {
     }
 
   private:
-    std::unique_ptr<PrivateEnvironment> environment_;
-    std::unique_ptr<QTemporaryDir> files_;
-    std::unique_ptr<ScriptedPrompts> prompts_;
-    std::unique_ptr<TForm1> form_;
 };
 
 int main(int argc, char** argv) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ui/Prompts.h"
+#include "ui/Unit1.h"
 #include "ui/Unit2.h"
 
 namespace ostrivane::test {
@@ -115,6 +116,37 @@ class PrivateEnvironment {
   private:
     QTemporaryDir config_;
     QTemporaryDir home_;
+};
+
+// What each main-window test starts from: a private environment, a temporary folder for its
+// files, scripted dialogs and a new window that uses them. A Qt Test class derives from it
+// (after QObject) and calls StartWindow() in init() and FinishWindow() in cleanup().
+template <typename PromptsType = ScriptedPrompts>
+class WindowFixture {
+  protected:
+    void StartWindow() {
+        environment_ = std::make_unique<PrivateEnvironment>();
+        files_ = std::make_unique<QTemporaryDir>();
+        prompts_ = std::make_unique<PromptsType>();
+        form_ = std::make_unique<TForm1>(*prompts_);
+    }
+
+    // Closes the window and throws the rest away; fails the test when a dialog was asked for
+    // that the test had no answer for.
+    void FinishWindow() {
+        form_.reset();
+        const QStringList unanswered = prompts_->unexpected;
+        prompts_.reset();
+        files_.reset();
+        environment_.reset();
+        QVERIFY2(unanswered.isEmpty(),
+                 qPrintable("dialogs without an answer: " + unanswered.join(", ")));
+    }
+
+    std::unique_ptr<PrivateEnvironment> environment_;
+    std::unique_ptr<QTemporaryDir> files_;
+    std::unique_ptr<PromptsType> prompts_;
+    std::unique_ptr<TForm1> form_;
 };
 
 // Writes `content` to `path`, creating the parent folders.
