@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileSystemModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -96,6 +97,7 @@ std::vector<std::string> Sorted(std::vector<std::string> entries) {
 class PickerTest : public QObject {
     Q_OBJECT
   private slots:
+    void controlsCaptionsAndTabOrder();
     void firstUseProposesTheDesktopAlone();
     void firstUseFallsBackToHomeWithoutDesktop();
     void couplingOfTheOptions_data();
@@ -113,6 +115,39 @@ class PickerTest : public QObject {
     void existingEntryIsNotAddedTwice();
     void cancelOrVanishedFolderChangesNothing();
 };
+
+void PickerTest::controlsCaptionsAndTabOrder() {
+    TForm2 form;
+    QCOMPARE(form.windowTitle(), QStringLiteral("选择要添加的目录（文件夹）"));
+    QVERIFY(form.isModal());
+    QCOMPARE(form.minimumSize(), form.maximumSize());  // not resizable
+    QCOMPARE(form.CheckBox1->text(), QStringLiteral("添加包括选定文件夹下的所有子文件夹"));
+    QCOMPARE(form.CheckBox2->text(), QStringLiteral("添加包括选定文件夹下"));
+    QCOMPARE(form.Label1->text(), QStringLiteral("级子目录"));
+    QCOMPARE(form.BitBtn1->text(), QStringLiteral("确定"));
+    QCOMPARE(form.BitBtn2->text(), QStringLiteral("取消"));
+    QVERIFY(form.BitBtn1->isDefault());
+    QVERIFY(!form.CheckBox1->isChecked() && !form.CheckBox2->isChecked());
+    QStringList items;
+    for (int i = 0; i < form.ComboBox1->count(); ++i) items << form.ComboBox1->itemText(i);
+    QCOMPARE(items, QStringList({"1", "2", "3"}));
+
+    // The depth box is a stop once its option enables it; the label never is.
+    form.CheckBox2->click();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.ShellTreeView1->setFocus();
+    QStringList reached{QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        // The depth box's line edit holds the focus on the box's behalf.
+        reached << (focus == form.ComboBox1->lineEdit() ? form.ComboBox1 : focus)->objectName();
+    }
+    QCOMPARE(reached, QStringList({"ShellTreeView1", "CheckBox1", "BitBtn1", "BitBtn2", "CheckBox2",
+                                   "ComboBox1", "ShellTreeView1"}));
+    form.hide();
+}
 
 void PickerTest::firstUseProposesTheDesktopAlone() {
     TForm2 form;
