@@ -30,7 +30,8 @@ struct Failure {
 // (as stored) before anything is copied into it. After each source, showProgress gets
 // (d*S + i + 1) * 100 / (D*S). Returns every failed copy, folder creation or deletion;
 // the run goes on past them. An EInOutError from a folder that cannot be entered ends the
-// run and passes through. Before returning, the file systems written to are flushed.
+// run and passes through. Before returning, and before such an error passes on, the file
+// systems written to are flushed.
 std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinations,
                              SameFilePolicy policy, const AskYesNo& askYesNo,
                              const ShowProgress& showProgress, bool emptyFirst = false);

@@ -23,7 +23,8 @@ std::string FileNamePart(const std::string& path) {
 
 std::string ExtensionPart(const std::string& path) {
     int i = LastDelimiterIndex(platform::kExtensionDelimiters, path);
-    if (i > 0 && path[static_cast<size_t>(i - 1)] == '.') return path.substr(static_cast<size_t>(i - 1));
+    if (i > 0 && path[static_cast<size_t>(i - 1)] == '.')
+        return path.substr(static_cast<size_t>(i - 1));
     return {};
 }
 
@@ -33,7 +34,8 @@ bool CreateChain(std::string path) {
     if (!path.empty() && path.back() == platform::kSeparator) path.pop_back();
     // Nothing left means the file-system root, which always exists.
     if (path.empty() || IsExistingFolder(path)) return true;
-    std::string parent = path.substr(0, static_cast<size_t>(LastDelimiterIndex(platform::kFileNameDelimiters, path)));
+    std::string parent = path.substr(
+        0, static_cast<size_t>(LastDelimiterIndex(platform::kFileNameDelimiters, path)));
     if (parent == path) return true;
     // A relative name without any separator has the working directory as its parent.
     bool parentReady = parent.empty() || CreateChain(parent);

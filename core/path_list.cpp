@@ -10,7 +10,8 @@ namespace ostrivane {
 
 namespace {
 char Folded(char c) {
-    if constexpr (platform::kPathsIgnoreCase) return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if constexpr (platform::kPathsIgnoreCase)
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return c;
 }
 }  // namespace
@@ -24,7 +25,9 @@ std::size_t PathList::hashOf(std::string_view path) {
 
 bool PathList::sameKey(std::string_view a, std::string_view b) const {
     if constexpr (!platform::kPathsIgnoreCase) return a == b;
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Folded(x) == Folded(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return Folded(x) == Folded(y);
+           });
 }
 
 std::size_t PathList::slotFor(std::string_view path, std::size_t hash) const {
@@ -97,7 +100,8 @@ std::string WithTrailingSeparator(const std::string& path) {
 }
 
 bool IsDriveRoot(const std::string& path) {
-    return !path.empty() && std::all_of(path.begin(), path.end(), [](char c) { return c == platform::kSeparator; });
+    return !path.empty() &&
+           std::all_of(path.begin(), path.end(), [](char c) { return c == platform::kSeparator; });
 }
 
 }  // namespace ostrivane

@@ -2,9 +2,9 @@
 // commands apply before adding.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
-#include <cstddef>
 #include <vector>
 
 namespace ostrivane {
@@ -13,7 +13,7 @@ namespace ostrivane {
 // Lookup compares whole strings the way the platform's file system does (exact on Linux)
 // and returns the first match; a hash index beside the entries keeps it O(1) on average.
 class PathList {
-public:
+  public:
     int count() const { return static_cast<int>(entries_.size()); }
     // Entry at index i, 0 <= i < count().
     const std::string& at(int i) const { return entries_.at(static_cast<size_t>(i)); }
@@ -31,7 +31,7 @@ public:
     // Replaces all entries at once.
     void assign(std::vector<std::string> entries);
 
-private:
+  private:
     // Open-addressing index: each slot holds the hash of a key and the smallest index
     // holding it (-1 for an empty slot); the key itself is read from entries_.
     struct Slot {

@@ -49,7 +49,8 @@ TEST(PathList, RemovalKeepsLookupInStep) {
 TEST(PathList, ManyEntriesStayFast) {
     PathList list;
     for (int i = 0; i < 200000; ++i) list.addIfAbsent("/tree/folder" + std::to_string(i) + "/");
-    for (int i = 0; i < 200000; ++i) ASSERT_FALSE(list.addIfAbsent("/tree/folder" + std::to_string(i) + "/"));
+    for (int i = 0; i < 200000; ++i)
+        ASSERT_FALSE(list.addIfAbsent("/tree/folder" + std::to_string(i) + "/"));
     EXPECT_EQ(list.find("/tree/folder199999/"), 199999);
 }
 

@@ -21,7 +21,8 @@ TempTree::TempTree() {
 TempTree::~TempTree() {
     // Give back write and search permission that a test took away, then remove everything.
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
+    for (auto it = fs::recursive_directory_iterator(
+             root_, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
@@ -30,12 +31,15 @@ TempTree::~TempTree() {
     for (int pass = 0; pass < 3; ++pass) {
         fs::remove_all(root_, ec);
         if (!ec) break;
-        for (auto& p : fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec))
+        for (auto& p : fs::recursive_directory_iterator(
+                 root_, fs::directory_options::skip_permission_denied, ec))
             fs::permissions(p.path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
 }
 
-std::string TempTree::path(const std::string& relative) const { return root_ + "/" + relative; }
+std::string TempTree::path(const std::string& relative) const {
+    return root_ + "/" + relative;
+}
 
 std::string TempTree::mkdir(const std::string& relative) const {
     std::string p = path(relative);
@@ -65,6 +69,8 @@ bool Exists(const std::string& path) {
     return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
 }
 
-bool PermissionsApply() { return geteuid() != 0; }
+bool PermissionsApply() {
+    return geteuid() != 0;
+}
 
 }  // namespace ostrivane::test

@@ -7,7 +7,7 @@
 namespace ostrivane::test {
 
 class TempTree {
-public:
+  public:
     TempTree();
     ~TempTree();
     TempTree(const TempTree&) = delete;
@@ -22,7 +22,7 @@ public:
     // Writes `content` to the file (parents created) and returns its full path.
     std::string write(const std::string& relative, const std::string& content) const;
 
-private:
+  private:
     std::string root_;
 };
 
