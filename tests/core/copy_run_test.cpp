@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -311,21 +310,15 @@ TEST(CopyAll, FailedReplaceIsRecordedAndKeepsTheOldFile) {
     TempTree t;
     const std::string src = t.write("src/big", std::string(256 * 1024, 'n'));
     t.write("out/big", "old");
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    EXPECT_TRUE(test::TrueInChild([&] {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = {64 * 1024, 64 * 1024};
         setrlimit(RLIMIT_FSIZE, &limit);
         auto failures = CopyAll(List({src}), List({t.path("out")}), SameFilePolicy::Overwrite,
                                 nullptr, nullptr);
-        bool recorded = failures.size() == 1 && failures[0].path == t.path("out/big") &&
-                        failures[0].reason == ErrorText(EFBIG);
-        _exit(recorded ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return failures.size() == 1 && failures[0].path == t.path("out/big") &&
+               failures[0].reason == ErrorText(EFBIG);
+    }));
     EXPECT_EQ(ReadFile(t.path("out/big")), "old");
 }
 

@@ -6,7 +6,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -280,33 +279,19 @@ TEST(CopyOneFile, FailIfExistsNeverTouchesTarget) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.path("dir")), {}), 0);
 }
 
-// Runs `body` in a child process that is killed after a few seconds, so that a copy that
-// waits for ever fails the test instead of hanging it. True when the body returned true.
-template <typename Body>
-bool InChildWithDeadline(Body body) {
-    pid_t child = fork();
-    if (child == 0) {
-        alarm(10);
-        _exit(body() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 TEST(CopyOneFile, SpecialFilesAreRefusedWithoutOpeningThem) {
     TempTree t;
     ASSERT_EQ(mkfifo(t.path("fifo").c_str(), 0600), 0);
     ASSERT_EQ(symlink("/dev/zero", t.path("zeros").c_str()), 0);
     t.mkdir("out");
     // Opening the FIFO would wait for a writer; reading /dev/zero would never end.
-    EXPECT_TRUE(InChildWithDeadline([&] {
+    EXPECT_TRUE(test::TrueInChild([&] {
         return CopyOneFile(t.path("fifo"), t.path("out/fifo"), false) == ENOTSUP &&
                CopyOneFile(t.path("zeros"), t.path("out/zeros"), true) == ENOTSUP &&
                CopyOneFile("/dev/null", t.path("out/null"), false) == ENOTSUP;
     }));
     // The same for entries met in a folder listing.
-    EXPECT_TRUE(InChildWithDeadline([&] {
+    EXPECT_TRUE(test::TrueInChild([&] {
         SearchRec rec;
         int refused = 0;
         for (bool more = RawSearchFirst(t.root(), rec); more; more = SearchNext(rec)) {
@@ -362,25 +347,19 @@ TEST(CopyOneFile, FileSystemWithoutPermissionBitsKeepsTheCopy) {
 }
 
 // A write that fails half-way (file size limit) must leave the old target as it was and no
-// partial file behind. Run in a child so the limit does not leak into other tests.
+// partial file behind.
 TEST(CopyOneFile, FailedReplaceKeepsExistingTarget) {
     TempTree t;
     std::string src = t.write("src", std::string(256 * 1024, 'n'));
     std::string dst = t.write("out/dst", "the good old content");
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    EXPECT_TRUE(test::TrueInChild([&] {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = {64 * 1024, 64 * 1024};
         setrlimit(RLIMIT_FSIZE, &limit);
         int replace = CopyOneFile(src, dst, false);
         int fresh = CopyOneFile(src, t.path("out/fresh"), true);
-        _exit(replace == EFBIG && fresh == EFBIG ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        return replace == EFBIG && fresh == EFBIG;
+    }));
     EXPECT_EQ(ReadFile(dst), "the good old content");
     EXPECT_FALSE(Exists(t.path("out/fresh")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.path("out")), {}), 1);

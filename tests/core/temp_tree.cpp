@@ -1,5 +1,6 @@
 #include "core/temp_tree.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -67,6 +68,18 @@ std::string ReadFile(const std::string& path) {
 bool Exists(const std::string& path) {
     std::error_code ec;
     return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+}
+
+bool TrueInChild(const std::function<bool()>& body, unsigned deadlineSeconds) {
+    pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        alarm(deadlineSeconds);
+        _exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool PermissionsApply() {

@@ -2,6 +2,7 @@
 // helpers to make and read files in it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace ostrivane::test {
@@ -32,5 +33,10 @@ bool Exists(const std::string& path);
 // True when the process cannot bypass permission checks (not root), so that
 // "access denied" cases are real.
 bool PermissionsApply();
+
+// Runs `body` in a child process and tells whether it returned true. Limits the body sets
+// (a file size limit, say) stay in the child, and the child is killed after
+// `deadlineSeconds`, so that a call that waits for ever fails the test instead of hanging it.
+bool TrueInChild(const std::function<bool()>& body, unsigned deadlineSeconds = 10);
 
 }  // namespace ostrivane::test
