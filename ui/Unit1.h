@@ -4,7 +4,6 @@
 
 #include <QMainWindow>
 #include <QStringList>
-#include <QUrl>
 #include <functional>
 #include <memory>
 #include <string>
