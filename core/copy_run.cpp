@@ -107,14 +107,28 @@ std::string FolderNameOf(const std::string& source) {
     return std::string(trimmed.substr(static_cast<size_t>(last)));
 }
 
+// The name a folder source is copied under. A source whose last component is "." or ".."
+// (a list file can bring one) would put the copy into the destination itself or above it,
+// so it is named after the folder it really is. Empty for the file-system root.
+std::string TargetFolderName(const std::string& source) {
+    std::string name = FolderNameOf(source);
+    if (name != "." && name != "..") return name;
+    std::string canonical = CanonicalPath(source);
+    return canonical.empty() || IsDriveRoot(canonical) ? std::string() : FolderNameOf(canonical);
+}
+
 void CopySource(const std::string& source, const std::string& destinationFolder,
                 SameFilePolicy policy, const AskYesNo& askYesNo, std::vector<Failure>& failures) {
-    if (IsDriveRoot(source)) {
+    if (IsExistingFolder(source)) {
+        std::string name = IsDriveRoot(source) ? std::string() : TargetFolderName(source);
         // The whole file system would have no folder name to be copied under.
+        if (name.empty()) {
+            Record(&failures, source, std::string(kWholeDriveRefused));
+            return;
+        }
+        CopyFolderTree(source, destinationFolder + name, policy, askYesNo, &failures);
+    } else if (IsDriveRoot(source)) {
         Record(&failures, source, std::string(kWholeDriveRefused));
-    } else if (IsExistingFolder(source)) {
-        CopyFolderTree(source, destinationFolder + FolderNameOf(source), policy, askYesNo,
-                       &failures);
     } else {
         CopyFileTo copyTo = [&source](const std::string& target, bool failIfExists) {
             return CopyOneFile(source, target, failIfExists);

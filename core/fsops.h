@@ -202,6 +202,9 @@ int WriteFileAtomically(const std::string& path, std::string_view bytes,
 
 // Absolute form of `path` for messages (the path itself when it cannot be resolved).
 std::string AbsolutePath(const std::string& path);
+// The absolute path of what `path` names with every ".", ".." and link resolved; empty
+// when it does not exist.
+std::string CanonicalPath(const std::string& path);
 // Value of an environment variable, or empty.
 std::string EnvironmentValue(const char* name);
 

@@ -583,11 +583,14 @@ int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
 // Whole files
 
 int ReadWholeFile(const std::string& path, std::string& bytes) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO chosen as the file cannot hang the open; anything but a
+    // regular file (a FIFO, a device that never ends) is refused before it is read.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) return errno;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return errno;
     if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return ENOTSUP;
     std::string result;
     result.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
@@ -645,6 +648,14 @@ int WriteFileAtomically(const std::string& requestedPath, std::string_view bytes
     if (int error = temp.close()) return fail(error, true);
     if (::rename(tempPath.c_str(), path.c_str()) != 0) return fail(errno, false);
     return 0;
+}
+
+std::string CanonicalPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return {};
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
 }
 
 std::string AbsolutePath(const std::string& path) {

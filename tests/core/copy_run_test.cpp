@@ -210,6 +210,18 @@ TEST(CopyAll, JoinsWithAndWithoutTrailingSeparators) {
     EXPECT_TRUE(linked.failures.empty());
     EXPECT_EQ(ReadFile(t.path("out/Linked/sub/a.txt")), "a");
     EXPECT_FALSE(std::filesystem::is_symlink(t.path("out/Linked")));
+
+    // A source ending in "." or ".." is copied under the name of the folder it really is,
+    // never into the destination itself or the folder above it.
+    t.write("out/place/keep.txt", "keep");
+    for (const std::string& source : {t.path("src/Data/sub/.."), t.path("src/Data/.")}) {
+        Recorder dotted;
+        dotted(List({source}), List({t.path("out/place")}), SameFilePolicy::Overwrite);
+        EXPECT_TRUE(dotted.failures.empty());
+    }
+    EXPECT_EQ(ReadFile(t.path("out/place/Data/sub/a.txt")), "a");
+    EXPECT_FALSE(Exists(t.path("out/place/sub")));
+    EXPECT_FALSE(Exists(t.path("out/sub")));
 }
 
 TEST(CopyAll, MissingSourcesAndDestinationsAreRecorded) {
@@ -248,11 +260,12 @@ TEST(CopyAll, RootSourceRefusedAndTheRunGoesOn) {
     TempTree t;
     const std::string src = t.write("src/a.txt", "a");
     Recorder run;
-    run(List({"/", src}), List({t.mkdir("out")}), SameFilePolicy::Overwrite);
-    ASSERT_EQ(run.failures.size(), 1u);
+    run(List({"/", src, "/tmp/.."}), List({t.mkdir("out")}), SameFilePolicy::Overwrite);
+    ASSERT_EQ(run.failures.size(), 2u);
     EXPECT_EQ(run.failures[0].path, "/");
+    EXPECT_EQ(run.failures[1].path, "/tmp/..");
     EXPECT_EQ(ReadFile(t.path("out/a.txt")), "a");
-    EXPECT_EQ(run.progress, (std::vector<int>{50, 100}));
+    EXPECT_EQ(run.progress, (std::vector<int>{33, 66, 100}));
 }
 
 TEST(CopyAll, FolderThatCannotBeEnteredEndsTheRun) {

@@ -159,6 +159,11 @@ TEST(ListFile, OpenErrorNamesTheFullPathAndKeepsTheList) {
                   "Cannot open file \"" + tree.root() + "\". Is a directory");
     }
     EXPECT_EQ(list.entries(), Lines{"keep"});
+    // A FIFO chosen as list file is refused at once instead of waiting for a writer.
+    const std::string fifo = tree.path("pipe.lst");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(LoadListFile(list, fifo), EListFileError);
+    EXPECT_EQ(list.entries(), Lines{"keep"});
 }
 
 TEST(ImportSourceList, TakesExistingFilesAndFoldersOnce) {
