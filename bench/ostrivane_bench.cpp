@@ -90,10 +90,14 @@ void MakeFolder(const std::string& path) {
     if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) ThrowOsError("mkdir", path);
 }
 
-// Writes `content` as a new file (replacing any old one).
-void WriteFile(const std::string& path, const std::vector<char>& content) {
+int CreateFile(const std::string& path) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) ThrowOsError("open", path);
+    return fd;
+}
+
+// Writes all of `content` to the open file `fd` (named `path` for errors).
+void WriteAll(int fd, const std::string& path, const std::vector<char>& content) {
     std::size_t done = 0;
     while (done < content.size()) {
         const ssize_t n = write(fd, content.data() + done, content.size() - done);
@@ -104,7 +108,17 @@ void WriteFile(const std::string& path, const std::vector<char>& content) {
         }
         done += static_cast<std::size_t>(n);
     }
+}
+
+void CloseFile(int fd, const std::string& path) {
     if (close(fd) != 0) ThrowOsError("close", path);
+}
+
+// Writes `content` as a new file (replacing any old one).
+void WriteFile(const std::string& path, const std::vector<char>& content) {
+    const int fd = CreateFile(path);
+    WriteAll(fd, path, content);
+    CloseFile(fd, path);
 }
 
 std::string Numbered(const char* prefix, int n) {
@@ -134,24 +148,14 @@ void GenerateSmallFiles(const std::string& dir) {
 
 // One file of 512 MiB of pseudo-random bytes, written in 4 MiB blocks.
 void GenerateBigFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) ThrowOsError("open", path);
+    const int fd = CreateFile(path);
     std::vector<char> block(std::size_t{4} * 1024 * 1024);
     Random random(512);
     for (std::size_t written = 0; written < kBigFileBytes; written += block.size()) {
         random.fill(block);
-        std::size_t done = 0;
-        while (done < block.size()) {
-            const ssize_t n = write(fd, block.data() + done, block.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                close(fd);
-                ThrowOsError("write", path);
-            }
-            done += static_cast<std::size_t>(n);
-        }
+        WriteAll(fd, path, block);
     }
-    if (close(fd) != 0) ThrowOsError("close", path);
+    CloseFile(fd, path);
 }
 
 // Three levels of folders: 50 top, 20 below each, 49 below each of those (50,050 folders
