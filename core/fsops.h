@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ostrivane {
 
@@ -129,6 +130,99 @@ int DeleteEntryOfSearch(const SearchRec& rec, const std::string& name);
 // Removes the empty subfolder `name` of the folder being searched. 0 or the error number.
 int RemoveFolderOfSearch(const SearchRec& rec, const std::string& name);
 
+// Identity of a file-system object (device and inode on POSIX).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+// --- Open folders ------------------------------------------------------------------------
+
+// A folder held open by the platform (a descriptor on POSIX). Walks open each subfolder
+// relative to its parent's open folder and never through a link, so a folder swapped for a
+// link between the listing and the opening is not followed, and depth is not bounded by
+// the platform's path length. Move-only; closed when destroyed.
+class Folder {
+  public:
+    Folder() = default;
+    ~Folder();
+    Folder(Folder&& other) noexcept;
+    Folder& operator=(Folder&& other) noexcept;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    bool isOpen() const { return handle_ >= 0; }
+    void close();
+    // Device and inode of the folder, taken when it was opened.
+    const FileIdentity& identity() const { return identity_; }
+    // The platform's handle (a file descriptor on POSIX); -1 when closed.
+    std::intptr_t native() const { return handle_; }
+    // Takes ownership of an open handle; identity() is read from it. 0 or the error number.
+    int adopt(std::intptr_t handle);
+
+  private:
+    std::intptr_t handle_ = -1;
+    FileIdentity identity_;
+};
+
+// Opens the folder `path`. A link given as the path is followed: the user chose it.
+// 0 or the platform's error number (ENOTDIR's for something that is no folder).
+int OpenFolder(const std::string& path, Folder& folder);
+
+// Opens the subfolder `name` of `parent` without following a link: a link there fails with
+// error::kIsLink's number, whatever it points to. When `expected` is given, the opened
+// folder must be that entry (the one a listing saw); another one fails with
+// error::kChangedMeanwhile. 0 or the platform's error number.
+int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
+                  const FileIdentity* expected = nullptr);
+
+// Opens the parent folder of `child` (its ".."). 0 or the platform's error number.
+int OpenParentFolder(const Folder& child, Folder& parent);
+
+// One entry of a folder as ReadFolder lists it: name, attribute word (as a search reports
+// it: the link bit for a link, with the folder bit when it leads to a folder) and the
+// entry's inode as the listing gives it (0 where the platform gives none).
+struct FolderEntry {
+    std::string name;
+    std::uint32_t attributes = 0;
+    std::uint64_t inode = 0;
+};
+
+// Lists every entry of the open folder except "." and ".." in the platform's order into
+// `entries` (replaced). 0 or the platform's error number.
+int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries);
+
+// Attribute word of the entry `name` of `folder` without following a link, and its
+// identity when `id` is given (for a link: the link's own). False when there is no such
+// entry.
+bool EntryAttributesAt(const Folder& folder, const std::string& name, std::uint32_t& attributes,
+                       FileIdentity* id = nullptr);
+// Identity of what the entry `name` of `folder` leads to (a link followed); false when it
+// leads nowhere.
+bool TargetIdentityAt(const Folder& folder, const std::string& name, FileIdentity& id);
+// True when the entry `name` of `folder` exists and is not a folder (a link counts as what
+// it leads to; a dangling link is an entry).
+bool IsExistingFileAt(const Folder& folder, const std::string& name);
+// Creates the subfolder `name` of `folder`. 0 or the platform's error number.
+int CreateFolderAt(const Folder& folder, const std::string& name);
+// Deletes the entry `name` (a file or a link, never followed). 0 or the error number.
+int DeleteEntryAt(const Folder& folder, const std::string& name);
+// Removes the empty subfolder `name`. 0 or the platform's error number.
+int RemoveFolderAt(const Folder& folder, const std::string& name);
+// Gives the owner write permission on the open folder when the process owns it, so its
+// entries can be deleted. 0 or the platform's error number.
+int MakeOpenFolderWritable(const Folder& folder);
+
+// Copies the file `sourceName` to the entry `targetName` of `targetFolder`, by the rules of
+// CopyOneFile. `sourceName` is an entry of `sourceFolder`, or a path (relative to the
+// working directory when not absolute) when `sourceFolder` is null. `listedAttributes` is
+// the attribute word a listing gave the source (0 when unknown); the archive bit without
+// the link bit marks a regular file and spares a look before it is opened.
+// Returns 0 or the platform's error number.
+int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
+               const Folder& targetFolder, const std::string& targetName, bool failIfExists,
+               std::uint32_t listedAttributes = 0);
+
 // --- Platform stand-ins -------------------------------------------------------------------
 
 // Copies one file: bytes, permission bits (0777) and modification time (where the target's
@@ -165,12 +259,6 @@ int SetAttributes(const std::string& path, std::uint32_t attributes);
 // Gives the owner write permission on a folder it owns, so its entries can be deleted.
 int MakeFolderWritable(const std::string& path);
 
-// Identity of a file-system object (device and inode on POSIX).
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
-};
 // Identity of what `path` names (links followed); false when it does not exist.
 bool GetIdentity(const std::string& path, FileIdentity& id);
 // Identity of the folder an open search is listing.
@@ -189,6 +277,8 @@ namespace error {
 extern const int kAlreadyExists;  // a fail-if-exists copy found the target there
 extern const int kNotFound;       // the path names nothing
 extern const int kLinkLoop;       // a link leads back to a folder above it
+extern const int kIsLink;         // a walk met a link where it wanted a folder
+extern const int kChangedMeanwhile;  // the entry is no longer the one that was listed
 }  // namespace error
 
 // Whole-file reading and writing for list and settings files. ReadWholeFile fills `bytes`

@@ -47,6 +47,8 @@ namespace error {
 const int kAlreadyExists = EEXIST;
 const int kNotFound = ENOENT;
 const int kLinkLoop = ELOOP;
+const int kIsLink = ELOOP;
+const int kChangedMeanwhile = ESTALE;
 }  // namespace error
 
 std::string ErrorText(int error) {
@@ -312,6 +314,167 @@ FileIdentity IdentityOfSearch(const SearchRec& rec) {
 }
 
 // ------------------------------------------------------------------------------------------
+// Open folders
+
+namespace {
+
+FileIdentity IdentityOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+int FdOf(const Folder& folder) {
+    return static_cast<int>(folder.native());
+}
+
+}  // namespace
+
+Folder::~Folder() {
+    close();
+}
+
+Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), identity_(other.identity_) {
+    other.handle_ = -1;
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        identity_ = other.identity_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+void Folder::close() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+int Folder::adopt(std::intptr_t handle) {
+    close();
+    struct stat st;
+    if (::fstat(static_cast<int>(handle), &st) != 0) {
+        int error = errno;
+        ::close(static_cast<int>(handle));
+        return error;
+    }
+    handle_ = handle;
+    identity_ = IdentityOf(st);
+    return 0;
+}
+
+int OpenFolder(const std::string& path, Folder& folder) {
+    folder.close();
+    if (path.empty()) return ENOENT;
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    return folder.adopt(fd);
+}
+
+int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
+                  const FileIdentity* expected) {
+    folder.close();
+    int fd = ::openat(FdOf(parent), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        // O_NOFOLLOW with O_DIRECTORY reports a link as ENOTDIR on some kernels: tell it.
+        if (error == ENOTDIR) {
+            struct stat st;
+            if (::fstatat(FdOf(parent), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(st.st_mode))
+                error = ELOOP;
+        }
+        return error;
+    }
+    if (int error = folder.adopt(fd)) return error;
+    if (expected && !(folder.identity() == *expected)) {
+        folder.close();
+        return ESTALE;
+    }
+    return 0;
+}
+
+int OpenParentFolder(const Folder& child, Folder& parent) {
+    parent.close();
+    int fd = ::openat(FdOf(child), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    return parent.adopt(fd);
+}
+
+int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    // A listing of its own: the folder's descriptor keeps no reading position, so the same
+    // open folder can be listed again.
+    Fd fd(::openat(FdOf(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid()) return errno;
+    detail::SearchState state;
+    state.fd = fd.get();
+    state.buffer = detail::ListingBuffer::take();
+    state.detail = SearchDetail::TypeOnly;
+    errno = 0;
+    while (const dirent64* entry = state.next()) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        entries.push_back({entry->d_name, EntryAttributes(fd.get(), entry, SearchDetail::TypeOnly),
+                           static_cast<std::uint64_t>(entry->d_ino)});
+    }
+    state.fd = -1;  // closed by `fd`
+    return 0;
+}
+
+bool EntryAttributesAt(const Folder& folder, const std::string& name, std::uint32_t& attributes,
+                       FileIdentity* id) {
+    struct stat st;
+    if (::fstatat(FdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    attributes = AttributesFromMode(st.st_mode) | NameAttributes(name.c_str());
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (::fstatat(FdOf(folder), name.c_str(), &target, 0) == 0 && IsFolderMode(target.st_mode))
+            attributes |= attr::kFolder;
+    } else if (!(st.st_mode & S_IWUSR)) {
+        attributes |= attr::kReadOnly;
+    }
+    if (id) *id = IdentityOf(st);
+    return true;
+}
+
+bool TargetIdentityAt(const Folder& folder, const std::string& name, FileIdentity& id) {
+    struct stat st;
+    if (::fstatat(FdOf(folder), name.c_str(), &st, 0) != 0) return false;
+    id = IdentityOf(st);
+    return true;
+}
+
+bool IsExistingFileAt(const Folder& folder, const std::string& name) {
+    struct stat st;
+    if (::fstatat(FdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (!S_ISLNK(st.st_mode)) return !IsFolderMode(st.st_mode);
+    return ::fstatat(FdOf(folder), name.c_str(), &st, 0) != 0 || !IsFolderMode(st.st_mode);
+}
+
+int CreateFolderAt(const Folder& folder, const std::string& name) {
+    return ::mkdirat(FdOf(folder), name.c_str(), 0777) == 0 ? 0 : errno;
+}
+
+int DeleteEntryAt(const Folder& folder, const std::string& name) {
+    return ::unlinkat(FdOf(folder), name.c_str(), 0) == 0 ? 0 : errno;
+}
+
+int RemoveFolderAt(const Folder& folder, const std::string& name) {
+    return ::unlinkat(FdOf(folder), name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
+}
+
+int MakeOpenFolderWritable(const Folder& folder) {
+    struct stat st;
+    if (::fstat(FdOf(folder), &st) != 0) return errno;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return 0;
+    mode_t needed = S_IWUSR | S_IXUSR | S_IRUSR;
+    if ((st.st_mode & needed) == needed) return 0;
+    return ::fchmod(FdOf(folder), (st.st_mode & 07777) | needed) == 0 ? 0 : errno;
+}
+
+// ------------------------------------------------------------------------------------------
 // Existence and attributes
 
 bool IsExistingFolder(const std::string& path) {
@@ -495,35 +658,55 @@ int FinishCopy(int target, const struct stat& st, bool createdWithMode) {
     return 0;
 }
 
-// Writes a complete copy into the open new file `path`; on failure the file is removed.
-int FillNewFile(int source, Fd& target, const std::string& path, const struct stat& st,
-                bool createdWithMode) {
+// Creates a new, empty temporary file in the folder `dirFd` beside the entry `name`; returns
+// its descriptor or -1, and its name in `tempName`.
+int CreateTemporaryIn(int dirFd, const std::string& target, std::string& tempName) {
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string name = target.substr(folder.size());
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[20];
+        std::snprintf(suffix, sizeof suffix, "%012llx",
+                      static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+        tempName = folder + "." + name.substr(0, 200) + ".ostrivane-" + suffix;
+        int fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Writes a complete copy into the open new file `name` of `dirFd`; on failure the file is
+// removed.
+int FillNewFile(int source, Fd& target, int dirFd, const std::string& name,
+                const struct stat& st, bool createdWithMode) {
     int error = CopyData(source, target.get(), st);
     if (!error) error = FinishCopy(target.get(), st, createdWithMode);
     int closeError = target.close();
     if (!error) error = closeError;
-    if (error) ::unlink(path.c_str());
+    if (error) ::unlinkat(dirFd, name.c_str(), 0);
     return error;
 }
 
-int ReplaceExisting(int source, const struct stat& st, const std::string& target) {
+int ReplaceExisting(int source, const struct stat& st, int dirFd, const std::string& target) {
     // A link counts as what it leads to: a link to a folder is a folder in the way.
     struct stat existing;
-    if (::stat(target.c_str(), &existing) == 0) {
+    if (::fstatat(dirFd, target.c_str(), &existing, 0) == 0) {
         if (S_ISDIR(existing.st_mode)) return EISDIR;
         if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino)
             return 0;  // the file itself
         if (S_ISREG(existing.st_mode) &&
-            ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            ::faccessat(dirFd, target.c_str(), W_OK, AT_EACCESS) != 0)
             return errno;
     }
-    std::string tempPath;
-    Fd temp(CreateTemporaryBeside(target, tempPath));
+    std::string tempName;
+    Fd temp(CreateTemporaryIn(dirFd, target, tempName));
     if (!temp.valid()) return errno;
-    if (int error = FillNewFile(source, temp, tempPath, st, false)) return error;
-    if (::rename(tempPath.c_str(), target.c_str()) != 0) {
+    if (int error = FillNewFile(source, temp, dirFd, tempName, st, false)) return error;
+    if (::renameat(dirFd, tempName.c_str(), dirFd, target.c_str()) != 0) {
         int error = errno;
-        ::unlink(tempPath.c_str());
+        ::unlinkat(dirFd, tempName.c_str(), 0);
         return error;
     }
     return 0;
@@ -549,16 +732,18 @@ int OpenSource(int dirFd, const char* name, bool knownRegular) {
     return ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 }
 
-int CopyFromOpenSource(int source, const std::string& target, bool failIfExists) {
+// Copies the open source to the entry `target` of the folder `dirFd` (AT_FDCWD: a path).
+int CopyFromOpenSource(int source, int dirFd, const std::string& target, bool failIfExists) {
     struct stat st;
     if (::fstat(source, &st) != 0) return errno;
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (!S_ISREG(st.st_mode)) return kNotRegularFile;
     // Create the target exclusively: nothing that exists or appears meanwhile is touched.
-    Fd created(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777));
-    if (created.valid()) return FillNewFile(source, created, target, st, true);
+    Fd created(::openat(dirFd, target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        st.st_mode & 0777));
+    if (created.valid()) return FillNewFile(source, created, dirFd, target, st, true);
     if (errno != EEXIST || failIfExists) return errno;
-    return ReplaceExisting(source, st, target);
+    return ReplaceExisting(source, st, dirFd, target);
 }
 
 }  // namespace
@@ -566,7 +751,7 @@ int CopyFromOpenSource(int source, const std::string& target, bool failIfExists)
 int CopyOneFile(const std::string& source, const std::string& target, bool failIfExists) {
     Fd fd(OpenSource(AT_FDCWD, source.c_str(), false));
     if (!fd.valid()) return errno;
-    return CopyFromOpenSource(fd.get(), target, failIfExists);
+    return CopyFromOpenSource(fd.get(), AT_FDCWD, target, failIfExists);
 }
 
 int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
@@ -576,7 +761,18 @@ int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
         folder.entry.name == name && (folder.entry.attributes & attr::kArchive);
     Fd fd(OpenSource(SearchFd(folder), name.c_str(), knownRegular));
     if (!fd.valid()) return errno;
-    return CopyFromOpenSource(fd.get(), target, failIfExists);
+    return CopyFromOpenSource(fd.get(), AT_FDCWD, target, failIfExists);
+}
+
+int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
+               const Folder& targetFolder, const std::string& targetName, bool failIfExists,
+               std::uint32_t listedAttributes) {
+    const bool knownRegular =
+        (listedAttributes & attr::kArchive) != 0 && (listedAttributes & attr::kLink) == 0;
+    Fd fd(OpenSource(sourceFolder ? FdOf(*sourceFolder) : AT_FDCWD, sourceName.c_str(),
+                     knownRegular));
+    if (!fd.valid()) return errno;
+    return CopyFromOpenSource(fd.get(), FdOf(targetFolder), targetName, failIfExists);
 }
 
 // ------------------------------------------------------------------------------------------
