@@ -1,18 +1,65 @@
 #include "core/emptying.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <string_view>
 
-#include "core/fsops.h"
+#include "core/folder_walk.h"
 
 namespace ostrivane {
 
+namespace emptying_reason {
+const char* const kSourceKept = "这是要复制的源，未删除";
+const char* const kRootRefused = "不能清空整个驱动器（磁盘）";
+const char* const kChangedDuring = "清空时已被替换（链接或另一文件夹），未删除";
+}  // namespace emptying_reason
+
+EmptyingGuard::EmptyingGuard(const PathList& destinations, const PathList* sources)
+    : destinations_(destinations) {
+    for (const std::string& entry : destinations.entries()) {
+        FileIdentity id;
+        const bool resolved = !entry.empty() && IsExistingFolder(entry) && GetIdentity(entry, id);
+        destinationIds_.push_back(resolved ? id : FileIdentity{});
+        destinationResolved_.push_back(resolved);
+    }
+    if (sources) {
+        for (const std::string& entry : sources->entries()) {
+            if (entry.empty()) continue;
+            // The entry itself (a link stays a link) and what it leads to are both kept.
+            FileIdentity id;
+            if (GetEntryIdentity(entry, id)) sourceIds_.push_back(id);
+            if (GetIdentity(entry, id)) sourceIds_.push_back(id);
+        }
+        for (const FileIdentity& id : sourceIds_) sourceInodes_.insert(id.inode);
+    }
+    hasRoot_ = GetIdentity(std::string(1, platform::kSeparator), root_);
+}
+
+bool EmptyingGuard::isListedDestination(const FileIdentity& id) const {
+    return firstDestinationWith(id) != -1;
+}
+
+bool EmptyingGuard::isSource(const FileIdentity& id) const {
+    return std::find(sourceIds_.begin(), sourceIds_.end(), id) != sourceIds_.end();
+}
+
+bool EmptyingGuard::destinationIdentity(int index, FileIdentity& id) const {
+    if (index < 0 || static_cast<size_t>(index) >= destinationIds_.size() ||
+        !destinationResolved_[static_cast<size_t>(index)])
+        return false;
+    id = destinationIds_[static_cast<size_t>(index)];
+    return true;
+}
+
+int EmptyingGuard::firstDestinationWith(const FileIdentity& id) const {
+    for (size_t i = 0; i < destinationIds_.size(); ++i)
+        if (destinationResolved_[i] && destinationIds_[i] == id) return static_cast<int>(i);
+    return -1;
+}
+
 namespace {
 
-// Every search of the emptying asks for all entries: hidden, system and folders included.
-constexpr std::uint32_t kAllEntries = 0x3F;
-// An entry that is not a folder is deleted only when its attribute word has no bit outside
-// this mask.
+// Every entry that is not a folder is deleted only when its attribute word has no bit
+// outside this mask.
 constexpr std::uint32_t kDeletableMask = 0x3F;
 
 // True when the name, once every leading and trailing character up to 0x20 is ignored,
@@ -24,191 +71,219 @@ bool ReadsAsDotEntry(std::string_view name) {
     return name == "." || name == "..";
 }
 
-// Empties one destination. A single path buffer grows by one component per level and
-// shrinks back, so the walk copies no strings besides it; every deletion is made relative
-// to the open search of the folder that holds the entry.
+// Thrown when the walk lost its chain of open folders (an ancestor was moved away during
+// the walk): nothing more can be deleted safely.
+struct WalkLost {
+    int error;
+};
+
+// Empties one destination. Every folder is opened relative to its parent's open folder and
+// never through a link; every deletion names an entry of an open folder. A display path
+// grows by one component per level and shrinks back; it is only used in records.
 class FolderEmptier {
   public:
-    FolderEmptier(const PathList& destinations, std::vector<Failure>* failures)
-        : destinations_(destinations), failures_(failures) {}
+    FolderEmptier(const EmptyingGuard& guard, std::vector<Failure>* failures)
+        : guard_(guard), failures_(failures) {}
 
-    // Empties the folder `path` and removes it unless it is listed.
-    void run(const std::string& path);
+    // Empties the open folder `top` (whose path is `path`) and removes it when `remove`.
+    void run(const std::string& path, Folder top, bool remove);
 
   private:
     // What the emptying of one folder level knows about that folder.
     struct Level {
-        const SearchRec& search;  // the open listing of the folder
-        size_t folderLength;      // length of path_ for the folder, "/" included
-        bool willRemove;          // the folder is removed afterwards (not listed, no link)
+        bool willRemove;  // the folder is removed afterwards
         bool madeWritable = false;
         bool leftovers = false;  // something stays inside, so the folder cannot go
     };
 
-    // Deletes what may be deleted inside the folder path_ (which ends with "/"). Returns
-    // true when something stays inside; *listError gets the error number when the folder
-    // could not be listed at all.
+    // Deletes what may be deleted inside the current folder of the chain (path_ ends with
+    // the separator). Returns true when something stays inside; *listError gets the error
+    // number when the folder could not be listed at all.
     bool emptyContents(bool willRemove, int* listError);
-    void handleEntry(Level& level, const SearchEntry& entry);
+    void handleEntry(Level& level, const FolderEntry& entry);
     void handleLink(Level& level, const std::string& name);
-    void handleSubfolder(Level& level, const std::string& name);
-    void emptySubfolder(Level& level, const std::string& name, bool listed);
-    void deleteFile(Level& level, const SearchEntry& entry);
-    // Runs `operation` (a deletion in the level's folder) and, when it fails in a folder
-    // that is going to be removed, gives that folder owner write permission once and runs
-    // it again. Returns the operation's last result.
+    void handleSubfolder(Level& level, const FolderEntry& entry);
+    void deleteFile(Level& level, const std::string& name);
+    // True (and recorded) when the entry `name` of the current folder is a listed source.
+    bool keepSource(Level& level, const FolderEntry& entry);
     template <typename Operation>
     int withWritableFolder(Level& level, Operation operation);
-    // Records what could not be done to the entry path_ when that entry is still there.
-    // Returns whether it is still there.
-    bool recordIfStillThere(const std::string& reason);
+    bool recordIfStillThere(const std::string& name, const std::string& reason);
     void record(const std::string& path, const std::string& reason);
-    bool isListed(std::string_view path) const { return destinations_.find(path) != -1; }
-    // True when the folder or link path_ (ending with the separator) is listed in either
-    // form, so that it has an emptying of its own.
-    bool hasOwnEmptying() const;
 
-    const PathList& destinations_;
+    const EmptyingGuard& guard_;
     std::vector<Failure>* failures_;
+    FolderChain chain_;
     std::string path_;
 };
 
-void FolderEmptier::run(const std::string& path) {
+void FolderEmptier::run(const std::string& path, Folder top, bool remove) {
     path_ = WithTrailingSeparator(path);
-    const bool listed = isListed(path_);
-    // The same folder listed with the separator records what stays when its entry is emptied.
-    if (listed && path_ != path) failures_ = nullptr;
-    // A link given as the destination is emptied through, but the link itself is what the
-    // user listed, so it stays in either form (and its target folder is not made writable).
-    std::uint32_t attributes = 0;
-    const bool isLink = GetAttributes(path_.substr(0, path_.size() - 1), attributes) &&
-                        (attributes & attr::kLink) != 0;
+    chain_.start(std::move(top));
     int listError = 0;
-    const bool leftovers = emptyContents(!listed && !isLink, &listError);
-    if (listError != 0 && !GetAttributes(path_, attributes)) return;  // no such folder
-    if (listed || isLink) {
+    bool leftovers = false;
+    try {
+        leftovers = emptyContents(remove, &listError);
+    } catch (const WalkLost& lost) {
+        record(path_, ErrorText(lost.error));
+        return;
+    }
+    chain_ = FolderChain();  // closes the folder before it is removed
+    if (!remove) {
         if (listError != 0) record(path_, ErrorText(listError));
         return;
     }
     const int error = RemoveFolder(path_);
     // A folder that still holds recorded leftovers needs no record of its own.
     if (error == 0 || leftovers) return;
-    recordIfStillThere(ErrorText(listError != 0 ? listError : error));
+    if (IsExistingFolder(path_)) record(path_, ErrorText(listError != 0 ? listError : error));
 }
 
 bool FolderEmptier::emptyContents(bool willRemove, int* listError) {
-    SearchRec search;
-    const size_t folderLength = path_.size();
-    path_.push_back('*');
-    const bool found = SearchFirst(path_, kAllEntries, search, SearchDetail::TypeOnly);
-    path_.pop_back();
-    if (!found) {
-        *listError = search.error;
+    std::vector<FolderEntry> entries;
+    if (int error = ReadFolder(chain_.current(), entries)) {
+        *listError = error;
         return false;
     }
-    Level level{search, folderLength, willRemove};
-    do {
-        handleEntry(level, search.entry);
+    Level level{willRemove};
+    const size_t folderLength = path_.size();
+    for (const FolderEntry& entry : entries) {
+        handleEntry(level, entry);
         path_.resize(folderLength);
-    } while (SearchNext(search));
+    }
     return level.leftovers;
 }
 
-void FolderEmptier::handleEntry(Level& level, const SearchEntry& entry) {
+void FolderEmptier::handleEntry(Level& level, const FolderEntry& entry) {
     const std::string& name = entry.name;
     if (ReadsAsDotEntry(name)) {
         // A real entry whose name only looks like a dot entry (" ." is a valid Linux name)
         // is passed over like one, but it stays, so it is reported.
-        if (name != "." && name != "..") {
-            level.leftovers = true;
-            record(path_ + name, "Not deleted: the name reads as a folder's own entry");
-        }
+        level.leftovers = true;
+        record(path_ + name, "Not deleted: the name reads as a folder's own entry");
         return;
     }
+    if (guard_.mayBeSource(entry.inode) && keepSource(level, entry)) return;
     if (entry.attributes & attr::kLink) {
         handleLink(level, name);
     } else if (entry.attributes & attr::kFolder) {
-        handleSubfolder(level, name);
+        handleSubfolder(level, entry);
     } else if (entry.attributes & ~kDeletableMask) {
         level.leftovers = true;
         record(path_ + name, "Not deleted: its attributes keep it");
     } else {
-        deleteFile(level, entry);
+        deleteFile(level, name);
     }
+}
+
+bool FolderEmptier::keepSource(Level& level, const FolderEntry& entry) {
+    std::uint32_t attributes = 0;
+    FileIdentity id;
+    if (!EntryAttributesAt(chain_.current(), entry.name, attributes, &id) || !guard_.isSource(id))
+        return false;
+    level.leftovers = true;
+    const bool folder = (attributes & attr::kFolder) && !(attributes & attr::kLink);
+    record(path_ + entry.name + (folder ? std::string(1, platform::kSeparator) : std::string()),
+           emptying_reason::kSourceKept);
+    return true;
 }
 
 void FolderEmptier::handleLink(Level& level, const std::string& name) {
-    // A link is never followed: it is removed as a link, and what it points to is left
-    // alone. A link that is itself a listed destination (in either form) stays.
-    path_.append(name);
-    path_.push_back(platform::kSeparator);
-    const bool listed = hasOwnEmptying();
-    path_.pop_back();
-    if (listed) {
+    // A link is never followed: it is removed as a link, and what it leads to is left
+    // alone. A link that leads to a listed destination is how the user reaches that
+    // destination, so it stays.
+    FileIdentity target;
+    if (TargetIdentityAt(chain_.current(), name, target) && guard_.isListedDestination(target)) {
         level.leftovers = true;
         return;
     }
-    const int error =
-        withWritableFolder(level, [&] { return DeleteEntryOfSearch(level.search, name); });
-    if (error != 0 && recordIfStillThere(ErrorText(error))) level.leftovers = true;
+    path_.append(name);
+    const int error = withWritableFolder(level, [&] { return DeleteEntryAt(chain_.current(), name); });
+    if (error != 0 && recordIfStillThere(name, ErrorText(error))) level.leftovers = true;
 }
 
-void FolderEmptier::handleSubfolder(Level& level, const std::string& name) {
+void FolderEmptier::handleSubfolder(Level& level, const FolderEntry& entry) {
+    const std::string& name = entry.name;
     path_.append(name);
     path_.push_back(platform::kSeparator);
+    const int openError = chain_.enter(name, entry.inode);
+    if (openError == error::kNotFound) return;  // vanished meanwhile: nothing to delete
+    if (openError == error::kIsLink || openError == error::kChangedMeanwhile) {
+        // Swapped since the listing: what is there now is not what was listed, so it is
+        // left alone, whatever it leads to.
+        level.leftovers = true;
+        record(path_, emptying_reason::kChangedDuring);
+        return;
+    }
+    if (openError != 0) {
+        std::uint32_t attributes = 0;
+        FileIdentity id;
+        if (EntryAttributesAt(chain_.current(), name, attributes, &id) &&
+            guard_.isListedDestination(id)) {
+            level.leftovers = true;  // its own emptying reports it
+            return;
+        }
+        // Cannot be opened (no read permission): an empty folder can still be removed.
+        const auto remove = [&] { return RemoveFolderAt(chain_.current(), name); };
+        const int error = withWritableFolder(level, remove);
+        if (error != 0 && recordIfStillThere(name, ErrorText(openError))) level.leftovers = true;
+        return;
+    }
+    const FileIdentity id = chain_.current().identity();
+    if (guard_.isSource(id)) {
+        if (int error = chain_.leave()) throw WalkLost{error};
+        level.leftovers = true;
+        record(path_, emptying_reason::kSourceKept);
+        return;
+    }
     // A listed subfolder is emptied here too, but what stays in it is recorded by its own
     // emptying (the callers empty every listed destination), so each leftover counts once.
-    const bool ownEmptying = hasOwnEmptying();
+    const bool listed = guard_.isListedDestination(id);
     std::vector<Failure>* const recording = failures_;
-    if (ownEmptying) failures_ = nullptr;
-    emptySubfolder(level, name, ownEmptying && isListed(path_));
-    failures_ = recording;
-}
-
-void FolderEmptier::emptySubfolder(Level& level, const std::string& name, bool listed) {
+    if (listed) failures_ = nullptr;
     int listError = 0;
-    const bool innerLeftovers = emptyContents(!listed, &listError);
+    bool innerLeftovers = false;
+    try {
+        innerLeftovers = emptyContents(!listed, &listError);
+    } catch (...) {
+        failures_ = recording;
+        throw;
+    }
+    failures_ = recording;
+    if (int error = chain_.leave()) throw WalkLost{error};
     if (listed) {
         level.leftovers = true;
         return;
     }
-    const auto remove = [&] { return RemoveFolderOfSearch(level.search, name); };
-    // A folder that keeps entries cannot be removed; trying to unlock the parent is useless.
+    const auto remove = [&] { return RemoveFolderAt(chain_.current(), name); };
+    // A folder that keeps entries cannot be removed; unlocking the parent is useless then.
     const int error = innerLeftovers ? remove() : withWritableFolder(level, remove);
-    if (error == 0) return;
-    std::uint32_t attributes = 0;
-    if (!GetAttributes(path_, attributes)) return;  // vanished meanwhile
+    if (error == 0 || error == error::kNotFound) return;
     level.leftovers = true;
-    if (!innerLeftovers) record(path_, ErrorText(listError != 0 ? listError : error));
+    if (!innerLeftovers) recordIfStillThere(name, ErrorText(listError != 0 ? listError : error));
 }
 
-void FolderEmptier::deleteFile(Level& level, const SearchEntry& entry) {
-    path_.append(entry.name);
-    // Where the platform reports the read-only bit it has to go before the deletion.
-    if (entry.attributes & attr::kReadOnly)
-        SetAttributes(path_, entry.attributes & ~attr::kReadOnly);
-    const int error =
-        withWritableFolder(level, [&] { return DeleteEntryOfSearch(level.search, entry.name); });
-    if (error != 0 && recordIfStillThere(ErrorText(error))) level.leftovers = true;
+void FolderEmptier::deleteFile(Level& level, const std::string& name) {
+    path_.append(name);
+    const int error = withWritableFolder(level, [&] { return DeleteEntryAt(chain_.current(), name); });
+    if (error != 0 && recordIfStillThere(name, ErrorText(error))) level.leftovers = true;
 }
 
+// Runs `operation` (a deletion in the current folder) and, when it fails in a folder that
+// is going to be removed, gives that folder owner write permission once and runs it again.
 template <typename Operation>
 int FolderEmptier::withWritableFolder(Level& level, Operation operation) {
     int error = operation();
     if (error == 0 || !level.willRemove || level.madeWritable) return error;
     level.madeWritable = true;
-    if (MakeFolderWritable(path_.substr(0, level.folderLength)) != 0) return error;
+    if (MakeOpenFolderWritable(chain_.current()) != 0) return error;
     return operation();
 }
 
-bool FolderEmptier::hasOwnEmptying() const {
-    const std::string_view folder = path_;
-    return isListed(folder) || isListed(folder.substr(0, folder.size() - 1));
-}
-
-bool FolderEmptier::recordIfStillThere(const std::string& reason) {
+// Records path_ (the entry `name` of the current folder) when that entry is still there.
+bool FolderEmptier::recordIfStillThere(const std::string& name, const std::string& reason) {
     std::uint32_t attributes = 0;
-    if (!GetAttributes(path_, attributes)) return false;
+    if (!EntryAttributesAt(chain_.current(), name, attributes)) return false;
     record(path_, reason);
     return true;
 }
@@ -217,13 +292,67 @@ void FolderEmptier::record(const std::string& path, const std::string& reason) {
     if (failures_) failures_->push_back({path, reason});
 }
 
+// Empties the destination `path`; `index` is its entry in the guard's list, or -1.
+void EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
+              std::vector<Failure>* failures) {
+    // An empty path names no folder; with a separator added it would name the root.
+    if (path.empty()) return;
+    const std::string shown = WithTrailingSeparator(path);
+    Folder top;
+    if (int error = OpenFolder(path, top)) {
+        if (error != error::kNotFound && failures) failures->push_back({shown, ErrorText(error)});
+        return;
+    }
+    const FileIdentity id = top.identity();
+    if (guard.isFileSystemRoot(id)) {
+        if (failures) failures->push_back({shown, emptying_reason::kRootRefused});
+        return;
+    }
+    FileIdentity resolved;
+    if (index >= 0 && guard.destinationIdentity(index, resolved) && !(resolved == id)) {
+        // The path leads somewhere else than when the run began (a folder swapped for a
+        // link to another place): that place was never chosen.
+        if (failures) failures->push_back({shown, emptying_reason::kChangedDuring});
+        return;
+    }
+    if (guard.isSource(id)) {
+        if (failures) failures->push_back({shown, emptying_reason::kSourceKept});
+        return;
+    }
+    const int first = guard.firstDestinationWith(id);
+    // The same folder listed in another spelling before this one records what stays.
+    if (first != -1 && index != -1 && first < index) failures = nullptr;
+    // A link listed with the separator ("link/") is still the link: look at it without one.
+    std::string entryPath = path;
+    while (entryPath.size() > 1 && entryPath.back() == platform::kSeparator) entryPath.pop_back();
+    std::uint32_t attributes = 0;
+    const bool isLink = GetAttributes(entryPath, attributes) && (attributes & attr::kLink) != 0;
+    const bool remove = first == -1 && !isLink;
+    FolderEmptier(guard, failures).run(path, std::move(top), remove);
+}
+
 }  // namespace
+
+void EmptyFolder(const std::string& path, const EmptyingGuard& guard,
+                 std::vector<Failure>* failures) {
+    EmptyOne(path, guard.destinations().find(path), guard, failures);
+}
 
 void EmptyFolder(const std::string& path, const PathList& destinations,
                  std::vector<Failure>* failures) {
-    // An empty path names no folder; with a separator added it would name the root.
-    if (path.empty()) return;
-    FolderEmptier(destinations, failures).run(path);
+    const EmptyingGuard guard(destinations);
+    EmptyFolder(path, guard, failures);
+}
+
+void EmptyDestinations(const PathList& destinations, const PathList& sources,
+                       std::vector<Failure>* failures) {
+    const EmptyingGuard guard(destinations, &sources);
+    for (int i = 0; i < destinations.count(); ++i) {
+        FileIdentity id;
+        // A folder listed again in another spelling was emptied at its first entry.
+        if (guard.destinationIdentity(i, id) && guard.firstDestinationWith(id) < i) continue;
+        EmptyOne(destinations.at(i), i, guard, failures);
+    }
 }
 
 }  // namespace ostrivane

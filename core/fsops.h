@@ -170,11 +170,16 @@ class Folder {
 int OpenFolder(const std::string& path, Folder& folder);
 
 // Opens the subfolder `name` of `parent` without following a link: a link there fails with
-// error::kIsLink's number, whatever it points to. When `expected` is given, the opened
-// folder must be that entry (the one a listing saw); another one fails with
-// error::kChangedMeanwhile. 0 or the platform's error number.
+// error::kIsLink's number, whatever it points to. When `listedInode` is not 0, the opened
+// folder must be the entry a listing saw under that inode (the root of a file system
+// mounted there counts as that entry); another one fails with error::kChangedMeanwhile's
+// number. 0 or the platform's error number.
 int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
-                  const FileIdentity* expected = nullptr);
+                  std::uint64_t listedInode = 0);
+
+// Whether the subfolder `name` of `parent` may be entered: 0, or the error number of the
+// reason it may not (not found, not a folder, error::kIsLink's for a link, access denied).
+int CanEnterAt(const Folder& parent, const std::string& name);
 
 // Opens the parent folder of `child` (its ".."). 0 or the platform's error number.
 int OpenParentFolder(const Folder& child, Folder& parent);
@@ -261,6 +266,8 @@ int MakeFolderWritable(const std::string& path);
 
 // Identity of what `path` names (links followed); false when it does not exist.
 bool GetIdentity(const std::string& path, FileIdentity& id);
+// Identity of the entry `path` itself (a link is not followed); false when there is none.
+bool GetEntryIdentity(const std::string& path, FileIdentity& id);
 // Identity of the folder an open search is listing.
 FileIdentity IdentityOfSearch(const SearchRec& rec);
 

@@ -373,12 +373,12 @@ int OpenFolder(const std::string& path, Folder& folder) {
 }
 
 int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
-                  const FileIdentity* expected) {
+                  std::uint64_t listedInode) {
     folder.close();
     int fd = ::openat(FdOf(parent), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         int error = errno;
-        // O_NOFOLLOW with O_DIRECTORY reports a link as ENOTDIR on some kernels: tell it.
+        // O_NOFOLLOW with O_DIRECTORY reports a link as ENOTDIR: tell it apart.
         if (error == ENOTDIR) {
             struct stat st;
             if (::fstatat(FdOf(parent), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -388,11 +388,28 @@ int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
         return error;
     }
     if (int error = folder.adopt(fd)) return error;
-    if (expected && !(folder.identity() == *expected)) {
-        folder.close();
-        return ESTALE;
+    if (listedInode != 0 && folder.identity().inode != listedInode) {
+        // A listing reports a mount point under the inode of the folder it covers; the
+        // entry looked up by name is then the mounted root, which is what was opened.
+        struct stat named, parentStat;
+        const bool mountedRoot =
+            ::fstatat(FdOf(parent), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            ::fstat(FdOf(parent), &parentStat) == 0 && IdentityOf(named) == folder.identity() &&
+            named.st_dev != parentStat.st_dev;
+        if (!mountedRoot) {
+            folder.close();
+            return ESTALE;
+        }
     }
     return 0;
+}
+
+int CanEnterAt(const Folder& parent, const std::string& name) {
+    struct stat st;
+    if (::fstatat(FdOf(parent), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (S_ISLNK(st.st_mode)) return ELOOP;
+    if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+    return ::faccessat(FdOf(parent), name.c_str(), X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 int OpenParentFolder(const Folder& child, Folder& parent) {
@@ -404,23 +421,28 @@ int OpenParentFolder(const Folder& child, Folder& parent) {
 
 int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
     entries.clear();
-    // A listing of its own: the folder's descriptor keeps no reading position, so the same
+    // The listing reads through the folder's own descriptor from its start, so the same
     // open folder can be listed again.
-    Fd fd(::openat(FdOf(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid()) return errno;
+    if (::lseek(FdOf(folder), 0, SEEK_SET) != 0) return errno;
     detail::SearchState state;
-    state.fd = fd.get();
+    state.fd = FdOf(folder);
     state.buffer = detail::ListingBuffer::take();
     state.detail = SearchDetail::TypeOnly;
-    errno = 0;
-    while (const dirent64* entry = state.next()) {
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent64* entry = state.next();
+        if (!entry) {
+            error = errno;
+            break;
+        }
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
             continue;
-        entries.push_back({entry->d_name, EntryAttributes(fd.get(), entry, SearchDetail::TypeOnly),
+        entries.push_back({entry->d_name, EntryAttributes(state.fd, entry, SearchDetail::TypeOnly),
                            static_cast<std::uint64_t>(entry->d_ino)});
     }
-    state.fd = -1;  // closed by `fd`
-    return 0;
+    state.fd = -1;  // the folder keeps its descriptor
+    return error;
 }
 
 bool EntryAttributesAt(const Folder& folder, const std::string& name, std::uint32_t& attributes,
@@ -538,6 +560,13 @@ int RemoveFolder(const std::string& path) {
 bool GetIdentity(const std::string& path, FileIdentity& id) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return false;
+    id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
+bool GetEntryIdentity(const std::string& path, FileIdentity& id) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return false;
     id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return true;
 }

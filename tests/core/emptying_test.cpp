@@ -9,7 +9,12 @@
 
 #include "core/temp_tree.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
+using ostrivane::EmptyDestinations;
 using ostrivane::EmptyFolder;
 using ostrivane::Failure;
 using ostrivane::PathList;
@@ -72,14 +77,35 @@ TEST(EmptyFolder, DeletesEverythingBelowAListedDestinationAndKeepsIt) {
     EXPECT_TRUE(failures.empty());
 }
 
-TEST(EmptyFolder, DestinationStoredWithoutSeparatorIsRemovedOnceEmpty) {
+// A listed destination is the folder, however it is spelled: without the separator (as a
+// hand-written list file has it), with a doubled separator, or through a link. None of those
+// spellings may remove the folder the user listed.
+TEST(EmptyFolder, ListedDestinationIsKeptInEverySpelling) {
     TempTree tree;
-    FillDestination(tree, "out");
-    const std::string out = tree.path("out");
-    std::vector<Failure> failures;
-    EmptyFolder(out, ListOf({out}), &failures);
-    EXPECT_FALSE(Exists(out));
-    EXPECT_TRUE(failures.empty());
+    fs::create_directory_symlink(tree.path("out"), tree.path("outlink"));
+    const std::vector<std::vector<std::string>> listings = {
+        {tree.path("out")},
+        {tree.path("out/"), tree.root() + "//out//sub/"},
+        {tree.path("outlink"), tree.path("out/sub")},
+        {tree.path("outlink/"), tree.path("outlink/sub/")},
+    };
+    for (const auto& listing : listings) {
+        SCOPED_TRACE(listing.front());
+        FillDestination(tree, "out");
+        const PathList destinations = ListOf(listing);
+        std::vector<Failure> failures;
+        for (const std::string& destination : listing) EmptyFolder(destination, destinations, &failures);
+        EXPECT_TRUE(IsEmptyFolder(tree.path("out")) ||
+                    (listing.size() > 1 && fs::is_directory(tree.path("out/sub"))));
+        EXPECT_TRUE(fs::is_directory(tree.path("out")));
+        if (listing.size() > 1) EXPECT_TRUE(IsEmptyFolder(tree.path("out/sub")));
+        EXPECT_FALSE(Exists(tree.path("out/a.txt")));
+        EXPECT_TRUE(failures.empty()) << failures.front().path << ": " << failures.front().reason;
+    }
+    // A folder that is not listed at all is still removed once emptied.
+    FillDestination(tree, "other");
+    EmptyFolder(tree.path("other"), ListOf({tree.path("out/")}));
+    EXPECT_FALSE(Exists(tree.path("other")));
 }
 
 TEST(EmptyFolder, NestedListedDestinationsAreEmptiedButKept) {
@@ -254,4 +280,74 @@ TEST(EmptyFolder, MissingDestinationRecordsNothing) {
     EmptyFolder(tree.path("missing"), PathList(), &failures);
     EXPECT_TRUE(failures.empty());
     EXPECT_FALSE(Exists(missing));
+}
+
+// The file-system root is never emptied, whatever the spelling that names it.
+TEST(EmptyFolder, FileSystemRootIsRefused) {
+    for (const std::string root : {"/", "//", "/.", "/tmp/.."}) {
+        SCOPED_TRACE(root);
+        std::vector<Failure> failures;
+        // No source is protected and the process may delete: only the refusal stands between
+        // this call and the machine. It runs as an unprivileged user under the test wrapper,
+        // and still must not touch anything.
+        EmptyDestinations(ListOf({root}), PathList(), &failures);
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures.front().reason, ostrivane::emptying_reason::kRootRefused);
+    }
+    EXPECT_TRUE(fs::is_directory("/tmp"));
+}
+
+// A source inside a destination, or a destination that holds one, is kept: the emptying
+// before a copy must not delete what the run is about to copy.
+TEST(EmptyDestinations, ListedSourcesAndTheFoldersHoldingThemStay) {
+    TempTree tree;
+    tree.write("p/a/template.txt", "t");
+    tree.write("p/a/other.txt", "o");
+    tree.write("p/srcdir/inner/x.txt", "x");
+    tree.write("p/junk.txt", "j");
+    fs::create_symlink(tree.path("p/junk.txt"), tree.path("p/listed-link"));
+    const std::string p = tree.path("p/");
+    PathList sources = ListOf({p + "a/template.txt", p + "srcdir", p + "listed-link"});
+    std::vector<Failure> failures;
+    EmptyDestinations(ListOf({p, p + "a/"}), sources, &failures);
+    EXPECT_EQ(ReadFile(p + "a/template.txt"), "t");
+    EXPECT_EQ(ReadFile(p + "srcdir/inner/x.txt"), "x");
+    EXPECT_TRUE(fs::is_symlink(p + "listed-link"));
+    // The link is kept as listed, and so is what the listed link leads to.
+    EXPECT_EQ(ReadFile(p + "junk.txt"), "j");
+    EXPECT_FALSE(Exists(p + "a/other.txt"));
+    EXPECT_EQ(FailedPaths(failures),
+              (std::vector<std::string>{p + "a/template.txt", p + "junk.txt", p + "listed-link",
+                                        p + "srcdir/"}));
+    for (const Failure& failure : failures)
+        EXPECT_EQ(failure.reason, ostrivane::emptying_reason::kSourceKept);
+    // A destination that is itself a source is not emptied at all.
+    failures.clear();
+    EmptyDestinations(ListOf({p + "srcdir"}), ListOf({p + "srcdir/"}), &failures);
+    EXPECT_EQ(ReadFile(p + "srcdir/inner/x.txt"), "x");
+    EXPECT_EQ(failures.size(), 1u);
+}
+
+// Deep trees: deeper than the open-file limit of the process and than the path limit.
+TEST(EmptyFolder, TreeDeeperThanThePathAndOpenFileLimitsIsEmptied) {
+    TempTree tree;
+    tree.mkdir("out");
+    const bool emptied = ostrivane::test::TrueInChild([&] {
+        // 1,500 levels of 8-byte names: about 13,500 bytes of path, three times the limit.
+        int fd = open(tree.path("out").c_str(), O_RDONLY | O_DIRECTORY);
+        for (int level = 0; level < 1500 && fd >= 0; ++level) {
+            if (mkdirat(fd, "level_xx", 0755) != 0) return false;
+            if (level % 100 == 0) close(openat(fd, "file", O_CREAT | O_WRONLY, 0644));
+            int next = openat(fd, "level_xx", O_RDONLY | O_DIRECTORY);
+            close(fd);
+            fd = next;
+        }
+        close(fd);
+        struct rlimit limit = {64, 64};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+        std::vector<Failure> failures;
+        EmptyFolder(tree.path("out/"), ListOf({tree.path("out/")}), &failures);
+        return failures.empty() && IsEmptyFolder(tree.path("out"));
+    }, 60);
+    EXPECT_TRUE(emptied);
 }
