@@ -27,24 +27,31 @@ void RecordError(std::vector<Failure>* failures, const std::string& path, int er
     Record(failures, path, ErrorText(error));
 }
 
-bool SomethingAt(const std::string& path) {
-    return IsExistingFile(path) || IsExistingFolder(path);
+// A copy's target folder: the open folder and how it is shown (ending with the separator).
+struct TargetFolder {
+    const Folder& folder;
+    const std::string& path;
+};
+
+bool SomethingAt(const TargetFolder& target, const std::string& name) {
+    std::uint32_t attributes = 0;
+    return EntryAttributesAt(target.folder, name, attributes);
 }
 
 // A copy that keeps an existing target. Whatever stands at the target (a file or a folder)
 // is what was asked to stay, even when the copy failed for another reason first (a source
 // that is gone or unreadable); only a copy into a free place that did not happen is a
 // failure.
-void CopyKeepingExisting(const CopyFileTo& copyTo, const std::string& target,
-                         std::vector<Failure>* failures) {
-    int error = copyTo(target, true);
-    if (error == 0 || error == kTargetExists || SomethingAt(target)) return;
-    RecordError(failures, target, error);
+void CopyKeepingExisting(const CopyFileTo& copyTo, const TargetFolder& target,
+                         const std::string& name, std::vector<Failure>* failures) {
+    int error = copyTo(name, true);
+    if (error == 0 || error == kTargetExists || SomethingAt(target, name)) return;
+    RecordError(failures, target.path + name, error);
 }
 
-void CopyReplacing(const CopyFileTo& copyTo, const std::string& target,
+void CopyReplacing(const CopyFileTo& copyTo, const TargetFolder& target, const std::string& name,
                    std::vector<Failure>* failures) {
-    if (int error = copyTo(target, false)) RecordError(failures, target, error);
+    if (int error = copyTo(name, false)) RecordError(failures, target.path + name, error);
 }
 
 // Candidate names of the numbering rule: the name itself, then stem_1ext, stem_2ext, ...
@@ -59,8 +66,8 @@ class NumberedCandidates {
     void advance() { current_ = stem_ + "_" + std::to_string(next_++) + extension_; }
 
     // Moves on while a file carries the current candidate's name in `folder`.
-    void skipExistingFiles(const std::string& folder) {
-        while (IsExistingFile(folder + current_)) advance();
+    void skipExistingFiles(const Folder& folder) {
+        while (IsExistingFileAt(folder, current_)) advance();
     }
 
   private:
@@ -73,27 +80,28 @@ class NumberedCandidates {
 // Creates the copy under the first free numbered name, exclusively, so that it never
 // replaces anything. A file that takes the chosen name between the test and the copy sends
 // the copy on to the next number; anything else in the way (a folder) is a failure.
-void CopyUnderNumberedName(const CopyFileTo& copyTo, const std::string& folder,
+void CopyUnderNumberedName(const CopyFileTo& copyTo, const TargetFolder& target,
                            const std::string& name, std::vector<Failure>* failures) {
     NumberedCandidates candidates(name);
     for (;;) {
-        candidates.skipExistingFiles(folder);
-        std::string target = folder + candidates.current();
-        int error = copyTo(target, true);
+        candidates.skipExistingFiles(target.folder);
+        const std::string& candidate = candidates.current();
+        int error = copyTo(candidate, true);
         if (error == 0) return;
-        if (error != kTargetExists || !IsExistingFile(target)) {
-            RecordError(failures, target, error);
+        if (error != kTargetExists || !IsExistingFileAt(target.folder, candidate)) {
+            RecordError(failures, target.path + candidate, error);
             return;
         }
     }
 }
 
-void CopyAfterQuestion(const CopyFileTo& copyTo, const std::string& target,
-                       const AskYesNo& askYesNo, std::vector<Failure>* failures) {
-    if (IsExistingFile(target) && !askYesNo(OverwriteQuestion(target))) {
-        CopyKeepingExisting(copyTo, target, failures);
+void CopyAfterQuestion(const CopyFileTo& copyTo, const TargetFolder& target,
+                       const std::string& name, const AskYesNo& askYesNo,
+                       std::vector<Failure>* failures) {
+    if (IsExistingFileAt(target.folder, name) && !askYesNo(OverwriteQuestion(target.path + name))) {
+        CopyKeepingExisting(copyTo, target, name, failures);
     } else {
-        CopyReplacing(copyTo, target, failures);
+        CopyReplacing(copyTo, target, name, failures);
     }
 }
 
@@ -117,8 +125,28 @@ std::string TargetFolderName(const std::string& source) {
     return canonical.empty() || IsDriveRoot(canonical) ? std::string() : FolderNameOf(canonical);
 }
 
-void CopySource(const std::string& source, const std::string& destinationFolder,
-                SameFilePolicy policy, const AskYesNo& askYesNo, std::vector<Failure>& failures) {
+// One destination of the run: its folder, opened when a single-file source first needs it
+// (a folder source before it may have created a missing destination).
+class DestinationFolder {
+  public:
+    explicit DestinationFolder(const std::string& path) : path_(path) {}
+    const std::string& path() const { return path_; }
+    // The open folder, or the error number of the attempt to open it.
+    int open() {
+        if (folder_.isOpen()) return 0;
+        const int error = OpenFolder(path_, folder_);
+        if (error == 0) PrepareTargetFolder(folder_);
+        return error;
+    }
+    const Folder& folder() const { return folder_; }
+
+  private:
+    std::string path_;
+    Folder folder_;
+};
+
+void CopySource(const std::string& source, DestinationFolder& destination, SameFilePolicy policy,
+                const AskYesNo& askYesNo, std::vector<Failure>& failures) {
     if (IsExistingFolder(source)) {
         std::string name = IsDriveRoot(source) ? std::string() : TargetFolderName(source);
         // The whole file system would have no folder name to be copied under.
@@ -126,15 +154,20 @@ void CopySource(const std::string& source, const std::string& destinationFolder,
             Record(&failures, source, std::string(kWholeDriveRefused));
             return;
         }
-        CopyFolderTree(source, destinationFolder + name, policy, askYesNo, &failures);
+        CopyFolderTree(source, destination.path() + name, policy, askYesNo, &failures);
     } else if (IsDriveRoot(source)) {
         Record(&failures, source, std::string(kWholeDriveRefused));
     } else {
-        CopyFileTo copyTo = [&source](const std::string& target, bool failIfExists) {
-            return CopyOneFile(source, target, failIfExists);
+        const std::string name = FileNamePart(source);
+        if (int error = destination.open()) {
+            RecordError(&failures, destination.path() + name, error);
+            return;
+        }
+        const Folder& folder = destination.folder();
+        CopyFileTo copyTo = [&source, &folder](const std::string& targetName, bool failIfExists) {
+            return CopyFileAt(nullptr, source, folder, targetName, failIfExists);
         };
-        CopyFileUnderPolicy(copyTo, destinationFolder, FileNamePart(source), policy, askYesNo,
-                            &failures);
+        CopyFileUnderPolicy(copyTo, folder, destination.path(), name, policy, askYesNo, &failures);
     }
 }
 
@@ -161,27 +194,34 @@ std::string OverwriteQuestion(const std::string& targetPath) {
     return "文件" + targetPath + "已存在，是否覆盖？";
 }
 
+void PrepareTargetFolder(const Folder& folder) {
+    (void)folder;  // wired to the removal of leftover temporaries with the crash-safe copies
+}
+
 std::string NumberedName(const std::string& folder, const std::string& name) {
     NumberedCandidates candidates(name);
-    candidates.skipExistingFiles(folder);
+    Folder open;
+    if (OpenFolder(folder, open) == 0) candidates.skipExistingFiles(open);
     return candidates.current();
 }
 
-void CopyFileUnderPolicy(const CopyFileTo& copyTo, const std::string& folder,
-                         const std::string& name, SameFilePolicy policy, const AskYesNo& askYesNo,
+void CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
+                         const std::string& folderPath, const std::string& name,
+                         SameFilePolicy policy, const AskYesNo& askYesNo,
                          std::vector<Failure>* failures) {
+    const TargetFolder target{folder, folderPath};
     switch (policy) {
         case SameFilePolicy::Overwrite:
-            CopyReplacing(copyTo, folder + name, failures);
+            CopyReplacing(copyTo, target, name, failures);
             break;
         case SameFilePolicy::Skip:
-            CopyKeepingExisting(copyTo, folder + name, failures);
+            CopyKeepingExisting(copyTo, target, name, failures);
             break;
         case SameFilePolicy::Ask:
-            CopyAfterQuestion(copyTo, folder + name, askYesNo, failures);
+            CopyAfterQuestion(copyTo, target, name, askYesNo, failures);
             break;
         case SameFilePolicy::AutoNumber:
-            CopyUnderNumberedName(copyTo, folder, name, failures);
+            CopyUnderNumberedName(copyTo, target, name, failures);
             break;
     }
 }
@@ -193,18 +233,20 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
     const std::int64_t sourceCount = sources.count();
     const std::int64_t pairCount = sourceCount * destinations.count();
     std::vector<std::string> destinationFolders;
+    // Every destination is emptied before the first copy: emptying one destination after
+    // copying into another would delete copies of this run where destinations nest.
+    if (emptyFirst) EmptyDestinations(destinations, sources, &failures);
     try {
         for (int d = 0; d < destinations.count(); ++d) {
-            if (emptyFirst) EmptyFolder(destinations.at(d), destinations, &failures);
             const std::string& entry = destinations.at(d);
             // An empty entry would become the file-system root by the separator rule; it
             // names no folder, so nothing is copied there and that is a failure.
             const bool namesFolder = !entry.empty();
             if (!namesFolder) RecordError(&failures, entry, kNoSuchFolder);
-            const std::string folder = WithTrailingSeparator(entry);
-            if (namesFolder) destinationFolders.push_back(folder);
+            DestinationFolder destination(WithTrailingSeparator(entry));
+            if (namesFolder) destinationFolders.push_back(destination.path());
             for (int i = 0; i < sources.count(); ++i) {
-                if (namesFolder) CopySource(sources.at(i), folder, policy, askYesNo, failures);
+                if (namesFolder) CopySource(sources.at(i), destination, policy, askYesNo, failures);
                 if (showProgress)
                     showProgress(static_cast<int>((d * sourceCount + i + 1) * 100 / pairCount));
             }

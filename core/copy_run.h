@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/fsops.h"
 #include "core/path_list.h"
 
 namespace ostrivane {
@@ -26,8 +27,9 @@ struct Failure {
 
 // Copies every source into every destination, destination by destination and source by
 // source in list order. A source that is an existing folder is copied as a tree under its
-// own name; anything else as one file. With `emptyFirst` each destination entry is emptied
-// (as stored) before anything is copied into it. After each source, showProgress gets
+// own name; anything else as one file. With `emptyFirst` every destination is emptied
+// before anything is copied (EmptyDestinations: listed sources are kept), so nested
+// destinations keep every copy of the run. After each source, showProgress gets
 // (d*S + i + 1) * 100 / (D*S). Returns every failed copy, folder creation or deletion;
 // the run goes on past them. An EInOutError from a folder that cannot be entered ends the
 // run and passes through. Before returning, and before such an error passes on, the file
@@ -41,22 +43,27 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
 // name counts as free.
 std::string NumberedName(const std::string& folder, const std::string& name);
 
+// Readies an open folder for copies into it: removes the partial copies that a run killed
+// while writing into it left behind. Called once per target folder.
+void PrepareTargetFolder(const Folder& folder);
+
 // The question asked before replacing an existing file under Ask.
 std::string OverwriteQuestion(const std::string& targetPath);
 
-// Makes one copy to `target`; returns 0 or the platform's error number. With
-// `failIfExists` an existing target is never touched and the call fails with EEXIST's
-// number.
-using CopyFileTo = std::function<int(const std::string& target, bool failIfExists)>;
+// Makes one copy to the entry `targetName` of the target folder; returns 0 or the
+// platform's error number. With `failIfExists` an existing target is never touched and the
+// call fails with EEXIST's number.
+using CopyFileTo = std::function<int(const std::string& targetName, bool failIfExists)>;
 
-// Copies one file into `folder` (which ends with the separator) under `name` by the rule of
-// `policy`: Overwrite replaces, Skip keeps an existing target, Ask asks through askYesNo
-// when a file of that name exists, AutoNumber creates the first free numbered name
-// exclusively and moves on to the next number when a file takes it meanwhile. Every copy
-// the policy wanted that did not happen is appended to *failures when given; a target that
-// Skip or a No answer leaves in place is no failure.
-void CopyFileUnderPolicy(const CopyFileTo& copyTo, const std::string& folder,
-                         const std::string& name, SameFilePolicy policy, const AskYesNo& askYesNo,
+// Copies one file into the open folder `folder` (shown as `folderPath`, which ends with the
+// separator) under `name` by the rule of `policy`: Overwrite replaces, Skip keeps an
+// existing target, Ask asks through askYesNo when a file of that name exists, AutoNumber
+// creates the first free numbered name exclusively and moves on to the next number when a
+// file takes it meanwhile. Every copy the policy wanted that did not happen is appended to
+// *failures when given; a target that Skip or a No answer leaves in place is no failure.
+void CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
+                         const std::string& folderPath, const std::string& name,
+                         SameFilePolicy policy, const AskYesNo& askYesNo,
                          std::vector<Failure>* failures);
 
 }  // namespace ostrivane

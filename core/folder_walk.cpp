@@ -4,7 +4,17 @@
 
 namespace ostrivane {
 
-FolderChain::FolderChain(std::size_t maxOpen) : maxOpen_(std::max<std::size_t>(maxOpen, 2)) {}
+namespace {
+
+std::size_t ShareOfOpenFileLimit() {
+    const std::uint64_t share = OpenFileLimit() / 8;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(share, FolderChain::kDefaultMaxOpen));
+}
+
+}  // namespace
+
+FolderChain::FolderChain(std::size_t maxOpen)
+    : maxOpen_(std::max<std::size_t>(maxOpen != 0 ? maxOpen : ShareOfOpenFileLimit(), 2)) {}
 
 void FolderChain::start(Folder top) {
     levels_.clear();
@@ -48,6 +58,12 @@ int FolderChain::leave() {
 
 bool FolderChain::contains(const FileIdentity& id) const {
     return std::find(identities_.begin(), identities_.end(), id) != identities_.end();
+}
+
+bool FolderChain::currentIsAncestor() const {
+    if (identities_.size() < 2) return false;
+    return std::find(identities_.begin(), identities_.end() - 1, identities_.back()) !=
+           identities_.end() - 1;
 }
 
 }  // namespace ostrivane

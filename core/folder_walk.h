@@ -19,7 +19,10 @@ namespace ostrivane {
 // the platform's path length either.
 class FolderChain {
   public:
-    explicit FolderChain(std::size_t maxOpen = kDefaultMaxOpen);
+    // `maxOpen` 0 takes a share of the process's open-file limit (an eighth, at most
+    // kDefaultMaxOpen), so that a walk that holds two chains and copies files still has
+    // descriptors to spare.
+    explicit FolderChain(std::size_t maxOpen = 0);
 
     // Starts the chain at the open folder `top` (any previous chain is dropped).
     void start(Folder top);
@@ -36,6 +39,9 @@ class FolderChain {
     std::size_t depth() const { return levels_.empty() ? 0 : levels_.size() - 1; }
     // True when a folder of that identity is on the chain (a loop through a mount).
     bool contains(const FileIdentity& id) const;
+    // True when the current folder is also one of its own ancestors (a loop through a
+    // mount that shows a folder again below itself).
+    bool currentIsAncestor() const;
 
     static constexpr std::size_t kDefaultMaxOpen = 48;
 

@@ -157,15 +157,22 @@ class Folder {
     const FileIdentity& identity() const { return identity_; }
     // The platform's handle (a file descriptor on POSIX); -1 when closed.
     std::intptr_t native() const { return handle_; }
-    // Takes ownership of an open handle; identity() is read from it. 0 or the error number.
-    int adopt(std::intptr_t handle);
+    // Takes ownership of an open handle; identity() is read from it. `listable` false
+    // marks a folder that was opened for reaching its entries only (no read permission).
+    // 0 or the error number.
+    int adopt(std::intptr_t handle, bool listable = true);
+    // False for a folder that may be entered but not listed.
+    bool listable() const { return listable_; }
 
   private:
     std::intptr_t handle_ = -1;
     FileIdentity identity_;
+    bool listable_ = true;
 };
 
-// Opens the folder `path`. A link given as the path is followed: the user chose it.
+// Opens the folder `path`. A link given as the path is followed: the user chose it. A
+// folder that may be entered but not read (a drop box) opens too, for its entries only:
+// ReadFolder then fails with error::kAccessDenied's number.
 // 0 or the platform's error number (ENOTDIR's for something that is no folder).
 int OpenFolder(const std::string& path, Folder& folder);
 
@@ -176,6 +183,9 @@ int OpenFolder(const std::string& path, Folder& folder);
 // number. 0 or the platform's error number.
 int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
                   std::uint64_t listedInode = 0);
+
+// Whether the process may search the folder `path` (enter it). 0 or the error number.
+int CheckSearchPermission(const std::string& path);
 
 // Whether the subfolder `name` of `parent` may be entered: 0, or the error number of the
 // reason it may not (not found, not a folder, error::kIsLink's for a link, access denied).
@@ -264,6 +274,9 @@ int SetAttributes(const std::string& path, std::uint32_t attributes);
 // Gives the owner write permission on a folder it owns, so its entries can be deleted.
 int MakeFolderWritable(const std::string& path);
 
+// How many files the process may hold open at once (its soft limit).
+std::uint64_t OpenFileLimit();
+
 // Identity of what `path` names (links followed); false when it does not exist.
 bool GetIdentity(const std::string& path, FileIdentity& id);
 // Identity of the entry `path` itself (a link is not followed); false when there is none.
@@ -284,6 +297,8 @@ namespace error {
 extern const int kAlreadyExists;  // a fail-if-exists copy found the target there
 extern const int kNotFound;       // the path names nothing
 extern const int kLinkLoop;       // a link leads back to a folder above it
+extern const int kNotAFolder;     // the path names something that is no folder
+extern const int kAccessDenied;   // the platform refused access
 extern const int kIsLink;         // a walk met a link where it wanted a folder
 extern const int kChangedMeanwhile;  // the entry is no longer the one that was listed
 }  // namespace error

@@ -5,6 +5,7 @@
 #include <fnmatch.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -47,6 +48,8 @@ namespace error {
 const int kAlreadyExists = EEXIST;
 const int kNotFound = ENOENT;
 const int kLinkLoop = ELOOP;
+const int kNotAFolder = ENOTDIR;
+const int kAccessDenied = EACCES;
 const int kIsLink = ELOOP;
 const int kChangedMeanwhile = ESTALE;
 }  // namespace error
@@ -332,7 +335,8 @@ Folder::~Folder() {
     close();
 }
 
-Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), identity_(other.identity_) {
+Folder::Folder(Folder&& other) noexcept
+    : handle_(other.handle_), identity_(other.identity_), listable_(other.listable_) {
     other.handle_ = -1;
 }
 
@@ -341,6 +345,7 @@ Folder& Folder::operator=(Folder&& other) noexcept {
         close();
         handle_ = other.handle_;
         identity_ = other.identity_;
+        listable_ = other.listable_;
         other.handle_ = -1;
     }
     return *this;
@@ -351,7 +356,7 @@ void Folder::close() {
     handle_ = -1;
 }
 
-int Folder::adopt(std::intptr_t handle) {
+int Folder::adopt(std::intptr_t handle, bool listable) {
     close();
     struct stat st;
     if (::fstat(static_cast<int>(handle), &st) != 0) {
@@ -361,6 +366,7 @@ int Folder::adopt(std::intptr_t handle) {
     }
     handle_ = handle;
     identity_ = IdentityOf(st);
+    listable_ = listable;
     return 0;
 }
 
@@ -368,14 +374,24 @@ int OpenFolder(const std::string& path, Folder& folder) {
     folder.close();
     if (path.empty()) return ENOENT;
     int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) return folder.adopt(fd);
+    if (errno != EACCES) return errno;
+    // No read permission: a path descriptor still reaches the entries.
+    fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errno;
-    return folder.adopt(fd);
+    return folder.adopt(fd, false);
 }
 
 int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
                   std::uint64_t listedInode) {
     folder.close();
+    bool listable = true;
     int fd = ::openat(FdOf(parent), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) {
+        // No read permission: a path descriptor still reaches the entries.
+        listable = false;
+        fd = ::openat(FdOf(parent), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
     if (fd < 0) {
         int error = errno;
         // O_NOFOLLOW with O_DIRECTORY reports a link as ENOTDIR: tell it apart.
@@ -387,7 +403,7 @@ int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
         }
         return error;
     }
-    if (int error = folder.adopt(fd)) return error;
+    if (int error = folder.adopt(fd, listable)) return error;
     if (listedInode != 0 && folder.identity().inode != listedInode) {
         // A listing reports a mount point under the inode of the folder it covers; the
         // entry looked up by name is then the mounted root, which is what was opened.
@@ -404,6 +420,10 @@ int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
     return 0;
 }
 
+int CheckSearchPermission(const std::string& path) {
+    return ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
 int CanEnterAt(const Folder& parent, const std::string& name) {
     struct stat st;
     if (::fstatat(FdOf(parent), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
@@ -415,12 +435,16 @@ int CanEnterAt(const Folder& parent, const std::string& name) {
 int OpenParentFolder(const Folder& child, Folder& parent) {
     parent.close();
     int fd = ::openat(FdOf(child), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) return parent.adopt(fd);
+    if (errno != EACCES) return errno;
+    fd = ::openat(FdOf(child), "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errno;
-    return parent.adopt(fd);
+    return parent.adopt(fd, false);
 }
 
 int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
     entries.clear();
+    if (!folder.listable()) return EACCES;
     // The listing reads through the folder's own descriptor from its start, so the same
     // open folder can be listed again.
     if (::lseek(FdOf(folder), 0, SEEK_SET) != 0) return errno;
@@ -488,6 +512,7 @@ int RemoveFolderAt(const Folder& folder, const std::string& name) {
 }
 
 int MakeOpenFolderWritable(const Folder& folder) {
+    if (!folder.listable()) return EACCES;  // a path descriptor cannot change modes
     struct stat st;
     if (::fstat(FdOf(folder), &st) != 0) return errno;
     if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return 0;
@@ -562,6 +587,12 @@ bool GetIdentity(const std::string& path, FileIdentity& id) {
     if (::stat(path.c_str(), &st) != 0) return false;
     id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return true;
+}
+
+std::uint64_t OpenFileLimit() {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1024;
+    return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 bool GetEntryIdentity(const std::string& path, FileIdentity& id) {

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string_view>
 
+#include "core/folder_walk.h"
+
 namespace ostrivane {
 namespace {
 
@@ -12,125 +14,241 @@ constexpr int kFile = 0;
 
 // Why a folder is not copied onto itself (the target root is the source folder).
 constexpr std::string_view kCopyOntoItself = "源文件夹与目标文件夹是同一个文件夹";
+// Why a link to a folder inside a source is not copied.
+constexpr std::string_view kFolderLinkNotFollowed = "未复制：这是指向其他位置的文件夹链接";
+// Why a subfolder that changed between its listing and its opening is not copied.
+constexpr std::string_view kChangedMeanwhile = "未复制：文件夹在复制过程中被移动或替换";
 
-// One walk of a source tree into its target root. It keeps the identity of every folder
-// on the current path, to pass over a folder link that leads back to an ancestor, and the
-// identity of the target root, to keep the copy out of its own target when the target lies
-// inside the source.
+// Thrown when a chain of open folders was lost (an ancestor moved away during the walk);
+// the walk of this tree cannot go on safely.
+struct WalkLost {
+    std::string path;
+    int error;
+};
+
+// One walk of a source tree into its target root, on two chains of open folders. It keeps
+// the identity of the target root, to keep the copy out of its own target when the target
+// lies inside the source.
 class TreeWalk {
   public:
     TreeWalk(SameFilePolicy mode, const AskYesNo& askYesNo, std::vector<Failure>* failures)
         : mode_(mode), askYesNo_(askYesNo), failures_(failures) {}
 
-    void copyTop(const std::string& source, const std::string& target) {
-        SearchRec rec;
-        if (!RawSearchFirst(source, rec)) {
-            // Nothing came or the folder cannot be listed: the target root is not created.
-            if (rec.error != 0) record(source, ErrorText(rec.error));
-            return;
-        }
-        createTargetFolder(target);
-        FileIdentity rootIdentity;
-        if (GetIdentity(target, rootIdentity)) targetRoot_ = rootIdentity;
-        FileIdentity sourceIdentity = IdentityOfSearch(rec);
-        if (sourceIdentity == targetRoot_) {
-            record(source, std::string(kCopyOntoItself));
-            return;
-        }
-        copyEntries(rec, sourceIdentity, source, target);
-    }
+    void copyTop(const std::string& source, const std::string& target);
 
   private:
-    // Copies a subfolder met in its parent's listing: its target folder is created (even
-    // when it cannot be listed, so it then stays empty) and its tree copied at once.
-    void copySubfolder(const std::string& source, const std::string& target) {
-        SearchRec rec;
-        bool listed = false;
-        try {
-            listed = RawSearchFirst(source, rec);
-        } catch (const EInOutError&) {
-            // The parent makes a subfolder's target before entering it, so the target is
-            // there even when the subfolder cannot be entered and the run ends.
-            createTargetFolder(target);
-            throw;
-        }
-        FileIdentity identity;
-        if (listed) {
-            identity = IdentityOfSearch(rec);
-            // The target root: the copy's own output, never copied into itself.
-            if (identity == targetRoot_) return;
-            if (isOnCurrentPath(identity)) {
-                record(source, ErrorText(error::kLinkLoop));
-                return;
-            }
-        }
-        createTargetFolder(target);
-        if (!listed) {
-            if (rec.error != 0) record(source, ErrorText(rec.error));
-            return;
-        }
-        copyEntries(rec, identity, source, target);
-    }
+    // The target folder of the level being copied: open, or the reason it is not.
+    struct TargetLevel {
+        bool open = false;
+        int error = 0;
+    };
 
-    // Walks the open listing of `source` (its first entry already in rec.entry) in the
-    // platform's order; subfolders are copied when met.
-    void copyEntries(SearchRec& rec, const FileIdentity& identity, const std::string& source,
-                     const std::string& target) {
-        const std::string sourcePrefix = !source.empty() && source.back() == platform::kSeparator
-                                             ? source
-                                             : source + platform::kSeparator;
-        const std::string targetPrefix = target + platform::kSeparator;
-        currentPath_.push_back(identity);
-        do {
-            const std::string& name = rec.entry.name;
-            switch (ClassifyEntry(rec.entry)) {
-                case kDotEntry:
-                    break;
-                case kSubfolder:
-                    copySubfolder(sourcePrefix + name, targetPrefix + name);
-                    break;
-                default:
-                    copyFile(rec, name, targetPrefix);
-                    break;
-            }
-        } while (SearchNext(rec));
-        currentPath_.pop_back();
-    }
-
-    void copyFile(const SearchRec& folder, const std::string& name,
-                  const std::string& targetPrefix) {
-        CopyFileTo copyTo = [&folder, &name](const std::string& target, bool failIfExists) {
-            return CopyOneFileFromSearch(folder, name, target, failIfExists);
-        };
-        CopyFileUnderPolicy(copyTo, targetPrefix, name, mode_, askYesNo_, failures_);
-    }
-
-    // Creates the folder with its missing parents; a failure is recorded with the
-    // platform's reason and the walk goes on (copies into it then fail and are recorded).
-    void createTargetFolder(const std::string& target) {
-        if (CreateFolderChain(target)) return;
-        // The chain reports no reason; one more attempt at the last step names it.
-        int error = CreateFolder(target);
-        if (error == 0 || (error == error::kAlreadyExists && IsExistingFolder(target))) return;
-        record(target, ErrorText(error));
-    }
-
-    bool isOnCurrentPath(const FileIdentity& identity) const {
-        for (const FileIdentity& ancestor : currentPath_)
-            if (ancestor == identity) return true;
-        return false;
-    }
-
+    void copyEntries(const std::vector<FolderEntry>& entries, const std::string& sourcePrefix,
+                     const std::string& targetPrefix, const TargetLevel& target);
+    void copySubfolder(const FolderEntry& entry, const std::string& sourcePrefix,
+                       const std::string& targetPrefix, const TargetLevel& parentTarget);
+    void copyFile(const FolderEntry& entry, const std::string& targetPrefix,
+                  const TargetLevel& target);
+    // Creates and opens the target subfolder `name` of the current target folder.
+    TargetLevel enterTarget(const std::string& name, const std::string& targetPath,
+                            const TargetLevel& parent);
+    void createTargetOnly(const std::string& name, const TargetLevel& parent);
     void record(const std::string& path, std::string reason) {
         if (failures_) failures_->push_back({path, std::move(reason)});
     }
+    void recordError(const std::string& path, int error) { record(path, ErrorText(error)); }
 
     SameFilePolicy mode_;
     const AskYesNo& askYesNo_;
     std::vector<Failure>* failures_;
     std::optional<FileIdentity> targetRoot_;
-    std::vector<FileIdentity> currentPath_;
+    FolderChain sources_;
+    FolderChain targets_;
 };
+
+// Splits a path into its folder part (up to the last separator, or "." when none) and its
+// last component.
+void SplitLast(const std::string& path, std::string& folder, std::string& name) {
+    const size_t slash = path.rfind(platform::kSeparator);
+    if (slash == std::string::npos) {
+        folder = ".";
+        name = path;
+    } else {
+        folder = path.substr(0, slash + 1);
+        name = path.substr(slash + 1);
+    }
+}
+
+// Whether the folder `path` can be entered, as a change of working directory would test
+// it: the path, a folder, then search permission. Raises EInOutError when not.
+void CheckEnterable(const std::string& path) {
+    std::uint32_t attributes = 0;
+    if (!IsExistingFolder(path)) {
+        throw InOutErrorFromOs(GetAttributes(path, attributes) ? error::kNotAFolder
+                                                               : error::kNotFound);
+    }
+    if (int error = CheckSearchPermission(path)) throw InOutErrorFromOs(error);
+}
+
+void TreeWalk::copyTop(const std::string& source, const std::string& target) {
+    CheckEnterable(source);
+    Folder top;
+    std::vector<FolderEntry> entries;
+    int error = OpenFolder(source, top);
+    if (error == 0) error = ReadFolder(top, entries);
+    if (error != 0) {
+        // It can be entered but not listed: the target root is not created.
+        if (error == error::kAccessDenied) {
+            recordError(source, error);
+            return;
+        }
+        throw InOutErrorFromOs(error);
+    }
+    // The target root: its parent is the destination (or below it) and is taken as it is,
+    // a link included, since the user chose it; the root itself is never a link.
+    std::string parentPath, name;
+    SplitLast(target, parentPath, name);
+    TargetLevel level;
+    Folder parent;
+    CreateFolderChain(parentPath);  // a missing destination is made with its parents
+    level.error = OpenFolder(parentPath, parent);
+    if (level.error == 0) {
+        targets_.start(std::move(parent));
+        level = enterTarget(name, target, {true, 0});
+    }
+    if (!level.open) recordError(target, level.error);
+    if (level.open) {
+        targetRoot_ = targets_.current().identity();
+        if (*targetRoot_ == top.identity()) {
+            record(source, std::string(kCopyOntoItself));
+            return;
+        }
+    }
+    sources_.start(std::move(top));
+    const std::string sourcePrefix = !source.empty() && source.back() == platform::kSeparator
+                                         ? source
+                                         : source + platform::kSeparator;
+    try {
+        copyEntries(entries, sourcePrefix, target + platform::kSeparator, level);
+    } catch (const WalkLost& lost) {
+        recordError(lost.path, lost.error);
+    }
+}
+
+void TreeWalk::copyEntries(const std::vector<FolderEntry>& entries, const std::string& sourcePrefix,
+                           const std::string& targetPrefix, const TargetLevel& target) {
+    for (const FolderEntry& entry : entries) {
+        switch (ClassifyEntry({entry.name, entry.attributes})) {
+            case kDotEntry:
+                break;
+            case kSubfolder:
+                if (entry.attributes & attr::kLink) {
+                    record(sourcePrefix + entry.name, std::string(kFolderLinkNotFollowed));
+                } else {
+                    copySubfolder(entry, sourcePrefix, targetPrefix, target);
+                }
+                break;
+            default:
+                copyFile(entry, targetPrefix, target);
+                break;
+        }
+    }
+}
+
+void TreeWalk::copySubfolder(const FolderEntry& entry, const std::string& sourcePrefix,
+                             const std::string& targetPrefix, const TargetLevel& parentTarget) {
+    const std::string& name = entry.name;
+    const std::string sourcePath = sourcePrefix + name;
+    const std::string targetPath = targetPrefix + name;
+    // The checks of entering the folder, before it is opened.
+    int error = CanEnterAt(sources_.current(), name);
+    if (error == error::kNotFound || error == error::kIsLink || error == error::kNotAFolder) {
+        // Vanished, or swapped for a link or a file since the listing: nothing to copy.
+        record(sourcePath, error == error::kNotFound ? ErrorText(error)
+                                                     : std::string(kChangedMeanwhile));
+        return;
+    }
+    if (error != 0) {
+        // A folder that exists but cannot be entered ends the run; its target is made
+        // first, as its parent makes it before entering it.
+        createTargetOnly(name, parentTarget);
+        throw InOutErrorFromOs(error);
+    }
+    error = sources_.enter(name, entry.inode);
+    if (error == error::kNotFound || error == error::kIsLink || error == error::kChangedMeanwhile ||
+        error == error::kNotAFolder) {
+        record(sourcePath, error == error::kNotFound ? ErrorText(error)
+                                                     : std::string(kChangedMeanwhile));
+        return;
+    }
+    if (error != 0 && error != error::kAccessDenied) {
+        createTargetOnly(name, parentTarget);
+        throw InOutErrorFromOs(error);
+    }
+    std::vector<FolderEntry> entries;
+    if (error == 0) {
+        const FileIdentity id = sources_.current().identity();
+        if (targetRoot_ && id == *targetRoot_) {
+            // The copy's own output, met inside its source: never copied into itself.
+            if (int lost = sources_.leave()) throw WalkLost{sourcePath, lost};
+            return;
+        }
+        if (sources_.currentIsAncestor()) {
+            if (int lost = sources_.leave()) throw WalkLost{sourcePath, lost};
+            recordError(sourcePath, error::kLinkLoop);
+            return;
+        }
+        error = ReadFolder(sources_.current(), entries);
+        if (error != 0) {
+            if (int lost = sources_.leave()) throw WalkLost{sourcePath, lost};
+        }
+    }
+    if (error != 0) {
+        // It can be entered but not listed: its target stays empty.
+        createTargetOnly(name, parentTarget);
+        recordError(sourcePath, error);
+        return;
+    }
+    const TargetLevel target = enterTarget(name, targetPath, parentTarget);
+    if (!target.open && parentTarget.open) recordError(targetPath, target.error);
+    copyEntries(entries, sourcePath + platform::kSeparator, targetPath + platform::kSeparator,
+                target);
+    if (target.open) {
+        if (int lost = targets_.leave()) throw WalkLost{targetPath, lost};
+    }
+    if (int lost = sources_.leave()) throw WalkLost{sourcePath, lost};
+}
+
+TreeWalk::TargetLevel TreeWalk::enterTarget(const std::string& name, const std::string& targetPath,
+                                            const TargetLevel& parent) {
+    (void)targetPath;
+    if (!parent.open) return {false, parent.error};
+    const int created = CreateFolderAt(targets_.current(), name);
+    const int error = targets_.enter(name);
+    if (error != 0) return {false, created != 0 && created != error::kAlreadyExists ? created : error};
+    PrepareTargetFolder(targets_.current());
+    return {true, 0};
+}
+
+void TreeWalk::createTargetOnly(const std::string& name, const TargetLevel& parent) {
+    if (parent.open) CreateFolderAt(targets_.current(), name);
+}
+
+void TreeWalk::copyFile(const FolderEntry& entry, const std::string& targetPrefix,
+                        const TargetLevel& target) {
+    if (!target.open) {
+        recordError(targetPrefix + entry.name, target.error);
+        return;
+    }
+    const Folder& sourceFolder = sources_.current();
+    const Folder& targetFolder = targets_.current();
+    CopyFileTo copyTo = [&](const std::string& targetName, bool failIfExists) {
+        return CopyFileAt(&sourceFolder, entry.name, targetFolder, targetName, failIfExists,
+                          entry.attributes);
+    };
+    CopyFileUnderPolicy(copyTo, targetFolder, targetPrefix, entry.name, mode_, askYesNo_,
+                        failures_);
+}
 
 }  // namespace
 

@@ -16,9 +16,15 @@ int ClassifyEntry(const SearchEntry& entry);
 // Copies the folder `source` (may end with the separator) to the folder `target` (never
 // ends with one), depth-first and in pre-order, creating folders as needed and copying
 // every file under `mode`. Failed copies and folder creations are appended to *failures
-// when given, and the walk goes on. A folder that cannot be entered raises EInOutError.
-// The walk never enters the target root of this copy, nor a folder already on its own path
-// (a link back to an ancestor), which is recorded as a failure.
+// when given, and the walk goes on. A folder that exists but cannot be entered raises
+// EInOutError; a subfolder that vanished or was swapped for a link between the listing and
+// the opening is recorded and the walk goes on. Every subfolder, on both sides, is opened
+// relative to its parent and never through a link, so the walk stays inside the source
+// tree and the copies inside the target tree whatever is swapped meanwhile, and depth is
+// bounded neither by the path length nor by the open-file limit. A link to a folder inside
+// the source leads out of the tree that was chosen: it is recorded, not entered (a link to
+// a file is copied as the file it leads to). The walk never enters the target root of this
+// copy (a target inside its source), nor a folder already on its own path.
 void CopyFolderTree(const std::string& source, const std::string& target, SameFilePolicy mode,
                     const AskYesNo& askYesNo, std::vector<Failure>* failures = nullptr);
 

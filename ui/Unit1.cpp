@@ -733,12 +733,8 @@ void TForm1::EmptyDestinationsNow() {
     if (!prompts().warning(messages::kEmptyingWarning)) return;
     CheckBox1->setChecked(false);
     std::vector<Failure> leftOver;
-    RunLongOperation([&] {
-        const int count = destinations_.count();
-        for (int i = 0; i < count; ++i) {
-            EmptyFolder(destinations_.at(i), destinations_, &leftOver);
-        }
-    });
+    // Every destination in list order; the listed sources are kept.
+    RunLongOperation([&] { EmptyDestinations(destinations_, sources_, &leftOver); });
     prompts().information(messages::EmptyingCompletionText(leftOver));
     // The immediate emptying can be used once per run of the program.
     BtnEmptyDestFolder->setEnabled(false);

@@ -161,10 +161,13 @@ TEST(CopyFileUnderPolicy, NumberTakenMeanwhileMovesOnToTheNextNumber) {
             t.write("out/a.txt", "theirs");
             return EEXIST;
         }
-        return CopyOneFile(src, target, failIfExists);
+        return CopyOneFile(src, out + target, failIfExists);
     };
     std::vector<Failure> failures;
-    CopyFileUnderPolicy(racing, out, "a.txt", SameFilePolicy::AutoNumber, nullptr, &failures);
+    Folder folder;
+    ASSERT_EQ(OpenFolder(out, folder), 0);
+    CopyFileUnderPolicy(racing, folder, out, "a.txt", SameFilePolicy::AutoNumber, nullptr,
+                        &failures);
     EXPECT_TRUE(failures.empty());
     EXPECT_EQ(ReadFile(out + "a.txt"), "theirs");
     EXPECT_EQ(ReadFile(out + "a_1.txt"), "mine");
@@ -348,6 +351,31 @@ TEST(CopyAll, EmptyFirstClearsEachDestinationBeforeItsCopies) {
     EXPECT_EQ(ReadFile(t.path("out/a.txt")), "new");
     EXPECT_EQ(ReadFile(t.path("out/inner/a.txt")), "new");
     EXPECT_FALSE(Exists(t.path("out/inner/old.txt")));
+}
+
+// Emptying before a run empties every destination first: with nested destinations listed
+// inner first, the copies into the inner one survive the emptying of the outer one; and a
+// source inside a destination is kept and copied.
+TEST(CopyAll, EmptyFirstKeepsTheRunsCopiesAndItsSources) {
+    TempTree t;
+    const std::string a = t.path("A/");
+    t.write("A/B/stale.txt", "stale");
+    t.write("A/stale.txt", "stale");
+    const std::string src = t.write("P/a/template.txt", "t");
+    t.write("P/a/old.txt", "old");
+    Recorder run;
+    run(List({src}), List({a + "B/", a, t.path("P/"), t.path("P/a/")}), SameFilePolicy::Overwrite,
+        true);
+    EXPECT_EQ(ReadFile(a + "B/template.txt"), "t");
+    EXPECT_EQ(ReadFile(a + "template.txt"), "t");
+    EXPECT_FALSE(Exists(a + "B/stale.txt"));
+    EXPECT_FALSE(Exists(a + "stale.txt"));
+    EXPECT_EQ(ReadFile(src), "t");
+    EXPECT_EQ(ReadFile(t.path("P/template.txt")), "t");
+    EXPECT_FALSE(Exists(t.path("P/a/old.txt")));
+    // The kept source is the one thing reported.
+    ASSERT_EQ(run.failures.size(), 1u);
+    EXPECT_EQ(run.failures[0].path, src);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "core/tree_copy.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,20 +192,81 @@ TEST(CopyFolderTree, TargetInsideTheSourceIsNotCopiedIntoItself) {
     EXPECT_FALSE(Exists(t.path("src/a_1")));
 }
 
-TEST(CopyFolderTree, LinkBackToAnAncestorIsRecordedNotRepeated) {
+// A link to a folder leads out of the tree that was chosen (to an ancestor, to another
+// place, to "/"): it is recorded and not entered. A link to a file is copied as the file.
+TEST(CopyFolderTree, FolderLinksAreRecordedNotEntered) {
     TempTree t;
     t.write("src/a/f", "f");
     t.write("elsewhere/g", "g");
     ASSERT_EQ(symlink(t.path("src").c_str(), t.path("src/a/back").c_str()), 0);
     ASSERT_EQ(symlink(t.path("elsewhere").c_str(), t.path("src/a/other").c_str()), 0);
+    ASSERT_EQ(symlink("/", t.path("src/root").c_str()), 0);
+    ASSERT_EQ(symlink(t.path("elsewhere/g").c_str(), t.path("src/filelink").c_str()), 0);
     std::vector<Failure> failures;
     CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
+    std::set<std::string> recorded;
+    for (const Failure& f : failures) recorded.insert(f.path);
+    EXPECT_EQ(recorded, (std::set<std::string>{t.path("src/a/back"), t.path("src/a/other"),
+                                               t.path("src/root")}));
+    EXPECT_EQ(Describe(t.path("out")), (std::set<std::string>{"a/", "a/f=f", "filelink=g"}));
+}
+
+// A tree deeper than the path limit and than the open-file limit of the process is copied
+// whole, and a subfolder that vanishes between the listing and the opening is recorded
+// without ending the walk.
+TEST(CopyFolderTree, DeepTreesAndVanishedSubfolders) {
+    TempTree t;
+    t.mkdir("src");
+    EXPECT_TRUE(test::TrueInChild([&] {
+        int fd = open(t.path("src").c_str(), O_RDONLY | O_DIRECTORY);
+        for (int level = 0; level < 1200 && fd >= 0; ++level) {
+            if (mkdirat(fd, "level_xx", 0755) != 0) return false;
+            int next = openat(fd, "level_xx", O_RDONLY | O_DIRECTORY);
+            close(fd);
+            fd = next;
+        }
+        close(openat(fd, "bottom.txt", O_CREAT | O_WRONLY, 0644));
+        close(fd);
+        struct rlimit limit = {64, 64};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+        std::vector<Failure> failures;
+        CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
+        if (!failures.empty()) return false;
+        // Walk down the copy by descriptors: the path is too long to name.
+        fd = open(t.path("out").c_str(), O_RDONLY | O_DIRECTORY);
+        for (int level = 0; level < 1200 && fd >= 0; ++level) {
+            int next = openat(fd, "level_xx", O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+            close(fd);
+            fd = next;
+        }
+        struct stat st;
+        return fd >= 0 && fstatat(fd, "bottom.txt", &st, 0) == 0;
+    }, 60));
+
+    // A source subfolder that another program removes while the walk runs: the walk lists
+    // the parent, then the subfolder is gone before it is entered.
+    t.write("src2/gone/b.txt", "b");
+    for (int i = 0; i < 10; ++i) t.write("src2/f" + std::to_string(i), "f");
+    // The walk follows the platform's listing order: ask about a file listed before "gone"
+    // and remove "gone" while the question is open.
+    std::string before;
+    for (const auto& e : fs::directory_iterator(t.path("src2"))) {
+        if (e.path().filename() == "gone") break;
+        before = e.path().filename().string();
+    }
+    if (before.empty()) GTEST_SKIP() << "the listing puts the subfolder first";
+    t.write("out2/" + before, "old");
+    std::vector<Failure> failures;
+    CopyFolderTree(t.path("src2"), t.path("out2"), SameFilePolicy::Ask,
+                   [&](const std::string&) {
+                       fs::remove_all(t.path("src2/gone"));
+                       return true;
+                   },
+                   &failures);
     ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].path, t.path("src/a/back"));
-    EXPECT_EQ(failures[0].reason, ErrorText(ELOOP));
-    // A link to a folder elsewhere is copied like a folder.
-    EXPECT_EQ(Describe(t.path("out")),
-              (std::set<std::string>{"a/", "a/f=f", "a/other/", "a/other/g=g"}));
+    EXPECT_EQ(failures[0].path, t.path("src2/gone"));
+    EXPECT_EQ(failures[0].reason, ErrorText(ENOENT));
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(ReadFile(t.path("out2/f" + std::to_string(i))), "f");
 }
 
 TEST(CopyFolderTree, SpecialFilesAreRecordedAndTheWalkGoesOn) {
