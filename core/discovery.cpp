@@ -4,26 +4,29 @@
 #include <vector>
 
 #include "core/fsops.h"
+#include "core/folder_walk.h"
 #include "core/tree_copy.h"
 
 namespace ostrivane {
 
 namespace {
 
-// Hidden and folder: hidden folders come, system entries (FIFOs, sockets, devices) do not.
-constexpr std::uint32_t kHiddenAndFolders = 0x12;
+// Thrown when the walk lost its chain of open folders (an ancestor moved away meanwhile).
+struct ChainLost {};
+
 // Level count of a walk that has no depth limit.
 constexpr int kAllLevels = -1;
 
 // One subfolder of the folder being listed, kept until the listing is closed.
 struct Subfolder {
     std::string name;
-    bool isLink;
+    std::uint64_t inode;
 };
 
-// Walks a folder tree and adds every folder to the destination list in pre-order. One
-// path buffer grows and shrinks with the walk; each level lists its folder completely and
-// closes the listing before it descends, so at most one listing is open at a time.
+// Walks a folder tree and adds every folder to the destination list in pre-order. Each
+// subfolder is opened relative to its parent and never through a link: a link inside the
+// chosen tree leads outside it, so it is neither listed nor entered. One path buffer grows
+// and shrinks with the walk; each level reads its listing completely before it descends.
 class FolderIndexer {
   public:
     FolderIndexer(PathList& destinations, const std::function<void()>& repaint)
@@ -34,71 +37,64 @@ class FolderIndexer {
     void run(const std::string& path, int levelsBelow);
 
   private:
-    void visit(int levelsBelow);
+    void visit(int levelsBelow, bool open);
     std::vector<Subfolder> listSubfolders();
-    bool leadsToAncestor();
 
     PathList& destinations_;
     const std::function<void()>& repaint_;
     std::string path_;
-    // Length of path_ for each folder on the way from the start folder to the current one.
-    std::vector<size_t> ancestorLengths_;
+    FolderChain chain_;
 };
 
 void FolderIndexer::run(const std::string& path, int levelsBelow) {
     path_ = WithTrailingSeparator(path);
-    visit(levelsBelow);
+    // The chosen folder itself may be a link: the user chose it.
+    Folder top;
+    const bool open = OpenFolder(path_, top) == 0;
+    if (open) chain_.start(std::move(top));
+    visit(levelsBelow, open);
 }
 
-void FolderIndexer::visit(int levelsBelow) {
+void FolderIndexer::visit(int levelsBelow, bool open) {
     destinations_.addIfAbsent(path_);
     if (repaint_) repaint_();
-    if (levelsBelow == 0) return;  // nothing below this level is wanted
+    if (levelsBelow == 0 || !open) return;  // nothing below is wanted, or it cannot be read
     const int childLevels = levelsBelow == kAllLevels ? kAllLevels : levelsBelow - 1;
     const std::vector<Subfolder> subfolders = listSubfolders();
     const size_t length = path_.size();
-    ancestorLengths_.push_back(length);
     for (const Subfolder& subfolder : subfolders) {
+        // Vanished or swapped for a link since the listing: not a folder of this tree.
+        const int error = chain_.enter(subfolder.name, subfolder.inode);
+        if (error == error::kNotFound || error == error::kIsLink ||
+            error == error::kChangedMeanwhile || error == error::kNotAFolder)
+            continue;
+        // A folder shown again below itself (a bind mount) would repeat without end.
+        if (error == 0 && chain_.currentIsAncestor()) {
+            if (chain_.leave() != 0) return;
+            continue;
+        }
         path_.append(subfolder.name);
         path_.push_back(platform::kSeparator);
-        if (subfolder.isLink && leadsToAncestor()) {
-            // The link would make the walk repeat its own path until the path grows too
-            // long: the link is a destination like any folder, but it is not entered.
-            destinations_.addIfAbsent(path_);
-            if (repaint_) repaint_();
-        } else {
-            visit(childLevels);
-        }
+        // A folder that cannot be opened is added without its subfolders.
+        visit(childLevels, error == 0);
         path_.resize(length);
+        // The chain is lost when an ancestor moved away meanwhile: the walk ends here.
+        if (error == 0 && chain_.leave() != 0) throw ChainLost{};
     }
-    ancestorLengths_.pop_back();
 }
 
 std::vector<Subfolder> FolderIndexer::listSubfolders() {
     std::vector<Subfolder> subfolders;
-    SearchRec search;
-    path_.push_back('*');
-    bool found = SearchFirst(path_, kHiddenAndFolders, search, SearchDetail::TypeOnly);
-    path_.pop_back();
-    for (; found; found = SearchNext(search)) {
-        if (ClassifyEntry(search.entry) != 1) continue;
-        const bool isLink = (search.entry.attributes & attr::kLink) != 0;
-        subfolders.push_back({std::move(search.entry.name), isLink});
+    std::vector<FolderEntry> entries;
+    if (ReadFolder(chain_.current(), entries) != 0) return subfolders;
+    for (FolderEntry& entry : entries) {
+        // Real subfolders only: no link, and no entry the search would not show for the
+        // hidden-and-folders filter (FIFOs, sockets and devices carry the system bit).
+        if (ClassifyEntry({entry.name, entry.attributes}) != 1) continue;
+        if (entry.attributes & (attr::kLink | attr::kSystem | attr::kVolume)) continue;
+        subfolders.push_back({std::move(entry.name), entry.inode});
     }
-    SearchClose(search);
     return subfolders;
-}
-
-// True when the folder path_ (reached through a link) is the folder being walked or one of
-// the folders above it in this walk. Only links pay for this test.
-bool FolderIndexer::leadsToAncestor() {
-    FileIdentity target;
-    if (!GetIdentity(path_, target)) return false;
-    for (size_t length : ancestorLengths_) {
-        FileIdentity ancestor;
-        if (GetIdentity(path_.substr(0, length), ancestor) && ancestor == target) return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -107,13 +103,21 @@ void IndexDisk(const std::string& path, PathList& destinations,
                const std::function<void()>& repaint) {
     // An empty path names no folder; with a separator added it would name the root.
     if (path.empty()) return;
-    FolderIndexer(destinations, repaint).run(path, kAllLevels);
+    try {
+        FolderIndexer(destinations, repaint).run(path, kAllLevels);
+    } catch (const ChainLost&) {
+        // The tree moved during the walk; what was found so far stays listed.
+    }
 }
 
 void IndexDisk2(const std::string& path, int depth, PathList& destinations,
                 const std::function<void()>& repaint) {
     if (depth < 0 || path.empty()) return;
-    FolderIndexer(destinations, repaint).run(path, depth);
+    try {
+        FolderIndexer(destinations, repaint).run(path, depth);
+    } catch (const ChainLost&) {
+        // The tree moved during the walk; what was found so far stays listed.
+    }
 }
 
 }  // namespace ostrivane

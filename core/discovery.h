@@ -10,8 +10,11 @@ namespace ostrivane {
 
 // Adds `path` (ending with the separator) and every folder below it to `destinations`
 // (add-if-absent, pre-order, siblings in listing order; hidden folders included, system
-// entries not). `repaint` runs after each visited folder. At most one directory listing is
-// open at a time. A folder that cannot be listed contributes no subfolders. Raises nothing.
+// entries not). `repaint` runs after each visited folder. A link inside the tree leads out
+// of it and is neither added nor entered (`path` itself may be a link: the user chose it);
+// every subfolder is opened relative to its parent, so depth is bounded neither by the
+// path length nor by the open-file limit. A folder that cannot be listed contributes no
+// subfolders. Raises nothing.
 void IndexDisk(const std::string& path, PathList& destinations,
                const std::function<void()>& repaint = {});
 

@@ -131,19 +131,37 @@ TEST(IndexDisk, UnreadableFolderIsAddedWithoutItsSubfoldersAndTheWalkGoesOn) {
     EXPECT_EQ(recorder.repaints, static_cast<int>(expected.size()));
 }
 
-TEST(IndexDisk, FollowsFolderLinksButNotALinkBackToAnAncestor) {
+// A link inside the chosen tree leads out of it (to a folder elsewhere, back to an ancestor,
+// to "/"): it is neither listed nor entered, so the emptying can never reach through it.
+// The chosen folder may itself be a link.
+TEST(IndexDisk, LinksInsideTheTreeAreNeitherListedNorEntered) {
     TempTree tree;
-    tree.mkdir("r/a");
+    tree.mkdir("r/a/sub");
     tree.mkdir("elsewhere/x");
     const std::string root = tree.path("r/");
-    fs::create_directory_symlink(tree.path("elsewhere"), root + "tolink");
+    fs::create_directory_symlink(tree.path("elsewhere"), root + "a/sub/shortcut");
     fs::create_directory_symlink(tree.path("r"), root + "a/back");
+    fs::create_directory_symlink("/", root + "slash");
     PathList list;
     IndexDisk(root, list);
-    EXPECT_NE(list.find(root + "tolink/x/"), -1);
-    EXPECT_NE(list.find(root + "a/back/"), -1);
-    EXPECT_EQ(list.find(root + "a/back/a/"), -1);
-    EXPECT_EQ(list.count(), 5);
+    EXPECT_EQ(list.entries(), (std::vector<std::string>{root, root + "a/", root + "a/sub/"}));
+    // Links that multiply: 19 folders with two links each to the next would list 2^19 paths.
+    tree.mkdir("chain/l0");
+    for (int i = 1; i < 19; ++i) {
+        const std::string folder = tree.mkdir("chain/l" + std::to_string(i));
+        for (const char* name : {"/one", "/two"})
+            fs::create_directory_symlink(tree.path("chain/l" + std::to_string(i - 1)),
+                                         folder + name);
+    }
+    PathList chain;
+    IndexDisk(tree.path("chain/l18/"), chain);
+    EXPECT_EQ(chain.count(), 1);
+    // The chosen folder is taken through its link.
+    fs::create_directory_symlink(tree.path("r"), tree.path("rlink"));
+    PathList viaLink;
+    IndexDisk(tree.path("rlink/"), viaLink);
+    EXPECT_EQ(viaLink.count(), 3);
+    EXPECT_NE(viaLink.find(tree.path("rlink/a/sub/")), -1);
 }
 
 TEST(IndexDisk2, DepthLimitsTheLevelsBelowTheFolder) {
