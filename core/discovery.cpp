@@ -61,7 +61,10 @@ void FolderIndexer::visit(int levelsBelow) {
     for (const Subfolder& subfolder : subfolders) {
         path_.append(subfolder.name);
         path_.push_back(platform::kSeparator);
-        if (subfolder.isLink && leadsToAncestor()) {
+        if (subfolder.isLink && IsFileSystemRoot(path_)) {
+            // A link to the root is neither a destination nor walked: emptying it before a
+            // copy would delete everything the user may delete.
+        } else if (subfolder.isLink && leadsToAncestor()) {
             // The link would make the walk repeat its own path until the path grows too
             // long: the link is a destination like any folder, but it is not entered.
             destinations_.addIfAbsent(path_);
