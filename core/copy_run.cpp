@@ -58,7 +58,7 @@ void CopyReplacing(const CopyFileTo& copyTo, const TargetFolder& target, const s
 class NumberedCandidates {
   public:
     explicit NumberedCandidates(const std::string& name)
-        : extension_(ExtensionPart(name)),
+        : extension_(ExtensionOf(name)),
           stem_(name.substr(0, name.size() - extension_.size())),
           current_(name) {}
 
@@ -71,6 +71,15 @@ class NumberedCandidates {
     }
 
   private:
+    // The part the number goes before. Where a leading dot starts no extension (".bashrc"
+    // is a hidden name without one), a name whose only dot leads has none, and the number
+    // goes at its end: ".bashrc_1".
+    static std::string ExtensionOf(const std::string& name) {
+        std::string extension = ExtensionPart(name);
+        if (!platform::kLeadingDotStartsExtension && extension.size() == name.size()) return {};
+        return extension;
+    }
+
     std::string extension_;
     std::string stem_;
     std::string current_;

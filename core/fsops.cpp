@@ -31,8 +31,11 @@ std::string ExtensionPart(const std::string& path) {
 namespace {
 
 bool CreateChain(std::string path) {
-    if (!path.empty() && path.back() == platform::kSeparator) path.pop_back();
-    // Nothing left means the file-system root, which always exists.
+    // The parent of "a//b" is cut as "a//", which names the folder "a": every trailing
+    // separator goes, not only the last.
+    while (!path.empty() && path.back() == platform::kSeparator) path.pop_back();
+    // Nothing left means the path was separators only: the file-system root, which always
+    // exists.
     if (path.empty() || IsExistingFolder(path)) return true;
     std::string parent = path.substr(
         0, static_cast<size_t>(LastDelimiterIndex(platform::kFileNameDelimiters, path)));

@@ -20,12 +20,17 @@ inline constexpr char kSeparator = '\\';
 inline constexpr std::string_view kFileNameDelimiters = "\\:";
 inline constexpr std::string_view kExtensionDelimiters = ".\\:";
 inline constexpr bool kPathsIgnoreCase = true;
+// ".profile" is a name made of an extension alone.
+inline constexpr bool kLeadingDotStartsExtension = true;
 #else
 inline constexpr char kSeparator = '/';
 inline constexpr std::string_view kFileNameDelimiters = "/";
 inline constexpr std::string_view kExtensionDelimiters = "./";
 // Linux file names are case-sensitive: /data/Photos and /data/photos are two folders.
 inline constexpr bool kPathsIgnoreCase = false;
+// A leading dot hides a name and starts no extension: ".bashrc" has none, ".config.old"
+// has ".old".
+inline constexpr bool kLeadingDotStartsExtension = false;
 #endif
 }  // namespace platform
 
@@ -62,12 +67,18 @@ struct SearchEntry {
 // separator. The file-system root is a folder.
 bool IsExistingFolder(const std::string& path);
 
+// True when `path` names the file-system root however it is spelled ("/", "//", "/.",
+// "/tmp/..", a relative path climbing to it) or reached (a link to "/"): the folder it
+// names is compared with the root by identity. False for an empty path or one that names
+// nothing.
+bool IsFileSystemRoot(const std::string& path);
+
 // True when an entry of exactly that path exists and is not a folder.
 bool IsExistingFile(const std::string& path);
 
-// Creates the folder and every missing parent, outermost first. True when the folder
-// exists afterwards by this call's doing or already did. An empty path raises
-// EInOutError "Unable to create directory"; nothing else raises.
+// Creates the folder and every missing parent, outermost first; doubled separators count
+// as one. True when the folder exists afterwards by this call's doing or already did. An
+// empty path raises EInOutError "Unable to create directory"; nothing else raises.
 bool CreateFolderChain(const std::string& path);
 
 // 1-based position of the last byte of `text` that is one of `delimiters`; 0 if none.
@@ -77,7 +88,10 @@ int LastDelimiterIndex(std::string_view delimiters, std::string_view text);
 // The text after the last file-name delimiter, or the whole path when there is none.
 std::string FileNamePart(const std::string& path);
 
-// The extension of the path's last component, dot included ("" when it has none).
+// The extension of the path's last component, dot included ("" when it has none). The text
+// after the last dot counts whatever precedes that dot, so ".profile" gives ".profile"; a
+// caller that follows the platform's rule for hidden names checks
+// platform::kLeadingDotStartsExtension.
 std::string ExtensionPart(const std::string& path);
 
 // --- Directory search -------------------------------------------------------------------

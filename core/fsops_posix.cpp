@@ -529,6 +529,13 @@ bool IsExistingFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && IsFolderMode(st.st_mode);
 }
 
+bool IsFileSystemRoot(const std::string& path) {
+    struct stat st;
+    struct stat root;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && ::stat("/", &root) == 0 &&
+           st.st_dev == root.st_dev && st.st_ino == root.st_ino;
+}
+
 bool IsExistingFile(const std::string& path) {
     struct stat st;
     if (path.empty() || ::lstat(path.c_str(), &st) != 0) return false;

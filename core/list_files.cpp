@@ -10,6 +10,8 @@ namespace ostrivane {
 namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
+// What an editor may put before the first line of a UTF-8 text file.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsLineBreakByte(char c) {
     return c == '\r' || c == '\n';
@@ -84,8 +86,11 @@ void SetListText(PathList& list, std::string_view bytes) {
 
 void SaveListFile(const PathList& list, const std::string& fileName) {
     RefuseUnwritableEntries(list);
+    std::string text = ListText(list);
+    // Reading strips one mark at the start of the file; this one is there to be stripped.
+    if (list.count() > 0 && list.at(0).starts_with(kByteOrderMark)) text.insert(0, kByteOrderMark);
     bool shortWrite = false;
-    int error = WriteFileAtomically(fileName, ListText(list), &shortWrite);
+    int error = WriteFileAtomically(fileName, text, &shortWrite);
     if (error == 0) return;
     if (shortWrite) throw EListFileError("Stream write error");
     throw EListFileError("Cannot create file \"" + AbsolutePath(fileName) + "\". " +
@@ -99,7 +104,9 @@ void LoadListFile(PathList& list, const std::string& fileName) {
         throw EListFileError("Cannot open file \"" + AbsolutePath(fileName) + "\". " +
                              ErrorText(error));
     }
-    SetListText(list, bytes);
+    std::string_view text = bytes;
+    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+    SetListText(list, text);
 }
 
 void ImportSourceList(const std::string& fileName, PathList& scratch, PathList& sources) {
@@ -111,20 +118,23 @@ void ImportSourceList(const std::string& fileName, PathList& scratch, PathList& 
     }
 }
 
-bool ImportDestinationList(const std::string& fileName, PathList& scratch, PathList& destinations,
-                           const std::function<void()>& onAdded) {
-    bool skipped = false;
+DestinationImport ImportDestinationList(const std::string& fileName, PathList& scratch,
+                                        PathList& destinations,
+                                        const std::function<void()>& onAdded) {
+    DestinationImport result;
     LoadListFile(scratch, fileName);
     for (const std::string& line : scratch.entries()) {
         // The list is asked first so that a line already present costs no disk access.
-        if (destinations.find(line) == -1 && !line.empty() && IsExistingFolder(line)) {
+        if (destinations.find(line) != -1 || line.empty() || !IsExistingFolder(line)) {
+            result.skipped = true;
+        } else if (IsFileSystemRoot(line)) {
+            ++result.refusedRoots;
+        } else {
             destinations.append(line);
             if (onAdded) onAdded();
-        } else {
-            skipped = true;
         }
     }
-    return skipped;
+    return result;
 }
 
 }  // namespace ostrivane

@@ -25,11 +25,15 @@ std::string ListText(const PathList& list);
 void SetListText(PathList& list, std::string_view bytes);
 
 // Writes the list to `fileName` (through a temporary file, so a failed export leaves an
-// existing file intact). Raises EListFileError "Cannot create file "%s". %s", or
-// "Stream write error", or a refusal naming an entry that holds a line break or NUL.
+// existing file intact). A first entry that itself begins with a UTF-8 byte-order mark is
+// preceded by one more, so that reading the file back keeps the entry whole. Raises
+// EListFileError "Cannot create file "%s". %s", or "Stream write error", or a refusal
+// naming an entry that holds a line break or NUL.
 void SaveListFile(const PathList& list, const std::string& fileName);
 
-// Replaces the list's content by the lines of `fileName`. Raises EListFileError
+// Replaces the list's content by the lines of `fileName`. One UTF-8 byte-order mark
+// (EF BB BF) at the start of the file is not part of the first line: editors put it there;
+// one anywhere else stays part of its line. Raises EListFileError
 // "Cannot open file "%s". %s"; the list is then unchanged.
 void LoadListFile(PathList& list, const std::string& fileName);
 
@@ -37,10 +41,20 @@ void LoadListFile(PathList& list, const std::string& fileName);
 // existing file or folder is added to `sources` if absent, unchanged.
 void ImportSourceList(const std::string& fileName, PathList& scratch, PathList& sources);
 
+// What a destination import left out.
+struct DestinationImport {
+    // Some line was already listed or named no existing folder.
+    bool skipped = false;
+    // Lines that named the file-system root (in any spelling, or through a link): it is
+    // never a destination, since emptying it would delete everything the user may delete.
+    int refusedRoots = 0;
+};
+
 // Import into the destination list: each line absent from `destinations` and naming an
-// existing folder is appended unchanged, and `onAdded` runs after each such line. Returns
-// the skipped flag: true when some line was already listed or named no existing folder.
-bool ImportDestinationList(const std::string& fileName, PathList& scratch, PathList& destinations,
-                           const std::function<void()>& onAdded = {});
+// existing folder other than the file-system root is appended unchanged, and `onAdded`
+// runs after each such line. The lines left out are counted in the result.
+DestinationImport ImportDestinationList(const std::string& fileName, PathList& scratch,
+                                        PathList& destinations,
+                                        const std::function<void()>& onAdded = {});
 
 }  // namespace ostrivane

@@ -574,6 +574,11 @@ void TForm1::paintEvent(QPaintEvent* event) {
 void TForm1::AddPickedDestination() {
     if (!prompts().executePicker(*Form2)) return;
     const PickedFolder pick = Form2->CurrentPick(true);
+    // The tree shows "/" as its top row; neither it nor its subfolder walk is taken.
+    if (IsFileSystemRoot(pick.folder)) {
+        prompts().information(messages::kDriveRootRefused);
+        return;
+    }
     if (!IsAddablePick(pick)) return;
     scratchModel_->change([&](PathList& scratch) {
         WalkIntoDestinations([&](PathList& destinations, const std::function<void()>& repaint) {
@@ -600,7 +605,8 @@ void TForm1::AddDestinationsOfDrop(const QStringList& paths) {
     const bool withSubfolders = prompts().question(messages::kAddSubfoldersQuestion);
     for (const QString& name : paths) {
         const std::string path = ToPath(name);
-        if (IsDriveRoot(path)) {
+        // A dropped link to "/" names the root as well as "/" itself.
+        if (IsDriveRoot(path) || IsFileSystemRoot(path)) {
             prompts().information(messages::kDriveRootRefused);
             continue;
         }
@@ -715,13 +721,15 @@ void TForm1::ImportDestinations() {
     const QString fileName =
         prompts().openFile({QStringLiteral("OpenDialog2"), kListFileOpenFilter, QString()});
     if (fileName.isEmpty()) return;
-    const bool skipped = scratchModel_->change([&](PathList& scratch) {
+    const DestinationImport result = scratchModel_->change([&](PathList& scratch) {
         return destinationModel_->change([&](PathList& destinations) {
             return ImportDestinationList(ToPath(fileName), scratch, destinations,
                                          [this] { BtnEmptyDestFolder->setVisible(true); });
         });
     });
-    if (skipped) prompts().information(messages::kSomeFoldersNotImported);
+    // Once for the whole file, however many of its lines named the root.
+    if (result.refusedRoots > 0) prompts().information(messages::kDriveRootRefused);
+    if (result.skipped) prompts().information(messages::kSomeFoldersNotImported);
 }
 
 void TForm1::AskBeforeEmptyingOption() {

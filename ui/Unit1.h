@@ -131,7 +131,8 @@ class TForm1 : public QMainWindow {
     // Shows the picker; on OK with an existing folder adds it to the destination list alone,
     // with all its subfolders or down to the chosen depth (busy cursor meanwhile), then shows
     // BtnEmptyDestFolder. A depth text that is no number ends it with the error box, nothing
-    // added and BtnEmptyDestFolder untouched.
+    // added and BtnEmptyDestFolder untouched. The file-system root is refused with a message,
+    // nothing added.
     void Button3Click();
     // Removes the selected destination; hides BtnEmptyDestFolder when the list is empty.
     void Button4Click();
@@ -149,7 +150,8 @@ class TForm1 : public QMainWindow {
     // Exports the destination list to a list file chosen in SaveDialog1 (proposed "dir.lst").
     void BtnSaveDirLstClick();
     // Adds the existing folders named in a list file to the destination list; says so when
-    // some lines were not taken.
+    // some lines were not taken, and once more when some named the file-system root, which
+    // is never added.
     void BtnImpDirLstClick();
     // The Delete key (with any modifiers) removes the selected source and sets `key` to 0;
     // other keys are left to the list.
@@ -160,8 +162,9 @@ class TForm1 : public QMainWindow {
     // test); "/" is refused with a message, once for each time it was dropped.
     void AddDroppedSources(const QStringList& paths);
     // Asks once whether subfolders are wanted, then adds each dropped folder (with a trailing
-    // separator) alone when absent, or with all its subfolders; "/" is refused with a
-    // message, files and vanished names are passed over. A non-empty drop shows
+    // separator) alone when absent, or with all its subfolders; "/" and anything else that
+    // names the file-system root (a link to it) is refused with a message, files and
+    // vanished names are passed over. A non-empty drop shows
     // BtnEmptyDestFolder.
     void AddDroppedDestinations(const QStringList& paths);
     // When CheckBox1 has become checked, asks the emptying warning; No unchecks it again.

@@ -143,7 +143,8 @@ std::optional<bool> GtkDesktopShowsHidden(const QStringList& desktops) {
 // --- The add command ----------------------------------------------------------------------
 
 bool IsAddablePick(const PickedFolder& pick) {
-    return pick.accepted && !pick.folder.empty() && IsExistingFolder(pick.folder);
+    return pick.accepted && !pick.folder.empty() && IsExistingFolder(pick.folder) &&
+           !IsFileSystemRoot(pick.folder);
 }
 
 bool AddPickedFolder(const PickedFolder& pick, PathList& destinations, PathList& scratch,

@@ -33,7 +33,8 @@ struct PickedFolder {
 };
 
 // True when the add command goes on with `pick`: it was confirmed and names an existing
-// folder. Otherwise the command ends silently with nothing changed.
+// folder other than the file-system root. Otherwise nothing is added (the window says why
+// for the root, and ends silently for the rest).
 bool IsAddablePick(const PickedFolder& pick);
 
 // The add command's work after the checks: clears `scratch`, then adds the picked folder

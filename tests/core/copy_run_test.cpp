@@ -68,13 +68,18 @@ TEST(NumberedName, FirstFreeNameByTheNumberingRule) {
     EXPECT_EQ(NumberedName(folder, "report.txt"), "report_1.txt");
     t.write("report_1.txt", "");
     EXPECT_EQ(NumberedName(folder, "report.txt"), "report_2.txt");
-    for (const char* name : {"archive.tar.gz", "README", ".profile", "报告.doc", "a."})
+    for (const char* name : {"archive.tar.gz", "README", ".profile", "报告.doc", "a.",
+                             ".config.old", "..x", ".bashrc", ".bashrc_1"})
         t.write(name, "");
     EXPECT_EQ(NumberedName(folder, "archive.tar.gz"), "archive.tar_1.gz");
     EXPECT_EQ(NumberedName(folder, "README"), "README_1");
-    EXPECT_EQ(NumberedName(folder, ".profile"), "_1.profile");
     EXPECT_EQ(NumberedName(folder, "报告.doc"), "报告_1.doc");
     EXPECT_EQ(NumberedName(folder, "a."), "a_1.");
+    // A leading dot hides the name and starts no extension; a later dot still does.
+    EXPECT_EQ(NumberedName(folder, ".profile"), ".profile_1");
+    EXPECT_EQ(NumberedName(folder, ".bashrc"), ".bashrc_2");
+    EXPECT_EQ(NumberedName(folder, ".config.old"), ".config_1.old");
+    EXPECT_EQ(NumberedName(folder, "..x"), "._1.x");
     // A folder carrying the candidate's name counts as free.
     t.mkdir("dir.txt");
     EXPECT_EQ(NumberedName(folder, "dir.txt"), "dir.txt");

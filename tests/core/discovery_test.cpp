@@ -164,6 +164,23 @@ TEST(IndexDisk, LinksInsideTheTreeAreNeitherListedNorEntered) {
     EXPECT_NE(viaLink.find(tree.path("rlink/a/sub/")), -1);
 }
 
+// A link to "/" below the walked folder would make the whole file system destinations.
+TEST(IndexDisk, LinkToTheFileSystemRootIsNeitherAddedNorWalked) {
+    TempTree tree;
+    tree.mkdir("r/a");
+    const std::string root = tree.path("r/");
+    fs::create_directory_symlink("/", root + "a/all");
+    fs::create_directory_symlink(tree.path("r/a/all"), root + "again");
+    const std::vector<std::string> expected = {root, root + "a/"};
+    // The short walk first: a walk that took the link would go through the whole disk.
+    PathList limited;
+    IndexDisk2(root, 1, limited);
+    ASSERT_EQ(limited.entries(), expected);
+    PathList list;
+    IndexDisk(root, list);
+    EXPECT_EQ(list.entries(), expected);
+}
+
 TEST(IndexDisk2, DepthLimitsTheLevelsBelowTheFolder) {
     TempTree tree;
     const std::string root = MakeTree(tree);

@@ -66,7 +66,27 @@ TEST(FolderChain, CreatesMissingParentsAndReportsResult) {
     t.write("file", "x");
     EXPECT_FALSE(CreateFolderChain(t.path("file/sub")));
     EXPECT_TRUE(CreateFolderChain("/"));
+    EXPECT_TRUE(CreateFolderChain("///"));
     EXPECT_THROW(CreateFolderChain(""), EInOutError);
+}
+
+// A doubled separator names no empty folder between its halves: the chain is still made.
+TEST(FolderChain, DoubledSeparatorsCountAsOne) {
+    TempTree t;
+    EXPECT_TRUE(CreateFolderChain(t.path("new//deep/")));
+    EXPECT_TRUE(IsExistingFolder(t.path("new/deep")));
+    EXPECT_TRUE(CreateFolderChain(t.path("x///y//z//")));
+    EXPECT_TRUE(IsExistingFolder(t.path("x/y/z")));
+    EXPECT_TRUE(CreateFolderChain("/" + t.root() + "//two"));
+    EXPECT_TRUE(IsExistingFolder(t.path("two")));
+
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(t.root().c_str()), 0);
+    const bool relative = CreateFolderChain("rel//sub");
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_TRUE(relative);
+    EXPECT_TRUE(IsExistingFolder(t.path("rel/sub")));
 }
 
 TEST(Existence, FilesFoldersAndLinks) {
@@ -427,6 +447,43 @@ TEST(Identity, SameObjectThroughLinks) {
     ASSERT_TRUE(RawSearchFirst(t.path("l"), rec));
     EXPECT_EQ(IdentityOfSearch(rec), a);
     EXPECT_FALSE(GetIdentity(t.path("none"), a));
+}
+
+TEST(Identity, FileSystemRootInEverySpelling) {
+    TempTree t;
+    t.mkdir("d");
+    t.write("f", "x");
+    symlink("/", t.path("to-root").c_str());
+    symlink(t.path("to-root").c_str(), t.path("to-link").c_str());
+    symlink(t.path("d").c_str(), t.path("to-d").c_str());
+    symlink(t.path("none").c_str(), t.path("dangling").c_str());
+    // ".." above the root stays at the root, so this climbs to it from any working folder.
+    std::string climb;
+    for (int i = 0; i < 64; ++i) climb += "../";
+    for (const std::string& root :
+         {std::string("/"), std::string("//"), std::string("/."), std::string("/.."),
+          std::string("/tmp/.."), t.root() + "/" + climb, t.path("to-root"), t.path("to-root/"),
+          t.path("to-link"), t.path("d/../to-root/.")}) {
+        EXPECT_TRUE(IsFileSystemRoot(root)) << root;
+    }
+    for (const std::string& other :
+         {std::string(""), std::string("/tmp"), t.root(), t.path("d"), t.path("to-d"), t.path("f"),
+          t.path("none"), t.path("dangling")}) {
+        EXPECT_FALSE(IsFileSystemRoot(other)) << other;
+    }
+
+    // Relative paths are taken from the working folder.
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(t.path("d").c_str()), 0);
+    const bool climbed = IsFileSystemRoot(climb);
+    const bool here = IsFileSystemRoot(".") || IsFileSystemRoot("..") ||
+                      IsFileSystemRoot("../to-d") || IsFileSystemRoot("d");
+    const bool throughLink = IsFileSystemRoot("../to-root");
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_TRUE(climbed);
+    EXPECT_FALSE(here);
+    EXPECT_TRUE(throughLink);
 }
 
 }  // namespace

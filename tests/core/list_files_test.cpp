@@ -73,6 +73,45 @@ TEST(ListFile, SaveAndLoadKeepTheEntries) {
     EXPECT_EQ(ReadFile(file), "x\r\n");
 }
 
+// Editors may begin a UTF-8 file with a byte-order mark; it is no part of the first path.
+TEST(ListFile, ByteOrderMarkAtTheStartIsNotPartOfTheFirstLine) {
+    TempTree tree;
+    const std::string bom = "\xEF\xBB\xBF";
+    struct Case {
+        std::string bytes;
+        Lines lines;
+    };
+    const std::vector<Case> cases = {
+        {bom + "/a\r\n/b\r\n", {"/a", "/b"}},
+        {bom, {}},
+        {bom + "\r\n/b", {"", "/b"}},
+        // Only one mark goes, and only at the very start.
+        {bom + bom + "/a\r\n", {bom + "/a"}},
+        {"/a\r\n" + bom + "/b\r\n", {"/a", bom + "/b"}},
+        {"/a" + bom + "\r\n", {"/a" + bom}},
+        {" " + bom + "/a", {" " + bom + "/a"}},
+        // A mark cut short is no mark.
+        {"\xEF\xBB/a", {"\xEF\xBB/a"}},
+    };
+    const std::string file = tree.path("bom.lst");
+    for (const Case& c : cases) {
+        tree.write("bom.lst", c.bytes);
+        PathList list = ListOf({"old"});
+        LoadListFile(list, file);
+        EXPECT_EQ(list.entries(), c.lines) << "bytes: " << testing::PrintToString(c.bytes);
+    }
+
+    // A first entry that begins with the mark itself (a name may) comes back whole.
+    const Lines marked = {bom + "/x", "/y", bom};
+    SaveListFile(ListOf(marked), file);
+    EXPECT_EQ(ReadFile(file), bom + bom + "/x\r\n/y\r\n" + bom + "\r\n");
+    PathList loaded;
+    LoadListFile(loaded, file);
+    EXPECT_EQ(loaded.entries(), marked);
+    SaveListFile(ListOf({"/y", bom + "/x"}), file);
+    EXPECT_EQ(ReadFile(file), "/y\r\n" + bom + "/x\r\n");
+}
+
 TEST(ListFile, EntryWithLineBreakIsRefusedAndNothingIsWritten) {
     TempTree tree;
     std::string file = tree.write("dir.lst", "kept\r\n");
@@ -192,28 +231,82 @@ TEST(ImportDestinationList, AppendsNewFoldersAndFlagsTheRest) {
 
     // Only new existing folders, and one without "/" that differs from its "/" form.
     std::string lst = tree.path("good.lst");
-    SaveListFile(ListOf({b, tree.path("a"), "/"}), lst);
-    EXPECT_FALSE(ImportDestinationList(lst, scratch, destinations, onAdded));
-    EXPECT_EQ(destinations.entries(), (Lines{a, b, tree.path("a"), "/"}));
-    EXPECT_EQ(added, 3);
+    SaveListFile(ListOf({b, tree.path("a")}), lst);
+    EXPECT_FALSE(ImportDestinationList(lst, scratch, destinations, onAdded).skipped);
+    EXPECT_EQ(destinations.entries(), (Lines{a, b, tree.path("a")}));
+    EXPECT_EQ(added, 2);
 
     for (const std::string& skipped : Lines{"", file, tree.path("gone/"), b}) {
         SaveListFile(ListOf({skipped}), lst);
-        EXPECT_TRUE(ImportDestinationList(lst, scratch, destinations, onAdded)) << skipped;
+        const DestinationImport result = ImportDestinationList(lst, scratch, destinations, onAdded);
+        EXPECT_TRUE(result.skipped) << skipped;
+        EXPECT_EQ(result.refusedRoots, 0) << skipped;
     }
-    EXPECT_EQ(destinations.count(), 4);
+    EXPECT_EQ(destinations.count(), 3);
 
     // Exporting and importing the same list adds nothing and flags it.
     SaveListFile(destinations, lst);
-    EXPECT_TRUE(ImportDestinationList(lst, scratch, destinations));
-    EXPECT_EQ(destinations.count(), 4);
+    EXPECT_TRUE(ImportDestinationList(lst, scratch, destinations).skipped);
+    EXPECT_EQ(destinations.count(), 3);
 
     std::string empty = tree.write("empty.lst", "");
-    EXPECT_FALSE(ImportDestinationList(empty, scratch, destinations));
+    EXPECT_FALSE(ImportDestinationList(empty, scratch, destinations).skipped);
     EXPECT_EQ(scratch.count(), 0);
-    EXPECT_EQ(added, 3);
+    EXPECT_EQ(added, 2);
     EXPECT_THROW(ImportDestinationList(tree.path("none.lst"), scratch, destinations),
                  EListFileError);
+}
+
+// Emptying the root before the copy would delete everything the user may delete, so no
+// spelling of it and no link to it becomes a destination; a link to another folder does.
+TEST(ImportDestinationList, FileSystemRootIsRefusedInEverySpelling) {
+    TempTree tree;
+    const std::string a = tree.mkdir("a") + "/";
+    ASSERT_EQ(symlink("/", tree.path("to-root").c_str()), 0);
+    ASSERT_EQ(symlink(tree.path("a").c_str(), tree.path("to-a").c_str()), 0);
+    const Lines lines = {"/",
+                         "//",
+                         "/.",
+                         "/..",
+                         "/tmp/..",
+                         tree.path("to-root"),
+                         a,
+                         tree.path("to-root/"),
+                         tree.path("to-a"),
+                         tree.path("to-a/")};
+    const std::string lst = tree.path("roots.lst");
+    SaveListFile(ListOf(lines), lst);
+
+    PathList scratch, destinations;
+    int added = 0;
+    DestinationImport result = ImportDestinationList(lst, scratch, destinations, [&] { ++added; });
+    EXPECT_EQ(destinations.entries(), (Lines{a, tree.path("to-a"), tree.path("to-a/")}));
+    EXPECT_EQ(added, 3);
+    EXPECT_EQ(result.refusedRoots, 7);
+    EXPECT_FALSE(result.skipped);
+    EXPECT_EQ(scratch.entries(), lines);
+
+    // Beside a line that is skipped, both are told; a listed line stays a skipped one.
+    SaveListFile(ListOf({tree.path("gone/"), "/", a}), lst);
+    result = ImportDestinationList(lst, scratch, destinations);
+    EXPECT_TRUE(result.skipped);
+    EXPECT_EQ(result.refusedRoots, 1);
+    EXPECT_EQ(destinations.count(), 3);
+}
+
+// A list file written by an editor that begins it with a byte-order mark imports its first
+// line on both sides.
+TEST(ImportLists, ByteOrderMarkBeforeTheFirstLineIsIgnored) {
+    TempTree tree;
+    const std::string first = tree.mkdir("first"), second = tree.mkdir("second");
+    const std::string lst =
+        tree.write("bom.lst", "\xEF\xBB\xBF" + first + "\r\n" + second + "\r\n");
+    PathList scratch, sources, destinations;
+    ImportSourceList(lst, scratch, sources);
+    EXPECT_EQ(sources.entries(), (Lines{first, second}));
+    const DestinationImport result = ImportDestinationList(lst, scratch, destinations);
+    EXPECT_EQ(destinations.entries(), (Lines{first, second}));
+    EXPECT_FALSE(result.skipped);
 }
 
 }  // namespace

@@ -233,6 +233,40 @@ class DestinationIntakeTest : public QObject, protected WindowFixture<WatchingPr
         QVERIFY(NoBusyCursor());
     }
 
+    // The tree's top row is "/"; picked with any option, it adds nothing and says why, and so
+    // does a link to it.
+    void pickerRefusesTheFileSystemRoot() {
+        QTemporaryDir links;
+        const QString toRoot = links.filePath("to-root");
+        QVERIFY(QFile::link("/", toRoot));
+        form_->DestinationModel().addIfAbsent("/d/");
+        form_->ScratchModel().append("/s/");
+        prompts_->pickerAnswers = {
+            PickFolder("/", Option::FolderAlone),
+            PickFolder("/", Option::AllSubfolders),
+            PickFolder("/", Option::Depth, "1"),
+            PickFolder(toRoot, Option::AllSubfolders),
+        };
+        for (int use = 1; use <= 4; ++use) {
+            form_->Button3Click();
+            QCOMPARE(form_->Destinations().entries(), Entries{"/d/"});
+            QCOMPARE(form_->ScratchModel().list().entries(), Entries{"/s/"});
+            QCOMPARE(prompts_->Texts("information"),
+                     QStringList(qsizetype(use), messages::kDriveRootRefused));
+            QVERIFY(form_->BtnEmptyDestFolder->isHidden());
+            QVERIFY(NoBusyCursor());
+        }
+        QCOMPARE(prompts_->pickerShown, 4);
+
+        // Cancel with "/" selected says nothing.
+        prompts_->pickerAnswers = {[](TForm2& picker) {
+            PickFolder("/", Option::FolderAlone)(picker);
+            return false;
+        }};
+        form_->Button3Click();
+        QCOMPARE(prompts_->Texts("information").size(), 4);
+    }
+
     void folderAlreadyListedIsNotAddedTwice() {
         const Tree& tree = *tree_;
         prompts_->pickerAnswers = {PickFolder(tree.root, Option::FolderAlone),
@@ -382,6 +416,21 @@ class DestinationIntakeTest : public QObject, protected WindowFixture<WatchingPr
         QCOMPARE(prompts_->shown[1].text, messages::kDriveRootRefused);
         QCOMPARE(form_->Destinations().entries(), Entries{tree.entry("B")});
         QVERIFY(!form_->BtnEmptyDestFolder->isHidden());
+    }
+
+    // The root is known by what it is, not by how the drop spells it.
+    void destinationDropRefusesTheRootThroughALink() {
+        const Tree& tree = *tree_;
+        const QString toRoot = tree.dir.filePath("to-root");
+        const QString toB = tree.dir.filePath("to-B");
+        QVERIFY(QFile::link("/", toRoot));
+        QVERIFY(QFile::link(tree.path("B"), toB));
+        prompts_->answers = {false};
+        DropPaths(form_->ListBox2, {toRoot, toB, "/tmp/..", tree.path("A")});
+        QCOMPARE(prompts_->Texts("question"), QStringList{messages::kAddSubfoldersQuestion});
+        QCOMPARE(prompts_->Texts("information"),
+                 (QStringList{messages::kDriveRootRefused, messages::kDriveRootRefused}));
+        QCOMPARE(form_->Destinations().entries(), (Entries{ToPath(toB) + '/', tree.entry("A")}));
     }
 
     void destinationDropAsksOnceForTheWholeDrop() {

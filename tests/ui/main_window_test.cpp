@@ -332,6 +332,36 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
                  QStringList({QStringLiteral("列表文件中所保存某些目录已不存在，未能导入。")}));
     }
 
+    // Emptying the root before a copy would delete everything the user may delete: no line
+    // that names it becomes a destination, and the window says so once per file.
+    void destinationImportRefusesTheFileSystemRoot() {
+        const QString one = files_->filePath("one/");
+        QDir().mkpath(one);
+        const QString toRoot = files_->filePath("to-root");
+        QVERIFY(QFile::link("/", toRoot));
+        const QString roots = files_->filePath("roots.lst");
+        const QString mixed = files_->filePath("mixed.lst");
+        WriteFile(roots, "/\r\n/tmp/..\r\n");
+        WriteFile(
+            mixed,
+            (toRoot + "\r\n" + one + "\r\n/\r\n" + files_->filePath("gone/") + "\r\n").toUtf8());
+
+        prompts_->fileResults = {roots};
+        form_->BtnImpDirLstClick();
+        QCOMPARE(form_->Destinations().count(), 0);
+        QCOMPARE(prompts_->Texts("information"), QStringList{messages::kDriveRootRefused});
+        QVERIFY(form_->BtnEmptyDestFolder->isHidden());
+
+        // With a folder taken and a line skipped: the root's message, then the other.
+        prompts_->shown.clear();
+        prompts_->fileResults = {mixed};
+        form_->BtnImpDirLstClick();
+        QCOMPARE(Entries(form_->Destinations()), QStringList({one}));
+        QCOMPARE(prompts_->Texts("information"),
+                 QStringList({messages::kDriveRootRefused, messages::kSomeFoldersNotImported}));
+        QVERIFY(form_->BtnEmptyDestFolder->isVisibleTo(form_.get()));
+    }
+
     void failedImportShowsTheErrorAndTheWindowGoesOn() {
         form_->SourceModel().append("/kept");
         prompts_->fileResults = {files_->filePath("no-such.lst")};
