@@ -157,7 +157,10 @@ class DestinationFolder {
 void CopySource(const std::string& source, DestinationFolder& destination, SameFilePolicy policy,
                 const AskYesNo& askYesNo, std::vector<Failure>& failures) {
     if (IsExistingFolder(source)) {
-        std::string name = IsDriveRoot(source) ? std::string() : TargetFolderName(source);
+        // The root in any spelling, a link to it included, has no name to be copied under.
+        std::string name = IsDriveRoot(source) || IsFileSystemRoot(source)
+                               ? std::string()
+                               : TargetFolderName(source);
         // The whole file system would have no folder name to be copied under.
         if (name.empty()) {
             Record(&failures, source, std::string(kWholeDriveRefused));

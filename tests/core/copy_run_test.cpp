@@ -267,13 +267,17 @@ TEST(CopyAll, MissingSourcesAndDestinationsAreRecorded) {
 TEST(CopyAll, RootSourceRefusedAndTheRunGoesOn) {
     TempTree t;
     const std::string src = t.write("src/a.txt", "a");
+    // A link to the root would copy the whole file system under the link's name.
+    ASSERT_EQ(symlink("/", t.path("r").c_str()), 0);
     Recorder run;
-    run(List({"/", src, "/tmp/.."}), List({t.mkdir("out")}), SameFilePolicy::Overwrite);
-    ASSERT_EQ(run.failures.size(), 2u);
+    run(List({"/", src, "/tmp/..", t.path("r")}), List({t.mkdir("out")}), SameFilePolicy::Overwrite);
+    ASSERT_EQ(run.failures.size(), 3u);
     EXPECT_EQ(run.failures[0].path, "/");
     EXPECT_EQ(run.failures[1].path, "/tmp/..");
+    EXPECT_EQ(run.failures[2].path, t.path("r"));
     EXPECT_EQ(ReadFile(t.path("out/a.txt")), "a");
-    EXPECT_EQ(run.progress, (std::vector<int>{33, 66, 100}));
+    EXPECT_FALSE(Exists(t.path("out/r")));
+    EXPECT_EQ(run.progress, (std::vector<int>{25, 50, 75, 100}));
 }
 
 TEST(CopyAll, FolderThatCannotBeEnteredEndsTheRun) {
