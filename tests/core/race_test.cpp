@@ -71,16 +71,6 @@ void StopChild(pid_t pid) {
     waitpid(pid, &status, 0);
 }
 
-struct Shared {
-    std::atomic<long> swaps{0};
-};
-
-Shared* MapShared() {
-    void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
-                        -1, 0);
-    return new (memory) Shared;
-}
-
 // The destination belongs to the attacker (nobody) when the test runs as root.
 void GiveToAttacker(const std::string& path) {
     if (geteuid() != 0) return;
@@ -90,67 +80,109 @@ void GiveToAttacker(const std::string& path) {
     lchown(path.c_str(), kNobody, kNobody);
 }
 
-}  // namespace
 
-TEST(Race, EmptyingNeverFollowsASubfolderSwappedForALink) {
-    TempTree tree;
+// What one race run found.
+struct Figures {
+    std::atomic<long> swaps{0};
+    int rounds = 0;
+    int lost = 0;  // canaries deleted, or files written outside
+};
+
+// The emptying runs while the swapper swaps dest/x for a link to `outside` and back.
+void EmptyingRace(const TempTree& tree, Figures& figures) {
     const std::string outside = tree.mkdir("outside");
     for (int i = 0; i < kCanaries; ++i) tree.write("outside/canary" + std::to_string(i), "keep");
     const std::string dest = tree.path("dest/");
-    Shared* shared = MapShared();
-    int rounds = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
-    while ((shared->swaps.load() < 3000 || rounds < 50) &&
-           std::chrono::steady_clock::now() < deadline) {
-        ++rounds;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while ((figures.swaps.load() < 3000 || figures.rounds < 20) &&
+           std::chrono::steady_clock::now() < deadline && figures.lost == 0) {
+        ++figures.rounds;
         // Enough entries in the swapped folder and beside it that the walk spends its time
         // between listing and opening.
         for (int i = 0; i < 30; ++i) tree.write("dest/x/f" + std::to_string(i), "f");
         for (int i = 0; i < 30; ++i) tree.write("dest/y" + std::to_string(i) + "/g", "g");
         GiveToAttacker(tree.path("dest"));
-        const pid_t swapper = StartSwapper(tree.path("dest/x"), outside, &shared->swaps);
+        const pid_t swapper = StartSwapper(tree.path("dest/x"), outside, &figures.swaps);
         std::vector<Failure> failures;
         ostrivane::EmptyDestinations(ListOf({dest}), PathList(), &failures);
         StopChild(swapper);
-        ASSERT_EQ(CountCanaries(outside), kCanaries) << "after round " << rounds;
+        figures.lost = kCanaries - CountCanaries(outside);
         // Put the swapped folder back for the next round, whichever state the kill left.
         std::error_code ignored;
         if (fs::is_symlink(tree.path("dest/x"))) fs::remove(tree.path("dest/x"), ignored);
         fs::remove_all(tree.path("dest/x.parked"), ignored);
     }
-    std::cout << "[ figures  ] emptying race: " << rounds << " rounds, " << shared->swaps.load()
-              << " swaps, canaries lost: " << kCanaries - CountCanaries(outside) << "\n";
-    EXPECT_GT(shared->swaps.load(), 500);
-    EXPECT_EQ(CountCanaries(outside), kCanaries);
+}
+
+// A copy of src (whose subfolder x holds 40 files) runs while the swapper swaps the target
+// subfolder dest/src/x for a link to `outside` and back.
+void CopyRace(const TempTree& tree, Figures& figures) {
+    const std::string outside = tree.mkdir("outside");
+    for (int i = 0; i < 40; ++i) tree.write("src/x/f" + std::to_string(i), "new");
+    const std::string dest = tree.path("dest/");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    while ((figures.swaps.load() < 2000 || figures.rounds < 12) &&
+           std::chrono::steady_clock::now() < deadline && figures.lost == 0) {
+        ++figures.rounds;
+        tree.mkdir("dest/src/x");
+        GiveToAttacker(tree.path("dest"));
+        const pid_t swapper = StartSwapper(tree.path("dest/src/x"), outside, &figures.swaps);
+        ostrivane::CopyAll(ListOf({tree.path("src")}), ListOf({dest}),
+                           ostrivane::SameFilePolicy::Overwrite, {}, {});
+        StopChild(swapper);
+        figures.lost = static_cast<int>(
+            std::distance(fs::directory_iterator(outside), fs::directory_iterator()));
+        std::error_code ignored;
+        if (fs::is_symlink(tree.path("dest/src/x"))) fs::remove(tree.path("dest/src/x"), ignored);
+        fs::remove_all(tree.path("dest/src"), ignored);
+    }
+}
+
+// Runs the race in this process and, when this process is root, once more in a child that
+// runs as an unprivileged user: the victim may be root or another user. Prints the figures.
+void RunBothWays(const char* what, void (*race)(const TempTree&, Figures&), long minimumSwaps) {
+    std::vector<std::pair<std::string, Figures*>> runs;
+    Figures* here = new (mmap(nullptr, sizeof(Figures), PROT_READ | PROT_WRITE,
+                              MAP_SHARED | MAP_ANONYMOUS, -1, 0)) Figures;
+    {
+        TempTree tree;
+        race(tree, *here);
+    }
+    runs.push_back({geteuid() == 0 ? "run as root" : "run unprivileged", here});
+    if (geteuid() == 0) {
+        Figures* child = new (mmap(nullptr, sizeof(Figures), PROT_READ | PROT_WRITE,
+                                   MAP_SHARED | MAP_ANONYMOUS, -1, 0)) Figures;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+            {
+                TempTree tree;
+                race(tree, *child);
+            }
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        runs.push_back({"run unprivileged", child});
+    }
+    for (const auto& [how, figures] : runs) {
+        std::cout << "[ figures  ] " << what << ", " << how << ": " << figures->rounds
+                  << " rounds, " << figures->swaps.load() << " swaps, lost: " << figures->lost
+                  << "\n";
+        EXPECT_EQ(figures->lost, 0) << how;
+        EXPECT_GE(figures->swaps.load(), minimumSwaps) << how;
+    }
+}
+
+}  // namespace
+
+TEST(Race, EmptyingNeverFollowsASubfolderSwappedForALink) {
+    RunBothWays("emptying race (canaries)", EmptyingRace, 500);
 }
 
 // The same attack on a copy: a target subfolder swapped for a link to an outside folder must
 // not receive the copies (they would land in a folder the attacker could not write).
 TEST(Race, TreeCopyNeverWritesThroughATargetSwappedForALink) {
-    TempTree tree;
-    const std::string outside = tree.mkdir("outside");
-    for (int i = 0; i < 40; ++i) tree.write("src/x/f" + std::to_string(i), "new");
-    const std::string dest = tree.path("dest/");
-    Shared* shared = MapShared();
-    int rounds = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(4);
-    while ((shared->swaps.load() < 2000 || rounds < 30) &&
-           std::chrono::steady_clock::now() < deadline) {
-        ++rounds;
-        tree.mkdir("dest/src/x");
-        GiveToAttacker(tree.path("dest"));
-        const pid_t swapper = StartSwapper(tree.path("dest/src/x"), outside, &shared->swaps);
-        ostrivane::CopyAll(ListOf({tree.path("src")}), ListOf({dest}),
-                           ostrivane::SameFilePolicy::Overwrite, {}, {});
-        StopChild(swapper);
-        ASSERT_TRUE(fs::is_empty(outside)) << "after round " << rounds;
-        std::error_code ignored;
-        if (fs::is_symlink(tree.path("dest/src/x"))) fs::remove(tree.path("dest/src/x"), ignored);
-        fs::remove_all(tree.path("dest/src"), ignored);
-    }
-    std::cout << "[ figures  ] copy race: " << rounds << " rounds, " << shared->swaps.load()
-              << " swaps, files written outside: "
-              << std::distance(fs::directory_iterator(outside), fs::directory_iterator()) << "\n";
-    EXPECT_GT(shared->swaps.load(), 300);
-    EXPECT_TRUE(fs::is_empty(outside));
+    RunBothWays("copy race (files outside)", CopyRace, 300);
 }
