@@ -20,6 +20,7 @@ EmptyingGuard::EmptyingGuard(const PathList& destinations, const PathList* sourc
         const bool resolved = !entry.empty() && IsExistingFolder(entry) && GetIdentity(entry, id);
         destinationIds_.push_back(resolved ? id : FileIdentity{});
         destinationResolved_.push_back(resolved);
+        if (resolved) firstIndex_.emplace(id, static_cast<int>(destinationIds_.size() - 1));
     }
     if (sources) {
         for (const std::string& entry : sources->entries()) {
@@ -51,9 +52,8 @@ bool EmptyingGuard::destinationIdentity(int index, FileIdentity& id) const {
 }
 
 int EmptyingGuard::firstDestinationWith(const FileIdentity& id) const {
-    for (size_t i = 0; i < destinationIds_.size(); ++i)
-        if (destinationResolved_[i] && destinationIds_[i] == id) return static_cast<int>(i);
-    return -1;
+    const auto found = firstIndex_.find(id);
+    return found == firstIndex_.end() ? -1 : found->second;
 }
 
 namespace {
@@ -82,8 +82,10 @@ struct WalkLost {
 // grows by one component per level and shrinks back; it is only used in records.
 class FolderEmptier {
   public:
-    FolderEmptier(const EmptyingGuard& guard, std::vector<Failure>* failures)
-        : guard_(guard), failures_(failures) {}
+    // `eachListedInTurn`: every listed destination gets an emptying of its own, so a listed
+    // subfolder met here is left to it instead of being walked twice.
+    FolderEmptier(const EmptyingGuard& guard, std::vector<Failure>* failures, bool eachListedInTurn)
+        : guard_(guard), failures_(failures), eachListedInTurn_(eachListedInTurn) {}
 
     // Empties the open folder `top` (whose path is `path`) and removes it when `remove`.
     void run(const std::string& path, Folder top, bool remove);
@@ -113,6 +115,7 @@ class FolderEmptier {
 
     const EmptyingGuard& guard_;
     std::vector<Failure>* failures_;
+    const bool eachListedInTurn_;
     FolderChain chain_;
     std::string path_;
 };
@@ -239,6 +242,11 @@ void FolderEmptier::handleSubfolder(Level& level, const FolderEntry& entry) {
     // A listed subfolder is emptied here too, but what stays in it is recorded by its own
     // emptying (the callers empty every listed destination), so each leftover counts once.
     const bool listed = guard_.isListedDestination(id);
+    if (listed && eachListedInTurn_) {
+        if (int error = chain_.leave()) throw WalkLost{error};
+        level.leftovers = true;
+        return;
+    }
     std::vector<Failure>* const recording = failures_;
     if (listed) failures_ = nullptr;
     int listError = 0;
@@ -294,7 +302,7 @@ void FolderEmptier::record(const std::string& path, const std::string& reason) {
 
 // Empties the destination `path`; `index` is its entry in the guard's list, or -1.
 void EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
-              std::vector<Failure>* failures) {
+              std::vector<Failure>* failures, bool eachListedInTurn) {
     // An empty path names no folder; with a separator added it would name the root.
     if (path.empty()) return;
     const std::string shown = WithTrailingSeparator(path);
@@ -328,14 +336,14 @@ void EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
     std::uint32_t attributes = 0;
     const bool isLink = GetAttributes(entryPath, attributes) && (attributes & attr::kLink) != 0;
     const bool remove = first == -1 && !isLink;
-    FolderEmptier(guard, failures).run(path, std::move(top), remove);
+    FolderEmptier(guard, failures, eachListedInTurn).run(path, std::move(top), remove);
 }
 
 }  // namespace
 
 void EmptyFolder(const std::string& path, const EmptyingGuard& guard,
                  std::vector<Failure>* failures) {
-    EmptyOne(path, guard.destinations().find(path), guard, failures);
+    EmptyOne(path, guard.destinations().find(path), guard, failures, false);
 }
 
 void EmptyFolder(const std::string& path, const PathList& destinations,
@@ -351,7 +359,7 @@ void EmptyDestinations(const PathList& destinations, const PathList& sources,
         FileIdentity id;
         // A folder listed again in another spelling was emptied at its first entry.
         if (guard.destinationIdentity(i, id) && guard.firstDestinationWith(id) < i) continue;
-        EmptyOne(destinations.at(i), i, guard, failures);
+        EmptyOne(destinations.at(i), i, guard, failures, true);
     }
 }
 

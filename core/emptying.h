@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -36,8 +37,15 @@ class EmptyingGuard {
     int firstDestinationWith(const FileIdentity& id) const;
 
   private:
+    struct IdentityHash {
+        std::size_t operator()(const FileIdentity& id) const {
+            return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+        }
+    };
     const PathList& destinations_;
     std::vector<FileIdentity> destinationIds_;  // per entry; {0,0} for none
+    // First listed entry of each identity: a walk asks once per folder it meets.
+    std::unordered_map<FileIdentity, int, IdentityHash> firstIndex_;
     std::vector<bool> destinationResolved_;
     std::vector<FileIdentity> sourceIds_;
     std::unordered_set<std::uint64_t> sourceInodes_;
