@@ -1,5 +1,7 @@
 #include "core/temp_tree.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,6 +82,28 @@ bool TrueInChild(const std::function<bool()>& body, unsigned deadlineSeconds) {
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool MakeDeepChain(const std::string& top, int levels, const std::string& name,
+                   const std::string& file) {
+    int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level <= levels && fd >= 0; ++level) {
+        if (level % 100 == 0 || level == levels) {
+            int created = openat(fd, file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            if (created < 0) break;
+            close(created);
+        }
+        if (level == levels) {
+            close(fd);
+            return true;
+        }
+        if (mkdirat(fd, name.c_str(), 0755) != 0) break;
+        int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = next;
+    }
+    if (fd >= 0) close(fd);
+    return false;
 }
 
 bool PermissionsApply() {

@@ -34,6 +34,12 @@ bool Exists(const std::string& path);
 // "access denied" cases are real.
 bool PermissionsApply();
 
+// Creates `levels` nested folders named `name` below the existing folder `top`, through
+// descriptors, so the chain may grow past the platform's path limit; an empty file `file`
+// goes into every hundredth level and into the deepest one. True on success.
+bool MakeDeepChain(const std::string& top, int levels, const std::string& name,
+                   const std::string& file);
+
 // Runs `body` in a child process and tells whether it returned true. Limits the body sets
 // (a file size limit, say) stay in the child, and the child is killed after
 // `deadlineSeconds`, so that a call that waits for ever fails the test instead of hanging it.

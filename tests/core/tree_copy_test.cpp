@@ -218,22 +218,14 @@ TEST(CopyFolderTree, DeepTreesAndVanishedSubfolders) {
     TempTree t;
     t.mkdir("src");
     EXPECT_TRUE(test::TrueInChild([&] {
-        int fd = open(t.path("src").c_str(), O_RDONLY | O_DIRECTORY);
-        for (int level = 0; level < 1200 && fd >= 0; ++level) {
-            if (mkdirat(fd, "level_xx", 0755) != 0) return false;
-            int next = openat(fd, "level_xx", O_RDONLY | O_DIRECTORY);
-            close(fd);
-            fd = next;
-        }
-        close(openat(fd, "bottom.txt", O_CREAT | O_WRONLY, 0644));
-        close(fd);
+        if (!test::MakeDeepChain(t.path("src"), 1200, "level_xx", "bottom.txt")) return false;
         struct rlimit limit = {64, 64};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
         std::vector<Failure> failures;
         CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
         if (!failures.empty()) return false;
         // Walk down the copy by descriptors: the path is too long to name.
-        fd = open(t.path("out").c_str(), O_RDONLY | O_DIRECTORY);
+        int fd = open(t.path("out").c_str(), O_RDONLY | O_DIRECTORY);
         for (int level = 0; level < 1200 && fd >= 0; ++level) {
             int next = openat(fd, "level_xx", O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
             close(fd);
