@@ -748,7 +748,7 @@ int CopySparse(int source, int target, off_t size, off_t& length) {
 // Copies the data of `source` into the empty file `target`: a clone where the file system
 // shares blocks (btrfs, XFS), else only the data of a file with holes, else an in-kernel
 // copy, else a read/write loop. `length` receives the length of the copy as this function
-// knows it (for a clone or a file with holes: the size of the source at open).
+// knows it (for a clone: the size of the source at open).
 int CopyData(int source, int target, const struct stat& st, off_t& length) {
     // Remember the file systems that cannot clone, so each file does not pay for the probe.
     static thread_local dev_t noCloneDevice = static_cast<dev_t>(-1);
@@ -903,7 +903,6 @@ DeviceTraits& TraitsOf(dev_t device) {
 // The folder (by its name, for copies given by path) where an unnamed file was refused
 // last; such copies know no device until a file is made.
 thread_local std::string folderWithoutUnnamedFiles;
-
 
 void RememberNoUnnamedFiles(const Place& place, dev_t device) {
     TraitsOf(device).noUnnamedFiles = true;
