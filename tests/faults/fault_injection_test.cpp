@@ -361,15 +361,15 @@ TEST(FullDisk, FullInodeTableFailsTheCopiesThatFindNoneAndKeepsTheOthersWhole) {
     EXPECT_EQ(st.f_ffree, kInodes - 1 - present.size());
 }
 
-// --- A source that changes while it is copied -------------------------------------------
+// --- A source that changes or fails while it is copied ----------------------------------
 
-TEST(SourceChanges, ASourceThatChangesWhileReadIsNotPutInPlace) {
+TEST(SourceFaults, ASourceThatChangesOrFailsWhileReadIsNotPutInPlace) {
     MOUNT_OR_SKIP(ffs, FaultFs);
     const std::string content = Bytes(300 * 1024, 4);
     WriteFile(ffs->backing() + "/src/other.txt", "other");
     int round = 0;
     for (const char* change : {"grow-on-read f.bin 4096", "truncate-on-read f.bin 1000",
-                               "short-read f.bin 1000"}) {
+                               "short-read f.bin 1000", "fail read EIO count=0 name=f.bin"}) {
         for (bool replacing : {false, true}) {
             SCOPED_TRACE(std::string(change) + (replacing ? ", replacing" : ", new file"));
             WriteFile(ffs->backing() + "/src/f.bin", content);
@@ -378,6 +378,7 @@ TEST(SourceChanges, ASourceThatChangesWhileReadIsNotPutInPlace) {
             if (replacing) WriteFile(dest + "/f.bin", "older");
             ffs->arm(std::string("clear\n") + change);
             auto failures = CopyInto({ffs->path("src/f.bin"), ffs->path("src/other.txt")}, dest);
+            ffs->arm("clear");  // the faults name f.bin, and the target is read back below
             ExpectOnlyFailure(failures, dest + "/f.bin");
             EXPECT_EQ(Content(dest + "/f.bin"), replacing ? "older" : "<missing>");
             EXPECT_EQ(Content(dest + "/other.txt"), "other");

@@ -541,14 +541,15 @@ int ReadDir(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_in
     Serve();
     DIR* dir = reinterpret_cast<DIR*>(fi->fh);
     rewinddir(dir);
-    errno = 0;
-    while (dirent* e = readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        dirent* e = readdir(dir);
+        if (!e) return -errno;  // 0 at the end
         struct stat st = {};
         st.st_ino = e->d_ino;
         st.st_mode = static_cast<mode_t>(DTTOIF(e->d_type));
-        if (fill(buffer, e->d_name, &st, 0, static_cast<fuse_fill_dir_flags>(0))) break;
+        if (fill(buffer, e->d_name, &st, 0, static_cast<fuse_fill_dir_flags>(0))) return 0;
     }
-    return -errno;
 }
 
 int ReleaseDir(const char*, fuse_file_info* fi) {
