@@ -223,18 +223,56 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
                std::uint32_t listedAttributes = 0);
 
+// Deletes the named temporaries of copies (see CopyOneFile) that a killed or crashed run
+// left in `folder`: entries of exactly the shape ".ostrivane-partial-<process id>-<16 hex
+// digits>" that are regular files (a link is never followed nor removed) and whose writing
+// process is not alive on this machine (another copy into the folder may be running now).
+// Call it once per target folder before copying into it. The names removed are appended
+// to *removed when given. Process ids are those of this machine and namespace: a copy
+// running into a shared network folder from another machine can lose its temporary, and
+// that copy then fails and reports it. Returns 0, or the platform's error number of the
+// listing or of the first removal that failed.
+int RemoveLeftoverTemporaries(const Folder& folder, std::vector<std::string>* removed = nullptr);
+
 // --- Platform stand-ins -------------------------------------------------------------------
 
-// Copies one file: bytes, permission bits (0777) and modification time (where the target's
-// file system cannot hold the bits or the time, the copy stands without them); a link in the
-// source is followed. Only a regular file is copied: a FIFO, socket or device is refused
-// with ENOTSUP's number without being opened, so a copy neither waits for a writer nor
-// reads without end. With `failIfExists` an existing target (or one that appears
-// meanwhile) is never touched and the call fails with EEXIST's number. Without it an
-// existing target is replaced through a temporary file and a rename, so a failed copy never
-// leaves a truncated file where a good one stood; a target without write permission, or
-// one that is a folder or a link to a folder, is not replaced. Returns 0 or the platform's
-// error number.
+// Copies one file: bytes, permission bits (0777) and modification and access times (where
+// the target's file system cannot hold the bits or the times, the copy stands without them);
+// a link in the source is followed. Only a regular file is copied: a FIFO, socket or device
+// is refused with ENOTSUP's number without being opened, so a copy neither waits for a
+// writer nor reads without end.
+//
+// The copy appears under the target's name only when it is complete. It is written as an
+// unnamed file in the target's folder (O_TMPFILE) and linked under the name at the end;
+// where the file system has no unnamed files (FUSE, vfat, exfat, ...) it is written under a
+// named temporary ".ostrivane-partial-<process id>-<16 hex digits>" in the target's folder
+// and renamed at the end. Every failure removes what the call wrote. A process killed
+// meanwhile leaves nothing behind, or at worst one named temporary, which
+// RemoveLeftoverTemporaries removes. Holes of a sparse source stay holes in the copy.
+//
+// With `failIfExists` an existing target, whatever it is (a dangling link too), is never
+// touched and the call fails with EEXIST's number, also when the target appears while the
+// data is copied (the link, or renameat2 with RENAME_NOREPLACE, fails then; on a file
+// system with neither, such as vfat, a file that appears between the last look and the
+// rename is replaced). Without it an existing target is replaced by a rename of the complete
+// copy over it, so it holds its old or its new content, never a part; a target without
+// write permission for the caller (EACCES), a folder or a link to a folder (EISDIR) is not
+// replaced, and a target that is the source itself is left alone (0). A replaced regular
+// file's owner and group pass to the copy where the process may set them.
+//
+// A source whose size, modification or change time differs after the copy from that at
+// open, or whose copy is not as long as its size at open said, was written to meanwhile:
+// the call fails with error::kSourceChanged and puts nothing in place. (Files of /proc and
+// /sys report sizes other than their lengths and are taken as read.)
+//
+// No copy is flushed to the device: the run flushes each file system once at its end. A
+// power loss before that can leave a copy of the last seconds shorter than its source or
+// empty under its name, never with another file's data: ext4 (data=ordered, the default)
+// writes data before the metadata that points at it, but with delayed allocation a linked
+// file may not hold its data yet; a replacing rename on ext4 and btrfs starts the writing
+// of the data first, so a replaced file holds its old or its new content. On a file system
+// without ordering (ext4 data=writeback, vfat) a copy can also hold zeros.
+// Returns 0 or the platform's error number.
 int CopyOneFile(const std::string& source, const std::string& target, bool failIfExists);
 
 // The same with the source named inside an open folder search (the walk of a folder tree).
@@ -279,12 +317,14 @@ extern const int kNotFound;       // the path names nothing
 extern const int kLinkLoop;       // a link leads back to a folder above it
 extern const int kIsLink;         // a walk met a link where it wanted a folder
 extern const int kChangedMeanwhile;  // the entry is no longer the one that was listed
+extern const int kSourceChanged;     // the source was written to while it was copied
+                                     // (no errno value)
 }  // namespace error
 
 // Whole-file reading and writing for list and settings files. ReadWholeFile fills `bytes`
-// and returns 0 or the error number. WriteFileAtomically writes `bytes` to a temporary
-// file in the same folder and renames it over `path`; a failure leaves an existing file
-// untouched. It returns 0 or the error number and sets *shortWrite when the data could not
+// and returns 0 or the error number. WriteFileAtomically writes `bytes` to a named
+// temporary in the same folder (the shape CopyOneFile uses), flushes it to the device and
+// renames it over `path`; a failure leaves an existing file untouched. It returns 0 or the error number and sets *shortWrite when the data could not
 // all be written (as opposed to the file not being creatable).
 int ReadWholeFile(const std::string& path, std::string& bytes);
 int WriteFileAtomically(const std::string& path, std::string_view bytes,

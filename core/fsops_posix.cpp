@@ -4,17 +4,24 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "core/fsops.h"
@@ -49,9 +56,11 @@ const int kNotFound = ENOENT;
 const int kLinkLoop = ELOOP;
 const int kIsLink = ELOOP;
 const int kChangedMeanwhile = ESTALE;
+const int kSourceChanged = 0x10001;  // beyond every errno value
 }  // namespace error
 
 std::string ErrorText(int error) {
+    if (error == error::kSourceChanged) return "源文件在复制过程中被改动";
     char buffer[256];
     return strerror_r(error, buffer, sizeof buffer);
 }
@@ -556,21 +565,63 @@ int SyncFileSystemOf(const std::string& path) {
 
 // ------------------------------------------------------------------------------------------
 // Copying one file
+//
+// A copy is written where nobody sees it and given its final name only when it is complete:
+// data, permission bits and times. Where the file system can hold an unnamed file
+// (O_TMPFILE: ext4, XFS, btrfs, tmpfs, ...), the copy is made as one and linked under its
+// name, which fails when the name exists: the fail-if-exists rule comes for free, and a
+// killed run leaves nothing behind. Elsewhere (FUSE, vfat, exfat, ...) it is written under
+// a named temporary (kTemporaryPrefix) and renamed into place; RemoveLeftoverTemporaries
+// removes what a killed run left of those.
 
 namespace {
 
-// Creates a new, empty temporary file next to `target`; returns its descriptor or -1.
-int CreateTemporaryBeside(const std::string& target, std::string& tempPath) {
-    size_t slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string name = target.substr(folder.size());
+constexpr std::string_view kTemporaryPrefix = ".ostrivane-partial-";
+constexpr size_t kTemporaryRandomDigits = 16;
+
+// A fresh temporary name: the prefix, this process's id, "-", 16 random hex digits.
+std::string NewTemporaryName() {
     static thread_local std::mt19937_64 random{std::random_device{}()};
+    char tail[48];
+    std::snprintf(tail, sizeof tail, "%ld-%016llx", static_cast<long>(::getpid()),
+                  static_cast<unsigned long long>(random()));
+    return std::string(kTemporaryPrefix) + tail;
+}
+
+// The process id a name of kTemporaryPrefix's shape carries; 0 when the name has another
+// shape.
+pid_t TemporaryWriter(std::string_view name) {
+    if (name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix) return 0;
+    name.remove_prefix(kTemporaryPrefix.size());
+    const size_t dash = name.find('-');
+    if (dash == std::string_view::npos || dash == 0 || dash > 10 || name[0] == '0') return 0;
+    long long pid = 0;
+    for (char c : name.substr(0, dash)) {
+        if (c < '0' || c > '9') return 0;
+        pid = pid * 10 + (c - '0');
+    }
+    const std::string_view random = name.substr(dash + 1);
+    if (random.size() != kTemporaryRandomDigits) return 0;
+    for (char c : random)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
+    if (pid > std::numeric_limits<pid_t>::max()) return 0;
+    return static_cast<pid_t>(pid);
+}
+
+bool ProcessAlive(pid_t pid) {
+    if (pid == ::getpid()) return true;
+    // EPERM: it exists and belongs to somebody else.
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Creates a new, empty named temporary in `folder` (a prefix of names relative to `dirFd`:
+// empty or ending with '/'); returns its descriptor or -1, and its name in `tempName`.
+int CreateNamedTemporary(int dirFd, const std::string& folder, mode_t mode,
+                         std::string& tempName) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[20];
-        std::snprintf(suffix, sizeof suffix, "%012llx",
-                      static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-        tempPath = folder + "." + name.substr(0, 200) + ".ostrivane-" + suffix;
-        int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        tempName = folder + NewTemporaryName();
+        int fd = ::openat(dirFd, tempName.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;
@@ -590,8 +641,14 @@ int WriteAll(int fd, const char* data, size_t size) {
     return 0;
 }
 
-int CopyByReadWrite(int source, int target) {
+std::vector<char>& CopyBuffer() {
     static thread_local std::vector<char> buffer(256 * 1024);
+    return buffer;
+}
+
+// Copies from the current position of `source` to its end; adds the bytes to `length`.
+int CopyByReadWrite(int source, int target, off_t& length) {
+    std::vector<char>& buffer = CopyBuffer();
     for (;;) {
         ssize_t n = ::read(source, buffer.data(), buffer.size());
         if (n == 0) return 0;
@@ -600,6 +657,7 @@ int CopyByReadWrite(int source, int target) {
             return errno;
         }
         if (int error = WriteAll(target, buffer.data(), static_cast<size_t>(n))) return error;
+        length += n;
     }
 }
 
@@ -608,41 +666,172 @@ bool KernelCopyUnsupported(int error) {
            error == EBADF || error == ETXTBSY;
 }
 
+// Set once a copy_file_range call says the kernel has none.
+thread_local bool kernelCopyMissing = false;
+
+// Copies `count` bytes at `offset` of `source` to the same offset of `target`, by the
+// kernel where it can, else by pread/pwrite. Stops early at the source's end; `done`
+// receives the bytes copied.
+int CopyRange(int source, int target, off_t offset, off_t count, off_t& done) {
+    done = 0;
+    bool kernel = !kernelCopyMissing;
+    while (done < count) {
+        if (kernel) {
+            loff_t in = offset + done, out = offset + done;
+            ssize_t n = ::copy_file_range(source, &in, target, &out,
+                                          static_cast<size_t>(count - done), 0);
+            if (n > 0) {
+                done += n;
+                continue;
+            }
+            if (n == 0) return 0;
+            if (errno == EINTR) continue;
+            if (!KernelCopyUnsupported(errno)) return errno;
+            if (errno == ENOSYS) kernelCopyMissing = true;
+            kernel = false;
+        }
+        std::vector<char>& buffer = CopyBuffer();
+        const size_t want = static_cast<size_t>(std::min<off_t>(
+            count - done, static_cast<off_t>(buffer.size())));
+        ssize_t n = ::pread(source, buffer.data(), want, offset + done);
+        if (n == 0) return 0;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        for (ssize_t written = 0; written < n;) {
+            ssize_t w = ::pwrite(target, buffer.data() + written,
+                                 static_cast<size_t>(n - written), offset + done + written);
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            written += w;
+        }
+        done += n;
+    }
+    return 0;
+}
+
+// Why a sparse copy gives way to a plain one.
+constexpr int kNoHoleSearch = -1;
+
+// Copies only the data of a file with holes (SEEK_DATA/SEEK_HOLE), then gives the copy the
+// full size, so the holes stay holes. kNoHoleSearch where the file system cannot say.
+// `length` receives the size, or where the data ended before a hole said it would (a file
+// cut short meanwhile, or one of /sys, which reports a page and no blocks), that end.
+int CopySparse(int source, int target, off_t size, off_t& length) {
+    off_t position = 0;
+    while (position < size) {
+        off_t data = ::lseek(source, position, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO) break;  // only a hole up to the end
+            return position == 0 ? kNoHoleSearch : errno;
+        }
+        if (data >= size) break;
+        off_t hole = ::lseek(source, data, SEEK_HOLE);
+        if (hole < 0) return position == 0 ? kNoHoleSearch : errno;
+        hole = std::min(hole, size);
+        off_t copied = 0;
+        if (int error = CopyRange(source, target, data, hole - data, copied)) return error;
+        if (copied < hole - data) {
+            length = data + copied;
+            return 0;
+        }
+        position = hole;
+    }
+    if (::ftruncate(target, size) != 0) return errno;
+    length = size;
+    return 0;
+}
+
 // Copies the data of `source` into the empty file `target`: a clone where the file system
-// shares blocks (btrfs, XFS), else an in-kernel copy, else a read/write loop.
-int CopyData(int source, int target, const struct stat& st) {
+// shares blocks (btrfs, XFS), else only the data of a file with holes, else an in-kernel
+// copy, else a read/write loop. `length` receives the length of the copy as this function
+// knows it (for a clone or a file with holes: the size of the source at open).
+int CopyData(int source, int target, const struct stat& st, off_t& length) {
     // Remember the file systems that cannot clone, so each file does not pay for the probe.
     static thread_local dev_t noCloneDevice = static_cast<dev_t>(-1);
-    static thread_local bool kernelCopyMissing = false;
-    if (st.st_size == 0) return CopyByReadWrite(source, target);  // /proc-like files report 0
+    length = 0;
+    if (st.st_size == 0) return CopyByReadWrite(source, target, length);  // /proc-like files
     if (st.st_dev != noCloneDevice) {
-        if (::ioctl(target, FICLONE, source) == 0) return 0;
+        if (::ioctl(target, FICLONE, source) == 0) {
+            length = st.st_size;
+            return 0;
+        }
         noCloneDevice = st.st_dev;
     }
+    if (static_cast<off_t>(st.st_blocks) * 512 < st.st_size) {
+        int error = CopySparse(source, target, st.st_size, length);
+        if (error != kNoHoleSearch) return error;
+    }
     if (!kernelCopyMissing) {
-        bool copiedAny = false;
-        for (;;) {
-            ssize_t n = ::copy_file_range(source, nullptr, target, nullptr, size_t{1} << 30, 0);
+        // The known size bounds the copy: one call per file instead of a second one that
+        // finds the end. A file that grew meanwhile is caught by the check after the copy.
+        while (length < st.st_size) {
+            ssize_t n = ::copy_file_range(source, nullptr, target, nullptr,
+                                          static_cast<size_t>(st.st_size - length), 0);
             if (n > 0) {
-                copiedAny = true;
+                length += n;
                 continue;
             }
             // Some file systems report the end at once for files whose size they do not
             // know; the plain loop then reads what is really there.
-            if (n == 0 && copiedAny) return 0;
+            if (n == 0 && length > 0) return 0;
             if (n == 0) break;
             if (errno == EINTR) continue;
-            if (copiedAny || !KernelCopyUnsupported(errno)) return errno;
+            if (length > 0 || !KernelCopyUnsupported(errno)) return errno;
             if (errno == ENOSYS) kernelCopyMissing = true;
             break;
         }
+        if (length == st.st_size) return 0;
     }
-    return CopyByReadWrite(source, target);
+    return CopyByReadWrite(source, target, length);
 }
 
-// A file system that cannot hold permission bits or times (FAT on a USB stick) refuses
-// them with one of these; the copied bytes are what counts, so the copy stands with what
-// the file system gives it.
+// True for the kernel's own file systems (/proc, /sys, ...), whose files give other
+// lengths than they report.
+bool OnPseudoFileSystem(int fd) {
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case PROC_SUPER_MAGIC:
+        case SYSFS_MAGIC:
+        case DEBUGFS_MAGIC:
+        case TRACEFS_MAGIC:
+        case SECURITYFS_MAGIC:
+        case CGROUP_SUPER_MAGIC:
+        case CGROUP2_SUPER_MAGIC:
+        case BPF_FS_MAGIC:
+        case EFIVARFS_MAGIC:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// kSourceChanged when the source was written to while it was copied: its size, change or
+// modification time differ from those at open, or the copy is not as long as the size at
+// open said. A write that changes neither size nor times within the file system's clock
+// tick cannot be seen.
+int CheckSourceUnchanged(int source, const struct stat& before, off_t length) {
+    struct stat after;
+    if (::fstat(source, &after) != 0) return errno;
+    if (after.st_size != before.st_size || !SameTime(after.st_mtim, before.st_mtim) ||
+        !SameTime(after.st_ctim, before.st_ctim))
+        return error::kSourceChanged;
+    if (before.st_size != 0 && length != before.st_size && !OnPseudoFileSystem(source))
+        return error::kSourceChanged;
+    return 0;
+}
+
+// A file system that cannot hold permission bits, times or owners (FAT on a USB stick)
+// refuses them with one of these; the copied bytes are what counts, so the copy stands with
+// what the file system gives it.
 bool RefusedByFileSystem(int error) {
     return error == EPERM || error == EOPNOTSUPP;
 }
@@ -658,58 +847,266 @@ int FinishCopy(int target, const struct stat& st, bool createdWithMode) {
     return 0;
 }
 
-// Creates a new, empty temporary file in the folder `dirFd` beside the entry `name`; returns
-// its descriptor or -1, and its name in `tempName`.
-int CreateTemporaryIn(int dirFd, const std::string& target, std::string& tempName) {
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string name = target.substr(folder.size());
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[20];
-        std::snprintf(suffix, sizeof suffix, "%012llx",
-                      static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-        tempName = folder + "." + name.substr(0, 200) + ".ostrivane-" + suffix;
-        int fd = ::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
+// Fills the new file `target` from `source` and finishes it; fails with kSourceChanged when
+// the source changed meanwhile.
+int FillTemporary(int source, int target, const struct stat& st, bool createdWithMode) {
+    off_t length = 0;
+    if (int error = CopyData(source, target, st, length)) return error;
+    if (int error = CheckSourceUnchanged(source, st, length)) return error;
+    return FinishCopy(target, st, createdWithMode);
 }
 
-// Writes a complete copy into the open new file `name` of `dirFd`; on failure the file is
-// removed.
-int FillNewFile(int source, Fd& target, int dirFd, const std::string& name,
-                const struct stat& st, bool createdWithMode) {
-    int error = CopyData(source, target.get(), st);
-    if (!error) error = FinishCopy(target.get(), st, createdWithMode);
-    int closeError = target.close();
-    if (!error) error = closeError;
-    if (error) ::unlinkat(dirFd, name.c_str(), 0);
+// Where a copy goes: its final name relative to an open folder (or the working directory),
+// and the folder part of that name, where temporaries are made.
+struct Place {
+    int dirFd = AT_FDCWD;
+    std::string target;  // the final name, relative to dirFd
+    std::string folder;  // target's folder part with its '/', empty when it has none
+    bool deviceKnown = false;
+    dev_t device = 0;  // the target folder's device, when known
+
+    const char* folderToOpen() const { return folder.empty() ? "." : folder.c_str(); }
+};
+
+Place MakePlace(int dirFd, const std::string& target, const FileIdentity* folderIdentity) {
+    Place place;
+    place.dirFd = dirFd;
+    place.target = target;
+    const size_t slash = target.rfind('/');
+    if (slash != std::string::npos) place.folder = target.substr(0, slash + 1);
+    // The open folder's device is the target's unless the name leads into another folder.
+    if (folderIdentity && place.folder.empty()) {
+        place.deviceKnown = true;
+        place.device = static_cast<dev_t>(folderIdentity->device);
+    }
+    return place;
+}
+
+// What a file system was found unable to do, remembered per device and per thread, so that
+// each copy does not pay for the probe again.
+struct DeviceTraits {
+    dev_t device = 0;
+    bool noUnnamedFiles = false;
+    bool noRenameNoReplace = false;
+    bool noHardLinks = false;
+};
+
+DeviceTraits& TraitsOf(dev_t device) {
+    static thread_local std::vector<DeviceTraits> known;
+    for (DeviceTraits& traits : known)
+        if (traits.device == device) return traits;
+    if (known.size() >= 32) known.erase(known.begin());
+    known.push_back({device});
+    return known.back();
+}
+
+// The folder (by its name, for copies given by path) where an unnamed file was refused
+// last; such copies know no device until a file is made.
+thread_local std::string folderWithoutUnnamedFiles;
+
+
+void RememberNoUnnamedFiles(const Place& place, dev_t device) {
+    TraitsOf(device).noUnnamedFiles = true;
+    if (!place.deviceKnown) folderWithoutUnnamedFiles = place.folder;
+}
+
+bool UnnamedFileUnsupported(int error) {
+    // EISDIR: a kernel that does not know O_TMPFILE sees O_DIRECTORY in it.
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOSYS;
+}
+
+// How an unnamed file is given a name. AT_EMPTY_PATH needs a capability, or (Linux 6.10 on)
+// a file opened by this process; the /proc/self/fd link works everywhere /proc is mounted.
+enum LinkWay { kLinkWayUnknown, kLinkByDescriptor, kLinkThroughProc, kNoLinkWay };
+std::atomic<int> linkWay{kLinkWayUnknown};
+
+// Tells the caller to make the copy under a named temporary instead.
+constexpr int kUseNamedTemporary = -2;
+
+bool MayUseUnnamedFile(const Place& place) {
+    if (linkWay.load(std::memory_order_relaxed) == kNoLinkWay) return false;
+    if (place.deviceKnown) return !TraitsOf(place.device).noUnnamedFiles;
+    return folderWithoutUnnamedFiles.empty() || folderWithoutUnnamedFiles != place.folder;
+}
+
+// Links the unnamed file `fd` under `name` of `dirFd`. 0, the error number (EEXIST when the
+// name is taken), or kUseNamedTemporary when this system cannot link unnamed files at all.
+int LinkUnnamedFile(int fd, int dirFd, const char* name) {
+    const int way = linkWay.load(std::memory_order_relaxed);
+    if (way != kLinkThroughProc) {
+        if (::linkat(fd, "", dirFd, name, AT_EMPTY_PATH) == 0) {
+            if (way == kLinkWayUnknown) linkWay.store(kLinkByDescriptor);
+            return 0;
+        }
+        // ENOENT is also the answer of a kernel that does not allow it.
+        if (errno != ENOENT || way == kLinkByDescriptor) return errno;
+    }
+    char procPath[64];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, procPath, dirFd, name, AT_SYMLINK_FOLLOW) == 0) {
+        if (way == kLinkWayUnknown) linkWay.store(kLinkThroughProc);
+        return 0;
+    }
+    const int error = errno;
+    if (error == ENOENT && way == kLinkWayUnknown && ::access("/proc/self/fd", X_OK) != 0) {
+        linkWay.store(kNoLinkWay);
+        return kUseNamedTemporary;
+    }
     return error;
 }
 
-int ReplaceExisting(int source, const struct stat& st, int dirFd, const std::string& target) {
-    // A link counts as what it leads to: a link to a folder is a folder in the way.
-    struct stat existing;
-    if (::fstatat(dirFd, target.c_str(), &existing, 0) == 0) {
-        if (S_ISDIR(existing.st_mode)) return EISDIR;
-        if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino)
-            return 0;  // the file itself
-        if (S_ISREG(existing.st_mode) &&
-            ::faccessat(dirFd, target.c_str(), W_OK, AT_EACCESS) != 0)
-            return errno;
-    }
-    std::string tempName;
-    Fd temp(CreateTemporaryIn(dirFd, target, tempName));
-    if (!temp.valid()) return errno;
-    if (int error = FillNewFile(source, temp, dirFd, tempName, st, false)) return error;
-    if (::renameat(dirFd, tempName.c_str(), dirFd, target.c_str()) != 0) {
-        int error = errno;
-        ::unlinkat(dirFd, tempName.c_str(), 0);
-        return error;
+// The entry a replacing copy is about to take the place of.
+struct Replaced {
+    bool regularFile = false;  // a regular file (no link): its owner is kept
+    uid_t owner = 0;
+    gid_t group = 0;
+};
+
+// Marks a replacement that has nothing to do: the target is the source itself.
+constexpr int kNothingToDo = -3;
+
+// Whether the entry `target` may be replaced by a copy of the file `st`: a folder or a link
+// to one is in the way (EISDIR), the file itself needs no copy (kNothingToDo), a regular
+// file without write permission for the caller is refused (EACCES). A missing or dangling
+// entry may be replaced.
+int CheckReplaceable(const Place& place, const struct stat& st, Replaced& replaced) {
+    struct stat entry;
+    if (::fstatat(place.dirFd, place.target.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    struct stat what = entry;
+    if (S_ISLNK(entry.st_mode) && ::fstatat(place.dirFd, place.target.c_str(), &what, 0) != 0)
+        return 0;  // a link to nothing
+    if (S_ISDIR(what.st_mode)) return EISDIR;
+    if (what.st_dev == st.st_dev && what.st_ino == st.st_ino) return kNothingToDo;
+    if (S_ISREG(what.st_mode) &&
+        ::faccessat(place.dirFd, place.target.c_str(), W_OK, AT_EACCESS) != 0)
+        return errno;
+    if (S_ISREG(entry.st_mode)) {
+        replaced.regularFile = true;
+        replaced.owner = entry.st_uid;
+        replaced.group = entry.st_gid;
     }
     return 0;
+}
+
+// Gives the new file the owner and group of the file it replaces, where the process may
+// (root may; an owner may pick one of its groups). A refusal leaves the copy the caller's.
+void KeepOwner(int fd, const Replaced& replaced) {
+    if (!replaced.regularFile) return;
+    if (replaced.owner == ::geteuid() && replaced.group == ::getegid()) return;
+    (void)::fchown(fd, replaced.owner, replaced.group);
+}
+
+// Renames the named temporary over the target; the temporary is removed when that fails.
+int RenameOver(const Place& place, const std::string& tempName) {
+    if (::renameat(place.dirFd, tempName.c_str(), place.dirFd, place.target.c_str()) == 0)
+        return 0;
+    const int error = errno;
+    ::unlinkat(place.dirFd, tempName.c_str(), 0);
+    return error;
+}
+
+// Gives the complete named temporary the target's name unless that name exists (EEXIST):
+// renameat2(RENAME_NOREPLACE); where the file system refuses that flag, a hard link and the
+// removal of the temporary; where it has no hard links either (vfat), a look and a rename,
+// and a file that takes the name between the two is replaced. The temporary is gone
+// afterwards in every case.
+int RenameExclusively(const Place& place, const std::string& tempName, DeviceTraits& traits) {
+    const int dirFd = place.dirFd;
+    const char* temp = tempName.c_str();
+    const char* target = place.target.c_str();
+    auto fail = [&](int error) {
+        ::unlinkat(dirFd, temp, 0);
+        return error;
+    };
+    if (!traits.noRenameNoReplace) {
+        if (::renameat2(dirFd, temp, dirFd, target, RENAME_NOREPLACE) == 0) return 0;
+        if (errno != EINVAL && errno != ENOSYS) return fail(errno);
+        traits.noRenameNoReplace = true;
+    }
+    if (!traits.noHardLinks) {
+        if (::linkat(dirFd, temp, dirFd, target, 0) == 0) {
+            ::unlinkat(dirFd, temp, 0);
+            return 0;
+        }
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return fail(errno);
+        traits.noHardLinks = true;
+    }
+    struct stat existing;
+    if (::fstatat(dirFd, target, &existing, AT_SYMLINK_NOFOLLOW) == 0) return fail(EEXIST);
+    if (errno != ENOENT) return fail(errno);
+    return RenameOver(place, tempName);
+}
+
+// The copy made as an unnamed file, linked into place when complete.
+int CopyThroughUnnamedFile(int source, const struct stat& st, const Place& place,
+                           bool failIfExists) {
+    Fd temp(::openat(place.dirFd, place.folderToOpen(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                     st.st_mode & 0777));
+    if (!temp.valid()) {
+        const int error = errno;
+        if (!UnnamedFileUnsupported(error)) return error;
+        struct stat folder;
+        if (place.deviceKnown)
+            RememberNoUnnamedFiles(place, place.device);
+        else if (::fstatat(place.dirFd, place.folderToOpen(), &folder, 0) == 0)
+            RememberNoUnnamedFiles(place, folder.st_dev);
+        return kUseNamedTemporary;
+    }
+    if (int error = FillTemporary(source, temp.get(), st, true)) return error;
+    int error = LinkUnnamedFile(temp.get(), place.dirFd, place.target.c_str());
+    if (error == 0) {
+        if (int closeError = temp.close()) {
+            ::unlinkat(place.dirFd, place.target.c_str(), 0);
+            return closeError;
+        }
+        return 0;
+    }
+    if (error != EEXIST || failIfExists) return error;
+
+    // The name is taken: the complete copy gets a temporary name and is renamed over it.
+    Replaced replaced;
+    error = CheckReplaceable(place, st, replaced);
+    if (error == kNothingToDo) return 0;
+    if (error) return error;
+    KeepOwner(temp.get(), replaced);
+    std::string tempName;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempName = place.folder + NewTemporaryName();
+        error = LinkUnnamedFile(temp.get(), place.dirFd, tempName.c_str());
+        if (error != EEXIST) break;
+    }
+    if (error) return error;
+    if (int closeError = temp.close()) {
+        ::unlinkat(place.dirFd, tempName.c_str(), 0);
+        return closeError;
+    }
+    return RenameOver(place, tempName);
+}
+
+// The copy made under a named temporary, renamed into place when complete.
+int CopyThroughNamedTemporary(int source, const struct stat& st, const Place& place,
+                              bool failIfExists) {
+    Replaced replaced;
+    if (!failIfExists) {
+        int refusal = CheckReplaceable(place, st, replaced);
+        if (refusal == kNothingToDo) return 0;
+        if (refusal) return refusal;
+    }
+    std::string tempName;
+    Fd temp(CreateNamedTemporary(place.dirFd, place.folder, 0600, tempName));
+    if (!temp.valid()) return errno;
+    struct stat tempStat;
+    int error = ::fstat(temp.get(), &tempStat) == 0 ? 0 : errno;
+    if (!error) error = FillTemporary(source, temp.get(), st, false);
+    if (!error) KeepOwner(temp.get(), replaced);
+    const int closeError = temp.close();
+    if (!error) error = closeError;
+    if (error) {
+        ::unlinkat(place.dirFd, tempName.c_str(), 0);
+        return error;
+    }
+    if (failIfExists) return RenameExclusively(place, tempName, TraitsOf(tempStat.st_dev));
+    return RenameOver(place, tempName);
 }
 
 // Why a source that is no regular file is not copied.
@@ -732,18 +1129,25 @@ int OpenSource(int dirFd, const char* name, bool knownRegular) {
     return ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 }
 
-// Copies the open source to the entry `target` of the folder `dirFd` (AT_FDCWD: a path).
-int CopyFromOpenSource(int source, int dirFd, const std::string& target, bool failIfExists) {
+// Copies the open source to `place`.
+int CopyFromOpenSource(int source, const Place& place, bool failIfExists) {
     struct stat st;
     if (::fstat(source, &st) != 0) return errno;
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (!S_ISREG(st.st_mode)) return kNotRegularFile;
-    // Create the target exclusively: nothing that exists or appears meanwhile is touched.
-    Fd created(::openat(dirFd, target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                        st.st_mode & 0777));
-    if (created.valid()) return FillNewFile(source, created, dirFd, target, st, true);
-    if (errno != EEXIST || failIfExists) return errno;
-    return ReplaceExisting(source, st, dirFd, target);
+    if (failIfExists) {
+        // A look first spares copying data for nothing; the final link or rename is what
+        // keeps a target that appears meanwhile.
+        struct stat existing;
+        if (::fstatat(place.dirFd, place.target.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+            return EEXIST;
+    }
+    if (MayUseUnnamedFile(place)) {
+        const int result = CopyThroughUnnamedFile(source, st, place, failIfExists);
+        if (result != kUseNamedTemporary) return result;
+        if (::lseek(source, 0, SEEK_SET) < 0) return errno;
+    }
+    return CopyThroughNamedTemporary(source, st, place, failIfExists);
 }
 
 }  // namespace
@@ -751,7 +1155,7 @@ int CopyFromOpenSource(int source, int dirFd, const std::string& target, bool fa
 int CopyOneFile(const std::string& source, const std::string& target, bool failIfExists) {
     Fd fd(OpenSource(AT_FDCWD, source.c_str(), false));
     if (!fd.valid()) return errno;
-    return CopyFromOpenSource(fd.get(), AT_FDCWD, target, failIfExists);
+    return CopyFromOpenSource(fd.get(), MakePlace(AT_FDCWD, target, nullptr), failIfExists);
 }
 
 int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
@@ -761,7 +1165,7 @@ int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
         folder.entry.name == name && (folder.entry.attributes & attr::kArchive);
     Fd fd(OpenSource(SearchFd(folder), name.c_str(), knownRegular));
     if (!fd.valid()) return errno;
-    return CopyFromOpenSource(fd.get(), AT_FDCWD, target, failIfExists);
+    return CopyFromOpenSource(fd.get(), MakePlace(AT_FDCWD, target, nullptr), failIfExists);
 }
 
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
@@ -772,7 +1176,29 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
     Fd fd(OpenSource(sourceFolder ? FdOf(*sourceFolder) : AT_FDCWD, sourceName.c_str(),
                      knownRegular));
     if (!fd.valid()) return errno;
-    return CopyFromOpenSource(fd.get(), FdOf(targetFolder), targetName, failIfExists);
+    return CopyFromOpenSource(
+        fd.get(), MakePlace(FdOf(targetFolder), targetName, &targetFolder.identity()),
+        failIfExists);
+}
+
+int RemoveLeftoverTemporaries(const Folder& folder, std::vector<std::string>* removed) {
+    std::vector<FolderEntry> entries;
+    if (int error = ReadFolder(folder, entries)) return error;
+    int firstError = 0;
+    for (const FolderEntry& entry : entries) {
+        const pid_t writer = TemporaryWriter(entry.name);
+        if (writer <= 0 || ProcessAlive(writer)) continue;
+        struct stat st;
+        if (::fstatat(FdOf(folder), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode))
+            continue;
+        if (::unlinkat(FdOf(folder), entry.name.c_str(), 0) == 0) {
+            if (removed) removed->push_back(entry.name);
+        } else if (errno != ENOENT && firstError == 0) {
+            firstError = errno;
+        }
+    }
+    return firstError;
 }
 
 // ------------------------------------------------------------------------------------------
@@ -827,8 +1253,10 @@ int WriteFileAtomically(const std::string& requestedPath, std::string_view bytes
     bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) return EISDIR;
     if (exists && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return errno;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     std::string tempPath;
-    Fd temp(CreateTemporaryBeside(path, tempPath));
+    Fd temp(CreateNamedTemporary(AT_FDCWD, folder, 0600, tempPath));
     if (!temp.valid()) return errno;
     auto fail = [&](int error, bool duringWrite) {
         temp.reset();

@@ -13,6 +13,12 @@ constexpr int kFile = 0;
 // Why a folder is not copied onto itself (the target root is the source folder).
 constexpr std::string_view kCopyOntoItself = "源文件夹与目标文件夹是同一个文件夹";
 
+// Removes the temporaries that copies of a killed run left in a target folder.
+void RemoveLeftovers(const std::string& target) {
+    Folder folder;
+    if (OpenFolder(target, folder) == 0) RemoveLeftoverTemporaries(folder);
+}
+
 // One walk of a source tree into its target root. It keeps the identity of every folder
 // on the current path, to pass over a folder link that leads back to an ancestor, and the
 // identity of the target root, to keep the copy out of its own target when the target lies
@@ -37,6 +43,7 @@ class TreeWalk {
             record(source, std::string(kCopyOntoItself));
             return;
         }
+        RemoveLeftovers(target);
         copyEntries(rec, sourceIdentity, source, target);
     }
 
@@ -69,6 +76,7 @@ class TreeWalk {
             if (rec.error != 0) record(source, ErrorText(rec.error));
             return;
         }
+        RemoveLeftovers(target);
         copyEntries(rec, identity, source, target);
     }
 
