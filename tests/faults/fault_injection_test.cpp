@@ -394,36 +394,48 @@ TEST(Crash, KilledCopyLeavesNothingUnderTheFinalNameAndTheNextRunTidiesUp) {
     MOUNT_OR_SKIP(ffs, FaultFs);
     TempTree src;
     const std::string content = Bytes(1024 * 1024, 5);
-    src.write("big.bin", content);
-    for (bool replacing : {false, true}) {
-        SCOPED_TRACE(replacing ? "replacing" : "new file");
-        const std::string dest = ffs->path(replacing ? "replacing" : "new");
-        fs::create_directories(dest);
-        if (replacing) WriteFile(dest + "/big.bin", "older");
-        // At 2 MiB/s the copy of 1 MiB takes half a second (256 KiB a write request); it is
-        // killed once its first request is through.
-        ffs->arm("clear\nbandwidth 2097152");
-        const long writesBefore = ffs->counter("write");
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            CopyInto({src.path("big.bin")}, dest);
-            ::_exit(0);
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (ffs->counter("write") == writesBefore && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the copy ended before it was killed";
-        EXPECT_EQ(Content(dest + "/big.bin"), replacing ? "older" : "<missing>");
+    src.write("dir/big.bin", content);
+    int round = 0;
+    // The file as a source of its own (copied into the destination folder itself) and
+    // inside a folder source (copied by the tree walk).
+    for (bool inFolder : {false, true}) {
+        for (bool replacing : {false, true}) {
+            SCOPED_TRACE(std::string(inFolder ? "in a folder, " : "file source, ") +
+                         (replacing ? "replacing" : "new file"));
+            const std::string dest = ffs->path("d" + std::to_string(++round));
+            const std::string source = inFolder ? src.path("dir") : src.path("dir/big.bin");
+            const std::string folder = inFolder ? dest + "/dir" : dest;
+            fs::create_directories(folder);
+            if (replacing) WriteFile(folder + "/big.bin", "older");
+            // At 2 MiB/s the copy of 1 MiB takes half a second (256 KiB a write request); it
+            // is killed once its first request is through.
+            ffs->arm("clear\nbandwidth 2097152");
+            const long writesBefore = ffs->counter("write");
+            pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                CopyInto({source}, dest);
+                ::_exit(0);
+            }
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (ffs->counter("write") == writesBefore &&
+                   std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            ::kill(child, SIGKILL);
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            ASSERT_TRUE(WIFSIGNALED(status)) << "the copy ended before it was killed";
+            EXPECT_EQ(Content(folder + "/big.bin"), replacing ? "older" : "<missing>");
 
-        ffs->arm("clear");
-        auto failures = CopyInto({src.path("big.bin")}, dest);
-        EXPECT_TRUE(failures.empty()) << Describe(failures);
-        EXPECT_EQ(Content(dest + "/big.bin"), Digest(content));
-        EXPECT_EQ(Tree(dest), std::set<std::string>{"big.bin"});
+            // The next run into the same folder completes the copy and removes what the
+            // killed one left.
+            ffs->arm("clear");
+            auto failures = CopyInto({source}, dest);
+            EXPECT_TRUE(failures.empty()) << Describe(failures);
+            EXPECT_EQ(Content(folder + "/big.bin"), Digest(content));
+            EXPECT_EQ(Tree(dest), inFolder ? (std::set<std::string>{"dir/", "dir/big.bin"})
+                                           : (std::set<std::string>{"big.bin"}));
+        }
     }
 }
 
