@@ -42,11 +42,11 @@ using test::SmallTmpfs;
 using test::TempTree;
 
 // Mounts `Type` into the std::unique_ptr `var`, or skips the test with the reason.
-#define MOUNT_OR_SKIP(var, Type, ...)                       \
-    std::unique_ptr<Type> var;                              \
-    try {                                                   \
-        var = std::make_unique<Type>(__VA_ARGS__);          \
-    } catch (const test::MountUnavailable& unavailable) {   \
+#define MOUNT_OR_SKIP(var, Type, ...)                           \
+    std::unique_ptr<Type> var;                                  \
+    try {                                                       \
+        var = std::make_unique<Type>(__VA_ARGS__);              \
+    } catch (const test::MountUnavailable& unavailable) {       \
         GTEST_SKIP() << "cannot mount: " << unavailable.what(); \
     }
 
@@ -57,9 +57,10 @@ PathList List(std::vector<std::string> entries) {
 }
 
 std::vector<Failure> CopyInto(std::vector<std::string> sources, const std::string& destination,
-                         SameFilePolicy policy = SameFilePolicy::Overwrite) {
-    return CopyAll(List(std::move(sources)), List({destination}), policy,
-                   [](const std::string&) { return true; }, nullptr);
+                              SameFilePolicy policy = SameFilePolicy::Overwrite) {
+    return CopyAll(
+        List(std::move(sources)), List({destination}), policy,
+        [](const std::string&) { return true; }, nullptr);
 }
 
 // `size` bytes of a pattern that differs from file to file with `seed`.
@@ -78,7 +79,9 @@ std::string Digest(const std::string& content) {
 }
 
 // The content of the file at `path` as Digest shows it ("<missing>" when unreadable).
-std::string Content(const std::string& path) { return Digest(ReadFile(path)); }
+std::string Content(const std::string& path) {
+    return Digest(ReadFile(path));
+}
 
 void WriteFile(const std::string& path, const std::string& content) {
     fs::create_directories(fs::path(path).parent_path());
@@ -160,16 +163,28 @@ TEST(FaultFs, ArmedFaultsHitTheCallsTheyName) {
     EXPECT_EQ(errno, ENOSPC);
     EXPECT_EQ(Content(ffs->backing() + "/w"), "13");
     EXPECT_EQ(ffs->counter("fired"), 2);
+    // past= lets only the calls that reach beyond that byte count.
+    ffs->arm("fail write ENOSPC past=3");
+    fd = ::open(ffs->path("w").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::write(fd, "4", 1), 1);
+    EXPECT_EQ(::write(fd, "5", 1), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    ::close(fd);
+    EXPECT_EQ(Content(ffs->backing() + "/w"), "134");
 
     WriteFile(ffs->path("x"), "x");
     EXPECT_EQ(::renameat2(AT_FDCWD, ffs->path("w").c_str(), AT_FDCWD, ffs->path("x").c_str(),
-                          RENAME_NOREPLACE), -1);
+                          RENAME_NOREPLACE),
+              -1);
     EXPECT_EQ(errno, EEXIST);
     EXPECT_EQ(::renameat2(AT_FDCWD, ffs->path("w").c_str(), AT_FDCWD, ffs->path("y").c_str(),
-                          RENAME_NOREPLACE), 0);
+                          RENAME_NOREPLACE),
+              0);
     ffs->arm("no-rename-flags\nno-link\nno-perms\nfail rename EXDEV name=z");
     EXPECT_EQ(::renameat2(AT_FDCWD, ffs->path("y").c_str(), AT_FDCWD, ffs->path("w").c_str(),
-                          RENAME_NOREPLACE), -1);
+                          RENAME_NOREPLACE),
+              -1);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(::rename(ffs->path("y").c_str(), ffs->path("z").c_str()), -1);
     EXPECT_EQ(errno, EXDEV);
@@ -233,9 +248,10 @@ TEST(WriteFaults, FailedWriteLeavesNothingAndTheRunGoesOn) {
             } else {
                 fs::create_directories(dest);
             }
-            // The third write request falls into big.bin (600 KiB, 128 KiB a request)
-            // whichever of the folder's files comes first.
-            ffs->arm("clear\nfail write " + std::string(error == EIO ? "EIO" : "ENOSPC") + " at=3");
+            // Only big.bin reaches past 300000 bytes: its copy fails midway, whatever the
+            // order of the copies and the size of their writes.
+            ffs->arm("clear\nfail write " + std::string(error == EIO ? "EIO" : "ENOSPC") +
+                     " past=300000");
             auto failures = CopyInto(src.list(), dest);
             EXPECT_EQ(ffs->counter("fired"), round);
             ExpectOnlyFailure(failures, dest + "/dir/big.bin", error);
@@ -353,8 +369,7 @@ TEST(FullDisk, FullInodeTableFailsTheCopiesThatFindNoneAndKeepsTheOthersWhole) {
         EXPECT_EQ(f.reason, ErrorText(ENOSPC)) << f.path;
         EXPECT_EQ(present.count(fs::path(f.path).filename().string()), 0u) << f.path;
     }
-    for (const std::string& name : present)
-        EXPECT_EQ(Content(disk->path(name)), "content " + name);
+    for (const std::string& name : present) EXPECT_EQ(Content(disk->path(name)), "content " + name);
     // Every inode in use is one of the files listed.
     struct statvfs st;
     ASSERT_EQ(::statvfs(disk->root().c_str(), &st), 0);
@@ -484,7 +499,8 @@ TEST(Exfat, NamesThatDifferInCaseOnlyGetTwoFilesAndCopiesNeedNoPermissionBits) {
     const std::string dest = volume->path("d");
     ASSERT_TRUE(fs::create_directory(dest));
 
-    auto failures = CopyInto({src.path("a.txt"), src.path("A.TXT")}, dest, SameFilePolicy::AutoNumber);
+    auto failures =
+        CopyInto({src.path("a.txt"), src.path("A.TXT")}, dest, SameFilePolicy::AutoNumber);
     EXPECT_TRUE(failures.empty()) << Describe(failures);
     EXPECT_EQ(Tree(dest), (std::set<std::string>{"a.txt", "A_1.TXT"}));
     EXPECT_EQ(Content(dest + "/a.txt"), "lower");

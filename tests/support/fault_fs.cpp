@@ -84,7 +84,9 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& log, dou
 
 Mount::Mount() : mountPoint_(temp_.mkdir("mnt")) {}
 
-Mount::~Mount() { unmount(); }
+Mount::~Mount() {
+    unmount();
+}
 
 void Mount::waitUntilMounted(pid_t daemon, const std::string& log, double seconds) {
     struct stat parent;
@@ -157,8 +159,8 @@ void FaultFs::arm(const std::string& commands) const {
     int error = errno;
     ::close(fd);
     if (n != static_cast<ssize_t>(text.size()))
-        throw std::runtime_error(Reason("the fault file system refused \"" + commands + "\"",
-                                        n < 0 ? error : EIO));
+        throw std::runtime_error(
+            Reason("the fault file system refused \"" + commands + "\"", n < 0 ? error : EIO));
 }
 
 std::map<std::string, long> FaultFs::counters() const {

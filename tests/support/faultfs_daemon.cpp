@@ -10,13 +10,15 @@
 // the control file gives the counters: one line "OP CALLS" per operation below, then
 // "fired N" (how many calls an armed fault has failed so far).
 //
-//   fail OP ERROR [at=N] [count=C] [name=NAME]
+//   fail OP ERROR [at=N] [count=C] [name=NAME] [past=BYTES]
 //       The N-th call of OP (default 1) and the C-1 calls after it (default C=1; C=0: every
 //       call from the N-th on, until cleared) fail with ERROR (EIO, ENOSPC, EPERM, ... or a
 //       number). Calls are counted over the whole mount from the moment the command is
 //       written; with name=, only calls on entries of that base name count (for rename and
-//       link: the new name). OP is one of: read write flush fsync rename link unlink create
-//       open mkdir rmdir chmod chown truncate utimens fallocate symlink.
+//       link: the new name); with past=, only reads and writes that reach beyond byte BYTES
+//       of their file count (a big file's copy fails midway, small files pass). OP is one
+//       of: read write flush fsync rename link unlink create open mkdir rmdir chmod chown
+//       truncate utimens fallocate symlink.
 //       Kernel requests are counted, not system calls: a write(2) of more than 128 KiB
 //       arrives as several write requests. flush is the close(2) of a descriptor; flush
 //       faults hit only files opened for writing, so a source's close stays clean.
@@ -40,10 +42,9 @@
 // Attributes and names are not cached by the kernel (timeouts 0), so a change made behind
 // a reader's back is seen at once. An open file that is removed is removed for real.
 #define FUSE_USE_VERSION 31
-#include <fuse.h>
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <fuse.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -69,18 +70,35 @@ int backing = -1;  // the backing folder
 constexpr const char* kControl = "/.faultctl";
 
 enum Op {
-    kRead, kWrite, kFlush, kFsync, kRename, kLink, kUnlink, kCreate, kOpen, kMkdir, kRmdir,
-    kChmod, kChown, kTruncate, kUtimens, kFallocate, kSymlink, kOpCount
+    kRead,
+    kWrite,
+    kFlush,
+    kFsync,
+    kRename,
+    kLink,
+    kUnlink,
+    kCreate,
+    kOpen,
+    kMkdir,
+    kRmdir,
+    kChmod,
+    kChown,
+    kTruncate,
+    kUtimens,
+    kFallocate,
+    kSymlink,
+    kOpCount
 };
 const char* const kOpNames[kOpCount] = {
-    "read", "write", "flush", "fsync", "rename", "link", "unlink", "create", "open", "mkdir",
-    "rmdir", "chmod", "chown", "truncate", "utimens", "fallocate", "symlink"};
+    "read",  "write", "flush", "fsync", "rename",   "link",    "unlink",    "create", "open",
+    "mkdir", "rmdir", "chmod", "chown", "truncate", "utimens", "fallocate", "symlink"};
 
 struct Rule {
     Op op;
     int error;
     long at, count;
     std::string name;
+    long past = 0;
     long seen = 0;
 };
 enum class Change { Grow, Truncate, Short };
@@ -110,22 +128,30 @@ struct Handle {
     std::string rel, name;
     bool writable = false, control = false;
 };
-Handle* H(fuse_file_info* fi) { return reinterpret_cast<Handle*>(fi->fh); }
+Handle* H(fuse_file_info* fi) {
+    return reinterpret_cast<Handle*>(fi->fh);
+}
 
-bool IsControl(const char* path) { return path && std::strcmp(path, kControl) == 0; }
+bool IsControl(const char* path) {
+    return path && std::strcmp(path, kControl) == 0;
+}
 // BACKING-relative form of a mount path: "/" is ".", "/a/b" is "a/b".
-std::string Rel(const char* path) { return path[1] ? std::string(path + 1) : std::string("."); }
+std::string Rel(const char* path) {
+    return path[1] ? std::string(path + 1) : std::string(".");
+}
 std::string Base(const char* path) {
     const char* slash = std::strrchr(path, '/');
     return slash ? slash + 1 : path;
 }
 
-// Counts a call of `op` on the entry `name`; the error an armed fault gives it, or 0.
-int Fault(Op op, const std::string& name) {
+// Counts a call of `op` on the entry `name` (a read or write up to byte `end` of it); the
+// error an armed fault gives it, or 0.
+int Fault(Op op, const std::string& name, off_t end = 0) {
     std::lock_guard lock(state.mutex);
     ++state.calls[op];
     for (Rule& r : state.rules) {
-        if (r.op != op || (!r.name.empty() && r.name != name)) continue;
+        if (r.op != op || (!r.name.empty() && r.name != name) || (r.past > 0 && end <= r.past))
+            continue;
         const long n = ++r.seen;
         if (n >= r.at && (r.count == 0 || n < r.at + r.count)) {
             ++state.fired;
@@ -153,17 +179,32 @@ void Serve(size_t writtenBytes = 0) {
     std::this_thread::sleep_until(until);
 }
 
-int Errno(int result) { return result < 0 ? -errno : 0; }
+int Errno(int result) {
+    return result < 0 ? -errno : 0;
+}
 
 // --- The control file -----------------------------------------------------------------
 
 int ErrorNumber(const std::string& text) {
-    static const std::pair<const char*, int> names[] = {
-        {"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EDQUOT", EDQUOT}, {"EPERM", EPERM},
-        {"EACCES", EACCES}, {"EROFS", EROFS}, {"EXDEV", EXDEV}, {"EINVAL", EINVAL},
-        {"ENOSYS", ENOSYS}, {"EOPNOTSUPP", EOPNOTSUPP}, {"EFBIG", EFBIG}, {"EBUSY", EBUSY},
-        {"EEXIST", EEXIST}, {"ENOENT", ENOENT}, {"EINTR", EINTR}, {"EAGAIN", EAGAIN},
-        {"ENAMETOOLONG", ENAMETOOLONG}, {"ENOTEMPTY", ENOTEMPTY}, {"EMLINK", EMLINK}};
+    static const std::pair<const char*, int> names[] = {{"EIO", EIO},
+                                                        {"ENOSPC", ENOSPC},
+                                                        {"EDQUOT", EDQUOT},
+                                                        {"EPERM", EPERM},
+                                                        {"EACCES", EACCES},
+                                                        {"EROFS", EROFS},
+                                                        {"EXDEV", EXDEV},
+                                                        {"EINVAL", EINVAL},
+                                                        {"ENOSYS", ENOSYS},
+                                                        {"EOPNOTSUPP", EOPNOTSUPP},
+                                                        {"EFBIG", EFBIG},
+                                                        {"EBUSY", EBUSY},
+                                                        {"EEXIST", EEXIST},
+                                                        {"ENOENT", ENOENT},
+                                                        {"EINTR", EINTR},
+                                                        {"EAGAIN", EAGAIN},
+                                                        {"ENAMETOOLONG", ENAMETOOLONG},
+                                                        {"ENOTEMPTY", ENOTEMPTY},
+                                                        {"EMLINK", EMLINK}};
     for (auto& [name, number] : names)
         if (text == name) return number;
     char* end = nullptr;
@@ -227,10 +268,16 @@ bool Apply(const std::string& line) {
             const size_t eq = w.find('=');
             if (eq == std::string::npos) return false;
             const std::string key = w.substr(0, eq), value = w.substr(eq + 1);
-            if (key == "name" && !value.empty()) r.name = value;
-            else if (key == "at" && Number(value, r.at) && r.at > 0) continue;
-            else if (key == "count" && Number(value, r.count)) continue;
-            else return false;
+            if (key == "name" && !value.empty())
+                r.name = value;
+            else if (key == "at" && Number(value, r.at) && r.at > 0)
+                continue;
+            else if (key == "count" && Number(value, r.count))
+                continue;
+            else if (key == "past" && Number(value, r.past))
+                continue;
+            else
+                return false;
         }
         state.rules.push_back(r);
         return true;
@@ -266,9 +313,9 @@ int ReadControl(char* buffer, size_t size, off_t offset) {
 // --- Pass-through operations ------------------------------------------------------------
 
 void* Init(fuse_conn_info*, fuse_config* cfg) {
-    cfg->use_ino = 1;        // the backing inode numbers: identities stay meaningful
-    cfg->hard_remove = 1;    // no ".fuse_hidden" files for removed open files
-    cfg->nullpath_ok = 1;    // operations on such files go by their descriptor
+    cfg->use_ino = 1;      // the backing inode numbers: identities stay meaningful
+    cfg->hard_remove = 1;  // no ".fuse_hidden" files for removed open files
+    cfg->nullpath_ok = 1;  // operations on such files go by their descriptor
     cfg->entry_timeout = cfg->attr_timeout = cfg->negative_timeout = 0;
     cfg->kernel_cache = cfg->auto_cache = 0;
     return nullptr;
@@ -294,7 +341,8 @@ int GetAttr(const char* path, struct stat* st, fuse_file_info* fi) {
         st->st_gid = getgid();
         return 0;
     }
-    int r = fi ? fstat(H(fi)->fd, st) : fstatat(backing, Rel(path).c_str(), st, AT_SYMLINK_NOFOLLOW);
+    int r =
+        fi ? fstat(H(fi)->fd, st) : fstatat(backing, Rel(path).c_str(), st, AT_SYMLINK_NOFOLLOW);
     if (r < 0) return -errno;
     Permissionless(st);
     return 0;
@@ -450,7 +498,8 @@ void ChangeOnRead(const Handle& h, off_t& readLimit) {
             if (ftruncate(fd, r.bytes) != 0) std::perror("ostrivane_faultfs: truncate-on-read");
         } else {
             std::string more(static_cast<size_t>(r.bytes), '+');
-            if (write(fd, more.data(), more.size()) < 0) std::perror("ostrivane_faultfs: grow-on-read");
+            if (write(fd, more.data(), more.size()) < 0)
+                std::perror("ostrivane_faultfs: grow-on-read");
         }
         close(fd);
     }
@@ -460,7 +509,7 @@ int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* f
     Handle& h = *H(fi);
     if (h.control) return ReadControl(buffer, size, offset);
     Serve();
-    if (int e = Fault(kRead, h.name)) return -e;
+    if (int e = Fault(kRead, h.name, offset + static_cast<off_t>(size))) return -e;
     off_t limit = std::numeric_limits<off_t>::max();
     ChangeOnRead(h, limit);
     if (offset >= limit) return 0;
@@ -473,7 +522,7 @@ int Write(const char*, const char* data, size_t size, off_t offset, fuse_file_in
     Handle& h = *H(fi);
     if (h.control) return WriteControl(data, size);
     Serve(size);
-    if (int e = Fault(kWrite, h.name)) return -e;
+    if (int e = Fault(kWrite, h.name, offset + static_cast<off_t>(size))) return -e;
     size_t done = 0;
     while (done < size) {
         ssize_t n = pwrite(h.fd, data + done, size - done, offset + static_cast<off_t>(done));
