@@ -408,7 +408,7 @@ TEST(SourceFaults, ASourceThatChangesOrFailsWhileReadIsNotPutInPlace) {
 TEST(Crash, KilledCopyLeavesNothingUnderTheFinalNameAndTheNextRunTidiesUp) {
     MOUNT_OR_SKIP(ffs, FaultFs);
     TempTree src;
-    const std::string content = Bytes(1024 * 1024, 5);
+    const std::string content = Bytes(2 * 1024 * 1024, 5);
     src.write("dir/big.bin", content);
     int round = 0;
     // The file as a source of its own (copied into the destination folder itself) and
@@ -422,8 +422,8 @@ TEST(Crash, KilledCopyLeavesNothingUnderTheFinalNameAndTheNextRunTidiesUp) {
             const std::string folder = inFolder ? dest + "/dir" : dest;
             fs::create_directories(folder);
             if (replacing) WriteFile(folder + "/big.bin", "older");
-            // At 2 MiB/s the copy of 1 MiB takes half a second (256 KiB a write request); it
-            // is killed once its first request is through.
+            // At 2 MiB/s the copy of 2 MiB takes a second; it is killed once its first write
+            // request is through, long before it could end.
             ffs->arm("clear\nbandwidth 2097152");
             const long writesBefore = ffs->counter("write");
             pid_t child = ::fork();
