@@ -265,13 +265,15 @@ int RemoveLeftoverTemporaries(const Folder& folder, std::vector<std::string>* re
 // the call fails with error::kSourceChanged and puts nothing in place. (Files of /proc and
 // /sys report sizes other than their lengths and are taken as read.)
 //
-// No copy is flushed to the device: the run flushes each file system once at its end. A
-// power loss before that can leave a copy of the last seconds shorter than its source or
-// empty under its name, never with another file's data: ext4 (data=ordered, the default)
-// writes data before the metadata that points at it, but with delayed allocation a linked
-// file may not hold its data yet; a replacing rename on ext4 and btrfs starts the writing
-// of the data first, so a replaced file holds its old or its new content. On a file system
-// without ordering (ext4 data=writeback, vfat) a copy can also hold zeros.
+// No copy is flushed to the device one by one: the run flushes each file system once at its
+// end. A power loss before that can leave the copies of the last seconds incomplete on the
+// device, though each was complete under its name while the system ran. What shows after
+// the restart depends on the file system. ext4 (data=ordered, the default) never shows
+// another file's data, and a replacing rename there has the new data written before the
+// rename is committed, so a replaced file holds its old or its new content; but a new copy,
+// whose blocks are allocated late, can be committed before its data and show up empty or
+// shorter than its source. File systems without that ordering (ext4 data=writeback, vfat,
+// exfat) can also leave zeros in a copy, or a replaced file empty.
 // Returns 0 or the platform's error number.
 int CopyOneFile(const std::string& source, const std::string& target, bool failIfExists);
 

@@ -930,7 +930,7 @@ bool MayUseUnnamedFile(const Place& place) {
 }
 
 // Links the unnamed file `fd` under `name` of `dirFd`. 0, the error number (EEXIST when the
-// name is taken), or kUseNamedTemporary when this system cannot link unnamed files at all.
+// name is taken), or kUseNamedTemporary when this process cannot link unnamed files at all.
 int LinkUnnamedFile(int fd, int dirFd, const char* name) {
     const int way = linkWay.load(std::memory_order_relaxed);
     if (way != kLinkThroughProc) {
@@ -938,17 +938,18 @@ int LinkUnnamedFile(int fd, int dirFd, const char* name) {
             if (way == kLinkWayUnknown) linkWay.store(kLinkByDescriptor);
             return 0;
         }
-        // ENOENT is also the answer of a kernel that does not allow it.
-        if (errno != ENOENT || way == kLinkByDescriptor) return errno;
+        // ENOENT is also the answer when the kernel does not allow it (before 6.10 without
+        // the capability; later for a file opened under other credentials).
+        if (errno != ENOENT) return errno;
     }
     char procPath[64];
     std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
     if (::linkat(AT_FDCWD, procPath, dirFd, name, AT_SYMLINK_FOLLOW) == 0) {
-        if (way == kLinkWayUnknown) linkWay.store(kLinkThroughProc);
+        if (way != kLinkThroughProc) linkWay.store(kLinkThroughProc);
         return 0;
     }
     const int error = errno;
-    if (error == ENOENT && way == kLinkWayUnknown && ::access("/proc/self/fd", X_OK) != 0) {
+    if (error == ENOENT && ::access("/proc/self/fd", X_OK) != 0) {
         linkWay.store(kNoLinkWay);
         return kUseNamedTemporary;
     }

@@ -462,6 +462,30 @@ TEST(CopyFile, MissingUnnamedFilesAreProbedOncePerDevice) {
     EXPECT_EQ(NamesIn(t.path("b")), (std::vector<std::string>{"f0", "f1", "f2"}));
 }
 
+// Where the kernel does not let the process link its unnamed file by descriptor, the link
+// goes through /proc/self/fd.
+TEST(CopyFile, UnnamedFilesAreLinkedThroughProcWhereTheDescriptorIsRefused) {
+    if (access("/proc/self/fd", X_OK) != 0) GTEST_SKIP() << "/proc is not mounted";
+    TempTree t;
+    const std::string src = t.write("src", "new content");
+    t.write("out/old", "old");
+    EXPECT_EQ(ProblemsInChild(PlacingWay::UnnamedFile, [&](Problems& p) {
+                  test::refuseEmptyPathLinks = true;
+                  test::emptyPathLinkRequests = 0;
+                  test::linksThroughProc = 0;
+                  p.expectEqual(CopyOneFile(src, t.path("out/fresh"), true), 0, "fresh");
+                  p.expectEqual(CopyOneFile(src, t.path("out/old"), false), 0, "replace");
+                  p.expectEqual(CopyOneFile(src, t.path("out/fresh"), false), 0, "again");
+                  // Asked once; then every link (two per replacement) goes through /proc.
+                  p.expectEqual(test::emptyPathLinkRequests, 1, "links by descriptor asked for");
+                  p.expectEqual(test::linksThroughProc, 3, "links through /proc");
+              }),
+              "");
+    EXPECT_EQ(ReadFile(t.path("out/fresh")), "new content");
+    EXPECT_EQ(ReadFile(t.path("out/old")), "new content");
+    EXPECT_EQ(NamesIn(t.path("out")), (std::vector<std::string>{"fresh", "old"}));
+}
+
 // A process that has ended: a child that exits at once.
 pid_t EndedProcess() {
     pid_t child = fork();

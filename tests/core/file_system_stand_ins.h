@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <functional>
+#include <string_view>
 
 namespace ostrivane::test {
 
@@ -27,6 +28,12 @@ inline std::atomic<int> unnamedFileRequests{0};
 inline std::atomic<bool> refuseRenameNoReplace{false};
 // No hard links (vfat, exfat).
 inline std::atomic<bool> refuseHardLinks{false};
+// linkat with AT_EMPTY_PATH refused as kernels before 6.10 refuse it to processes without
+// CAP_DAC_READ_SEARCH: ENOENT.
+inline std::atomic<bool> refuseEmptyPathLinks{false};
+// linkat calls with AT_EMPTY_PATH so far, and links made through /proc/self/fd.
+inline std::atomic<int> emptyPathLinkRequests{0};
+inline std::atomic<int> linksThroughProc{0};
 // Runs once, right after the next copy_file_range call that copied data, and is then
 // cleared: something happening to the files while a copy is under way.
 inline std::function<void()> duringNextCopy;
@@ -109,7 +116,18 @@ extern "C" int linkat(int oldDirFd, const char* oldPath, int newDirFd, const cha
         errno = EPERM;
         return -1;
     }
-    return static_cast<int>(syscall(SYS_linkat, oldDirFd, oldPath, newDirFd, newPath, flags));
+    if (flags & AT_EMPTY_PATH) {
+        ++ostrivane::test::emptyPathLinkRequests;
+        if (ostrivane::test::refuseEmptyPathLinks) {
+            errno = ENOENT;
+            return -1;
+        }
+    }
+    const int result =
+        static_cast<int>(syscall(SYS_linkat, oldDirFd, oldPath, newDirFd, newPath, flags));
+    if (result == 0 && std::string_view(oldPath).substr(0, 14) == "/proc/self/fd/")
+        ++ostrivane::test::linksThroughProc;
+    return result;
 }
 
 extern "C" ssize_t copy_file_range(int inFd, off64_t* inOffset, int outFd, off64_t* outOffset,
