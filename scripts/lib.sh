@@ -4,9 +4,12 @@
 OSTRIVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Packages the build and the tests need on Debian 12 (qt6-webengine-dev: the help tab's
-# web browser; without it the tab shows the help address as a link).
+# web browser; without it the tab shows the help address as a link). The fault tests'
+# file systems: libfuse3-dev builds our fault-injection file system, fuse3 brings
+# fusermount3 (for its auto_unmount), exfat-fuse and exfatprogs make an exFAT volume.
 OSTRIVANE_BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev
-  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev util-linux)
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev util-linux
+  libfuse3-dev fuse3 exfat-fuse exfatprogs)
 # What the running program wants besides: Qt's Chinese translation and a CJK font.
 OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei)
 # Screenshots and benchmarks.

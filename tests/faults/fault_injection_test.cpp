@@ -1,0 +1,534 @@
+// The copy core on devices that fail: write, close, fsync and rename errors injected by the
+// fault file system (tests/support/faultfs_daemon.cpp), a real full disk (small tmpfs), a
+// source that changes while it is read, a copy killed midway, and file systems without
+// O_TMPFILE, hard links or permission bits (exFAT among them). After every fault the run
+// must have reported the target, left nothing partial under the final name (no file, or
+// the older file untouched), left no temporary file, and gone on with the other copies.
+//
+// These tests mount file systems and so run as root (their executable is not run through
+// the unprivileged wrapper); without root, /dev/fuse or the tools they skip.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/copy_run.h"
+#include "core/fsops.h"
+#include "core/temp_tree.h"
+#include "support/fault_fs.h"
+
+namespace ostrivane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ExfatVolume;
+using test::FaultFs;
+using test::ReadFile;
+using test::SmallTmpfs;
+using test::TempTree;
+
+// Mounts `Type` into the std::unique_ptr `var`, or skips the test with the reason.
+#define MOUNT_OR_SKIP(var, Type, ...)                           \
+    std::unique_ptr<Type> var;                                  \
+    try {                                                       \
+        var = std::make_unique<Type>(__VA_ARGS__);              \
+    } catch (const test::MountUnavailable& unavailable) {       \
+        GTEST_SKIP() << "cannot mount: " << unavailable.what(); \
+    }
+
+PathList List(std::vector<std::string> entries) {
+    PathList list;
+    list.assign(std::move(entries));
+    return list;
+}
+
+std::vector<Failure> CopyInto(std::vector<std::string> sources, const std::string& destination,
+                              SameFilePolicy policy = SameFilePolicy::Overwrite) {
+    return CopyAll(
+        List(std::move(sources)), List({destination}), policy,
+        [](const std::string&) { return true; }, nullptr);
+}
+
+// `size` bytes of a pattern that differs from file to file with `seed`.
+std::string Bytes(size_t size, int seed) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 31 + seed * 7) % 251);
+    return s;
+}
+
+// What a failed comparison shows of a file's content: short texts as they are, anything
+// longer as its size and a hash (a megabyte of bytes helps nobody).
+std::string Digest(const std::string& content) {
+    if (content.size() <= 64) return content;
+    return std::to_string(content.size()) + " bytes, hash " +
+           std::to_string(std::hash<std::string>{}(content));
+}
+
+// The content of the file at `path` as Digest shows it ("<missing>" when unreadable).
+std::string Content(const std::string& path) {
+    return Digest(ReadFile(path));
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// Every entry below `folder`, hidden ones included, relative to it; folders end with "/".
+std::set<std::string> Tree(const std::string& folder) {
+    std::set<std::string> names;
+    for (auto& e : fs::recursive_directory_iterator(folder)) {
+        std::string name = fs::relative(e.path(), folder).string();
+        names.insert(e.is_directory() && !e.is_symlink() ? name + "/" : name);
+    }
+    return names;
+}
+
+std::string Describe(const std::vector<Failure>& failures) {
+    std::string text;
+    for (const Failure& f : failures) text += "  " + f.path + ": " + f.reason + "\n";
+    return text.empty() ? "  (none)\n" : text;
+}
+
+// The failures are exactly one, for `target`, with the text of `error` when it is not 0.
+void ExpectOnlyFailure(const std::vector<Failure>& failures, const std::string& target,
+                       int error = 0) {
+    ASSERT_EQ(failures.size(), 1u) << Describe(failures);
+    EXPECT_EQ(failures[0].path, target);
+    if (error) {
+        EXPECT_EQ(failures[0].reason, ErrorText(error));
+    }
+}
+
+// errno of open(O_TMPFILE) in `folder`, 0 when it works.
+int TmpfileError(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
+}
+
+// One source set for the write faults: a folder holding a small file and a big one (many
+// write requests), and a small single file.
+struct Sources {
+    TempTree tree;
+    const std::string small = "small text\n";
+    const std::string big = Bytes(600 * 1024, 1);
+    Sources() {
+        tree.write("dir/a.txt", small);
+        tree.write("dir/big.bin", big);
+        tree.write("b.txt", small + small);
+    }
+    std::vector<std::string> list() const { return {tree.path("dir"), tree.path("b.txt")}; }
+};
+
+// --- The fault file system itself -------------------------------------------------------
+
+TEST(FaultFs, ArmedFaultsHitTheCallsTheyName) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    // The control file answers by its name and is never listed.
+    EXPECT_TRUE(Tree(ffs->root()).empty());
+    EXPECT_EQ(ffs->counter("fired"), 0);
+    EXPECT_THROW(ffs->arm("fail write NOSUCHERROR"), std::runtime_error);
+    EXPECT_THROW(ffs->arm("explode"), std::runtime_error);
+    // No O_TMPFILE here: the copy's fallback for such file systems is what runs.
+    EXPECT_EQ(TmpfileError(ffs->root()), EOPNOTSUPP);
+
+    ffs->arm("fail write EIO at=2");
+    int fd = ::open(ffs->path("w").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::write(fd, "1", 1), 1);
+    EXPECT_EQ(::write(fd, "2", 1), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(::write(fd, "3", 1), 1);
+    ffs->arm("fail flush ENOSPC");
+    EXPECT_EQ(::close(fd), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(Content(ffs->backing() + "/w"), "13");
+    EXPECT_EQ(ffs->counter("fired"), 2);
+    // past= lets only the calls that reach beyond that byte count.
+    ffs->arm("fail write ENOSPC past=3");
+    fd = ::open(ffs->path("w").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::write(fd, "4", 1), 1);
+    EXPECT_EQ(::write(fd, "5", 1), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    ::close(fd);
+    EXPECT_EQ(Content(ffs->backing() + "/w"), "134");
+
+    WriteFile(ffs->path("x"), "x");
+    EXPECT_EQ(::renameat2(AT_FDCWD, ffs->path("w").c_str(), AT_FDCWD, ffs->path("x").c_str(),
+                          RENAME_NOREPLACE),
+              -1);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(::renameat2(AT_FDCWD, ffs->path("w").c_str(), AT_FDCWD, ffs->path("y").c_str(),
+                          RENAME_NOREPLACE),
+              0);
+    ffs->arm("no-rename-flags\nno-link\nno-perms\nfail rename EXDEV name=z");
+    EXPECT_EQ(::renameat2(AT_FDCWD, ffs->path("y").c_str(), AT_FDCWD, ffs->path("w").c_str(),
+                          RENAME_NOREPLACE),
+              -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(::rename(ffs->path("y").c_str(), ffs->path("z").c_str()), -1);
+    EXPECT_EQ(errno, EXDEV);
+    EXPECT_EQ(::link(ffs->path("x").c_str(), ffs->path("x2").c_str()), -1);
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(::chmod(ffs->path("x").c_str(), 0600), -1);
+    EXPECT_EQ(errno, EPERM);
+    struct stat st;
+    ASSERT_EQ(::stat(ffs->path("x").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0777u);
+    ffs->arm("clear");
+    EXPECT_EQ(::rename(ffs->path("y").c_str(), ffs->path("z").c_str()), 0);
+    EXPECT_EQ(Tree(ffs->root()), (std::set<std::string>{"x", "z"}));
+}
+
+TEST(FaultFs, FilesChangeWhileTheyAreRead) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    const std::string content = Bytes(200 * 1024, 2);
+    WriteFile(ffs->backing() + "/g", content);
+    WriteFile(ffs->backing() + "/t", content);
+    WriteFile(ffs->backing() + "/s", content);
+    ffs->arm("grow-on-read g 100\ntruncate-on-read t 1000\nshort-read s 1000");
+    EXPECT_EQ(Content(ffs->path("g")), Digest(content + std::string(100, '+')));
+    EXPECT_EQ(Content(ffs->path("t")), Digest(content.substr(0, 1000)));
+    EXPECT_EQ(Content(ffs->path("s")), Digest(content.substr(0, 1000)));
+    // A short read leaves the file as it was; the others changed it for real.
+    EXPECT_EQ(fs::file_size(ffs->path("s")), content.size());
+    EXPECT_EQ(fs::file_size(ffs->path("t")), 1000u);
+}
+
+TEST(FaultFs, ConcurrentWritersQueueOnOneDevice) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    ffs->arm("bandwidth 2097152");  // 2 MiB/s: 128 KiB take 62.5 ms
+    const std::string chunk = Bytes(128 * 1024, 3);
+    auto writeOne = [&](const std::string& name) { WriteFile(ffs->path(name), chunk); };
+    const auto start = std::chrono::steady_clock::now();
+    std::thread other(writeOne, "p");
+    writeOne("q");
+    other.join();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    // Two writers in parallel would take 62.5 ms; one device serves them one after the other.
+    EXPECT_GE(elapsed, std::chrono::milliseconds(120));
+    EXPECT_EQ(Content(ffs->path("p")), Digest(chunk));
+    EXPECT_EQ(Content(ffs->path("q")), Digest(chunk));
+}
+
+// --- Write, close, fsync and rename faults ----------------------------------------------
+
+TEST(WriteFaults, FailedWriteLeavesNothingAndTheRunGoesOn) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    Sources src;
+    int round = 0;
+    for (int error : {EIO, ENOSPC}) {
+        for (bool replacing : {false, true}) {
+            SCOPED_TRACE(std::string(replacing ? "replacing, " : "new file, ") + strerror(error));
+            const std::string dest = ffs->path("d" + std::to_string(++round));
+            std::set<std::string> expected{"dir/", "dir/a.txt", "b.txt"};
+            if (replacing) {
+                WriteFile(dest + "/dir/big.bin", "older");
+                expected.insert("dir/big.bin");
+            } else {
+                fs::create_directories(dest);
+            }
+            // Only big.bin reaches past 300000 bytes: its copy fails midway, whatever the
+            // order of the copies and the size of their writes.
+            ffs->arm("clear\nfail write " + std::string(error == EIO ? "EIO" : "ENOSPC") +
+                     " past=300000");
+            auto failures = CopyInto(src.list(), dest);
+            EXPECT_EQ(ffs->counter("fired"), round);
+            ExpectOnlyFailure(failures, dest + "/dir/big.bin", error);
+            EXPECT_EQ(Tree(dest), expected);
+            EXPECT_EQ(Content(dest + "/dir/big.bin"), replacing ? "older" : "<missing>");
+            EXPECT_EQ(Content(dest + "/dir/a.txt"), src.small);
+            EXPECT_EQ(Content(dest + "/b.txt"), src.small + src.small);
+        }
+    }
+}
+
+TEST(WriteFaults, FailedCloseLeavesNothingAndTheRunGoesOn) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    TempTree src;
+    src.write("a.txt", "new a");
+    src.write("b.txt", "new b");
+    for (bool replacing : {false, true}) {
+        SCOPED_TRACE(replacing ? "replacing" : "new file");
+        const std::string dest = ffs->path(replacing ? "replacing" : "new");
+        fs::create_directories(dest);
+        if (replacing) WriteFile(dest + "/a.txt", "older");
+        // The first close of a file written on the mount is the copy of a.txt.
+        ffs->arm("clear\nfail flush EIO");
+        auto failures = CopyInto({src.path("a.txt"), src.path("b.txt")}, dest);
+        ExpectOnlyFailure(failures, dest + "/a.txt", EIO);
+        EXPECT_EQ(Tree(dest), replacing ? (std::set<std::string>{"a.txt", "b.txt"})
+                                        : (std::set<std::string>{"b.txt"}));
+        EXPECT_EQ(Content(dest + "/a.txt"), replacing ? "older" : "<missing>");
+        EXPECT_EQ(Content(dest + "/b.txt"), "new b");
+    }
+}
+
+TEST(WriteFaults, FailedFsyncLeavesNothing) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    TempTree src;
+    src.write("a.txt", "new a");
+    const std::string dest = ffs->path("d");
+    WriteFile(dest + "/a.txt", "older");
+    ffs->arm("fail fsync EIO count=0");
+    auto failures = CopyInto({src.path("a.txt")}, dest);
+    if (ffs->counter("fsync") == 0) {
+        // The copy leaves the flush to the end of the run (one per file system) and does
+        // not sync each file; then there is nothing to fail here.
+        std::printf("note: the copy calls no fsync on the target file\n");
+        EXPECT_TRUE(failures.empty()) << Describe(failures);
+        EXPECT_EQ(Content(dest + "/a.txt"), "new a");
+    } else {
+        ExpectOnlyFailure(failures, dest + "/a.txt", EIO);
+        EXPECT_EQ(Content(dest + "/a.txt"), "older");
+    }
+    EXPECT_EQ(Tree(dest), std::set<std::string>{"a.txt"});
+}
+
+TEST(WriteFaults, FailedRenameKeepsTheOlderFile) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    TempTree src;
+    src.write("doc.txt", "new doc");
+    src.write("other.txt", "other");
+    const std::string dest = ffs->path("d");
+    WriteFile(dest + "/doc.txt", "older");
+    ffs->arm("fail rename EIO count=0 name=doc.txt");
+    auto failures = CopyInto({src.path("doc.txt"), src.path("other.txt")}, dest);
+    // A replacement that is not put in place by a rename would have written over the
+    // older file.
+    EXPECT_GE(ffs->counter("fired"), 1);
+    ExpectOnlyFailure(failures, dest + "/doc.txt", EIO);
+    EXPECT_EQ(Content(dest + "/doc.txt"), "older");
+    EXPECT_EQ(Content(dest + "/other.txt"), "other");
+    EXPECT_EQ(Tree(dest), (std::set<std::string>{"doc.txt", "other.txt"}));
+}
+
+// --- A real full disk -------------------------------------------------------------------
+
+TEST(FullDisk, BigFileFailsAndGivesItsSpaceBack) {
+    constexpr size_t kSize = 256 * 1024;
+    Sources src;
+    for (bool replacing : {false, true}) {
+        SCOPED_TRACE(replacing ? "replacing" : "new file");
+        MOUNT_OR_SKIP(disk, SmallTmpfs, kSize);
+        const std::string dest = disk->root();
+        std::set<std::string> expected{"dir/", "dir/a.txt", "b.txt"};
+        if (replacing) {
+            WriteFile(dest + "/dir/big.bin", "older");
+            expected.insert("dir/big.bin");
+        }
+        auto failures = CopyInto(src.list(), dest);
+        ExpectOnlyFailure(failures, dest + "/dir/big.bin", ENOSPC);
+        EXPECT_EQ(Tree(dest), expected);
+        EXPECT_EQ(Content(dest + "/dir/big.bin"), replacing ? "older" : "<missing>");
+        EXPECT_EQ(Content(dest + "/b.txt"), src.small + src.small);
+        // Nothing still holds the space the failed copy took (a temporary file kept open
+        // or hidden would).
+        struct statvfs st;
+        ASSERT_EQ(::statvfs(dest.c_str(), &st), 0);
+        EXPECT_GE(st.f_bavail * st.f_frsize, kSize - 32 * 1024);
+    }
+}
+
+TEST(FullDisk, FullInodeTableFailsTheCopiesThatFindNoneAndKeepsTheOthersWhole) {
+    constexpr size_t kInodes = 5;  // the root folder takes one
+    MOUNT_OR_SKIP(disk, SmallTmpfs, 1 << 20, kInodes);
+    TempTree src;
+    std::vector<std::string> sources;
+    for (int i = 1; i <= 6; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        src.write(name, "content " + name);
+        sources.push_back(src.path(name));
+    }
+    auto failures = CopyInto(sources, disk->root());
+    const std::set<std::string> present = Tree(disk->root());
+    EXPECT_FALSE(present.empty());
+    EXPECT_FALSE(failures.empty());
+    EXPECT_EQ(present.size() + failures.size(), 6u) << Describe(failures);
+    for (const Failure& f : failures) {
+        EXPECT_EQ(f.reason, ErrorText(ENOSPC)) << f.path;
+        EXPECT_EQ(present.count(fs::path(f.path).filename().string()), 0u) << f.path;
+    }
+    for (const std::string& name : present) EXPECT_EQ(Content(disk->path(name)), "content " + name);
+    // Every inode in use is one of the files listed.
+    struct statvfs st;
+    ASSERT_EQ(::statvfs(disk->root().c_str(), &st), 0);
+    EXPECT_EQ(st.f_ffree, kInodes - 1 - present.size());
+}
+
+// --- A source that changes or fails while it is copied ----------------------------------
+
+TEST(SourceFaults, ASourceThatChangesOrFailsWhileReadIsNotPutInPlace) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    const std::string content = Bytes(300 * 1024, 4);
+    WriteFile(ffs->backing() + "/src/other.txt", "other");
+    int round = 0;
+    for (const char* change : {"grow-on-read f.bin 4096", "truncate-on-read f.bin 1000",
+                               "short-read f.bin 1000", "fail read EIO count=0 name=f.bin"}) {
+        for (bool replacing : {false, true}) {
+            SCOPED_TRACE(std::string(change) + (replacing ? ", replacing" : ", new file"));
+            WriteFile(ffs->backing() + "/src/f.bin", content);
+            const std::string dest = ffs->path("d" + std::to_string(++round));
+            fs::create_directories(dest);
+            if (replacing) WriteFile(dest + "/f.bin", "older");
+            ffs->arm(std::string("clear\n") + change);
+            auto failures = CopyInto({ffs->path("src/f.bin"), ffs->path("src/other.txt")}, dest);
+            ffs->arm("clear");  // the faults name f.bin, and the target is read back below
+            ExpectOnlyFailure(failures, dest + "/f.bin");
+            EXPECT_EQ(Content(dest + "/f.bin"), replacing ? "older" : "<missing>");
+            EXPECT_EQ(Content(dest + "/other.txt"), "other");
+            EXPECT_EQ(Tree(dest), replacing ? (std::set<std::string>{"f.bin", "other.txt"})
+                                            : (std::set<std::string>{"other.txt"}));
+        }
+    }
+}
+
+// --- Killed midway ----------------------------------------------------------------------
+
+TEST(Crash, KilledCopyLeavesNothingUnderTheFinalNameAndTheNextRunTidiesUp) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    TempTree src;
+    const std::string content = Bytes(2 * 1024 * 1024, 5);
+    src.write("dir/big.bin", content);
+    int round = 0;
+    // The file as a source of its own (copied into the destination folder itself) and
+    // inside a folder source (copied by the tree walk).
+    for (bool inFolder : {false, true}) {
+        for (bool replacing : {false, true}) {
+            SCOPED_TRACE(std::string(inFolder ? "in a folder, " : "file source, ") +
+                         (replacing ? "replacing" : "new file"));
+            const std::string dest = ffs->path("d" + std::to_string(++round));
+            const std::string source = inFolder ? src.path("dir") : src.path("dir/big.bin");
+            const std::string folder = inFolder ? dest + "/dir" : dest;
+            fs::create_directories(folder);
+            if (replacing) WriteFile(folder + "/big.bin", "older");
+            // At 2 MiB/s the copy of 2 MiB takes a second; it is killed once its first write
+            // request is through, long before it could end.
+            ffs->arm("clear\nbandwidth 2097152");
+            const long writesBefore = ffs->counter("write");
+            pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                CopyInto({source}, dest);
+                ::_exit(0);
+            }
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (ffs->counter("write") == writesBefore &&
+                   std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            ::kill(child, SIGKILL);
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            ASSERT_TRUE(WIFSIGNALED(status)) << "the copy ended before it was killed";
+            EXPECT_EQ(Content(folder + "/big.bin"), replacing ? "older" : "<missing>");
+
+            // The next run into the same folder completes the copy and removes what the
+            // killed one left.
+            ffs->arm("clear");
+            auto failures = CopyInto({source}, dest);
+            EXPECT_TRUE(failures.empty()) << Describe(failures);
+            EXPECT_EQ(Content(folder + "/big.bin"), Digest(content));
+            EXPECT_EQ(Tree(dest), inFolder ? (std::set<std::string>{"dir/", "dir/big.bin"})
+                                           : (std::set<std::string>{"big.bin"}));
+        }
+    }
+}
+
+// --- File systems without O_TMPFILE, hard links or permission bits ----------------------
+
+TEST(Fallbacks, CopiesWithoutTmpfileHardLinksRenameFlagsOrPermissionBits) {
+    TempTree src;
+    src.write("dir/x.txt", "x");
+    src.write("dir/sub/y.txt", "y");
+    src.write("b.txt", "new b");
+    ASSERT_EQ(::chmod(src.path("dir/x.txt").c_str(), 0640), 0);
+    // A mount of its own for each mode: what the copy learns of a device is not carried
+    // from one mode into the next.
+    for (const char* mode : {"no-link", "no-rename-flags", "no-link\nno-rename-flags\nno-perms"}) {
+        SCOPED_TRACE(mode);
+        MOUNT_OR_SKIP(ffs, FaultFs);
+        ASSERT_NE(TmpfileError(ffs->root()), 0);
+        ffs->arm(mode);
+        const std::string dest = ffs->path("d");
+        WriteFile(dest + "/b.txt", "older");
+        auto failures = CopyInto({src.path("dir"), src.path("b.txt")}, dest);
+        EXPECT_TRUE(failures.empty()) << Describe(failures);
+        EXPECT_EQ(Content(dest + "/dir/x.txt"), "x");
+        EXPECT_EQ(Content(dest + "/dir/sub/y.txt"), "y");
+        EXPECT_EQ(Content(dest + "/b.txt"), "new b");
+        failures = CopyInto({src.path("b.txt")}, dest, SameFilePolicy::AutoNumber);
+        EXPECT_TRUE(failures.empty()) << Describe(failures);
+        EXPECT_EQ(Content(dest + "/b_1.txt"), "new b");
+        WriteFile(dest + "/b.txt", "kept");
+        failures = CopyInto({src.path("b.txt")}, dest, SameFilePolicy::Skip);
+        EXPECT_TRUE(failures.empty()) << Describe(failures);
+        EXPECT_EQ(Content(dest + "/b.txt"), "kept");
+        EXPECT_EQ(Tree(dest), (std::set<std::string>{"dir/", "dir/x.txt", "dir/sub/",
+                                                     "dir/sub/y.txt", "b.txt", "b_1.txt"}));
+    }
+}
+
+TEST(Exfat, NamesThatDifferInCaseOnlyGetTwoFilesAndCopiesNeedNoPermissionBits) {
+    MOUNT_OR_SKIP(volume, ExfatVolume);
+    ASSERT_NE(TmpfileError(volume->root()), 0);
+    TempTree src;
+    src.write("a.txt", "lower");
+    src.write("A.TXT", "upper");
+    src.write("dir/x.txt", "x");
+    ASSERT_EQ(::chmod(src.path("dir/x.txt").c_str(), 0600), 0);
+    const std::string dest = volume->path("d");
+    ASSERT_TRUE(fs::create_directory(dest));
+
+    auto failures =
+        CopyInto({src.path("a.txt"), src.path("A.TXT")}, dest, SameFilePolicy::AutoNumber);
+    EXPECT_TRUE(failures.empty()) << Describe(failures);
+    EXPECT_EQ(Tree(dest), (std::set<std::string>{"a.txt", "A_1.TXT"}));
+    EXPECT_EQ(Content(dest + "/a.txt"), "lower");
+    EXPECT_EQ(Content(dest + "/A_1.TXT"), "upper");
+
+    // Overwrite replaces the file that carries the name in another case (one file stays,
+    // under whichever case the copy left), and copies a tree without permission bits.
+    failures = CopyInto({src.path("A.TXT"), src.path("dir")}, dest);
+    EXPECT_TRUE(failures.empty()) << Describe(failures);
+    const std::set<std::string> names = Tree(dest);
+    EXPECT_EQ(names.size(), 4u);
+    EXPECT_EQ(names.count("dir/x.txt"), 1u);
+    EXPECT_EQ(Content(dest + "/dir/x.txt"), "x");
+    EXPECT_EQ(Content(dest + "/A_1.TXT"), "upper");
+    // Read it by the name the listing gives: the kernel may still hold the other case's
+    // name for the replaced file for a moment (exfat-fuse's entry timeout).
+    const bool upperCase = names.count("A.TXT") == 1;
+    ASSERT_TRUE(upperCase || names.count("a.txt") == 1);
+    EXPECT_EQ(Content(dest + (upperCase ? "/A.TXT" : "/a.txt")), "upper");
+}
+
+}  // namespace
+}  // namespace ostrivane
+
+int main(int argc, char** argv) {
+    // Before any thread starts: the mounts these tests make are seen by this process and its
+    // children only, and go away with it however it ends.
+    ostrivane::test::EnterPrivateMountNamespace();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
