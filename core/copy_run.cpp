@@ -207,7 +207,9 @@ std::string OverwriteQuestion(const std::string& targetPath) {
 }
 
 void PrepareTargetFolder(const Folder& folder) {
-    (void)folder;  // wired to the removal of leftover temporaries with the crash-safe copies
+    // Whatever the policy (Skip included): a partial copy of ours is never a file the user
+    // has, and a later Skip would otherwise keep the folder cluttered for good.
+    RemoveLeftoverTemporaries(folder);
 }
 
 std::string NumberedName(const std::string& folder, const std::string& name) {
