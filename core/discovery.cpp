@@ -37,6 +37,17 @@ class FolderIndexer {
     void run(const std::string& path, int levelsBelow);
 
   private:
+    // One folder whose subfolders are being visited, kept on a stack of the walk's own so
+    // that no depth of tree can exhaust the call stack.
+    struct Frame {
+        std::vector<Subfolder> subfolders;
+        size_t next = 0;
+        size_t pathLength = 0;  // length of path_ for the folder
+        int childLevels = 0;    // levels still wanted below each subfolder
+    };
+
+    // Adds the folder path_ (the chain's current folder when `open`) and, when more levels
+    // are wanted and it could be opened, pushes the frame that visits its subfolders.
     void visit(int levelsBelow, bool open);
     std::vector<Subfolder> listSubfolders();
 
@@ -44,6 +55,7 @@ class FolderIndexer {
     const std::function<void()>& repaint_;
     std::string path_;
     FolderChain chain_;
+    std::vector<Frame> frames_;
 };
 
 void FolderIndexer::run(const std::string& path, int levelsBelow) {
@@ -53,16 +65,17 @@ void FolderIndexer::run(const std::string& path, int levelsBelow) {
     const bool open = OpenFolder(path_, top) == 0;
     if (open) chain_.start(std::move(top));
     visit(levelsBelow, open);
-}
-
-void FolderIndexer::visit(int levelsBelow, bool open) {
-    destinations_.addIfAbsent(path_);
-    if (repaint_) repaint_();
-    if (levelsBelow == 0 || !open) return;  // nothing below is wanted, or it cannot be read
-    const int childLevels = levelsBelow == kAllLevels ? kAllLevels : levelsBelow - 1;
-    const std::vector<Subfolder> subfolders = listSubfolders();
-    const size_t length = path_.size();
-    for (const Subfolder& subfolder : subfolders) {
+    while (!frames_.empty()) {
+        Frame& frame = frames_.back();
+        if (frame.next == frame.subfolders.size()) {
+            frames_.pop_back();
+            // Back to the parent, unless this was the chosen folder. The chain is lost when
+            // an ancestor moved away meanwhile: the walk ends there.
+            if (!frames_.empty() && chain_.leave() != 0) throw ChainLost{};
+            continue;
+        }
+        const Subfolder& subfolder = frame.subfolders[frame.next++];
+        path_.resize(frame.pathLength);
         // Vanished or swapped for a link since the listing: not a folder of this tree.
         const int error = chain_.enter(subfolder.name, subfolder.inode);
         if (error == error::kNotFound || error == error::kIsLink ||
@@ -70,17 +83,29 @@ void FolderIndexer::visit(int levelsBelow, bool open) {
             continue;
         // A folder shown again below itself (a bind mount) would repeat without end.
         if (error == 0 && chain_.currentIsAncestor()) {
-            if (chain_.leave() != 0) return;
+            if (chain_.leave() != 0) throw ChainLost{};
             continue;
         }
         path_.append(subfolder.name);
         path_.push_back(platform::kSeparator);
-        // A folder that cannot be opened is added without its subfolders.
+        const int childLevels = frame.childLevels;
+        // A folder that cannot be opened is added without its subfolders. An entered one
+        // that pushes no frame of its own (no level wanted below it) is left at once.
+        const size_t depth = frames_.size();
         visit(childLevels, error == 0);
-        path_.resize(length);
-        // The chain is lost when an ancestor moved away meanwhile: the walk ends here.
-        if (error == 0 && chain_.leave() != 0) throw ChainLost{};
+        if (error == 0 && frames_.size() == depth && chain_.leave() != 0) throw ChainLost{};
     }
+}
+
+void FolderIndexer::visit(int levelsBelow, bool open) {
+    destinations_.addIfAbsent(path_);
+    if (repaint_) repaint_();
+    if (levelsBelow == 0 || !open) return;  // nothing below is wanted, or it cannot be read
+    Frame frame;
+    frame.subfolders = listSubfolders();
+    frame.pathLength = path_.size();
+    frame.childLevels = levelsBelow == kAllLevels ? kAllLevels : levelsBelow - 1;
+    frames_.push_back(std::move(frame));
 }
 
 std::vector<Subfolder> FolderIndexer::listSubfolders() {

@@ -98,10 +98,29 @@ class FolderEmptier {
         bool leftovers = false;  // something stays inside, so the folder cannot go
     };
 
+    // One folder being emptied: its listing, read before anything in it is deleted, and
+    // how far the walk has come through it. The walk keeps these on a stack of its own, not
+    // on the call stack, so that no depth of tree can exhaust the call stack.
+    struct Frame {
+        std::vector<FolderEntry> entries;
+        size_t next = 0;
+        Level level;
+        size_t pathLength = 0;  // length of path_ for this folder, separator included
+        int listError = 0;      // the folder could not be listed
+        // How the folder was entered from its parent (all but the start folder).
+        std::string name;
+        bool listed = false;
+        std::vector<Failure>* recordingOutside = nullptr;
+    };
+
     // Deletes what may be deleted inside the current folder of the chain (path_ ends with
-    // the separator). Returns true when something stays inside; *listError gets the error
-    // number when the folder could not be listed at all.
+    // the separator) and below it. Returns true when something stays inside; *listError
+    // gets the error number when the folder could not be listed at all.
     bool emptyContents(bool willRemove, int* listError);
+    // Starts the walk of the folder the chain just entered.
+    void pushFrame(bool willRemove, const std::string& name, bool listed);
+    // Ends the walk of a subfolder: back in its parent, removes it when it may go.
+    void finishSubfolder(Frame& done);
     void handleEntry(Level& level, const FolderEntry& entry);
     void handleLink(Level& level, const std::string& name);
     void handleSubfolder(Level& level, const FolderEntry& entry);
@@ -118,6 +137,7 @@ class FolderEmptier {
     const bool eachListedInTurn_;
     FolderChain chain_;
     std::string path_;
+    std::vector<Frame> frames_;
 };
 
 void FolderEmptier::run(const std::string& path, Folder top, bool remove) {
@@ -125,9 +145,11 @@ void FolderEmptier::run(const std::string& path, Folder top, bool remove) {
     chain_.start(std::move(top));
     int listError = 0;
     bool leftovers = false;
+    std::vector<Failure>* const recording = failures_;
     try {
         leftovers = emptyContents(remove, &listError);
     } catch (const WalkLost& lost) {
+        failures_ = recording;  // a listed subfolder's walk may have turned recording off
         record(path_, ErrorText(lost.error));
         return;
     }
@@ -143,18 +165,58 @@ void FolderEmptier::run(const std::string& path, Folder top, bool remove) {
 }
 
 bool FolderEmptier::emptyContents(bool willRemove, int* listError) {
-    std::vector<FolderEntry> entries;
-    if (int error = ReadFolder(chain_.current(), entries)) {
-        *listError = error;
-        return false;
+    frames_.clear();
+    pushFrame(willRemove, std::string(), false);
+    for (;;) {
+        Frame& frame = frames_.back();
+        if (frame.next < frame.entries.size()) {
+            const FolderEntry entry = std::move(frame.entries[frame.next++]);
+            path_.resize(frame.pathLength);
+            // May push the frame of a subfolder, which `frame` must not be used after.
+            handleEntry(frame.level, entry);
+            continue;
+        }
+        if (frames_.size() == 1) break;
+        Frame done = std::move(frame);
+        frames_.pop_back();
+        finishSubfolder(done);
     }
-    Level level{willRemove};
-    const size_t folderLength = path_.size();
-    for (const FolderEntry& entry : entries) {
-        handleEntry(level, entry);
-        path_.resize(folderLength);
+    path_.resize(frames_.front().pathLength);
+    *listError = frames_.front().listError;
+    const bool leftovers = frames_.front().level.leftovers;
+    frames_.clear();
+    return leftovers;
+}
+
+void FolderEmptier::pushFrame(bool willRemove, const std::string& name, bool listed) {
+    Frame frame;
+    frame.level.willRemove = willRemove;
+    frame.pathLength = path_.size();
+    frame.name = name;
+    frame.listed = listed;
+    frame.recordingOutside = failures_;
+    frame.listError = ReadFolder(chain_.current(), frame.entries);
+    frames_.push_back(std::move(frame));
+}
+
+void FolderEmptier::finishSubfolder(Frame& done) {
+    failures_ = done.recordingOutside;
+    path_.resize(done.pathLength);
+    if (int error = chain_.leave()) throw WalkLost{error};
+    Level& level = frames_.back().level;
+    if (done.listed) {
+        level.leftovers = true;
+        return;
     }
-    return level.leftovers;
+    const std::string& name = done.name;
+    const bool innerLeftovers = done.level.leftovers;
+    const auto remove = [&] { return RemoveFolderAt(chain_.current(), name); };
+    // A folder that keeps entries cannot be removed; unlocking the parent is useless then.
+    const int error = innerLeftovers ? remove() : withWritableFolder(level, remove);
+    if (error == 0 || error == error::kNotFound) return;
+    level.leftovers = true;
+    if (!innerLeftovers)
+        recordIfStillThere(name, ErrorText(done.listError != 0 ? done.listError : error));
 }
 
 void FolderEmptier::handleEntry(Level& level, const FolderEntry& entry) {
@@ -247,28 +309,9 @@ void FolderEmptier::handleSubfolder(Level& level, const FolderEntry& entry) {
         level.leftovers = true;
         return;
     }
-    std::vector<Failure>* const recording = failures_;
+    // Its listing is walked next; finishSubfolder removes it afterwards.
+    pushFrame(!listed, name, listed);
     if (listed) failures_ = nullptr;
-    int listError = 0;
-    bool innerLeftovers = false;
-    try {
-        innerLeftovers = emptyContents(!listed, &listError);
-    } catch (...) {
-        failures_ = recording;
-        throw;
-    }
-    failures_ = recording;
-    if (int error = chain_.leave()) throw WalkLost{error};
-    if (listed) {
-        level.leftovers = true;
-        return;
-    }
-    const auto remove = [&] { return RemoveFolderAt(chain_.current(), name); };
-    // A folder that keeps entries cannot be removed; unlocking the parent is useless then.
-    const int error = innerLeftovers ? remove() : withWritableFolder(level, remove);
-    if (error == 0 || error == error::kNotFound) return;
-    level.leftovers = true;
-    if (!innerLeftovers) recordIfStillThere(name, ErrorText(listError != 0 ? listError : error));
 }
 
 void FolderEmptier::deleteFile(Level& level, const std::string& name) {

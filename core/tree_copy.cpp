@@ -43,10 +43,23 @@ class TreeWalk {
         int error = 0;
     };
 
-    void copyEntries(const std::vector<FolderEntry>& entries, const std::string& sourcePrefix,
-                     const std::string& targetPrefix, const TargetLevel& target);
-    void copySubfolder(const FolderEntry& entry, const std::string& sourcePrefix,
-                       const std::string& targetPrefix, const TargetLevel& parentTarget);
+    // One folder being copied: its listing and how far the walk has come through it. The
+    // walk keeps these on a stack of its own, not on the call stack, so that no depth of
+    // tree can exhaust the call stack.
+    struct Frame {
+        std::vector<FolderEntry> entries;
+        size_t next = 0;
+        std::string sourcePath, targetPath;  // without the separator
+        TargetLevel target;
+    };
+
+    // Copies the entries of the open source folder and, depth-first, everything below.
+    void copyEntries(std::vector<FolderEntry> entries, const std::string& sourcePath,
+                     const std::string& targetPath, const TargetLevel& target);
+    // Starts the copy of a subfolder met in the listing of the frame on top: pushes its
+    // frame when it is to be walked. Takes copies, since a push moves the frames.
+    void startSubfolder(const FolderEntry& entry, std::string sourcePath, std::string targetPath,
+                        TargetLevel parentTarget);
     void copyFile(const FolderEntry& entry, const std::string& targetPrefix,
                   const TargetLevel& target);
     // Creates and opens the target subfolder `name` of the current target folder.
@@ -64,6 +77,7 @@ class TreeWalk {
     std::optional<FileIdentity> targetRoot_;
     FolderChain sources_;
     FolderChain targets_;
+    std::vector<Frame> frames_;
 };
 
 // Splits a path into its folder part (up to the last separator, or "." when none) and its
@@ -125,41 +139,58 @@ void TreeWalk::copyTop(const std::string& source, const std::string& target) {
         }
     }
     sources_.start(std::move(top));
-    const std::string sourcePrefix = !source.empty() && source.back() == platform::kSeparator
-                                         ? source
-                                         : source + platform::kSeparator;
+    // The source as listed may end with the separator; its entries are joined with one.
+    std::string sourcePath = source;
+    if (!sourcePath.empty() && sourcePath.back() == platform::kSeparator) sourcePath.pop_back();
     try {
-        copyEntries(entries, sourcePrefix, target + platform::kSeparator, level);
+        copyEntries(std::move(entries), sourcePath, target, level);
     } catch (const WalkLost& lost) {
         recordError(lost.path, lost.error);
     }
 }
 
-void TreeWalk::copyEntries(const std::vector<FolderEntry>& entries, const std::string& sourcePrefix,
-                           const std::string& targetPrefix, const TargetLevel& target) {
-    for (const FolderEntry& entry : entries) {
-        switch (ClassifyEntry({entry.name, entry.attributes})) {
-            case kDotEntry:
-                break;
-            case kSubfolder:
-                if (entry.attributes & attr::kLink) {
-                    record(sourcePrefix + entry.name, std::string(kFolderLinkNotFollowed));
-                } else {
-                    copySubfolder(entry, sourcePrefix, targetPrefix, target);
-                }
-                break;
-            default:
-                copyFile(entry, targetPrefix, target);
-                break;
+void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& sourcePath,
+                           const std::string& targetPath, const TargetLevel& target) {
+    frames_.clear();
+    frames_.push_back({std::move(entries), 0, sourcePath, targetPath, target});
+    for (;;) {
+        Frame& frame = frames_.back();
+        if (frame.next < frame.entries.size()) {
+            const FolderEntry entry = std::move(frame.entries[frame.next++]);
+            const std::string sourcePrefix = frame.sourcePath + platform::kSeparator;
+            const std::string targetPrefix = frame.targetPath + platform::kSeparator;
+            switch (ClassifyEntry({entry.name, entry.attributes})) {
+                case kDotEntry:
+                    break;
+                case kSubfolder:
+                    if (entry.attributes & attr::kLink) {
+                        record(sourcePrefix + entry.name, std::string(kFolderLinkNotFollowed));
+                    } else {
+                        // May push a frame: `frame` is not used after this.
+                        startSubfolder(entry, sourcePrefix + entry.name,
+                                       targetPrefix + entry.name, frame.target);
+                    }
+                    break;
+                default:
+                    copyFile(entry, targetPrefix, frame.target);
+                    break;
+            }
+            continue;
         }
+        if (frames_.size() == 1) break;
+        const Frame done = std::move(frame);
+        frames_.pop_back();
+        if (done.target.open) {
+            if (int lost = targets_.leave()) throw WalkLost{done.targetPath, lost};
+        }
+        if (int lost = sources_.leave()) throw WalkLost{done.sourcePath, lost};
     }
+    frames_.clear();
 }
 
-void TreeWalk::copySubfolder(const FolderEntry& entry, const std::string& sourcePrefix,
-                             const std::string& targetPrefix, const TargetLevel& parentTarget) {
+void TreeWalk::startSubfolder(const FolderEntry& entry, std::string sourcePath,
+                              std::string targetPath, TargetLevel parentTarget) {
     const std::string& name = entry.name;
-    const std::string sourcePath = sourcePrefix + name;
-    const std::string targetPath = targetPrefix + name;
     // The checks of entering the folder, before it is opened.
     int error = CanEnterAt(sources_.current(), name);
     if (error == error::kNotFound || error == error::kIsLink || error == error::kNotAFolder) {
@@ -211,12 +242,7 @@ void TreeWalk::copySubfolder(const FolderEntry& entry, const std::string& source
     }
     const TargetLevel target = enterTarget(name, targetPath, parentTarget);
     if (!target.open && parentTarget.open) recordError(targetPath, target.error);
-    copyEntries(entries, sourcePath + platform::kSeparator, targetPath + platform::kSeparator,
-                target);
-    if (target.open) {
-        if (int lost = targets_.leave()) throw WalkLost{targetPath, lost};
-    }
-    if (int lost = sources_.leave()) throw WalkLost{sourcePath, lost};
+    frames_.push_back({std::move(entries), 0, std::move(sourcePath), std::move(targetPath), target});
 }
 
 TreeWalk::TargetLevel TreeWalk::enterTarget(const std::string& name, const std::string& targetPath,

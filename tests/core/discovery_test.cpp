@@ -1,6 +1,7 @@
 #include "core/discovery.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -199,4 +200,20 @@ TEST(IndexDisk2, DepthLimitsTheLevelsBelowTheFolder) {
     PathList deep;
     IndexDisk2(root, 10, deep);
     EXPECT_EQ(deep.entries(), all.entries());
+}
+
+// A tree deeper than the path limit and than the process's open-file limit is listed whole
+// (paths of the list grow long; the walk itself never names one).
+TEST(IndexDisk, TreeDeeperThanThePathAndOpenFileLimits) {
+    TempTree tree;
+    tree.mkdir("deep");
+    EXPECT_TRUE(ostrivane::test::TrueInChild([&] {
+        if (!ostrivane::test::MakeDeepChain(tree.path("deep"), 2000, "level_xx", "file"))
+            return false;
+        struct rlimit limit = {64, 64};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+        PathList list;
+        IndexDisk(tree.path("deep/"), list);
+        return list.count() == 2001 && list.at(2000).size() > 2000 * 9;
+    }, 60));
 }
