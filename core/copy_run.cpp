@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "core/emptying.h"
@@ -136,14 +137,24 @@ std::string TargetFolderName(const std::string& source) {
 
 // One destination of the run: its folder, opened when a single-file source first needs it
 // (a folder source before it may have created a missing destination).
+// One destination of the run: its folder, opened when a source first needs it (a folder
+// source before it may have created a missing destination). Where the destination existed
+// when the run began, the folder opened must be that one: a folder swapped for a link
+// meanwhile (to a place its owner may not write) is refused, not written into.
 class DestinationFolder {
   public:
-    explicit DestinationFolder(const std::string& path) : path_(path) {}
+    DestinationFolder(const std::string& path, const std::optional<FileIdentity>& atStart)
+        : path_(path), atStart_(atStart) {}
     const std::string& path() const { return path_; }
+    bool isOpen() const { return folder_.isOpen(); }
     // The open folder, or the error number of the attempt to open it.
     int open() {
         if (folder_.isOpen()) return 0;
-        const int error = OpenFolder(path_, folder_);
+        int error = OpenFolder(path_, folder_);
+        if (error == 0 && atStart_ && !(folder_.identity() == *atStart_)) {
+            folder_.close();
+            error = error::kChangedMeanwhile;
+        }
         if (error == 0) PrepareTargetFolder(folder_);
         return error;
     }
@@ -151,6 +162,7 @@ class DestinationFolder {
 
   private:
     std::string path_;
+    std::optional<FileIdentity> atStart_;
     Folder folder_;
 };
 
@@ -166,7 +178,18 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
             Record(&failures, source, std::string(kWholeDriveRefused));
             return;
         }
-        CopyFolderTree(source, destination.path() + name, policy, askYesNo, &failures);
+        if (!destination.isOpen() && !IsExistingFolder(destination.path())) {
+            // A missing destination is made, with its parents, by the tree copy once the
+            // source has been entered and listed.
+            CopyFolderTree(source, destination.path() + name, policy, askYesNo, &failures);
+            return;
+        }
+        if (int error = destination.open()) {
+            RecordError(&failures, destination.path() + name, error);
+            return;
+        }
+        CopyFolderTreeInto(source, destination.folder(), destination.path(), name, policy,
+                           askYesNo, &failures);
     } else if (IsDriveRoot(source)) {
         Record(&failures, source, std::string(kWholeDriveRefused));
     } else {
@@ -247,6 +270,14 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
     const std::int64_t sourceCount = sources.count();
     const std::int64_t pairCount = sourceCount * destinations.count();
     std::vector<std::string> destinationFolders;
+    // Each destination as it is when the run begins: the folder written into later must be
+    // the same one.
+    std::vector<std::optional<FileIdentity>> atStart;
+    for (const std::string& entry : destinations.entries()) {
+        FileIdentity id;
+        atStart.push_back(!entry.empty() && GetIdentity(entry, id) ? std::optional(id)
+                                                                    : std::nullopt);
+    }
     // Every destination is emptied before the first copy: emptying one destination after
     // copying into another would delete copies of this run where destinations nest.
     if (emptyFirst) EmptyDestinations(destinations, sources, &failures);
@@ -257,7 +288,8 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
             // names no folder, so nothing is copied there and that is a failure.
             const bool namesFolder = !entry.empty();
             if (!namesFolder) RecordError(&failures, entry, kNoSuchFolder);
-            DestinationFolder destination(WithTrailingSeparator(entry));
+            DestinationFolder destination(WithTrailingSeparator(entry),
+                                          atStart[static_cast<size_t>(d)]);
             if (namesFolder) destinationFolders.push_back(destination.path());
             for (int i = 0; i < sources.count(); ++i) {
                 if (namesFolder) CopySource(sources.at(i), destination, policy, askYesNo, failures);

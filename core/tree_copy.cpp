@@ -34,7 +34,12 @@ class TreeWalk {
     TreeWalk(SameFilePolicy mode, const AskYesNo& askYesNo, std::vector<Failure>* failures)
         : mode_(mode), askYesNo_(askYesNo), failures_(failures) {}
 
+    // Copies `source` to the folder `target`, whose parent is opened by its path (a link
+    // included, since the user chose it) and created with its parents when missing.
     void copyTop(const std::string& source, const std::string& target);
+    // Copies `source` to the subfolder `name` of the open folder `destination`.
+    void copyInto(const std::string& source, const Folder& destination, const std::string& target,
+                  const std::string& name);
 
   private:
     // The target folder of the level being copied: open, or the reason it is not.
@@ -66,6 +71,11 @@ class TreeWalk {
     TargetLevel enterTarget(const std::string& name, const std::string& targetPath,
                             const TargetLevel& parent);
     void createTargetOnly(const std::string& name, const TargetLevel& parent);
+    // Opens and lists the source folder; false when there is nothing to walk (recorded).
+    bool openSource(const std::string& source, Folder& top, std::vector<FolderEntry>& entries);
+    // Walks the listed source into the target level made under the chain of targets.
+    void walk(const std::string& source, Folder top, std::vector<FolderEntry> entries,
+              const std::string& target, const TargetLevel& level);
     void record(const std::string& path, std::string reason) {
         if (failures_) failures_->push_back({path, std::move(reason)});
     }
@@ -104,22 +114,22 @@ void CheckEnterable(const std::string& path) {
     if (int error = CheckSearchPermission(path)) throw InOutErrorFromOs(error);
 }
 
-void TreeWalk::copyTop(const std::string& source, const std::string& target) {
+bool TreeWalk::openSource(const std::string& source, Folder& top,
+                          std::vector<FolderEntry>& entries) {
     CheckEnterable(source);
-    Folder top;
-    std::vector<FolderEntry> entries;
     int error = OpenFolder(source, top);
     if (error == 0) error = ReadFolder(top, entries);
-    if (error != 0) {
-        // It can be entered but not listed: the target root is not created.
-        if (error == error::kAccessDenied) {
-            recordError(source, error);
-            return;
-        }
-        throw InOutErrorFromOs(error);
-    }
-    // The target root: its parent is the destination (or below it) and is taken as it is,
-    // a link included, since the user chose it; the root itself is never a link.
+    if (error == 0) return true;
+    // It can be entered but not listed: the target root is not created.
+    if (error != error::kAccessDenied) throw InOutErrorFromOs(error);
+    recordError(source, error);
+    return false;
+}
+
+void TreeWalk::copyTop(const std::string& source, const std::string& target) {
+    Folder top;
+    std::vector<FolderEntry> entries;
+    if (!openSource(source, top, entries)) return;
     std::string parentPath, name;
     SplitLast(target, parentPath, name);
     TargetLevel level;
@@ -130,6 +140,28 @@ void TreeWalk::copyTop(const std::string& source, const std::string& target) {
         targets_.start(std::move(parent));
         level = enterTarget(name, target, {true, 0});
     }
+    walk(source, std::move(top), std::move(entries), target, level);
+}
+
+void TreeWalk::copyInto(const std::string& source, const Folder& destination,
+                        const std::string& target, const std::string& name) {
+    Folder top;
+    std::vector<FolderEntry> entries;
+    if (!openSource(source, top, entries)) return;
+    TargetLevel level;
+    Folder parent;
+    // A chain of its own, starting at the destination the caller holds open.
+    level.error = OpenSubfolder(destination, ".", parent);
+    if (level.error == 0) {
+        targets_.start(std::move(parent));
+        level = enterTarget(name, target, {true, 0});
+    }
+    walk(source, std::move(top), std::move(entries), target, level);
+}
+
+void TreeWalk::walk(const std::string& source, Folder top, std::vector<FolderEntry> entries,
+                    const std::string& target, const TargetLevel& level) {
+    // The target root itself is never a link (enterTarget opens it without following one).
     if (!level.open) recordError(target, level.error);
     if (level.open) {
         targetRoot_ = targets_.current().identity();
@@ -288,6 +320,14 @@ void CopyFolderTree(const std::string& source, const std::string& target, SameFi
                     const AskYesNo& askYesNo, std::vector<Failure>* failures) {
     TreeWalk walk(mode, askYesNo, failures);
     walk.copyTop(source, target);
+}
+
+void CopyFolderTreeInto(const std::string& source, const Folder& destination,
+                        const std::string& destinationPath, const std::string& name,
+                        SameFilePolicy mode, const AskYesNo& askYesNo,
+                        std::vector<Failure>* failures) {
+    TreeWalk walk(mode, askYesNo, failures);
+    walk.copyInto(source, destination, destinationPath + name, name);
 }
 
 }  // namespace ostrivane

@@ -28,4 +28,12 @@ int ClassifyEntry(const SearchEntry& entry);
 void CopyFolderTree(const std::string& source, const std::string& target, SameFilePolicy mode,
                     const AskYesNo& askYesNo, std::vector<Failure>* failures = nullptr);
 
+// As CopyFolderTree, into the subfolder `name` of the open folder `destination` (shown as
+// `destinationPath`, which ends with the separator): the copy run holds each destination
+// open, so that the folder it checked is the one it writes into.
+void CopyFolderTreeInto(const std::string& source, const Folder& destination,
+                        const std::string& destinationPath, const std::string& name,
+                        SameFilePolicy mode, const AskYesNo& askYesNo,
+                        std::vector<Failure>* failures = nullptr);
+
 }  // namespace ostrivane

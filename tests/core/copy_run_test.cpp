@@ -31,6 +31,7 @@ extern "C" int syncfs(int fd) {
 namespace ostrivane {
 namespace {
 
+namespace fs = std::filesystem;
 using test::Exists;
 using test::ReadFile;
 using test::TempTree;
@@ -385,6 +386,33 @@ TEST(CopyAll, EmptyFirstKeepsTheRunsCopiesAndItsSources) {
     // The kept source is the one thing reported.
     ASSERT_EQ(run.failures.size(), 1u);
     EXPECT_EQ(run.failures[0].path, src);
+}
+
+// A destination swapped for a link to another folder while the run works on an earlier
+// destination (here: while a question is open) is refused: the run writes only into the
+// folders that were listed when it began, for file and folder sources alike.
+TEST(CopyAll, DestinationSwappedForALinkDuringTheRunIsNotWrittenInto) {
+    TempTree t;
+    const std::string file = t.write("src/a.txt", "new");
+    const std::string folder = t.write("src/tree/b.txt", "b").substr(0, t.path("src/tree").size());
+    t.write("first/a.txt", "old");
+    t.mkdir("second");
+    const std::string outside = t.mkdir("outside");
+    std::vector<Failure> failures = CopyAll(
+        List({file, folder}), List({t.path("first/"), t.path("second/")}), SameFilePolicy::Ask,
+        [&](const std::string&) {
+            fs::rename(t.path("second"), t.path("second.moved"));
+            fs::create_directory_symlink(outside, t.path("second"));
+            return true;
+        },
+        {});
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(ReadFile(t.path("first/a.txt")), "new");
+    EXPECT_EQ(ReadFile(t.path("first/tree/b.txt")), "b");
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].path, t.path("second/a.txt"));
+    EXPECT_EQ(failures[1].path, t.path("second/tree"));
+    EXPECT_EQ(failures[0].reason, ErrorText(error::kChangedMeanwhile));
 }
 
 }  // namespace
