@@ -15,6 +15,10 @@ OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei)
 # Screenshots and benchmarks.
 OSTRIVANE_SCREENSHOT_PACKAGES=(xvfb xauth imagemagick)
 OSTRIVANE_BENCH_PACKAGES=(rsync coreutils findutils)
+# The Debian package and its test: dpkg-shlibdeps (dpkg-dev), lintian, the desktop entry and
+# AppStream validators, and a display server with xwininfo/xprop to see the window.
+# (The icon's PNG sizes are committed; re-rendering them needs librsvg2-bin.)
+OSTRIVANE_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils appstream xvfb xauth x11-utils)
 
 # Installs every named package that is not installed yet, with apt (through sudo when
 # not root), saying what it installs.

@@ -6,8 +6,9 @@ class QApplication;
 
 namespace ostrivane {
 
-// Sets the application title and version and installs Qt's Simplified Chinese translation
-// when it is installed (the file dialogs then speak Chinese). Returns whether it was found.
+// Sets the application title, version, desktop entry name and window icon, and installs
+// Qt's Simplified Chinese translation when it is installed (the file dialogs then speak
+// Chinese). Returns whether the translation was found.
 bool PrepareApplication(QApplication& app);
 
 }  // namespace ostrivane
