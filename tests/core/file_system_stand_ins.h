@@ -79,25 +79,27 @@ inline int OpenAtStandIn(int dirFd, const char* path, int flags, mode_t mode) {
 
 }  // namespace ostrivane::test
 
+namespace ostrivane::test {
+// The mode argument of an open that creates a file; the caller owns `args`.
+inline mode_t CreationMode(int flags, va_list args) {
+    return (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(args, int)) : 0;
+}
+}  // namespace ostrivane::test
+
 extern "C" int openat(int dirFd, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, int));
-        va_end(args);
-    }
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ostrivane::test::CreationMode(flags, args);
+    va_end(args);
     return ostrivane::test::OpenAtStandIn(dirFd, path, flags, mode);
 }
 
+// The same entry point under its large-file name, which glibc's headers may pick.
 extern "C" int openat64(int dirFd, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, int));
-        va_end(args);
-    }
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ostrivane::test::CreationMode(flags, args);
+    va_end(args);
     return ostrivane::test::OpenAtStandIn(dirFd, path, flags, mode);
 }
 
