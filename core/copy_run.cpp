@@ -167,7 +167,8 @@ class DestinationFolder {
 };
 
 void CopySource(const std::string& source, DestinationFolder& destination, SameFilePolicy policy,
-                const AskYesNo& askYesNo, std::vector<Failure>& failures) {
+                const AskYesNo& askYesNo, std::vector<Failure>& failures, RunControl& run,
+                int destinationIndex) {
     if (IsExistingFolder(source)) {
         // The root in any spelling, a link to it included, has no name to be copied under.
         std::string name = IsDriveRoot(source) || IsFileSystemRoot(source)
@@ -181,7 +182,8 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
         if (!destination.isOpen() && !IsExistingFolder(destination.path())) {
             // A missing destination is made, with its parents, by the tree copy once the
             // source has been entered and listed.
-            CopyFolderTree(source, destination.path() + name, policy, askYesNo, &failures);
+            CopyFolderTree(source, destination.path() + name, policy, askYesNo, &failures, &run,
+                           destinationIndex);
             return;
         }
         if (int error = destination.open()) {
@@ -189,7 +191,7 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
             return;
         }
         CopyFolderTreeInto(source, destination.folder(), destination.path(), name, policy,
-                           askYesNo, &failures);
+                           askYesNo, &failures, &run, destinationIndex);
     } else if (IsDriveRoot(source)) {
         Record(&failures, source, std::string(kWholeDriveRefused));
     } else {
@@ -199,19 +201,22 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
             return;
         }
         const Folder& folder = destination.folder();
-        CopyFileTo copyTo = [&source, &folder](const std::string& targetName, bool failIfExists) {
-            return CopyFileAt(nullptr, source, folder, targetName, failIfExists);
+        CopyFileTo copyTo = [&](const std::string& targetName, bool failIfExists) {
+            return CountedCopy(run, destinationIndex, [&](const CopyControl* control) {
+                return CopyFileAt(nullptr, source, folder, targetName, failIfExists, 0, control);
+            });
         };
         CopyFileUnderPolicy(copyTo, folder, destination.path(), name, policy, askYesNo, &failures);
     }
 }
 
 // Flushes each file system that holds one of the destination folders, once per file
-// system, so that "complete" means on the device. A flush that fails is a failure: the
+// system, so that "complete" means on the device; returns the devices whose flush failed.
+// A flush that fails is a failure: the
 // copies may not have reached the device.
-void FlushDestinations(const std::vector<std::string>& destinationFolders,
-                       std::vector<Failure>& failures) {
-    std::vector<std::uint64_t> flushedDevices;
+std::vector<std::uint64_t> FlushDestinations(const std::vector<std::string>& destinationFolders,
+                                             std::vector<Failure>& failures) {
+    std::vector<std::uint64_t> flushedDevices, failedDevices;
     for (const std::string& folder : destinationFolders) {
         FileIdentity id;
         if (!GetIdentity(folder, id)) continue;
@@ -219,8 +224,12 @@ void FlushDestinations(const std::vector<std::string>& destinationFolders,
             flushedDevices.end())
             continue;
         flushedDevices.push_back(id.device);
-        if (int error = SyncFileSystemOf(folder)) RecordError(&failures, folder, error);
+        if (int error = SyncFileSystemOf(folder)) {
+            RecordError(&failures, folder, error);
+            failedDevices.push_back(id.device);
+        }
     }
+    return failedDevices;
 }
 
 }  // namespace
@@ -266,7 +275,16 @@ void CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
 std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinations,
                              SameFilePolicy policy, const AskYesNo& askYesNo,
                              const ShowProgress& showProgress, bool emptyFirst) {
-    std::vector<Failure> failures;
+    return CopyAll(sources, destinations, policy, askYesNo, showProgress, emptyFirst, RunOptions())
+        .failures;
+}
+
+RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
+                  const AskYesNo& askYesNo, const ShowProgress& showProgress, bool emptyFirst,
+                  const RunOptions& options) {
+    RunResult result;
+    std::vector<Failure>& failures = result.failures;
+    RunControl run(options);
     const std::int64_t sourceCount = sources.count();
     const std::int64_t pairCount = sourceCount * destinations.count();
     std::vector<std::string> destinationFolders;
@@ -277,12 +295,18 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
         FileIdentity id;
         atStart.push_back(!entry.empty() && GetIdentity(entry, id) ? std::optional(id)
                                                                     : std::nullopt);
+        run.addDestination(WithTrailingSeparator(entry), atStart.back() ? atStart.back()->device : 0);
     }
     // Every destination is emptied before the first copy: emptying one destination after
     // copying into another would delete copies of this run where destinations nest.
-    if (emptyFirst) EmptyDestinations(destinations, sources, &failures);
+    if (emptyFirst && EmptyDestinations(destinations, sources, &failures, options.stop))
+        run.markStopped();
+    const auto flush = [&](std::vector<Failure>& into) {
+        run.beginFlush();
+        run.endFlush(FlushDestinations(destinationFolders, into));
+    };
     try {
-        for (int d = 0; d < destinations.count(); ++d) {
+        for (int d = 0; d < destinations.count() && !run.stopped(); ++d) {
             const std::string& entry = destinations.at(d);
             // An empty entry would become the file-system root by the separator rule; it
             // names no folder, so nothing is copied there and that is a failure.
@@ -291,8 +315,11 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
             DestinationFolder destination(WithTrailingSeparator(entry),
                                           atStart[static_cast<size_t>(d)]);
             if (namesFolder) destinationFolders.push_back(destination.path());
+            run.beginDestination(d);
             for (int i = 0; i < sources.count(); ++i) {
-                if (namesFolder) CopySource(sources.at(i), destination, policy, askYesNo, failures);
+                if (run.stopRequested() || run.stopped()) break;
+                if (namesFolder)
+                    CopySource(sources.at(i), destination, policy, askYesNo, failures, run, d);
                 if (showProgress)
                     showProgress(static_cast<int>((d * sourceCount + i + 1) * 100 / pairCount));
             }
@@ -301,11 +328,12 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
         // The copies made before the error are worth as much as those of a complete run:
         // they reach the device too, and the error then goes on unchanged.
         std::vector<Failure> unreported;
-        FlushDestinations(destinationFolders, unreported);
+        flush(unreported);
         throw;
     }
-    FlushDestinations(destinationFolders, failures);
-    return failures;
+    flush(failures);
+    result.stopped = run.stopped();
+    return result;
 }
 
 }  // namespace ostrivane

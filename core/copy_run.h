@@ -7,6 +7,7 @@
 
 #include "core/fsops.h"
 #include "core/path_list.h"
+#include "core/run_control.h"
 
 namespace ostrivane {
 
@@ -37,6 +38,22 @@ struct Failure {
 std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinations,
                              SameFilePolicy policy, const AskYesNo& askYesNo,
                              const ShowProgress& showProgress, bool emptyFirst = false);
+
+// The outcome of a run: every failure, and whether a stop request ended it early.
+struct RunResult {
+    std::vector<Failure> failures;
+    bool stopped = false;
+};
+
+// CopyAll with run options. With `options.stop` set by another thread, no new file starts
+// (and no new deletion when emptying), a copy in progress is abandoned without leaving
+// anything under its final name (it is recorded with error::kStopped's reason), the file
+// systems written to are still flushed, and the result says the run was stopped.
+// `options.showTransfer` receives the transfer figures. The run is made by one writer in
+// the described order (`options.maxWriters` is taken as 1).
+RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
+                  const AskYesNo& askYesNo, const ShowProgress& showProgress, bool emptyFirst,
+                  const RunOptions& options);
 
 // The first free name for `name` in `folder` (which ends with the separator): the name
 // itself, else stem + "_" + n + extension for n = 1, 2, ... A folder carrying a candidate's

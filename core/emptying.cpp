@@ -84,8 +84,12 @@ class FolderEmptier {
   public:
     // `eachListedInTurn`: every listed destination gets an emptying of its own, so a listed
     // subfolder met here is left to it instead of being walked twice.
-    FolderEmptier(const EmptyingGuard& guard, std::vector<Failure>* failures, bool eachListedInTurn)
-        : guard_(guard), failures_(failures), eachListedInTurn_(eachListedInTurn) {}
+    FolderEmptier(const EmptyingGuard& guard, std::vector<Failure>* failures, bool eachListedInTurn,
+                  const std::atomic<bool>* stop)
+        : guard_(guard), failures_(failures), eachListedInTurn_(eachListedInTurn), stop_(stop) {}
+
+    // True when a stop request cut the emptying short.
+    bool stopped() const { return stopped_; }
 
     // Empties the open folder `top` (whose path is `path`) and removes it when `remove`.
     void run(const std::string& path, Folder top, bool remove);
@@ -135,6 +139,8 @@ class FolderEmptier {
     const EmptyingGuard& guard_;
     std::vector<Failure>* failures_;
     const bool eachListedInTurn_;
+    const std::atomic<bool>* stop_;
+    bool stopped_ = false;
     FolderChain chain_;
     std::string path_;
     std::vector<Frame> frames_;
@@ -168,6 +174,13 @@ bool FolderEmptier::emptyContents(bool willRemove, int* listError) {
     frames_.clear();
     pushFrame(willRemove, std::string(), false);
     for (;;) {
+        if (stop_ && stop_->load()) {
+            // Nothing more is deleted; what is left stays, and so does the folder.
+            stopped_ = true;
+            failures_ = frames_.front().recordingOutside;
+            frames_.front().level.leftovers = true;
+            break;
+        }
         Frame& frame = frames_.back();
         if (frame.next < frame.entries.size()) {
             const FolderEntry entry = std::move(frame.entries[frame.next++]);
@@ -343,32 +356,34 @@ void FolderEmptier::record(const std::string& path, const std::string& reason) {
     if (failures_) failures_->push_back({path, reason});
 }
 
-// Empties the destination `path`; `index` is its entry in the guard's list, or -1.
-void EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
-              std::vector<Failure>* failures, bool eachListedInTurn) {
+// Empties the destination `path`; `index` is its entry in the guard's list, or -1. Returns
+// true when a stop request cut it short.
+bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
+              std::vector<Failure>* failures, bool eachListedInTurn,
+              const std::atomic<bool>* stop = nullptr) {
     // An empty path names no folder; with a separator added it would name the root.
-    if (path.empty()) return;
+    if (path.empty()) return false;
     const std::string shown = WithTrailingSeparator(path);
     Folder top;
     if (int error = OpenFolder(path, top)) {
         if (error != error::kNotFound && failures) failures->push_back({shown, ErrorText(error)});
-        return;
+        return false;
     }
     const FileIdentity id = top.identity();
     if (guard.isFileSystemRoot(id)) {
         if (failures) failures->push_back({shown, emptying_reason::kRootRefused});
-        return;
+        return false;
     }
     FileIdentity resolved;
     if (index >= 0 && guard.destinationIdentity(index, resolved) && !(resolved == id)) {
         // The path leads somewhere else than when the run began (a folder swapped for a
         // link to another place): that place was never chosen.
         if (failures) failures->push_back({shown, emptying_reason::kChangedDuring});
-        return;
+        return false;
     }
     if (guard.isSource(id)) {
         if (failures) failures->push_back({shown, emptying_reason::kSourceKept});
-        return;
+        return false;
     }
     const int first = guard.firstDestinationWith(id);
     // The same folder listed in another spelling before this one records what stays.
@@ -379,7 +394,9 @@ void EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
     std::uint32_t attributes = 0;
     const bool isLink = GetAttributes(entryPath, attributes) && (attributes & attr::kLink) != 0;
     const bool remove = first == -1 && !isLink;
-    FolderEmptier(guard, failures, eachListedInTurn).run(path, std::move(top), remove);
+    FolderEmptier emptier(guard, failures, eachListedInTurn, stop);
+    emptier.run(path, std::move(top), remove);
+    return emptier.stopped();
 }
 
 }  // namespace
@@ -395,15 +412,17 @@ void EmptyFolder(const std::string& path, const PathList& destinations,
     EmptyFolder(path, guard, failures);
 }
 
-void EmptyDestinations(const PathList& destinations, const PathList& sources,
-                       std::vector<Failure>* failures) {
+bool EmptyDestinations(const PathList& destinations, const PathList& sources,
+                       std::vector<Failure>* failures, const std::atomic<bool>* stop) {
     const EmptyingGuard guard(destinations, &sources);
     for (int i = 0; i < destinations.count(); ++i) {
+        if (stop && stop->load()) return true;
         FileIdentity id;
         // A folder listed again in another spelling was emptied at its first entry.
         if (guard.destinationIdentity(i, id) && guard.firstDestinationWith(id) < i) continue;
-        EmptyOne(destinations.at(i), i, guard, failures, true);
+        if (EmptyOne(destinations.at(i), i, guard, failures, true, stop)) return true;
     }
+    return false;
 }
 
 }  // namespace ostrivane

@@ -1,6 +1,7 @@
 // Emptying of destination folders.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -77,9 +78,12 @@ void EmptyFolder(const std::string& path, const PathList& destinations,
                  std::vector<Failure>* failures = nullptr);
 
 // Empties every listed destination in list order (a folder listed in several spellings
-// once), keeping the listed sources; no listed destination is removed. Raises nothing.
-void EmptyDestinations(const PathList& destinations, const PathList& sources,
-                       std::vector<Failure>* failures = nullptr);
+// once), keeping the listed sources; no listed destination is removed. Once `stop` is set
+// (by another thread), no further entry is deleted; returns true when that cut the
+// emptying short. Raises nothing.
+bool EmptyDestinations(const PathList& destinations, const PathList& sources,
+                       std::vector<Failure>* failures = nullptr,
+                       const std::atomic<bool>* stop = nullptr);
 
 // The reasons an emptying records for what it keeps on purpose.
 namespace emptying_reason {

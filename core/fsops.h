@@ -3,7 +3,9 @@
 // that calls the operating system. All paths are byte strings, never converted.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -243,14 +245,26 @@ int RemoveFolderAt(const Folder& folder, const std::string& name);
 int MakeOpenFolderWritable(const Folder& folder);
 
 // Copies the file `sourceName` to the entry `targetName` of `targetFolder`, by the rules of
-// CopyOneFile. `sourceName` is an entry of `sourceFolder`, or a path (relative to the
+// CopyOneFile, obeying and informing `control` when given. `sourceName` is an entry of `sourceFolder`, or a path (relative to the
 // working directory when not absolute) when `sourceFolder` is null. `listedAttributes` is
 // the attribute word a listing gave the source (0 when unknown); the archive bit without
 // the link bit marks a regular file and spares a look before it is opened.
 // Returns 0 or the platform's error number.
+// What a copy obeys and reports while it runs. All optional; the callbacks run on the
+// copying thread.
+struct CopyControl {
+    // Once set, the copy is abandoned between two pieces of data: it fails with
+    // error::kStopped and nothing is put in place.
+    const std::atomic<bool>* stop = nullptr;
+    // The source's size, once the source is open.
+    std::function<void(std::uint64_t size)> opened;
+    // Bytes written since the last call (pieces of at most a few MiB).
+    std::function<void(std::uint64_t bytes)> copied;
+};
+
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
-               std::uint32_t listedAttributes = 0);
+               std::uint32_t listedAttributes = 0, const CopyControl* control = nullptr);
 
 // Deletes the named temporaries of copies (see CopyOneFile) that a killed or crashed run
 // left in `folder`: entries of exactly the shape ".ostrivane-partial-<process id>-<16 hex
@@ -355,6 +369,7 @@ extern const int kNotAFolder;     // the path names something that is no folder
 extern const int kAccessDenied;   // the platform refused access
 extern const int kIsLink;         // a walk met a link where it wanted a folder
 extern const int kChangedMeanwhile;  // the entry is no longer the one that was listed
+extern const int kStopped;           // a stop request abandoned the copy (no errno value)
 extern const int kSourceChanged;     // the source was written to while it was copied
                                      // (no errno value)
 }  // namespace error

@@ -60,10 +60,12 @@ const int kAccessDenied = EACCES;
 const int kIsLink = ELOOP;
 const int kChangedMeanwhile = ESTALE;
 const int kSourceChanged = 0x10001;  // beyond every errno value
+const int kStopped = 0x10002;
 }  // namespace error
 
 std::string ErrorText(int error) {
     if (error == error::kSourceChanged) return "源文件在复制过程中被改动";
+    if (error == error::kStopped) return "复制已停止，未完成的副本已丢弃";
     char buffer[256];
     return strerror_r(error, buffer, sizeof buffer);
 }
@@ -713,6 +715,24 @@ std::vector<char>& CopyBuffer() {
     return buffer;
 }
 
+// The control of the copy this thread is making, if its caller gave one.
+thread_local const CopyControl* activeControl = nullptr;
+
+// Pieces of data a controlled copy moves between two looks at its stop request.
+constexpr off_t kControlledPiece = 8 << 20;
+
+// The most a copy may move in one call: everything, or one piece when it is controlled.
+off_t PieceLimit(off_t wanted) {
+    return activeControl ? std::min(wanted, kControlledPiece) : wanted;
+}
+
+// Tells the control that `bytes` more were written; true when the copy must stop now.
+bool CopiedAndStopped(off_t bytes) {
+    if (!activeControl) return false;
+    if (bytes > 0 && activeControl->copied) activeControl->copied(static_cast<std::uint64_t>(bytes));
+    return activeControl->stop && activeControl->stop->load(std::memory_order_relaxed);
+}
+
 // Copies from the current position of `source` to its end; adds the bytes to `length`.
 int CopyByReadWrite(int source, int target, off_t& length) {
     std::vector<char>& buffer = CopyBuffer();
@@ -725,6 +745,7 @@ int CopyByReadWrite(int source, int target, off_t& length) {
         }
         if (int error = WriteAll(target, buffer.data(), static_cast<size_t>(n))) return error;
         length += n;
+        if (CopiedAndStopped(n)) return error::kStopped;
     }
 }
 
@@ -746,9 +767,10 @@ int CopyRange(int source, int target, off_t offset, off_t count, off_t& done) {
         if (kernel) {
             loff_t in = offset + done, out = offset + done;
             ssize_t n = ::copy_file_range(source, &in, target, &out,
-                                          static_cast<size_t>(count - done), 0);
+                                          static_cast<size_t>(PieceLimit(count - done)), 0);
             if (n > 0) {
                 done += n;
+                if (CopiedAndStopped(n)) return error::kStopped;
                 continue;
             }
             if (n == 0) return 0;
@@ -776,6 +798,7 @@ int CopyRange(int source, int target, off_t offset, off_t count, off_t& done) {
             written += w;
         }
         done += n;
+        if (CopiedAndStopped(n)) return error::kStopped;
     }
     return 0;
 }
@@ -824,7 +847,7 @@ int CopyData(int source, int target, const struct stat& st, off_t& length) {
     if (st.st_dev != noCloneDevice) {
         if (::ioctl(target, FICLONE, source) == 0) {
             length = st.st_size;
-            return 0;
+            return CopiedAndStopped(length) ? error::kStopped : 0;
         }
         noCloneDevice = st.st_dev;
     }
@@ -837,9 +860,10 @@ int CopyData(int source, int target, const struct stat& st, off_t& length) {
         // finds the end. A file that grew meanwhile is caught by the check after the copy.
         while (length < st.st_size) {
             ssize_t n = ::copy_file_range(source, nullptr, target, nullptr,
-                                          static_cast<size_t>(st.st_size - length), 0);
+                                          static_cast<size_t>(PieceLimit(st.st_size - length)), 0);
             if (n > 0) {
                 length += n;
+                if (CopiedAndStopped(n)) return error::kStopped;
                 continue;
             }
             // Some file systems report the end at once for files whose size they do not
@@ -1202,6 +1226,8 @@ int CopyFromOpenSource(int source, const Place& place, bool failIfExists) {
     if (::fstat(source, &st) != 0) return errno;
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (!S_ISREG(st.st_mode)) return kNotRegularFile;
+    if (activeControl && activeControl->opened)
+        activeControl->opened(static_cast<std::uint64_t>(st.st_size));
     if (failIfExists) {
         // A look first spares copying data for nothing; the final link or rename is what
         // keeps a target that appears meanwhile.
@@ -1237,7 +1263,13 @@ int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
 
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
-               std::uint32_t listedAttributes) {
+               std::uint32_t listedAttributes, const CopyControl* control) {
+    if (control && control->stop && control->stop->load()) return error::kStopped;
+    // The copy's loops consult the control; it is this thread's only while this call runs.
+    struct ActiveControl {
+        explicit ActiveControl(const CopyControl* control) { activeControl = control; }
+        ~ActiveControl() { activeControl = nullptr; }
+    } active(control);
     const bool knownRegular =
         (listedAttributes & attr::kArchive) != 0 && (listedAttributes & attr::kLink) == 0;
     Fd fd(OpenSource(sourceFolder ? FdOf(*sourceFolder) : AT_FDCWD, sourceName.c_str(),

@@ -31,8 +31,13 @@ struct WalkLost {
 // lies inside the source.
 class TreeWalk {
   public:
-    TreeWalk(SameFilePolicy mode, const AskYesNo& askYesNo, std::vector<Failure>* failures)
-        : mode_(mode), askYesNo_(askYesNo), failures_(failures) {}
+    TreeWalk(SameFilePolicy mode, const AskYesNo& askYesNo, std::vector<Failure>* failures,
+             RunControl* run, int destinationIndex)
+        : mode_(mode),
+          askYesNo_(askYesNo),
+          failures_(failures),
+          run_(run),
+          destinationIndex_(destinationIndex) {}
 
     // Copies `source` to the folder `target`, whose parent is opened by its path (a link
     // included, since the user chose it) and created with its parents when missing.
@@ -84,6 +89,8 @@ class TreeWalk {
     SameFilePolicy mode_;
     const AskYesNo& askYesNo_;
     std::vector<Failure>* failures_;
+    RunControl* run_;
+    int destinationIndex_;
     std::optional<FileIdentity> targetRoot_;
     FolderChain sources_;
     FolderChain targets_;
@@ -186,6 +193,8 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
     frames_.clear();
     frames_.push_back({std::move(entries), 0, sourcePath, targetPath, target});
     for (;;) {
+        // A stop request ends the walk: nothing new starts (the open chains close with it).
+        if (run_ && run_->stopRequested()) break;
         Frame& frame = frames_.back();
         if (frame.next < frame.entries.size()) {
             const FolderEntry entry = std::move(frame.entries[frame.next++]);
@@ -301,8 +310,14 @@ void TreeWalk::copyFile(const FolderEntry& entry, const std::string& targetPrefi
     const Folder& sourceFolder = sources_.current();
     const Folder& targetFolder = targets_.current();
     CopyFileTo copyTo = [&](const std::string& targetName, bool failIfExists) {
-        return CopyFileAt(&sourceFolder, entry.name, targetFolder, targetName, failIfExists,
-                          entry.attributes);
+        if (!run_) {
+            return CopyFileAt(&sourceFolder, entry.name, targetFolder, targetName, failIfExists,
+                              entry.attributes);
+        }
+        return CountedCopy(*run_, destinationIndex_, [&](const CopyControl* control) {
+            return CopyFileAt(&sourceFolder, entry.name, targetFolder, targetName, failIfExists,
+                              entry.attributes, control);
+        });
     };
     CopyFileUnderPolicy(copyTo, targetFolder, targetPrefix, entry.name, mode_, askYesNo_,
                         failures_);
@@ -317,16 +332,17 @@ int ClassifyEntry(const SearchEntry& entry) {
 }
 
 void CopyFolderTree(const std::string& source, const std::string& target, SameFilePolicy mode,
-                    const AskYesNo& askYesNo, std::vector<Failure>* failures) {
-    TreeWalk walk(mode, askYesNo, failures);
+                    const AskYesNo& askYesNo, std::vector<Failure>* failures, RunControl* run,
+                    int destinationIndex) {
+    TreeWalk walk(mode, askYesNo, failures, run, destinationIndex);
     walk.copyTop(source, target);
 }
 
 void CopyFolderTreeInto(const std::string& source, const Folder& destination,
                         const std::string& destinationPath, const std::string& name,
                         SameFilePolicy mode, const AskYesNo& askYesNo,
-                        std::vector<Failure>* failures) {
-    TreeWalk walk(mode, askYesNo, failures);
+                        std::vector<Failure>* failures, RunControl* run, int destinationIndex) {
+    TreeWalk walk(mode, askYesNo, failures, run, destinationIndex);
     walk.copyInto(source, destination, destinationPath + name, name);
 }
 

@@ -25,8 +25,11 @@ int ClassifyEntry(const SearchEntry& entry);
 // the source leads out of the tree that was chosen: it is recorded, not entered (a link to
 // a file is copied as the file it leads to). The walk never enters the target root of this
 // copy (a target inside its source), nor a folder already on its own path.
+// With `run`, the walk starts nothing new once the stop request is set, and its copies into
+// the destination of index `destinationIndex` are controlled and counted by it.
 void CopyFolderTree(const std::string& source, const std::string& target, SameFilePolicy mode,
-                    const AskYesNo& askYesNo, std::vector<Failure>* failures = nullptr);
+                    const AskYesNo& askYesNo, std::vector<Failure>* failures = nullptr,
+                    RunControl* run = nullptr, int destinationIndex = 0);
 
 // As CopyFolderTree, into the subfolder `name` of the open folder `destination` (shown as
 // `destinationPath`, which ends with the separator): the copy run holds each destination
@@ -34,6 +37,7 @@ void CopyFolderTree(const std::string& source, const std::string& target, SameFi
 void CopyFolderTreeInto(const std::string& source, const Folder& destination,
                         const std::string& destinationPath, const std::string& name,
                         SameFilePolicy mode, const AskYesNo& askYesNo,
-                        std::vector<Failure>* failures = nullptr);
+                        std::vector<Failure>* failures = nullptr, RunControl* run = nullptr,
+                        int destinationIndex = 0);
 
 }  // namespace ostrivane
