@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/statfs.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/vfs.h>
@@ -393,6 +394,27 @@ int OpenFolder(const std::string& path, Folder& folder) {
     return folder.adopt(fd, false);
 }
 
+namespace {
+
+// True for the file systems whose listings give each entry's own inode number, where a
+// listed inode that differs from the opened folder's means the entry was swapped.
+bool ListsTrueInodes(int folderFd) {
+    struct statfs fs;
+    if (::fstatfs(folderFd, &fs) != 0) return true;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0xEF53:      // ext2, ext3, ext4
+        case 0x58465342:  // XFS
+        case 0x9123683E:  // btrfs
+        case 0x01021994:  // tmpfs
+        case 0xF2F52010:  // F2FS
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
 int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
                   std::uint64_t listedInode) {
     folder.close();
@@ -418,12 +440,15 @@ int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
     if (listedInode != 0 && folder.identity().inode != listedInode) {
         // A listing reports a mount point under the inode of the folder it covers; the
         // entry looked up by name is then the mounted root, which is what was opened.
+        // Some file systems list other inode numbers than they report for the entry
+        // (overlayfs over several file systems); there the entry as looked up by name now
+        // must be the folder that was opened.
         struct stat named, parentStat;
-        const bool mountedRoot =
+        const bool sameAsNamed =
             ::fstatat(FdOf(parent), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            ::fstat(FdOf(parent), &parentStat) == 0 && IdentityOf(named) == folder.identity() &&
-            named.st_dev != parentStat.st_dev;
-        if (!mountedRoot) {
+            ::fstat(FdOf(parent), &parentStat) == 0 && IdentityOf(named) == folder.identity();
+        const bool mountedRoot = sameAsNamed && named.st_dev != parentStat.st_dev;
+        if (!mountedRoot && !(sameAsNamed && !ListsTrueInodes(FdOf(parent)))) {
             folder.close();
             return ESTALE;
         }

@@ -11,12 +11,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +29,9 @@
 #include <vector>
 
 #include "core/copy_run.h"
+#include "core/discovery.h"
+#include "core/emptying.h"
+#include "core/tree_copy.h"
 #include "core/fsops.h"
 #include "core/temp_tree.h"
 #include "support/fault_fs.h"
@@ -520,6 +525,41 @@ TEST(Exfat, NamesThatDifferInCaseOnlyGetTwoFilesAndCopiesNeedNoPermissionBits) {
     const bool upperCase = names.count("A.TXT") == 1;
     ASSERT_TRUE(upperCase || names.count("a.txt") == 1);
     EXPECT_EQ(Content(dest + (upperCase ? "/A.TXT" : "/a.txt")), "upper");
+}
+
+// An overlay of two file systems lists other inode numbers for its folders than it reports
+// for them when they are opened. The walks check each folder they open against its listing;
+// there they take the entry as looked up by name, so copying, discovery and emptying work.
+TEST(Overlay, WalksWorkWhereListingsGiveOtherInodeNumbers) {
+    MOUNT_OR_SKIP(upperFs, SmallTmpfs, 4 << 20);
+    TempTree t;
+    t.write("lower/a/b/f.txt", "lower");
+    ASSERT_EQ(::mkdir(upperFs->path("upper").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(upperFs->path("work").c_str(), 0755), 0);
+    const std::string merged = t.mkdir("merged");
+    const std::string options = "lowerdir=" + t.path("lower") + ",upperdir=" + upperFs->path("upper") +
+                                ",workdir=" + upperFs->path("work");
+    if (::mount("overlay", merged.c_str(), "overlay", 0, options.c_str()) != 0)
+        GTEST_SKIP() << "cannot mount an overlay: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{merged};
+    WriteFile(merged + "/a/c/g.txt", "upper");  // a folder of the upper layer beside one below
+
+    std::vector<Failure> failures;
+    CopyFolderTree(merged + "/a", t.path("out/a"), SameFilePolicy::Overwrite, nullptr, &failures);
+    EXPECT_TRUE(failures.empty()) << failures.front().path << ": " << failures.front().reason;
+    EXPECT_EQ(Content(t.path("out/a/b/f.txt")), "lower");
+    EXPECT_EQ(Content(t.path("out/a/c/g.txt")), "upper");
+
+    PathList found;
+    IndexDisk(merged + "/", found);
+    EXPECT_EQ(found.count(), 4);
+
+    EmptyFolder(merged + "/a/", List({merged + "/a/"}), &failures);
+    EXPECT_TRUE(failures.empty()) << failures.front().path << ": " << failures.front().reason;
+    EXPECT_TRUE(std::filesystem::is_empty(merged + "/a"));
 }
 
 }  // namespace
