@@ -171,9 +171,7 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
                 int destinationIndex) {
     if (IsExistingFolder(source)) {
         // The root in any spelling, a link to it included, has no name to be copied under.
-        std::string name = IsDriveRoot(source) || IsFileSystemRoot(source)
-                               ? std::string()
-                               : TargetFolderName(source);
+        std::string name = IsFileSystemRoot(source) ? std::string() : TargetFolderName(source);
         // The whole file system would have no folder name to be copied under.
         if (name.empty()) {
             Record(&failures, source, std::string(kWholeDriveRefused));

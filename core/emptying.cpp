@@ -18,8 +18,7 @@ EmptyingGuard::EmptyingGuard(const PathList& destinations, const PathList* sourc
     for (const std::string& entry : destinations.entries()) {
         FileIdentity id;
         const bool resolved = !entry.empty() && IsExistingFolder(entry) && GetIdentity(entry, id);
-        destinationIds_.push_back(resolved ? id : FileIdentity{});
-        destinationResolved_.push_back(resolved);
+        destinationIds_.push_back(resolved ? std::optional(id) : std::nullopt);
         if (resolved) firstIndex_.emplace(id, static_cast<int>(destinationIds_.size() - 1));
     }
     if (sources) {
@@ -45,9 +44,9 @@ bool EmptyingGuard::isSource(const FileIdentity& id) const {
 
 bool EmptyingGuard::destinationIdentity(int index, FileIdentity& id) const {
     if (index < 0 || static_cast<size_t>(index) >= destinationIds_.size() ||
-        !destinationResolved_[static_cast<size_t>(index)])
+        !destinationIds_[static_cast<size_t>(index)])
         return false;
-    id = destinationIds_[static_cast<size_t>(index)];
+    id = *destinationIds_[static_cast<size_t>(index)];
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -44,10 +45,9 @@ class EmptyingGuard {
         }
     };
     const PathList& destinations_;
-    std::vector<FileIdentity> destinationIds_;  // per entry; {0,0} for none
+    std::vector<std::optional<FileIdentity>> destinationIds_;  // per entry; none when it named nothing
     // First listed entry of each identity: a walk asks once per folder it meets.
     std::unordered_map<FileIdentity, int, IdentityHash> firstIndex_;
-    std::vector<bool> destinationResolved_;
     std::vector<FileIdentity> sourceIds_;
     std::unordered_set<std::uint64_t> sourceInodes_;
     FileIdentity root_;

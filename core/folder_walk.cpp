@@ -18,16 +18,13 @@ FolderChain::FolderChain(std::size_t maxOpen)
 
 void FolderChain::start(Folder top) {
     levels_.clear();
-    identities_.clear();
     firstOpen_ = 0;
-    identities_.push_back(top.identity());
     levels_.push_back(std::move(top));
 }
 
 int FolderChain::enter(const std::string& name, std::uint64_t listedInode) {
     Folder child;
     if (int error = OpenSubfolder(current(), name, child, listedInode)) return error;
-    identities_.push_back(child.identity());
     levels_.push_back(std::move(child));
     // Keep at most maxOpen_ folders open: close the highest ancestor still open.
     if (levels_.size() - firstOpen_ > maxOpen_) levels_[firstOpen_++].close();
@@ -40,11 +37,10 @@ int FolderChain::leave() {
     if (!levels_[parent].isOpen()) {
         Folder reopened;
         int error = OpenParentFolder(levels_.back(), reopened);
-        if (error == 0 && !(reopened.identity() == identities_[parent]))
+        if (error == 0 && !(reopened.identity() == levels_[parent].identity()))
             error = error::kChangedMeanwhile;
         if (error != 0) {
             levels_.clear();
-            identities_.clear();
             firstOpen_ = 0;
             return error;
         }
@@ -52,18 +48,14 @@ int FolderChain::leave() {
         firstOpen_ = parent;
     }
     levels_.pop_back();
-    identities_.pop_back();
     return 0;
 }
 
-bool FolderChain::contains(const FileIdentity& id) const {
-    return std::find(identities_.begin(), identities_.end(), id) != identities_.end();
-}
-
 bool FolderChain::currentIsAncestor() const {
-    if (identities_.size() < 2) return false;
-    return std::find(identities_.begin(), identities_.end() - 1, identities_.back()) !=
-           identities_.end() - 1;
+    if (levels_.size() < 2) return false;
+    const FileIdentity& current = levels_.back().identity();
+    return std::any_of(levels_.begin(), levels_.end() - 1,
+                       [&](const Folder& level) { return level.identity() == current; });
 }
 
 }  // namespace ostrivane

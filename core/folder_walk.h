@@ -37,8 +37,6 @@ class FolderChain {
     const Folder& current() const { return levels_.back(); }
     // 0 at the start folder.
     std::size_t depth() const { return levels_.empty() ? 0 : levels_.size() - 1; }
-    // True when a folder of that identity is on the chain (a loop through a mount).
-    bool contains(const FileIdentity& id) const;
     // True when the current folder is also one of its own ancestors (a loop through a
     // mount that shows a folder again below itself).
     bool currentIsAncestor() const;
@@ -46,8 +44,7 @@ class FolderChain {
     static constexpr std::size_t kDefaultMaxOpen = 48;
 
   private:
-    std::vector<Folder> levels_;
-    std::vector<FileIdentity> identities_;
+    std::vector<Folder> levels_;  // a closed ancestor keeps its identity
     std::size_t maxOpen_;
     std::size_t firstOpen_ = 0;  // levels_ below this index have been closed
 };

@@ -140,11 +140,6 @@ void SearchClose(SearchRec& rec);
 bool RawSearchFirst(const std::string& folder, SearchRec& rec,
                     SearchDetail detail = SearchDetail::TypeOnly);
 
-// Deletes the entry `name` of the folder being searched, without following a link.
-// Returns 0 or the platform's error number.
-int DeleteEntryOfSearch(const SearchRec& rec, const std::string& name);
-// Removes the empty subfolder `name` of the folder being searched. 0 or the error number.
-int RemoveFolderOfSearch(const SearchRec& rec, const std::string& name);
 
 // Identity of a file-system object (device and inode on POSIX).
 struct FileIdentity {
@@ -169,7 +164,7 @@ class Folder {
 
     bool isOpen() const { return handle_ >= 0; }
     void close();
-    // Device and inode of the folder, taken when it was opened.
+    // Device and inode of the folder, taken when it was opened and kept after close().
     const FileIdentity& identity() const { return identity_; }
     // The platform's handle (a file descriptor on POSIX); -1 when closed.
     std::intptr_t native() const { return handle_; }

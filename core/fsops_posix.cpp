@@ -314,14 +314,6 @@ bool RawSearchFirst(const std::string& folder, SearchRec& rec, SearchDetail deta
     return found;
 }
 
-int DeleteEntryOfSearch(const SearchRec& rec, const std::string& name) {
-    return ::unlinkat(SearchFd(rec), name.c_str(), 0) == 0 ? 0 : errno;
-}
-
-int RemoveFolderOfSearch(const SearchRec& rec, const std::string& name) {
-    return ::unlinkat(SearchFd(rec), name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
-}
-
 FileIdentity IdentityOfSearch(const SearchRec& rec) {
     struct stat st;
     if (!rec.state || ::fstat(SearchFd(rec), &st) != 0) return {};

@@ -84,11 +84,8 @@ void RunControl::report() {
 }
 
 void RunControl::reportSoon() {
-    if (!showTransfer_) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastReport_ < kReportInterval) return;
-    lastReport_ = now;
-    showTransfer_(figures_);
+    if (!showTransfer_ || std::chrono::steady_clock::now() - lastReport_ < kReportInterval) return;
+    report();
 }
 
 }  // namespace ostrivane

@@ -59,7 +59,9 @@ class TreeWalk {
     struct Frame {
         std::vector<FolderEntry> entries;
         size_t next = 0;
-        std::string sourcePath, targetPath;  // without the separator
+        // The folders' paths with the separator: every entry's path is one of these plus
+        // its name.
+        std::string sourcePrefix, targetPrefix;
         TargetLevel target;
     };
 
@@ -73,8 +75,7 @@ class TreeWalk {
     void copyFile(const FolderEntry& entry, const std::string& targetPrefix,
                   const TargetLevel& target);
     // Creates and opens the target subfolder `name` of the current target folder.
-    TargetLevel enterTarget(const std::string& name, const std::string& targetPath,
-                            const TargetLevel& parent);
+    TargetLevel enterTarget(const std::string& name, const TargetLevel& parent);
     void createTargetOnly(const std::string& name, const TargetLevel& parent);
     // Opens and lists the source folder; false when there is nothing to walk (recorded).
     bool openSource(const std::string& source, Folder& top, std::vector<FolderEntry>& entries);
@@ -97,17 +98,9 @@ class TreeWalk {
     std::vector<Frame> frames_;
 };
 
-// Splits a path into its folder part (up to the last separator, or "." when none) and its
-// last component.
-void SplitLast(const std::string& path, std::string& folder, std::string& name) {
-    const size_t slash = path.rfind(platform::kSeparator);
-    if (slash == std::string::npos) {
-        folder = ".";
-        name = path;
-    } else {
-        folder = path.substr(0, slash + 1);
-        name = path.substr(slash + 1);
-    }
+// The path of a folder prefix (which ends with the separator).
+std::string WithoutSeparator(const std::string& prefix) {
+    return prefix.substr(0, prefix.size() - 1);
 }
 
 // Whether the folder `path` can be entered, as a change of working directory would test
@@ -137,15 +130,17 @@ void TreeWalk::copyTop(const std::string& source, const std::string& target) {
     Folder top;
     std::vector<FolderEntry> entries;
     if (!openSource(source, top, entries)) return;
-    std::string parentPath, name;
-    SplitLast(target, parentPath, name);
+    // The folder part of the target (up to its last separator) and its last component.
+    const std::string name = FileNamePart(target);
+    const std::string parentPath =
+        name.size() < target.size() ? target.substr(0, target.size() - name.size()) : ".";
     TargetLevel level;
     Folder parent;
     CreateFolderChain(parentPath);  // a missing destination is made with its parents
     level.error = OpenFolder(parentPath, parent);
     if (level.error == 0) {
         targets_.start(std::move(parent));
-        level = enterTarget(name, target, {true, 0});
+        level = enterTarget(name, {true, 0});
     }
     walk(source, std::move(top), std::move(entries), target, level);
 }
@@ -161,7 +156,7 @@ void TreeWalk::copyInto(const std::string& source, const Folder& destination,
     level.error = OpenSubfolder(destination, ".", parent);
     if (level.error == 0) {
         targets_.start(std::move(parent));
-        level = enterTarget(name, target, {true, 0});
+        level = enterTarget(name, {true, 0});
     }
     walk(source, std::move(top), std::move(entries), target, level);
 }
@@ -191,15 +186,16 @@ void TreeWalk::walk(const std::string& source, Folder top, std::vector<FolderEnt
 void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& sourcePath,
                            const std::string& targetPath, const TargetLevel& target) {
     frames_.clear();
-    frames_.push_back({std::move(entries), 0, sourcePath, targetPath, target});
+    frames_.push_back({std::move(entries), 0, sourcePath + platform::kSeparator,
+                       targetPath + platform::kSeparator, target});
     for (;;) {
         // A stop request ends the walk: nothing new starts (the open chains close with it).
         if (run_ && run_->stopRequested()) break;
         Frame& frame = frames_.back();
         if (frame.next < frame.entries.size()) {
             const FolderEntry entry = std::move(frame.entries[frame.next++]);
-            const std::string sourcePrefix = frame.sourcePath + platform::kSeparator;
-            const std::string targetPrefix = frame.targetPath + platform::kSeparator;
+            const std::string& sourcePrefix = frame.sourcePrefix;
+            const std::string& targetPrefix = frame.targetPrefix;
             switch (ClassifyEntry({entry.name, entry.attributes})) {
                 case kDotEntry:
                     break;
@@ -222,9 +218,9 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
         const Frame done = std::move(frame);
         frames_.pop_back();
         if (done.target.open) {
-            if (int lost = targets_.leave()) throw WalkLost{done.targetPath, lost};
+            if (int lost = targets_.leave()) throw WalkLost{WithoutSeparator(done.targetPrefix), lost};
         }
-        if (int lost = sources_.leave()) throw WalkLost{done.sourcePath, lost};
+        if (int lost = sources_.leave()) throw WalkLost{WithoutSeparator(done.sourcePrefix), lost};
     }
     frames_.clear();
 }
@@ -281,14 +277,13 @@ void TreeWalk::startSubfolder(const FolderEntry& entry, std::string sourcePath,
         recordError(sourcePath, error);
         return;
     }
-    const TargetLevel target = enterTarget(name, targetPath, parentTarget);
+    const TargetLevel target = enterTarget(name, parentTarget);
     if (!target.open && parentTarget.open) recordError(targetPath, target.error);
-    frames_.push_back({std::move(entries), 0, std::move(sourcePath), std::move(targetPath), target});
+    frames_.push_back({std::move(entries), 0, sourcePath + platform::kSeparator,
+                       targetPath + platform::kSeparator, target});
 }
 
-TreeWalk::TargetLevel TreeWalk::enterTarget(const std::string& name, const std::string& targetPath,
-                                            const TargetLevel& parent) {
-    (void)targetPath;
+TreeWalk::TargetLevel TreeWalk::enterTarget(const std::string& name, const TargetLevel& parent) {
     if (!parent.open) return {false, parent.error};
     const int created = CreateFolderAt(targets_.current(), name);
     const int error = targets_.enter(name);
