@@ -396,7 +396,7 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
         run.endFlush(FlushDestinations(destinationFolders, into));
     };
     try {
-        RunSteps(steps, writersPerQueue, [&](size_t earlier, size_t later) {
+        result.writersAtOnce = RunSteps(steps, writersPerQueue, [&](size_t earlier, size_t later) {
             return FootprintsOverlap(footprints[earlier], footprints[later]);
         });
     } catch (...) {

@@ -43,6 +43,7 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
 struct RunResult {
     std::vector<Failure> failures;
     bool stopped = false;
+    int writersAtOnce = 0;  // the most destinations that were written at the same time
 };
 
 // CopyAll with run options. With `options.stop` set by another thread, no new file starts

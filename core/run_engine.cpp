@@ -42,6 +42,7 @@ class Scheduler {
             }
             state_[step] = kRunning;
             ++running_[queueOf(step)];
+            mostAtOnce_ = std::max(mostAtOnce_, ++runningNow_);
             lock.unlock();
             std::exception_ptr thrown;
             try {
@@ -52,6 +53,7 @@ class Scheduler {
             lock.lock();
             state_[step] = kDone;
             --running_[queueOf(step)];
+            --runningNow_;
             open_.erase(step);
             if (thrown && step < abortAt_) {
                 abortAt_ = step;
@@ -60,6 +62,8 @@ class Scheduler {
             changed_.notify_all();
         }
     }
+
+    int mostAtOnce() const { return mostAtOnce_; }
 
     void rethrow() const {
         if (thrown_) std::rethrow_exception(thrown_);
@@ -107,13 +111,14 @@ class Scheduler {
     std::set<std::size_t> open_;  // steps not done yet, in order
     std::size_t abortAt_;         // no step from here on starts
     std::exception_ptr thrown_;
+    int runningNow_ = 0, mostAtOnce_ = 0;
     std::mutex mutex_;
     std::condition_variable changed_;
 };
 
 }  // namespace
 
-void RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQueue,
+int RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQueue,
               const StepsConflict& conflicts) {
     long total = 0;
     for (int writers : writersPerQueue) total += std::max(writers, 1);
@@ -122,7 +127,7 @@ void RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPer
                   steps.size()});
     if (threads <= 1) {
         for (EngineStep& step : steps) step.work();
-        return;
+        return steps.empty() ? 0 : 1;
     }
     std::vector<int> writers = writersPerQueue;
     for (int& count : writers) count = std::max(count, 1);
@@ -133,6 +138,7 @@ void RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPer
     scheduler.work();
     for (std::thread& thread : pool) thread.join();
     scheduler.rethrow();
+    return scheduler.mostAtOnce();
 }
 
 int WritersForDevice(std::uint64_t device, int requested) {

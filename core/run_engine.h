@@ -27,8 +27,9 @@ using StepsConflict = std::function<bool(std::size_t earlier, std::size_t later)
 // in all; a step waits for every earlier unfinished step that `conflicts` names. With one
 // writer in all the steps run in order on the calling thread. When a step throws, no step
 // after it starts; the steps running end, and the exception of the earliest step that
-// threw passes on. Threads wait on a condition, never spin.
-void RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQueue,
+// threw passes on. Threads wait on a condition, never spin. Returns the most steps that ran
+// at once.
+int RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQueue,
               const StepsConflict& conflicts);
 
 inline constexpr int kMaxWriterThreads = 32;
