@@ -343,17 +343,17 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
     for (const std::string& entry : destinations.entries()) footprints.push_back(FootprintOf(entry));
     const bool atOnce = options.maxWriters != 1 && destinationCount > 1 &&
                         DestinationsMayRunAtOnce(sources, policy, footprints);
+    // One queue per destination device; one writer in all where the run must keep the
+    // described order.
     std::vector<int> writersPerQueue;
     std::vector<EngineStep> steps;
     for (int d = 0; d < destinationCount; ++d) {
-        const int queue = run.deviceOf(d);
-        if (static_cast<size_t>(queue) >= writersPerQueue.size()) {
-            writersPerQueue.push_back(
-                atOnce ? WritersForDevice(atStart[static_cast<size_t>(d)]
-                                              ? atStart[static_cast<size_t>(d)]->device
-                                              : 0,
-                                          options.maxWriters)
-                       : 1);
+        // Devices are numbered in the order the list first names them.
+        const int queue = atOnce ? run.deviceOf(d) : 0;
+        if (static_cast<size_t>(queue) == writersPerQueue.size()) {
+            const auto& id = atStart[static_cast<size_t>(d)];
+            writersPerQueue.push_back(atOnce ? WritersForDevice(id ? id->device : 0, options.maxWriters)
+                                             : 1);
         }
         steps.push_back({queue, {}});
     }
