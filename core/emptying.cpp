@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <string_view>
+#include <thread>
 
 #include "core/folder_walk.h"
+#include "core/run_engine.h"
 
 namespace ostrivane {
 
@@ -84,14 +86,27 @@ class FolderEmptier {
     // `eachListedInTurn`: every listed destination gets an emptying of its own, so a listed
     // subfolder met here is left to it instead of being walked twice.
     FolderEmptier(const EmptyingGuard& guard, std::vector<Failure>* failures, bool eachListedInTurn,
-                  const std::atomic<bool>* stop)
-        : guard_(guard), failures_(failures), eachListedInTurn_(eachListedInTurn), stop_(stop) {}
+                  const std::atomic<bool>* stop, int writers = 1)
+        : guard_(guard),
+          failures_(failures),
+          eachListedInTurn_(eachListedInTurn),
+          stop_(stop),
+          writers_(writers) {}
 
     // True when a stop request cut the emptying short.
     bool stopped() const { return stopped_; }
 
     // Empties the open folder `top` (whose path is `path`) and removes it when `remove`.
     void run(const std::string& path, Folder top, bool remove);
+
+    // What emptying a folder's contents left: something inside, the listing's error.
+    struct ContentsOutcome {
+        bool leftovers = false;
+        int listError = 0;
+    };
+    // Empties what is inside the open folder `top` (shown as `path`, with the separator),
+    // as the walk of a subfolder that is to be removed does; records what stays inside.
+    ContentsOutcome emptyInside(const std::string& path, Folder top);
 
   private:
     // What the emptying of one folder level knows about that folder.
@@ -138,8 +153,33 @@ class FolderEmptier {
     const EmptyingGuard& guard_;
     std::vector<Failure>* failures_;
     const bool eachListedInTurn_;
+    // A subfolder of the start folder handed to another writer: its name and identity as
+    // checked here, its display path, and the records of its emptying.
+    struct HandedOver {
+        size_t entry;  // its place in the start folder's listing
+        std::string name;
+        FileIdentity id;
+        std::string path;
+        std::vector<Failure> failures;
+        ContentsOutcome outcome;
+        bool opened = false;
+        bool stopped = false;
+    };
+    // True when the subfolder the chain just entered goes to another writer (it is then
+    // left); false when the walk goes into it here.
+    bool handOver(const std::string& name);
+    // Empties every handed-over subfolder, several writers at once, then removes each
+    // from the start folder in listing order, recording as the walk would have.
+    void finishHandedOver(Level& top);
+
     const std::atomic<bool>* stop_;
     bool stopped_ = false;
+    // Writers for the subfolders of the start folder: with more than one, each such
+    // subfolder is emptied on its own (separate subtrees, so the outcome is the same), and
+    // what each records is kept apart and put back in listing order.
+    const int writers_;
+    std::vector<std::vector<Failure>> byEntry_;  // records per entry of the start folder
+    std::vector<HandedOver> handedOver_;
     FolderChain chain_;
     std::string path_;
     std::vector<Frame> frames_;
@@ -182,6 +222,11 @@ bool FolderEmptier::emptyContents(bool willRemove, int* listError) {
         }
         Frame& frame = frames_.back();
         if (frame.next < frame.entries.size()) {
+            if (frames_.size() == 1 && writers_ > 1) {
+                // Each entry of the start folder records apart, to be put in order later.
+                if (byEntry_.empty()) byEntry_.resize(frame.entries.size());
+                failures_ = &byEntry_[frame.next];
+            }
             const FolderEntry entry = std::move(frame.entries[frame.next++]);
             path_.resize(frame.pathLength);
             // May push the frame of a subfolder, which `frame` must not be used after.
@@ -192,6 +237,13 @@ bool FolderEmptier::emptyContents(bool willRemove, int* listError) {
         Frame done = std::move(frame);
         frames_.pop_back();
         finishSubfolder(done);
+    }
+    if (!handedOver_.empty()) finishHandedOver(frames_.front().level);
+    if (writers_ > 1) {
+        failures_ = frames_.front().recordingOutside;
+        for (std::vector<Failure>& records : byEntry_)
+            if (failures_) failures_->insert(failures_->end(), records.begin(), records.end());
+        byEntry_.clear();
     }
     path_.resize(frames_.front().pathLength);
     *listError = frames_.front().listError;
@@ -321,9 +373,90 @@ void FolderEmptier::handleSubfolder(Level& level, const FolderEntry& entry) {
         level.leftovers = true;
         return;
     }
+    if (!listed && frames_.size() == 1 && writers_ > 1 && handOver(name)) return;
     // Its listing is walked next; finishSubfolder removes it afterwards.
     pushFrame(!listed, name, listed);
     if (listed) failures_ = nullptr;
+}
+
+FolderEmptier::ContentsOutcome FolderEmptier::emptyInside(const std::string& path, Folder top) {
+    path_ = path;
+    chain_.start(std::move(top));
+    ContentsOutcome outcome;
+    try {
+        outcome.leftovers = emptyContents(true, &outcome.listError);
+    } catch (const WalkLost& lost) {
+        record(path_, ErrorText(lost.error));
+        outcome.leftovers = true;
+    }
+    chain_ = FolderChain();
+    return outcome;
+}
+
+bool FolderEmptier::handOver(const std::string& name) {
+    HandedOver handed;
+    handed.entry = frames_.front().next - 1;
+    handed.name = name;
+    handed.id = chain_.current().identity();
+    handed.path = path_;
+    if (int error = chain_.leave()) throw WalkLost{error};
+    handedOver_.push_back(std::move(handed));
+    return true;
+}
+
+void FolderEmptier::finishHandedOver(Level& top) {
+    const Folder& start = chain_.current();
+    std::atomic<size_t> next{0};
+    // Each writer takes the next subfolder, opens it again from the start folder (it must
+    // still be the folder checked, else it is left alone) and empties what is inside.
+    auto writer = [&] {
+        for (size_t i; (i = next++) < handedOver_.size();) {
+            HandedOver& handed = handedOver_[i];
+            Folder folder;
+            if (OpenSubfolder(start, handed.name, folder, handed.id.inode) != 0 ||
+                !(folder.identity() == handed.id))
+                continue;
+            handed.opened = true;
+            FolderEmptier inside(guard_, &handed.failures, eachListedInTurn_, stop_);
+            handed.outcome = inside.emptyInside(handed.path, std::move(folder));
+            handed.stopped = inside.stopped();
+        }
+    };
+    std::vector<std::thread> pool;
+    const size_t threads = std::min(static_cast<size_t>(writers_), handedOver_.size());
+    for (size_t t = 1; t < threads; ++t) pool.emplace_back(writer);
+    writer();
+    for (std::thread& thread : pool) thread.join();
+    // Back in listing order: each subfolder's records, then its removal.
+    for (HandedOver& handed : handedOver_) {
+        failures_ = &byEntry_[handed.entry];
+        path_ = handed.path;
+        failures_->insert(failures_->end(), handed.failures.begin(), handed.failures.end());
+        if (!handed.opened) {
+            // Swapped or gone since it was checked: what is there now is left alone.
+            std::uint32_t attributes = 0;
+            if (EntryAttributesAt(start, handed.name, attributes)) {
+                top.leftovers = true;
+                record(path_, emptying_reason::kChangedDuring);
+            }
+            continue;
+        }
+        if (handed.stopped) {
+            stopped_ = true;
+            top.leftovers = true;
+            continue;
+        }
+        const auto remove = [&] { return RemoveFolderAt(chain_.current(), handed.name); };
+        const bool innerLeftovers = handed.outcome.leftovers;
+        const int error = innerLeftovers ? remove() : withWritableFolder(top, remove);
+        if (error == 0 || error == error::kNotFound) continue;
+        top.leftovers = true;
+        if (!innerLeftovers)
+            recordIfStillThere(handed.name, ErrorText(handed.outcome.listError != 0
+                                                          ? handed.outcome.listError
+                                                          : error));
+    }
+    handedOver_.clear();
 }
 
 void FolderEmptier::deleteFile(Level& level, const std::string& name) {
@@ -359,7 +492,7 @@ void FolderEmptier::record(const std::string& path, const std::string& reason) {
 // true when a stop request cut it short.
 bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
               std::vector<Failure>* failures, bool eachListedInTurn,
-              const std::atomic<bool>* stop = nullptr) {
+              const std::atomic<bool>* stop = nullptr, int maxWriters = 0) {
     // An empty path names no folder; with a separator added it would name the root.
     if (path.empty()) return false;
     const std::string shown = WithTrailingSeparator(path);
@@ -393,7 +526,8 @@ bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
     std::uint32_t attributes = 0;
     const bool isLink = GetAttributes(entryPath, attributes) && (attributes & attr::kLink) != 0;
     const bool remove = first == -1 && !isLink;
-    FolderEmptier emptier(guard, failures, eachListedInTurn, stop);
+    const int writers = maxWriters == 1 ? 1 : WritersForDevice(id.device, maxWriters);
+    FolderEmptier emptier(guard, failures, eachListedInTurn, stop, writers);
     emptier.run(path, std::move(top), remove);
     return emptier.stopped();
 }
@@ -413,14 +547,14 @@ void EmptyFolder(const std::string& path, const PathList& destinations,
 
 bool EmptyDestinations(const PathList& destinations, const PathList& sources,
                        std::vector<Failure>* failures, const std::atomic<bool>* stop,
-                       int /*maxWriters*/) {
+                       int maxWriters) {
     const EmptyingGuard guard(destinations, &sources);
     for (int i = 0; i < destinations.count(); ++i) {
         if (stop && stop->load()) return true;
         FileIdentity id;
         // A folder listed again in another spelling was emptied at its first entry.
         if (guard.destinationIdentity(i, id) && guard.firstDestinationWith(id) < i) continue;
-        if (EmptyOne(destinations.at(i), i, guard, failures, true, stop)) return true;
+        if (EmptyOne(destinations.at(i), i, guard, failures, true, stop, maxWriters)) return true;
     }
     return false;
 }

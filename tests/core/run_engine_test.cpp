@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "core/copy_run.h"
+#include "core/emptying.h"
 #include "core/temp_tree.h"
 
 namespace ostrivane {
@@ -237,6 +238,67 @@ TEST(RunEngine, ManyWritersGiveExactlyTheOutcomeOfOne) {
     }
     // The comparison means something only when the engine really wrote at once.
     EXPECT_GT(parallelRuns, 0);
+}
+
+// Emptying with several writers (the subfolders of each destination on their own) keeps
+// and records exactly what one writer does, in the same order.
+Outcome EmptyCase(unsigned seed, int writers) {
+    TempTree temp;
+    const std::string root = temp.root();
+    std::mt19937 random(seed);
+    auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
+    for (int top = 0; top < 6; ++top) {
+        const std::string folder = "dst/D/t" + std::to_string(top);
+        for (int i = 0; i < 4; ++i) temp.write(folder + "/f" + std::to_string(i), "x");
+        temp.write(folder + "/deep/er/g", "y");
+        if (chance(30)) ::chmod(temp.path(folder + "/deep").c_str(), 0555);  // cannot be emptied
+        if (chance(20)) fs::create_symlink(root + "/src", temp.path(folder + "/link"));
+        if (chance(20)) ::chmod(temp.path(folder + "/deep/er").c_str(), 0);  // cannot be listed
+    }
+    temp.write("dst/D/plain.txt", "p");
+    // Listed sources inside a destination: kept and recorded, each in its place.
+    for (const char* kept : {"dst/D/t0/source.txt", "dst/D/t1/kept/source.txt", "dst/D/t4/s/s.txt"})
+        temp.write(kept, "s");
+    temp.write("src/a.txt", "a");
+    PathList destinations, sources;
+    destinations.addIfAbsent(root + "/dst/D");
+    if (chance(50)) destinations.addIfAbsent(root + "/dst/D/t2");  // nested destination
+    if (chance(50)) destinations.addIfAbsent(root + "/dst/D/./t3/");
+    for (const char* kept : {"/dst/D/t0/source.txt", "/dst/D/t1/kept/source.txt", "/dst/D/t4/s/s.txt"})
+        sources.addIfAbsent(root + kept);
+    sources.addIfAbsent(root + "/src/a.txt");
+    Outcome outcome;
+    std::vector<Failure> failures;
+    EmptyDestinations(destinations, sources, &failures, nullptr, writers);
+    for (const Failure& failure : failures) {
+        std::string path = failure.path;
+        path.replace(0, root.size(), "R");
+        outcome.failures.push_back(path + " | " + failure.reason);
+    }
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied);
+         it != fs::recursive_directory_iterator(); ++it)
+        outcome.tree[it->path().string().substr(root.size())] = it->is_symlink() ? "link" : "";
+    for (auto& entry : fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied))
+        if (!entry.is_symlink()) ::chmod(entry.path().c_str(), 0777);
+    ::chmod(temp.path("dst/D").c_str(), 0777);
+    for (int top = 0; top < 6; ++top) {
+        for (const char* below : {"", "/deep", "/deep/er"})
+            ::chmod(temp.path("dst/D/t" + std::to_string(top) + below).c_str(), 0777);
+    }
+    return outcome;
+}
+
+TEST(RunEngine, EmptyingWithManyWritersKeepsAndRecordsWhatOneDoes) {
+    for (unsigned seed = 1; seed <= SeedCount() * 2; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const Outcome one = EmptyCase(seed, 1);
+        const Outcome many = EmptyCase(seed, 4);
+        EXPECT_EQ(many.failures, one.failures);
+        EXPECT_EQ(many.tree, one.tree);
+        // The listed source stays, whatever the writers.
+        EXPECT_EQ(one.tree.count("/dst/D/t1/kept/source.txt"), 1u);
+        EXPECT_GE(one.failures.size(), 3u);
+    }
 }
 
 // --- Stop ----------------------------------------------------------------------------------
