@@ -2,10 +2,11 @@
 // timed, so that bench/run can compare whole process runs against cp, rsync, find and rm.
 //
 //   ostrivane_bench gen-files DIR          10,000 files of 1 to 16 KiB in 100 folders
+//   ostrivane_bench gen-medium DIR         1,000 files of 32 to 256 KiB in 10 folders
 //   ostrivane_bench gen-big FILE           one file of 512 MiB
 //   ostrivane_bench gen-folders DIR        50,000 folders (three levels)
 //   ostrivane_bench gen-empty-tree DIR     50,000 small files in 500 folders
-//   ostrivane_bench copy [--peak-memory] SRC DEST...
+//   ostrivane_bench copy [--peak-memory] [--writers N] SRC DEST...
 //   ostrivane_bench index DIR
 //   ostrivane_bench empty DIR
 //
@@ -146,6 +147,23 @@ void GenerateSmallFiles(const std::string& dir) {
     }
 }
 
+// DIR/d00000 .. d00009, each with 100 files of 32 to 256 KiB: the slow-devices case.
+void GenerateMediumFiles(const std::string& dir) {
+    MakeFolder(dir);
+    std::vector<char> content;
+    for (int folder = 0; folder < 10; ++folder) {
+        const std::string folderPath = dir + "/" + Numbered("d", folder);
+        MakeFolder(folderPath);
+        for (int file = 0; file < 100; ++file) {
+            const int number = folder * 100 + file;
+            Random random(static_cast<std::uint64_t>(number) + 7);
+            content.resize(32 * 1024 + random.next() % (224 * 1024 + 1));
+            random.fill(content);
+            WriteFile(folderPath + "/" + Numbered("f", number) + ".dat", content);
+        }
+    }
+}
+
 // One file of 512 MiB of pseudo-random bytes, written in 4 MiB blocks.
 void GenerateBigFile(const std::string& path) {
     const int fd = CreateFile(path);
@@ -220,9 +238,17 @@ int ReportFailures(const std::vector<Failure>& failures) {
 // CopyAll of SRC into every DEST under Overwrite; no question is ever asked there.
 int RunCopy(std::vector<std::string> args) {
     bool reportMemory = false;
-    if (!args.empty() && args.front() == "--peak-memory") {
-        reportMemory = true;
-        args.erase(args.begin());
+    RunOptions options;
+    for (;;) {
+        if (!args.empty() && args.front() == "--peak-memory") {
+            reportMemory = true;
+            args.erase(args.begin());
+        } else if (args.size() > 1 && args.front() == "--writers") {
+            options.maxWriters = std::stoi(args[1]);
+            args.erase(args.begin(), args.begin() + 2);
+        } else {
+            break;
+        }
     }
     if (args.size() < 2) throw BenchError("copy needs SRC and at least one DEST");
     PathList sources;
@@ -232,8 +258,9 @@ int RunCopy(std::vector<std::string> args) {
     std::vector<Failure> failures;
     const double seconds = Seconds([&] {
         failures = CopyAll(
-            sources, destinations, SameFilePolicy::Overwrite,
-            [](const std::string&) { return false; }, [](int) {});
+                       sources, destinations, SameFilePolicy::Overwrite,
+                       [](const std::string&) { return false; }, [](int) {}, false, options)
+                       .failures;
     });
     std::printf("%.6f\n", seconds);
     if (reportMemory) std::printf("%ld\n", PeakMemoryKiB());
@@ -264,8 +291,8 @@ int RunEmpty(const std::string& dir) {
 
 int Usage() {
     std::fputs(
-        "usage: ostrivane_bench gen-files DIR | gen-big FILE | gen-folders DIR |\n"
-        "       gen-empty-tree DIR | copy [--peak-memory] SRC DEST... | index DIR |\n"
+        "usage: ostrivane_bench gen-files DIR | gen-medium DIR | gen-big FILE | gen-folders DIR |\n"
+        "       gen-empty-tree DIR | copy [--peak-memory] [--writers N] SRC DEST... | index DIR |\n"
         "       empty DIR\n",
         stderr);
     return 2;
@@ -278,6 +305,7 @@ int Run(const std::string& command, const std::vector<std::string>& args) {
     const std::string& path = args.front();
     if (command == "gen-files") return GenerateSmallFiles(path), 0;
     if (command == "gen-big") return GenerateBigFile(path), 0;
+    if (command == "gen-medium") return GenerateMediumFiles(path), 0;
     if (command == "gen-folders") return GenerateFolders(path), 0;
     if (command == "gen-empty-tree") return GenerateEmptyTree(path), 0;
     if (command == "index") RunIndexAndExit(path);

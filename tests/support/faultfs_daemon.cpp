@@ -28,6 +28,8 @@
 //   truncate-on-read NAME B  the first read of a file named NAME cuts it to B bytes
 //   short-read NAME B      reads of a file named NAME end at byte B; its size stays as it is
 //   delay USEC             every operation takes USEC microseconds longer
+//   create-delay USEC      creating a file takes USEC microseconds more (as a device that
+//                          writes its metadata at once)
 //   bandwidth BYTES        writes go at most BYTES bytes per second (0: no cap)
 //   no-perms               chmod and chown fail with EPERM; every mode reads as 0777
 //   no-link                link fails with EPERM (no hard links)
@@ -117,6 +119,7 @@ struct State {
     long fired = 0;
     long delayUs = 0;
     long bandwidth = 0;
+    long createDelayUs = 0;
     bool noPerms = false, noLink = false, noRenameFlags = false;
     Clock::time_point deviceFree{};
 } state;
@@ -163,13 +166,14 @@ int Fault(Op op, const std::string& name, off_t end = 0) {
 
 // The device's clock: the operation takes the armed delay, a write also its bytes at the
 // armed bandwidth, reserved after whatever the device is still busy with.
-void Serve(size_t writtenBytes = 0) {
+void Serve(size_t writtenBytes = 0, bool creates = false) {
     Clock::time_point until;
     {
         std::lock_guard lock(state.mutex);
         const bool paced = state.bandwidth > 0 && writtenBytes > 0;
-        if (state.delayUs == 0 && !paced) return;
-        auto cost = std::chrono::microseconds(state.delayUs);
+        const long extra = creates ? state.createDelayUs : 0;
+        if (state.delayUs == 0 && !paced && extra == 0) return;
+        auto cost = std::chrono::microseconds(state.delayUs + extra);
         if (paced)
             cost += std::chrono::microseconds(static_cast<long long>(
                 static_cast<double>(writtenBytes) * 1e6 / static_cast<double>(state.bandwidth)));
@@ -229,7 +233,7 @@ bool Apply(const std::string& line) {
     if (verb == "clear" && words.size() == 1) {
         state.rules.clear();
         state.readRules.clear();
-        state.delayUs = state.bandwidth = 0;
+        state.delayUs = state.bandwidth = state.createDelayUs = 0;
         state.noPerms = state.noLink = state.noRenameFlags = false;
         return true;
     }
@@ -238,6 +242,10 @@ bool Apply(const std::string& line) {
     if (verb == "no-rename-flags" && words.size() == 1) return state.noRenameFlags = true;
     if (verb == "delay" && words.size() == 2 && Number(words[1], n)) {
         state.delayUs = n;
+        return true;
+    }
+    if (verb == "create-delay" && words.size() == 2 && Number(words[1], n)) {
+        state.createDelayUs = n;
         return true;
     }
     if (verb == "bandwidth" && words.size() == 2 && Number(words[1], n)) {
@@ -475,7 +483,7 @@ int Open(const char* path, fuse_file_info* fi) {
 }
 
 int Create(const char* path, mode_t mode, fuse_file_info* fi) {
-    Serve();
+    Serve(0, true);
     if (IsControl(path)) return -EEXIST;
     if (int e = Fault(kCreate, Base(path))) return -e;
     return OpenBacking(path, fi->flags | O_CREAT, mode, fi);
