@@ -240,6 +240,44 @@ TEST(RunEngine, ManyWritersGiveExactlyTheOutcomeOfOne) {
     EXPECT_GT(parallelRuns, 0);
 }
 
+TEST(RunEngine, AFolderThatCannotBeEnteredEndsTheRunWhereOneWriterEndsIt) {
+    if (!test::PermissionsApply()) GTEST_SKIP() << "needs a user that permissions apply to";
+    auto run = [](int writers) {
+        TempTree temp;
+        temp.write("src/tree/a/1.txt", "1");
+        temp.write("src/tree/b/2.txt", "2");
+        temp.write("src/tree/c/3.txt", "3");
+        temp.write("src/later.txt", "later");
+        ::chmod(temp.path("src/tree/b").c_str(), 0);
+        PathList sources, destinations;
+        sources.addIfAbsent(temp.path("src/tree/"));
+        sources.addIfAbsent(temp.path("src/later.txt"));
+        for (const char* name : {"d1", "d2", "d3"}) destinations.addIfAbsent(temp.mkdir(name));
+        RunOptions options;
+        options.maxWriters = writers;
+        bool ended = false;
+        try {
+            CopyAll(sources, destinations, SameFilePolicy::Overwrite, {}, {}, false, options);
+        } catch (const EInOutError&) {
+            ended = true;
+        }
+        ::chmod(temp.path("src/tree/b").c_str(), 0755);
+        EXPECT_TRUE(ended);
+        std::map<std::string, std::string> copies;
+        for (const char* name : {"d1", "d2", "d3"}) {
+            for (const auto& [path, facts] : Snapshot(temp.path(name)))
+                copies[name + path] = facts;
+        }
+        return copies;
+    };
+    const auto one = run(1);
+    // Only the first destination got anything: what the listing had before the folder.
+    EXPECT_EQ(one.count("d1/tree"), 1u);
+    EXPECT_EQ(one.count("d2/tree"), 0u);
+    EXPECT_EQ(one.count("d1/later.txt"), 0u);
+    EXPECT_EQ(run(4), one);
+}
+
 // Emptying with several writers (the subfolders of each destination on their own) keeps
 // and records exactly what one writer does, in the same order.
 Outcome EmptyCase(unsigned seed, int writers) {
