@@ -248,8 +248,11 @@ TEST(RunEngine, AFolderThatCannotBeEnteredEndsTheRunWhereOneWriterEndsIt) {
         temp.write("src/tree/b/2.txt", "2");
         temp.write("src/tree/c/3.txt", "3");
         temp.write("src/later.txt", "later");
+        // A first source long enough for every writer to be under way.
+        for (int i = 0; i < 200; ++i) temp.write("src/first/f" + std::to_string(i), "f");
         ::chmod(temp.path("src/tree/b").c_str(), 0);
         PathList sources, destinations;
+        sources.addIfAbsent(temp.path("src/first/"));
         sources.addIfAbsent(temp.path("src/tree/"));
         sources.addIfAbsent(temp.path("src/later.txt"));
         for (const char* name : {"d1", "d2", "d3"}) destinations.addIfAbsent(temp.mkdir(name));
@@ -263,17 +266,17 @@ TEST(RunEngine, AFolderThatCannotBeEnteredEndsTheRunWhereOneWriterEndsIt) {
         }
         ::chmod(temp.path("src/tree/b").c_str(), 0755);
         EXPECT_TRUE(ended);
+        // The sources are made anew for each run, so their times differ: names count.
         std::map<std::string, std::string> copies;
         for (const char* name : {"d1", "d2", "d3"}) {
-            for (const auto& [path, facts] : Snapshot(temp.path(name)))
-                copies[name + path] = facts;
+            for (const auto& entry : Snapshot(temp.path(name))) copies[name + entry.first] = "";
         }
         return copies;
     };
     const auto one = run(1);
     // Only the first destination got anything: what the listing had before the folder.
     EXPECT_EQ(one.count("d1/tree"), 1u);
-    EXPECT_EQ(one.count("d2/tree"), 0u);
+    EXPECT_EQ(one.count("d2/first"), 0u);
     EXPECT_EQ(one.count("d1/later.txt"), 0u);
     EXPECT_EQ(run(4), one);
 }
