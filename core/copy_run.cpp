@@ -341,7 +341,7 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
     // place before it.
     std::vector<FolderFootprint> footprints;
     for (const std::string& entry : destinations.entries()) footprints.push_back(FootprintOf(entry));
-    const bool atOnce = options.maxWriters != 1 && destinationCount > 1 &&
+    const bool atOnce = options.maxWriters != 1 && destinationCount > 0 &&
                         DestinationsMayRunAtOnce(sources, policy, footprints);
     // One queue per destination device; one writer in all where the run must keep the
     // described order.
@@ -356,6 +356,18 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
                                              : 1);
         }
         steps.push_back({queue, {}});
+    }
+    // A device's writers not taken by its destinations copy the subfolders of source
+    // folders: one destination on a fast device gets them all.
+    if (atOnce) {
+        std::vector<int> onQueue(writersPerQueue.size(), 0);
+        for (const EngineStep& step : steps) ++onQueue[static_cast<size_t>(step.queue)];
+        std::vector<int> treeWriters;
+        for (const EngineStep& step : steps) {
+            const auto queue = static_cast<size_t>(step.queue);
+            treeWriters.push_back(std::max(1, writersPerQueue[queue] / onQueue[queue]));
+        }
+        run.setTreeWriters(std::move(treeWriters));
     }
     std::vector<std::vector<Failure>> failuresOf(static_cast<size_t>(destinationCount));
     std::vector<char> reached(static_cast<size_t>(destinationCount), 0);

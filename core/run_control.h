@@ -65,6 +65,14 @@ class RunControl {
     void addDestination(const std::string& folder, std::uint64_t device);
     // The device figures index of destination `index`.
     int deviceOf(int index) const { return deviceOf_.at(static_cast<size_t>(index)); }
+    // Writers that may copy the subfolders of one source folder into destination `index`
+    // at once (1 unless set).
+    void setTreeWriters(std::vector<int> writers) { treeWriters_ = std::move(writers); }
+    int treeWriters(int index) const {
+        return static_cast<size_t>(index) < treeWriters_.size()
+                   ? treeWriters_[static_cast<size_t>(index)]
+                   : 1;
+    }
     // A writer works on destination `index` now.
     void beginDestination(int index);
     // Every destination on the devices is being flushed / flushed with this outcome.
@@ -93,6 +101,7 @@ class RunControl {
     std::atomic<std::uint64_t> filesDone_{0}, bytesDone_{0}, bytesPlanned_{0};
     std::deque<Device> devices_;  // stable addresses: copies hold their device's control
     std::vector<int> deviceOf_;   // per destination
+    std::vector<int> treeWriters_;  // per destination
     // Guards the device folders and states, and serialises the hook's calls.
     std::mutex mutex_;
     std::vector<DeviceFigures> figures_;

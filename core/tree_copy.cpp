@@ -1,6 +1,9 @@
 #include "core/tree_copy.h"
 
+#include <atomic>
+#include <exception>
 #include <optional>
+#include <thread>
 #include <string_view>
 
 #include "core/folder_walk.h"
@@ -31,13 +34,16 @@ struct WalkLost {
 // lies inside the source.
 class TreeWalk {
   public:
+    // `writers` > 1: the subfolders of the source folder are copied by that many writers
+    // at once (separate subtrees of the target, so the outcome is the same).
     TreeWalk(SameFilePolicy mode, const AskYesNo& askYesNo, std::vector<Failure>* failures,
-             RunControl* run, int destinationIndex)
+             RunControl* run, int destinationIndex, int writers = 1)
         : mode_(mode),
           askYesNo_(askYesNo),
           failures_(failures),
           run_(run),
-          destinationIndex_(destinationIndex) {}
+          destinationIndex_(destinationIndex),
+          writers_(writers) {}
 
     // Copies `source` to the folder `target`, whose parent is opened by its path (a link
     // included, since the user chose it) and created with its parents when missing.
@@ -64,6 +70,19 @@ class TreeWalk {
         std::string sourcePrefix, targetPrefix;
         TargetLevel target;
     };
+
+    // A subfolder of the source folder handed to another writer, and what its copy left.
+    struct HandedOver {
+        size_t entry;  // its place in the source folder's listing
+        FolderEntry folder;
+        std::string sourcePrefix, targetPrefix;
+        TargetLevel target;
+        std::vector<Failure> failures;
+        std::exception_ptr thrown;
+    };
+    // Copies every handed-over subfolder, several writers at once, each on chains of its
+    // own that start at the folders this walk holds; records go back in listing order.
+    void copyHandedOver();
 
     // Copies the entries of the open source folder and, depth-first, everything below.
     void copyEntries(std::vector<FolderEntry> entries, const std::string& sourcePath,
@@ -92,6 +111,9 @@ class TreeWalk {
     std::vector<Failure>* failures_;
     RunControl* run_;
     int destinationIndex_;
+    const int writers_;
+    std::vector<std::vector<Failure>> byEntry_;  // records per entry of the source folder
+    std::vector<HandedOver> handedOver_;
     std::optional<FileIdentity> targetRoot_;
     FolderChain sources_;
     FolderChain targets_;
@@ -188,11 +210,27 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
     frames_.clear();
     frames_.push_back({std::move(entries), 0, sourcePath + platform::kSeparator,
                        targetPath + platform::kSeparator, target});
+    const bool handsOver = writers_ > 1 && target.open;
+    std::vector<Failure>* const outside = failures_;
+    if (handsOver) byEntry_.resize(frames_.front().entries.size());
+    // Whatever ends the walk, the records kept per entry go back in listing order.
+    struct PutBack {
+        TreeWalk& walk;
+        std::vector<Failure>* outside;
+        ~PutBack() {
+            walk.failures_ = outside;
+            for (std::vector<Failure>& records : walk.byEntry_)
+                if (outside) outside->insert(outside->end(), records.begin(), records.end());
+            walk.byEntry_.clear();
+        }
+    } putBack{*this, outside};
     for (;;) {
         // A stop request ends the walk: nothing new starts (the open chains close with it).
         if (run_ && run_->stopRequested()) break;
         Frame& frame = frames_.back();
         if (frame.next < frame.entries.size()) {
+            const bool top = frames_.size() == 1;
+            if (top && handsOver) failures_ = &byEntry_[frame.next];
             const FolderEntry entry = std::move(frame.entries[frame.next++]);
             const std::string& sourcePrefix = frame.sourcePrefix;
             const std::string& targetPrefix = frame.targetPrefix;
@@ -202,6 +240,9 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
                 case kSubfolder:
                     if (entry.attributes & attr::kLink) {
                         record(sourcePrefix + entry.name, std::string(kFolderLinkNotFollowed));
+                    } else if (top && handsOver) {
+                        handedOver_.push_back(
+                            {frame.next - 1, entry, sourcePrefix, targetPrefix, frame.target, {}, {}});
                     } else {
                         // May push a frame: `frame` is not used after this.
                         startSubfolder(entry, sourcePrefix + entry.name,
@@ -223,6 +264,51 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
         if (int lost = sources_.leave()) throw WalkLost{WithoutSeparator(done.sourcePrefix), lost};
     }
     frames_.clear();
+    if (!handedOver_.empty()) copyHandedOver();
+}
+
+void TreeWalk::copyHandedOver() {
+    const Folder& sourceTop = sources_.current();
+    const Folder& targetTop = targets_.current();
+    std::atomic<size_t> next{0};
+    auto writer = [&] {
+        for (size_t i; (i = next++) < handedOver_.size();) {
+            HandedOver& handed = handedOver_[i];
+            TreeWalk walk(mode_, askYesNo_, &handed.failures, run_, destinationIndex_);
+            walk.targetRoot_ = targetRoot_;
+            Folder source, target;
+            int error = OpenSubfolder(sourceTop, ".", source);
+            if (error == 0) error = OpenSubfolder(targetTop, ".", target);
+            if (error != 0) {
+                walk.recordError(handed.sourcePrefix + handed.folder.name, error);
+                continue;
+            }
+            walk.sources_.start(std::move(source));
+            walk.targets_.start(std::move(target));
+            try {
+                // The walk of this one entry, as the listing of the folder would make it.
+                walk.copyEntries({handed.folder}, WithoutSeparator(handed.sourcePrefix),
+                                 WithoutSeparator(handed.targetPrefix), handed.target);
+            } catch (const WalkLost& lost) {
+                walk.recordError(lost.path, lost.error);
+            } catch (...) {
+                handed.thrown = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    const size_t threads = std::min(static_cast<size_t>(writers_), handedOver_.size());
+    for (size_t t = 1; t < threads; ++t) pool.emplace_back(writer);
+    writer();
+    for (std::thread& thread : pool) thread.join();
+    std::vector<HandedOver> handed = std::move(handedOver_);
+    handedOver_.clear();
+    for (HandedOver& one : handed) {
+        std::vector<Failure>& records = byEntry_[one.entry];
+        records.insert(records.end(), one.failures.begin(), one.failures.end());
+        // A folder that could not be entered ends the walk there, as it would in order.
+        if (one.thrown) std::rethrow_exception(one.thrown);
+    }
 }
 
 void TreeWalk::startSubfolder(const FolderEntry& entry, std::string sourcePath,
@@ -329,7 +415,8 @@ int ClassifyEntry(const SearchEntry& entry) {
 void CopyFolderTree(const std::string& source, const std::string& target, SameFilePolicy mode,
                     const AskYesNo& askYesNo, std::vector<Failure>* failures, RunControl* run,
                     int destinationIndex) {
-    TreeWalk walk(mode, askYesNo, failures, run, destinationIndex);
+    TreeWalk walk(mode, askYesNo, failures, run, destinationIndex,
+                  run ? run->treeWriters(destinationIndex) : 1);
     walk.copyTop(source, target);
 }
 
@@ -337,7 +424,8 @@ void CopyFolderTreeInto(const std::string& source, const Folder& destination,
                         const std::string& destinationPath, const std::string& name,
                         SameFilePolicy mode, const AskYesNo& askYesNo,
                         std::vector<Failure>* failures, RunControl* run, int destinationIndex) {
-    TreeWalk walk(mode, askYesNo, failures, run, destinationIndex);
+    TreeWalk walk(mode, askYesNo, failures, run, destinationIndex,
+                  run ? run->treeWriters(destinationIndex) : 1);
     walk.copyInto(source, destination, destinationPath + name, name);
 }
 

@@ -471,14 +471,17 @@ TEST(Stop, EndsTheRunAndALaterRunCompletesIt) {
     for (const Failure& failure : stopped.failures) EXPECT_EQ(failure.reason, ErrorText(error::kStopped));
     // Whatever stands under a final name is whole.
     for (const auto& e : fs::directory_iterator(t.path("one/src")))
-        if (e.path().filename() != "f7")
+        if (e.path().filename() != "f7") {
             EXPECT_EQ(ReadFile(e.path()), "new" + e.path().filename().string().substr(1));
+        }
     const RunResult completed = CopyAll(List({t.path("src")}), List({t.path("one/"), t.path("two/")}),
                                         SameFilePolicy::Skip, {}, {}, false, RunOptions());
     EXPECT_FALSE(completed.stopped);
     EXPECT_TRUE(completed.failures.empty());
     for (int i = 0; i < 20; ++i) {
-        if (i != 7) EXPECT_EQ(ReadFile(t.path("one/src/f" + std::to_string(i))), "new" + std::to_string(i));
+        if (i != 7) {
+            EXPECT_EQ(ReadFile(t.path("one/src/f" + std::to_string(i))), "new" + std::to_string(i));
+        }
         EXPECT_EQ(ReadFile(t.path("two/src/f" + std::to_string(i))), "new" + std::to_string(i));
     }
     EXPECT_TRUE(Temporaries(t.root()).empty());

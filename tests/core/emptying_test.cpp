@@ -98,7 +98,9 @@ TEST(EmptyFolder, ListedDestinationIsKeptInEverySpelling) {
         EXPECT_TRUE(IsEmptyFolder(tree.path("out")) ||
                     (listing.size() > 1 && fs::is_directory(tree.path("out/sub"))));
         EXPECT_TRUE(fs::is_directory(tree.path("out")));
-        if (listing.size() > 1) EXPECT_TRUE(IsEmptyFolder(tree.path("out/sub")));
+        if (listing.size() > 1) {
+            EXPECT_TRUE(IsEmptyFolder(tree.path("out/sub")));
+        }
         EXPECT_FALSE(Exists(tree.path("out/a.txt")));
         EXPECT_TRUE(failures.empty()) << failures.front().path << ": " << failures.front().reason;
     }

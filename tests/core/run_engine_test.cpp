@@ -160,13 +160,19 @@ Case MakeCase(const std::string& root, unsigned seed) {
         if (chance(30)) file(base + "tree/b.txt", "oldtb", chance(50));
         if (chance(20)) file(base + "ro.txt", "oldro", true);
         if (chance(20)) fs::create_directories(root + "/" + base + "a_2.txt");
+        // Failures deep in a copied tree: a folder where a file goes, a folder not writable.
+        if (chance(30)) fs::create_directories(root + "/" + base + "tree/sub/a.txt");
+        if (chance(30)) {
+            fs::create_directories(root + "/" + base + "tree/sub/deeper");
+            ::chmod((root + "/" + base + "tree/sub/deeper").c_str(), 0555);
+        }
     }
     Case made;
     std::vector<std::string> sources = sourceItems, destinations = destinationItems;
     std::shuffle(sources.begin(), sources.end(), random);
     std::shuffle(destinations.begin(), destinations.end(), random);
     sources.resize(2 + random() % (sources.size() - 1));
-    destinations.resize(2 + random() % (destinations.size() - 1));
+    destinations.resize(1 + random() % destinations.size());
     for (const std::string& source : sources) made.sources.addIfAbsent(root + "/" + source);
     for (const std::string& destination : destinations)
         made.destinations.addIfAbsent(root + "/" + destination);
