@@ -38,11 +38,11 @@ bool HelpPageMissing(const QWebEngineLoadingInfo& info) {
            info.errorCode() >= 400;
 }
 
-// Shows the built-in page in `browser` when the load of `address` fails; once per view.
+// Shows the built-in page in `browser`, under `address`, whenever a load fails: the help
+// address itself, and any address a link of the built-in page leads to while offline.
 void FallBackToBuiltInPage(QWebEngineView* browser, const QUrl& address) {
     QObject::connect(browser->page(), &QWebEnginePage::loadingChanged, browser,
                      [browser, address](const QWebEngineLoadingInfo& info) {
-                         if (browser->property(kBuiltInProperty).toBool()) return;
                          if (!HelpPageMissing(info)) return;
                          browser->setProperty(kBuiltInProperty, true);
                          browser->setHtml(BuiltInHelpPage(address), address);

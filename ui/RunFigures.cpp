@@ -93,9 +93,10 @@ RunFiguresView::RunFiguresView(QLabel* status, QTreeWidget* devices)
 
 void RunFiguresView::begin() {
     clock_.start();
-    total_.clear();
+    rate_.clear();
+    total_.reset();
     perDevice_.clear();
-    total_.add(0, 0);
+    rate_.add(0, 0);
     devices_->clear();
     devices_->setVisible(false);
     status_->setText(figures::StatusLine({}, 0, std::nullopt));
@@ -111,13 +112,17 @@ bool RunFiguresView::showsDevices() const {
 
 void RunFiguresView::show(const TransferFigures& figures) {
     const double now = elapsed();
-    total_.add(now, figures.bytesDone);
-    const double rate = total_.rate();
+    rate_.add(now, figures.bytesDone);
+    const double rate = rate_.rate();
+    TransferFigures shown = figures;
     std::optional<double> remaining;
-    if (now >= estimateAfter && rate > 0 && figures.bytesPlanned > figures.bytesDone) {
-        remaining = static_cast<double>(figures.bytesPlanned - figures.bytesDone) / rate;
+    if (total_) {
+        shown.bytesPlanned = std::max(shown.bytesPlanned, *total_);
+        if (now >= estimateAfter && rate > 0 && shown.bytesPlanned > shown.bytesDone) {
+            remaining = static_cast<double>(shown.bytesPlanned - shown.bytesDone) / rate;
+        }
     }
-    const QString line = figures::StatusLine(figures, rate, remaining);
+    const QString line = figures::StatusLine(shown, rate, remaining);
     status_->setText(line);
     status_->setToolTip(line);
 

@@ -59,6 +59,10 @@ class RunFiguresView {
     RunFiguresView(QLabel* status, QTreeWidget* devices);
 
     void begin();
+    // The bytes the whole run will copy, when known before it (every source a file): the
+    // engine's own figure counts only the files it has met so far, which would make any
+    // estimate of the remaining time too short. Without it no remaining time is shown.
+    void setTotal(std::uint64_t bytes) { total_ = bytes; }
     void show(const TransferFigures& figures);
     // Clears the status line and hides the device view.
     void end();
@@ -74,7 +78,8 @@ class RunFiguresView {
     QLabel* status_;
     QTreeWidget* devices_;
     QElapsedTimer clock_;
-    RateMeter total_;
+    RateMeter rate_;
+    std::optional<std::uint64_t> total_;
     std::vector<RateMeter> perDevice_;
 };
 

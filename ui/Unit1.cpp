@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -155,6 +156,19 @@ class WalkRepaint {
     const qint64 intervalMs_;
     QElapsedTimer sinceLast_;
 };
+
+// The bytes of every listed source when each is a file (one look at each, no walk); none
+// when a source is a folder, whose size only its copy learns. A source that cannot be
+// read counts nothing (its copy fails).
+std::optional<std::uint64_t> ListedFilesTotal(const PathList& sources) {
+    std::uint64_t total = 0;
+    for (const std::string& source : sources.entries()) {
+        const QFileInfo info(FromPath(source));
+        if (info.isDir() || source.ends_with('/')) return std::nullopt;
+        if (info.isFile()) total += static_cast<std::uint64_t>(info.size());
+    }
+    return total;
+}
 
 }  // namespace
 
@@ -445,6 +459,8 @@ void TForm1::BuildRunFigures() {
         {QStringLiteral("目标设备"), QStringLiteral("已写入"), QStringLiteral("速度"),
          QStringLiteral("状态")});
     DeviceView->setRootIsDecorated(false);
+    // The end of a folder names the device best.
+    DeviceView->setTextElideMode(Qt::ElideMiddle);
     DeviceView->setUniformRowHeights(true);
     DeviceView->setFocusPolicy(Qt::NoFocus);
     DeviceView->setSelectionMode(QAbstractItemView::NoSelection);
@@ -865,6 +881,12 @@ void TForm1::CopyRun() {
         figuresView_->begin();
         try {
             RunStoppable([&] {
+                if (const auto total = ListedFilesTotal(sources_)) {
+                    const std::uint64_t bytes = *total * destinations_.count();
+                    QMetaObject::invokeMethod(
+                        this, [this, bytes] { figuresView_->setTotal(bytes); },
+                        Qt::QueuedConnection);
+                }
                 result = CopyAll(sources_, destinations_, policy, ask, progress, emptyFirst,
                                  options);
             });

@@ -89,6 +89,39 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
         QCOMPARE(meter.rate(), 10.0);
     }
 
+    // The view estimates the remaining time only from a total known before the run, shows
+    // the devices only when there are several, and is empty again at the end.
+    void figuresView() {
+        QLabel status;
+        QTreeWidget devices;
+        ostrivane::RunFiguresView view(&status, &devices);
+        view.estimateAfter = 0;
+        view.begin();
+        TransferFigures run;
+        run.bytesDone = run.bytesPlanned = 1 << 20;
+        run.devices.resize(1);
+        QTest::qWait(20);
+        view.show(run);
+        QVERIFY2(!status.text().contains(QStringLiteral("剩余")), qPrintable(status.text()));
+        QVERIFY(devices.isHidden());
+
+        view.setTotal(4 << 20);
+        run.devices = {{"/media/a/", 1 << 20, DeviceFigures::State::Copying},
+                       {"/media/b/", 0, DeviceFigures::State::Waiting}};
+        QTest::qWait(20);
+        view.show(run);
+        QVERIFY2(status.text().contains(QStringLiteral("1.0 MB / 4.0 MB")), qPrintable(status.text()));
+        QVERIFY2(status.text().contains(QStringLiteral("，剩余约 ")), qPrintable(status.text()));
+        QVERIFY(!devices.isHidden());
+        QCOMPARE(devices.topLevelItemCount(), 2);
+        QCOMPARE(devices.topLevelItem(0)->text(0), QStringLiteral("/media/a/"));
+        QCOMPARE(devices.topLevelItem(0)->text(3), QStringLiteral("复制中"));
+        QCOMPARE(devices.topLevelItem(1)->text(3), QStringLiteral("等待中"));
+        view.end();
+        QVERIFY(status.text().isEmpty());
+        QVERIFY(devices.isHidden());
+    }
+
     // Stop during a run, by the button or by Esc, while a big file is half copied: the run
     // ends with the stopped message, nothing partial anywhere, and no new file started.
     // Meanwhile every other input stays blocked and the status line shows the figures.
