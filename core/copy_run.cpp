@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
 #include "core/emptying.h"
 #include "core/fsops.h"
+#include "core/run_engine.h"
 #include "core/tree_copy.h"
 
 namespace ostrivane {
@@ -209,25 +211,58 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
 }
 
 // Flushes each file system that holds one of the destination folders, once per file
-// system, so that "complete" means on the device; returns the devices whose flush failed.
-// A flush that fails is a failure: the
-// copies may not have reached the device.
+// system and every file system at once, so that "complete" means on the device; returns
+// the devices whose flush failed. A flush that fails is a failure (recorded in the order of
+// the folders): the copies may not have reached the device.
 std::vector<std::uint64_t> FlushDestinations(const std::vector<std::string>& destinationFolders,
                                              std::vector<Failure>& failures) {
-    std::vector<std::uint64_t> flushedDevices, failedDevices;
+    std::vector<std::uint64_t> devices;
+    std::vector<std::string> folders;
     for (const std::string& folder : destinationFolders) {
         FileIdentity id;
         if (!GetIdentity(folder, id)) continue;
-        if (std::find(flushedDevices.begin(), flushedDevices.end(), id.device) !=
-            flushedDevices.end())
-            continue;
-        flushedDevices.push_back(id.device);
-        if (int error = SyncFileSystemOf(folder)) {
-            RecordError(&failures, folder, error);
-            failedDevices.push_back(id.device);
-        }
+        if (std::find(devices.begin(), devices.end(), id.device) != devices.end()) continue;
+        devices.push_back(id.device);
+        folders.push_back(folder);
+    }
+    std::vector<int> errors(folders.size(), 0);
+    std::vector<EngineStep> steps;
+    for (size_t i = 0; i < folders.size(); ++i)
+        steps.push_back({static_cast<int>(i), [&, i] { errors[i] = SyncFileSystemOf(folders[i]); }});
+    RunSteps(steps, std::vector<int>(folders.size(), 1), [](size_t, size_t) { return false; });
+    std::vector<std::uint64_t> failedDevices;
+    for (size_t i = 0; i < folders.size(); ++i) {
+        if (errors[i] == 0) continue;
+        RecordError(&failures, folders[i], errors[i]);
+        failedDevices.push_back(devices[i]);
     }
     return failedDevices;
+}
+
+// True when the run's outcome cannot depend on the order in which its destinations are
+// written, apart from destinations that hold one another (those the engine keeps in
+// order): no question to ask, no destination inside a source or holding one, and no source
+// folder whose copy would end the run halfway (a folder that cannot be entered).
+bool DestinationsMayRunAtOnce(const PathList& sources, SameFilePolicy policy,
+                              const std::vector<FolderFootprint>& destinations) {
+    if (policy == SameFilePolicy::Ask) return false;
+    std::vector<FileIdentity> destinationIds;
+    for (const FolderFootprint& destination : destinations)
+        if (destination.known) destinationIds.push_back(destination.chain.front());
+    const auto isDestination = [&](const FileIdentity& id) {
+        return std::find(destinationIds.begin(), destinationIds.end(), id) != destinationIds.end();
+    };
+    for (const std::string& source : sources.entries()) {
+        if (source.empty()) continue;
+        const FolderFootprint footprint = FootprintOf(source);
+        if (!footprint.known) continue;  // nothing there to read: each copy fails alike
+        for (const FolderFootprint& destination : destinations) {
+            if (destination.within(footprint.chain.front())) return false;  // inside the source
+            if (destination.known && footprint.within(destination.chain.front())) return false;
+        }
+        if (!SourceTreeIsPlain(source, isDestination)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -281,11 +316,10 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
                   const AskYesNo& askYesNo, const ShowProgress& showProgress, bool emptyFirst,
                   const RunOptions& options) {
     RunResult result;
-    std::vector<Failure>& failures = result.failures;
     RunControl run(options);
+    const int destinationCount = destinations.count();
     const std::int64_t sourceCount = sources.count();
-    const std::int64_t pairCount = sourceCount * destinations.count();
-    std::vector<std::string> destinationFolders;
+    const std::int64_t pairCount = sourceCount * destinationCount;
     // Each destination as it is when the run begins: the folder written into later must be
     // the same one.
     std::vector<std::optional<FileIdentity>> atStart;
@@ -297,14 +331,40 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
     }
     // Every destination is emptied before the first copy: emptying one destination after
     // copying into another would delete copies of this run where destinations nest.
-    if (emptyFirst && EmptyDestinations(destinations, sources, &failures, options.stop))
+    if (emptyFirst && EmptyDestinations(destinations, sources, &result.failures, options.stop,
+                                        options.maxWriters))
         run.markStopped();
-    const auto flush = [&](std::vector<Failure>& into) {
-        run.beginFlush();
-        run.endFlush(FlushDestinations(destinationFolders, into));
-    };
-    try {
-        for (int d = 0; d < destinations.count() && !run.stopped(); ++d) {
+
+    // One step per destination, with the sources in list order, as the described order
+    // makes them. Steps on several devices, or on a device that takes several writers, run
+    // at once; a destination that holds another, or is it in another spelling, keeps its
+    // place before it.
+    std::vector<FolderFootprint> footprints;
+    for (const std::string& entry : destinations.entries()) footprints.push_back(FootprintOf(entry));
+    const bool atOnce = options.maxWriters != 1 && destinationCount > 1 &&
+                        DestinationsMayRunAtOnce(sources, policy, footprints);
+    // One queue per destination device; one writer in all where the run must keep the
+    // described order.
+    std::vector<int> writersPerQueue;
+    std::vector<EngineStep> steps;
+    for (int d = 0; d < destinationCount; ++d) {
+        // Devices are numbered in the order the list first names them.
+        const int queue = atOnce ? run.deviceOf(d) : 0;
+        if (static_cast<size_t>(queue) == writersPerQueue.size()) {
+            const auto& id = atStart[static_cast<size_t>(d)];
+            writersPerQueue.push_back(atOnce ? WritersForDevice(id ? id->device : 0, options.maxWriters)
+                                             : 1);
+        }
+        steps.push_back({queue, {}});
+    }
+    std::vector<std::vector<Failure>> failuresOf(static_cast<size_t>(destinationCount));
+    std::vector<char> reached(static_cast<size_t>(destinationCount), 0);
+    std::mutex progressMutex;
+    std::int64_t pairsDone = 0;
+    for (int d = 0; d < destinationCount; ++d) {
+        steps[static_cast<size_t>(d)].work = [&, d] {
+            std::vector<Failure>& failures = failuresOf[static_cast<size_t>(d)];
+            if (run.stopped()) return;
             const std::string& entry = destinations.at(d);
             // An empty entry would become the file-system root by the separator rule; it
             // names no folder, so nothing is copied there and that is a failure.
@@ -312,16 +372,33 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
             if (!namesFolder) RecordError(&failures, entry, kNoSuchFolder);
             DestinationFolder destination(WithTrailingSeparator(entry),
                                           atStart[static_cast<size_t>(d)]);
-            if (namesFolder) destinationFolders.push_back(destination.path());
+            reached[static_cast<size_t>(d)] = namesFolder;
             run.beginDestination(d);
-            for (int i = 0; i < sources.count(); ++i) {
+            for (int i = 0; i < sourceCount; ++i) {
                 if (run.stopRequested() || run.stopped()) break;
                 if (namesFolder)
                     CopySource(sources.at(i), destination, policy, askYesNo, failures, run, d);
-                if (showProgress)
-                    showProgress(static_cast<int>((d * sourceCount + i + 1) * 100 / pairCount));
+                if (showProgress) {
+                    // Finished pairs, counted in one place: the percentages rise as in
+                    // the described order, whichever writer finishes first.
+                    std::lock_guard lock(progressMutex);
+                    showProgress(static_cast<int>(++pairsDone * 100 / pairCount));
+                }
             }
-        }
+        };
+    }
+    const auto flush = [&](std::vector<Failure>& into) {
+        std::vector<std::string> destinationFolders;
+        for (int d = 0; d < destinationCount; ++d)
+            if (reached[static_cast<size_t>(d)])
+                destinationFolders.push_back(WithTrailingSeparator(destinations.at(d)));
+        run.beginFlush();
+        run.endFlush(FlushDestinations(destinationFolders, into));
+    };
+    try {
+        result.writersAtOnce = RunSteps(steps, writersPerQueue, [&](size_t earlier, size_t later) {
+            return FootprintsOverlap(footprints[earlier], footprints[later]);
+        });
     } catch (...) {
         // The copies made before the error are worth as much as those of a complete run:
         // they reach the device too, and the error then goes on unchanged.
@@ -329,7 +406,10 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
         flush(unreported);
         throw;
     }
-    flush(failures);
+    for (std::vector<Failure>& failures : failuresOf)
+        result.failures.insert(result.failures.end(), std::make_move_iterator(failures.begin()),
+                               std::make_move_iterator(failures.end()));
+    flush(result.failures);
     result.stopped = run.stopped();
     return result;
 }

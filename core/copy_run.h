@@ -43,14 +43,22 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
 struct RunResult {
     std::vector<Failure> failures;
     bool stopped = false;
+    int writersAtOnce = 0;  // the most destinations that were written at the same time
 };
 
 // CopyAll with run options. With `options.stop` set by another thread, no new file starts
 // (and no new deletion when emptying), a copy in progress is abandoned without leaving
 // anything under its final name (it is recorded with error::kStopped's reason), the file
 // systems written to are still flushed, and the result says the run was stopped.
-// `options.showTransfer` receives the transfer figures. The run is made by one writer in
-// the described order (`options.maxWriters` is taken as 1).
+// `options.showTransfer` receives the transfer figures.
+// The run engine (core/run_engine.h) writes several destinations at once where the
+// outcome cannot differ from the described order: one queue of writers per destination
+// device (options.maxWriters), a destination that holds another (or is it in another
+// spelling) kept before it; under Ask, with a destination inside a source or holding one,
+// or with a source folder that cannot be entered, one writer makes the whole run. The
+// destination trees, the failures (in the described order) and the sequence of
+// percentages are those of the described order. showProgress may then be called on any
+// writer's thread, never by two at once.
 RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
                   const AskYesNo& askYesNo, const ShowProgress& showProgress, bool emptyFirst,
                   const RunOptions& options);

@@ -412,7 +412,8 @@ void EmptyFolder(const std::string& path, const PathList& destinations,
 }
 
 bool EmptyDestinations(const PathList& destinations, const PathList& sources,
-                       std::vector<Failure>* failures, const std::atomic<bool>* stop) {
+                       std::vector<Failure>* failures, const std::atomic<bool>* stop,
+                       int /*maxWriters*/) {
     const EmptyingGuard guard(destinations, &sources);
     for (int i = 0; i < destinations.count(); ++i) {
         if (stop && stop->load()) return true;

@@ -83,7 +83,7 @@ void EmptyFolder(const std::string& path, const PathList& destinations,
 // emptying short. Raises nothing.
 bool EmptyDestinations(const PathList& destinations, const PathList& sources,
                        std::vector<Failure>* failures = nullptr,
-                       const std::atomic<bool>* stop = nullptr);
+                       const std::atomic<bool>* stop = nullptr, int maxWriters = 0);
 
 // The reasons an emptying records for what it keeps on purpose.
 namespace emptying_reason {

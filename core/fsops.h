@@ -352,6 +352,11 @@ FileIdentity IdentityOfSearch(const SearchRec& rec);
 // 0 or the platform's error number.
 int SyncFileSystemOf(const std::string& path);
 
+// True when the block device `device` (a FileIdentity's device) is a rotating disk, where
+// several writers at once only add seeks. False for solid-state devices and for file
+// systems without a block device (RAM, network, FUSE).
+bool IsRotatingDisk(std::uint64_t device);
+
 // The platform's text for an error number, for failure reports.
 std::string ErrorText(int error);
 

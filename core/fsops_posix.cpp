@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/statfs.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -647,6 +648,20 @@ int SyncFileSystemOf(const std::string& path) {
         return 0;
     }
     return ::syncfs(fd.get()) == 0 ? 0 : errno;
+}
+
+bool IsRotatingDisk(std::uint64_t device) {
+    const dev_t id = static_cast<dev_t>(device);
+    if (major(id) == 0) return false;  // no block device behind it
+    const std::string base =
+        "/sys/dev/block/" + std::to_string(major(id)) + ":" + std::to_string(minor(id));
+    // A partition has no queue of its own; its disk (the folder above it) has.
+    for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {
+        std::ifstream in(base + queue);
+        int rotational = 0;
+        if (in >> rotational) return rotational != 0;
+    }
+    return false;
 }
 
 // ------------------------------------------------------------------------------------------

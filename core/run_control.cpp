@@ -5,86 +5,112 @@
 namespace ostrivane {
 
 namespace {
-constexpr auto kReportInterval = std::chrono::milliseconds(100);
+constexpr std::int64_t kReportIntervalNs = 100'000'000;
+
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 }  // namespace
 
 RunControl::RunControl(const RunOptions& options)
-    : stop_(options.stop), showTransfer_(options.showTransfer) {
-    control_.stop = stop_;
-    if (showTransfer_) {
-        control_.opened = [this](std::uint64_t size) { figures_.bytesPlanned += size; };
-        control_.copied = [this](std::uint64_t bytes) {
-            figures_.bytesDone += bytes;
-            if (current_ >= 0) figures_.devices[static_cast<size_t>(current_)].bytesDone += bytes;
-            reportSoon();
-        };
-    }
-}
+    : stop_(options.stop), showTransfer_(options.showTransfer) {}
 
 bool RunControl::stopRequested() {
     if (!stop_ || !stop_->load()) return false;
-    stopped_ = true;
+    stopped_.store(true);
     return true;
 }
 
 void RunControl::addDestination(const std::string& folder, std::uint64_t device) {
-    auto found = device == 0 ? deviceIds_.end()
-                             : std::find(deviceIds_.begin(), deviceIds_.end(), device);
-    if (found == deviceIds_.end()) {
-        deviceIds_.push_back(device);
+    auto found = devices_.end();
+    if (device != 0)
+        found = std::find_if(devices_.begin(), devices_.end(),
+                             [&](const Device& known) { return known.id == device; });
+    if (found == devices_.end()) {
+        Device& added = devices_.emplace_back();
+        added.id = device;
+        added.control.stop = stop_;
+        if (showTransfer_) {
+            added.control.opened = [this](std::uint64_t size) { bytesPlanned_ += size; };
+            added.control.copied = [this, &added](std::uint64_t bytes) {
+                bytesDone_ += bytes;
+                added.bytesDone += bytes;
+                reportSoon();
+            };
+        }
         DeviceFigures figures;
         figures.folder = folder;
-        figures_.devices.push_back(std::move(figures));
-        found = deviceIds_.end() - 1;
+        figures_.push_back(std::move(figures));
+        found = devices_.end() - 1;
     }
-    deviceOf_.push_back(static_cast<int>(found - deviceIds_.begin()));
+    deviceOf_.push_back(static_cast<int>(found - devices_.begin()));
 }
 
 void RunControl::beginDestination(int index) {
-    current_ = deviceOf_.at(static_cast<size_t>(index));
-    auto& device = figures_.devices[static_cast<size_t>(current_)];
-    if (device.state == DeviceFigures::State::Waiting) device.state = DeviceFigures::State::Copying;
+    {
+        std::lock_guard lock(mutex_);
+        auto& device = figures_.at(static_cast<size_t>(deviceOf(index)));
+        if (device.state == DeviceFigures::State::Waiting) device.state = DeviceFigures::State::Copying;
+    }
     reportSoon();
 }
 
 void RunControl::beginFlush() {
-    current_ = -1;
-    for (DeviceFigures& device : figures_.devices)
-        if (device.state != DeviceFigures::State::Waiting)
-            device.state = DeviceFigures::State::Flushing;
+    {
+        std::lock_guard lock(mutex_);
+        for (DeviceFigures& device : figures_)
+            if (device.state != DeviceFigures::State::Waiting)
+                device.state = DeviceFigures::State::Flushing;
+    }
     report();
 }
 
 void RunControl::endFlush(const std::vector<std::uint64_t>& failedDevices) {
-    for (size_t i = 0; i < figures_.devices.size(); ++i) {
-        DeviceFigures& device = figures_.devices[i];
-        if (device.state != DeviceFigures::State::Flushing) continue;
-        const bool failed = std::find(failedDevices.begin(), failedDevices.end(), deviceIds_[i]) !=
-                            failedDevices.end();
-        device.state = failed ? DeviceFigures::State::Failed : DeviceFigures::State::Done;
+    {
+        std::lock_guard lock(mutex_);
+        for (size_t i = 0; i < figures_.size(); ++i) {
+            DeviceFigures& device = figures_[i];
+            if (device.state != DeviceFigures::State::Flushing) continue;
+            const bool failed = std::find(failedDevices.begin(), failedDevices.end(),
+                                          devices_[i].id) != failedDevices.end();
+            device.state = failed ? DeviceFigures::State::Failed : DeviceFigures::State::Done;
+        }
     }
     report();
 }
 
 const CopyControl* RunControl::copyControl(int index) {
     if (!stop_ && !showTransfer_) return nullptr;
-    current_ = deviceOf_.at(static_cast<size_t>(index));
-    return &control_;
+    return &devices_.at(static_cast<size_t>(deviceOf(index))).control;
 }
 
 void RunControl::fileDone() {
-    ++figures_.filesDone;
+    ++filesDone_;
     reportSoon();
 }
 
 void RunControl::report() {
     if (!showTransfer_) return;
-    lastReport_ = std::chrono::steady_clock::now();
-    showTransfer_(figures_);
+    std::lock_guard lock(mutex_);
+    lastReport_.store(Now());
+    TransferFigures figures;
+    figures.filesDone = filesDone_.load();
+    figures.bytesDone = bytesDone_.load();
+    figures.bytesPlanned = bytesPlanned_.load();
+    figures.devices = figures_;
+    for (size_t i = 0; i < figures.devices.size(); ++i)
+        figures.devices[i].bytesDone = devices_[i].bytesDone.load();
+    showTransfer_(figures);
 }
 
 void RunControl::reportSoon() {
-    if (!showTransfer_ || std::chrono::steady_clock::now() - lastReport_ < kReportInterval) return;
+    if (!showTransfer_) return;
+    // One writer claims each report slot; the others go on copying.
+    const std::int64_t now = Now();
+    std::int64_t last = lastReport_.load();
+    if (now - last < kReportIntervalNs || !lastReport_.compare_exchange_strong(last, now)) return;
     report();
 }
 

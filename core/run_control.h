@@ -1,10 +1,14 @@
 // What a run obeys and reports while it works: the stop request and the transfer figures.
+// Several writers of one run share one RunControl; every member may be called from any of
+// them at once.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,11 +31,14 @@ struct TransferFigures {
 };
 
 // Receives the figures: at most about 10 times a second while the run goes on, and once at
-// its end. Runs on the thread of the run.
+// its end. It may be called on any thread of the run, never by two at once.
 using ShowTransfer = std::function<void(const TransferFigures&)>;
 
 struct RunOptions {
-    int maxWriters = 0;                       // 0: the engine's choice; 1: one writer, the described order
+    // Writers per destination device. 0: the engine's choice (several on a device that gains
+    // from it, one on a rotating disk); 1: one writer for the whole run, in the described
+    // order; n > 1: at most n per device.
+    int maxWriters = 0;
     const std::atomic<bool>* stop = nullptr;  // another thread sets it to stop the run
     ShowTransfer showTransfer;                // optional
 };
@@ -42,18 +49,23 @@ struct RunOptions {
 class RunControl {
   public:
     explicit RunControl(const RunOptions& options);
+    RunControl(const RunControl&) = delete;
+    RunControl& operator=(const RunControl&) = delete;
 
     // True once the stop request is set; the run then starts nothing new.
     bool stopRequested();
     // True when the run saw the stop request and left work undone.
-    bool stopped() const { return stopped_; }
+    bool stopped() const { return stopped_.load(); }
     // Tells that a step was left undone because of the stop request.
-    void markStopped() { stopped_ = true; }
+    void markStopped() { stopped_.store(true); }
 
     // Registers the destination folders, in list order, with the device of each (0 when
-    // unknown); destinations on one device share one DeviceFigures.
+    // unknown); destinations on one device share one DeviceFigures. Call before the run's
+    // writers start.
     void addDestination(const std::string& folder, std::uint64_t device);
-    // The run works on destination `index` now.
+    // The device figures index of destination `index`.
+    int deviceOf(int index) const { return deviceOf_.at(static_cast<size_t>(index)); }
+    // A writer works on destination `index` now.
     void beginDestination(int index);
     // Every destination on the devices is being flushed / flushed with this outcome.
     void beginFlush();
@@ -68,17 +80,23 @@ class RunControl {
     void report();
 
   private:
+    struct Device {
+        std::uint64_t id = 0;
+        std::atomic<std::uint64_t> bytesDone{0};
+        CopyControl control;
+    };
     void reportSoon();
 
     const std::atomic<bool>* stop_;
     ShowTransfer showTransfer_;
-    bool stopped_ = false;
-    TransferFigures figures_;
-    std::vector<std::uint64_t> deviceIds_;  // per entry of figures_.devices
-    std::vector<int> deviceOf_;              // per destination
-    int current_ = -1;                       // device index of the destination being copied
-    CopyControl control_;
-    std::chrono::steady_clock::time_point lastReport_{};
+    std::atomic<bool> stopped_{false};
+    std::atomic<std::uint64_t> filesDone_{0}, bytesDone_{0}, bytesPlanned_{0};
+    std::deque<Device> devices_;  // stable addresses: copies hold their device's control
+    std::vector<int> deviceOf_;   // per destination
+    // Guards the device folders and states, and serialises the hook's calls.
+    std::mutex mutex_;
+    std::vector<DeviceFigures> figures_;
+    std::atomic<std::int64_t> lastReport_{0};  // steady clock, nanoseconds
 };
 
 // Makes one copy through `copy`, which gets the run's control for destination `index`;

@@ -341,4 +341,44 @@ void CopyFolderTreeInto(const std::string& source, const Folder& destination,
     walk.copyInto(source, destination, destinationPath + name, name);
 }
 
+bool SourceTreeIsPlain(const std::string& source,
+                       const std::function<bool(const FileIdentity&)>& isDestination) {
+    if (!IsExistingFolder(source)) return true;
+    if (CheckSearchPermission(source) != 0) return false;
+    Folder top;
+    std::vector<FolderEntry> entries;
+    if (OpenFolder(source, top) != 0 || isDestination(top.identity()) ||
+        ReadFolder(top, entries) != 0)
+        return false;
+    struct Level {
+        std::vector<FolderEntry> entries;
+        size_t next = 0;
+    };
+    std::vector<Level> levels;
+    levels.push_back({std::move(entries), 0});
+    FolderChain chain;
+    chain.start(std::move(top));
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (level.next == level.entries.size()) {
+            levels.pop_back();
+            if (!levels.empty() && chain.leave() != 0) return false;
+            continue;
+        }
+        const FolderEntry& entry = level.entries[level.next++];
+        if (ClassifyEntry({entry.name, entry.attributes}) != kSubfolder ||
+            (entry.attributes & attr::kLink))
+            continue;
+        if (CanEnterAt(chain.current(), entry.name) != 0 ||
+            chain.enter(entry.name, entry.inode) != 0)
+            return false;
+        std::vector<FolderEntry> below;
+        if (isDestination(chain.current().identity()) || chain.currentIsAncestor() ||
+            ReadFolder(chain.current(), below) != 0)
+            return false;
+        levels.push_back({std::move(below), 0});
+    }
+    return true;
+}
+
 }  // namespace ostrivane

@@ -1,6 +1,7 @@
 // Recursive copy of one folder tree under a same-name policy.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,5 +40,14 @@ void CopyFolderTreeInto(const std::string& source, const Folder& destination,
                         SameFilePolicy mode, const AskYesNo& askYesNo,
                         std::vector<Failure>* failures = nullptr, RunControl* run = nullptr,
                         int destinationIndex = 0);
+
+// Walks the folder `source` as a copy of it would, listing each folder once and copying
+// nothing, and tells whether copies of it can be made by several writers at once with the
+// outcome of one: true when every folder below it (links not followed) can be entered and
+// listed, so that no copy of it ends the run halfway, and none is a folder for which
+// `isDestination` is true (a destination inside the source, perhaps through another mount
+// of its file system). Also true for a source that is no folder. Raises nothing.
+bool SourceTreeIsPlain(const std::string& source,
+                       const std::function<bool(const FileIdentity&)>& isDestination);
 
 }  // namespace ostrivane

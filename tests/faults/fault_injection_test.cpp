@@ -236,6 +236,42 @@ TEST(FaultFs, ConcurrentWritersQueueOnOneDevice) {
     EXPECT_EQ(Content(ffs->path("q")), Digest(chunk));
 }
 
+// --- The run engine on slow devices ------------------------------------------------------
+
+TEST(SlowDevices, TwoDevicesAreWrittenAtTheSameTime) {
+    MOUNT_OR_SKIP(first, FaultFs);
+    MOUNT_OR_SKIP(second, FaultFs);
+    // 4 MiB/s each: the 1 MiB source takes a quarter of a second per device.
+    first->arm("bandwidth 4194304");
+    second->arm("bandwidth 4194304");
+    TempTree temp;
+    for (int i = 0; i < 8; ++i) temp.write("src/f" + std::to_string(i), Bytes(128 * 1024, i));
+    const PathList sources = List({temp.path("src/")});
+    const PathList destinations = List({first->path("dest"), second->path("dest")});
+    ASSERT_TRUE(fs::create_directory(first->path("dest")) && fs::create_directory(second->path("dest")));
+    auto timedRun = [&](int writers) {
+        RunOptions options;
+        options.maxWriters = writers;
+        const auto start = std::chrono::steady_clock::now();
+        const RunResult result =
+            CopyAll(sources, destinations, SameFilePolicy::Overwrite, {}, {}, false, options);
+        EXPECT_TRUE(result.failures.empty());
+        for (int i = 0; i < 8; ++i) {
+            const std::string name = "dest/src/f" + std::to_string(i);
+            EXPECT_EQ(ReadFile(first->backing() + "/" + name), Bytes(128 * 1024, i));
+            EXPECT_EQ(ReadFile(second->backing() + "/" + name), Bytes(128 * 1024, i));
+        }
+        return std::make_pair(std::chrono::steady_clock::now() - start, result.writersAtOnce);
+    };
+    const auto [serial, oneWriter] = timedRun(1);
+    const auto [atOnce, writers] = timedRun(0);
+    EXPECT_EQ(oneWriter, 1);
+    EXPECT_EQ(writers, 2);
+    // The time of about one device, not two.
+    EXPECT_GE(serial, std::chrono::milliseconds(450));
+    EXPECT_LT(atOnce, serial * 7 / 10);
+}
+
 // --- Write, close, fsync and rename faults ----------------------------------------------
 
 TEST(WriteFaults, FailedWriteLeavesNothingAndTheRunGoesOn) {

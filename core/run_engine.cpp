@@ -1,0 +1,190 @@
+#include "core/run_engine.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <numeric>
+#include <set>
+#include <thread>
+
+namespace ostrivane {
+namespace {
+
+// How many waiting steps a writer looks through for one it may start. Steps further on
+// wait for these; it bounds the work of each choice when thousands of steps wait.
+constexpr std::size_t kLookAhead = 64;
+
+class Scheduler {
+  public:
+    Scheduler(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQueue,
+              const StepsConflict& conflicts)
+        : steps_(steps),
+          writers_(writersPerQueue),
+          conflicts_(conflicts),
+          state_(steps.size(), kWaiting),
+          running_(writersPerQueue.size(), 0),
+          abortAt_(steps.size()) {
+        for (std::size_t i = 0; i < steps.size(); ++i) open_.insert(open_.end(), i);
+    }
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            const std::size_t step = choose();
+            if (step == kNone) {
+                if (nothingLeft()) {
+                    changed_.notify_all();
+                    return;
+                }
+                changed_.wait(lock);
+                continue;
+            }
+            state_[step] = kRunning;
+            ++running_[queueOf(step)];
+            mostAtOnce_ = std::max(mostAtOnce_, ++runningNow_);
+            lock.unlock();
+            std::exception_ptr thrown;
+            try {
+                steps_[step].work();
+            } catch (...) {
+                thrown = std::current_exception();
+            }
+            lock.lock();
+            state_[step] = kDone;
+            --running_[queueOf(step)];
+            --runningNow_;
+            open_.erase(step);
+            if (thrown && step < abortAt_) {
+                abortAt_ = step;
+                thrown_ = thrown;
+            }
+            changed_.notify_all();
+        }
+    }
+
+    int mostAtOnce() const { return mostAtOnce_; }
+
+    void rethrow() const {
+        if (thrown_) std::rethrow_exception(thrown_);
+    }
+
+  private:
+    static constexpr char kWaiting = 0, kRunning = 1, kDone = 2;
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+    std::size_t queueOf(std::size_t step) const {
+        return static_cast<std::size_t>(steps_[step].queue);
+    }
+
+    // True when no step is running and none may start any more.
+    bool nothingLeft() const {
+        for (std::size_t step : open_) {
+            if (state_[step] == kRunning) return false;
+            if (step < abortAt_) return false;
+        }
+        return true;
+    }
+
+    // The earliest waiting step that may start now, or kNone.
+    std::size_t choose() const {
+        std::size_t looked = 0;
+        for (auto it = open_.begin(); it != open_.end() && looked < kLookAhead; ++it) {
+            const std::size_t step = *it;
+            if (step >= abortAt_) break;
+            if (state_[step] != kWaiting) continue;
+            ++looked;
+            if (running_[queueOf(step)] >= writers_[queueOf(step)]) continue;
+            bool blocked = false;
+            for (auto earlier = open_.begin(); earlier != it && !blocked; ++earlier)
+                blocked = conflicts_(*earlier, step);
+            if (!blocked) return step;
+        }
+        return kNone;
+    }
+
+    std::vector<EngineStep>& steps_;
+    const std::vector<int>& writers_;
+    const StepsConflict& conflicts_;
+    std::vector<char> state_;
+    std::vector<int> running_;
+    std::set<std::size_t> open_;  // steps not done yet, in order
+    std::size_t abortAt_;         // no step from here on starts
+    std::exception_ptr thrown_;
+    int runningNow_ = 0, mostAtOnce_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
+}  // namespace
+
+int RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQueue,
+              const StepsConflict& conflicts) {
+    long total = 0;
+    for (int writers : writersPerQueue) total += std::max(writers, 1);
+    const std::size_t threads =
+        std::min({static_cast<std::size_t>(total), static_cast<std::size_t>(kMaxWriterThreads),
+                  steps.size()});
+    if (threads <= 1) {
+        for (EngineStep& step : steps) step.work();
+        return steps.empty() ? 0 : 1;
+    }
+    std::vector<int> writers = writersPerQueue;
+    for (int& count : writers) count = std::max(count, 1);
+    Scheduler scheduler(steps, writers, conflicts);
+    std::vector<std::thread> pool;
+    pool.reserve(threads - 1);
+    for (std::size_t i = 1; i < threads; ++i) pool.emplace_back([&] { scheduler.work(); });
+    scheduler.work();
+    for (std::thread& thread : pool) thread.join();
+    scheduler.rethrow();
+    return scheduler.mostAtOnce();
+}
+
+int WritersForDevice(std::uint64_t device, int requested) {
+    if (requested > 1) return requested;
+    return IsRotatingDisk(device) ? 1 : kFastDeviceWriters;
+}
+
+bool FolderFootprint::within(const FileIdentity& id) const {
+    return std::find(chain.begin(), chain.end(), id) != chain.end();
+}
+
+FolderFootprint FootprintOf(const std::string& path) {
+    FolderFootprint footprint;
+    if (path.empty()) return footprint;
+    std::string existing = path;
+    std::string canonical = CanonicalPath(existing);
+    footprint.known = !canonical.empty();
+    // A folder that does not exist yet: the nearest existing folder above it.
+    while (canonical.empty()) {
+        while (existing.size() > 1 && existing.back() == platform::kSeparator) existing.pop_back();
+        const std::size_t cut = existing.find_last_of(platform::kSeparator);
+        // "a" -> ".", "/a" -> "/", "/a/b" -> "/a".
+        existing.resize(cut == std::string::npos ? 0 : std::max<std::size_t>(cut, 1));
+        if (existing.empty()) existing.push_back('.');
+        canonical = CanonicalPath(existing);
+        if (canonical.empty() && (existing == "." || existing.size() == 1)) return footprint;
+    }
+    // The canonical path has no links: each of its prefixes is a folder above it.
+    for (;;) {
+        FileIdentity id;
+        if (!GetIdentity(canonical, id)) {
+            footprint.known = false;
+            footprint.chain.clear();
+            return footprint;
+        }
+        footprint.chain.push_back(id);
+        const std::size_t cut = canonical.find_last_of(platform::kSeparator);
+        if (cut == std::string::npos || canonical.size() == 1) break;
+        canonical.resize(cut == 0 ? 1 : cut);
+    }
+    return footprint;
+}
+
+bool FootprintsOverlap(const FolderFootprint& a, const FolderFootprint& b) {
+    if (!a.known || !b.known) return true;
+    return b.within(a.chain.front()) || a.within(b.chain.front());
+}
+
+}  // namespace ostrivane

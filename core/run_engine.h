@@ -1,0 +1,60 @@
+// The run engine: runs the steps of a copy run or an emptying, planned in the described
+// order, on a bounded set of writer threads, one queue per destination device, so that
+// every device is busy at once. A step starts only when no earlier unfinished step
+// overlaps it, so the outcome is the one of the described order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/fsops.h"
+
+namespace ostrivane {
+
+// One step of a run: the queue (destination device) it writes to and its work.
+struct EngineStep {
+    int queue = 0;
+    std::function<void()> work;
+};
+
+// True when step `later` must wait for the unfinished step `earlier` (earlier < later).
+using StepsConflict = std::function<bool(std::size_t earlier, std::size_t later)>;
+
+// Runs `steps`, at most writersPerQueue[q] of queue q at once and at most kMaxWriterThreads
+// in all; a step waits for every earlier unfinished step that `conflicts` names. With one
+// writer in all the steps run in order on the calling thread. When a step throws, no step
+// after it starts; the steps running end, and the exception of the earliest step that
+// threw passes on. Threads wait on a condition, never spin. Returns the most steps that ran
+// at once.
+int RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQueue,
+              const StepsConflict& conflicts);
+
+inline constexpr int kMaxWriterThreads = 32;
+
+// Writers worth giving one device at once: one on a rotating disk (seeks between files
+// cost more than they gain), kFastDeviceWriters on anything else (SSD, NVMe, RAM file
+// systems, network and FUSE file systems). `requested` > 1 is taken as it is.
+inline constexpr int kFastDeviceWriters = 4;
+int WritersForDevice(std::uint64_t device, int requested);
+
+// Where a step reads or writes: a folder by its identity, with the identities of the
+// folders above it up to the file-system root (through its canonical path, so a folder
+// reached by a link or a second mount is recognised by what it is).
+struct FolderFootprint {
+    bool known = false;                // the folder exists; else `chain` holds the nearest
+                                       // existing folder above it and what is above that
+    std::vector<FileIdentity> chain;   // the folder (when known) first, then upwards
+    // True when `id` is this folder or a folder above it.
+    bool within(const FileIdentity& id) const;
+};
+
+// The footprint of the folder (or file) `path`.
+FolderFootprint FootprintOf(const std::string& path);
+
+// True when one of the two folders holds the other or is it, or when either is unknown.
+bool FootprintsOverlap(const FolderFootprint& a, const FolderFootprint& b);
+
+}  // namespace ostrivane

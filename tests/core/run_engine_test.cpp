@@ -1,0 +1,293 @@
+// The run engine: many writers give exactly the outcome of one, and a stop leaves nothing
+// half done.
+#include "core/run_engine.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+#include "core/copy_run.h"
+#include "core/temp_tree.h"
+
+namespace ostrivane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempTree;
+
+// --- The scheduler -------------------------------------------------------------------------
+
+TEST(RunSteps, ConflictingStepsKeepTheirOrderAndOthersOverlap) {
+    // Steps 0..7 on two queues; every step conflicts with the one four places earlier.
+    std::mutex mutex;
+    std::vector<int> finished;
+    std::atomic<int> running{0}, most{0};
+    std::vector<EngineStep> steps;
+    for (int i = 0; i < 8; ++i) {
+        steps.push_back({i % 2, [&, i] {
+                             most = std::max(most.load(), ++running);
+                             std::this_thread::sleep_for(std::chrono::milliseconds(5 + (7 - i)));
+                             --running;
+                             std::lock_guard lock(mutex);
+                             finished.push_back(i);
+                         }});
+    }
+    const int atOnce = RunSteps(steps, {2, 2}, [](size_t earlier, size_t later) {
+        return later - earlier == 4;
+    });
+    ASSERT_EQ(finished.size(), 8u);
+    auto position = [&](int step) {
+        return std::find(finished.begin(), finished.end(), step) - finished.begin();
+    };
+    for (int i = 0; i < 4; ++i) EXPECT_LT(position(i), position(i + 4)) << i;
+    EXPECT_GE(atOnce, 2);
+    EXPECT_LE(most.load(), 4);
+}
+
+TEST(RunSteps, NothingAfterAThrowingStepStartsAndTheEarliestErrorPassesOn) {
+    std::atomic<bool> lateRan{false};
+    std::vector<EngineStep> steps;
+    // Step 1 fails late, step 3 fails at once; step 4 waits for step 3 (conflict) and must
+    // not start, step 2 comes before the first failure and must run.
+    std::atomic<bool> step2Ran{false};
+    steps.push_back({0, [] {}});
+    steps.push_back({1, [] {
+                         std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                         throw std::runtime_error("one");
+                     }});
+    steps.push_back({0, [&] { step2Ran = true; }});
+    steps.push_back({2, [] { throw std::runtime_error("three"); }});
+    steps.push_back({2, [&] { lateRan = true; }});
+    try {
+        RunSteps(steps, {1, 1, 1}, [](size_t, size_t) { return false; });
+        FAIL() << "no error passed on";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "one");
+    }
+    EXPECT_TRUE(step2Ran);
+    EXPECT_FALSE(lateRan);
+}
+
+// --- One writer against many ---------------------------------------------------------------
+
+// Everything below `root` that a run leaves: type, mode bits, bytes and modification time
+// of files (folders' times change with every entry made in them, so only files count).
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+    std::map<std::string, std::string> tree;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        const std::string path = it->path().string();
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        std::string facts = std::to_string(st.st_mode);
+        if (S_ISREG(st.st_mode)) {
+            facts += " " + test::ReadFile(path) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                     std::to_string(st.st_mtim.tv_nsec);
+        } else if (S_ISLNK(st.st_mode)) {
+            facts += " -> " + fs::read_symlink(path).string();
+        }
+        tree[path.substr(root.size())] = facts;
+    }
+    return tree;
+}
+
+// One generated case: the same trees made twice from one seed, so that one run can use one
+// writer and the other many.
+struct Case {
+    PathList sources, destinations;
+};
+
+void SetTime(const std::string& path, long seconds) {
+    const struct timeval times[2] = {{seconds, 0}, {seconds, 0}};
+    ::lutimes(path.c_str(), times);
+}
+
+Case MakeCase(const std::string& root, unsigned seed) {
+    std::mt19937 random(seed);
+    auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
+    auto content = [&](const std::string& tag) {
+        return tag + std::string(random() % 3000, static_cast<char>('a' + random() % 26));
+    };
+    long clock = 1'600'000'000;
+    auto file = [&](const std::string& relative, const std::string& tag, bool readOnly = false) {
+        const std::string path = root + "/" + relative;
+        fs::create_directories(fs::path(path).parent_path());
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        const std::string bytes = content(tag);
+        std::fwrite(bytes.data(), 1, bytes.size(), out);
+        std::fclose(out);
+        if (readOnly) ::chmod(path.c_str(), 0444);
+        SetTime(path, clock += 1000);
+    };
+    // Sources: two files named a.txt, one literally named a_1.txt, a read-only file, a
+    // folder tree (with a file link, a folder link and a subfolder sharing a name), and a
+    // folder named like a file.
+    file("src/x/a.txt", "xa");
+    file("src/y/a.txt", "ya");
+    file("src/z/a_1.txt", "za1");
+    file("src/ro.txt", "ro", true);
+    file("src/tree/a.txt", "ta");
+    file("src/tree/b.txt", "tb", chance(50));
+    file("src/tree/sub/a.txt", "tsa");
+    file("src/tree/sub/deeper/c.dat", "tsdc");
+    fs::create_symlink("b.txt", root + "/src/tree/link.txt");
+    fs::create_directory_symlink("sub", root + "/src/tree/sublink");
+    file("src/a.txt/inner.txt", "fi");  // a folder named like a file
+    const std::vector<std::string> sourceItems = {"src/x/a.txt", "src/y/a.txt", "src/z/a_1.txt",
+                                                  "src/ro.txt",  "src/tree/",   "src/a.txt/"};
+    // Destinations: a folder with its subfolders (nested), one folder in two spellings, a
+    // separate folder, and one that does not exist yet.
+    for (const char* folder : {"dst/D/x/z", "dst/D/y", "dst/E"}) fs::create_directories(root + "/" + folder);
+    const std::vector<std::string> destinationItems = {"dst/D", "dst/D/x", "dst/D/x/z", "dst/D/y",
+                                                       "dst/D/./y/", "dst/E", "dst/G/new"};
+    // Targets already there, some read-only, some where a folder copy goes.
+    for (const char* dest : {"dst/D", "dst/D/x", "dst/D/y", "dst/E"}) {
+        const std::string base = std::string(dest) + "/";
+        if (chance(50)) file(base + "a.txt", "old", chance(30));
+        if (chance(30)) file(base + "a_1.txt", "old1");
+        if (chance(30)) file(base + "tree/b.txt", "oldtb", chance(50));
+        if (chance(20)) file(base + "ro.txt", "oldro", true);
+        if (chance(20)) fs::create_directories(root + "/" + base + "a_2.txt");
+    }
+    Case made;
+    std::vector<std::string> sources = sourceItems, destinations = destinationItems;
+    std::shuffle(sources.begin(), sources.end(), random);
+    std::shuffle(destinations.begin(), destinations.end(), random);
+    sources.resize(2 + random() % (sources.size() - 1));
+    destinations.resize(2 + random() % (destinations.size() - 1));
+    for (const std::string& source : sources) made.sources.addIfAbsent(root + "/" + source);
+    for (const std::string& destination : destinations)
+        made.destinations.addIfAbsent(root + "/" + destination);
+    return made;
+}
+
+struct Outcome {
+    std::map<std::string, std::string> tree;
+    std::vector<std::string> failures, progress, questions;
+    int writersAtOnce = 0;
+};
+
+Outcome RunCase(unsigned seed, SameFilePolicy policy, bool emptyFirst, int writers) {
+    TempTree temp;
+    const std::string root = temp.root();
+    const Case made = MakeCase(root, seed);
+    Outcome outcome;
+    auto relative = [&](std::string text) {
+        for (size_t at; (at = text.find(root)) != std::string::npos;) text.replace(at, root.size(), "R");
+        return text;
+    };
+    AskYesNo ask = [&](const std::string& question) {
+        outcome.questions.push_back(relative(question));
+        return std::hash<std::string>()(relative(question)) % 2 == 0;
+    };
+    RunOptions options;
+    options.maxWriters = writers;
+    const RunResult result = CopyAll(
+        made.sources, made.destinations, policy, ask,
+        [&](int percent) { outcome.progress.push_back(std::to_string(percent)); }, emptyFirst,
+        options);
+    for (const Failure& failure : result.failures)
+        outcome.failures.push_back(relative(failure.path) + " | " + failure.reason);
+    outcome.tree = Snapshot(root);
+    outcome.writersAtOnce = result.writersAtOnce;
+    // The temporary folder must be removable by its owner again.
+    for (auto& entry : fs::recursive_directory_iterator(root))
+        if (!entry.is_symlink()) fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
+    return outcome;
+}
+
+// Runs many seeds when OSTRIVANE_DIFFERENTIAL_SEEDS says so (fuzz style), a few otherwise.
+unsigned SeedCount() {
+    const char* wanted = std::getenv("OSTRIVANE_DIFFERENTIAL_SEEDS");
+    return wanted ? static_cast<unsigned>(std::atoi(wanted)) : 6;
+}
+
+TEST(RunEngine, ManyWritersGiveExactlyTheOutcomeOfOne) {
+    int parallelRuns = 0;
+    for (unsigned seed = 1; seed <= SeedCount(); ++seed) {
+        for (SameFilePolicy policy : {SameFilePolicy::Overwrite, SameFilePolicy::Skip,
+                                      SameFilePolicy::Ask, SameFilePolicy::AutoNumber}) {
+            for (bool emptyFirst : {false, true}) {
+                SCOPED_TRACE("seed " + std::to_string(seed) + " policy " +
+                             std::to_string(static_cast<int>(policy)) + " emptyFirst " +
+                             std::to_string(emptyFirst));
+                const Outcome one = RunCase(seed, policy, emptyFirst, 1);
+                const Outcome many = RunCase(seed, policy, emptyFirst, 4);
+                EXPECT_EQ(one.writersAtOnce, 1);
+                if (many.writersAtOnce > 1) ++parallelRuns;
+                EXPECT_EQ(many.tree, one.tree);
+                EXPECT_EQ(many.failures, one.failures);
+                EXPECT_EQ(many.progress, one.progress);
+                EXPECT_EQ(many.questions, one.questions);
+                ASSERT_FALSE(one.progress.empty());
+                EXPECT_EQ(one.progress.back(), "100");
+            }
+        }
+    }
+    // The comparison means something only when the engine really wrote at once.
+    EXPECT_GT(parallelRuns, 0);
+}
+
+// --- Stop ----------------------------------------------------------------------------------
+
+TEST(RunEngine, StopAtAnyMomentLeavesOnlyCompleteFilesAndASecondRunCompletesTheSet) {
+    TempTree temp;
+    std::mt19937 random(7);
+    for (int i = 0; i < 60; ++i)
+        temp.write("src/f" + std::to_string(i / 10) + "/file" + std::to_string(i),
+                   std::string(20'000 + random() % 300'000, static_cast<char>('a' + i % 26)));
+    PathList sources, destinations;
+    sources.addIfAbsent(temp.path("src/"));
+    for (int d = 0; d < 4; ++d) destinations.addIfAbsent(temp.mkdir("d" + std::to_string(d)));
+    const auto source = Snapshot(temp.path("src"));
+    for (int round = 0; round < 6; ++round) {
+        for (int d = 0; d < 4; ++d) fs::remove_all(temp.path("d" + std::to_string(d) + "/src"));
+        std::atomic<bool> stop{false};
+        RunOptions options;
+        options.maxWriters = 4;
+        options.stop = &stop;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 20'000));
+            stop = true;
+        });
+        const RunResult stopped =
+            CopyAll(sources, destinations, SameFilePolicy::Overwrite, {}, {}, false, options);
+        stopper.join();
+        for (int d = 0; d < 4; ++d) {
+            const std::string copy = temp.path("d" + std::to_string(d) + "/src");
+            if (!fs::exists(copy)) continue;
+            for (const auto& [path, facts] : Snapshot(copy)) {
+                EXPECT_EQ(path.find(".ostrivane-partial"), std::string::npos) << path;
+                // Whatever carries a final name is the whole source file.
+                if (source.count(path)) {
+                    EXPECT_EQ(facts, source.at(path)) << path;
+                }
+            }
+        }
+        const RunResult second =
+            CopyAll(sources, destinations, SameFilePolicy::Skip, {}, {}, false, RunOptions());
+        EXPECT_TRUE(second.failures.empty());
+        for (int d = 0; d < 4; ++d)
+            EXPECT_EQ(Snapshot(temp.path("d" + std::to_string(d) + "/src")), source);
+        if (stopped.stopped) {
+            bool anyFailureStopped = true;
+            for (const Failure& failure : stopped.failures)
+                anyFailureStopped &= failure.reason == ErrorText(error::kStopped);
+            EXPECT_TRUE(anyFailureStopped);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ostrivane
