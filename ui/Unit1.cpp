@@ -860,6 +860,7 @@ void TForm1::CopyRun() {
     const AskYesNo ask = [this](const std::string& question) { return AskOnGuiThread(question); };
     const ShowProgress progress = ProgressOnGuiThread();
     RunOptions options;
+    options.maxWriters = runWriters;
     options.stop = &stopRequest_;
     options.showTransfer = FiguresOnGuiThread();
     RunResult result;

@@ -85,6 +85,10 @@ class TForm1 : public QMainWindow {
     // launcher entry and, ending while the window is not active, a desktop notification.
     int longRunMs = 10000;
 
+    // Writers of a copy run: 0 lets the engine choose; 1 makes the run one thread in the
+    // described order, which stands still while runFiguresHook holds it (tests).
+    int runWriters = 0;
+
     // Called on the run's thread with every figures report of a copy run, before the window
     // shows it (tests hold a run here).
     std::function<void(const TransferFigures&)> runFiguresHook;
