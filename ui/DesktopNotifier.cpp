@@ -39,7 +39,8 @@ QDBusConnection* DesktopNotifier::bus() {
     if (!looked_) {
         looked_ = true;
         // QDBusConnection::sessionBus() would try to start a bus when none is named.
-        if (SessionBusNamed()) bus_ = std::make_unique<QDBusConnection>(QDBusConnection::sessionBus());
+        if (SessionBusNamed())
+            bus_ = std::make_unique<QDBusConnection>(QDBusConnection::sessionBus());
     }
     return bus_ && bus_->isConnected() ? bus_.get() : nullptr;
 }
@@ -47,15 +48,14 @@ QDBusConnection* DesktopNotifier::bus() {
 void DesktopNotifier::notify(const QString& body) {
     QDBusConnection* connection = bus();
     if (!connection) return;
-    QDBusMessage call = QDBusMessage::createMethodCall(kNotificationsService, kNotificationsPath,
-                                                       kNotificationsService,
-                                                       QStringLiteral("Notify"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kNotificationsService, kNotificationsPath, kNotificationsService, QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), kIconName);
     call << kApplicationTitle << 0u << kIconName << kApplicationTitle << body << QStringList()
          << hints << -1;
-    // No service on the bus: the call fails later, unseen.
-    call.setAutoStartService(true);
+    // Sent without waiting for the answer: a desktop without the service answers with an
+    // error nobody needs to see.
     connection->send(call);
 }
 

@@ -1,5 +1,7 @@
 #include "ui/Startup.h"
 
+#include <langinfo.h>
+
 #include <QApplication>
 #include <QIcon>
 #include <QLibraryInfo>
@@ -7,7 +9,6 @@
 #include <QTranslator>
 #include <clocale>
 #include <cstring>
-#include <langinfo.h>
 
 #include "ui/Prompts.h"
 

@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -21,7 +22,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QHeaderView>
 #include <QVBoxLayout>
 #include <array>
 #include <exception>
@@ -455,9 +455,8 @@ void TForm1::BuildRunFigures() {
     DeviceView = new QTreeWidget(TabSheet1);
     DeviceView->setObjectName(QStringLiteral("DeviceView"));
     DeviceView->setGeometry(OnPage(0, 366, 362, 95));
-    DeviceView->setHeaderLabels(
-        {QStringLiteral("目标设备"), QStringLiteral("已写入"), QStringLiteral("速度"),
-         QStringLiteral("状态")});
+    DeviceView->setHeaderLabels({QStringLiteral("目标设备"), QStringLiteral("已写入"),
+                                 QStringLiteral("速度"), QStringLiteral("状态")});
     DeviceView->setRootIsDecorated(false);
     // The end of a folder names the device best.
     DeviceView->setTextElideMode(Qt::ElideMiddle);
@@ -888,8 +887,8 @@ void TForm1::CopyRun() {
                         this, [this, bytes] { figuresView_->setTotal(bytes); },
                         Qt::QueuedConnection);
                 }
-                result = CopyAll(sources_, destinations_, policy, ask, progress, emptyFirst,
-                                 options);
+                result =
+                    CopyAll(sources_, destinations_, policy, ask, progress, emptyFirst, options);
             });
         } catch (...) {
             figuresView_->end();
@@ -924,9 +923,9 @@ void TForm1::ShowRunEnd(const QString& text, const std::vector<Failure>& failure
 }
 
 void TForm1::SaveFailureReport(const std::vector<Failure>& failures) {
-    const QString fileName = prompts().saveFile(
-        {QStringLiteral("SaveDialog2"), QStringLiteral("CSV 文件 (*.csv)"),
-         QStringLiteral("失败报告.csv")});
+    const QString fileName =
+        prompts().saveFile({QStringLiteral("SaveDialog2"), QStringLiteral("CSV 文件 (*.csv)"),
+                            QStringLiteral("失败报告.csv")});
     if (fileName.isEmpty()) return;
     const QByteArray report = messages::FailureReportCsv(failures);
     QSaveFile file(fileName);

@@ -2,8 +2,8 @@
 // bar and the Start command. Every command is one of its public handlers.
 #pragma once
 
-#include <QMainWindow>
 #include <QElapsedTimer>
+#include <QMainWindow>
 #include <QStringList>
 #include <atomic>
 #include <functional>

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 

@@ -87,14 +87,15 @@ class DesktopNotifyTest : public QObject, protected WindowFixture<> {
         address_ = QString::fromUtf8(bus_.readLine()).trimmed();
         QVERIFY(!address_.isEmpty());
 
-        QDBusConnection service = QDBusConnection::connectToBus(address_, QStringLiteral("standin"));
+        QDBusConnection service =
+            QDBusConnection::connectToBus(address_, QStringLiteral("standin"));
         QVERIFY(service.isConnected());
         QVERIFY(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
         QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"),
                                        &notifications_, QDBusConnection::ExportAllSlots));
-        QVERIFY(service.connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
-                                QStringLiteral("Update"), &launcher_,
-                                SLOT(Update(QString, QVariantMap))));
+        QVERIFY(service.connect(
+            QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+            QStringLiteral("Update"), &launcher_, SLOT(Update(QString, QVariantMap))));
     }
 
     void cleanupTestCase() {

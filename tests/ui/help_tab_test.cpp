@@ -1,12 +1,12 @@
 // The help tab: its view, the address it is pointed at, and start-up order (the window is
 // painted before the view is asked to load). No test reaches the network: the browser's
 // requests go to a proxy that refuses them (see RunTests).
+#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextBrowser>
-#include <QDeadlineTimer>
 #if OSTRIVANE_TEST_WEBENGINE
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -181,8 +181,9 @@ class HelpTabTest : public QObject {
             QTcpSocket* client = server.nextPendingConnection();
             connect(client, &QTcpSocket::readyRead, client, [client] {
                 client->readAll();
-                client->write("HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n"
-                              "Content-Length: 13\r\nConnection: close\r\n\r\n<p>gone</p>\r\n");
+                client->write(
+                    "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n"
+                    "Content-Length: 13\r\nConnection: close\r\n\r\n<p>gone</p>\r\n");
                 client->disconnectFromHost();
             });
         });
@@ -192,7 +193,8 @@ class HelpTabTest : public QObject {
                                .arg(server.serverPort()));
         ostrivane::NavigateHelpView(view, address);
         QTRY_VERIFY_WITH_TIMEOUT(ostrivane::HelpViewShowsBuiltInPage(view), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(PageText(view).contains(QStringLiteral("自动编号同名文件")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(PageText(view).contains(QStringLiteral("自动编号同名文件")),
+                                 10000);
         QCOMPARE(HelpViewAddress(view), address);
         VerifyBuiltInPage(PageText(view), address);
     }

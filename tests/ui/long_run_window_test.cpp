@@ -1,15 +1,16 @@
 // The window during and after long work: the Stop button and Esc, the live figures, the
 // failure details and report file, a stopped folder walk, and the figures' texts.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDirIterator>
 #include <QLabel>
 #include <QListView>
-#include <QStorageInfo>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSemaphore>
+#include <QStorageInfo>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -17,7 +18,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "ui/RunFigures.h"
 #include "ui/Startup.h"
@@ -68,8 +68,9 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
         run.filesDone = 1204;
         run.bytesDone = 3435973837;     // 3.2 GiB
         run.bytesPlanned = 8589934592;  // 8 GiB
-        QCOMPARE(figures::StatusLine(run, 58.0 * 1024 * 1024, 82.0),
-                 QStringLiteral("已复制 1,204 个文件，3.2 GB / 8.0 GB，58 MB/s，剩余约 1 分 22 秒"));
+        QCOMPARE(
+            figures::StatusLine(run, 58.0 * 1024 * 1024, 82.0),
+            QStringLiteral("已复制 1,204 个文件，3.2 GB / 8.0 GB，58 MB/s，剩余约 1 分 22 秒"));
         QCOMPARE(figures::StatusLine({}, 0, std::nullopt),
                  QStringLiteral("已复制 0 个文件，0 B / 0 B，0 B/s"));
         QCOMPARE(figures::ByteText(1023), QStringLiteral("1023 B"));
@@ -110,7 +111,8 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
                        {"/media/b/", 0, DeviceFigures::State::Waiting}};
         QTest::qWait(20);
         view.show(run);
-        QVERIFY2(status.text().contains(QStringLiteral("1.0 MB / 4.0 MB")), qPrintable(status.text()));
+        QVERIFY2(status.text().contains(QStringLiteral("1.0 MB / 4.0 MB")),
+                 qPrintable(status.text()));
         QVERIFY2(status.text().contains(QStringLiteral("，剩余约 ")), qPrintable(status.text()));
         QVERIFY(!devices.isHidden());
         QCOMPARE(devices.topLevelItemCount(), 2);
@@ -148,7 +150,8 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
             form_->SourceModel().append(ToPath(source + QLatin1Char('/') + name));
         for (const QString& target : targets)
             form_->DestinationModel().append(ToPath(target + QLatin1Char('/')));
-        const bool twoDevices = QStorageInfo(targets[0]).device() != QStorageInfo(targets[1]).device();
+        const bool twoDevices =
+            QStorageInfo(targets[0]).device() != QStorageInfo(targets[1]).device();
 
         // One writer: the run stands still while a report is held.
         form_->runWriters = 1;
@@ -190,11 +193,12 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
         QVERIFY(form_->StopRequested());
         QVERIFY(stopShown);
         QVERIFY(sourcesKept);
-        QVERIFY2(QRegularExpression(QStringLiteral(
-                     "^已复制 0 个文件，[0-9.]+ MB / [0-9.]+ MB，[0-9.]+ [KMG]?B/s$"))
-                     .match(statusSeen)
-                     .hasMatch(),
-                 qPrintable(statusSeen));
+        QVERIFY2(
+            QRegularExpression(
+                QStringLiteral("^已复制 0 个文件，[0-9.]+ MB / [0-9.]+ MB，[0-9.]+ [KMG]?B/s$"))
+                .match(statusSeen)
+                .hasMatch(),
+            qPrintable(statusSeen));
         if (twoDevices) QVERIFY(devicesShown);
 
         const QStringList information = prompts_->Texts(QStringLiteral("information"));
@@ -226,9 +230,8 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
         form_->walkRepaintIntervalMs = 0;
         prompts_->answers = {true};  // with all subfolders
         // Clicked at the walk's first repaint, the only moment events run.
-        QTimer::singleShot(0, form_.get(), [&] {
-            QTest::mouseClick(form_->BtnStop, Qt::LeftButton);
-        });
+        QTimer::singleShot(0, form_.get(),
+                           [&] { QTest::mouseClick(form_->BtnStop, Qt::LeftButton); });
         form_->AddDroppedDestinations({root, files_->filePath(QStringLiteral("other"))});
         QCOMPARE(form_->Destinations().entries(), std::vector<std::string>{ToPath(root + "/")});
         QVERIFY(form_->BtnEmptyDestFolder->isVisible());
@@ -241,7 +244,8 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
         if (geteuid() == 0) QSKIP("root writes into read-only folders");
         const QString source = files_->filePath(QStringLiteral("src"));
         QStringList names;
-        for (int i = 0; i < 11; ++i) names << QStringLiteral("文件%1.txt").arg(i, 2, 10, QLatin1Char('0'));
+        for (int i = 0; i < 11; ++i)
+            names << QStringLiteral("文件%1.txt").arg(i, 2, 10, QLatin1Char('0'));
         names << QStringLiteral("a,\"b\".txt");
         for (const QString& name : names) {
             WriteFile(source + QLatin1Char('/') + name, name.toUtf8());

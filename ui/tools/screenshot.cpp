@@ -14,16 +14,16 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSemaphore>
-#include <QTimer>
-#include <QDir>
 #include <QScreen>
+#include <QSemaphore>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 #include <atomic>
@@ -136,10 +136,11 @@ bool RunPictures(ostrivane::TForm1& form, const QString& folder, const QString& 
     const QStringList names = QDir(sourceFolder).entryList(QDir::Files, QDir::Name);
     for (const QString& name : names) form.SourceModel().append(ostrivane::ToPath(sources + name));
     for (const QString& device : devices)
-        form.DestinationModel().append(ostrivane::ToPath(QDir(device).absolutePath() + QLatin1Char('/')));
+        form.DestinationModel().append(
+            ostrivane::ToPath(QDir(device).absolutePath() + QLatin1Char('/')));
     // Slow devices pace the run by themselves; plain folders are slowed here.
-    const bool slowDevices = ArmDevice(devices[0], "bandwidth 9000000") &&
-                             ArmDevice(devices[1], "bandwidth 7000000");
+    const bool slowDevices =
+        ArmDevice(devices[0], "bandwidth 9000000") && ArmDevice(devices[1], "bandwidth 7000000");
 
     bool saved = false;
     std::atomic<bool> held{false};
