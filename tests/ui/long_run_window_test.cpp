@@ -35,7 +35,7 @@ namespace figures = ostrivane::figures;
 
 namespace {
 
-constexpr int kBigFile = 24 << 20;  // three pieces of a controlled copy
+constexpr int kBigFile = 20 << 20;  // three pieces of a controlled copy
 
 // Every file below `folder`, relative, with the folder's own entries first.
 QStringList FilesBelow(const QString& folder) {
