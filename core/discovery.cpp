@@ -29,8 +29,9 @@ struct Subfolder {
 // and shrinks with the walk; each level reads its listing completely before it descends.
 class FolderIndexer {
   public:
-    FolderIndexer(PathList& destinations, const std::function<void()>& repaint)
-        : destinations_(destinations), repaint_(repaint) {}
+    FolderIndexer(PathList& destinations, const std::function<void()>& repaint,
+                  const std::atomic<bool>* stop)
+        : destinations_(destinations), repaint_(repaint), stop_(stop) {}
 
     // Visits the folder `path` (ending with the separator) and the folders below it down to
     // `levelsBelow` levels (0 or more), or all of them for kAllLevels.
@@ -53,6 +54,7 @@ class FolderIndexer {
 
     PathList& destinations_;
     const std::function<void()>& repaint_;
+    const std::atomic<bool>* stop_;
     std::string path_;
     FolderChain chain_;
     std::vector<Frame> frames_;
@@ -66,6 +68,8 @@ void FolderIndexer::run(const std::string& path, int levelsBelow) {
     if (open) chain_.start(std::move(top));
     visit(levelsBelow, open);
     while (!frames_.empty()) {
+        // A stop request ends the walk here; what was added stays.
+        if (stop_ && stop_->load()) return;
         Frame& frame = frames_.back();
         if (frame.next == frame.subfolders.size()) {
             frames_.pop_back();
@@ -126,20 +130,30 @@ std::vector<Subfolder> FolderIndexer::listSubfolders() {
 
 void IndexDisk(const std::string& path, PathList& destinations,
                const std::function<void()>& repaint) {
+    IndexDisk(path, destinations, repaint, nullptr);
+}
+
+void IndexDisk2(const std::string& path, int depth, PathList& destinations,
+                const std::function<void()>& repaint) {
+    IndexDisk2(path, depth, destinations, repaint, nullptr);
+}
+
+void IndexDisk(const std::string& path, PathList& destinations,
+               const std::function<void()>& repaint, const std::atomic<bool>* stop) {
     // An empty path names no folder; with a separator added it would name the root.
     if (path.empty()) return;
     try {
-        FolderIndexer(destinations, repaint).run(path, kAllLevels);
+        FolderIndexer(destinations, repaint, stop).run(path, kAllLevels);
     } catch (const ChainLost&) {
         // The tree moved during the walk; what was found so far stays listed.
     }
 }
 
 void IndexDisk2(const std::string& path, int depth, PathList& destinations,
-                const std::function<void()>& repaint) {
+                const std::function<void()>& repaint, const std::atomic<bool>* stop) {
     if (depth < 0 || path.empty()) return;
     try {
-        FolderIndexer(destinations, repaint).run(path, depth);
+        FolderIndexer(destinations, repaint, stop).run(path, depth);
     } catch (const ChainLost&) {
         // The tree moved during the walk; what was found so far stays listed.
     }

@@ -1,6 +1,7 @@
 // Filling the destination list with a folder and the folders below it.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -22,5 +23,12 @@ void IndexDisk(const std::string& path, PathList& destinations,
 // negative depth adds nothing and does not repaint.
 void IndexDisk2(const std::string& path, int depth, PathList& destinations,
                 const std::function<void()>& repaint = {});
+
+// IndexDisk and IndexDisk2 that end early once `stop` (when not null) is set, by this or
+// another thread: no further folder is added or entered; the folders added so far stay.
+void IndexDisk(const std::string& path, PathList& destinations,
+               const std::function<void()>& repaint, const std::atomic<bool>* stop);
+void IndexDisk2(const std::string& path, int depth, PathList& destinations,
+                const std::function<void()>& repaint, const std::atomic<bool>* stop);
 
 }  // namespace ostrivane

@@ -10,8 +10,13 @@ OSTRIVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 OSTRIVANE_BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev util-linux
   libfuse3-dev fuse3 exfat-fuse exfatprogs)
-# What the running program wants besides: Qt's Chinese translation and a CJK font.
-OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei)
+# What the running program wants besides: Qt's Chinese translation, a CJK font, and the C
+# library's Chinese locale and message translations (locales, libc-l10n) so that the
+# system's error texts in the failure lists read Chinese (see ensure_chinese_locale).
+OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei locales libc-l10n)
+# The window tests start a private D-Bus session bus (dbus-daemon) for the desktop
+# notifications; Qt's D-Bus module comes with qt6-base-dev.
+OSTRIVANE_TEST_PACKAGES=(dbus-daemon)
 # Screenshots and benchmarks.
 OSTRIVANE_SCREENSHOT_PACKAGES=(xvfb xauth imagemagick)
 OSTRIVANE_BENCH_PACKAGES=(rsync coreutils findutils)
@@ -36,6 +41,21 @@ ensure_packages() {
     "${sudo[@]}" apt-get update
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
   fi
+}
+
+# Generates the zh_CN.UTF-8 locale when it is missing (the package "locales" only ships the
+# sources). Needs root or sudo.
+ensure_chinese_locale() {
+  if locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8'; then return 0; fi
+  echo "Generating the locale zh_CN.UTF-8"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  if grep -q '^# *zh_CN.UTF-8' /etc/locale.gen; then
+    "${sudo[@]}" sed -i 's/^# *zh_CN.UTF-8/zh_CN.UTF-8/' /etc/locale.gen
+  elif ! grep -q '^zh_CN.UTF-8' /etc/locale.gen; then
+    echo 'zh_CN.UTF-8 UTF-8' | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+  fi
+  "${sudo[@]}" locale-gen
 }
 
 # Configures and builds into $1 with any further CMake arguments.

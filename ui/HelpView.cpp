@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <QFile>
 #include <QTextBrowser>
 #include <QWidget>
 
 #include "ui/HelpConfig.h"
 
 #if OSTRIVANE_HAVE_WEBENGINE
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 #endif
 
@@ -16,12 +19,8 @@ namespace {
 
 // The plain view keeps the address it shows under this property.
 constexpr char kAddressProperty[] = "helpAddress";
-
-// The address as a link; a click opens it in the desktop's own browser.
-QString LinkPage(const QUrl& address) {
-    const QString text = address.toString().toHtmlEscaped();
-    return QStringLiteral("<p><a href=\"%1\">%1</a></p>").arg(text);
-}
+// Set on a view once it shows the built-in page.
+constexpr char kBuiltInProperty[] = "helpBuiltIn";
 
 QWidget* CreatePlainView(QWidget* parent) {
     auto* view = new QTextBrowser(parent);
@@ -30,6 +29,26 @@ QWidget* CreatePlainView(QWidget* parent) {
 }
 
 #if OSTRIVANE_HAVE_WEBENGINE
+// True when a finished load of the help address did not bring its page: the load failed
+// (no network, no such host, refused) or the server answered with an error status.
+bool HelpPageMissing(const QWebEngineLoadingInfo& info) {
+    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) return true;
+    return info.status() == QWebEngineLoadingInfo::LoadSucceededStatus &&
+           info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain &&
+           info.errorCode() >= 400;
+}
+
+// Shows the built-in page in `browser`, under `address`, whenever a load fails: the help
+// address itself, and any address a link of the built-in page leads to while offline.
+void FallBackToBuiltInPage(QWebEngineView* browser, const QUrl& address) {
+    QObject::connect(browser->page(), &QWebEnginePage::loadingChanged, browser,
+                     [browser, address](const QWebEngineLoadingInfo& info) {
+                         if (!HelpPageMissing(info)) return;
+                         browser->setProperty(kBuiltInProperty, true);
+                         browser->setHtml(BuiltInHelpPage(address), address);
+                     });
+}
+
 // The web engine's sandbox refuses to start as root (a CI machine, a container). It reads
 // this setting when the engine starts, at the first page load.
 void AllowWebEngineAsRoot() {
@@ -67,14 +86,28 @@ QWidget* CreateHelpView(QWidget* parent, bool webBrowser) {
 void NavigateHelpView(QWidget* view, const QUrl& address) {
 #if OSTRIVANE_HAVE_WEBENGINE
     if (auto* browser = qobject_cast<QWebEngineView*>(view)) {
+        FallBackToBuiltInPage(browser, address);
         browser->load(address);
         return;
     }
 #endif
     if (auto* plain = qobject_cast<QTextBrowser*>(view)) {
-        plain->setHtml(LinkPage(address));
+        plain->setHtml(BuiltInHelpPage(address));
         plain->setProperty(kAddressProperty, address);
+        plain->setProperty(kBuiltInProperty, true);
     }
+}
+
+bool HelpViewShowsBuiltInPage(const QWidget* view) {
+    return view->property(kBuiltInProperty).toBool();
+}
+
+QString BuiltInHelpPage(const QUrl& address) {
+    QFile page(QStringLiteral(":/ostrivane/help/help.html"));
+    if (!page.open(QIODevice::ReadOnly)) return {};
+    QString html = QString::fromUtf8(page.readAll());
+    html.replace(QStringLiteral("@ADDRESS@"), address.toString().toHtmlEscaped());
+    return html;
 }
 
 QUrl HelpViewAddress(const QWidget* view) {

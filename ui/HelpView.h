@@ -1,5 +1,6 @@
 // The help tab's view: an embedded web browser showing the help page of the maker's web site,
-// or, in a build without Qt WebEngine, a plain text view that shows the address as a link.
+// or the program's own help page (in its resources) when that page cannot be loaded or the
+// build has no web browser.
 #pragma once
 
 #include <QUrl>
@@ -22,12 +23,20 @@ bool WebHelpAvailable();
 QWidget* CreateHelpView(QWidget* parent, bool webBrowser = true);
 
 // Points `view` (made by CreateHelpView) at `address`. The browser loads the page in the
-// background and shows its own error page when the page cannot be fetched; nothing waits
-// for it. The plain view shows the address as a link that opens in the desktop's browser.
+// background; nothing waits for it. When the page cannot be loaded (no network, no such
+// host, an error status from the server) the browser shows the built-in help page instead,
+// with `address` as its base address, so the view keeps `address` as its url. The plain
+// view shows the built-in page at once; its links open in the desktop's browser.
 void NavigateHelpView(QWidget* view, const QUrl& address);
 
 // The address `view` shows or is loading; empty before NavigateHelpView. The browser takes
 // it up asynchronously, shortly after NavigateHelpView returns.
 QUrl HelpViewAddress(const QWidget* view);
+
+// True once `view` shows the built-in help page.
+bool HelpViewShowsBuiltInPage(const QWidget* view);
+
+// The built-in help page (HTML, Chinese), whose first line names `address` as a link.
+QString BuiltInHelpPage(const QUrl& address);
 
 }  // namespace ostrivane

@@ -43,6 +43,53 @@ QString CopyCompletionText(const std::vector<Failure>& failures) {
            FailureLines(failures);
 }
 
+QString CopyStoppedText(const std::vector<Failure>& failures) {
+    if (failures.empty()) return kCopyStopped;
+    return kCopyStopped + QStringLiteral("\n\n") +
+           FailureHeading(failures.size(), QStringLiteral("项未能完成")) + QLatin1Char('\n') +
+           FailureLines(failures);
+}
+
+QString EmptyingStoppedText(const std::vector<Failure>& leftOver) {
+    if (leftOver.empty()) return kEmptyingStopped;
+    return kEmptyingStopped + QStringLiteral("\n\n目标文件夹下仍") +
+           FailureHeading(leftOver.size(), QStringLiteral("项未能删除")) + QLatin1Char('\n') +
+           FailureLines(leftOver);
+}
+
+QString FailureDetails(const std::vector<Failure>& failures) {
+    QStringList lines;
+    for (const Failure& failure : failures) {
+        lines << FromPath(failure.path) + QStringLiteral(": ") +
+                     QString::fromStdString(failure.reason);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+namespace {
+
+QByteArray CsvField(const QString& text) {
+    QByteArray field = text.toUtf8();
+    if (field.contains(',') || field.contains('"') || field.contains('\n') ||
+        field.contains('\r')) {
+        field.replace("\"", "\"\"");
+        field = '"' + field + '"';
+    }
+    return field;
+}
+
+}  // namespace
+
+QByteArray FailureReportCsv(const std::vector<Failure>& failures) {
+    QByteArray csv("\xEF\xBB\xBF");
+    csv += CsvField(QStringLiteral("路径")) + ',' + CsvField(QStringLiteral("原因")) + "\r\n";
+    for (const Failure& failure : failures) {
+        csv += CsvField(FromPath(failure.path)) + ',' +
+               CsvField(QString::fromStdString(failure.reason)) + "\r\n";
+    }
+    return csv;
+}
+
 QString EmptyingCompletionText(const std::vector<Failure>& leftOver) {
     if (leftOver.empty()) return kEmptyingDone;
     return QStringLiteral("目标文件夹下仍") +

@@ -21,6 +21,11 @@ inline const QString kSomeFoldersNotImported =
 inline const QString kEmptyingWarning =
     QStringLiteral("清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？");
 inline const QString kEmptyingDone = QStringLiteral("目标文件夹下的内容已完全删除！");
+// The first line of the box that ends a stopped copy run or emptying.
+inline const QString kCopyStopped = QStringLiteral("复制已停止。");
+inline const QString kEmptyingStopped = QStringLiteral("清空已停止。");
+// The button of the completion box that saves the whole list of failures.
+inline const QString kSaveReport = QStringLiteral("保存报告…");
 // Title of the folder chooser of the source list.
 inline const QString kChooseFolderPrompt = QStringLiteral("请选择文件夹");
 
@@ -35,6 +40,23 @@ QString ErrorBoxText(const std::string& message);
 // The end-of-run message: "复制工作完成！", followed, when some items failed, by their number
 // and the first ten of them (path and reason).
 QString CopyCompletionText(const std::vector<Failure>& failures);
+
+// The end of a stopped run: "复制已停止。", then the failures as CopyCompletionText lists
+// them.
+QString CopyStoppedText(const std::vector<Failure>& failures);
+
+// The end of a stopped emptying: "清空已停止。", then what stayed behind so far.
+QString EmptyingStoppedText(const std::vector<Failure>& leftOver);
+
+// Every failure, one a line: the full path, ": " and the reason (the details of the
+// completion box).
+QString FailureDetails(const std::vector<Failure>& failures);
+
+// The failure report file: UTF-8 with a byte-order mark (so spreadsheet programs read it as
+// UTF-8), the header line "路径,原因", then one line "path,reason" per failure; a field
+// holding a comma, a quote or a line break is quoted and its quotes doubled (RFC 4180).
+// Lines end with CR LF.
+QByteArray FailureReportCsv(const std::vector<Failure>& failures);
 
 // The message after an immediate emptying: "目标文件夹下的内容已完全删除！" only when nothing was
 // left behind; otherwise how many items remain and the first ten of them.

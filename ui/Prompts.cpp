@@ -4,7 +4,9 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
+#include "ui/Messages.h"
 #include "ui/Unit2.h"
 
 namespace ostrivane {
@@ -51,6 +53,26 @@ bool DialogPrompts::warning(const QString& text) {
 
 void DialogPrompts::error(const QString& text) {
     ShowBox(parent_, QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void DialogPrompts::report(const QString& text, const QString& details,
+                           const std::function<void()>& saveReport) {
+    QMessageBox box(QMessageBox::Information, kApplicationTitle, text, QMessageBox::Ok, parent_);
+    box.setObjectName(QStringLiteral("ReportBox"));
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setDetailedText(details);
+    if (auto* ok = box.button(QMessageBox::Ok)) ok->setText(QStringLiteral("确定"));
+    QPushButton* save = box.addButton(messages::kSaveReport, QMessageBox::ActionRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    // A message box closes on every button; the save button shows the same box again, with
+    // its details as they were.
+    for (;;) {
+        box.exec();
+        if (box.clickedButton() != save) break;
+        saveReport();
+    }
+    QGuiApplication::restoreOverrideCursor();
 }
 
 QStringList DialogPrompts::openFiles(const FileRequest& request) {

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <map>
 
 class QWidget;
@@ -36,6 +37,11 @@ class Prompts {
     virtual bool warning(const QString& text) = 0;
     // Modal error box with OK, for unexpected errors.
     virtual void error(const QString& text) = 0;
+    // Modal information box with OK whose details (shown on request) hold `details`, and a
+    // button "保存报告…": each press of it runs `saveReport` (which asks for a file through
+    // saveFile) and the box stays open until OK.
+    virtual void report(const QString& text, const QString& details,
+                        const std::function<void()>& saveReport) = 0;
 
     // Open dialog for several existing files; the chosen paths in the dialog's order, or an
     // empty list on Cancel.
@@ -62,6 +68,8 @@ class DialogPrompts : public Prompts {
     bool question(const QString& text) override;
     bool warning(const QString& text) override;
     void error(const QString& text) override;
+    void report(const QString& text, const QString& details,
+                const std::function<void()>& saveReport) override;
     QStringList openFiles(const FileRequest& request) override;
     QString openFile(const FileRequest& request) override;
     QString saveFile(const FileRequest& request) override;

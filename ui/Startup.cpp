@@ -1,10 +1,14 @@
 #include "ui/Startup.h"
 
+#include <langinfo.h>
+
 #include <QApplication>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <clocale>
+#include <cstring>
 
 #include "ui/Prompts.h"
 
@@ -27,7 +31,28 @@ QIcon ApplicationIcon() {
 
 }  // namespace
 
+bool UseChineseSystemMessages() {
+    // The application object has set every category from the environment already; only the
+    // messages change here.
+    for (const char* name : {"zh_CN.UTF-8", "zh_CN.utf8"}) {
+        if (!std::setlocale(LC_MESSAGES, name)) continue;
+        // The C library converts its translations to the character set of LC_CTYPE; the
+        // "C" locale would turn every Chinese character into "?".
+        if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0 && !std::setlocale(LC_CTYPE, name)) {
+            std::setlocale(LC_CTYPE, "C.UTF-8");
+        }
+        // LANGUAGE, when set, outranks LC_MESSAGES in the C library's choice of texts.
+        const QByteArray language = qgetenv("LANGUAGE");
+        if (!language.isEmpty() && !language.startsWith("zh")) {
+            qputenv("LANGUAGE", "zh_CN:" + language);
+        }
+        return true;
+    }
+    return false;
+}
+
 bool PrepareApplication(QApplication& app) {
+    UseChineseSystemMessages();
     QApplication::setApplicationName(kApplicationTitle);
     QApplication::setApplicationDisplayName(kApplicationTitle);
     QApplication::setApplicationVersion(QStringLiteral("3.1.2.0"));

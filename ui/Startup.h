@@ -6,6 +6,13 @@ class QApplication;
 
 namespace ostrivane {
 
+// Lets the system's error texts (strerror, shown as the reasons of failed copies) speak the
+// window's language: the message category of the C library is set to the Chinese locale
+// (zh_CN.UTF-8, generated on Debian by the package "locales"), with a UTF-8 character set
+// so the translations come out as UTF-8. Where that locale is not installed the messages
+// stay as the environment sets them (English for C and POSIX). True when Chinese is set.
+bool UseChineseSystemMessages();
+
 // Sets the application title, version, desktop entry name and window icon, and installs
 // Qt's Simplified Chinese translation when it is installed (the file dialogs then speak
 // Chinese). Returns whether the translation was found.

@@ -5,7 +5,9 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -14,10 +16,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <array>
 #include <exception>
@@ -28,9 +32,11 @@
 #include "core/fsops.h"
 #include "core/list_files.h"
 #include "core/settings.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/FileDrops.h"
 #include "ui/HelpView.h"
 #include "ui/Messages.h"
+#include "ui/RunFigures.h"
 #include "ui/Unit2.h"
 
 namespace ostrivane {
@@ -151,22 +157,48 @@ class WalkRepaint {
     QElapsedTimer sinceLast_;
 };
 
+// The bytes of every listed source when each is a file (one look at each, no walk); none
+// when a source is a folder, whose size only its copy learns. A source that cannot be
+// read counts nothing (its copy fails).
+std::optional<std::uint64_t> ListedFilesTotal(const PathList& sources) {
+    std::uint64_t total = 0;
+    for (const std::string& source : sources.entries()) {
+        const QFileInfo info(FromPath(source));
+        if (info.isDir() || source.ends_with('/')) return std::nullopt;
+        if (info.isFile()) total += static_cast<std::uint64_t>(info.size());
+    }
+    return total;
+}
+
 }  // namespace
 
 // Swallows the user's mouse, keyboard and drop input to every widget of one window, so no
 // command can start while a long one runs. Other windows (the question box of a run) keep
-// their input.
+// their input. While the operation can be stopped, the mouse still reaches BtnStop and Esc
+// asks for the stop.
 class TForm1::InputBlocker : public QObject {
   public:
-    explicit InputBlocker(QWidget* window) : window_(window) {}
+    explicit InputBlocker(TForm1* form) : form_(form) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (!IsUserInput(event->type()) || !watched->isWidgetType()) return false;
-        return static_cast<QWidget*>(watched)->window() == window_;
+        if (static_cast<QWidget*>(watched)->window() != form_) return false;
+        if (!form_->stoppable_) return true;
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+                return watched != form_->BtnStop;
+            case QEvent::KeyPress:
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) form_->BtnStopClick();
+                return true;
+            default:
+                return true;
+        }
     }
 
   private:
-    QWidget* window_;
+    TForm1* form_;
 };
 
 // The window's busy state for the lifetime of the scope: input blocked and the busy cursor,
@@ -213,6 +245,27 @@ TForm1::~TForm1() {
     delete PageControl1;
 }
 
+// BtnStop shown and the stop request cleared for the lifetime of the scope: the operation
+// run inside can be stopped.
+class TForm1::StopScope {
+  public:
+    explicit StopScope(TForm1& form) : form_(form) {
+        form_.stopRequest_ = false;
+        form_.stoppable_ = true;
+        form_.BtnStop->setEnabled(true);
+        form_.BtnStop->setVisible(true);
+    }
+    ~StopScope() {
+        form_.stoppable_ = false;
+        form_.BtnStop->setVisible(false);
+    }
+    StopScope(const StopScope&) = delete;
+    StopScope& operator=(const StopScope&) = delete;
+
+  private:
+    TForm1& form_;
+};
+
 // --- Building the window ------------------------------------------------------------------
 
 void TForm1::BuildWindow() {
@@ -238,6 +291,7 @@ void TForm1::BuildWindow() {
     BuildOptionsGroup();
     BuildProgressGroup();
     BuildStartPanel();
+    BuildRunFigures();
     workingPage->topGroup = GroupBox1;
     workingPage->bottomPanel = Panel1;
     SetTabOrder();
@@ -384,6 +438,37 @@ void TForm1::BuildStartPanel() {
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     BtnCopy = MakeButton("BtnCopy", QStringLiteral("开始复制"), QRect(320, 5, 100, 25), Panel1,
                          &TForm1::BtnCopyClick);
+    BtnStop = MakeButton("BtnStop", QStringLiteral("停止"), QRect(426, 5, 100, 25), Panel1,
+                         &TForm1::BtnStopClick);
+    BtnStop->setToolTip(QStringLiteral("停止当前的工作（Esc）"));
+    BtnStop->setVisible(false);
+}
+
+void TForm1::BuildRunFigures() {
+    StatusLabel = new QLabel(GroupBox4);
+    StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+    StatusLabel->setGeometry(InGroup(8, 64, 346, 18));
+    // A long line loses its end, not the layout; the tool tip holds all of it.
+    StatusLabel->setTextFormat(Qt::PlainText);
+    StatusLabel->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+
+    DeviceView = new QTreeWidget(TabSheet1);
+    DeviceView->setObjectName(QStringLiteral("DeviceView"));
+    DeviceView->setGeometry(OnPage(0, 366, 362, 95));
+    DeviceView->setHeaderLabels({QStringLiteral("目标设备"), QStringLiteral("已写入"),
+                                 QStringLiteral("速度"), QStringLiteral("状态")});
+    DeviceView->setRootIsDecorated(false);
+    // The end of a folder names the device best.
+    DeviceView->setTextElideMode(Qt::ElideMiddle);
+    DeviceView->setUniformRowHeights(true);
+    DeviceView->setFocusPolicy(Qt::NoFocus);
+    DeviceView->setSelectionMode(QAbstractItemView::NoSelection);
+    DeviceView->header()->setStretchLastSection(false);
+    DeviceView->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < 4; ++column)
+        DeviceView->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    DeviceView->setVisible(false);
+    figuresView_ = std::make_unique<RunFiguresView>(StatusLabel, DeviceView);
 }
 
 void TForm1::BuildHelpPage(bool webHelp) {
@@ -405,6 +490,7 @@ void TForm1::SetTabOrder() {
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
+    setTabOrder(BtnCopy, BtnStop);
 }
 
 void TForm1::ConnectCommands() {
@@ -509,6 +595,12 @@ void TForm1::BtnCopyClick() {
     Guarded([this] { CopyRun(); });
 }
 
+void TForm1::BtnStopClick() {
+    if (!stoppable_) return;
+    stopRequest_ = true;
+    BtnStop->setEnabled(false);
+}
+
 void TForm1::FormCreate() {
     Guarded([this] {
         setWindowTitle(kApplicationTitle);
@@ -581,8 +673,9 @@ void TForm1::AddPickedDestination() {
     }
     if (!IsAddablePick(pick)) return;
     scratchModel_->change([&](PathList& scratch) {
-        WalkIntoDestinations([&](PathList& destinations, const std::function<void()>& repaint) {
-            AddPickedFolder(pick, destinations, scratch, repaint);
+        WalkIntoDestinations([&](PathList& destinations, const std::function<void()>& repaint,
+                                 const std::atomic<bool>* stop) {
+            AddPickedFolder(pick, destinations, scratch, repaint, stop);
         });
     });
     BtnEmptyDestFolder->setVisible(true);
@@ -613,9 +706,12 @@ void TForm1::AddDestinationsOfDrop(const QStringList& paths) {
         if (!IsExistingFolder(path)) continue;  // files and vanished names
         const std::string folder = WithTrailingSeparator(path);
         if (withSubfolders) {
-            WalkIntoDestinations([&](PathList& destinations, const std::function<void()>& repaint) {
-                IndexDisk(folder, destinations, repaint);
+            WalkIntoDestinations([&](PathList& destinations, const std::function<void()>& repaint,
+                                     const std::atomic<bool>* stop) {
+                IndexDisk(folder, destinations, repaint, stop);
             });
+            // A stopped walk ends the whole drop.
+            if (StopRequested()) break;
         } else {
             destinationModel_->addIfAbsent(folder);
         }
@@ -627,9 +723,11 @@ template <typename Walk>
 void TForm1::WalkIntoDestinations(Walk&& walk) {
     // Declared first so the cursor is back before an error that ends the walk is shown.
     const BusyScope busy(*this);
+    const StopScope stoppable(*this);
     WalkRepaint repaint(*destinationModel_, walkRepaintIntervalMs);
     const std::function<void()> repaintHook = std::ref(repaint);
-    destinationModel_->grow([&](PathList& destinations) { walk(destinations, repaintHook); });
+    destinationModel_->grow(
+        [&](PathList& destinations) { walk(destinations, repaintHook, &stopRequest_); });
 }
 
 void TForm1::InstallDropIntake() {
@@ -741,9 +839,12 @@ void TForm1::EmptyDestinationsNow() {
     if (!prompts().warning(messages::kEmptyingWarning)) return;
     CheckBox1->setChecked(false);
     std::vector<Failure> leftOver;
+    bool stopped = false;
     // Every destination in list order; the listed sources are kept.
-    RunLongOperation([&] { EmptyDestinations(destinations_, sources_, &leftOver); });
-    prompts().information(messages::EmptyingCompletionText(leftOver));
+    RunStoppable(
+        [&] { stopped = EmptyDestinations(destinations_, sources_, &leftOver, &stopRequest_); });
+    prompts().information(stopped ? messages::EmptyingStoppedText(leftOver)
+                                  : messages::EmptyingCompletionText(leftOver));
     // The immediate emptying can be used once per run of the program.
     BtnEmptyDestFolder->setEnabled(false);
 }
@@ -757,15 +858,98 @@ void TForm1::CopyRun() {
     const bool emptyFirst = CheckBox1->isChecked();
     const AskYesNo ask = [this](const std::string& question) { return AskOnGuiThread(question); };
     const ShowProgress progress = ProgressOnGuiThread();
-    std::vector<Failure> failures;
+    RunOptions options;
+    options.maxWriters = runWriters;
+    options.stop = &stopRequest_;
+    options.showTransfer = FiguresOnGuiThread();
+    RunResult result;
+    bool longRun = false;
     {
+        // The figures and the launcher are cleared on every way out, an error included.
+        struct RunEnd {
+            TForm1& form;
+            bool& longRun;
+            ~RunEnd() {
+                longRun = form.runClock_.elapsed() > form.longRunMs;
+                form.runClock_.invalidate();
+                form.Notifier().hideProgress();
+            }
+        } runEnd{*this, longRun};
         const DisabledWhileAlive startLocked(*BtnCopy);
-        RunLongOperation([&] {
-            failures = CopyAll(sources_, destinations_, policy, ask, progress, emptyFirst);
-        });
+        launcherPercent_ = -1;
+        runClock_.start();
+        figuresView_->begin();
+        try {
+            RunStoppable([&] {
+                if (const auto total = ListedFilesTotal(sources_)) {
+                    const std::uint64_t bytes = *total * destinations_.count();
+                    QMetaObject::invokeMethod(
+                        this, [this, bytes] { figuresView_->setTotal(bytes); },
+                        Qt::QueuedConnection);
+                }
+                result =
+                    CopyAll(sources_, destinations_, policy, ask, progress, emptyFirst, options);
+            });
+        } catch (...) {
+            figuresView_->end();
+            throw;
+        }
     }
-    prompts().information(messages::CopyCompletionText(failures));
+    if (longRun && !isActiveWindow()) {
+        const size_t failed = result.failures.size();
+        QString notice = result.stopped ? messages::kCopyStopped : messages::kCopyDone;
+        if (failed > 0) notice += QStringLiteral("有 %1 项未能完成。").arg(failed);
+        Notifier().notify(notice);
+    }
+    ShowRunEnd(result.stopped ? messages::CopyStoppedText(result.failures)
+                              : messages::CopyCompletionText(result.failures),
+               result.failures);
+    figuresView_->end();
     ProgressBar1->setValue(0);
+}
+
+void TForm1::RunStoppable(const std::function<void()>& work) {
+    const StopScope stoppable(*this);
+    RunLongOperation(work);
+}
+
+void TForm1::ShowRunEnd(const QString& text, const std::vector<Failure>& failures) {
+    if (failures.empty()) {
+        prompts().information(text);
+        return;
+    }
+    prompts().report(text, messages::FailureDetails(failures),
+                     [&] { SaveFailureReport(failures); });
+}
+
+void TForm1::SaveFailureReport(const std::vector<Failure>& failures) {
+    const QString fileName =
+        prompts().saveFile({QStringLiteral("SaveDialog2"), QStringLiteral("CSV 文件 (*.csv)"),
+                            QStringLiteral("失败报告.csv")});
+    if (fileName.isEmpty()) return;
+    const QByteArray report = messages::FailureReportCsv(failures);
+    QSaveFile file(fileName);
+    if (file.open(QIODevice::WriteOnly) && file.write(report) == report.size() && file.commit())
+        return;
+    ShowUnexpectedError(
+        QStringLiteral("无法保存报告“%1”：%2").arg(fileName, file.errorString()).toStdString());
+}
+
+DesktopNotifier& TForm1::Notifier() {
+    if (!notifier_) notifier_ = std::make_unique<DesktopNotifier>();
+    return *notifier_;
+}
+
+void TForm1::SetDesktopNotifier(std::unique_ptr<DesktopNotifier> notifier) {
+    notifier_ = std::move(notifier);
+}
+
+void TForm1::UpdateLauncher() {
+    if (!runClock_.isValid() || runClock_.elapsed() < longRunMs) return;
+    const int percent = ProgressBar1->value();
+    if (percent == launcherPercent_) return;
+    launcherPercent_ = percent;
+    Notifier().showProgress(percent / 100.0);
 }
 
 void TForm1::ReadStoredPolicy() {
@@ -843,11 +1027,31 @@ bool TForm1::AskOnGuiThread(const std::string& question) {
 }
 
 ShowProgress TForm1::ProgressOnGuiThread() {
-    return [bar = ProgressBar1, last = -1](int percent) mutable {
+    return [this, last = -1](int percent) mutable {
         if (percent == last) return;
         last = percent;
         QMetaObject::invokeMethod(
-            bar, [bar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
+            this,
+            [this, percent] {
+                ProgressBar1->setValue(percent);
+                UpdateLauncher();
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+// The engine reports at most about ten times a second, from whichever thread runs the copy;
+// each report is copied and shown on this thread.
+ShowTransfer TForm1::FiguresOnGuiThread() {
+    return [this](const TransferFigures& figures) {
+        if (runFiguresHook) runFiguresHook(figures);
+        QMetaObject::invokeMethod(
+            this,
+            [this, figures] {
+                figuresView_->show(figures);
+                UpdateLauncher();
+            },
+            Qt::QueuedConnection);
     };
 }
 

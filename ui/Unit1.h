@@ -2,8 +2,10 @@
 // bar and the Start command. Every command is one of its public handlers.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,10 +27,13 @@ class QPushButton;
 class QRadioButton;
 class QTabWidget;
 class QToolButton;
+class QTreeWidget;
 
 namespace ostrivane {
 
+class DesktopNotifier;
 class FileDropIntake;
+class RunFiguresView;
 class TForm2;
 
 // How a window is built; the defaults make the program's window.
@@ -71,6 +76,25 @@ class TForm1 : public QMainWindow {
     // busy cursor and swallows the user's input to the window; returns when `work` ends and
     // rethrows what it threw. `work` must not touch widgets.
     void RunLongOperation(const std::function<void()>& work);
+
+    // True once BtnStop or Esc asked the running operation to stop; reset when the next
+    // stoppable operation starts.
+    bool StopRequested() const { return stopRequest_.load(); }
+
+    // A copy run that lasts longer than this (milliseconds) shows its progress on the
+    // launcher entry and, ending while the window is not active, a desktop notification.
+    int longRunMs = 10000;
+
+    // Writers of a copy run: 0 lets the engine choose; 1 makes the run one thread in the
+    // described order, which stands still while runFiguresHook holds it (tests).
+    int runWriters = 0;
+
+    // Called on the run's thread with every figures report of a copy run, before the window
+    // shows it (tests hold a run here).
+    std::function<void(const TransferFigures&)> runFiguresHook;
+
+    // The desktop's notifications and launcher entry; the session bus by default.
+    void SetDesktopNotifier(std::unique_ptr<DesktopNotifier> notifier);
 
     // Shows an error that ended a handler, in the error box (see messages::ErrorBoxText).
     void ShowUnexpectedError(const std::string& message);
@@ -118,6 +142,13 @@ class TForm1 : public QMainWindow {
     QProgressBar* ProgressBar1 = nullptr;
     QFrame* Panel1 = nullptr;
     QPushButton* BtnCopy = nullptr;
+    // Shown beside BtnCopy while a copy run, an emptying or a folder walk runs.
+    QPushButton* BtnStop = nullptr;
+    // The run's figures under the progress bar: files, bytes, speed, remaining time.
+    QLabel* StatusLabel = nullptr;
+    // One row per destination device, over the options group while a run writes to
+    // several devices.
+    QTreeWidget* DeviceView = nullptr;
     // The destination folder picker, created hidden with the window; every Button3Click
     // shows this same dialog again, so its options carry over.
     TForm2* Form2 = nullptr;
@@ -175,8 +206,12 @@ class TForm1 : public QMainWindow {
     // Asks the emptying warning and on Yes empties every destination at once, then disables
     // BtnEmptyDestFolder for good.
     void N1Click();
-    // Copies every source into every destination under the checked policy.
+    // Copies every source into every destination under the checked policy; shows the live
+    // figures meanwhile and, when items failed, offers their whole list and a report file.
     void BtnCopyClick();
+    // Asks the running copy run, emptying or folder walk to stop (Esc does the same);
+    // nothing while none runs. The one command that takes input during a long operation.
+    void BtnStopClick();
     // Start-up of the window: caption, stored policy, drop intake of both lists, first page,
     // then the help page asked for (loaded once the window has been painted).
     void FormCreate();
@@ -192,6 +227,7 @@ class TForm1 : public QMainWindow {
   private:
     class InputBlocker;
     class BusyScope;
+    class StopScope;
 
     void BuildWindow();
     void BuildSourceGroup();
@@ -200,6 +236,7 @@ class TForm1 : public QMainWindow {
     void KeepCheckedPolicyAsTabStop();
     void BuildProgressGroup();
     void BuildStartPanel();
+    void BuildRunFigures();
     void BuildHelpPage(bool webHelp);
     void SetTabOrder();
     void ConnectCommands();
@@ -215,8 +252,9 @@ class TForm1 : public QMainWindow {
     void AddPickedDestination();
     void AddSourcesOfDrop(const QStringList& paths);
     void AddDestinationsOfDrop(const QStringList& paths);
-    // Runs walk(destinations, repaint), a folder walk that appends to the destination list,
-    // with the busy cursor and the window's input blocked; `repaint` shows the growing list.
+    // Runs walk(destinations, repaint, stop), a folder walk that appends to the destination
+    // list, with the busy cursor and the window's input blocked but for BtnStop; `repaint`
+    // shows the growing list; the walk ends early once `stop` is set.
     template <typename Walk>
     void WalkIntoDestinations(Walk&& walk);
     void InstallDropIntake();
@@ -234,12 +272,21 @@ class TForm1 : public QMainWindow {
     void AskBeforeEmptyingOption();
     void EmptyDestinationsNow();
     void CopyRun();
+    // RunLongOperation with BtnStop shown and the stop request cleared first.
+    void RunStoppable(const std::function<void()>& work);
+    // The end-of-run box: with failures, their whole list in its details and the report.
+    void ShowRunEnd(const QString& text, const std::vector<Failure>& failures);
+    void SaveFailureReport(const std::vector<Failure>& failures);
+    // The launcher shows the run's progress once the run counts as long.
+    void UpdateLauncher();
+    DesktopNotifier& Notifier();
     void ReadStoredPolicy();
     void StorePolicy();
 
     // The copy run's hooks, called on the worker thread and answered on this one.
     bool AskOnGuiThread(const std::string& question);
     ShowProgress ProgressOnGuiThread();
+    ShowTransfer FiguresOnGuiThread();
     static int SelectedRow(const QListView* view);
 
     PathList sources_;
@@ -251,6 +298,14 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<Prompts> ownPrompts_;
     Prompts* prompts_;
     bool busy_ = false;
+    // The stop request of the running operation, and whether the running one can stop.
+    std::atomic<bool> stopRequest_{false};
+    bool stoppable_ = false;
+    std::unique_ptr<RunFiguresView> figuresView_;
+    std::unique_ptr<DesktopNotifier> notifier_;
+    // Time since the copy run began; invalid while none runs.
+    QElapsedTimer runClock_;
+    int launcherPercent_ = -1;
     FileDropIntake* sourceDrops_ = nullptr;
     FileDropIntake* destinationDrops_ = nullptr;
     // FormCreate has asked for the help page; it is loaded after the first paint.

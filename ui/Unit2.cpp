@@ -148,14 +148,14 @@ bool IsAddablePick(const PickedFolder& pick) {
 }
 
 bool AddPickedFolder(const PickedFolder& pick, PathList& destinations, PathList& scratch,
-                     const std::function<void()>& repaint) {
+                     const std::function<void()>& repaint, const std::atomic<bool>* stop) {
     if (!IsAddablePick(pick)) return false;
     scratch.clear();
     const std::string folder = WithTrailingSeparator(pick.folder);
     if (pick.allSubfolders) {
-        IndexDisk(folder, destinations, repaint);
+        IndexDisk(folder, destinations, repaint, stop);
     } else if (pick.limitedDepth) {
-        IndexDisk2(folder, TextToInt(pick.depthText), destinations, repaint);
+        IndexDisk2(folder, TextToInt(pick.depthText), destinations, repaint, stop);
     } else {
         // The folder alone goes through the scratch list, whose entries are then added
         // where they are absent.

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -44,8 +45,10 @@ bool IsAddablePick(const PickedFolder& pick);
 // IsAddablePick(pick) is false; true otherwise, also when nothing new was added. Raises
 // EConvertError "'<text>' is not a valid integer value" for a depth text that is no signed
 // 32-bit number; nothing is added to `destinations` then. The caller owns the busy cursor.
+// A walk ends early once `stop` (when given) is set; the folders added so far stay.
 bool AddPickedFolder(const PickedFolder& pick, PathList& destinations, PathList& scratch,
-                     const std::function<void()>& repaint = {});
+                     const std::function<void()>& repaint = {},
+                     const std::atomic<bool>* stop = nullptr);
 
 // Whether the desktop's file manager shows dot-folders: read from KDE's, GNOME's or Xfce's
 // settings for the desktop named by XDG_CURRENT_DESKTOP; false when nothing says so.

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -216,4 +218,32 @@ TEST(IndexDisk, TreeDeeperThanThePathAndOpenFileLimits) {
         IndexDisk(tree.path("deep/"), list);
         return list.count() == 2001 && list.at(2000).size() > 2000 * 9;
     }, 60));
+}
+
+// A stop request set during the walk (here by the repaint after the fifth folder, as a
+// click on the window's Stop button would) ends it at once: exactly the folders added so
+// far stay, as the walk's own prefix; set before the walk, only the chosen folder is added.
+TEST(IndexDisk, StopRequestEndsTheWalkKeepingWhatWasAdded) {
+    TempTree tree;
+    const std::string root = MakeTree(tree);
+    const std::vector<std::string> walk = ExpectedWalk(root);
+    ASSERT_GT(walk.size(), 8u);
+    for (const int depth : {-1, 10}) {
+        std::atomic<bool> stop{false};
+        PathList list;
+        int visited = 0;
+        const std::function<void()> repaint = [&] {
+            if (++visited == 5) stop = true;
+        };
+        if (depth < 0) {
+            IndexDisk(root, list, repaint, &stop);
+        } else {
+            IndexDisk2(root, depth, list, repaint, &stop);
+        }
+        EXPECT_EQ(list.entries(), std::vector<std::string>(walk.begin(), walk.begin() + 5));
+    }
+    std::atomic<bool> stopped{true};
+    PathList list;
+    IndexDisk(root, list, {}, &stopped);
+    EXPECT_EQ(list.entries(), std::vector<std::string>{root});
 }

@@ -1,9 +1,16 @@
 // The help tab: its view, the address it is pointed at, and start-up order (the window is
 // painted before the view is asked to load). No test reaches the network: the browser's
 // requests go to a proxy that refuses them (see RunTests).
+#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTextBrowser>
+#if OSTRIVANE_TEST_WEBENGINE
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#endif
 
 #include "ui/HelpView.h"
 #include "ui/Unit1.h"
@@ -34,6 +41,37 @@ class PaintWatcher : public QObject {
   private:
     TForm1& form_;
 };
+
+// The text of the page a help view shows (the web view's page is read asynchronously).
+QString PageText(QWidget* view) {
+    if (auto* plain = qobject_cast<QTextBrowser*>(view)) return plain->toPlainText();
+    QString text;
+#if OSTRIVANE_TEST_WEBENGINE
+    auto* browser = qobject_cast<QWebEngineView*>(view);
+    if (!browser) return text;
+    bool done = false;
+    browser->page()->toPlainText([&](const QString& result) {
+        text = result;
+        done = true;
+    });
+    QDeadlineTimer limit(10000);
+    while (!done && !limit.hasExpired()) QTest::qWait(10);
+#endif
+    return text;
+}
+
+// The built-in page: real help (the four policies with a numbered name, the emptying
+// warning, list files, drag and drop, the settings file) and a first line naming `address`.
+void VerifyBuiltInPage(const QString& text, const QUrl& address) {
+    QVERIFY2(text.contains(address.toString()), qPrintable(text.left(200)));
+    for (const QString& part :
+         {QStringLiteral("覆盖"), QStringLiteral("跳过"), QStringLiteral("询问"),
+          QStringLiteral("自动编号同名文件"), QStringLiteral("report_2.txt"),
+          QStringLiteral("不可撤消"), QStringLiteral("列表文件"), QStringLiteral("拖放"),
+          QStringLiteral("Quillmere.ini"), QStringLiteral("停止")}) {
+        QVERIFY2(text.contains(part), qPrintable(part));
+    }
+}
 
 }  // namespace
 
@@ -102,13 +140,18 @@ class HelpTabTest : public QObject {
         QCOMPARE(form.PageControl1->currentWidget(), form.TabSheet1);
 
         if (WebHelpAvailable()) {
-            // The page cannot be fetched: the browser's own error page, and no box.
-            QTRY_VERIFY_WITH_TIMEOUT(finished->count() >= 1, 30000);
+            // The page cannot be fetched: the built-in page in its place, under the address,
+            // and no box; nothing is loaded again when the tab is shown.
+            QTRY_VERIFY_WITH_TIMEOUT(finished->count() >= 2, 30000);
             QCOMPARE(finished->first().at(0).toBool(), false);
+            QCOMPARE(finished->last().at(0).toBool(), true);
+            QVERIFY(ostrivane::HelpViewShowsBuiltInPage(view));
+            QCOMPARE(HelpViewAddress(view), HelpAddress());
+            VerifyBuiltInPage(PageText(view), HelpAddress());
             form.PageControl1->setCurrentWidget(form.TabSheet2);
             form.repaint();
             QTest::qWait(100);
-            QCOMPARE(started->count(), 1);
+            QCOMPARE(started->count(), 2);
         }
         QVERIFY(prompts_->shown.empty());
     }
@@ -123,9 +166,37 @@ class HelpTabTest : public QObject {
         QTRY_VERIFY(form.HelpPageRequested());
         const QString address = HelpAddress().toString();
         QCOMPARE(HelpViewAddress(view), HelpAddress());
-        QCOMPARE(view->toPlainText().trimmed(), address);
+        QVERIFY(ostrivane::HelpViewShowsBuiltInPage(view));
+        VerifyBuiltInPage(view->toPlainText(), HelpAddress());
         QVERIFY(
             view->toHtml().contains(QStringLiteral("href=\"%1\"").arg(address.toHtmlEscaped())));
+    }
+
+    // A server that answers with an error status counts as a page that cannot be loaded.
+    void errorStatusShowsTheBuiltInPage() {
+        if (!WebHelpAvailable()) QSKIP("no web browser in this build");
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        connect(&server, &QTcpServer::newConnection, &server, [&server] {
+            QTcpSocket* client = server.nextPendingConnection();
+            connect(client, &QTcpSocket::readyRead, client, [client] {
+                client->readAll();
+                client->write(
+                    "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n"
+                    "Content-Length: 13\r\nConnection: close\r\n\r\n<p>gone</p>\r\n");
+                client->disconnectFromHost();
+            });
+        });
+        QWidget parent;
+        QWidget* view = ostrivane::CreateHelpView(&parent);
+        const QUrl address(QStringLiteral("http://127.0.0.1:%1/soft/Quillmere.asp?ver=3.12")
+                               .arg(server.serverPort()));
+        ostrivane::NavigateHelpView(view, address);
+        QTRY_VERIFY_WITH_TIMEOUT(ostrivane::HelpViewShowsBuiltInPage(view), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(PageText(view).contains(QStringLiteral("自动编号同名文件")),
+                                 10000);
+        QCOMPARE(HelpViewAddress(view), address);
+        VerifyBuiltInPage(PageText(view), address);
     }
 
   private:

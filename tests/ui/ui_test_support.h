@@ -42,6 +42,10 @@ class ScriptedPrompts : public Prompts {
     int pickerShown = 0;
     // Runs while a question is open, as the user would see the window then.
     std::function<void()> duringQuestion;
+    // The details of each report box, in order; each box has "保存报告…" pressed this many
+    // times before OK.
+    std::vector<QString> reportDetails;
+    int saveReportPresses = 0;
     // A dialog asked for with no scripted answer left; the test fails on it.
     QStringList unexpected;
 
@@ -56,6 +60,13 @@ class ScriptedPrompts : public Prompts {
         return NextAnswer(text);
     }
     void error(const QString& text) override { shown.push_back({"error", text}); }
+    // Recorded as an information box (its text is the box's text).
+    void report(const QString& text, const QString& details,
+                const std::function<void()>& saveReport) override {
+        shown.push_back({"information", text});
+        reportDetails.push_back(details);
+        for (int i = 0; i < saveReportPresses; ++i) saveReport();
+    }
     QStringList openFiles(const FileRequest& request) override {
         fileRequests.push_back(request);
         return Next(openFilesResults, request.name);

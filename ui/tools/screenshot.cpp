@@ -1,20 +1,32 @@
 // Renders the program's windows to PNG files in <folder>: main.png (the main window with a
 // few entries in both lists), picker.png (the destination folder picker as the first use
-// shows it, proposing the desktop folder) and help.png (the help tab after its page has
-// loaded or failed to load).
-// Usage: ostrivane_screenshot <folder> [<tree root>]. The picker's tree starts at <tree
-// root> ("/" when not given), so that a picture can hold a demonstration home alone. Run it
-// under a display server (scripts/screenshot uses Xvfb, with a home folder of its own); the
-// windows are shown, painted and grabbed, and never closed, so the settings file is not
-// written.
+// shows it, proposing the desktop folder), running.png (a copy run in progress onto two
+// devices, with the status line and the per-device view), report.png (the completion box
+// of a run with failures, its details open) and help.png (the help tab after its page has
+// loaded or failed to load, which shows the built-in help).
+// Usage: ostrivane_screenshot <folder> [<tree root> [<source folder> <device 1> <device 2>]].
+// The picker's tree starts at <tree root> ("/" when not given), so that a picture can hold
+// a demonstration home alone. The run copies the files of <source folder> onto the two
+// device folders; where these are mounts of the test fault file system (a ".faultctl" in
+// them, see tests/support/faultfs_daemon.cpp) the second run finds the second one full. Run
+// it under a display server (scripts/screenshot uses Xvfb, with a home folder of its own);
+// the main window is never closed, so the settings file is not written.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
+#include <QSemaphore>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 
@@ -91,6 +103,102 @@ class HelpLoadWatcher : public QObject {
     void finish() { done = true; }
 };
 
+// Writes fault commands to the control file of a fault file system mounted at `device`;
+// false when it is no such mount.
+bool ArmDevice(const QString& device, const QByteArray& commands) {
+    QFile control(QDir(device).filePath(QStringLiteral(".faultctl")));
+    if (!control.exists() || !control.open(QIODevice::WriteOnly)) return false;
+    return control.write(commands + '\n') == commands.size() + 1;
+}
+
+// Answers the next message box: `handle` gets it once it is open, then it is closed with OK.
+void AnswerNextBox(const std::function<void(QMessageBox&)>& handle) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, handle] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        poll->stop();
+        poll->deleteLater();
+        handle(*box);
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
+    });
+    poll->start(50);
+}
+
+// A run onto the two devices, pictured once it has gone long enough to show its speed,
+// then stopped; then a run of the small files onto them with the second one full, whose
+// completion box is pictured with its details open.
+bool RunPictures(ostrivane::TForm1& form, const QString& folder, const QString& sourceFolder,
+                 const QStringList& devices) {
+    const QString sources = QDir(sourceFolder).absolutePath() + QLatin1Char('/');
+    form.SourceModel().clear();
+    form.DestinationModel().clear();
+    const QStringList names = QDir(sourceFolder).entryList(QDir::Files, QDir::Name);
+    for (const QString& name : names) form.SourceModel().append(ostrivane::ToPath(sources + name));
+    for (const QString& device : devices)
+        form.DestinationModel().append(
+            ostrivane::ToPath(QDir(device).absolutePath() + QLatin1Char('/')));
+    // Slow devices pace the run by themselves; plain folders are slowed here.
+    const bool slowDevices =
+        ArmDevice(devices[0], "bandwidth 9000000") && ArmDevice(devices[1], "bandwidth 7000000");
+
+    bool saved = false;
+    std::atomic<bool> held{false};
+    QElapsedTimer clock;
+    clock.start();
+    form.runFiguresHook = [&](const ostrivane::TransferFigures&) {
+        if (held) return;
+        if (clock.elapsed() < 3500) {
+            if (!slowDevices) QThread::msleep(150);
+            return;
+        }
+        held = true;
+        QSemaphore pictured;
+        QMetaObject::invokeMethod(
+            &form,
+            [&] {
+                LetPaintUntil(300, [] { return true; });
+                saved = Save(form, folder, QStringLiteral("running.png"));
+                form.BtnStopClick();
+                pictured.release();
+            },
+            Qt::QueuedConnection);
+        pictured.acquire();
+    };
+    AnswerNextBox([](QMessageBox&) {});
+    form.BtnCopyClick();
+    form.runFiguresHook = nullptr;
+    if (!saved) return false;
+
+    // The small files only, onto a first device that takes them and a second that is full.
+    form.SourceModel().clear();
+    const QStringList documents =
+        QDir(sourceFolder).entryList(QDir::Files, QDir::Name | QDir::Reversed);
+    for (const QString& name : documents) {
+        if (QFileInfo(sources + name).size() < (1 << 20))
+            form.SourceModel().append(ostrivane::ToPath(sources + name));
+    }
+    ArmDevice(devices[0], "clear");
+    if (!ArmDevice(devices[1], "clear\nenospc-write 1")) {
+        // Without the fault file system: a device that has gone away.
+        form.DestinationModel().append(ostrivane::ToPath(QStringLiteral("/media/备份盘三/")));
+    }
+    bool reported = false;
+    AnswerNextBox([&](QMessageBox& box) {
+        for (QAbstractButton* button : box.buttons()) {
+            // The message box's own "显示详细信息..." button.
+            if (box.buttonRole(button) == QMessageBox::ActionRole &&
+                button->text() != QStringLiteral("保存报告…")) {
+                button->click();
+            }
+        }
+        LetPaintUntil(500, [&] { return IsExposed(box); });
+        reported = Save(box, folder, QStringLiteral("report.png"));
+    });
+    form.BtnCopyClick();
+    return reported;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,6 +223,12 @@ int main(int argc, char** argv) {
     LetPaintUntil(500, [&] { return IsExposed(picker) && !picker.IsTreeLoading(); });
     if (!Save(picker, folder, QStringLiteral("picker.png"))) return 1;
     picker.hide();
+
+    if (argc > 5) {
+        if (!RunPictures(form, folder, QString::fromLocal8Bit(argv[3]),
+                         {QString::fromLocal8Bit(argv[4]), QString::fromLocal8Bit(argv[5])}))
+            return 1;
+    }
 
     form.PageControl1->setCurrentWidget(form.TabSheet2);
     LetPaintUntil(
