@@ -1,10 +1,17 @@
 #include "core/discovery.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "core/fsops.h"
 #include "core/folder_walk.h"
+#include "core/run_engine.h"
 #include "core/tree_copy.h"
 
 namespace ostrivane {
@@ -29,9 +36,11 @@ struct Subfolder {
 // and shrinks with the walk; each level reads its listing completely before it descends.
 class FolderIndexer {
   public:
+    // `writers` > 1: the subfolders of the chosen folder are walked by that many writers at
+    // once, each into a list of its own, added here in the order of one walk.
     FolderIndexer(PathList& destinations, const std::function<void()>& repaint,
-                  const std::atomic<bool>* stop)
-        : destinations_(destinations), repaint_(repaint), stop_(stop) {}
+                  const std::atomic<bool>* stop, int writers = 1)
+        : destinations_(destinations), repaint_(repaint), stop_(stop), writers_(writers) {}
 
     // Visits the folder `path` (ending with the separator) and the folders below it down to
     // `levelsBelow` levels (0 or more), or all of them for kAllLevels.
@@ -51,10 +60,19 @@ class FolderIndexer {
     // are wanted and it could be opened, pushes the frame that visits its subfolders.
     void visit(int levelsBelow, bool open);
     std::vector<Subfolder> listSubfolders();
+    // Walks the frames pushed so far to the end.
+    void walkFrames();
+    // Walks the subfolders of the chosen folder (the frame on the stack) several at once.
+    void walkSubfoldersAtOnce();
 
     PathList& destinations_;
     const std::function<void()>& repaint_;
     const std::atomic<bool>* stop_;
+    const int writers_;
+    // A folder above where this walk started (the chosen folder, for a writer that walks
+    // one of its subfolders): met again below, it is not walked again.
+    std::optional<FileIdentity> above_;
+    bool lost_ = false;  // the chain was lost: the walk ended early
     std::string path_;
     FolderChain chain_;
     std::vector<Frame> frames_;
@@ -67,6 +85,14 @@ void FolderIndexer::run(const std::string& path, int levelsBelow) {
     const bool open = OpenFolder(path_, top) == 0;
     if (open) chain_.start(std::move(top));
     visit(levelsBelow, open);
+    if (writers_ > 1 && frames_.size() == 1 && frames_.front().subfolders.size() > 1) {
+        walkSubfoldersAtOnce();
+        return;
+    }
+    walkFrames();
+}
+
+void FolderIndexer::walkFrames() {
     while (!frames_.empty()) {
         // A stop request ends the walk here; what was added stays.
         if (stop_ && stop_->load()) return;
@@ -86,7 +112,8 @@ void FolderIndexer::run(const std::string& path, int levelsBelow) {
             error == error::kChangedMeanwhile || error == error::kNotAFolder)
             continue;
         // A folder shown again below itself (a bind mount) would repeat without end.
-        if (error == 0 && chain_.currentIsAncestor()) {
+        if (error == 0 && (chain_.currentIsAncestor() ||
+                           (above_ && chain_.current().identity() == *above_))) {
             if (chain_.leave() != 0) throw ChainLost{};
             continue;
         }
@@ -99,6 +126,71 @@ void FolderIndexer::run(const std::string& path, int levelsBelow) {
         visit(childLevels, error == 0);
         if (error == 0 && frames_.size() == depth && chain_.leave() != 0) throw ChainLost{};
     }
+}
+
+void FolderIndexer::walkSubfoldersAtOnce() {
+    const Frame top = std::move(frames_.front());
+    frames_.clear();
+    const Folder& start = chain_.current();
+    const FileIdentity startId = start.identity();
+    struct Part {
+        PathList found;
+        bool lost = false;
+        bool done = false;
+    };
+    std::vector<Part> parts(top.subfolders.size());
+    std::mutex mutex;
+    std::condition_variable partDone;
+    std::atomic<size_t> next{0};
+    const std::function<void()> noRepaint;
+    // Each writer takes the next subfolder and walks it as the one walk would have, on a
+    // chain of its own that starts at the subfolder.
+    auto writer = [&] {
+        for (size_t i; (i = next++) < parts.size();) {
+            const Subfolder& subfolder = top.subfolders[i];
+            FolderIndexer part(parts[i].found, noRepaint, stop_);
+            part.above_ = startId;
+            part.path_ = path_.substr(0, top.pathLength) + subfolder.name + platform::kSeparator;
+            Folder folder;
+            const int error = OpenSubfolder(start, subfolder.name, folder, subfolder.inode);
+            const bool skipped = error == error::kNotFound || error == error::kIsLink ||
+                                 error == error::kChangedMeanwhile || error == error::kNotAFolder ||
+                                 (error == 0 && folder.identity() == startId);
+            if (!skipped) {
+                if (error == 0) part.chain_.start(std::move(folder));
+                try {
+                    part.visit(top.childLevels, error == 0);
+                    part.walkFrames();
+                } catch (...) {
+                    // The chain was lost (or memory ran out): the walk ends here.
+                    parts[i].lost = true;
+                }
+            }
+            std::lock_guard lock(mutex);
+            parts[i].done = true;
+            partDone.notify_all();
+        }
+    };
+    // The writers walk; this thread adds each part as soon as it and every part before it
+    // are complete, so the list grows in the order of one walk while the writers go on.
+    std::vector<std::thread> pool;
+    const size_t threads = std::min(static_cast<size_t>(writers_), parts.size());
+    for (size_t t = 0; t < threads; ++t) pool.emplace_back(writer);
+    for (size_t i = 0; i < parts.size() && !lost_; ++i) {
+        {
+            std::unique_lock lock(mutex);
+            partDone.wait(lock, [&] { return parts[i].done; });
+        }
+        for (const std::string& found : parts[i].found.entries()) {
+            destinations_.addIfAbsent(found);
+            if (repaint_) repaint_();
+        }
+        // The one walk would have ended where this part's chain was lost.
+        lost_ = parts[i].lost;
+        if (lost_) next = parts.size();  // nothing more starts
+    }
+    for (std::thread& thread : pool) thread.join();
+    if (lost_) throw ChainLost{};
 }
 
 void FolderIndexer::visit(int levelsBelow, bool open) {
@@ -126,6 +218,12 @@ std::vector<Subfolder> FolderIndexer::listSubfolders() {
     return subfolders;
 }
 
+// Writers for a walk of the folder `path`: several where its device gains from them.
+int WritersFor(const std::string& path) {
+    FileIdentity id;
+    return GetIdentity(path, id) ? WritersForDevice(id.device, 0) : 1;
+}
+
 }  // namespace
 
 void IndexDisk(const std::string& path, PathList& destinations,
@@ -143,7 +241,7 @@ void IndexDisk(const std::string& path, PathList& destinations,
     // An empty path names no folder; with a separator added it would name the root.
     if (path.empty()) return;
     try {
-        FolderIndexer(destinations, repaint, stop).run(path, kAllLevels);
+        FolderIndexer(destinations, repaint, stop, WritersFor(path)).run(path, kAllLevels);
     } catch (const ChainLost&) {
         // The tree moved during the walk; what was found so far stays listed.
     }
@@ -153,7 +251,7 @@ void IndexDisk2(const std::string& path, int depth, PathList& destinations,
                 const std::function<void()>& repaint, const std::atomic<bool>* stop) {
     if (depth < 0 || path.empty()) return;
     try {
-        FolderIndexer(destinations, repaint, stop).run(path, depth);
+        FolderIndexer(destinations, repaint, stop, WritersFor(path)).run(path, depth);
     } catch (const ChainLost&) {
         // The tree moved during the walk; what was found so far stays listed.
     }

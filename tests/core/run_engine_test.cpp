@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "core/copy_run.h"
+#include "core/discovery.h"
 #include "core/emptying.h"
 #include "core/temp_tree.h"
 
@@ -346,6 +347,47 @@ TEST(RunEngine, EmptyingWithManyWritersKeepsAndRecordsWhatOneDoes) {
         EXPECT_EQ(one.tree.count("/dst/D/t1/kept/source.txt"), 1u);
         EXPECT_GE(one.failures.size(), 3u);
     }
+}
+
+// The folder walk with several writers (on a RAM file system, which takes them) lists the
+// folders in the order of one walk: pre-order, siblings in listing order, links left out.
+TEST(RunEngine, FolderWalkWithManyWritersListsInTheOrderOfOneWalk) {
+    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no RAM file system at /dev/shm";
+    std::string root = "/dev/shm/ostrivane-walk-XXXXXX";
+    ASSERT_NE(::mkdtemp(root.data()), nullptr);
+    std::mt19937 random(3);
+    for (int top = 0; top < 12; ++top) {
+        const std::string folder = root + "/t" + std::to_string(top);
+        for (int i = 0, n = static_cast<int>(random() % 4); i < n; ++i)
+            fs::create_directories(folder + "/s" + std::to_string(i) + "/x/y");
+        fs::create_directories(folder + "/.hidden");
+    }
+    std::FILE* file = std::fopen((root + "/t0/file").c_str(), "w");
+    std::fclose(file);
+    fs::create_directory_symlink(root, root + "/t1/loop");
+    for (int depth : {-1, 0, 1, 2}) {
+        SCOPED_TRACE("depth " + std::to_string(depth));
+        std::vector<std::string> expected = {root + "/"};
+        for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+            if (it->is_symlink() || !it->is_directory()) continue;
+            if (depth >= 0 && it.depth() >= depth) {
+                it.disable_recursion_pending();
+                continue;
+            }
+            expected.push_back(it->path().string() + "/");
+            if (depth >= 0 && it.depth() + 1 >= depth) it.disable_recursion_pending();
+        }
+        PathList found;
+        int repaints = 0;
+        if (depth < 0) {
+            IndexDisk(root + "/", found, [&] { ++repaints; });
+        } else {
+            IndexDisk2(root + "/", depth, found, [&] { ++repaints; });
+        }
+        EXPECT_EQ(found.entries(), expected);
+        EXPECT_EQ(repaints, found.count());
+    }
+    fs::remove_all(root);
 }
 
 // --- Stop ----------------------------------------------------------------------------------
