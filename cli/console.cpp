@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <exception>
+#include <thread>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -92,6 +95,44 @@ void InstallStopSignals(std::atomic<bool>& stop) {
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+}
+
+void RunWatched(const std::function<void()>& work, const std::atomic<bool>& stop,
+                const std::function<void()>& onStop) {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::exception_ptr error;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        finished.notify_one();
+    });
+    bool restored = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!done) {
+            finished.wait_for(lock, std::chrono::milliseconds(50));
+            if (!restored && stop.load()) {
+                restored = true;
+                struct sigaction action{};
+                action.sa_handler = SIG_DFL;
+                sigemptyset(&action.sa_mask);
+                ::sigaction(SIGINT, &action, nullptr);
+                ::sigaction(SIGTERM, &action, nullptr);
+                lock.unlock();
+                if (onStop) onStop();
+                lock.lock();
+            }
+        }
+    }
+    worker.join();
+    if (error) std::rethrow_exception(error);
 }
 
 bool IsTerminal(int fd) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -16,6 +17,13 @@ namespace ostrivane::cli {
 // process's run), without SA_RESTART so that a question waiting for its answer wakes up.
 // SIGPIPE is ignored: a closed pipe must not kill a run halfway.
 void InstallStopSignals(std::atomic<bool>& stop);
+
+// Runs `work` on a thread of its own while this thread watches the stop flag: once the first
+// signal has set it, SIGINT and SIGTERM get their default action back, so a second Ctrl-C
+// ends a run that is slow to stop (a flush of a slow device) at once; `onStop` runs once
+// then. Exceptions of `work` pass on to the caller.
+void RunWatched(const std::function<void()>& work, const std::atomic<bool>& stop,
+                const std::function<void()>& onStop);
 
 // True when the descriptor is a terminal.
 bool IsTerminal(int fd);

@@ -115,9 +115,17 @@ int Run(int argc, char** argv) {
     }
     if (stop) return kStopped;
 
+    // Once the first signal is seen: a note on a terminal that a second one quits at once.
+    const auto stopping = [&] {
+        if (IsTerminal(STDERR_FILENO)) PrintLine(stderr, t.stopping);
+    };
+
     if (request.emptyNow) {
         std::vector<Failure> leftOver;
-        const bool cut = EmptyDestinations(request.destinations, request.sources, &leftOver, &stop);
+        bool cut = false;
+        RunWatched(
+            [&] { cut = EmptyDestinations(request.destinations, request.sources, &leftOver, &stop); },
+            stop, stopping);
         ListFailures(t.emptyingLeftOver, leftOver);
         const bool reported = WriteReport(report.get(), request.report.value_or(""), leftOver);
         if (cut) {
@@ -155,8 +163,12 @@ int Run(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     RunResult result;
     try {
-        result = CopyAll(request.sources, request.destinations, request.policy, ask, progress,
-                         request.emptyFirst, options);
+        RunWatched(
+            [&] {
+                result = CopyAll(request.sources, request.destinations, request.policy, ask,
+                                 progress, request.emptyFirst, options);
+            },
+            stop, [&] { display.withTerminal(stopping); });
     } catch (const EInOutError& error) {
         display.erase();
         PrintLine(stderr, kPrefix + std::string(error.what()));

@@ -50,6 +50,7 @@ struct Texts {
     const char* emptyingLeftOver;  // %1 count
     const char* stopped;
     const char* emptyingStopped;
+    const char* stopping;
     const char* summaryLine;  // %1 files, %2 bytes, %3 seconds
     const char* reportNotWritten;  // %1 file, %2 reason
     // The progress line.
