@@ -25,7 +25,15 @@ class Formatter : public CLI::Formatter {
     std::string make_usage(const CLI::App*, std::string) const override {
         return std::string("Usage: ") + kProgram +
                " [OPTIONS] SOURCE... --to FOLDER [--to FOLDER...]\n"
-               "       " + kProgram + " [OPTIONS] --empty-now --to FOLDER...\n";
+               "  or:  " + kProgram + " [OPTIONS] --empty-now --to FOLDER...\n";
+    }
+    // "-t, --to" as manual pages spell it (help2man reads the names that way).
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        std::string name = CLI::Formatter::make_option_name(option, positional);
+        for (std::size_t at = name.find(','); at != std::string::npos; at = name.find(',', at + 2)) {
+            name.insert(at + 1, " ");
+        }
+        return name;
     }
 };
 
@@ -85,7 +93,7 @@ struct App {
                      ->type_name("POLICY")
                      ->check(CLI::IsMember({"overwrite", "skip", "ask", "number"}));
         app.add_flag("--empty-first", v.emptyFirst, t.optEmptyFirst);
-        app.add_flag("--empty-now", v.emptyNow, t.optEmptyNow)->excludes("--empty-first");
+        app.add_flag("--empty-now", v.emptyNow, t.optEmptyNow);
         app.add_flag("-y,--yes", v.yes, t.optYes);
         app.add_option("-j,--writers", v.writers, t.optWriters)
             ->type_name("N")
@@ -228,6 +236,7 @@ Parsed ParseCommandLine(int argc, const char* const* argv) {
         throw UsageError(OneLine(error.what()));
     }
 
+    if (v.emptyFirst && v.emptyNow) throw UsageError(Text().emptyBoth);
     Request request;
     request.emptyFirst = v.emptyFirst;
     request.emptyNow = v.emptyNow;

@@ -72,8 +72,6 @@ bool WriteReport(ReportFile* report, const std::string& name,
 }
 
 int Run(int argc, char** argv) {
-    static std::atomic<bool> stop{false};
-    InstallStopSignals(stop);
     const Texts& t = Text();
 
     Request request;
@@ -109,6 +107,11 @@ int Run(int argc, char** argv) {
     std::FILE* summaryStream = report && report->toStandardOutput() ? stderr : stdout;
 
     for (const std::string& note : request.notes) PrintLine(stderr, kPrefix + note);
+
+    // From here on a signal asks for a stop; before, while the lists were built, nothing had
+    // been written and the default action ended the program.
+    static std::atomic<bool> stop{false};
+    InstallStopSignals(stop);
 
     if (emptying && !request.yes) {
         if (!AskOnTerminal(t.emptyingWarning)) return stop ? kStopped : kBadInput;
@@ -174,6 +177,11 @@ int Run(int argc, char** argv) {
         PrintLine(stderr, kPrefix + std::string(error.what()));
         WriteReport(report.get(), request.report.value_or(""), {});
         return kRunEnded;
+    } catch (const std::exception& error) {
+        display.erase();
+        PrintLine(stderr, kPrefix + std::string(error.what()));
+        WriteReport(report.get(), request.report.value_or(""), {});
+        return kFailures;
     }
     display.erase();
     const double seconds =

@@ -35,6 +35,7 @@ struct Texts {
     const char* notAFolder;
     const char* depthNotNumber;
     const char* askNeedsTerminal;
+    const char* emptyBoth;
     const char* emptyingNeedsAnswer;
     const char* reportNotCreated;  // %1 file, %2 reason
     // Notes while the lists are built.

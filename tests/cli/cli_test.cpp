@@ -175,6 +175,7 @@ TEST_F(CliCopy, BadInputPrintsOneLineAndCopiesNothing) {
         {p("src/c.txt"), "--to", p("d1"), "--policy", "ask"},
         {p("src/c.txt"), "--to", p("d1"), "--empty-first"},
         {"--to", p("d1"), "--empty-now"},
+        {p("src/c.txt"), "--to", p("d1"), "--empty-now", "--empty-first", "--yes"},
         {p("src/c.txt"), "--to", p("d1"), "--report", p("no/such/folder/r.csv")},
         {p("src/c.txt"), "--to", p("d1"), "--writers", "0"},
     };
