@@ -175,7 +175,10 @@ ProgressDisplay::~ProgressDisplay() {
 void ProgressDisplay::show(const TransferFigures& figures) {
     if (!enabled_) return;
     const auto now = std::chrono::steady_clock::now();
-    std::lock_guard<std::mutex> lock(mutex_);
+    // Never waits: while a question holds the terminal, the figures are simply not drawn,
+    // so no writer of the run stalls behind the question.
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) return;
     if (linesDrawn_ > 0 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = now;
 

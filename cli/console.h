@@ -31,7 +31,7 @@ bool IsTerminal(int fd);
 // The live display on standard error: one line for the whole run and, when the run writes
 // to several devices, one more line per device. Draws at most 10 times a second; the hook
 // may be called on any thread. Lines are cut to the terminal's width so that erasing them
-// again never leaves a wrapped remainder.
+// again never leaves a wrapped remainder. The hook never blocks its caller.
 class ProgressDisplay {
   public:
     explicit ProgressDisplay(bool enabled);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,24 @@ std::string LocalQuestion(const std::string& question) {
                                        question.size() - prefix.size() - suffix.size())});
     }
     return question;
+}
+
+// The reasons the core words itself (the others are the system's error texts).
+const std::string kCoreReasons[5] = {ErrorText(error::kStopped), ErrorText(error::kSourceChanged),
+                                     emptying_reason::kSourceKept, emptying_reason::kRootRefused,
+                                     emptying_reason::kChangedDuring};
+
+// The failures with the core's reasons in the language of the messages.
+std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
+    const Texts& t = Text();
+    for (Failure& failure : failures) {
+        for (int i = 0; i < 5; ++i) {
+            if (t.coreReasons[i] != nullptr && failure.reason == kCoreReasons[i]) {
+                failure.reason = t.coreReasons[i];
+            }
+        }
+    }
+    return failures;
 }
 
 // "path: reason" under a heading, on standard error.
@@ -129,6 +148,7 @@ int Run(int argc, char** argv) {
         RunWatched(
             [&] { cut = EmptyDestinations(request.destinations, request.sources, &leftOver, &stop); },
             stop, stopping);
+        leftOver = LocalReasons(std::move(leftOver));
         ListFailures(t.emptyingLeftOver, leftOver);
         const bool reported = WriteReport(report.get(), request.report.value_or(""), leftOver);
         if (cut) {
@@ -187,6 +207,7 @@ int Run(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
+    result.failures = LocalReasons(std::move(result.failures));
     ListFailures(t.failuresHeading, result.failures);
     const bool reported = WriteReport(report.get(), request.report.value_or(""), result.failures);
     TransferFigures figures;
@@ -212,5 +233,7 @@ int Run(int argc, char** argv) {
 }  // namespace ostrivane::cli
 
 int main(int argc, char** argv) {
+    // The system's error texts in the user's language (numbers stay as C writes them).
+    std::setlocale(LC_MESSAGES, "");
     return ostrivane::cli::Run(argc, argv);
 }

@@ -54,6 +54,10 @@ struct Texts {
     const char* stopping;
     const char* summaryLine;  // %1 files, %2 bytes, %3 seconds
     const char* reportNotWritten;  // %1 file, %2 reason
+    // The core's own reasons (the window's words) in this language, in the order of
+    // kCoreReasons in main.cpp: a stopped copy, a source changed while read, a source kept
+    // by the emptying, the root refused by it, an entry swapped meanwhile.
+    const char* coreReasons[5];
     // The progress line.
     const char* files;
     const char* remaining;

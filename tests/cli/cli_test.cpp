@@ -136,7 +136,7 @@ TEST_F(CliCopy, CopiesEverySourceIntoEveryDestinationAndSaysSoOnStandardOutputOn
     EXPECT_EQ(ReadFile(p("d2/data/sub/b.txt")), "beta");
     // Nothing but the summary goes to a pipe.
     EXPECT_EQ(run1.err, "");
-    EXPECT_EQ(run1.out.rfind("Copy finished. 6 files, 28 B in ", 0), 0u) << run1.out;
+    EXPECT_EQ(run1.out.rfind("Copy finished. files copied: 6, 28 B in ", 0), 0u) << run1.out;
     EXPECT_EQ(std::count(run1.out.begin(), run1.out.end(), '\n'), 1);
 }
 
@@ -204,7 +204,7 @@ TEST_F(CliCopy, FailuresGiveStatusOneAndAQuotedUtf8Report) {
                                  "overwrite", "--report", work.path("report.csv")});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(ReadFile(p("d1/c.txt")), "gamma");  // the run went on
-    EXPECT_NE(outcome.err.find("1 items could not be done:"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("not done (1):"), std::string::npos) << outcome.err;
     EXPECT_NE(outcome.err.find(p("d1/" + odd)), std::string::npos);
     const std::string report = ReadFile(work.path("report.csv"));
     const std::string quoted = "\"" + p("d1/") + "we\"\"ird, na\nme\xEF\xBF\xBD.txt\",";
@@ -359,6 +359,10 @@ TEST(CliInterrupt, ASignalStopsASlowRunLeavingNothingPartial) {
         EXPECT_EQ(ReadFile(ffs->backing() + "/" + dest + "/a-small.txt"), "small");
         const std::string err = ReadFile(work.path("err"));
         EXPECT_NE(err.find("Stopped"), std::string::npos) << err;
+        // The abandoned copy is named, with the core's reason in English.
+        EXPECT_NE(err.find(ffs->path(dest) + "/b-big.bin: stopped; the unfinished copy was discarded"),
+                  std::string::npos)
+            << err;
         // The display was drawn and erased again before the last messages.
         EXPECT_NE(err.find("\r\033[K"), std::string::npos);
     }
