@@ -1,8 +1,9 @@
 // ostrivane-cli: the copy run from the command line, for scripts, timers and machines
 // without a desktop. Builds the two lists by the window's rules, then runs one CopyAll (or,
 // with --empty-now, one emptying). Exit status: 0 everything done; 1 finished with
-// failures; 2 bad usage or input, nothing copied or deleted; 3 stopped by SIGINT or
-// SIGTERM; 4 a folder that could not be entered ended the run.
+// failures (or an unexpected error ended it); 2 bad usage or input, nothing copied or
+// deleted; 3 stopped by SIGINT or SIGTERM; 4 a folder that could not be entered ended the
+// run.
 #include <unistd.h>
 
 #include <atomic>
