@@ -6,10 +6,11 @@ OSTRIVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Packages the build and the tests need on Debian 12 (qt6-webengine-dev: the help tab's
 # web browser; without it the tab shows the help address as a link). The fault tests'
 # file systems: libfuse3-dev builds our fault-injection file system, fuse3 brings
-# fusermount3 (for its auto_unmount), exfat-fuse and exfatprogs make an exFAT volume.
+# fusermount3 (for its auto_unmount), exfat-fuse and exfatprogs make an exFAT volume. The
+# command-line program: libcli11-dev parses its arguments, help2man makes its manual page.
 OSTRIVANE_BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev util-linux
-  libfuse3-dev fuse3 exfat-fuse exfatprogs)
+  libfuse3-dev fuse3 exfat-fuse exfatprogs libcli11-dev help2man)
 # What the running program wants besides: Qt's Chinese translation, a CJK font, and the C
 # library's Chinese locale and message translations (locales, libc-l10n) so that the
 # system's error texts in the failure lists read Chinese (see ensure_chinese_locale).
@@ -19,7 +20,8 @@ OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei locales libc-l1
 OSTRIVANE_TEST_PACKAGES=(dbus-daemon)
 # Screenshots and benchmarks.
 OSTRIVANE_SCREENSHOT_PACKAGES=(xvfb xauth imagemagick)
-OSTRIVANE_BENCH_PACKAGES=(rsync coreutils findutils)
+# hyperfine times the command-line program as a whole process.
+OSTRIVANE_BENCH_PACKAGES=(rsync coreutils findutils hyperfine)
 # The Debian package and its test: dpkg-shlibdeps (dpkg-dev), lintian, the desktop entry and
 # AppStream validators, and a display server with xwininfo/xprop to see the window.
 # (The icon's PNG sizes are committed; re-rendering them needs librsvg2-bin.)

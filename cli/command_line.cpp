@@ -1,0 +1,263 @@
+#include "cli/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <map>
+
+#include "cli/texts.h"
+#include "core/fsops.h"
+#include "core/intake.h"
+#include "core/list_files.h"
+#include "core/settings.h"
+
+#ifndef OSTRIVANE_VERSION
+#define OSTRIVANE_VERSION "unknown"
+#endif
+
+namespace ostrivane::cli {
+namespace {
+
+constexpr const char* kProgram = "ostrivane-cli";
+
+// The usage line shows what a run needs, which CLI11's own line (all positionals optional)
+// does not tell.
+class Formatter : public CLI::Formatter {
+  public:
+    std::string make_usage(const CLI::App*, std::string) const override {
+        return std::string("Usage: ") + kProgram +
+               " [OPTIONS] SOURCE... --to FOLDER [--to FOLDER...]\n"
+               "  or:  " + kProgram + " [OPTIONS] --empty-now --to FOLDER...\n";
+    }
+    // "-t, --to" as manual pages spell it (help2man reads the names that way).
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        std::string name = CLI::Formatter::make_option_name(option, positional);
+        for (std::size_t at = name.find(','); at != std::string::npos; at = name.find(',', at + 2)) {
+            name.insert(at + 1, " ");
+        }
+        return name;
+    }
+};
+
+SameFilePolicy StoredPolicy() {
+    switch (LoadSameFilePolicy()) {
+        case static_cast<int>(SameFilePolicy::Overwrite):
+            return SameFilePolicy::Overwrite;
+        case static_cast<int>(SameFilePolicy::Skip):
+            return SameFilePolicy::Skip;
+        case static_cast<int>(SameFilePolicy::Ask):
+            return SameFilePolicy::Ask;
+        default:
+            return SameFilePolicy::AutoNumber;
+    }
+}
+
+// The raw values of the options, before the lists are built.
+struct Values {
+    std::vector<std::string> sources, to, toTree, sourcesLists, destinationsLists;
+    std::string policy, progress = "auto", report;
+    int writers = 0;
+    bool emptyFirst = false, emptyNow = false, yes = false;
+};
+
+struct App {
+    CLI::App app;
+    CLI::Option* sources;
+    CLI::Option* to;
+    CLI::Option* toTree;
+    CLI::Option* sourcesLists;
+    CLI::Option* destinationsLists;
+    CLI::Option* report;
+    CLI::Option* policy;
+
+    explicit App(Values& v) : app(Text().summary, kProgram) {
+        const Texts& t = Text();
+        app.formatter(std::make_shared<Formatter>());
+        app.set_help_flag("-h,--help", t.optHelp);
+        app.set_version_flag("--version", std::string(kProgram) + " " + OSTRIVANE_VERSION,
+                             t.optVersion);
+        app.footer(t.footer);
+        // One value per occurrence: "--to A B" gives the destination A and the source B.
+        const auto repeatable = [](CLI::Option* option) {
+            return option->allow_extra_args(false)->type_size(1)->expected(1, 1)
+                ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        };
+        sources = app.add_option("SOURCE", v.sources, t.optSources)->type_name("");
+        to = repeatable(app.add_option("-t,--to", v.to, t.optTo)->type_name("FOLDER"));
+        toTree = repeatable(
+            app.add_option("--to-tree", v.toTree, t.optToTree)->type_name("FOLDER[:DEPTH]"));
+        sourcesLists = repeatable(
+            app.add_option("--sources-list", v.sourcesLists, t.optSourcesList)->type_name("FILE"));
+        destinationsLists = repeatable(app.add_option("--destinations-list", v.destinationsLists,
+                                                      t.optDestinationsList)
+                                           ->type_name("FILE"));
+        policy = app.add_option("-p,--policy", v.policy, t.optPolicy)
+                     ->type_name("POLICY")
+                     ->check(CLI::IsMember({"overwrite", "skip", "ask", "number"}));
+        app.add_flag("--empty-first", v.emptyFirst, t.optEmptyFirst);
+        app.add_flag("--empty-now", v.emptyNow, t.optEmptyNow);
+        app.add_flag("-y,--yes", v.yes, t.optYes);
+        app.add_option("-j,--writers", v.writers, t.optWriters)
+            ->type_name("N")
+            ->check(CLI::Range(1, 1024));
+        report = app.add_option("--report", v.report, t.optReport)->type_name("FILE");
+        app.add_option("--progress", v.progress, t.optProgress)
+            ->type_name("WHEN")
+            ->check(CLI::IsMember({"auto", "always", "never"}));
+    }
+};
+
+// FOLDER or FOLDER:DEPTH. A name that is an existing folder as a whole is taken whole, so a
+// folder whose name holds a colon needs no depth.
+void AddTree(const std::string& spec, PathList& destinations) {
+    DestinationReach reach{true, 0};
+    std::string folder = spec;
+    const auto colon = spec.rfind(':');
+    if (!IsExistingFolder(spec) && colon != std::string::npos) {
+        folder = spec.substr(0, colon);
+        const std::string depthText = spec.substr(colon + 1);
+        std::int32_t depth = 0;
+        if (!TryTextToInt(depthText, depth)) {
+            throw UsageError(Format(Text().depthNotNumber, {spec}));
+        }
+        reach = DestinationReach{false, depth};
+    }
+    switch (AddNamedDestination(folder, reach, destinations)) {
+        case IntakeOutcome::RootRefused:
+            throw UsageError(Format(Text().rootRefused, {folder}));
+        case IntakeOutcome::Missing:
+            throw UsageError(Format(Text().notAFolder, {folder}));
+        default:
+            break;
+    }
+}
+
+void AddFolder(const std::string& path, PathList& destinations) {
+    switch (AddNamedDestination(path, DestinationReach{false, 0}, destinations)) {
+        case IntakeOutcome::RootRefused:
+            throw UsageError(Format(Text().rootRefused, {path}));
+        case IntakeOutcome::Missing:
+            throw UsageError(Format(Text().notAFolder, {path}));
+        default:
+            break;
+    }
+}
+
+void AddSource(const std::string& path, PathList& sources) {
+    switch (AddNamedSource(path, sources)) {
+        case IntakeOutcome::RootRefused:
+            throw UsageError(Format(Text().rootRefused, {path}));
+        case IntakeOutcome::Missing:
+            throw UsageError(Format(Text().sourceMissing, {path}));
+        default:
+            break;
+    }
+}
+
+// Builds the lists in command-line order: CLI11 records every occurrence of an option in
+// parse_order(), and each occurrence carries one value.
+void BuildLists(const App& a, const Values& v, Request& request) {
+    std::map<const CLI::Option*, std::size_t> used;
+    const auto next = [&](const CLI::Option* option, const std::vector<std::string>& values,
+                          const std::string** value) {
+        std::size_t& i = used[option];
+        if (i >= values.size()) return false;
+        *value = &values[i++];
+        return true;
+    };
+    PathList scratch;
+    const auto take = [&](const CLI::Option* option) {
+        const std::string* value = nullptr;
+        if (option == a.sources) {
+            if (next(option, v.sources, &value)) AddSource(*value, request.sources);
+        } else if (option == a.to) {
+            if (next(option, v.to, &value)) AddFolder(*value, request.destinations);
+        } else if (option == a.toTree) {
+            if (next(option, v.toTree, &value)) AddTree(*value, request.destinations);
+        } else if (option == a.sourcesLists) {
+            if (!next(option, v.sourcesLists, &value)) return false;
+            try {
+                ImportSourceList(*value, scratch, request.sources);
+            } catch (const EListFileError& error) {
+                throw UsageError(error.what());
+            }
+        } else if (option == a.destinationsLists) {
+            if (!next(option, v.destinationsLists, &value)) return false;
+            DestinationImport result;
+            try {
+                result = ImportDestinationList(*value, scratch, request.destinations);
+            } catch (const EListFileError& error) {
+                throw UsageError(error.what());
+            }
+            if (result.refusedRoots > 0) {
+                request.notes.push_back(Format(Text().rootRefused, {*value}));
+            }
+            if (result.skipped) {
+                request.notes.push_back(Format(Text().someFoldersNotImported, {*value}));
+            }
+        } else {
+            return false;
+        }
+        return value != nullptr;
+    };
+    for (const CLI::Option* option : a.app.parse_order()) take(option);
+    // Whatever the order did not account for, in option order.
+    for (const CLI::Option* option :
+         {a.sources, a.to, a.toTree, a.sourcesLists, a.destinationsLists}) {
+        while (take(option)) {
+        }
+    }
+}
+
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+std::string HelpText() {
+    Values values;
+    App a(values);
+    return a.app.help();
+}
+
+Parsed ParseCommandLine(int argc, const char* const* argv) {
+    Values v;
+    App a(v);
+    try {
+        a.app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        return Parsed{std::nullopt, a.app.help()};
+    } catch (const CLI::CallForVersion& version) {
+        return Parsed{std::nullopt, std::string(version.what()) + "\n"};
+    } catch (const CLI::ParseError& error) {
+        throw UsageError(OneLine(error.what()));
+    }
+
+    if (v.emptyFirst && v.emptyNow) throw UsageError(Text().emptyBoth);
+    Request request;
+    request.emptyFirst = v.emptyFirst;
+    request.emptyNow = v.emptyNow;
+    request.yes = v.yes;
+    request.writers = v.writers;
+    if (a.report->count() > 0) request.report = v.report;
+    request.progress = v.progress == "always"  ? ProgressMode::Always
+                       : v.progress == "never" ? ProgressMode::Never
+                                               : ProgressMode::Auto;
+    if (a.policy->count() == 0) {
+        request.policy = StoredPolicy();
+    } else {
+        static const std::map<std::string, SameFilePolicy> kPolicies = {
+            {"overwrite", SameFilePolicy::Overwrite},
+            {"skip", SameFilePolicy::Skip},
+            {"ask", SameFilePolicy::Ask},
+            {"number", SameFilePolicy::AutoNumber}};
+        request.policy = kPolicies.at(v.policy);
+    }
+    BuildLists(a, v, request);
+    return Parsed{std::move(request), {}};
+}
+
+}  // namespace ostrivane::cli

@@ -1,0 +1,260 @@
+#include "cli/console.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <exception>
+#include <thread>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "cli/texts.h"
+
+namespace ostrivane::cli {
+namespace {
+
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
+
+std::atomic<bool>* stopFlag = nullptr;
+
+extern "C" void OnStopSignal(int) {
+    stopFlag->store(true);
+}
+
+// Writes all of `text` to the descriptor; gives up on an error other than EINTR.
+void WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+int TerminalColumns() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+// The first bytes of `line` that fill at most `columns` columns of a terminal, whole UTF-8
+// characters only: a character of three or four bytes (the CJK range among them) takes two
+// columns, anything else one.
+std::string FitToColumns(const std::string& line, int columns) {
+    std::size_t i = 0;
+    int used = 0;
+    while (i < line.size()) {
+        const auto lead = static_cast<unsigned char>(line[i]);
+        std::size_t length = 1;
+        int width = 1;
+        if (lead >= 0xF0) {
+            length = 4, width = 2;
+        } else if (lead >= 0xE0) {
+            length = 3, width = 2;
+        } else if (lead >= 0xC0) {
+            length = 2;
+        }
+        if (used + width > columns || i + length > line.size()) break;
+        used += width;
+        i += length;
+    }
+    return line.substr(0, i);
+}
+
+std::string StateText(DeviceFigures::State state, std::uint64_t bytes) {
+    const Texts& t = Text();
+    switch (state) {
+        case DeviceFigures::State::Waiting:
+            return t.waiting;
+        case DeviceFigures::State::Flushing:
+            return t.flushing;
+        case DeviceFigures::State::Done:
+            return t.done;
+        case DeviceFigures::State::Failed:
+            return t.failed;
+        case DeviceFigures::State::Copying:
+            break;
+    }
+    return HumanBytes(bytes);
+}
+
+}  // namespace
+
+void InstallStopSignals(std::atomic<bool>& stop) {
+    stopFlag = &stop;
+    struct sigaction action{};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a read waiting for an answer returns EINTR
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+void RunWatched(const std::function<void()>& work, const std::atomic<bool>& stop,
+                const std::function<void()>& onStop) {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::exception_ptr error;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        finished.notify_one();
+    });
+    bool restored = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!done) {
+            finished.wait_for(lock, std::chrono::milliseconds(50));
+            if (!restored && stop.load()) {
+                restored = true;
+                struct sigaction action{};
+                action.sa_handler = SIG_DFL;
+                sigemptyset(&action.sa_mask);
+                ::sigaction(SIGINT, &action, nullptr);
+                ::sigaction(SIGTERM, &action, nullptr);
+                lock.unlock();
+                if (onStop) onStop();
+                lock.lock();
+            }
+        }
+    }
+    worker.join();
+    if (error) std::rethrow_exception(error);
+}
+
+bool IsTerminal(int fd) {
+    return ::isatty(fd) == 1;
+}
+
+std::string HumanBytes(std::uint64_t bytes) {
+    static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+    if (bytes < 1024) return std::to_string(bytes) + " B";
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1024 && unit < 5) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
+}
+
+std::string HumanDuration(double seconds) {
+    const auto whole = static_cast<long long>(seconds + 0.5);
+    char text[48];
+    if (whole < 60) {
+        std::snprintf(text, sizeof text, "%lld s", whole);
+    } else if (whole < 3600) {
+        std::snprintf(text, sizeof text, "%lld min %02lld s", whole / 60, whole % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%lld h %02lld min", whole / 3600, whole / 60 % 60);
+    }
+    return text;
+}
+
+ProgressDisplay::ProgressDisplay(bool enabled) : enabled_(enabled) {}
+
+ProgressDisplay::~ProgressDisplay() {
+    erase();
+}
+
+void ProgressDisplay::show(const TransferFigures& figures) {
+    if (!enabled_) return;
+    const auto now = std::chrono::steady_clock::now();
+    // Never waits: while a question holds the terminal, the figures are simply not drawn,
+    // so no writer of the run stalls behind the question.
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) return;
+    if (linesDrawn_ > 0 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = now;
+
+    const Texts& t = Text();
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double speed = seconds > 0.05 ? static_cast<double>(figures.bytesDone) / seconds : 0;
+    std::string line;
+    const int percent = percent_.load(std::memory_order_relaxed);
+    if (percent >= 0) {
+        char head[16];
+        std::snprintf(head, sizeof head, "[%3d%%] ", percent);
+        line += head;
+    }
+    line += std::to_string(figures.filesDone) + " " + t.files + "  " +
+            HumanBytes(figures.bytesDone) + " / " + HumanBytes(figures.bytesPlanned);
+    if (speed > 0) {
+        line += "  " + HumanBytes(static_cast<std::uint64_t>(speed)) + "/s";
+        if (figures.bytesPlanned > figures.bytesDone) {
+            line += std::string("  ") + t.remaining + " " +
+                    HumanDuration(static_cast<double>(figures.bytesPlanned - figures.bytesDone) /
+                                  speed);
+        }
+    }
+    std::vector<std::string> lines{line};
+    if (figures.devices.size() > 1) {
+        for (const DeviceFigures& device : figures.devices) {
+            lines.push_back("  " + device.folder + "  " + StateText(device.state, device.bytesDone));
+        }
+    }
+
+    const int columns = TerminalColumns() - 1;
+    std::string out;
+    // Back to the first line drawn, clearing each line on the way.
+    if (linesDrawn_ > 0) {
+        out += "\r\033[K";
+        for (int i = 1; i < linesDrawn_; ++i) out += "\033[1A\033[K";
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) out += "\n";
+        out += FitToColumns(lines[i], columns);
+    }
+    WriteAll(STDERR_FILENO, out);
+    linesDrawn_ = static_cast<int>(lines.size());
+}
+
+void ProgressDisplay::erase() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    eraseLocked();
+}
+
+void ProgressDisplay::eraseLocked() {
+    if (linesDrawn_ == 0) return;
+    std::string out = "\r\033[K";
+    for (int i = 1; i < linesDrawn_; ++i) out += "\033[1A\033[K";
+    WriteAll(STDERR_FILENO, out);
+    linesDrawn_ = 0;
+}
+
+bool AskOnTerminal(const std::string& question) {
+    WriteAll(STDERR_FILENO, question + Text().yesNo);
+    std::string answer;
+    char c = 0;
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n <= 0) {
+            // End of input, or a stop signal interrupted the wait: No.
+            WriteAll(STDERR_FILENO, "\n");
+            return false;
+        }
+        if (c == '\n') break;
+        answer += c;
+    }
+    const std::size_t start = answer.find_first_not_of(" \t");
+    if (start == std::string::npos) return false;
+    const std::string_view given = std::string_view(answer).substr(start);
+    return given.starts_with("y") || given.starts_with("Y") || given.starts_with("是");
+}
+
+}  // namespace ostrivane::cli

@@ -1,0 +1,79 @@
+// What the command-line program does on the terminal: the stop request from Ctrl-C and
+// SIGTERM, the Yes/No questions, and the live progress display.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "core/run_control.h"
+
+namespace ostrivane::cli {
+
+// Installs handlers for SIGINT and SIGTERM that only set `stop` (which must outlive the
+// process's run), without SA_RESTART so that a question waiting for its answer wakes up.
+// SIGPIPE is ignored: a closed pipe must not kill a run halfway.
+void InstallStopSignals(std::atomic<bool>& stop);
+
+// Runs `work` on a thread of its own while this thread watches the stop flag: once the first
+// signal has set it, SIGINT and SIGTERM get their default action back, so a second Ctrl-C
+// ends a run that is slow to stop (a flush of a slow device) at once; `onStop` runs once
+// then. Exceptions of `work` pass on to the caller.
+void RunWatched(const std::function<void()>& work, const std::atomic<bool>& stop,
+                const std::function<void()>& onStop);
+
+// True when the descriptor is a terminal.
+bool IsTerminal(int fd);
+
+// The live display on standard error: one line for the whole run and, when the run writes
+// to several devices, one more line per device. Draws at most 10 times a second; the hook
+// may be called on any thread. Lines are cut to the terminal's width so that erasing them
+// again never leaves a wrapped remainder. The hook never blocks its caller.
+class ProgressDisplay {
+  public:
+    explicit ProgressDisplay(bool enabled);
+    ~ProgressDisplay();
+
+    // The run's figures hook.
+    void show(const TransferFigures& figures);
+    // The copy run's percentage hook.
+    void percent(int value) { percent_.store(value, std::memory_order_relaxed); }
+    // Erases what is drawn (before a question, and at the end).
+    void erase();
+
+    // Erases the display, runs `write` (which prints on the terminal) and lets the next
+    // figures draw again; questions use it so their text never mixes with the display.
+    template <typename Write>
+    auto withTerminal(Write write) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        eraseLocked();
+        return write();
+    }
+
+    bool enabled() const { return enabled_; }
+
+  private:
+    void eraseLocked();
+
+    bool enabled_;
+    std::mutex mutex_;
+    int linesDrawn_ = 0;
+    std::atomic<int> percent_{-1};
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+// Asks `question` on the terminal (standard error, answer from standard input) and returns
+// true only for an answer beginning with "y", "Y" or "是". End of input, an interrupted
+// read (a stop signal) and anything else are No.
+bool AskOnTerminal(const std::string& question);
+
+// A byte count for people: 1023 B, 1.5 KiB, 20.3 MiB, ...
+std::string HumanBytes(std::uint64_t bytes);
+// A duration for people: 42 s, 3 min 05 s, 2 h 10 min.
+std::string HumanDuration(double seconds);
+
+}  // namespace ostrivane::cli

@@ -1,0 +1,240 @@
+// ostrivane-cli: the copy run from the command line, for scripts, timers and machines
+// without a desktop. Builds the two lists by the window's rules, then runs one CopyAll (or,
+// with --empty-now, one emptying). Exit status: 0 everything done; 1 finished with
+// failures (or an unexpected error ended it); 2 bad usage or input, nothing copied or
+// deleted; 3 stopped by SIGINT or SIGTERM; 4 a folder that could not be entered ended the
+// run.
+#include <unistd.h>
+
+#include <atomic>
+#include <clocale>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "cli/command_line.h"
+#include "cli/console.h"
+#include "cli/report.h"
+#include "cli/texts.h"
+#include "core/copy_run.h"
+#include "core/emptying.h"
+#include "core/fsops.h"
+
+namespace ostrivane::cli {
+namespace {
+
+enum Status { kDone = 0, kFailures = 1, kBadInput = 2, kStopped = 3, kRunEnded = 4 };
+
+constexpr const char* kPrefix = "ostrivane-cli: ";
+
+void PrintLine(std::FILE* stream, const std::string& line) {
+    std::fputs(line.c_str(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+int BadInput(const std::string& message) {
+    PrintLine(stderr, kPrefix + message + " " + Text().seeHelp);
+    return kBadInput;
+}
+
+// The core asks in the window's words; in English the target is taken out of the question
+// and put into the English one.
+std::string LocalQuestion(const std::string& question) {
+    if (LocaleIsChinese()) return question;
+    const std::string marker = "\x01";
+    const std::string shape = OverwriteQuestion(marker);
+    const std::string prefix = shape.substr(0, shape.find(marker));
+    const std::string suffix = shape.substr(shape.find(marker) + marker.size());
+    if (question.size() >= prefix.size() + suffix.size() && question.starts_with(prefix) &&
+        question.ends_with(suffix)) {
+        return Format(Text().overwriteQuestion,
+                      {question.substr(prefix.size(),
+                                       question.size() - prefix.size() - suffix.size())});
+    }
+    return question;
+}
+
+// The reasons the core words itself (the others are the system's error texts).
+const std::string kCoreReasons[5] = {ErrorText(error::kStopped), ErrorText(error::kSourceChanged),
+                                     emptying_reason::kSourceKept, emptying_reason::kRootRefused,
+                                     emptying_reason::kChangedDuring};
+
+// The failures with the core's reasons in the language of the messages.
+std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
+    const Texts& t = Text();
+    for (Failure& failure : failures) {
+        for (int i = 0; i < 5; ++i) {
+            if (t.coreReasons[i] != nullptr && failure.reason == kCoreReasons[i]) {
+                failure.reason = t.coreReasons[i];
+            }
+        }
+    }
+    return failures;
+}
+
+// "path: reason" under a heading, on standard error.
+void ListFailures(const char* heading, const std::vector<Failure>& failures) {
+    if (failures.empty()) return;
+    PrintLine(stderr, Format(heading, {std::to_string(failures.size())}));
+    for (const Failure& failure : failures) PrintLine(stderr, failure.path + ": " + failure.reason);
+}
+
+bool WriteReport(ReportFile* report, const std::string& name,
+                 const std::vector<Failure>& failures) {
+    if (report == nullptr) return true;
+    std::string reason;
+    if (report->write(failures, &reason)) return true;
+    PrintLine(stderr, kPrefix + Format(Text().reportNotWritten, {name, reason}));
+    return false;
+}
+
+int Run(int argc, char** argv) {
+    const Texts& t = Text();
+
+    Request request;
+    try {
+        Parsed parsed = ParseCommandLine(argc, argv);
+        if (!parsed.request) {
+            std::fputs(parsed.printed.c_str(), stdout);
+            return kDone;
+        }
+        request = std::move(*parsed.request);
+    } catch (const UsageError& error) {
+        return BadInput(error.what());
+    }
+
+    if (!request.emptyNow && request.sources.count() == 0) return BadInput(t.nothingToCopy);
+    if (request.destinations.count() == 0) return BadInput(t.noDestination);
+    const bool terminal = IsTerminal(STDIN_FILENO);
+    if (!request.emptyNow && request.policy == SameFilePolicy::Ask && !terminal) {
+        return BadInput(t.askNeedsTerminal);
+    }
+    const bool emptying = request.emptyFirst || request.emptyNow;
+    if (emptying && !request.yes && !terminal) return BadInput(t.emptyingNeedsAnswer);
+
+    std::unique_ptr<ReportFile> report;
+    if (request.report) {
+        try {
+            report = std::make_unique<ReportFile>(*request.report);
+        } catch (const std::exception& error) {
+            return BadInput(Format(t.reportNotCreated, {*request.report, error.what()}));
+        }
+    }
+    // With the report on standard output, the summary moves to standard error.
+    std::FILE* summaryStream = report && report->toStandardOutput() ? stderr : stdout;
+
+    for (const std::string& note : request.notes) PrintLine(stderr, kPrefix + note);
+
+    // From here on a signal asks for a stop; before, while the lists were built, nothing had
+    // been written and the default action ended the program.
+    static std::atomic<bool> stop{false};
+    InstallStopSignals(stop);
+
+    if (emptying && !request.yes) {
+        if (!AskOnTerminal(t.emptyingWarning)) return stop ? kStopped : kBadInput;
+    }
+    if (stop) return kStopped;
+
+    // Once the first signal is seen: a note on a terminal that a second one quits at once.
+    const auto stopping = [&] {
+        if (IsTerminal(STDERR_FILENO)) PrintLine(stderr, t.stopping);
+    };
+
+    if (request.emptyNow) {
+        std::vector<Failure> leftOver;
+        bool cut = false;
+        RunWatched(
+            [&] { cut = EmptyDestinations(request.destinations, request.sources, &leftOver, &stop); },
+            stop, stopping);
+        leftOver = LocalReasons(std::move(leftOver));
+        ListFailures(t.emptyingLeftOver, leftOver);
+        const bool reported = WriteReport(report.get(), request.report.value_or(""), leftOver);
+        if (cut) {
+            PrintLine(stderr, t.emptyingStopped);
+            return kStopped;
+        }
+        if (leftOver.empty()) PrintLine(summaryStream, t.emptyingDone);
+        return leftOver.empty() && reported ? kDone : kFailures;
+    }
+
+    const bool draw = request.progress == ProgressMode::Always ||
+                      (request.progress == ProgressMode::Auto && IsTerminal(STDERR_FILENO));
+    ProgressDisplay display(draw);
+    std::mutex figuresMutex;
+    TransferFigures last;
+    RunOptions options;
+    options.maxWriters = request.writers;
+    options.stop = &stop;
+    options.showTransfer = [&](const TransferFigures& figures) {
+        {
+            std::lock_guard<std::mutex> lock(figuresMutex);
+            last = figures;
+        }
+        display.show(figures);
+    };
+    const ShowProgress progress = [&](int percent) { display.percent(percent); };
+    // Questions may come from any writer; one at a time, with the display out of the way.
+    std::mutex askMutex;
+    const AskYesNo ask = [&](const std::string& question) {
+        std::lock_guard<std::mutex> lock(askMutex);
+        if (stop) return false;
+        return display.withTerminal([&] { return AskOnTerminal(LocalQuestion(question)); });
+    };
+
+    const auto started = std::chrono::steady_clock::now();
+    RunResult result;
+    try {
+        RunWatched(
+            [&] {
+                result = CopyAll(request.sources, request.destinations, request.policy, ask,
+                                 progress, request.emptyFirst, options);
+            },
+            stop, [&] { display.withTerminal(stopping); });
+    } catch (const EInOutError& error) {
+        display.erase();
+        PrintLine(stderr, kPrefix + std::string(error.what()));
+        WriteReport(report.get(), request.report.value_or(""), {});
+        return kRunEnded;
+    } catch (const std::exception& error) {
+        display.erase();
+        PrintLine(stderr, kPrefix + std::string(error.what()));
+        WriteReport(report.get(), request.report.value_or(""), {});
+        return kFailures;
+    }
+    display.erase();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    result.failures = LocalReasons(std::move(result.failures));
+    ListFailures(t.failuresHeading, result.failures);
+    const bool reported = WriteReport(report.get(), request.report.value_or(""), result.failures);
+    TransferFigures figures;
+    {
+        std::lock_guard<std::mutex> lock(figuresMutex);
+        figures = last;
+    }
+    char secondsText[32];
+    std::snprintf(secondsText, sizeof secondsText, "%.1f", seconds);
+    const std::string summary = Format(
+        t.summaryLine,
+        {std::to_string(figures.filesDone), HumanBytes(figures.bytesDone), secondsText});
+    if (result.stopped || stop) {
+        PrintLine(stderr, t.stopped);
+        PrintLine(stderr, summary);
+        return kStopped;
+    }
+    PrintLine(summaryStream, std::string(t.copyDone) + " " + summary);
+    return result.failures.empty() && reported ? kDone : kFailures;
+}
+
+}  // namespace
+}  // namespace ostrivane::cli
+
+int main(int argc, char** argv) {
+    // The system's error texts in the user's language (numbers stay as C writes them).
+    std::setlocale(LC_MESSAGES, "");
+    return ostrivane::cli::Run(argc, argv);
+}

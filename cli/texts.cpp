@@ -1,0 +1,147 @@
+#include "cli/texts.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace ostrivane::cli {
+namespace {
+
+const Texts kEnglish = {
+    "Copies every SOURCE (file or folder) into every destination folder.",
+    "files and folders to copy",
+    "a destination folder (repeatable)",
+    "the folder with all its subfolders, or down to DEPTH levels",
+    "sources from a list file (one path per line)",
+    "destinations from a list file",
+    "what to do when a file of that name exists: overwrite, skip, ask or number (default: the "
+    "policy the window stored)",
+    "empty every destination before copying (asks unless --yes)",
+    "empty every destination and copy nothing (asks unless --yes)",
+    "answer the emptying warning with yes",
+    "writers per destination device (default: the engine's choice)",
+    "all failures as UTF-8 CSV (path,reason); \"-\" for standard output",
+    "a live display of the progress: auto (on a terminal), always or never",
+    "print this help and exit",
+    "print the version and exit",
+    "Exit status: 0 everything done; 1 finished with failures; 2 bad usage or input, nothing "
+    "copied; 3 stopped by Ctrl-C or SIGTERM; 4 a folder that could not be entered ended the "
+    "run.",
+    "(see --help)",
+    "nothing to copy: no source file or folder given",
+    "no destination folder given (--to, --to-tree or --destinations-list)",
+    "%1: refused: the whole drive (file system) cannot be copied from or into",
+    "%1: no such file or folder",
+    "%1: not a folder",
+    "%1: the depth is not a number",
+    "--policy ask needs a terminal to ask on; choose another policy",
+    "--empty-first and --empty-now exclude each other",
+    "emptying deletes without undo and asks first: run on a terminal or give --yes",
+    "cannot create the report file %1: %2",
+    "%1: some folders in the list file no longer exist and were not taken",
+    "Emptying (deleting) cannot be undone. Do you really want to continue?",
+    "File %1 already exists. Overwrite?",
+    " [y/N] ",
+    "Copy finished.",
+    "not done (%1):",
+    "The contents of the destination folders have been deleted.",
+    "not deleted below the destination folders (%1):",
+    "Stopped: nothing further was started, and no unfinished copy was left behind.",
+    "Stopped: the emptying was cut short.",
+    "Stopping: the copy in progress is being discarded (press Ctrl-C again to quit at once).",
+    "files copied: %1, %2 in %3 s",
+    "cannot write the report file %1: %2",
+    {"stopped; the unfinished copy was discarded", "the source changed while it was copied",
+     "a source of the copy, not deleted", "the whole drive (file system) is never emptied",
+     "replaced meanwhile (by a link or another folder), not deleted"},
+    "files",
+    "left",
+    "flushing",
+    "waiting",
+    "done",
+    "failed",
+};
+
+const Texts kChinese = {
+    "把每个源（文件或文件夹）复制到每个目标文件夹中。",
+    "要复制的文件和文件夹",
+    "目标文件夹（可多次给出）",
+    "该文件夹及其所有子文件夹，或向下 DEPTH 层",
+    "从列表文件读取源（每行一个路径）",
+    "从列表文件读取目标文件夹",
+    "同名文件已存在时：overwrite 覆盖、skip 跳过、ask 询问或 number 自动编号（默认：窗口保存的选择）",
+    "复制前先清空（删除）每个目标文件夹中的原有内容（除非给出 --yes，否则先询问）",
+    "立即清空（删除）每个目标文件夹中的原有内容，不复制（除非给出 --yes，否则先询问）",
+    "对清空警告回答“是”",
+    "每个目标设备的写入线程数（默认：由复制引擎决定）",
+    "把所有失败项写成 UTF-8 CSV（path,reason）；“-”表示标准输出",
+    "显示进度：auto（仅在终端上）、always 或 never",
+    "显示本帮助并退出",
+    "显示版本并退出",
+    "退出状态：0 全部完成；1 完成但有失败项；2 用法或输入错误，未复制任何内容；3 被 Ctrl-C 或 "
+    "SIGTERM 停止；4 无法进入某个文件夹，复制中止。",
+    "（参见 --help）",
+    "没有需要复制的文件或文件夹!",
+    "没有指定目标文件夹（--to、--to-tree 或 --destinations-list）",
+    "%1：不能对整个驱动器（磁盘）进行复制！",
+    "%1：文件或文件夹不存在",
+    "%1：不是文件夹",
+    "%1：层数不是数字",
+    "--policy ask 需要在终端上询问；请选择其他同名文件处理方式",
+    "--empty-first 和 --empty-now 不能同时使用",
+    "清空（删除）操作是不可撤消（恢复）的，需要先确认：请在终端上运行或给出 --yes",
+    "无法创建报告文件 %1：%2",
+    "%1：列表文件中所保存某些目录已不存在，未能导入。",
+    "清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？",
+    "文件%1已存在，是否覆盖？",
+    "（y/N）",
+    "复制工作完成！",
+    "有 %1 项未能完成：",
+    "目标文件夹下的内容已完全删除！",
+    "目标文件夹下仍有 %1 项未能删除：",
+    "已停止：没有再开始新的复制，也没有留下未完成的副本。",
+    "已停止：清空没有做完。",
+    "正在停止：正在丢弃未完成的副本（再按一次 Ctrl-C 立即退出）。",
+    "%1 个文件，%2，用时 %3 秒",
+    "无法写入报告文件 %1：%2",
+    {nullptr, nullptr, nullptr, nullptr, nullptr},  // the core's words as they are
+    "文件",
+    "剩余",
+    "正在写入磁盘",
+    "等待",
+    "完成",
+    "失败",
+};
+
+}  // namespace
+
+bool LocaleIsChinese() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value == nullptr || *value == '\0') continue;
+        return std::string_view(value).starts_with("zh");
+    }
+    return false;
+}
+
+const Texts& Text() {
+    static const Texts& chosen = LocaleIsChinese() ? kChinese : kEnglish;
+    return chosen;
+}
+
+std::string Format(const char* text, std::initializer_list<std::string> arguments) {
+    std::string result;
+    const std::string_view view(text);
+    for (std::size_t i = 0; i < view.size(); ++i) {
+        const char c = view[i];
+        if (c == '%' && i + 1 < view.size() && view[i + 1] >= '1' && view[i + 1] <= '9') {
+            const auto index = static_cast<std::size_t>(view[i + 1] - '1');
+            if (index < arguments.size()) result += *(arguments.begin() + index);
+            ++i;
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+}  // namespace ostrivane::cli

@@ -1,0 +1,79 @@
+// Every text the command-line program prints, in Chinese when the locale asks for it
+// (LC_ALL, else LC_MESSAGES, else LANG beginning with "zh") and in English otherwise.
+// The Chinese texts that the window shows too are worded as the window words them.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+
+namespace ostrivane::cli {
+
+struct Texts {
+    // Help.
+    const char* summary;  // one line under the usage
+    const char* optSources;
+    const char* optTo;
+    const char* optToTree;
+    const char* optSourcesList;
+    const char* optDestinationsList;
+    const char* optPolicy;
+    const char* optEmptyFirst;
+    const char* optEmptyNow;
+    const char* optYes;
+    const char* optWriters;
+    const char* optReport;
+    const char* optProgress;
+    const char* optHelp;
+    const char* optVersion;
+    const char* footer;  // exit statuses
+    // Bad usage or input (status 2); %1 is a path or a value.
+    const char* seeHelp;
+    const char* nothingToCopy;
+    const char* noDestination;
+    const char* rootRefused;
+    const char* sourceMissing;
+    const char* notAFolder;
+    const char* depthNotNumber;
+    const char* askNeedsTerminal;
+    const char* emptyBoth;
+    const char* emptyingNeedsAnswer;
+    const char* reportNotCreated;  // %1 file, %2 reason
+    // Notes while the lists are built.
+    const char* someFoldersNotImported;  // %1 list file
+    // Questions.
+    const char* emptyingWarning;
+    const char* overwriteQuestion;  // %1 target
+    const char* yesNo;              // the hint after a question
+    // The end of a run.
+    const char* copyDone;
+    const char* failuresHeading;  // %1 count
+    const char* emptyingDone;
+    const char* emptyingLeftOver;  // %1 count
+    const char* stopped;
+    const char* emptyingStopped;
+    const char* stopping;
+    const char* summaryLine;  // %1 files, %2 bytes, %3 seconds
+    const char* reportNotWritten;  // %1 file, %2 reason
+    // The core's own reasons (the window's words) in this language, in the order of
+    // kCoreReasons in main.cpp: a stopped copy, a source changed while read, a source kept
+    // by the emptying, the root refused by it, an entry swapped meanwhile.
+    const char* coreReasons[5];
+    // The progress line.
+    const char* files;
+    const char* remaining;
+    const char* flushing;
+    const char* waiting;
+    const char* done;
+    const char* failed;
+};
+
+// The texts of the language the environment asks for.
+const Texts& Text();
+// True when LC_ALL, else LC_MESSAGES, else LANG (the first that is set and not empty)
+// begins with "zh".
+bool LocaleIsChinese();
+
+// `text` with %1, %2, ... replaced by the arguments in order.
+std::string Format(const char* text, std::initializer_list<std::string> arguments);
+
+}  // namespace ostrivane::cli
