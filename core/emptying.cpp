@@ -488,11 +488,12 @@ void FolderEmptier::record(const std::string& path, const std::string& reason) {
     if (failures_) failures_->push_back({path, reason});
 }
 
-// Empties the destination `path`; `index` is its entry in the guard's list, or -1. Returns
-// true when a stop request cut it short.
+// Empties the destination `path`; `index` is its entry in the guard's list, or -1. Its
+// subfolders are emptied by `treeWriters` writers at once (0: as many as its device takes).
+// Returns true when a stop request cut it short.
 bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
               std::vector<Failure>* failures, bool eachListedInTurn,
-              const std::atomic<bool>* stop = nullptr, int maxWriters = 0) {
+              const std::atomic<bool>* stop = nullptr, int treeWriters = 0) {
     // An empty path names no folder; with a separator added it would name the root.
     if (path.empty()) return false;
     const std::string shown = WithTrailingSeparator(path);
@@ -526,7 +527,8 @@ bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
     std::uint32_t attributes = 0;
     const bool isLink = GetAttributes(entryPath, attributes) && (attributes & attr::kLink) != 0;
     const bool remove = first == -1 && !isLink;
-    const int writers = maxWriters == 1 ? 1 : WritersForDevice(id.device, maxWriters);
+    // Writers inside this folder; 0 for the choice its device makes.
+    const int writers = treeWriters > 0 ? treeWriters : WritersForDevice(id.device, 0);
     FolderEmptier emptier(guard, failures, eachListedInTurn, stop, writers);
     emptier.run(path, std::move(top), remove);
     return emptier.stopped();
@@ -549,14 +551,55 @@ bool EmptyDestinations(const PathList& destinations, const PathList& sources,
                        std::vector<Failure>* failures, const std::atomic<bool>* stop,
                        int maxWriters) {
     const EmptyingGuard guard(destinations, &sources);
+    // One step per listed folder (a folder listed again in another spelling is emptied at
+    // its first entry), one queue per device. Folders that hold one another keep their
+    // order; the others are emptied at once, each recording apart, put back in list order.
+    std::vector<int> listed;
+    std::vector<FolderFootprint> footprints;
+    std::vector<std::uint64_t> devices;
+    std::vector<int> queueOf;
     for (int i = 0; i < destinations.count(); ++i) {
-        if (stop && stop->load()) return true;
         FileIdentity id;
-        // A folder listed again in another spelling was emptied at its first entry.
-        if (guard.destinationIdentity(i, id) && guard.firstDestinationWith(id) < i) continue;
-        if (EmptyOne(destinations.at(i), i, guard, failures, true, stop, maxWriters)) return true;
+        const bool resolved = guard.destinationIdentity(i, id);
+        if (resolved && guard.firstDestinationWith(id) < i) continue;
+        listed.push_back(i);
+        footprints.push_back(FootprintOf(destinations.at(i)));
+        const std::uint64_t device = resolved ? id.device : 0;
+        auto found = std::find(devices.begin(), devices.end(), device);
+        if (found == devices.end() || maxWriters == 1) found = devices.insert(devices.end(), device);
+        queueOf.push_back(maxWriters == 1 ? 0 : static_cast<int>(found - devices.begin()));
     }
-    return false;
+    std::vector<int> writersPerQueue, onQueue;
+    for (size_t q = 0; q < devices.size(); ++q) {
+        writersPerQueue.push_back(maxWriters == 1 ? 1 : WritersForDevice(devices[q], maxWriters));
+        onQueue.push_back(static_cast<int>(std::count(queueOf.begin(), queueOf.end(), static_cast<int>(q))));
+    }
+    std::vector<std::vector<Failure>> records(listed.size());
+    std::atomic<bool> stopped{false};
+    std::vector<EngineStep> steps;
+    for (size_t k = 0; k < listed.size(); ++k) {
+        const auto queue = static_cast<size_t>(queueOf[k]);
+        // The device's writers not taken by its other folders work inside this one.
+        const int inside = std::max(1, writersPerQueue[queue] / std::max(1, onQueue[queue]));
+        steps.push_back({queueOf[k], [&, k, inside] {
+                             if (stopped.load() || (stop && stop->load())) {
+                                 stopped = true;
+                                 return;
+                             }
+                             if (EmptyOne(destinations.at(listed[k]), listed[k], guard,
+                                          failures ? &records[k] : nullptr, true, stop,
+                                          maxWriters == 1 ? 1 : inside))
+                                 stopped = true;
+                         }});
+    }
+    RunSteps(steps, writersPerQueue, [&](size_t earlier, size_t later) {
+        return FootprintsOverlap(footprints[earlier], footprints[later]);
+    });
+    if (failures) {
+        for (std::vector<Failure>& part : records)
+            failures->insert(failures->end(), part.begin(), part.end());
+    }
+    return stopped.load();
 }
 
 }  // namespace ostrivane

@@ -78,7 +78,11 @@ void EmptyFolder(const std::string& path, const PathList& destinations,
                  std::vector<Failure>* failures = nullptr);
 
 // Empties every listed destination in list order (a folder listed in several spellings
-// once), keeping the listed sources; no listed destination is removed. Once `stop` is set
+// once), keeping the listed sources; no listed destination is removed. The run engine
+// empties folders on several devices (or on a device that takes several writers) at once,
+// and the subfolders of each folder too; folders that hold one another keep their order,
+// and the records come in list order as one writer makes them. `maxWriters` as in
+// RunOptions (1: one writer in all). Once `stop` is set
 // (by another thread), no further entry is deleted; returns true when that cut the
 // emptying short. Raises nothing.
 bool EmptyDestinations(const PathList& destinations, const PathList& sources,

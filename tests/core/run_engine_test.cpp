@@ -304,14 +304,22 @@ Outcome EmptyCase(unsigned seed, int writers) {
         if (chance(20)) ::chmod(temp.path(folder + "/deep/er").c_str(), 0);  // cannot be listed
     }
     temp.write("dst/D/plain.txt", "p");
+    // A second destination beside the first: emptied at the same time.
+    for (int i = 0; i < 5; ++i) temp.write("dst/E/e" + std::to_string(i) + "/f", "e");
+    temp.write("dst/E/e1/source.txt", "s");
+    ::chmod(temp.path("dst/E/e2").c_str(), 0555);
     // Listed sources inside a destination: kept and recorded, each in its place.
     for (const char* kept : {"dst/D/t0/source.txt", "dst/D/t1/kept/source.txt", "dst/D/t4/s/s.txt"})
         temp.write(kept, "s");
     temp.write("src/a.txt", "a");
     PathList destinations, sources;
+    const bool besideFirst = chance(50);
+    if (besideFirst) destinations.addIfAbsent(root + "/dst/E");
     destinations.addIfAbsent(root + "/dst/D");
     if (chance(50)) destinations.addIfAbsent(root + "/dst/D/t2");  // nested destination
     if (chance(50)) destinations.addIfAbsent(root + "/dst/D/./t3/");
+    if (!besideFirst) destinations.addIfAbsent(root + "/dst/E");
+    sources.addIfAbsent(root + "/dst/E/e1/source.txt");
     for (const char* kept : {"/dst/D/t0/source.txt", "/dst/D/t1/kept/source.txt", "/dst/D/t4/s/s.txt"})
         sources.addIfAbsent(root + kept);
     sources.addIfAbsent(root + "/src/a.txt");
@@ -329,6 +337,7 @@ Outcome EmptyCase(unsigned seed, int writers) {
     for (auto& entry : fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied))
         if (!entry.is_symlink()) ::chmod(entry.path().c_str(), 0777);
     ::chmod(temp.path("dst/D").c_str(), 0777);
+    ::chmod(temp.path("dst/E/e2").c_str(), 0777);
     for (int top = 0; top < 6; ++top) {
         for (const char* below : {"", "/deep", "/deep/er"})
             ::chmod(temp.path("dst/D/t" + std::to_string(top) + below).c_str(), 0777);
