@@ -34,6 +34,9 @@ class PickerAnswer : public ostrivane::Prompts {
     bool question(const QString& text) override { return Unexpected(text), false; }
     bool warning(const QString& text) override { return Unexpected(text), false; }
     void error(const QString& text) override { Unexpected(text); }
+    void report(const QString& text, const QString&, const std::function<void()>&) override {
+        Unexpected(text);
+    }
     QStringList openFiles(const ostrivane::FileRequest&) override { return {}; }
     QString openFile(const ostrivane::FileRequest&) override { return {}; }
     QString saveFile(const ostrivane::FileRequest&) override { return {}; }
