@@ -175,7 +175,11 @@ void FolderIndexer::walkSubfoldersAtOnce() {
     // are complete, so the list grows in the order of one walk while the writers go on.
     std::vector<std::thread> pool;
     const size_t threads = std::min(static_cast<size_t>(writers_), parts.size());
-    for (size_t t = 0; t < threads; ++t) pool.emplace_back(writer);
+    for (size_t t = 0; t < threads; ++t)
+        pool.emplace_back([&] {
+            UsePrivateDescriptorTable();
+            writer();
+        });
     for (size_t i = 0; i < parts.size() && !lost_; ++i) {
         {
             std::unique_lock lock(mutex);

@@ -424,7 +424,11 @@ void FolderEmptier::finishHandedOver(Level& top) {
     };
     std::vector<std::thread> pool;
     const size_t threads = std::min(static_cast<size_t>(writers_), handedOver_.size());
-    for (size_t t = 1; t < threads; ++t) pool.emplace_back(writer);
+    for (size_t t = 1; t < threads; ++t)
+        pool.emplace_back([&] {
+            UsePrivateDescriptorTable();
+            writer();
+        });
     writer();
     for (std::thread& thread : pool) thread.join();
     // Back in listing order: each subfolder's records, then its removal.

@@ -352,6 +352,12 @@ FileIdentity IdentityOfSearch(const SearchRec& rec);
 // 0 or the platform's error number.
 int SyncFileSystemOf(const std::string& path);
 
+// Gives the calling thread a descriptor table of its own (a copy of the one it shared), so
+// that the opens and closes of several writer threads do not contend for one table. Only
+// for a thread that opens and closes everything it uses after the call itself, and whose
+// descriptors no other thread needs. Does nothing where the platform has no such thing.
+void UsePrivateDescriptorTable();
+
 // True when the block device `device` (a FileIdentity's device) is a rotating disk, where
 // several writers at once only add seeks. False for solid-state devices and for file
 // systems without a block device (RAM, network, FUSE).

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sched.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <signal.h>
@@ -650,6 +651,21 @@ int SyncFileSystemOf(const std::string& path) {
     return ::syncfs(fd.get()) == 0 ? 0 : errno;
 }
 
+// Where a thread finds its own descriptors by name: /proc/thread-self (Linux 3.17 on) names
+// the calling thread's table, /proc/self the process leader's, which a thread with a
+// table of its own does not share.
+bool HasThreadSelf() {
+    static const bool has = ::access("/proc/thread-self/fd", X_OK) == 0;
+    return has;
+}
+
+void UsePrivateDescriptorTable() {
+    // Without /proc/thread-self an unnamed copy could not always be linked by its
+    // descriptor's name, so the thread keeps the shared table (slower, not wrong). A
+    // failed unshare keeps it too.
+    if (HasThreadSelf()) ::unshare(CLONE_FILES);
+}
+
 bool IsRotatingDisk(std::uint64_t device) {
     const dev_t id = static_cast<dev_t>(device);
     if (major(id) == 0) return false;  // no block device behind it
@@ -1038,7 +1054,8 @@ bool UnnamedFileUnsupported(int error) {
 }
 
 // How an unnamed file is given a name. AT_EMPTY_PATH needs a capability, or (Linux 6.10 on)
-// a file opened by this process; the /proc/self/fd link works everywhere /proc is mounted.
+// a file opened by this process; the /proc/thread-self/fd (or /proc/self/fd) link works
+// everywhere /proc is mounted.
 enum LinkWay { kLinkWayUnknown, kLinkByDescriptor, kLinkThroughProc, kNoLinkWay };
 std::atomic<int> linkWay{kLinkWayUnknown};
 
@@ -1064,8 +1081,10 @@ int LinkUnnamedFile(int fd, int dirFd, const char* name) {
         // the capability; later for a file opened under other credentials).
         if (errno != ENOENT) return errno;
     }
+    // The calling thread's descriptor: it may have a table of its own.
     char procPath[64];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    std::snprintf(procPath, sizeof procPath, "/proc/%s/fd/%d",
+                  HasThreadSelf() ? "thread-self" : "self", fd);
     if (::linkat(AT_FDCWD, procPath, dirFd, name, AT_SYMLINK_FOLLOW) == 0) {
         if (way != kLinkThroughProc) linkWay.store(kLinkThroughProc);
         return 0;

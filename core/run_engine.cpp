@@ -134,7 +134,13 @@ int RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQ
     Scheduler scheduler(steps, writers, conflicts);
     std::vector<std::thread> pool;
     pool.reserve(threads - 1);
-    for (std::size_t i = 1; i < threads; ++i) pool.emplace_back([&] { scheduler.work(); });
+    for (std::size_t i = 1; i < threads; ++i)
+        pool.emplace_back([&] {
+            // Each writer opens and closes what it uses itself: a table of its own spares
+            // the writers from queueing for one at every open and close.
+            UsePrivateDescriptorTable();
+            scheduler.work();
+        });
     scheduler.work();
     for (std::thread& thread : pool) thread.join();
     scheduler.rethrow();

@@ -298,7 +298,11 @@ void TreeWalk::copyHandedOver() {
     };
     std::vector<std::thread> pool;
     const size_t threads = std::min(static_cast<size_t>(writers_), handedOver_.size());
-    for (size_t t = 1; t < threads; ++t) pool.emplace_back(writer);
+    for (size_t t = 1; t < threads; ++t)
+        pool.emplace_back([&] {
+            UsePrivateDescriptorTable();
+            writer();
+        });
     writer();
     for (std::thread& thread : pool) thread.join();
     std::vector<HandedOver> handed = std::move(handedOver_);

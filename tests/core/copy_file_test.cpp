@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/file_system_stand_ins.h"
@@ -482,11 +483,24 @@ TEST(CopyFile, UnnamedFilesAreLinkedThroughProcWhereTheDescriptorIsRefused) {
                   // Asked once; then every link (two per replacement) goes through /proc.
                   p.expectEqual(test::emptyPathLinkRequests, 1, "links by descriptor asked for");
                   p.expectEqual(test::linksThroughProc, 3, "links through /proc");
+                  // A writer thread with a descriptor table of its own links its copies by
+                  // its own descriptors, not by those of the process's first thread.
+                  std::thread writer([&] {
+                      UsePrivateDescriptorTable();
+                      for (int i = 0; i < 20; ++i) {
+                          const int spare = open("/dev/null", O_RDONLY);  // numbers differ
+                          p.expectEqual(CopyOneFile(src, t.path("out/thread" + std::to_string(i)), true),
+                                        0, "thread copy");
+                          close(spare);
+                      }
+                  });
+                  writer.join();
               }),
               "");
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(ReadFile(t.path("out/thread" + std::to_string(i))), "new content");
     EXPECT_EQ(ReadFile(t.path("out/fresh")), "new content");
     EXPECT_EQ(ReadFile(t.path("out/old")), "new content");
-    EXPECT_EQ(NamesIn(t.path("out")), (std::vector<std::string>{"fresh", "old"}));
+    EXPECT_EQ(NamesIn(t.path("out")).size(), 22u);
 }
 
 // A process that has ended: a child that exits at once.

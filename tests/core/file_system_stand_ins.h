@@ -31,7 +31,8 @@ inline std::atomic<bool> refuseHardLinks{false};
 // linkat with AT_EMPTY_PATH refused as kernels before 6.10 refuse it to processes without
 // CAP_DAC_READ_SEARCH: ENOENT.
 inline std::atomic<bool> refuseEmptyPathLinks{false};
-// linkat calls with AT_EMPTY_PATH so far, and links made through /proc/self/fd.
+// linkat calls with AT_EMPTY_PATH so far, and links made through /proc/thread-self/fd
+// (or /proc/self/fd).
 inline std::atomic<int> emptyPathLinkRequests{0};
 inline std::atomic<int> linksThroughProc{0};
 // Runs once, right after the next copy_file_range call that copied data, and is then
@@ -127,7 +128,9 @@ extern "C" int linkat(int oldDirFd, const char* oldPath, int newDirFd, const cha
     }
     const int result =
         static_cast<int>(syscall(SYS_linkat, oldDirFd, oldPath, newDirFd, newPath, flags));
-    if (result == 0 && std::string_view(oldPath).substr(0, 14) == "/proc/self/fd/")
+    const std::string_view path = oldPath;
+    if (result == 0 && (path.substr(0, 14) == "/proc/self/fd/" ||
+                        path.substr(0, 21) == "/proc/thread-self/fd/"))
         ++ostrivane::test::linksThroughProc;
     return result;
 }
