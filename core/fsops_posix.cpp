@@ -663,7 +663,13 @@ void UsePrivateDescriptorTable() {
     // Without /proc/thread-self an unnamed copy could not always be linked by its
     // descriptor's name, so the thread keeps the shared table (slower, not wrong). A
     // failed unshare keeps it too.
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer takes descriptor numbers as one table for the process: numbers that
+    // private tables reuse would read as races. Its builds keep the shared table.
+    return;
+#else
     if (HasThreadSelf()) ::unshare(CLONE_FILES);
+#endif
 }
 
 bool IsRotatingDisk(std::uint64_t device) {
