@@ -341,22 +341,23 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
     // place before it.
     std::vector<FolderFootprint> footprints;
     for (const std::string& entry : destinations.entries()) footprints.push_back(FootprintOf(entry));
-    const bool atOnce = options.maxWriters != 1 && destinationCount > 0 &&
-                        DestinationsMayRunAtOnce(sources, policy, footprints);
-    // One queue per destination device; one writer in all where the run must keep the
-    // described order.
-    std::vector<int> writersPerQueue;
-    std::vector<EngineStep> steps;
+    // One queue per destination device (devices numbered in the order the list first names
+    // them); one writer in all where the run must keep the described order.
+    std::vector<int> deviceWriters;
     for (int d = 0; d < destinationCount; ++d) {
-        // Devices are numbered in the order the list first names them.
-        const int queue = atOnce ? run.deviceOf(d) : 0;
-        if (static_cast<size_t>(queue) == writersPerQueue.size()) {
-            const auto& id = atStart[static_cast<size_t>(d)];
-            writersPerQueue.push_back(atOnce ? WritersForDevice(id ? id->device : 0, options.maxWriters)
-                                             : 1);
-        }
-        steps.push_back({queue, {}});
+        if (static_cast<size_t>(run.deviceOf(d)) < deviceWriters.size()) continue;
+        const auto& id = atStart[static_cast<size_t>(d)];
+        deviceWriters.push_back(WritersForDevice(id ? id->device : 0, options.maxWriters));
     }
+    // A single writer in any case (destinations on one rotating disk) needs no look at the
+    // sources.
+    const bool severalWriters =
+        deviceWriters.size() > 1 || (deviceWriters.size() == 1 && deviceWriters[0] > 1);
+    const bool atOnce = options.maxWriters != 1 && severalWriters &&
+                        DestinationsMayRunAtOnce(sources, policy, footprints);
+    std::vector<int> writersPerQueue = atOnce ? deviceWriters : std::vector<int>{1};
+    std::vector<EngineStep> steps;
+    for (int d = 0; d < destinationCount; ++d) steps.push_back({atOnce ? run.deviceOf(d) : 0, {}});
     // A device's writers not taken by its destinations copy the subfolders of source
     // folders: one destination on a fast device gets them all.
     if (atOnce) {
