@@ -386,4 +386,11 @@ std::string CanonicalPath(const std::string& path);
 // Value of an environment variable, or empty.
 std::string EnvironmentValue(const char* name);
 
+#ifdef _WIN32
+// The key under which Windows file systems compare names: letter case folded the way they
+// fold it (every script, not only ASCII), ordinal otherwise. Two paths name the same entry
+// when their keys are equal.
+std::string PathCaseKey(std::string_view path);
+#endif
+
 }  // namespace ostrivane

@@ -1043,9 +1043,12 @@ int RenameInto(HANDLE h, HANDLE folder, const std::string& name, bool replace) {
     info->RootDirectory = folder;
     info->FileNameLength = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
     std::memcpy(info->FileName, wide.data(), wide.size() * sizeof(wchar_t));
-    if (::SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buffer.size())))
-        return 0;
-    return LastError();
+    // Straight to the kernel: the name is relative to the folder's handle, which the Win32
+    // wrapper of some systems would resolve against the working directory.
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status = ::NtSetInformationFile(h, &io, info, static_cast<ULONG>(buffer.size()),
+                                                   FileRenameInformation);
+    return status < 0 ? FromStatus(status) : 0;
 }
 
 // Opens the copy's source: a regular disk file, or a link to one. Folders and devices are
@@ -1326,6 +1329,20 @@ std::string EnvironmentValue(const char* name) {
     if (written == 0 || written >= size) return {};
     value.resize(written);
     return FromWide(value);
+}
+
+std::string PathCaseKey(std::string_view path) {
+    std::wstring wide;
+    if (!ToWide(path, wide)) return std::string(path);  // no UTF-8: only itself is equal
+    if (wide.empty()) return {};
+    // Upper case without linguistic rules, as NTFS's own table folds names.
+    std::wstring upper(wide.size(), L'\0');
+    const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(),
+                                  static_cast<int>(wide.size()), upper.data(),
+                                  static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (n <= 0) return std::string(path);
+    upper.resize(static_cast<size_t>(n));
+    return FromWide(upper);
 }
 
 }  // namespace ostrivane
