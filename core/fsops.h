@@ -391,6 +391,18 @@ std::string EnvironmentValue(const char* name);
 // fold it (every script, not only ASCII), ordinal otherwise. Two paths name the same entry
 // when their keys are equal.
 std::string PathCaseKey(std::string_view path);
+
+// Where versions of the program before the per-user settings file kept the file `name`, in
+// the order they are read: the user's VirtualStore copy (where Windows redirected a 32-bit
+// program's write to the system directory), then the system directory itself, first as a
+// 32-bit program saw it (SysWOW64), then the native one.
+std::vector<std::string> SystemSettingsFiles(const std::string& name);
+
+// Text in the system code page (the "ANSI" code page: 936 on Chinese Windows) as UTF-8.
+std::string TextFromSystemCodePage(std::string_view bytes);
+// UTF-8 text in the system code page. False when some character has no form there (or
+// would come back as another one), `bytes` then undefined.
+bool TextToSystemCodePage(std::string_view text, std::string& bytes);
 #endif
 
 }  // namespace ostrivane

@@ -1345,4 +1345,51 @@ std::string PathCaseKey(std::string_view path) {
     return FromWide(upper);
 }
 
+std::vector<std::string> SystemSettingsFiles(const std::string& name) {
+    std::vector<std::string> folders;
+    wchar_t buffer[MAX_PATH + 1];
+    UINT n = ::GetSystemWindowsDirectoryW(buffer, MAX_PATH + 1);
+    if (n > 0 && n <= MAX_PATH) folders.push_back(FromWide(buffer) + "\\SysWOW64");
+    n = ::GetSystemDirectoryW(buffer, MAX_PATH + 1);
+    if (n > 0 && n <= MAX_PATH) folders.push_back(FromWide(buffer));
+    const std::string store = EnvironmentValue("LOCALAPPDATA");
+    std::vector<std::string> files;
+    for (const std::string& folder : folders) {
+        // The store mirrors the path below the drive: C:\Windows\System32 is kept as
+        // %LOCALAPPDATA%\VirtualStore\Windows\System32.
+        if (!store.empty() && folder.size() > 3 && folder[1] == ':' && folder[2] == '\\')
+            files.push_back(store + "\\VirtualStore\\" + folder.substr(3) + "\\" + name);
+        files.push_back(folder + "\\" + name);
+    }
+    return files;
+}
+
+std::string TextFromSystemCodePage(std::string_view bytes) {
+    if (bytes.empty()) return {};
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                        nullptr, 0);
+    std::wstring wide(static_cast<size_t>(std::max(n, 0)), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
+    return FromWide(wide);
+}
+
+bool TextToSystemCodePage(std::string_view text, std::string& bytes) {
+    bytes.clear();
+    std::wstring wide;
+    if (!ToWide(text, wide)) return false;
+    if (wide.empty()) return true;
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                        nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return false;
+    bytes.resize(static_cast<size_t>(n));
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), n,
+                          nullptr, nullptr);
+    // Lossless only when the bytes read back as the same text: a character without a form
+    // in the code page becomes "?" or a look-alike ("best fit").
+    const int back = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), n, nullptr, 0);
+    std::wstring again(static_cast<size_t>(std::max(back, 0)), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), n, again.data(), back);
+    return again == wide;
+}
+
 }  // namespace ostrivane
