@@ -261,10 +261,11 @@ int OpenAt(HANDLE parent, const std::string& name, ACCESS_MASK access, ULONG dis
     std::wstring wide;
     if (name.empty()) return ERROR_FILE_NOT_FOUND;
     if (!ToWide(name, wide)) return ERROR_NO_UNICODE_TRANSLATION;
-    // "." and ".." are names of the listing, not entries to open relative to a handle; a
+    // "." is the folder itself: an empty name relative to its handle opens it anew. ".."
+    // is no entry to open relative to a handle (OpenParentFolder goes by the path), and a
     // "/" would be read as part of a path.
-    if (wide == L"." || wide == L".." || wide.find(L'/') != std::wstring::npos)
-        return ERROR_INVALID_NAME;
+    if (wide == L".") wide.clear();
+    if (wide == L".." || wide.find(L'/') != std::wstring::npos) return ERROR_INVALID_NAME;
     if (wide.size() * sizeof(wchar_t) > 0xFFF0) return ERROR_FILENAME_EXCED_RANGE;
     UNICODE_STRING uname;
     uname.Buffer = wide.data();
@@ -876,8 +877,8 @@ HANDLE OpenVolumeForFlush(const std::wstring& device) {
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-// Whether the volume with this serial number can be flushed as a whole; asked once per
-// volume and remembered.
+// Whether the volume with this serial number can be opened and flushed as a whole; asked
+// once per volume and process, and remembered.
 bool VolumeFlushable(std::uint64_t serial, HANDLE folderOnIt) {
     static std::mutex lock;
     static std::map<std::uint64_t, bool> known;
@@ -891,7 +892,9 @@ bool VolumeFlushable(std::uint64_t serial, HANDLE folderOnIt) {
     if (PathOfHandle(folderOnIt, path)) {
         const std::wstring device = VolumeDeviceOf(path);
         Handle volume(device.empty() ? INVALID_HANDLE_VALUE : OpenVolumeForFlush(device));
-        flushable = volume.valid();
+        // Some volumes open but cannot be flushed as a whole (network redirectors, Wine's
+        // drives): one trial flush tells.
+        flushable = volume.valid() && ::FlushFileBuffers(volume.get());
     }
     std::lock_guard<std::mutex> guard(lock);
     known[serial] = flushable;
