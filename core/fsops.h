@@ -202,6 +202,10 @@ int CheckSearchPermission(const std::string& path);
 // reason it may not (not found, not a folder, error::kIsLink's for a link, access denied).
 int CanEnterAt(const Folder& parent, const std::string& name);
 
+// True when the open folder is the root of a file system: "/" on POSIX; on Windows the root
+// of any volume ("C:\", a share's "\\server\share\", a volume mounted on a folder).
+bool IsFileSystemRootFolder(const Folder& folder);
+
 // Opens the parent folder of `child` (its ".."). 0 or the platform's error number.
 int OpenParentFolder(const Folder& child, Folder& parent);
 

@@ -749,16 +749,13 @@ bool IsExistingFolder(const std::string& path) {
     return target != INVALID_FILE_ATTRIBUTES && IsFolderAttr(target);
 }
 
-bool IsFileSystemRoot(const std::string& path) {
-    // The root of a drive ("C:\") or of a network share ("\\server\share\") however it is
-    // spelled or reached: the final path of the folder it leads to has no component below
-    // the volume.
-    Handle h(OpenPath(path, FILE_READ_ATTRIBUTES, true));
-    if (!h.valid()) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!InfoOf(h.get(), info) || !IsFolderAttr(info.dwFileAttributes)) return false;
+namespace {
+
+// Whether the open folder `h` is the root of its volume: its final path has no component
+// below the volume's mount point.
+bool IsVolumeRoot(HANDLE h) {
     std::wstring final;
-    if (!PathOfHandle(h.get(), final)) return false;
+    if (!PathOfHandle(h, final)) return false;
     wchar_t volume[MAX_PATH + 1];
     if (!::GetVolumePathNameW(final.c_str(), volume, MAX_PATH + 1)) return false;
     std::wstring a = final, b = volume;
@@ -766,6 +763,27 @@ bool IsFileSystemRoot(const std::string& path) {
     while (!b.empty() && b.back() == L'\\') b.pop_back();
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                   static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool IsFileSystemRoot(const std::string& path) {
+    // The root of a drive ("C:\") or of a network share ("\\server\share\") however it is
+    // spelled or reached.
+    Handle h(OpenPath(path, FILE_READ_ATTRIBUTES, true));
+    if (!h.valid()) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!InfoOf(h.get(), info) || !IsFolderAttr(info.dwFileAttributes)) return false;
+    return IsVolumeRoot(h.get());
+}
+
+bool IsFileSystemRootFolder(const Folder& folder) {
+    // Where the final path cannot be told, the folder counts as a root: the caller refuses
+    // to empty it rather than risk a whole volume.
+    std::wstring final;
+    if (!folder.isOpen()) return false;
+    if (!PathOfHandle(FolderHandle(folder), final)) return true;
+    return IsVolumeRoot(FolderHandle(folder));
 }
 
 bool IsExistingFile(const std::string& path) {
