@@ -202,7 +202,9 @@ TEST(ListFile, OpenErrorNamesTheFullPathAndKeepsTheList) {
         EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + tree.path("missing.lst") +
                                              "\". " + ErrorText(error::kNotFound));
     }
-    std::filesystem::current_path(cwd);
+    // (Under Wine the folder the test started in may have no Windows name to go back to.)
+    std::error_code ec;
+    std::filesystem::current_path(cwd, ec);
     EXPECT_EQ(list.entries(), Lines{"keep"});
 #ifndef _WIN32
     try {
