@@ -38,7 +38,7 @@ bool IsEmptyFolder(const std::string& path) {
     return fs::is_directory(fs::symlink_status(path)) && fs::is_empty(path);
 }
 
-std::vector<std::string> FailedPaths(const std::vector<Failure>& failures) {
+[[maybe_unused]] std::vector<std::string> FailedPaths(const std::vector<Failure>& failures) {
     std::vector<std::string> paths;
     for (const Failure& failure : failures) paths.push_back(failure.path);
     std::sort(paths.begin(), paths.end());
