@@ -575,12 +575,19 @@ int OpenParentFolder(const Folder& child, Folder& parent) {
 int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
     entries.clear();
     if (!folder.listable()) return ERROR_ACCESS_DENIED;
-    // 64 KiB of entries per call; the first call starts the listing anew, so the same open
-    // folder can be listed again.
+    // Each listing reads through a handle of its own, opened anew from the folder's: it
+    // sees the folder as it is now (some systems keep what a handle listed once), and two
+    // threads can list one open folder.
+    HANDLE own = INVALID_HANDLE_VALUE;
+    if (int error = OpenAt(FolderHandle(folder), ".", FILE_LIST_DIRECTORY, FILE_OPEN,
+                           FILE_DIRECTORY_FILE, own))
+        return error;
+    Handle listing(own);
+    // 64 KiB of entries per call.
     std::vector<unsigned char> buffer(64 * 1024);
     FILE_INFO_BY_HANDLE_CLASS what = FileIdBothDirectoryRestartInfo;
     for (;;) {
-        if (!::GetFileInformationByHandleEx(FolderHandle(folder), what, buffer.data(),
+        if (!::GetFileInformationByHandleEx(listing.get(), what, buffer.data(),
                                             static_cast<DWORD>(buffer.size()))) {
             const DWORD error = ::GetLastError();
             if (error == ERROR_NO_MORE_FILES) return 0;

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <random>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -198,6 +201,104 @@ TEST(Win32Copy, StopLeavesNothingUnderTheName) {
     EXPECT_TRUE(Names(dst).empty());
 }
 
+// What happens to the files while a copy is under way: the copy's own callback runs between
+// two pieces of data.
+TEST(Win32Copy, ChangesDuringTheCopy) {
+    TempTree t;
+    const std::string source = t.write("src.bin", std::string(3 << 20, 's'));
+    t.mkdir("dst");
+    Folder dst;
+    ASSERT_EQ(OpenFolder(t.path("dst"), dst), 0);
+    CopyControl control;
+    bool once = false;
+
+    // A source written to meanwhile is not put in place.
+    control.copied = [&](std::uint64_t) {
+        if (std::exchange(once, true)) return;
+        HANDLE h = CreateFileW(Wide(source).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD n = 0;
+        WriteFile(h, "more", 4, &n, nullptr);
+        CloseHandle(h);
+    };
+    EXPECT_EQ(CopyFileAt(nullptr, source, dst, "a.bin", false, 0, &control), error::kSourceChanged);
+    EXPECT_TRUE(Names(dst).empty());
+
+    // A target that appears meanwhile is kept: the exclusive rename fails, and the
+    // temporary goes.
+    once = false;
+    control.copied = [&](std::uint64_t) {
+        if (!std::exchange(once, true)) t.write("dst\\b.bin", "theirs");
+    };
+    EXPECT_EQ(CopyFileAt(nullptr, source, dst, "b.bin", true, 0, &control), error::kAlreadyExists);
+    EXPECT_EQ(ReadFile(t.path("dst\\b.bin")), "theirs");
+    EXPECT_EQ(Names(dst), std::vector<std::string>{"b.bin"});
+
+    // Replacing: the old content stays readable by others until the complete copy takes
+    // its name.
+    once = false;
+    std::string seen;
+    control.copied = [&](std::uint64_t) {
+        if (!std::exchange(once, true)) seen = ReadFile(t.path("dst\\b.bin"));
+    };
+    EXPECT_EQ(CopyFileAt(nullptr, source, dst, "b.bin", false, 0, &control), 0);
+    EXPECT_EQ(seen, "theirs");
+    EXPECT_EQ(ReadFile(t.path("dst\\b.bin")).size(), (3u << 20) + 4);
+    EXPECT_EQ(Names(dst), std::vector<std::string>{"b.bin"});
+}
+
+TEST(Win32Errors, EnteringFoldersAndWholeFiles) {
+    TempTree t;
+    t.write("file", "x");
+    SearchRec rec;
+    try {
+        RawSearchFirst(t.path("missing"), rec);
+        ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.code, 2);
+        EXPECT_STREQ(e.what(), "File not found");
+    }
+    try {
+        RawSearchFirst(t.path("file"), rec);
+        ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.code, 3);
+        EXPECT_STREQ(e.what(), "Invalid filename");
+    }
+    EXPECT_EQ(InOutErrorFromOs(ERROR_ACCESS_DENIED).code, 5);
+    EXPECT_EQ(InOutErrorFromOs(ERROR_TOO_MANY_OPEN_FILES).code, 4);
+    EXPECT_STREQ(InOutErrorFromOs(1117).what(), "I/O error 1117");
+    Folder folder;
+    EXPECT_EQ(OpenFolder(t.path("file"), folder), error::kNotAFolder);
+    EXPECT_EQ(OpenFolder(t.path("missing\\deeper"), folder), error::kNotFound);
+    EXPECT_FALSE(ErrorText(error::kNotFound).empty());
+
+    // A list file another program holds open for writing is not read half-written.
+    const std::string held = t.write("held.lst", "a\r\n");
+    HANDLE writer = CreateFileW(Wide(held).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    std::string bytes;
+    EXPECT_NE(ReadWholeFile(held, bytes), 0);
+    CloseHandle(writer);
+    EXPECT_EQ(ReadWholeFile(held, bytes), 0);
+    EXPECT_EQ(bytes, "a\r\n");
+    // Replacing a file keeps nothing of the temporary and keeps the file's hidden bit.
+    ASSERT_EQ(SetAttributes(held, FILE_ATTRIBUTE_HIDDEN), 0);
+    EXPECT_EQ(WriteFileAtomically(held, "b\r\n"), 0);
+    std::uint32_t word = 0;
+    ASSERT_TRUE(GetAttributes(held, word));
+    EXPECT_TRUE(word & attr::kHidden);
+    EXPECT_EQ(ReadFile(held), "b\r\n");
+    SearchRec all;
+    int count = 0;
+    if (SearchFirst(t.path("*"), 63, all)) {
+        do ++count;
+        while (SearchNext(all));
+    }
+    EXPECT_EQ(count, 4);  // ".", "..", "file", "held.lst"
+}
+
 TEST(Win32Copy, LeftoverTemporariesOfDeadProcessesGo) {
     TempTree t;
     // A process id that is not running: a finished child's.
@@ -231,6 +332,91 @@ TEST(Win32Copy, LeftoverTemporariesOfDeadProcessesGo) {
     EXPECT_FALSE(Exists(t.path("dst\\" + dead)));
     EXPECT_TRUE(Exists(t.path("dst\\" + mine)));
     EXPECT_EQ(Names(dst).size(), 3u);
+}
+
+// A run killed at any moment (TerminateProcess, the twin of kill -9) leaves under the
+// target's name nothing or a whole copy, and at most one temporary, which the next run
+// removes. The copying process is this test executable, started again to run
+// Win32KillChild.CopiesUntilKilled.
+constexpr const char* kKillChildVariable = "OSTRIVANE_KILL_CHILD";
+
+TEST(Win32Kill, KilledCopiesLeaveNothingOrWholeFiles) {
+    if (std::getenv(kKillChildVariable)) GTEST_SKIP() << "this is the child";
+    TempTree t;
+    std::string content(8 << 20, '\0');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % 23);
+    const std::string source = t.write("src.bin", content);
+    t.mkdir("dst");
+    wchar_t self[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    // Started from a copy beside the files: under Wine the executable's own folder may have
+    // no Windows name that a new process could be started from.
+    const std::wstring child = Wide(t.path("child.exe"));
+    if (!CopyFileW(self, child.c_str(), TRUE))
+        GTEST_SKIP() << "the test executable cannot be reached by a Windows path (error "
+                     << GetLastError() << "); scripts/test-windows gives its folder one";
+    std::wstring command = L"\"" + child + L"\" --gtest_filter=Win32KillChild.CopiesUntilKilled";
+    std::mt19937 random(12345);
+    int killedWithTemporary = 0;
+    for (int round = 0; round < 6; ++round) {
+        SetEnvironmentVariableW(Wide(kKillChildVariable).c_str(),
+                                Wide(source + "|" + t.path("dst")).c_str());
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;  // the child's output is not the test's
+        PROCESS_INFORMATION pi{};
+        std::vector<wchar_t> line(command.begin(), command.end());
+        line.push_back(L'\0');
+        ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                   nullptr, Wide(t.root()).c_str(), &si, &pi))
+            << GetLastError() << " " << t.root();
+        SetEnvironmentVariableW(Wide(kKillChildVariable).c_str(), nullptr);
+        // Until the child has made its first temporary, then a moment more.
+        for (int wait = 0; wait < 500; ++wait) {
+            bool temporary = false;
+            for (const std::string& name : [&] {
+                     Folder d;
+                     std::vector<FolderEntry> entries;
+                     if (OpenFolder(t.path("dst"), d) == 0) ReadFolder(d, entries);
+                     std::vector<std::string> names;
+                     for (auto& e : entries) names.push_back(e.name);
+                     return names;
+                 }())
+                temporary = temporary || name.starts_with(".ostrivane-partial-");
+            if (temporary) break;
+            Sleep(10);
+        }
+        Sleep(std::uniform_int_distribution<DWORD>(0, 150)(random));
+        TerminateProcess(pi.hProcess, 9);
+        WaitForSingleObject(pi.hProcess, 10000);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+
+        Folder dst;
+        ASSERT_EQ(OpenFolder(t.path("dst"), dst), 0);
+        std::vector<std::string> removed;
+        EXPECT_EQ(RemoveLeftoverTemporaries(dst, &removed), 0);
+        EXPECT_LE(removed.size(), 1u);
+        killedWithTemporary += static_cast<int>(removed.size());
+        const std::vector<std::string> names = Names(dst);
+        EXPECT_TRUE(names.empty() || names == std::vector<std::string>{"a.bin"}) << names.size();
+        if (!names.empty()) {
+            EXPECT_TRUE(ReadFile(t.path("dst\\a.bin")) == content) << "round " << round;
+        }
+    }
+    // Most rounds kill a copy in the middle.
+    EXPECT_GT(killedWithTemporary, 0);
+}
+
+// The child of Win32Kill: copies the source over and over into the folder until killed.
+TEST(Win32KillChild, CopiesUntilKilled) {
+    const char* spec = std::getenv(kKillChildVariable);
+    if (!spec) GTEST_SKIP() << "runs only as the child of Win32Kill";
+    const std::string text = spec;
+    const std::string source = text.substr(0, text.find('|'));
+    Folder dst;
+    ASSERT_EQ(OpenFolder(text.substr(text.find('|') + 1), dst), 0);
+    for (;;) ASSERT_EQ(CopyFileAt(nullptr, source, dst, "a.bin", false), 0);
 }
 
 TEST(Win32Folders, SubfoldersOpenRelativeToTheirParentAndMustBeTheListedOne) {
