@@ -236,6 +236,25 @@ bool IsReparseAttr(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// Only a reparse point that stands for another name (a symbolic link, a junction, a volume
+// mount point) is a link. Others (cloud placeholders such as OneDrive's, deduplicated
+// files) are the files and folders they look like, and lose the link bit here.
+DWORD WithoutOtherReparsePoints(DWORD attributes, DWORD tag) {
+    if (IsReparseAttr(attributes) && !IsReparseTagNameSurrogate(tag))
+        attributes &= ~FILE_ATTRIBUTE_REPARSE_POINT;
+    return attributes;
+}
+
+// The attributes of the open entry `h`, the link bit as WithoutOtherReparsePoints keeps it.
+DWORD LinkAttributes(HANDLE h, DWORD attributes) {
+    if (!IsReparseAttr(attributes)) return attributes;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    // Where the tag cannot be read, the entry stays a link: it is then never followed.
+    if (!::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag))
+        return attributes;
+    return WithoutOtherReparsePoints(attributes, tag.ReparseTag);
+}
+
 // The current path of what an open handle names, as the system gives it ("\\?\C:\...").
 bool PathOfHandle(HANDLE h, std::wstring& path) {
     DWORD size = ::GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED);
@@ -527,6 +546,7 @@ int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
         return error;
     }
     // The reparse point itself was opened: a junction or a link is never entered.
+    info.dwFileAttributes = LinkAttributes(h, info.dwFileAttributes);
     if (IsReparseAttr(info.dwFileAttributes)) {
         ::CloseHandle(h);
         return error::kIsLink;
@@ -554,7 +574,7 @@ int CanEnterAt(const Folder& parent, const std::string& name) {
     Handle held(h);
     BY_HANDLE_FILE_INFORMATION info;
     if (!InfoOf(h, info)) return LastError();
-    if (IsReparseAttr(info.dwFileAttributes)) return error::kIsLink;
+    if (IsReparseAttr(LinkAttributes(h, info.dwFileAttributes))) return error::kIsLink;
     if (!IsFolderAttr(info.dwFileAttributes)) return ERROR_DIRECTORY;
     return 0;
 }
@@ -600,7 +620,10 @@ int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
             auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
             std::wstring_view name(info->FileName, info->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..") {
-                entries.push_back({FromWide(name), info->FileAttributes,
+                // For a reparse point the listing gives its tag where extended attributes'
+                // size would be.
+                entries.push_back({FromWide(name),
+                                   WithoutOtherReparsePoints(info->FileAttributes, info->EaSize),
                                    static_cast<std::uint64_t>(info->FileId.QuadPart)});
             }
             if (info->NextEntryOffset == 0) break;
@@ -617,7 +640,7 @@ bool EntryAttributesAt(const Folder& folder, const std::string& name, std::uint3
     Handle held(h);
     BY_HANDLE_FILE_INFORMATION info;
     if (!InfoOf(h, info)) return false;
-    attributes = info.dwFileAttributes;
+    attributes = LinkAttributes(h, info.dwFileAttributes);
     if (id) *id = IdentityOf(info);
     return true;
 }
@@ -629,7 +652,7 @@ bool TargetIdentityAt(const Folder& folder, const std::string& name, FileIdentit
     Handle held(h);
     BY_HANDLE_FILE_INFORMATION info;
     if (!InfoOf(h, info)) return false;
-    if (IsReparseAttr(info.dwFileAttributes)) {
+    if (IsReparseAttr(LinkAttributes(h, info.dwFileAttributes))) {
         // Follow the reparse point by its current path.
         std::wstring path;
         if (!PathOfHandle(FolderHandle(folder), path)) return false;
@@ -678,7 +701,7 @@ int DeleteAt(HANDLE parent, const std::string& name, bool folder) {
     FILE_BASIC_INFO basic;
     if (!::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) return LastError();
     const bool isFolder = IsFolderAttr(basic.FileAttributes);
-    const bool isLink = IsReparseAttr(basic.FileAttributes);
+    const bool isLink = IsReparseAttr(LinkAttributes(h, basic.FileAttributes));
     if (folder && (!isFolder || isLink)) return isLink ? error::kIsLink : ERROR_DIRECTORY;
     if (!folder && isFolder && !isLink) return kIsAFolder;
     const DWORD original = basic.FileAttributes;
