@@ -307,6 +307,21 @@ HANDLE FolderHandle(const Folder& folder) {
     return reinterpret_cast<HANDLE>(folder.native());
 }
 
+// Whether the open folder `h` is the root of its volume: its final path has no component
+// below the volume's mount point.
+bool IsVolumeRoot(HANDLE h) {
+    std::wstring final;
+    if (!PathOfHandle(h, final)) return false;
+    wchar_t volume[MAX_PATH + 1];
+    if (!::GetVolumePathNameW(final.c_str(), volume, MAX_PATH + 1)) return false;
+    std::wstring a = final, b = volume;
+    while (!a.empty() && a.back() == L'\\') a.pop_back();
+    while (!b.empty() && b.back() == L'\\') b.pop_back();
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+
 }  // namespace
 
 std::string ErrorText(int error) {
@@ -583,13 +598,12 @@ int OpenParentFolder(const Folder& child, Folder& parent) {
     parent.close();
     std::wstring path;
     if (!PathOfHandle(FolderHandle(child), path)) return LastError();
-    while (path.size() > 1 && path.back() == L'\\') path.pop_back();
-    const size_t cut = path.rfind(L'\\');
     // The root of a volume is its own parent, as on POSIX.
-    std::wstring parentPath = path;
-    if (cut != std::wstring::npos && cut > 6) parentPath = path.substr(0, cut + 1);
-    if (parentPath.size() < path.size() && parentPath.back() != L'\\') parentPath += L'\\';
-    return OpenFolder(FromWide(parentPath), parent);
+    if (IsVolumeRoot(FolderHandle(child))) return OpenFolder(FromWide(path), parent);
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    const size_t cut = path.rfind(L'\\');
+    if (cut == std::wstring::npos) return ERROR_FILE_NOT_FOUND;
+    return OpenFolder(FromWide(path.substr(0, cut + 1)), parent);
 }
 
 int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
@@ -779,23 +793,6 @@ bool IsExistingFolder(const std::string& path) {
     return target != INVALID_FILE_ATTRIBUTES && IsFolderAttr(target);
 }
 
-namespace {
-
-// Whether the open folder `h` is the root of its volume: its final path has no component
-// below the volume's mount point.
-bool IsVolumeRoot(HANDLE h) {
-    std::wstring final;
-    if (!PathOfHandle(h, final)) return false;
-    wchar_t volume[MAX_PATH + 1];
-    if (!::GetVolumePathNameW(final.c_str(), volume, MAX_PATH + 1)) return false;
-    std::wstring a = final, b = volume;
-    while (!a.empty() && a.back() == L'\\') a.pop_back();
-    while (!b.empty() && b.back() == L'\\') b.pop_back();
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-}  // namespace
 
 bool IsFileSystemRoot(const std::string& path) {
     // The root of a drive ("C:\") or of a network share ("\\server\share\") however it is

@@ -463,6 +463,16 @@ TEST(Win32Folders, DriveRootsAreTheFileSystemRoot) {
     EXPECT_FALSE(IsFileSystemRoot(t.path("missing")));
     EXPECT_TRUE(IsExistingFolder("C:\\"));
     EXPECT_TRUE(IsExistingFolder(t.root() + "\\"));
+    // The parent of a folder right below a drive's root is that root; the root is its own.
+    Folder windows, parent, root, again;
+    ASSERT_EQ(OpenFolder("C:\\Windows", windows), 0);
+    ASSERT_EQ(OpenFolder("C:\\", root), 0);
+    ASSERT_EQ(OpenParentFolder(windows, parent), 0);
+    EXPECT_EQ(parent.identity(), root.identity());
+    EXPECT_TRUE(IsFileSystemRootFolder(parent));
+    EXPECT_FALSE(IsFileSystemRootFolder(windows));
+    ASSERT_EQ(OpenParentFolder(root, again), 0);
+    EXPECT_EQ(again.identity(), root.identity());
 }
 
 // A symbolic link to a folder where Windows (or Wine) lets the process make one.
