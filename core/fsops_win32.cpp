@@ -216,9 +216,20 @@ HANDLE OpenPath(const std::string& path, DWORD access, bool followLinks,
     return ::CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
-FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
-    return {info.dwVolumeSerialNumber,
-            (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+// Identity of the open entry `h`: the volume's serial number and the file's id. ReFS ids
+// are 128 bits wide, of which the older call gives only a part that need not be unique;
+// there the whole id is folded into 64 bits. An id of 64 bits (NTFS, FAT) stays as it is,
+// the number the folder listings give.
+FileIdentity IdentityOf(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info) {
+    std::uint64_t id = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    FILE_ID_INFO wide{};
+    if (::GetFileInformationByHandleEx(h, FileIdInfo, &wide, sizeof wide)) {
+        std::uint64_t low = 0, high = 0;
+        std::memcpy(&low, wide.FileId.Identifier, 8);
+        std::memcpy(&high, wide.FileId.Identifier + 8, 8);
+        if (high != 0) id = low ^ (high * 0x9E3779B97F4A7C15ull) ^ (high >> 29);
+    }
+    return {info.dwVolumeSerialNumber, id};
 }
 
 bool InfoOf(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) {
@@ -416,7 +427,8 @@ bool StartSearch(const std::string& pattern,
         Handle folder(OpenPath(state->folder.empty() ? std::string(".") : state->folder,
                                FILE_READ_ATTRIBUTES, true));
         BY_HANDLE_FILE_INFORMATION info;
-        if (folder.valid() && InfoOf(folder.get(), info)) state->folderIdentity = IdentityOf(info);
+        if (folder.valid() && InfoOf(folder.get(), info))
+            state->folderIdentity = IdentityOf(folder.get(), info);
     }
     rec.state = std::move(state);
     if (Passes(*rec.state, data)) {
@@ -508,7 +520,7 @@ int Folder::adopt(std::intptr_t handle, bool listable) {
         return ERROR_DIRECTORY;
     }
     handle_ = handle;
-    identity_ = IdentityOf(info);
+    identity_ = IdentityOf(reinterpret_cast<HANDLE>(handle), info);
     listable_ = listable;
     return 0;
 }
@@ -540,6 +552,21 @@ int OpenFolder(const std::string& path, Folder& folder) {
     }
     return error;
 }
+
+namespace {
+
+// True for the file systems whose listings give each entry the id its handle reports
+// (NTFS). Elsewhere (ReFS, whose ids are wider than 64 bits; FAT and exFAT, whose ids are
+// made up from where an entry stands) ReadFolder asks each entry for its id.
+bool ListsTrueFileIds(HANDLE folder) {
+    wchar_t name[MAX_PATH + 1] = {};
+    if (!::GetVolumeInformationByHandleW(folder, nullptr, 0, nullptr, nullptr, nullptr, name,
+                                         MAX_PATH + 1))
+        return false;
+    return std::wstring_view(name) == L"NTFS";
+}
+
+}  // namespace
 
 int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
                   std::uint64_t listedInode) {
@@ -617,6 +644,9 @@ int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
                            FILE_DIRECTORY_FILE, own))
         return error;
     Handle listing(own);
+    // Where the listing's ids are not those the entries' handles report, each entry is
+    // looked at for its id, so that every identity compares with every other.
+    const bool trueIds = ListsTrueFileIds(listing.get());
     // 64 KiB of entries per call.
     std::vector<unsigned char> buffer(64 * 1024);
     FILE_INFO_BY_HANDLE_CLASS what = FileIdBothDirectoryRestartInfo;
@@ -639,6 +669,17 @@ int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
                 entries.push_back({FromWide(name),
                                    WithoutOtherReparsePoints(info->FileAttributes, info->EaSize),
                                    static_cast<std::uint64_t>(info->FileId.QuadPart)});
+                if (!trueIds) {
+                    HANDLE entry = INVALID_HANDLE_VALUE;
+                    BY_HANDLE_FILE_INFORMATION entryInfo;
+                    std::uint64_t id = 0;  // vanished meanwhile: no id to compare
+                    if (OpenAt(listing.get(), entries.back().name, FILE_READ_ATTRIBUTES,
+                               FILE_OPEN, 0, entry) == 0) {
+                        if (InfoOf(entry, entryInfo)) id = IdentityOf(entry, entryInfo).inode;
+                        ::CloseHandle(entry);
+                    }
+                    entries.back().inode = id;
+                }
             }
             if (info->NextEntryOffset == 0) break;
             offset += info->NextEntryOffset;
@@ -655,7 +696,7 @@ bool EntryAttributesAt(const Folder& folder, const std::string& name, std::uint3
     BY_HANDLE_FILE_INFORMATION info;
     if (!InfoOf(h, info)) return false;
     attributes = LinkAttributes(h, info.dwFileAttributes);
-    if (id) *id = IdentityOf(info);
+    if (id) *id = IdentityOf(h, info);
     return true;
 }
 
@@ -676,8 +717,10 @@ bool TargetIdentityAt(const Folder& folder, const std::string& name, FileIdentit
         Handle target(::CreateFileW((path + wideName).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!target.valid() || !InfoOf(target.get(), info)) return false;
+        id = IdentityOf(target.get(), info);
+        return true;
     }
-    id = IdentityOf(info);
+    id = IdentityOf(h, info);
     return true;
 }
 
@@ -873,7 +916,7 @@ bool GetIdentity(const std::string& path, FileIdentity& id) {
     Handle h(OpenPath(path, FILE_READ_ATTRIBUTES, true));
     BY_HANDLE_FILE_INFORMATION info;
     if (!h.valid() || !InfoOf(h.get(), info)) return false;
-    id = IdentityOf(info);
+    id = IdentityOf(h.get(), info);
     return true;
 }
 
@@ -881,7 +924,7 @@ bool GetEntryIdentity(const std::string& path, FileIdentity& id) {
     Handle h(OpenPath(path, FILE_READ_ATTRIBUTES, false));
     BY_HANDLE_FILE_INFORMATION info;
     if (!h.valid() || !InfoOf(h.get(), info)) return false;
-    id = IdentityOf(info);
+    id = IdentityOf(h.get(), info);
     return true;
 }
 
@@ -1145,7 +1188,7 @@ int OpenSource(const Folder* folder, const std::string& name, Handle& source,
 // folder (or a link to one) is in the way, the source itself needs no copy (kNothingToDo),
 // a read-only file is refused. A missing entry may be replaced.
 constexpr int kNothingToDo = -3;
-int CheckReplaceable(const Folder& folder, const std::string& name,
+int CheckReplaceable(const Folder& folder, const std::string& name, HANDLE sourceHandle,
                      const BY_HANDLE_FILE_INFORMATION& source) {
     std::uint32_t attributes = 0;
     FileIdentity own;
@@ -1153,7 +1196,7 @@ int CheckReplaceable(const Folder& folder, const std::string& name,
     if (IsFolderAttr(attributes)) return kIsAFolder;
     FileIdentity target = own;
     if (IsReparseAttr(attributes) && !TargetIdentityAt(folder, name, target)) return 0;
-    if (target == IdentityOf(source)) return kNothingToDo;
+    if (target == IdentityOf(sourceHandle, source)) return kNothingToDo;
     if (!IsReparseAttr(attributes) && (attributes & FILE_ATTRIBUTE_READONLY))
         return ERROR_ACCESS_DENIED;
     return 0;
@@ -1168,7 +1211,7 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
         std::uint32_t attributes = 0;
         if (EntryAttributesAt(target, targetName, attributes)) return error::kAlreadyExists;
     } else {
-        const int refusal = CheckReplaceable(target, targetName, st);
+        const int refusal = CheckReplaceable(target, targetName, source, st);
         if (refusal == kNothingToDo) return 0;
         if (refusal) return refusal;
     }
