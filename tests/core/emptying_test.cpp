@@ -38,7 +38,7 @@ bool IsEmptyFolder(const std::string& path) {
     return fs::is_directory(fs::symlink_status(path)) && fs::is_empty(path);
 }
 
-[[maybe_unused]] std::vector<std::string> FailedPaths(const std::vector<Failure>& failures) {
+std::vector<std::string> FailedPaths(const std::vector<Failure>& failures) {
     std::vector<std::string> paths;
     for (const Failure& failure : failures) paths.push_back(failure.path);
     std::sort(paths.begin(), paths.end());
@@ -394,6 +394,32 @@ TEST(EmptyFolder, ListedDestinationInOtherLetterCaseIsTheSameFolder) {
     EmptyFolder(out, ListOf({out, out + "SUB\\", out + "sub2\\"}));
     EXPECT_TRUE(IsEmptyFolder(out + "sub"));
     EXPECT_TRUE(IsEmptyFolder(out + "SUB2"));
+}
+
+// The Windows twin of ListedSourcesAndTheFoldersHoldingThemStay, without its link.
+TEST(EmptyDestinations, ListedSourcesAndTheFoldersHoldingThemStayWithoutLinks) {
+    TempTree tree;
+    tree.write("p/a/template.txt", "t");
+    tree.write("p/a/other.txt", "o");
+    tree.write("p/srcdir/inner/x.txt", "x");
+    tree.write("p/junk.txt", "j");
+    const std::string p = tree.path("p/");
+    // Listed in another letter case: still the same files on Windows.
+    PathList sources = ListOf({p + "A\\Template.txt", p + "srcdir"});
+    std::vector<Failure> failures;
+    EmptyDestinations(ListOf({p, p + "a\\"}), sources, &failures);
+    EXPECT_EQ(ReadFile(p + "a\\template.txt"), "t");
+    EXPECT_EQ(ReadFile(p + "srcdir\\inner\\x.txt"), "x");
+    EXPECT_FALSE(Exists(p + "junk.txt"));
+    EXPECT_FALSE(Exists(p + "a\\other.txt"));
+    EXPECT_EQ(FailedPaths(failures),
+              (std::vector<std::string>{p + "a\\template.txt", p + "srcdir\\"}));
+    for (const Failure& failure : failures)
+        EXPECT_EQ(failure.reason, ostrivane::emptying_reason::kSourceKept);
+    failures.clear();
+    EmptyDestinations(ListOf({p + "srcdir"}), ListOf({p + "SRCDIR\\"}), &failures);
+    EXPECT_EQ(ReadFile(p + "srcdir\\inner\\x.txt"), "x");
+    EXPECT_EQ(failures.size(), 1u);
 }
 
 TEST(EmptyFolder, DriveRootIsRefused) {
