@@ -180,15 +180,24 @@ void FolderIndexer::walkSubfoldersAtOnce() {
             UsePrivateDescriptorTable();
             writer();
         });
-    for (size_t i = 0; i < parts.size() && !lost_; ++i) {
+    bool stopped = false;
+    for (size_t i = 0; i < parts.size() && !lost_ && !stopped; ++i) {
         {
             std::unique_lock lock(mutex);
             partDone.wait(lock, [&] { return parts[i].done; });
         }
         for (const std::string& found : parts[i].found.entries()) {
+            // A stop request ends the walk here, as it would the one walk; what was added
+            // stays, and the writers start nothing more.
+            if (stop_ && stop_->load()) {
+                next = parts.size();
+                stopped = true;
+                break;
+            }
             destinations_.addIfAbsent(found);
             if (repaint_) repaint_();
         }
+        if (stopped) break;
         // The one walk would have ended where this part's chain was lost.
         lost_ = parts[i].lost;
         if (lost_) next = parts.size();  // nothing more starts

@@ -507,7 +507,7 @@ bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
         return false;
     }
     const FileIdentity id = top.identity();
-    if (guard.isFileSystemRoot(id)) {
+    if (guard.isFileSystemRoot(id) || IsFileSystemRootFolder(top)) {
         if (failures) failures->push_back({shown, emptying_reason::kRootRefused});
         return false;
     }

@@ -202,6 +202,10 @@ int CheckSearchPermission(const std::string& path);
 // reason it may not (not found, not a folder, error::kIsLink's for a link, access denied).
 int CanEnterAt(const Folder& parent, const std::string& name);
 
+// True when the open folder is the root of a file system: "/" on POSIX; on Windows the root
+// of any volume ("C:\", a share's "\\server\share\", a volume mounted on a folder).
+bool IsFileSystemRootFolder(const Folder& folder);
+
 // Opens the parent folder of `child` (its ".."). 0 or the platform's error number.
 int OpenParentFolder(const Folder& child, Folder& parent);
 
@@ -396,5 +400,24 @@ std::string AbsolutePath(const std::string& path);
 std::string CanonicalPath(const std::string& path);
 // Value of an environment variable, or empty.
 std::string EnvironmentValue(const char* name);
+
+#ifdef _WIN32
+// The key under which Windows file systems compare names: letter case folded the way they
+// fold it (every script, not only ASCII), ordinal otherwise. Two paths name the same entry
+// when their keys are equal.
+std::string PathCaseKey(std::string_view path);
+
+// Where versions of the program before the per-user settings file kept the file `name`, in
+// the order they are read: the user's VirtualStore copy (where Windows redirected a 32-bit
+// program's write to the system directory), then the system directory itself, first as a
+// 32-bit program saw it (SysWOW64), then the native one.
+std::vector<std::string> SystemSettingsFiles(const std::string& name);
+
+// Text in the system code page (the "ANSI" code page: 936 on Chinese Windows) as UTF-8.
+std::string TextFromSystemCodePage(std::string_view bytes);
+// UTF-8 text in the system code page. False when some character has no form there (or
+// would come back as another one), `bytes` then undefined.
+bool TextToSystemCodePage(std::string_view text, std::string& bytes);
+#endif
 
 }  // namespace ostrivane

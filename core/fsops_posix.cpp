@@ -462,6 +462,11 @@ int CanEnterAt(const Folder& parent, const std::string& name) {
     return ::faccessat(FdOf(parent), name.c_str(), X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
+bool IsFileSystemRootFolder(const Folder& folder) {
+    struct stat root;
+    return folder.isOpen() && ::stat("/", &root) == 0 && folder.identity() == IdentityOf(root);
+}
+
 int OpenParentFolder(const Folder& child, Folder& parent) {
     parent.close();
     int fd = ::openat(FdOf(child), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -1,5 +1,6 @@
 #include "core/list_files.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -66,6 +67,61 @@ std::vector<std::string> SplitLines(std::string_view bytes) {
     return lines;
 }
 
+#ifdef _WIN32
+// True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates, nothing above
+// U+10FFFF).
+bool IsValidUtf8(std::string_view bytes) {
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        size_t length = 0;
+        unsigned min = 0, code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            length = 2, min = 0x80, code = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3, min = 0x800, code = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4, min = 0x10000, code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > bytes.size()) return false;
+        for (size_t k = 1; k < length; ++k) {
+            const auto t = static_cast<unsigned char>(bytes[i + k]);
+            if ((t & 0xC0) != 0x80) return false;
+            code = (code << 6) | (t & 0x3F);
+        }
+        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+#endif
+
+// The bytes a list file holds for `text` (UTF-8). On Windows: the system code page when
+// every entry has its form there, so that older versions and other programs read the file
+// as before; else UTF-8, which keeps every name. The code-page form is also given up when
+// it would itself read as other UTF-8 text. Elsewhere the text unchanged.
+std::string ListFileBytes(const std::string& text) {
+#ifdef _WIN32
+    std::string bytes;
+    if (TextToSystemCodePage(text, bytes) && (bytes == text || !IsValidUtf8(bytes))) return bytes;
+#endif
+    return text;
+}
+
+// The text of a list file's bytes: UTF-8 when they are valid UTF-8, else (on Windows) the
+// system code page, in which older versions wrote them.
+std::string ListFileText(std::string bytes) {
+#ifdef _WIN32
+    if (!IsValidUtf8(bytes)) return TextFromSystemCodePage(bytes);
+#endif
+    return bytes;
+}
+
 }  // namespace
 
 std::string ListText(const PathList& list) {
@@ -90,7 +146,7 @@ void SaveListFile(const PathList& list, const std::string& fileName) {
     // Reading strips one mark at the start of the file; this one is there to be stripped.
     if (list.count() > 0 && list.at(0).starts_with(kByteOrderMark)) text.insert(0, kByteOrderMark);
     bool shortWrite = false;
-    int error = WriteFileAtomically(fileName, text, &shortWrite);
+    int error = WriteFileAtomically(fileName, ListFileBytes(text), &shortWrite);
     if (error == 0) return;
     if (shortWrite) throw EListFileError("Stream write error");
     throw EListFileError("Cannot create file \"" + AbsolutePath(fileName) + "\". " +
@@ -104,7 +160,10 @@ void LoadListFile(PathList& list, const std::string& fileName) {
         throw EListFileError("Cannot open file \"" + AbsolutePath(fileName) + "\". " +
                              ErrorText(error));
     }
-    std::string_view text = bytes;
+    // A NUL ends the text before any conversion, as it does in every code page.
+    bytes.resize(std::min(bytes.size(), bytes.find('\0')));
+    std::string converted = ListFileText(std::move(bytes));
+    std::string_view text = converted;
     if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
     SetListText(list, text);
 }

@@ -1,4 +1,7 @@
-// List files: one path per line, every line ended by CR LF, bytes unconverted.
+// List files: one path per line, every line ended by CR LF. On Linux the bytes are the
+// names' own; on Windows the file is in the system code page when every entry has its form
+// there, else in UTF-8, and is read as UTF-8 when its bytes are valid UTF-8, else in the
+// system code page (files of older versions: code page 936 on Chinese Windows).
 #pragma once
 
 #include <functional>

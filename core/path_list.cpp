@@ -9,25 +9,36 @@
 namespace ostrivane {
 
 namespace {
+#ifndef _WIN32
 char Folded(char c) {
     if constexpr (platform::kPathsIgnoreCase)
         return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return c;
 }
+#endif
 }  // namespace
 
 std::size_t PathList::hashOf(std::string_view path) {
     if constexpr (!platform::kPathsIgnoreCase) return std::hash<std::string_view>{}(path);
+#ifdef _WIN32
+    // Letters of every script compare as the file system compares them.
+    return std::hash<std::string>{}(PathCaseKey(path));
+#else
     std::string folded(path);
     std::transform(folded.begin(), folded.end(), folded.begin(), Folded);
     return std::hash<std::string>{}(folded);
+#endif
 }
 
 bool PathList::sameKey(std::string_view a, std::string_view b) const {
     if constexpr (!platform::kPathsIgnoreCase) return a == b;
+#ifdef _WIN32
+    return a == b || PathCaseKey(a) == PathCaseKey(b);
+#else
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return Folded(x) == Folded(y);
            });
+#endif
 }
 
 std::size_t PathList::slotFor(std::string_view path, std::size_t hash) const {
@@ -100,8 +111,18 @@ std::string WithTrailingSeparator(const std::string& path) {
 }
 
 bool IsDriveRoot(const std::string& path) {
+#ifdef _WIN32
+    // "C:\" (any text ending in ":\"), or the root of a network share "\\server\share\".
+    if (path.ends_with(":\\")) return true;
+    if (!path.starts_with("\\\\") || !path.ends_with('\\')) return false;
+    const std::string_view rest = std::string_view(path).substr(2, path.size() - 3);
+    const size_t cut = rest.find('\\');
+    return cut != std::string_view::npos && cut > 0 && cut + 1 < rest.size() &&
+           rest.find('\\', cut + 1) == std::string_view::npos;
+#else
     return !path.empty() &&
            std::all_of(path.begin(), path.end(), [](char c) { return c == platform::kSeparator; });
+#endif
 }
 
 }  // namespace ostrivane

@@ -10,7 +10,8 @@
 namespace ostrivane {
 
 // An ordered list of path strings in insertion order, never sorted, duplicates allowed.
-// Lookup compares whole strings the way the platform's file system does (exact on Linux)
+// Lookup compares whole strings the way the platform's file system does (exact on Linux,
+// letter case ignored on Windows)
 // and returns the first match; a hash index beside the entries keeps it O(1) on average.
 class PathList {
   public:
@@ -53,7 +54,8 @@ class PathList {
 // removed).
 std::string WithTrailingSeparator(const std::string& path);
 
-// True for a path that names a whole drive: on Linux a path made only of "/" characters.
+// True for a path that names a whole drive: on Linux a path made only of "/" characters; on
+// Windows a path ending in ":\" ("C:\") or the root of a network share ("\\server\share\").
 bool IsDriveRoot(const std::string& path);
 
 }  // namespace ostrivane

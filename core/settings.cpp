@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/fsops.h"
 #include "core/ini_file.h"
@@ -72,14 +73,21 @@ std::string ExistingSettingsText(const std::string& iniPath) {
 }  // namespace
 
 std::string SettingsFilePath() {
+#ifdef _WIN32
+    // Per user: a standard user cannot write the system directory on current Windows.
+    std::string folder = EnvironmentValue("APPDATA");
+    if (folder.empty()) folder = EnvironmentValue("USERPROFILE") + "\\AppData\\Roaming";
+    return folder + "\\Ostrivane\\" + std::string(kSettingsFileName);
+#else
     std::string folder = EnvironmentValue("XDG_CONFIG_HOME");
     if (folder.empty()) folder = EnvironmentValue("HOME") + platform::kSeparator + ".config";
     return folder + platform::kSeparator + std::string(kSettingsFileName);
+#endif
 }
 
-int LoadSameFilePolicy(const std::string& iniPath) {
-    std::string text;
-    if (ReadWholeFile(iniPath, text) != 0) return 0;
+namespace {
+
+int PolicyFromText(const std::string& text) {
     std::optional<std::string> value = IniValue(text, kSection, kPolicyKey);
     if (!value) return 0;
     if (value->size() > kMaxValueLength) value->resize(kMaxValueLength);
@@ -90,8 +98,30 @@ int LoadSameFilePolicy(const std::string& iniPath) {
     return TryTextToInt(*value, policy) ? policy : 0;
 }
 
+}  // namespace
+
+int LoadSameFilePolicy(const std::string& iniPath) {
+    std::string text;
+    if (ReadWholeFile(iniPath, text) != 0) return 0;
+    return PolicyFromText(text);
+}
+
+std::vector<std::string> SettingsFilesToRead() {
+    std::vector<std::string> files{SettingsFilePath()};
+#ifdef _WIN32
+    for (std::string& file : SystemSettingsFiles(std::string(kSettingsFileName)))
+        files.push_back(std::move(file));
+#endif
+    return files;
+}
+
 int LoadSameFilePolicy() {
-    return LoadSameFilePolicy(SettingsFilePath());
+    // The first file that exists holds the policy, even when it holds no valid value.
+    for (const std::string& file : SettingsFilesToRead()) {
+        std::string text;
+        if (ReadWholeFile(file, text) == 0) return PolicyFromText(text);
+    }
+    return 0;
 }
 
 void SaveSameFilePolicy(int policy, const std::string& iniPath) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace ostrivane {
 
@@ -19,12 +20,19 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// $XDG_CONFIG_HOME/Quillmere.ini, or $HOME/.config/Quillmere.ini when that is unset or
-// empty. Worked out anew at each call.
+// The file the policy is written to: $XDG_CONFIG_HOME/Quillmere.ini, or
+// $HOME/.config/Quillmere.ini when that is unset or empty; on Windows
+// %APPDATA%\Ostrivane\Quillmere.ini. Worked out anew at each call.
 std::string SettingsFilePath();
+
+// The files the policy is read from, in order: SettingsFilePath(), then on Windows the
+// files older versions wrote (the system directory's Quillmere.ini and the user's
+// VirtualStore copy of it, see SystemSettingsFiles).
+std::vector<std::string> SettingsFilesToRead();
 
 // The stored policy number (section "Parameter", key "SameFile"); 0 when the file, the
 // section or the key is missing or the value is no number. Never fails, never creates.
+// Without a path: from the first of SettingsFilesToRead() that exists.
 int LoadSameFilePolicy(const std::string& iniPath);
 int LoadSameFilePolicy();
 

@@ -1,13 +1,16 @@
 #include "core/settings.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/fsops.h"
 #include "core/temp_tree.h"
 
 namespace ostrivane {
@@ -29,11 +32,16 @@ class ScopedEnv {
 
   private:
     void Set(const std::optional<std::string>& value) {
+#ifdef _WIN32
+        // An empty value removes the variable on Windows.
+        _putenv_s(name_, value ? value->c_str() : "");
+#else
         if (value) {
             setenv(name_, value->c_str(), 1);
         } else {
             unsetenv(name_);
         }
+#endif
     }
     const char* name_;
     std::optional<std::string> old_;
@@ -84,6 +92,52 @@ TEST(TextToInt, RefusesEverythingElse) {
     }
 }
 
+#ifdef _WIN32
+TEST(SettingsFilePath, PerUserUnderAppData) {
+    ScopedEnv appData("APPDATA", "C:\\Users\\someone\\AppData\\Roaming");
+    EXPECT_EQ(SettingsFilePath(), "C:\\Users\\someone\\AppData\\Roaming\\Ostrivane\\Quillmere.ini");
+}
+
+// The per-user file is read first; without it the VirtualStore copy, where Windows put a
+// 32-bit program's write to the system directory, then the system directory's own file.
+TEST(LoadSameFilePolicy, ReadsThePerUserFileFirstThenTheOlderPlaces) {
+    TempTree tree;
+    ScopedEnv appData("APPDATA", tree.path("roaming"));
+    ScopedEnv localAppData("LOCALAPPDATA", tree.path("local"));
+    const std::vector<std::string> files = SettingsFilesToRead();
+    ASSERT_GE(files.size(), 3u);
+    EXPECT_EQ(files[0], tree.path("roaming\\Ostrivane\\Quillmere.ini"));
+    // Every older place is either in the VirtualStore or in the system directory.
+    int virtualStore = 0;
+    for (size_t i = 1; i < files.size(); ++i) {
+        EXPECT_TRUE(files[i].ends_with("\\Quillmere.ini")) << files[i];
+        if (files[i].starts_with(tree.path("local\\VirtualStore\\"))) ++virtualStore;
+    }
+    EXPECT_GE(virtualStore, 1);
+    // Nothing anywhere (as long as this system directory holds none).
+    bool systemFile = false;
+    for (size_t i = 1; i < files.size(); ++i) systemFile = systemFile || test::Exists(files[i]);
+    if (!systemFile) {
+        EXPECT_EQ(LoadSameFilePolicy(), 0);
+    }
+    // The VirtualStore copy answers when there is no per-user file.
+    std::string stored;
+    for (size_t i = 1; i < files.size(); ++i)
+        if (files[i].starts_with(tree.path("local"))) stored = files[i];
+    ASSERT_FALSE(stored.empty());
+    ASSERT_TRUE(CreateFolderChain(stored.substr(0, stored.rfind('\\'))));
+    tree.write(stored.substr(tree.root().size() + 1), "[Parameter]\r\nSameFile=2\r\n");
+    EXPECT_EQ(LoadSameFilePolicy(), 2);
+    // Once written, the per-user file wins; the older file is left as it was.
+    SaveSameFilePolicy(3);
+    EXPECT_EQ(ReadFile(files[0]), "[Parameter]\nSameFile=3\n");
+    EXPECT_EQ(LoadSameFilePolicy(), 3);
+    EXPECT_EQ(ReadFile(stored), "[Parameter]\r\nSameFile=2\r\n");
+    // A per-user file without the key still is the one that counts.
+    tree.write("roaming\\Ostrivane\\Quillmere.ini", "[Other]\r\n");
+    EXPECT_EQ(LoadSameFilePolicy(), 0);
+}
+#else
 TEST(SettingsFilePath, FollowsXdgConfigHomeThenHome) {
     ScopedEnv home("HOME", "/home/someone");
     {
@@ -97,6 +151,7 @@ TEST(SettingsFilePath, FollowsXdgConfigHomeThenHome) {
     ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(SettingsFilePath(), "/home/someone/.config/Quillmere.ini");
 }
+#endif
 
 int LoadFrom(const TempTree& tree, const std::string& content) {
     return LoadSameFilePolicy(tree.write("Quillmere.ini", content));
@@ -148,9 +203,16 @@ TEST(LoadSameFilePolicy, FindsTheKeyTheWayTheFormatSays) {
 
 TEST(SaveSameFilePolicy, CreatesFolderAndFile) {
     TempTree tree;
+#ifdef _WIN32
+    ScopedEnv appData("APPDATA", tree.path("a"));
+    tree.mkdir("a");
+    const std::string written = tree.path("a/Ostrivane/Quillmere.ini");
+#else
     ScopedEnv xdg("XDG_CONFIG_HOME", tree.path("a/b"));
+    const std::string written = tree.path("a/b/Quillmere.ini");
+#endif
     SaveSameFilePolicy(4);
-    EXPECT_EQ(ReadFile(tree.path("a/b/Quillmere.ini")), "[Parameter]\nSameFile=4\n");
+    EXPECT_EQ(ReadFile(written), "[Parameter]\nSameFile=4\n");
     SaveSameFilePolicy(-7);
     EXPECT_EQ(LoadSameFilePolicy(), -7);
 }
@@ -177,6 +239,9 @@ TEST(SaveSameFilePolicy, KeepsOtherContentByteForByte) {
     }
 }
 
+#ifndef _WIN32
+// POSIX permission bits (chmod); on Windows a read-only file is refused the same way, see
+// RefusedWriteOfAReadOnlyFile.
 TEST(SaveSameFilePolicy, RefusedWriteRaisesAndKeepsTheFile) {
     if (!PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
     TempTree tree;
@@ -200,6 +265,21 @@ TEST(SaveSameFilePolicy, RefusedWriteRaisesAndKeepsTheFile) {
     ASSERT_EQ(chmod(unreadable.c_str(), 0600), 0);
     EXPECT_EQ(ReadFile(unreadable), "[Keep]\nme=1\n");
 }
+#else
+TEST(SaveSameFilePolicy, RefusedWriteOfAReadOnlyFile) {
+    TempTree tree;
+    const std::string file = tree.write("Quillmere.ini", "[Parameter]\r\nSameFile=2\r\n");
+    ASSERT_EQ(SetAttributes(file, attr::kReadOnly), 0);
+    try {
+        SaveSameFilePolicy(1, file);
+        ADD_FAILURE() << "write succeeded";
+    } catch (const ESettingsError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + file);
+    }
+    EXPECT_EQ(ReadFile(file), "[Parameter]\r\nSameFile=2\r\n");
+    ASSERT_EQ(SetAttributes(file, 0), 0);
+}
+#endif
 
 }  // namespace
 }  // namespace ostrivane

@@ -14,9 +14,9 @@ class TempTree {
     TempTree(const TempTree&) = delete;
     TempTree& operator=(const TempTree&) = delete;
 
-    // The folder, without a trailing "/".
+    // The folder, without a trailing separator.
     const std::string& root() const { return root_; }
-    // root() + "/" + relative.
+    // root() + separator + relative ("/" in `relative` becomes the platform's separator).
     std::string path(const std::string& relative) const;
     // Creates the folder (and parents) below root().
     std::string mkdir(const std::string& relative) const;
@@ -37,6 +37,7 @@ bool PermissionsApply();
 // Creates `levels` nested folders named `name` below the existing folder `top`, through
 // descriptors, so the chain may grow past the platform's path limit; an empty file `file`
 // goes into every hundredth level and into the deepest one. True on success.
+#ifndef _WIN32
 bool MakeDeepChain(const std::string& top, int levels, const std::string& name,
                    const std::string& file);
 
@@ -44,5 +45,6 @@ bool MakeDeepChain(const std::string& top, int levels, const std::string& name,
 // (a file size limit, say) stay in the child, and the child is killed after
 // `deadlineSeconds`, so that a call that waits for ever fails the test instead of hanging it.
 bool TrueInChild(const std::function<bool()>& body, unsigned deadlineSeconds = 10);
+#endif
 
 }  // namespace ostrivane::test
