@@ -71,6 +71,8 @@ struct App {
     explicit App(Values& v) : app(Text().summary, kProgram) {
         const Texts& t = Text();
         app.formatter(std::make_shared<Formatter>());
+        // Options begin with "-" on Windows too: "/x" is a path there as anywhere.
+        app.allow_windows_style_options(false);
         app.set_help_flag("-h,--help", t.optHelp);
         app.set_version_flag("--version", std::string(kProgram) + " " + OSTRIVANE_VERSION,
                              t.optVersion);
@@ -106,12 +108,19 @@ struct App {
 };
 
 // FOLDER or FOLDER:DEPTH. A name that is an existing folder as a whole is taken whole, so a
-// folder whose name holds a colon needs no depth.
+// folder whose name holds a colon needs no depth; a colon before the last separator (a
+// Windows drive, as in "C:\x") is part of the folder's name.
 void AddTree(const std::string& spec, PathList& destinations) {
     DestinationReach reach{true, 0};
     std::string folder = spec;
     const auto colon = spec.rfind(':');
-    if (!IsExistingFolder(spec) && colon != std::string::npos) {
+#ifdef _WIN32
+    const auto separator = spec.find_last_of("\\/");
+#else
+    const auto separator = spec.rfind('/');
+#endif
+    if (!IsExistingFolder(spec) && colon != std::string::npos &&
+        (separator == std::string::npos || colon > separator)) {
         folder = spec.substr(0, colon);
         const std::string depthText = spec.substr(colon + 1);
         std::int32_t depth = 0;

@@ -1,8 +1,10 @@
 #include "cli/console.h"
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <condition_variable>
@@ -12,9 +14,13 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/console_platform.h"
 #include "cli/texts.h"
 
 namespace ostrivane::cli {
+
+#ifndef _WIN32
+// The POSIX side of the console (the Windows one is console_win32.cpp).
 namespace {
 
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
@@ -25,7 +31,8 @@ extern "C" void OnStopSignal(int) {
     stopFlag->store(true);
 }
 
-// Writes all of `text` to the descriptor; gives up on an error other than EINTR.
+}  // namespace
+
 void WriteAll(int fd, std::string_view text) {
     while (!text.empty()) {
         const ssize_t n = ::write(fd, text.data(), text.size());
@@ -39,9 +46,65 @@ void WriteAll(int fd, std::string_view text) {
 
 int TerminalColumns() {
     winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    if (::ioctl(kStandardError, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
     return 80;
 }
+
+bool ReadAnswerLine(std::string& answer) {
+    char c = 0;
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        // End of input, or a stop signal interrupted the wait.
+        if (n <= 0) return false;
+        if (c == '\n') return true;
+        answer += c;
+    }
+}
+
+void InstallStopSignals(std::atomic<bool>& stop) {
+    stopFlag = &stop;
+    struct sigaction action{};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a read waiting for an answer returns EINTR
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+void RestoreDefaultStop() {
+    struct sigaction action{};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool IsTerminal(int fd) {
+    return ::isatty(fd) == 1;
+}
+
+void PrepareConsole() {}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+std::FILE* OpenFile(const std::string& name, const char* mode) {
+    return std::fopen(name.c_str(), mode);
+}
+
+void PrintText(std::FILE* stream, const std::string& text) {
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+}
+
+bool SystemLanguageIsChinese() {
+    return false;
+}
+#endif  // !_WIN32
+
+namespace {
 
 // The first bytes of `line` that fill at most `columns` columns of a terminal, whole UTF-8
 // characters only: a character of three or four bytes (the CJK range among them) takes two
@@ -86,17 +149,6 @@ std::string StateText(DeviceFigures::State state, std::uint64_t bytes) {
 
 }  // namespace
 
-void InstallStopSignals(std::atomic<bool>& stop) {
-    stopFlag = &stop;
-    struct sigaction action{};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a read waiting for an answer returns EINTR
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-}
-
 void RunWatched(const std::function<void()>& work, const std::atomic<bool>& stop,
                 const std::function<void()>& onStop) {
     std::mutex mutex;
@@ -120,11 +172,7 @@ void RunWatched(const std::function<void()>& work, const std::atomic<bool>& stop
             finished.wait_for(lock, std::chrono::milliseconds(50));
             if (!restored && stop.load()) {
                 restored = true;
-                struct sigaction action{};
-                action.sa_handler = SIG_DFL;
-                sigemptyset(&action.sa_mask);
-                ::sigaction(SIGINT, &action, nullptr);
-                ::sigaction(SIGTERM, &action, nullptr);
+                RestoreDefaultStop();
                 lock.unlock();
                 if (onStop) onStop();
                 lock.lock();
@@ -133,10 +181,6 @@ void RunWatched(const std::function<void()>& work, const std::atomic<bool>& stop
     }
     worker.join();
     if (error) std::rethrow_exception(error);
-}
-
-bool IsTerminal(int fd) {
-    return ::isatty(fd) == 1;
 }
 
 std::string HumanBytes(std::uint64_t bytes) {
@@ -220,7 +264,7 @@ void ProgressDisplay::show(const TransferFigures& figures) {
         if (i > 0) out += "\n";
         out += FitToColumns(lines[i], columns);
     }
-    WriteAll(STDERR_FILENO, out);
+    WriteAll(kStandardError, out);
     linesDrawn_ = static_cast<int>(lines.size());
 }
 
@@ -233,24 +277,19 @@ void ProgressDisplay::eraseLocked() {
     if (linesDrawn_ == 0) return;
     std::string out = "\r\033[K";
     for (int i = 1; i < linesDrawn_; ++i) out += "\033[1A\033[K";
-    WriteAll(STDERR_FILENO, out);
+    WriteAll(kStandardError, out);
     linesDrawn_ = 0;
 }
 
 bool AskOnTerminal(const std::string& question) {
-    WriteAll(STDERR_FILENO, question + Text().yesNo);
+    WriteAll(kStandardError, question + Text().yesNo);
     std::string answer;
-    char c = 0;
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n <= 0) {
-            // End of input, or a stop signal interrupted the wait: No.
-            WriteAll(STDERR_FILENO, "\n");
-            return false;
-        }
-        if (c == '\n') break;
-        answer += c;
+    if (!ReadAnswerLine(answer)) {
+        // End of input, or a stop request interrupted the wait: No.
+        WriteAll(kStandardError, "\n");
+        return false;
     }
+    if (!answer.empty() && answer.back() == '\r') answer.pop_back();
     const std::size_t start = answer.find_first_not_of(" \t");
     if (start == std::string::npos) return false;
     const std::string_view given = std::string_view(answer).substr(start);

@@ -5,28 +5,55 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/run_control.h"
 
 namespace ostrivane::cli {
 
+// The descriptors of standard input and standard error.
+inline constexpr int kStandardInput = 0;
+inline constexpr int kStandardError = 2;
+
 // Installs handlers for SIGINT and SIGTERM that only set `stop` (which must outlive the
 // process's run), without SA_RESTART so that a question waiting for its answer wakes up.
-// SIGPIPE is ignored: a closed pipe must not kill a run halfway.
+// SIGPIPE is ignored: a closed pipe must not kill a run halfway. On Windows a console
+// control handler sets `stop` for Ctrl-C, Ctrl-Break and the closing of the console window
+// (and holds a close back for a few seconds, so that the run can discard its partial copy).
 void InstallStopSignals(std::atomic<bool>& stop);
 
 // Runs `work` on a thread of its own while this thread watches the stop flag: once the first
-// signal has set it, SIGINT and SIGTERM get their default action back, so a second Ctrl-C
-// ends a run that is slow to stop (a flush of a slow device) at once; `onStop` runs once
-// then. Exceptions of `work` pass on to the caller.
+// signal has set it, SIGINT and SIGTERM get their default action back (on Windows the control
+// handler is removed), so a second Ctrl-C ends a run that is slow to stop (a flush of a slow
+// device) at once; `onStop` runs once then. Exceptions of `work` pass on to the caller.
 void RunWatched(const std::function<void()>& work, const std::atomic<bool>& stop,
                 const std::function<void()>& onStop);
 
-// True when the descriptor is a terminal.
+// True when the descriptor is a terminal (on Windows: a console, not the NUL device).
 bool IsTerminal(int fd);
+
+// Called once before anything is printed. On Windows: the console shows UTF-8 and takes the
+// display's escape sequences; elsewhere nothing.
+void PrepareConsole();
+
+// The program's arguments as UTF-8. On Windows they come from the wide command line, so
+// names outside the system code page reach the program intact; elsewhere argv as it is.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// std::fopen with a UTF-8 name (on Windows through the wide name).
+std::FILE* OpenFile(const std::string& name, const char* mode);
+
+// Writes UTF-8 `text` to standard output or standard error and flushes it; on a Windows
+// console as wide characters, so that it reads right whatever the console's code page.
+void PrintText(std::FILE* stream, const std::string& text);
+
+// True when the system's language for the user interface is Chinese (Windows); false
+// where the environment's locale alone decides.
+bool SystemLanguageIsChinese();
 
 // The live display on standard error: one line for the whole run and, when the run writes
 // to several devices, one more line per device. Draws at most 10 times a second; the hook

@@ -4,8 +4,6 @@
 // failures (or an unexpected error ended it); 2 bad usage or input, nothing copied or
 // deleted; 3 stopped by SIGINT or SIGTERM; 4 a folder that could not be entered ended the
 // run.
-#include <unistd.h>
-
 #include <atomic>
 #include <clocale>
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/console.h"
@@ -30,9 +29,7 @@ enum Status { kDone = 0, kFailures = 1, kBadInput = 2, kStopped = 3, kRunEnded =
 constexpr const char* kPrefix = "ostrivane-cli: ";
 
 void PrintLine(std::FILE* stream, const std::string& line) {
-    std::fputs(line.c_str(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    PrintText(stream, line + "\n");
 }
 
 int BadInput(const std::string& message) {
@@ -91,14 +88,16 @@ bool WriteReport(ReportFile* report, const std::string& name,
     return false;
 }
 
-int Run(int argc, char** argv) {
+int Run(const std::vector<std::string>& arguments) {
     const Texts& t = Text();
 
     Request request;
     try {
-        Parsed parsed = ParseCommandLine(argc, argv);
+        std::vector<const char*> argv;
+        for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+        Parsed parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
         if (!parsed.request) {
-            std::fputs(parsed.printed.c_str(), stdout);
+            PrintText(stdout, parsed.printed);
             return kDone;
         }
         request = std::move(*parsed.request);
@@ -108,7 +107,7 @@ int Run(int argc, char** argv) {
 
     if (!request.emptyNow && request.sources.count() == 0) return BadInput(t.nothingToCopy);
     if (request.destinations.count() == 0) return BadInput(t.noDestination);
-    const bool terminal = IsTerminal(STDIN_FILENO);
+    const bool terminal = IsTerminal(kStandardInput);
     if (!request.emptyNow && request.policy == SameFilePolicy::Ask && !terminal) {
         return BadInput(t.askNeedsTerminal);
     }
@@ -140,7 +139,7 @@ int Run(int argc, char** argv) {
 
     // Once the first signal is seen: a note on a terminal that a second one quits at once.
     const auto stopping = [&] {
-        if (IsTerminal(STDERR_FILENO)) PrintLine(stderr, t.stopping);
+        if (IsTerminal(kStandardError)) PrintLine(stderr, t.stopping);
     };
 
     if (request.emptyNow) {
@@ -161,7 +160,7 @@ int Run(int argc, char** argv) {
     }
 
     const bool draw = request.progress == ProgressMode::Always ||
-                      (request.progress == ProgressMode::Auto && IsTerminal(STDERR_FILENO));
+                      (request.progress == ProgressMode::Auto && IsTerminal(kStandardError));
     ProgressDisplay display(draw);
     std::mutex figuresMutex;
     TransferFigures last;
@@ -234,7 +233,10 @@ int Run(int argc, char** argv) {
 }  // namespace ostrivane::cli
 
 int main(int argc, char** argv) {
+#ifdef LC_MESSAGES
     // The system's error texts in the user's language (numbers stay as C writes them).
     std::setlocale(LC_MESSAGES, "");
-    return ostrivane::cli::Run(argc, argv);
+#endif
+    ostrivane::cli::PrepareConsole();
+    return ostrivane::cli::Run(ostrivane::cli::ProgramArguments(argc, argv));
 }

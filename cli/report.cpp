@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "cli/console.h"
+
 namespace ostrivane::cli {
 namespace {
 
@@ -80,7 +82,7 @@ ReportFile::ReportFile(const std::string& name) : name_(name) {
         stream_ = stdout;
         return;
     }
-    stream_ = std::fopen(name.c_str(), "wb");
+    stream_ = OpenFile(name, "wb");
     if (stream_ == nullptr) throw std::runtime_error(std::strerror(errno));
 }
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "cli/console.h"
+
 namespace ostrivane::cli {
 namespace {
 
@@ -120,7 +122,8 @@ bool LocaleIsChinese() {
         if (value == nullptr || *value == '\0') continue;
         return std::string_view(value).starts_with("zh");
     }
-    return false;
+    // None set (as usual on Windows): the system's language for the user interface.
+    return SystemLanguageIsChinese();
 }
 
 const Texts& Text() {

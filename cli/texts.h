@@ -1,5 +1,6 @@
 // Every text the command-line program prints, in Chinese when the locale asks for it
-// (LC_ALL, else LC_MESSAGES, else LANG beginning with "zh") and in English otherwise.
+// (LC_ALL, else LC_MESSAGES, else LANG beginning with "zh"; when none is set, on Windows,
+// the system's language for the user interface) and in English otherwise.
 // The Chinese texts that the window shows too are worded as the window words them.
 #pragma once
 
@@ -70,7 +71,8 @@ struct Texts {
 // The texts of the language the environment asks for.
 const Texts& Text();
 // True when LC_ALL, else LC_MESSAGES, else LANG (the first that is set and not empty)
-// begins with "zh".
+// begins with "zh"; when none is set, true when the system's language for the user
+// interface is Chinese (Windows only: GetUserDefaultUILanguage).
 bool LocaleIsChinese();
 
 // `text` with %1, %2, ... replaced by the arguments in order.
