@@ -1,13 +1,20 @@
 // End-to-end tests of ostrivane-cli: the built program runs on temporary trees, with its
-// standard input from /dev/null (no terminal) unless a test gives it a pseudo-terminal.
-#include <fcntl.h>
+// standard input from /dev/null (NUL on Windows: no terminal) unless a test gives it a
+// pseudo-terminal.
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -17,8 +24,11 @@
 #include <thread>
 #include <vector>
 
+#include "core/fsops.h"
 #include "core/temp_tree.h"
+#ifndef _WIN32
 #include "support/fault_fs.h"
+#endif
 
 namespace fs = std::filesystem;
 using ostrivane::test::Exists;
@@ -34,17 +44,153 @@ struct Outcome {
 
 using Env = std::map<std::string, std::string>;
 
-// Every entry below `root` ("dir/" for folders), relative to it.
+// A UTF-8 path as the standard library takes it (on Windows a narrow string would be read in
+// the ANSI code page).
+fs::path NativePath(const std::string& utf8) {
+#ifdef _WIN32
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+#else
+    return fs::path(utf8);
+#endif
+}
+
+// Every entry below `root` ("dir/" for folders, "/" between names on every platform),
+// relative to it, in UTF-8.
 std::set<std::string> Tree(const std::string& root) {
     std::set<std::string> names;
-    if (!fs::exists(root)) return names;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        std::string name = fs::relative(entry.path(), root).string();
+    const fs::path top = NativePath(root);
+    if (!fs::exists(top)) return names;
+    for (const auto& entry : fs::recursive_directory_iterator(top)) {
+        const std::u8string relative = fs::relative(entry.path(), top).generic_u8string();
+        std::string name(relative.begin(), relative.end());
         if (entry.is_directory()) name += "/";
         names.insert(name);
     }
     return names;
 }
+
+#ifdef _WIN32
+// The environment variable that points the program at its settings folder.
+constexpr const char* kSettingsHome = "APPDATA";
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                         nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+    return wide;
+}
+
+// One argument quoted as CommandLineToArgvW reads it back.
+std::wstring Quoted(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+// The program beside this test's build folder: tests\cli_test.exe and cli\ostrivane-cli.exe.
+std::wstring ProgramPath() {
+    wchar_t self[4096];
+    const DWORD length = GetModuleFileNameW(nullptr, self, 4096);
+    std::wstring path(self, length);
+    path.erase(path.find_last_of(L"\\/"));
+    return path + L"\\" + Wide(OSTRIVANE_CLI_RELATIVE);
+}
+
+struct Child {
+    HANDLE process = nullptr;
+};
+
+HANDLE OpenInheritable(const std::wstring& name, bool write) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return CreateFileW(name.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Starts the program with `args`; standard input from NUL, standard output and error to the
+// given files, the locale English unless `env` says otherwise (an empty value removes the
+// variable), and the settings read from `configHome`.
+Child Start(const std::vector<std::string>& args, const std::string& outFile,
+            const std::string& errFile, const std::string& configHome, const Env& env) {
+    std::wstring commandLine = Quoted(ProgramPath());
+    for (const std::string& arg : args) commandLine += L" " + Quoted(Wide(arg));
+
+    // This process's environment with the test's changes, sorted by name as Windows wants.
+    std::map<std::wstring, std::wstring> variables;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+            const std::wstring text(entry);
+            const auto equals = text.find(L'=', 1);
+            if (equals != std::wstring::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+        FreeEnvironmentStringsW(block);
+    }
+    Env changes{{"LANG", ""}, {"LC_MESSAGES", ""}, {"LC_ALL", "C.UTF-8"},
+                {kSettingsHome, configHome}};
+    for (const auto& [name, value] : env) changes[name] = value;
+    for (const auto& [name, value] : changes) {
+        // Names compare ignoring case on Windows.
+        for (auto it = variables.begin(); it != variables.end();) {
+            it = _wcsicmp(it->first.c_str(), Wide(name).c_str()) == 0 ? variables.erase(it)
+                                                                      : std::next(it);
+        }
+        if (!value.empty()) variables[Wide(name)] = Wide(value);
+    }
+    std::wstring block;
+    for (const auto& [name, value] : variables) block += name + L"=" + value + L'\0';
+    block += L'\0';
+
+    const HANDLE in = OpenInheritable(L"NUL", false);
+    const HANDLE out = OpenInheritable(Wide(outFile), true);
+    const HANDLE err = OpenInheritable(Wide(errFile), true);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in, startup.hStdOutput = out, startup.hStdError = err;
+    PROCESS_INFORMATION started{};
+    const BOOL ok = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                   CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup,
+                                   &started);
+    for (const HANDLE handle : {in, out, err}) {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    if (!ok) return Child{};
+    CloseHandle(started.hThread);
+    return Child{started.hProcess};
+}
+
+// The exit status, or -1 when it did not start or did not end within `seconds` (it is then
+// ended).
+int Wait(Child child, double seconds = 20) {
+    if (child.process == nullptr) return -1;
+    DWORD status = 0;
+    if (WaitForSingleObject(child.process, static_cast<DWORD>(seconds * 1000)) != WAIT_OBJECT_0) {
+        TerminateProcess(child.process, 255);
+        WaitForSingleObject(child.process, INFINITE);
+        CloseHandle(child.process);
+        return -1;
+    }
+    GetExitCodeProcess(child.process, &status);
+    CloseHandle(child.process);
+    return static_cast<int>(status);
+}
+#else
+constexpr const char* kSettingsHome = "XDG_CONFIG_HOME";
 
 // Starts the program with `args`; standard input from `inputFd` (or /dev/null), standard
 // output and error to the given files, the locale English unless `env` says otherwise, and
@@ -61,7 +207,7 @@ pid_t Start(const std::vector<std::string>& args, const std::string& outFile,
     ::dup2(in, 0), ::dup2(out, 1), ::dup2(err, 2);
     ::unsetenv("LANG"), ::unsetenv("LC_MESSAGES");
     ::setenv("LC_ALL", "C.UTF-8", 1);
-    ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    ::setenv(kSettingsHome, configHome.c_str(), 1);
     for (const auto& [name, value] : env) {
         if (value.empty()) {
             ::unsetenv(name.c_str());
@@ -90,13 +236,13 @@ int Wait(pid_t pid, double seconds = 20) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 class Cli : public testing::Test {
   protected:
     Outcome run(const std::vector<std::string>& args, const Env& env = {}) {
-        const pid_t pid = Start(args, work.path("out"), work.path("err"), work.root(), env);
         Outcome outcome;
-        outcome.status = Wait(pid);
+        outcome.status = Wait(Start(args, work.path("out"), work.path("err"), work.root(), env));
         outcome.out = ReadFile(work.path("out"));
         outcome.err = ReadFile(work.path("err"));
         return outcome;
@@ -146,19 +292,28 @@ TEST_F(CliCopy, ToTreeTakesSubfoldersDownToTheDepth) {
     EXPECT_EQ(run({p("src/c.txt"), "--to-tree", p("t") + ":1"}).status, 0);
     EXPECT_EQ(Tree(p("t")), (std::set<std::string>{"c.txt", "A/", "A/c.txt", "A/A1/", "A/A1/A2/",
                                                    "B/", "B/c.txt"}));
-    fs::remove_all(p("t"));
+    fs::remove_all(NativePath(p("t")));
     tree.mkdir("t/A/A1");
     EXPECT_EQ(run({p("src/c.txt"), "--to-tree", p("t"), "--policy", "skip"}).status, 0);
     EXPECT_EQ(Tree(p("t")), (std::set<std::string>{"c.txt", "A/", "A/c.txt", "A/A1/",
                                                    "A/A1/c.txt"}));
-    // A folder whose name holds a colon is taken whole.
+#ifndef _WIN32
+    // A folder whose name holds a colon is taken whole (Windows names hold no colon).
     tree.mkdir("t:2");
     EXPECT_EQ(run({p("src/c.txt"), "--to-tree", p("t:2")}).status, 0);
     EXPECT_TRUE(Exists(p("t:2/c.txt")));
+#endif
 }
 
 TEST_F(CliCopy, BadInputPrintsOneLineAndCopiesNothing) {
     tree.write("file-not-folder", "x");
+#ifdef _WIN32
+    const std::string root = tree.root().substr(0, 3);  // the drive, "C:\\"
+    const std::string up = p("..") + "\\..\\..\\..\\..\\..\\..\\..\\..";
+#else
+    const std::string root = "/";
+    const std::string up = p("..") + "/../../../../../../../..";
+#endif
     const std::vector<std::vector<std::string>> cases = {
         {p("src/c.txt"), "--to", p("d1"), "--no-such-option"},
         {p("src/c.txt"), "--sources-list", p("missing.lst"), "--to", p("d1")},
@@ -168,9 +323,10 @@ TEST_F(CliCopy, BadInputPrintsOneLineAndCopiesNothing) {
         {p("src/c.txt"), "--to-tree", p("d1") + ":"},
         {p("src/missing.txt"), p("src/c.txt"), "--to", p("d1")},
         {p("src/c.txt"), "--to", p("d1"), "--to", p("file-not-folder")},
-        {p("src/c.txt"), "--to", p("d1"), "--to", "/"},
-        {p("src/c.txt"), "--to", p("d1"), "--to", p("..") + "/../../../../../../../.."},
-        {"/", "--to", p("d1")},
+        {p("src/c.txt"), "--to", p("d1"), "--to", root},
+        {p("src/c.txt"), "--to", p("d1"), "--to", up},
+        {root, "--to", p("d1")},
+        {p("src/c.txt"), "--to-tree", p("no-such-folder")},
         {p("src/c.txt"), "--to", p("d1"), "--policy", "sometimes"},
         {p("src/c.txt"), "--to", p("d1"), "--policy", "ask"},
         {p("src/c.txt"), "--to", p("d1"), "--empty-first"},
@@ -196,8 +352,18 @@ TEST_F(CliCopy, BadInputPrintsOneLineAndCopiesNothing) {
 
 TEST_F(CliCopy, FailuresGiveStatusOneAndAQuotedUtf8Report) {
     // A name with a comma, a quote, a line break and a byte that is not UTF-8; in the
-    // destination a folder of that name stands in the way of its copy.
+    // destination a folder of that name stands in the way of its copy. (Windows names hold
+    // no quote and no line break, and are always Unicode: there a comma and characters
+    // outside the code page.)
+#ifdef _WIN32
+    const std::string odd = "we ird, \xE5\x90\x8D\xCE\xB1.txt";
+    const std::string quoted = "\"" + p("d1/") + odd + "\",";
+    const long reportLines = 2;
+#else
     const std::string odd = "we\"ird, na\nme\xff.txt";
+    const std::string quoted = "\"" + p("d1/") + "we\"\"ird, na\nme\xEF\xBF\xBD.txt\",";
+    const long reportLines = 3;  // header, row with a break
+#endif
     tree.write("src/" + odd, "odd");
     tree.mkdir("d1/" + odd);
     const Outcome outcome = run({p("src/" + odd), p("src/c.txt"), "--to", p("d1"), "--policy",
@@ -207,9 +373,8 @@ TEST_F(CliCopy, FailuresGiveStatusOneAndAQuotedUtf8Report) {
     EXPECT_NE(outcome.err.find("not done (1):"), std::string::npos) << outcome.err;
     EXPECT_NE(outcome.err.find(p("d1/" + odd)), std::string::npos);
     const std::string report = ReadFile(work.path("report.csv"));
-    const std::string quoted = "\"" + p("d1/") + "we\"\"ird, na\nme\xEF\xBF\xBD.txt\",";
     EXPECT_EQ(report.rfind("path,reason\n" + quoted, 0), 0u) << report;
-    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 3);  // header, row with a break
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), reportLines) << report;
 
     // "-": the report on standard output, the summary moved to standard error.
     const Outcome toStdout =
@@ -227,17 +392,22 @@ TEST_F(CliCopy, FailuresGiveStatusOneAndAQuotedUtf8Report) {
 TEST_F(CliCopy, ThePolicyTheWindowStoredIsTheDefault) {
     tree.write("d1/c.txt", "older");
     tree.write("d2/c.txt", "older");
-    std::ofstream(work.path("Quillmere.ini")) << "[Parameter]\nSameFile=2\n";
+#ifdef _WIN32
+    const std::string settings = work.path("Ostrivane/Quillmere.ini");  // below %APPDATA%
+#else
+    const std::string settings = work.path("Quillmere.ini");
+#endif
+    work.write(settings.substr(work.root().size() + 1), "[Parameter]\nSameFile=2\n");
     EXPECT_EQ(run({p("src/c.txt"), "--to", p("d1")}).status, 0);
     EXPECT_EQ(ReadFile(p("d1/c.txt")), "older");  // skip
     EXPECT_EQ(run({p("src/c.txt"), "--to", p("d1"), "--policy", "overwrite"}).status, 0);
     EXPECT_EQ(ReadFile(p("d1/c.txt")), "gamma");
     // No settings: number.
-    fs::remove(work.path("Quillmere.ini"));
+    fs::remove(NativePath(settings));
     EXPECT_EQ(run({p("src/c.txt"), "--to", p("d2")}).status, 0);
     EXPECT_EQ(ReadFile(p("d2/c.txt")), "older");
     EXPECT_EQ(ReadFile(p("d2/c_1.txt")), "gamma");
-    EXPECT_FALSE(Exists(work.path("Quillmere.ini")));  // read, never written
+    EXPECT_FALSE(Exists(settings));  // read, never written
 }
 
 TEST_F(CliCopy, EmptyNowEmptiesAndCopiesNothingEmptyFirstEmptiesThenCopies) {
@@ -258,6 +428,8 @@ TEST_F(CliCopy, EmptyNowEmptiesAndCopiesNothingEmptyFirstEmptiesThenCopies) {
     EXPECT_EQ(Tree(p("d1")), (std::set<std::string>{"c.txt"}));
 }
 
+// Windows: no mode bits to take away (and Wine runs the tests as root, who enters all).
+#ifndef _WIN32
 TEST_F(CliCopy, AFolderThatCannotBeEnteredEndsTheRunWithStatusFour) {
     if (!ostrivane::test::PermissionsApply()) GTEST_SKIP() << "root enters every folder";
     ASSERT_EQ(::chmod(p("src/data/sub").c_str(), 0), 0);
@@ -267,6 +439,24 @@ TEST_F(CliCopy, AFolderThatCannotBeEnteredEndsTheRunWithStatusFour) {
     EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(ReadFile(work.path("r.csv")), "path,reason\n");
+}
+#endif
+
+// Names outside every single-byte code page reach the program as arguments and in list
+// files, and are copied as they are.
+TEST_F(CliCopy, NamesOutsideTheCodePageArriveIntact) {
+    const std::string name = "\xE7\x9B\xAE\xE5\xBD\x95-\xCE\xB5\xCE\xBB";  // 目录-ελ
+    tree.write("src/" + name + "/f-" + name + ".txt", "utf8");
+    tree.mkdir("d-" + name);
+    tree.write("dirs.lst", p("d1") + "\r\n");
+    const Outcome outcome = run({p("src/" + name), "--to", p("d-" + name), "--destinations-list",
+                                 p("dirs.lst"), "--report", work.path("r-" + name + ".csv")});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const std::set<std::string> copied{name + "/", name + "/f-" + name + ".txt"};
+    EXPECT_EQ(Tree(p("d-" + name)), copied);
+    EXPECT_EQ(Tree(p("d1")), copied);
+    EXPECT_EQ(ReadFile(p("d1/" + name + "/f-" + name + ".txt")), "utf8");
+    EXPECT_EQ(ReadFile(work.path("r-" + name + ".csv")), "path,reason\n");
 }
 
 TEST_F(CliCopy, MessagesFollowTheLocale) {
@@ -281,6 +471,10 @@ TEST_F(CliCopy, MessagesFollowTheLocale) {
     EXPECT_NE(messages.err.find("没有需要复制的文件或文件夹!"), std::string::npos) << messages.err;
 }
 
+// Windows: a console cannot be driven from a test under Wine (and there is no pseudo-
+// terminal); the signal test needs the FUSE fault file system. The console's Windows code
+// (control handler, wide console input) is not run by a test.
+#ifndef _WIN32
 // The program on a pseudo-terminal, the test typing the answers.
 class Terminal {
   public:
@@ -416,11 +610,15 @@ TEST(CliInterrupt, ASignalStopsASlowRunLeavingNothingPartial) {
     }
 }
 
+#endif  // !_WIN32
+
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
     // Before any thread starts: mounts stay private to this process and its children.
     ostrivane::test::EnterPrivateMountNamespace();
+#endif
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
