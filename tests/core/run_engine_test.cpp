@@ -3,10 +3,16 @@
 #include "core/run_engine.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -83,25 +89,67 @@ TEST(RunSteps, NothingAfterAThrowingStepStartsAndTheEarliestErrorPassesOn) {
 
 // --- One writer against many ---------------------------------------------------------------
 
-// Everything below `root` that a run leaves: type, mode bits, bytes and modification time
-// of files (folders' times change with every entry made in them, so only files count).
+// `root` + "/" + `relative`, with the platform's separator ("/" in `relative` too).
+std::string Join(const std::string& root, std::string relative) {
+    std::replace(relative.begin(), relative.end(), '/', platform::kSeparator);
+    return root + platform::kSeparator + relative;
+}
+
+// The part of `path` below `root`, "/" between names on every platform ("/a/b").
+std::string Below(const fs::path& path, const std::string& root) {
+    std::string text = path.string().substr(root.size());
+    std::replace(text.begin(), text.end(), '\\', '/');
+    return text;
+}
+
+#ifdef _WIN32
+// Windows: the attribute word, bytes and last write time of files (in 100 ns steps).
+std::string Facts(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return "?";
+    std::string facts = std::to_string(data.dwFileAttributes);
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        facts += " " + test::ReadFile(path) + " " +
+                 std::to_string((static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime)
+                                 << 32) | data.ftLastWriteTime.dwLowDateTime);
+    }
+    return facts;
+}
+#else
+// Type, mode bits, bytes and modification time of files, the target of links.
+std::string Facts(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return "?";
+    std::string facts = std::to_string(st.st_mode);
+    if (S_ISREG(st.st_mode)) {
+        facts += " " + test::ReadFile(path) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                 std::to_string(st.st_mtim.tv_nsec);
+    } else if (S_ISLNK(st.st_mode)) {
+        facts += " -> " + fs::read_symlink(path).string();
+    }
+    return facts;
+}
+#endif
+
+// Everything below `root` that a run leaves, by Facts (folders' times change with every
+// entry made in them, so only files' times count). The paths are ASCII.
 std::map<std::string, std::string> Snapshot(const std::string& root) {
     std::map<std::string, std::string> tree;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
          ++it) {
-        const std::string path = it->path().string();
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) continue;
-        std::string facts = std::to_string(st.st_mode);
-        if (S_ISREG(st.st_mode)) {
-            facts += " " + test::ReadFile(path) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
-                     std::to_string(st.st_mtim.tv_nsec);
-        } else if (S_ISLNK(st.st_mode)) {
-            facts += " -> " + fs::read_symlink(path).string();
-        }
-        tree[path.substr(root.size())] = facts;
+        const std::string facts = Facts(it->path().string());
+        if (facts != "?") tree[Below(it->path(), root)] = facts;
     }
     return tree;
+}
+
+// Takes away write permission: mode bits 0444 on POSIX, the read-only attribute on Windows.
+void MakeReadOnly(const std::string& path) {
+#ifdef _WIN32
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+#else
+    ::chmod(path.c_str(), 0444);
+#endif
 }
 
 // One generated case: the same trees made twice from one seed, so that one run can use one
@@ -111,8 +159,18 @@ struct Case {
 };
 
 void SetTime(const std::string& path, long seconds) {
+#ifdef _WIN32
+    const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const unsigned long long ticks = (seconds + 11'644'473'600ULL) * 10'000'000ULL;
+    const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SetFileTime(file, nullptr, &time, &time);
+    CloseHandle(file);
+#else
     const struct timeval times[2] = {{seconds, 0}, {seconds, 0}};
     ::lutimes(path.c_str(), times);
+#endif
 }
 
 Case MakeCase(const std::string& root, unsigned seed) {
@@ -123,14 +181,14 @@ Case MakeCase(const std::string& root, unsigned seed) {
     };
     long clock = 1'600'000'000;
     auto file = [&](const std::string& relative, const std::string& tag, bool readOnly = false) {
-        const std::string path = root + "/" + relative;
+        const std::string path = Join(root, relative);
         fs::create_directories(fs::path(path).parent_path());
         std::FILE* out = std::fopen(path.c_str(), "wb");
         const std::string bytes = content(tag);
         std::fwrite(bytes.data(), 1, bytes.size(), out);
         std::fclose(out);
-        if (readOnly) ::chmod(path.c_str(), 0444);
         SetTime(path, clock += 1000);
+        if (readOnly) MakeReadOnly(path);
     };
     // Sources: two files named a.txt, one literally named a_1.txt, a read-only file, a
     // folder tree (with a file link, a folder link and a subfolder sharing a name), and a
@@ -143,14 +201,17 @@ Case MakeCase(const std::string& root, unsigned seed) {
     file("src/tree/b.txt", "tb", chance(50));
     file("src/tree/sub/a.txt", "tsa");
     file("src/tree/sub/deeper/c.dat", "tsdc");
+#ifndef _WIN32
+    // (Wine makes no symbolic links; fsops_win32_test covers reparse points where it can.)
     fs::create_symlink("b.txt", root + "/src/tree/link.txt");
     fs::create_directory_symlink("sub", root + "/src/tree/sublink");
+#endif
     file("src/a.txt/inner.txt", "fi");  // a folder named like a file
     const std::vector<std::string> sourceItems = {"src/x/a.txt", "src/y/a.txt", "src/z/a_1.txt",
                                                   "src/ro.txt",  "src/tree/",   "src/a.txt/"};
     // Destinations: a folder with its subfolders (nested), one folder in two spellings, a
     // separate folder, and one that does not exist yet.
-    for (const char* folder : {"dst/D/x/z", "dst/D/y", "dst/E"}) fs::create_directories(root + "/" + folder);
+    for (const char* folder : {"dst/D/x/z", "dst/D/y", "dst/E"}) fs::create_directories(Join(root, folder));
     const std::vector<std::string> destinationItems = {"dst/D", "dst/D/x", "dst/D/x/z", "dst/D/y",
                                                        "dst/D/./y/", "dst/E", "dst/G/new"};
     // Targets already there, some read-only, some where a folder copy goes.
@@ -160,12 +221,15 @@ Case MakeCase(const std::string& root, unsigned seed) {
         if (chance(30)) file(base + "a_1.txt", "old1");
         if (chance(30)) file(base + "tree/b.txt", "oldtb", chance(50));
         if (chance(20)) file(base + "ro.txt", "oldro", true);
-        if (chance(20)) fs::create_directories(root + "/" + base + "a_2.txt");
-        // Failures deep in a copied tree: a folder where a file goes, a folder not writable.
-        if (chance(30)) fs::create_directories(root + "/" + base + "tree/sub/a.txt");
+        if (chance(20)) fs::create_directories(Join(root, base + "a_2.txt"));
+        // Failures deep in a copied tree: a folder where a file goes, a folder not writable
+        // (on POSIX: Windows has no mode bits, its read-only attribute does not hold folders).
+        if (chance(30)) fs::create_directories(Join(root, base + "tree/sub/a.txt"));
         if (chance(30)) {
-            fs::create_directories(root + "/" + base + "tree/sub/deeper");
+            fs::create_directories(Join(root, base + "tree/sub/deeper"));
+#ifndef _WIN32
             ::chmod((root + "/" + base + "tree/sub/deeper").c_str(), 0555);
+#endif
         }
     }
     Case made;
@@ -174,9 +238,9 @@ Case MakeCase(const std::string& root, unsigned seed) {
     std::shuffle(destinations.begin(), destinations.end(), random);
     sources.resize(2 + random() % (sources.size() - 1));
     destinations.resize(1 + random() % destinations.size());
-    for (const std::string& source : sources) made.sources.addIfAbsent(root + "/" + source);
+    for (const std::string& source : sources) made.sources.addIfAbsent(Join(root, source));
     for (const std::string& destination : destinations)
-        made.destinations.addIfAbsent(root + "/" + destination);
+        made.destinations.addIfAbsent(Join(root, destination));
     return made;
 }
 
@@ -209,9 +273,12 @@ Outcome RunCase(unsigned seed, SameFilePolicy policy, bool emptyFirst, int write
         outcome.failures.push_back(relative(failure.path) + " | " + failure.reason);
     outcome.tree = Snapshot(root);
     outcome.writersAtOnce = result.writersAtOnce;
-    // The temporary folder must be removable by its owner again.
+#ifndef _WIN32
+    // The temporary folder must be removable by its owner again (TempTree clears the
+    // read-only attribute on Windows).
     for (auto& entry : fs::recursive_directory_iterator(root))
         if (!entry.is_symlink()) fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
+#endif
     return outcome;
 }
 
@@ -247,6 +314,8 @@ TEST(RunEngine, ManyWritersGiveExactlyTheOutcomeOfOne) {
     EXPECT_GT(parallelRuns, 0);
 }
 
+// Windows: no mode bits to take entry away (PermissionsApply is false there).
+#ifndef _WIN32
 TEST(RunEngine, AFolderThatCannotBeEnteredEndsTheRunWhereOneWriterEndsIt) {
     if (!test::PermissionsApply()) GTEST_SKIP() << "needs a user that permissions apply to";
     auto run = [](int writers) {
@@ -287,6 +356,7 @@ TEST(RunEngine, AFolderThatCannotBeEnteredEndsTheRunWhereOneWriterEndsIt) {
     EXPECT_EQ(one.count("d1/later.txt"), 0u);
     EXPECT_EQ(run(4), one);
 }
+#endif
 
 // Emptying with several writers (the subfolders of each destination on their own) keeps
 // and records exactly what one writer does, in the same order.
@@ -299,30 +369,40 @@ Outcome EmptyCase(unsigned seed, int writers) {
         const std::string folder = "dst/D/t" + std::to_string(top);
         for (int i = 0; i < 4; ++i) temp.write(folder + "/f" + std::to_string(i), "x");
         temp.write(folder + "/deep/er/g", "y");
-        if (chance(30)) ::chmod(temp.path(folder + "/deep").c_str(), 0555);  // cannot be emptied
-        if (chance(20)) fs::create_symlink(root + "/src", temp.path(folder + "/link"));
-        if (chance(20)) ::chmod(temp.path(folder + "/deep/er").c_str(), 0);  // cannot be listed
+        // Folders that cannot be emptied or listed, and links: POSIX only (no mode bits on
+        // Windows, no symbolic links under Wine); the draws happen on both, so a seed makes
+        // the same trees otherwise.
+        const bool readOnly = chance(30), link = chance(20), unlistable = chance(20);
+#ifndef _WIN32
+        if (readOnly) ::chmod(temp.path(folder + "/deep").c_str(), 0555);  // cannot be emptied
+        if (link) fs::create_symlink(root + "/src", temp.path(folder + "/link"));
+        if (unlistable) ::chmod(temp.path(folder + "/deep/er").c_str(), 0);  // cannot be listed
+#else
+        (void)readOnly, (void)link, (void)unlistable;
+#endif
     }
     temp.write("dst/D/plain.txt", "p");
     // A second destination beside the first: emptied at the same time.
     for (int i = 0; i < 5; ++i) temp.write("dst/E/e" + std::to_string(i) + "/f", "e");
     temp.write("dst/E/e1/source.txt", "s");
+#ifndef _WIN32
     ::chmod(temp.path("dst/E/e2").c_str(), 0555);
+#endif
     // Listed sources inside a destination: kept and recorded, each in its place.
     for (const char* kept : {"dst/D/t0/source.txt", "dst/D/t1/kept/source.txt", "dst/D/t4/s/s.txt"})
         temp.write(kept, "s");
     temp.write("src/a.txt", "a");
     PathList destinations, sources;
     const bool besideFirst = chance(50);
-    if (besideFirst) destinations.addIfAbsent(root + "/dst/E");
-    destinations.addIfAbsent(root + "/dst/D");
-    if (chance(50)) destinations.addIfAbsent(root + "/dst/D/t2");  // nested destination
-    if (chance(50)) destinations.addIfAbsent(root + "/dst/D/./t3/");
-    if (!besideFirst) destinations.addIfAbsent(root + "/dst/E");
-    sources.addIfAbsent(root + "/dst/E/e1/source.txt");
-    for (const char* kept : {"/dst/D/t0/source.txt", "/dst/D/t1/kept/source.txt", "/dst/D/t4/s/s.txt"})
-        sources.addIfAbsent(root + kept);
-    sources.addIfAbsent(root + "/src/a.txt");
+    if (besideFirst) destinations.addIfAbsent(temp.path("dst/E"));
+    destinations.addIfAbsent(temp.path("dst/D"));
+    if (chance(50)) destinations.addIfAbsent(temp.path("dst/D/t2"));  // nested destination
+    if (chance(50)) destinations.addIfAbsent(temp.path("dst/D/./t3/"));
+    if (!besideFirst) destinations.addIfAbsent(temp.path("dst/E"));
+    sources.addIfAbsent(temp.path("dst/E/e1/source.txt"));
+    for (const char* kept : {"dst/D/t0/source.txt", "dst/D/t1/kept/source.txt", "dst/D/t4/s/s.txt"})
+        sources.addIfAbsent(temp.path(kept));
+    sources.addIfAbsent(temp.path("src/a.txt"));
     Outcome outcome;
     std::vector<Failure> failures;
     EmptyDestinations(destinations, sources, &failures, nullptr, writers);
@@ -333,7 +413,8 @@ Outcome EmptyCase(unsigned seed, int writers) {
     }
     for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied);
          it != fs::recursive_directory_iterator(); ++it)
-        outcome.tree[it->path().string().substr(root.size())] = it->is_symlink() ? "link" : "";
+        outcome.tree[Below(it->path(), root)] = it->is_symlink() ? "link" : "";
+#ifndef _WIN32
     for (auto& entry : fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied))
         if (!entry.is_symlink()) ::chmod(entry.path().c_str(), 0777);
     ::chmod(temp.path("dst/D").c_str(), 0777);
@@ -342,6 +423,7 @@ Outcome EmptyCase(unsigned seed, int writers) {
         for (const char* below : {"", "/deep", "/deep/er"})
             ::chmod(temp.path("dst/D/t" + std::to_string(top) + below).c_str(), 0777);
     }
+#endif
     return outcome;
 }
 
@@ -360,6 +442,8 @@ TEST(RunEngine, EmptyingWithManyWritersKeepsAndRecordsWhatOneDoes) {
 
 // The folder walk with several writers (on a RAM file system, which takes them) lists the
 // folders in the order of one walk: pre-order, siblings in listing order, links left out.
+// (Linux's /dev/shm: not on Windows.)
+#ifndef _WIN32
 TEST(RunEngine, FolderWalkWithManyWritersListsInTheOrderOfOneWalk) {
     if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no RAM file system at /dev/shm";
     std::string root = "/dev/shm/ostrivane-walk-XXXXXX";
@@ -398,6 +482,7 @@ TEST(RunEngine, FolderWalkWithManyWritersListsInTheOrderOfOneWalk) {
     }
     fs::remove_all(root);
 }
+#endif
 
 // --- Stop ----------------------------------------------------------------------------------
 
