@@ -2,8 +2,8 @@
 // without a desktop. Builds the two lists by the window's rules, then runs one CopyAll (or,
 // with --empty-now, one emptying). Exit status: 0 everything done; 1 finished with
 // failures (or an unexpected error ended it); 2 bad usage or input, nothing copied or
-// deleted; 3 stopped by SIGINT or SIGTERM; 4 a folder that could not be entered ended the
-// run.
+// deleted; 3 stopped by SIGINT or SIGTERM (on Windows Ctrl-C, Ctrl-Break or the closing of
+// the console); 4 a folder that could not be entered ended the run.
 #include <atomic>
 #include <clocale>
 #include <cstdio>

@@ -93,6 +93,13 @@ ReportFile::~ReportFile() {
 bool ReportFile::write(const std::vector<Failure>& failures, std::string* reason) {
     if (stream_ == nullptr) return false;
     const std::string text = ReportText(failures);
+#ifdef _WIN32
+    if (stream_ == stdout && IsTerminal(1)) {
+        // A console takes the text as wide characters, as the other output.
+        PrintText(stdout, text);
+        return true;
+    }
+#endif
     bool ok = std::fwrite(text.data(), 1, text.size(), stream_) == text.size();
     ok = std::fflush(stream_) == 0 && ok;
     const int error = errno;

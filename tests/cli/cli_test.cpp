@@ -297,6 +297,11 @@ TEST_F(CliCopy, ToTreeTakesSubfoldersDownToTheDepth) {
     EXPECT_EQ(run({p("src/c.txt"), "--to-tree", p("t"), "--policy", "skip"}).status, 0);
     EXPECT_EQ(Tree(p("t")), (std::set<std::string>{"c.txt", "A/", "A/c.txt", "A/A1/",
                                                    "A/A1/c.txt"}));
+    // A missing folder is named as such; a colon before the last separator (a Windows
+    // drive) is not taken for a depth.
+    const Outcome missing = run({p("src/c.txt"), "--to-tree", p("none")});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find(p("none") + ": not a folder"), std::string::npos) << missing.err;
 #ifndef _WIN32
     // A folder whose name holds a colon is taken whole (Windows names hold no colon).
     tree.mkdir("t:2");
