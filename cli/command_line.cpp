@@ -110,22 +110,22 @@ struct App {
 // FOLDER or FOLDER:DEPTH. A name that is an existing folder as a whole is taken whole, so a
 // folder whose name holds a colon needs no depth; a colon before the last separator (a
 // Windows drive, as in "C:\x") is part of the folder's name.
-void AddTree(const std::string& spec, PathList& destinations) {
+void AddTree(const std::string& argument, PathList& destinations) {
     DestinationReach reach{true, 0};
-    std::string folder = spec;
-    const auto colon = spec.rfind(':');
+    std::string folder = argument;
+    const auto colon = argument.rfind(':');
 #ifdef _WIN32
-    const auto separator = spec.find_last_of("\\/");
+    const auto separator = argument.find_last_of("\\/");
 #else
-    const auto separator = spec.rfind('/');
+    const auto separator = argument.rfind('/');
 #endif
-    if (!IsExistingFolder(spec) && colon != std::string::npos &&
+    if (!IsExistingFolder(argument) && colon != std::string::npos &&
         (separator == std::string::npos || colon > separator)) {
-        folder = spec.substr(0, colon);
-        const std::string depthText = spec.substr(colon + 1);
+        folder = argument.substr(0, colon);
+        const std::string depthText = argument.substr(colon + 1);
         std::int32_t depth = 0;
         if (!TryTextToInt(depthText, depth)) {
-            throw UsageError(Format(Text().depthNotNumber, {spec}));
+            throw UsageError(Format(Text().depthNotNumber, {argument}));
         }
         reach = DestinationReach{false, depth};
     }
