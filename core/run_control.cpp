@@ -24,28 +24,25 @@ bool RunControl::stopRequested() {
 }
 
 void RunControl::addDestination(const std::string& folder, std::uint64_t device) {
-    auto found = devices_.end();
-    if (device != 0)
-        found = std::find_if(devices_.begin(), devices_.end(),
-                             [&](const Device& known) { return known.id == device; });
-    if (found == devices_.end()) {
-        Device& added = devices_.emplace_back();
-        added.id = device;
-        added.control.stop = stop_;
-        if (showTransfer_) {
-            added.control.opened = [this](std::uint64_t size) { bytesPlanned_ += size; };
-            added.control.copied = [this, &added](std::uint64_t bytes) {
-                bytesDone_ += bytes;
-                added.bytesDone += bytes;
-                reportSoon();
-            };
-        }
+    auto found = deviceIds_.end();
+    if (device != 0) found = std::find(deviceIds_.begin(), deviceIds_.end(), device);
+    if (found == deviceIds_.end()) {
+        deviceIds_.push_back(device);
         DeviceFigures figures;
         figures.folder = folder;
         figures_.push_back(std::move(figures));
-        found = devices_.end() - 1;
+        found = deviceIds_.end() - 1;
     }
-    deviceOf_.push_back(static_cast<int>(found - devices_.begin()));
+    Destination& added = destinations_.emplace_back();
+    added.device = static_cast<int>(found - deviceIds_.begin());
+    added.control.stop = stop_;
+    if (showTransfer_) {
+        added.control.opened = [&added](std::uint64_t size) { added.bytesPlanned += size; };
+        added.control.copied = [this, &added](std::uint64_t bytes) {
+            added.bytesDone += bytes;
+            reportSoon();
+        };
+    }
 }
 
 void RunControl::beginDestination(int index) {
@@ -74,7 +71,7 @@ void RunControl::endFlush(const std::vector<std::uint64_t>& failedDevices) {
             DeviceFigures& device = figures_[i];
             if (device.state != DeviceFigures::State::Flushing) continue;
             const bool failed = std::find(failedDevices.begin(), failedDevices.end(),
-                                          devices_[i].id) != failedDevices.end();
+                                          deviceIds_[i]) != failedDevices.end();
             device.state = failed ? DeviceFigures::State::Failed : DeviceFigures::State::Done;
         }
     }
@@ -83,11 +80,11 @@ void RunControl::endFlush(const std::vector<std::uint64_t>& failedDevices) {
 
 const CopyControl* RunControl::copyControl(int index) {
     if (!stop_ && !showTransfer_) return nullptr;
-    return &devices_.at(static_cast<size_t>(deviceOf(index))).control;
+    return &destinations_.at(static_cast<size_t>(index)).control;
 }
 
-void RunControl::fileDone() {
-    ++filesDone_;
+void RunControl::fileDone(int index) {
+    ++destinations_.at(static_cast<size_t>(index)).filesDone;
     reportSoon();
 }
 
@@ -96,12 +93,14 @@ void RunControl::report() {
     std::lock_guard lock(mutex_);
     lastReport_.store(Now());
     TransferFigures figures;
-    figures.filesDone = filesDone_.load();
-    figures.bytesDone = bytesDone_.load();
-    figures.bytesPlanned = bytesPlanned_.load();
     figures.devices = figures_;
-    for (size_t i = 0; i < figures.devices.size(); ++i)
-        figures.devices[i].bytesDone = devices_[i].bytesDone.load();
+    for (const Destination& destination : destinations_) {
+        const std::uint64_t bytes = destination.bytesDone.load();
+        figures.filesDone += destination.filesDone.load();
+        figures.bytesDone += bytes;
+        figures.bytesPlanned += destination.bytesPlanned.load();
+        figures.devices[static_cast<size_t>(destination.device)].bytesDone += bytes;
+    }
     showTransfer_(figures);
 }
 

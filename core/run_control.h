@@ -64,7 +64,7 @@ class RunControl {
     // writers start.
     void addDestination(const std::string& folder, std::uint64_t device);
     // The device figures index of destination `index`.
-    int deviceOf(int index) const { return deviceOf_.at(static_cast<size_t>(index)); }
+    int deviceOf(int index) const { return destinations_.at(static_cast<size_t>(index)).device; }
     // Writers that may copy the subfolders of one source folder into destination `index`
     // at once (1 unless set).
     void setTreeWriters(std::vector<int> writers) { treeWriters_ = std::move(writers); }
@@ -82,15 +82,17 @@ class RunControl {
     // The control for one copy into destination `index`; null when the run has neither a
     // stop request nor a figures hook, so that such copies run uncontrolled.
     const CopyControl* copyControl(int index);
-    // One file was copied.
-    void fileDone();
+    // One file was copied into destination `index`.
+    void fileDone(int index);
     // Reports the figures now, whatever the time since the last report.
     void report();
 
   private:
-    struct Device {
-        std::uint64_t id = 0;
-        std::atomic<std::uint64_t> bytesDone{0};
+    // The counters of one destination: mostly one writer's own, so that writers on other
+    // destinations do not contend for them; a device's figures are their sums.
+    struct Destination {
+        int device = 0;
+        std::atomic<std::uint64_t> filesDone{0}, bytesDone{0}, bytesPlanned{0};
         CopyControl control;
     };
     void reportSoon();
@@ -98,9 +100,8 @@ class RunControl {
     const std::atomic<bool>* stop_;
     ShowTransfer showTransfer_;
     std::atomic<bool> stopped_{false};
-    std::atomic<std::uint64_t> filesDone_{0}, bytesDone_{0}, bytesPlanned_{0};
-    std::deque<Device> devices_;  // stable addresses: copies hold their device's control
-    std::vector<int> deviceOf_;   // per destination
+    std::deque<Destination> destinations_;  // stable addresses: copies hold their control
+    std::vector<std::uint64_t> deviceIds_;  // per device
     std::vector<int> treeWriters_;  // per destination
     // Guards the device folders and states, and serialises the hook's calls.
     std::mutex mutex_;
@@ -113,7 +114,7 @@ class RunControl {
 template <typename Copy>
 int CountedCopy(RunControl& run, int index, Copy copy) {
     const int error = copy(run.copyControl(index));
-    if (error == 0) run.fileDone();
+    if (error == 0) run.fileDone(index);
     if (error == error::kStopped) run.markStopped();
     return error;
 }

@@ -133,15 +133,15 @@ int RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQ
     for (int& count : writers) count = std::max(count, 1);
     Scheduler scheduler(steps, writers, conflicts);
     std::vector<std::thread> pool;
-    pool.reserve(threads - 1);
-    for (std::size_t i = 1; i < threads; ++i)
+    pool.reserve(threads);
+    // Every writer is a thread of its own, the calling thread (which may be a window's, and
+    // keeps its descriptor table) only waits: each writer opens and closes what it uses
+    // itself, and a table of its own spares it from sharing one at every open and close.
+    for (std::size_t i = 0; i < threads; ++i)
         pool.emplace_back([&] {
-            // Each writer opens and closes what it uses itself: a table of its own spares
-            // the writers from queueing for one at every open and close.
             UsePrivateDescriptorTable();
             scheduler.work();
         });
-    scheduler.work();
     for (std::thread& thread : pool) thread.join();
     scheduler.rethrow();
     return scheduler.mostAtOnce();

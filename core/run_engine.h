@@ -25,7 +25,8 @@ using StepsConflict = std::function<bool(std::size_t earlier, std::size_t later)
 
 // Runs `steps`, at most writersPerQueue[q] of queue q at once and at most kMaxWriterThreads
 // in all; a step waits for every earlier unfinished step that `conflicts` names. With one
-// writer in all the steps run in order on the calling thread. When a step throws, no step
+// writer in all the steps run in order on the calling thread; otherwise every step runs on
+// a writer thread while the calling thread waits. When a step throws, no step
 // after it starts; the steps running end, and the exception of the earliest step that
 // threw passes on. Threads wait on a condition, never spin. Returns the most steps that ran
 // at once.
