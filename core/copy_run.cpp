@@ -137,8 +137,6 @@ std::string TargetFolderName(const std::string& source) {
     return canonical.empty() || IsDriveRoot(canonical) ? std::string() : FolderNameOf(canonical);
 }
 
-// One destination of the run: its folder, opened when a single-file source first needs it
-// (a folder source before it may have created a missing destination).
 // One destination of the run: its folder, opened when a source first needs it (a folder
 // source before it may have created a missing destination). Where the destination existed
 // when the run began, the folder opened must be that one: a folder swapped for a link
@@ -339,8 +337,6 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
     // makes them. Steps on several devices, or on a device that takes several writers, run
     // at once; a destination that holds another, or is it in another spelling, keeps its
     // place before it.
-    std::vector<FolderFootprint> footprints;
-    for (const std::string& entry : destinations.entries()) footprints.push_back(FootprintOf(entry));
     // One queue per destination device (devices numbered in the order the list first names
     // them); one writer in all where the run must keep the described order.
     std::vector<int> deviceWriters;
@@ -353,8 +349,14 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
     // sources.
     const bool severalWriters =
         deviceWriters.size() > 1 || (deviceWriters.size() == 1 && deviceWriters[0] > 1);
-    const bool atOnce = options.maxWriters != 1 && severalWriters &&
-                        DestinationsMayRunAtOnce(sources, policy, footprints);
+    // Where each destination lies, for the order between them; only needed with writers to
+    // keep in order.
+    std::vector<FolderFootprint> footprints;
+    if (options.maxWriters != 1 && severalWriters) {
+        for (const std::string& entry : destinations.entries())
+            footprints.push_back(FootprintOf(entry));
+    }
+    const bool atOnce = !footprints.empty() && DestinationsMayRunAtOnce(sources, policy, footprints);
     std::vector<int> writersPerQueue = atOnce ? deviceWriters : std::vector<int>{1};
     std::vector<EngineStep> steps;
     for (int d = 0; d < destinationCount; ++d) steps.push_back({atOnce ? run.deviceOf(d) : 0, {}});

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <thread>
 
 #include "core/folder_walk.h"
 #include "core/run_engine.h"
@@ -406,31 +405,19 @@ bool FolderEmptier::handOver(const std::string& name) {
 
 void FolderEmptier::finishHandedOver(Level& top) {
     const Folder& start = chain_.current();
-    std::atomic<size_t> next{0};
     // Each writer takes the next subfolder, opens it again from the start folder (it must
     // still be the folder checked, else it is left alone) and empties what is inside.
-    auto writer = [&] {
-        for (size_t i; (i = next++) < handedOver_.size();) {
-            HandedOver& handed = handedOver_[i];
-            Folder folder;
-            if (OpenSubfolder(start, handed.name, folder, handed.id.inode) != 0 ||
-                !(folder.identity() == handed.id))
-                continue;
-            handed.opened = true;
-            FolderEmptier inside(guard_, &handed.failures, eachListedInTurn_, stop_);
-            handed.outcome = inside.emptyInside(handed.path, std::move(folder));
-            handed.stopped = inside.stopped();
-        }
-    };
-    std::vector<std::thread> pool;
-    const size_t threads = std::min(static_cast<size_t>(writers_), handedOver_.size());
-    for (size_t t = 1; t < threads; ++t)
-        pool.emplace_back([&] {
-            UsePrivateDescriptorTable();
-            writer();
-        });
-    writer();
-    for (std::thread& thread : pool) thread.join();
+    RunEachAtOnce(handedOver_.size(), writers_, [&](size_t i) {
+        HandedOver& handed = handedOver_[i];
+        Folder folder;
+        if (OpenSubfolder(start, handed.name, folder, handed.id.inode) != 0 ||
+            !(folder.identity() == handed.id))
+            return;
+        handed.opened = true;
+        FolderEmptier inside(guard_, &handed.failures, eachListedInTurn_, stop_);
+        handed.outcome = inside.emptyInside(handed.path, std::move(folder));
+        handed.stopped = inside.stopped();
+    });
     // Back in listing order: each subfolder's records, then its removal.
     for (HandedOver& handed : handedOver_) {
         failures_ = &byEntry_[handed.entry];
@@ -558,6 +545,8 @@ bool EmptyDestinations(const PathList& destinations, const PathList& sources,
     // One step per listed folder (a folder listed again in another spelling is emptied at
     // its first entry), one queue per device. Folders that hold one another keep their
     // order; the others are emptied at once, each recording apart, put back in list order.
+    // With one writer in all, one queue holds every folder, in list order.
+    const bool oneWriter = maxWriters == 1;
     std::vector<int> listed;
     std::vector<FolderFootprint> footprints;
     std::vector<std::uint64_t> devices;
@@ -567,15 +556,15 @@ bool EmptyDestinations(const PathList& destinations, const PathList& sources,
         const bool resolved = guard.destinationIdentity(i, id);
         if (resolved && guard.firstDestinationWith(id) < i) continue;
         listed.push_back(i);
-        footprints.push_back(FootprintOf(destinations.at(i)));
-        const std::uint64_t device = resolved ? id.device : 0;
+        const std::uint64_t device = oneWriter || !resolved ? 0 : id.device;
         auto found = std::find(devices.begin(), devices.end(), device);
-        if (found == devices.end() || maxWriters == 1) found = devices.insert(devices.end(), device);
-        queueOf.push_back(maxWriters == 1 ? 0 : static_cast<int>(found - devices.begin()));
+        if (found == devices.end()) found = devices.insert(devices.end(), device);
+        queueOf.push_back(static_cast<int>(found - devices.begin()));
+        if (!oneWriter) footprints.push_back(FootprintOf(destinations.at(i)));
     }
     std::vector<int> writersPerQueue, onQueue;
     for (size_t q = 0; q < devices.size(); ++q) {
-        writersPerQueue.push_back(maxWriters == 1 ? 1 : WritersForDevice(devices[q], maxWriters));
+        writersPerQueue.push_back(oneWriter ? 1 : WritersForDevice(devices[q], maxWriters));
         onQueue.push_back(static_cast<int>(std::count(queueOf.begin(), queueOf.end(), static_cast<int>(q))));
     }
     std::vector<std::vector<Failure>> records(listed.size());
@@ -592,10 +581,11 @@ bool EmptyDestinations(const PathList& destinations, const PathList& sources,
                              }
                              if (EmptyOne(destinations.at(listed[k]), listed[k], guard,
                                           failures ? &records[k] : nullptr, true, stop,
-                                          maxWriters == 1 ? 1 : inside))
+                                          oneWriter ? 1 : inside))
                                  stopped = true;
                          }});
     }
+    // With one writer in all the steps run in order and are never compared.
     RunSteps(steps, writersPerQueue, [&](size_t earlier, size_t later) {
         return FootprintsOverlap(footprints[earlier], footprints[later]);
     });

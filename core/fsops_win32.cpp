@@ -129,21 +129,32 @@ std::string FromWide(std::wstring_view wide) {
     return text;
 }
 
-// The absolute form of a path as Win32 resolves it ("." and ".." folded, "/" read as "\",
-// a drive-relative "C:x" put on that drive's current folder).
-bool FullWidePath(const std::wstring& path, std::wstring& full) {
-    DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+// Fills `text` through a call that, given a buffer and its size in characters, returns
+// the characters written, or the size it needs when the buffer is too small (0 on
+// failure), as GetFullPathNameW and GetFinalPathNameByHandleW do. Grows the buffer a few
+// times, since the answer may change between two calls.
+template <typename Call>
+bool ReadGrowing(std::wstring& text, Call call) {
+    DWORD size = call(nullptr, 0);
     for (int attempt = 0; attempt < 4 && size > 0; ++attempt) {
-        full.resize(size);
-        DWORD written = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+        text.resize(size);
+        const DWORD written = call(text.data(), size);
         if (written == 0) break;
         if (written < size) {
-            full.resize(written);
+            text.resize(written);
             return true;
         }
         size = written;
     }
     return false;
+}
+
+// The absolute form of a path as Win32 resolves it ("." and ".." folded, "/" read as "\",
+// a drive-relative "C:x" put on that drive's current folder).
+bool FullWidePath(const std::wstring& path, std::wstring& full) {
+    return ReadGrowing(full, [&](wchar_t* buffer, DWORD size) {
+        return ::GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+    });
 }
 
 bool HasLongPrefix(std::wstring_view path) {
@@ -268,18 +279,9 @@ DWORD LinkAttributes(HANDLE h, DWORD attributes) {
 
 // The current path of what an open handle names, as the system gives it ("\\?\C:\...").
 bool PathOfHandle(HANDLE h, std::wstring& path) {
-    DWORD size = ::GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED);
-    for (int attempt = 0; attempt < 4 && size > 0; ++attempt) {
-        path.resize(size);
-        DWORD written = ::GetFinalPathNameByHandleW(h, path.data(), size, FILE_NAME_NORMALIZED);
-        if (written == 0) break;
-        if (written < size) {
-            path.resize(written);
-            return true;
-        }
-        size = written;
-    }
-    return false;
+    return ReadGrowing(path, [&](wchar_t* buffer, DWORD size) {
+        return ::GetFinalPathNameByHandleW(h, buffer, size, FILE_NAME_NORMALIZED);
+    });
 }
 
 // Opens the entry `name` of the open folder `parent` through the folder's handle, never

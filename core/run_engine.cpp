@@ -147,6 +147,13 @@ int RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQ
     return scheduler.mostAtOnce();
 }
 
+void RunEachAtOnce(std::size_t count, int writers, const std::function<void(std::size_t)>& each) {
+    std::vector<EngineStep> steps;
+    steps.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) steps.push_back({0, [&each, i] { each(i); }});
+    RunSteps(steps, {writers}, [](std::size_t, std::size_t) { return false; });
+}
+
 int WritersForDevice(std::uint64_t device, int requested) {
     if (requested > 1) return requested;
     return IsRotatingDisk(device) ? 1 : kFastDeviceWriters;

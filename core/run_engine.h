@@ -35,6 +35,10 @@ int RunSteps(std::vector<EngineStep>& steps, const std::vector<int>& writersPerQ
 
 inline constexpr int kMaxWriterThreads = 32;
 
+// Runs each(0) .. each(count - 1), independent of one another, on at most `writers`
+// writers at once (RunSteps with one queue and nothing in conflict).
+void RunEachAtOnce(std::size_t count, int writers, const std::function<void(std::size_t)>& each);
+
 // Writers worth giving one device at once: one on a rotating disk (seeks between files
 // cost more than they gain), kFastDeviceWriters on anything else (SSD, NVMe, RAM file
 // systems, network and FUSE file systems). `requested` > 1 is taken as it is.

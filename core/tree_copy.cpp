@@ -1,12 +1,11 @@
 #include "core/tree_copy.h"
 
-#include <atomic>
 #include <exception>
 #include <optional>
-#include <thread>
 #include <string_view>
 
 #include "core/folder_walk.h"
+#include "core/run_engine.h"
 
 namespace ostrivane {
 namespace {
@@ -270,41 +269,29 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
 void TreeWalk::copyHandedOver() {
     const Folder& sourceTop = sources_.current();
     const Folder& targetTop = targets_.current();
-    std::atomic<size_t> next{0};
-    auto writer = [&] {
-        for (size_t i; (i = next++) < handedOver_.size();) {
-            HandedOver& handed = handedOver_[i];
-            TreeWalk walk(mode_, askYesNo_, &handed.failures, run_, destinationIndex_);
-            walk.targetRoot_ = targetRoot_;
-            Folder source, target;
-            int error = OpenSubfolder(sourceTop, ".", source);
-            if (error == 0) error = OpenSubfolder(targetTop, ".", target);
-            if (error != 0) {
-                walk.recordError(handed.sourcePrefix + handed.folder.name, error);
-                continue;
-            }
-            walk.sources_.start(std::move(source));
-            walk.targets_.start(std::move(target));
-            try {
-                // The walk of this one entry, as the listing of the folder would make it.
-                walk.copyEntries({handed.folder}, WithoutSeparator(handed.sourcePrefix),
-                                 WithoutSeparator(handed.targetPrefix), handed.target);
-            } catch (const WalkLost& lost) {
-                walk.recordError(lost.path, lost.error);
-            } catch (...) {
-                handed.thrown = std::current_exception();
-            }
+    RunEachAtOnce(handedOver_.size(), writers_, [&](size_t i) {
+        HandedOver& handed = handedOver_[i];
+        TreeWalk walk(mode_, askYesNo_, &handed.failures, run_, destinationIndex_);
+        walk.targetRoot_ = targetRoot_;
+        Folder source, target;
+        int error = OpenSubfolder(sourceTop, ".", source);
+        if (error == 0) error = OpenSubfolder(targetTop, ".", target);
+        if (error != 0) {
+            walk.recordError(handed.sourcePrefix + handed.folder.name, error);
+            return;
         }
-    };
-    std::vector<std::thread> pool;
-    const size_t threads = std::min(static_cast<size_t>(writers_), handedOver_.size());
-    for (size_t t = 1; t < threads; ++t)
-        pool.emplace_back([&] {
-            UsePrivateDescriptorTable();
-            writer();
-        });
-    writer();
-    for (std::thread& thread : pool) thread.join();
+        walk.sources_.start(std::move(source));
+        walk.targets_.start(std::move(target));
+        try {
+            // The walk of this one entry, as the listing of the folder would make it.
+            walk.copyEntries({handed.folder}, WithoutSeparator(handed.sourcePrefix),
+                             WithoutSeparator(handed.targetPrefix), handed.target);
+        } catch (const WalkLost& lost) {
+            walk.recordError(lost.path, lost.error);
+        } catch (...) {
+            handed.thrown = std::current_exception();
+        }
+    });
     std::vector<HandedOver> handed = std::move(handedOver_);
     handedOver_.clear();
     for (HandedOver& one : handed) {

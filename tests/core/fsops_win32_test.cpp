@@ -410,9 +410,9 @@ TEST(Win32Kill, KilledCopiesLeaveNothingOrWholeFiles) {
 
 // The child of Win32Kill: copies the source over and over into the folder until killed.
 TEST(Win32KillChild, CopiesUntilKilled) {
-    const char* spec = std::getenv(kKillChildVariable);
-    if (!spec) GTEST_SKIP() << "runs only as the child of Win32Kill";
-    const std::string text = spec;
+    const char* request = std::getenv(kKillChildVariable);
+    if (!request) GTEST_SKIP() << "runs only as the child of Win32Kill";
+    const std::string text = request;  // "source|target folder"
     const std::string source = text.substr(0, text.find('|'));
     Folder dst;
     ASSERT_EQ(OpenFolder(text.substr(text.find('|') + 1), dst), 0);
