@@ -192,6 +192,14 @@ int Run(const std::vector<std::string>& arguments) {
                                  progress, request.emptyFirst, options);
             },
             stop, [&] { display.withTerminal(stopping); });
+    } catch (const ERunEnded& error) {
+        // The failures before the folder that ended the run, then that folder's error.
+        display.erase();
+        const std::vector<Failure> failures = LocalReasons(error.failures);
+        ListFailures(t.failuresHeading, failures);
+        PrintLine(stderr, kPrefix + std::string(error.what()));
+        WriteReport(report.get(), request.report.value_or(""), failures);
+        return kRunEnded;
     } catch (const EInOutError& error) {
         display.erase();
         PrintLine(stderr, kPrefix + std::string(error.what()));

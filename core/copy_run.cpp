@@ -275,6 +275,9 @@ void PrepareTargetFolder(const Folder& folder) {
     RemoveLeftoverTemporaries(folder);
 }
 
+ERunEnded::ERunEnded(const EInOutError& cause, std::vector<Failure> failures)
+    : EInOutError(cause), failures(std::move(failures)) {}
+
 std::string NumberedName(const std::string& folder, const std::string& name) {
     NumberedCandidates candidates(name);
     Folder open;
@@ -410,20 +413,29 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
         run.beginFlush();
         run.endFlush(FlushDestinations(destinationFolders, into));
     };
+    // Each destination's failures after those of the emptying, in the described order.
+    const auto gatherFailures = [&] {
+        for (std::vector<Failure>& failures : failuresOf)
+            result.failures.insert(result.failures.end(),
+                                   std::make_move_iterator(failures.begin()),
+                                   std::make_move_iterator(failures.end()));
+    };
     try {
         result.writersAtOnce = RunSteps(steps, writersPerQueue, [&](size_t earlier, size_t later) {
             return FootprintsOverlap(footprints[earlier], footprints[later]);
         });
-    } catch (...) {
+    } catch (const EInOutError& error) {
         // The copies made before the error are worth as much as those of a complete run:
-        // they reach the device too, and the error then goes on unchanged.
+        // they reach the device too; the failures before it go on with the error.
+        gatherFailures();
+        flush(result.failures);
+        throw ERunEnded(error, std::move(result.failures));
+    } catch (...) {
         std::vector<Failure> unreported;
         flush(unreported);
         throw;
     }
-    for (std::vector<Failure>& failures : failuresOf)
-        result.failures.insert(result.failures.end(), std::make_move_iterator(failures.begin()),
-                               std::make_move_iterator(failures.end()));
+    gatherFailures();
     flush(result.failures);
     result.stopped = run.stopped();
     return result;

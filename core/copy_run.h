@@ -33,11 +33,21 @@ struct Failure {
 // destinations keep every copy of the run. After each source, showProgress gets
 // (d*S + i + 1) * 100 / (D*S). Returns every failed copy, folder creation or deletion;
 // the run goes on past them. An EInOutError from a folder that cannot be entered ends the
-// run and passes through. Before returning, and before such an error passes on, the file
-// systems written to are flushed.
+// run and passes on as an ERunEnded (an EInOutError of the same code and text that also
+// holds the failures recorded before it). Before returning, and before such an error
+// passes on, the file systems written to are flushed.
 std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinations,
                              SameFilePolicy policy, const AskYesNo& askYesNo,
                              const ShowProgress& showProgress, bool emptyFirst = false);
+
+// The EInOutError that ended a run (the text and code of the folder that could not be
+// entered), carrying the failures recorded before it in the described order, so that a
+// caller can report them as it reports those of a complete run.
+class ERunEnded : public EInOutError {
+  public:
+    ERunEnded(const EInOutError& cause, std::vector<Failure> failures);
+    std::vector<Failure> failures;
+};
 
 // The outcome of a run: every failure, and whether a stop request ended it early.
 struct RunResult {

@@ -50,6 +50,12 @@ QString CopyStoppedText(const std::vector<Failure>& failures) {
            FailureLines(failures);
 }
 
+QString CopyEndedText(const std::vector<Failure>& failures) {
+    return kCopyEnded + QStringLiteral("\n\n") +
+           FailureHeading(failures.size(), QStringLiteral("项未能完成")) + QLatin1Char('\n') +
+           FailureLines(failures);
+}
+
 QString EmptyingStoppedText(const std::vector<Failure>& leftOver) {
     if (leftOver.empty()) return kEmptyingStopped;
     return kEmptyingStopped + QStringLiteral("\n\n目标文件夹下仍") +

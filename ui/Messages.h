@@ -23,6 +23,7 @@ inline const QString kEmptyingWarning =
 inline const QString kEmptyingDone = QStringLiteral("目标文件夹下的内容已完全删除！");
 // The first line of the box that ends a stopped copy run or emptying.
 inline const QString kCopyStopped = QStringLiteral("复制已停止。");
+inline const QString kCopyEnded = QStringLiteral("复制因错误而中止。");
 inline const QString kEmptyingStopped = QStringLiteral("清空已停止。");
 // The button of the completion box that saves the whole list of failures.
 inline const QString kSaveReport = QStringLiteral("保存报告…");
@@ -44,6 +45,10 @@ QString CopyCompletionText(const std::vector<Failure>& failures);
 // The end of a stopped run: "复制已停止。", then the failures as CopyCompletionText lists
 // them.
 QString CopyStoppedText(const std::vector<Failure>& failures);
+
+// After the error box of a run that a folder which could not be entered ended: "复制因错误
+// 而中止。", then the failures before that error as CopyCompletionText lists them.
+QString CopyEndedText(const std::vector<Failure>& failures);
 
 // The end of a stopped emptying: "清空已停止。", then what stayed behind so far.
 QString EmptyingStoppedText(const std::vector<Failure>& leftOver);

@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 #include <array>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include "core/discovery.h"
@@ -864,6 +865,7 @@ void TForm1::CopyRun() {
     options.showTransfer = FiguresOnGuiThread();
     RunResult result;
     bool longRun = false;
+    std::optional<ERunEnded> ended;
     {
         // The figures and the launcher are cleared on every way out, an error included.
         struct RunEnd {
@@ -890,10 +892,22 @@ void TForm1::CopyRun() {
                 result =
                     CopyAll(sources_, destinations_, policy, ask, progress, emptyFirst, options);
             });
+        } catch (const ERunEnded& error) {
+            figuresView_->end();
+            ended = error;
         } catch (...) {
             figuresView_->end();
             throw;
         }
+    }
+    if (ended) {
+        // The folder that could not be entered ends the run with its error box, as any
+        // error does; what failed before it is then reported like the failures of a
+        // complete run.
+        ShowUnexpectedError(ended->what());
+        if (!ended->failures.empty())
+            ShowRunEnd(messages::CopyEndedText(ended->failures), ended->failures);
+        return;
     }
     if (longRun && !isActiveWindow()) {
         const size_t failed = result.failures.size();

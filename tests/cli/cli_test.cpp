@@ -446,6 +446,20 @@ TEST_F(CliCopy, AFolderThatCannotBeEnteredEndsTheRunWithStatusFour) {
     EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(ReadFile(work.path("r.csv")), "path,reason\n");
+
+    // Failures before that folder are still listed and reported, then its error.
+    tree.mkdir("d2/c.txt");  // stands in the way of the copy of c.txt
+    ASSERT_EQ(::chmod(p("src/data/sub").c_str(), 0), 0);
+    const Outcome after = run({p("src/c.txt"), p("src/data"), "--to", p("d2"), "--policy",
+                               "overwrite", "--report", work.path("r.csv")});
+    ::chmod(p("src/data/sub").c_str(), 0755);
+    EXPECT_EQ(after.status, 4);
+    const size_t listed = after.err.find(p("d2/c.txt"));
+    EXPECT_NE(listed, std::string::npos) << after.err;
+    EXPECT_GT(after.err.find("File access denied"), listed) << after.err;
+    const std::string report = ReadFile(work.path("r.csv"));
+    EXPECT_EQ(report.rfind("path,reason\n" + p("d2/c.txt") + ",", 0), 0u) << report;
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 2) << report;
 }
 #endif
 

@@ -334,6 +334,18 @@ TEST(CopyAll, FolderThatCannotBeEnteredEndsTheRun) {
     EXPECT_TRUE(run.progress.empty());
     EXPECT_FALSE(Exists(t.path("out1/later.txt")));
     EXPECT_FALSE(Exists(t.path("out2")));
+
+    // The failures before the error go on with it, in order; none after it.
+    try {
+        run(List({t.path("src/missing1"), t.path("src/Tree"), t.path("src/missing2")}),
+            List({t.mkdir("out3")}), SameFilePolicy::Overwrite);
+        FAIL() << "no EInOutError";
+    } catch (const ERunEnded& e) {
+        EXPECT_EQ(e.code, 5);
+        EXPECT_STREQ(e.what(), "File access denied");
+        ASSERT_EQ(e.failures.size(), 1u);
+        EXPECT_EQ(e.failures[0].path, t.path("out3/missing1"));
+    }
 }
 #endif
 

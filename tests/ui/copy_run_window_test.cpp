@@ -22,6 +22,7 @@ using ostrivane::test::WriteFile;
 namespace {
 
 const QString kCopyDone = QStringLiteral("复制工作完成！");
+const QString kCopyEnded = QStringLiteral("复制因错误而中止。");
 const QString kEmptyingWarning =
     QStringLiteral("清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？");
 
@@ -219,6 +220,33 @@ class CopyRunWindowTest : public QObject, protected WindowFixture<> {
         QVERIFY(!form_->IsBusy());
         QVERIFY(QFileInfo::exists(Path("out/a.txt")));
         QVERIFY(!QFileInfo::exists(Path("out/z.txt")));
+    }
+
+    void failuresBeforeTheErrorAreReportedAfterIt() {
+        if (geteuid() == 0) QSKIP("root enters every folder; run the suite as another user");
+        WriteFile(Path("src/locked/inner.txt"), "I");
+        QVERIFY(QFile::setPermissions(Path("src/locked"), QFileDevice::Permissions()));
+        form_->SourceModel().append(ToPath(Path("src/missing.txt")));
+        form_->SourceModel().append(ToPath(Path("src/locked/")));
+        form_->DestinationModel().append(ToPath(Path("out/")));
+        QDir().mkpath(Path("out"));
+
+        form_->BtnCopyClick();
+        QFile::setPermissions(Path("src/locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner);
+
+        // The error box first, then the report of what failed before it.
+        QCOMPARE(prompts_->shown.size(), size_t{2});
+        QCOMPARE(prompts_->shown[0].kind, QString("error"));
+        QCOMPARE(prompts_->shown[1].kind, QString("information"));
+        const QString& report = prompts_->shown[1].text;
+        QVERIFY2(report.startsWith(kCopyEnded), qPrintable(report));
+        QVERIFY2(report.contains(QStringLiteral("有 1 项未能完成")), qPrintable(report));
+        QVERIFY2(report.contains(Path("out/missing.txt: ")), qPrintable(report));
+        QCOMPARE(prompts_->reportDetails.size(), size_t{1});
+        QVERIFY(prompts_->reportDetails[0].startsWith(Path("out/missing.txt: ")));
+        QVERIFY(form_->BtnCopy->isEnabled());
+        QVERIFY(!form_->IsBusy());
     }
 
     void emptyOptionAsksBeforeItIsSet() {
