@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <exception>
@@ -236,13 +237,16 @@ void ProgressDisplay::show(const TransferFigures& figures) {
         std::snprintf(head, sizeof head, "[%3d%%] ", percent);
         line += head;
     }
+    // The bytes met so far grow with the run; the remaining time needs the whole amount,
+    // which the engine can tell once a destination is complete.
+    const std::uint64_t planned = std::max(figures.bytesPlanned, figures.bytesExpected);
     line += std::to_string(figures.filesDone) + " " + t.files + "  " +
-            HumanBytes(figures.bytesDone) + " / " + HumanBytes(figures.bytesPlanned);
+            HumanBytes(figures.bytesDone) + " / " + HumanBytes(planned);
     if (speed > 0) {
         line += "  " + HumanBytes(static_cast<std::uint64_t>(speed)) + "/s";
-        if (figures.bytesPlanned > figures.bytesDone) {
+        if (figures.bytesExpected > figures.bytesDone) {
             line += std::string("  ") + t.remaining + " " +
-                    HumanDuration(static_cast<double>(figures.bytesPlanned - figures.bytesDone) /
+                    HumanDuration(static_cast<double>(figures.bytesExpected - figures.bytesDone) /
                                   speed);
         }
     }

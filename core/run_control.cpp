@@ -88,6 +88,13 @@ void RunControl::fileDone(int index) {
     reportSoon();
 }
 
+void RunControl::destinationComplete(int index) {
+    if (!showTransfer_) return;
+    const std::uint64_t bytes = destinations_.at(static_cast<size_t>(index)).bytesPlanned.load();
+    std::lock_guard lock(mutex_);
+    completeBytes_ = std::max(completeBytes_, bytes);
+}
+
 void RunControl::report() {
     if (!showTransfer_) return;
     std::lock_guard lock(mutex_);
@@ -101,6 +108,9 @@ void RunControl::report() {
         figures.bytesPlanned += destination.bytesPlanned.load();
         figures.devices[static_cast<size_t>(destination.device)].bytesDone += bytes;
     }
+    if (completeBytes_ > 0)
+        figures.bytesExpected =
+            std::max<std::uint64_t>(completeBytes_ * destinations_.size(), figures.bytesPlanned);
     showTransfer_(figures);
 }
 

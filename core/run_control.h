@@ -25,8 +25,11 @@ struct DeviceFigures {
 
 // The figures of a run so far. `bytesPlanned` counts the files met so far (the run does not
 // walk its sources twice just to count them), so it grows while the run goes on.
+// `bytesExpected` is the run's whole amount once it can be told without a walk of its own:
+// every destination gets the same sources, so when one destination is complete, its bytes
+// times the destinations (at least bytesPlanned); 0 until then.
 struct TransferFigures {
-    std::uint64_t filesDone = 0, bytesDone = 0, bytesPlanned = 0;
+    std::uint64_t filesDone = 0, bytesDone = 0, bytesPlanned = 0, bytesExpected = 0;
     std::vector<DeviceFigures> devices;
 };
 
@@ -84,6 +87,8 @@ class RunControl {
     const CopyControl* copyControl(int index);
     // One file was copied into destination `index`.
     void fileDone(int index);
+    // Every source has been handled for destination `index` (not cut short by a stop).
+    void destinationComplete(int index);
     // Reports the figures now, whatever the time since the last report.
     void report();
 
@@ -107,6 +112,7 @@ class RunControl {
     std::mutex mutex_;
     std::vector<DeviceFigures> figures_;
     std::atomic<std::int64_t> lastReport_{0};  // steady clock, nanoseconds
+    std::uint64_t completeBytes_ = 0;  // the most bytes of a complete destination (mutex_)
 };
 
 // Makes one copy through `copy`, which gets the run's control for destination `index`;

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cmath>
 
 #include "ui/PathListModel.h"
@@ -116,8 +117,12 @@ void RunFiguresView::show(const TransferFigures& figures) {
     const double rate = rate_.rate();
     TransferFigures shown = figures;
     std::optional<double> remaining;
-    if (total_) {
-        shown.bytesPlanned = std::max(shown.bytesPlanned, *total_);
+    // The listed files' total where every source is a file; else the engine's estimate
+    // once a destination is complete.
+    std::optional<std::uint64_t> total = total_;
+    if (figures.bytesExpected > 0) total = std::max(total.value_or(0), figures.bytesExpected);
+    if (total) {
+        shown.bytesPlanned = std::max(shown.bytesPlanned, *total);
         if (now >= estimateAfter && rate > 0 && shown.bytesPlanned > shown.bytesDone) {
             remaining = static_cast<double>(shown.bytesPlanned - shown.bytesDone) / rate;
         }

@@ -596,6 +596,10 @@ TEST(TransferFigures, AddUpPerRunAndPerDevice) {
     EXPECT_LT(reports.size(), 20u);
 #endif
     for (size_t i = 1; i < reports.size(); ++i) EXPECT_GE(reports[i].bytesDone, reports[i - 1].bytesDone);
+    // The whole amount, once a destination is complete: that destination's bytes twice.
+    EXPECT_EQ(last.bytesExpected, 2 * (bytes + 5));
+    for (const TransferFigures& report : reports)
+        EXPECT_TRUE(report.bytesExpected == 0 || report.bytesExpected == 2 * (bytes + 5));
 }
 
 }  // namespace

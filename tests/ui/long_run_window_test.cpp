@@ -90,7 +90,8 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
         QCOMPARE(meter.rate(), 10.0);
     }
 
-    // The view estimates the remaining time only from a total known before the run, shows
+    // The view estimates the remaining time only from a total known before the run or the
+    // engine's estimate, shows
     // the devices only when there are several, and is empty again at the end.
     void figuresView() {
         QLabel status;
@@ -105,6 +106,14 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
         view.show(run);
         QVERIFY2(!status.text().contains(QStringLiteral("剩余")), qPrintable(status.text()));
         QVERIFY(devices.isHidden());
+        // The engine's estimate serves where no total was known before the run.
+        run.bytesExpected = 3 << 20;
+        QTest::qWait(20);
+        view.show(run);
+        QVERIFY2(status.text().contains(QStringLiteral("1.0 MB / 3.0 MB，")) &&
+                     status.text().contains(QStringLiteral("，剩余约 ")),
+                 qPrintable(status.text()));
+        run.bytesExpected = 0;
 
         view.setTotal(4 << 20);
         run.devices = {{"/media/a/", 1 << 20, DeviceFigures::State::Copying},
