@@ -53,8 +53,7 @@ SameFilePolicy StoredPolicy() {
 // The raw values of the options, before the lists are built.
 struct Values {
     std::vector<std::string> sources, to, toTree, sourcesLists, destinationsLists;
-    std::string policy, progress = "auto", report;
-    int writers = 0;
+    std::string policy, progress = "auto", report, writers;
     bool emptyFirst = false, emptyNow = false, yes = false;
 };
 
@@ -67,6 +66,7 @@ struct App {
     CLI::Option* destinationsLists;
     CLI::Option* report;
     CLI::Option* policy;
+    CLI::Option* writers;
 
     explicit App(Values& v) : app(Text().summary, kProgram) {
         const Texts& t = Text();
@@ -91,19 +91,15 @@ struct App {
         destinationsLists = repeatable(app.add_option("--destinations-list", v.destinationsLists,
                                                       t.optDestinationsList)
                                            ->type_name("FILE"));
-        policy = app.add_option("-p,--policy", v.policy, t.optPolicy)
-                     ->type_name("POLICY")
-                     ->check(CLI::IsMember({"overwrite", "skip", "ask", "number"}));
+        // The values of --policy, --writers and --progress are checked after the parse,
+        // so that what is wrong with them is said in the user's language.
+        policy = app.add_option("-p,--policy", v.policy, t.optPolicy)->type_name("POLICY");
         app.add_flag("--empty-first", v.emptyFirst, t.optEmptyFirst);
         app.add_flag("--empty-now", v.emptyNow, t.optEmptyNow);
         app.add_flag("-y,--yes", v.yes, t.optYes);
-        app.add_option("-j,--writers", v.writers, t.optWriters)
-            ->type_name("N")
-            ->check(CLI::Range(1, 1024));
+        writers = app.add_option("-j,--writers", v.writers, t.optWriters)->type_name("N");
         report = app.add_option("--report", v.report, t.optReport)->type_name("FILE");
-        app.add_option("--progress", v.progress, t.optProgress)
-            ->type_name("WHEN")
-            ->check(CLI::IsMember({"auto", "always", "never"}));
+        app.add_option("--progress", v.progress, t.optProgress)->type_name("WHEN");
     }
 };
 
@@ -224,6 +220,51 @@ std::string OneLine(std::string text) {
     return text;
 }
 
+// The line for an argument the parser refused, in the user's language. The parser's own
+// texts put the option (or a heading) before ": " and the rest after it.
+std::string ParseErrorLine(const CLI::ParseError& error) {
+    const Texts& t = Text();
+    const std::string text = OneLine(error.what());
+    const auto colon = text.find(": ");
+    const std::string head = colon == std::string::npos ? text : text.substr(0, colon);
+    const std::string rest = colon == std::string::npos ? std::string() : text.substr(colon + 2);
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) && !rest.empty())
+        return Format(t.unexpectedArguments, {rest});
+    if ((dynamic_cast<const CLI::ArgumentMismatch*>(&error) ||
+         dynamic_cast<const CLI::RequiredError*>(&error)) &&
+        head.rfind('-', 0) == 0)
+        return Format(t.valueMissing, {head});
+    if (dynamic_cast<const CLI::ConversionError*>(&error) && !rest.empty())
+        return Format(t.notConvertible, {rest});
+    return text;
+}
+
+// `value` when it is one of `allowed`; else a usage error naming them.
+const std::string& OneOf(const char* option, const std::string& value,
+                         std::initializer_list<const char*> allowed) {
+    std::string list;
+    for (const char* one : allowed) {
+        if (value == one) return value;
+        list += (list.empty() ? "" : ", ") + std::string(one);
+    }
+    throw UsageError(Format(Text().valueNotAllowed, {option, value, list}));
+}
+
+// The writers per device: a whole number from 1 to 1024 in decimal digits; 0 when not given.
+int WritersOf(const CLI::Option* option, const std::string& text) {
+    if (option->count() == 0) return 0;
+    int writers = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || writers > 1024) {
+            writers = -1;
+            break;
+        }
+        writers = writers * 10 + (c - '0');
+    }
+    if (writers < 1 || writers > 1024) throw UsageError(Format(Text().writersNotNumber, {text}));
+    return writers;
+}
+
 }  // namespace
 
 std::string HelpText() {
@@ -242,7 +283,7 @@ Parsed ParseCommandLine(int argc, const char* const* argv) {
     } catch (const CLI::CallForVersion& version) {
         return Parsed{std::nullopt, std::string(version.what()) + "\n"};
     } catch (const CLI::ParseError& error) {
-        throw UsageError(OneLine(error.what()));
+        throw UsageError(ParseErrorLine(error));
     }
 
     if (v.emptyFirst && v.emptyNow) throw UsageError(Text().emptyBoth);
@@ -250,11 +291,12 @@ Parsed ParseCommandLine(int argc, const char* const* argv) {
     request.emptyFirst = v.emptyFirst;
     request.emptyNow = v.emptyNow;
     request.yes = v.yes;
-    request.writers = v.writers;
+    request.writers = WritersOf(a.writers, v.writers);
     if (a.report->count() > 0) request.report = v.report;
-    request.progress = v.progress == "always"  ? ProgressMode::Always
-                       : v.progress == "never" ? ProgressMode::Never
-                                               : ProgressMode::Auto;
+    const std::string& progress = OneOf("--progress", v.progress, {"auto", "always", "never"});
+    request.progress = progress == "always"  ? ProgressMode::Always
+                       : progress == "never" ? ProgressMode::Never
+                                             : ProgressMode::Auto;
     if (a.policy->count() == 0) {
         request.policy = StoredPolicy();
     } else {
@@ -263,7 +305,8 @@ Parsed ParseCommandLine(int argc, const char* const* argv) {
             {"skip", SameFilePolicy::Skip},
             {"ask", SameFilePolicy::Ask},
             {"number", SameFilePolicy::AutoNumber}};
-        request.policy = kPolicies.at(v.policy);
+        request.policy =
+            kPolicies.at(OneOf("--policy", v.policy, {"overwrite", "skip", "ask", "number"}));
     }
     BuildLists(a, v, request);
     return Parsed{std::move(request), {}};

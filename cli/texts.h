@@ -39,6 +39,11 @@ struct Texts {
     const char* emptyBoth;
     const char* emptyingNeedsAnswer;
     const char* reportNotCreated;  // %1 file, %2 reason
+    const char* valueNotAllowed;   // %1 option, %2 value, %3 the values allowed
+    const char* writersNotNumber;  // %1 value
+    const char* unexpectedArguments;  // %1 the arguments
+    const char* valueMissing;         // %1 option
+    const char* notConvertible;       // %1 option and value
     // Notes while the lists are built.
     const char* someFoldersNotImported;  // %1 list file
     // Questions.

@@ -341,6 +341,9 @@ TEST_F(CliCopy, BadInputPrintsOneLineAndCopiesNothing) {
         {p("src/c.txt"), "--to", p("d1"), "--empty-now", "--empty-first", "--yes"},
         {p("src/c.txt"), "--to", p("d1"), "--report", p("no/such/folder/r.csv")},
         {p("src/c.txt"), "--to", p("d1"), "--writers", "0"},
+        {p("src/c.txt"), "--to", p("d1"), "--writers", ""},
+        {p("src/c.txt"), "--to", p("d1"), "--writers", "0x10"},
+        {p("src/c.txt"), "--to", p("d1"), "--progress", "sometimes"},
     };
     tree.write("d2/keep.txt", "kept");
     for (const auto& args : cases) {
@@ -490,6 +493,18 @@ TEST_F(CliCopy, MessagesFollowTheLocale) {
     const Outcome messages =
         run({"--to", p("d1")}, {{"LC_ALL", ""}, {"LC_MESSAGES", "zh_TW"}, {"LANG", "C"}});
     EXPECT_NE(messages.err.find("没有需要复制的文件或文件夹!"), std::string::npos) << messages.err;
+    // What the argument parser refuses is said in the language too.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{p("src/c.txt"), "--to", p("d1"), "--no-such-option"}, "无法识别的参数：--no-such-option"},
+        {{p("src/c.txt"), "--to"}, "--to：缺少值"},
+        {{p("src/c.txt"), "--to", p("d1"), "--policy", "sometimes"}, "--policy：“sometimes”不是可选的值"},
+        {{p("src/c.txt"), "--to", p("d1"), "-j", "4x"}, "--writers：“4x”不是 1 到 1024 之间的整数"},
+    };
+    for (const auto& [args, expected] : refused) {
+        const Outcome outcome = run(args, {{"LC_ALL", "zh_CN.UTF-8"}});
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_NE(outcome.err.find(expected), std::string::npos) << outcome.err;
+    }
 }
 
 // Windows: a console cannot be driven from a test under Wine (and there is no pseudo-
