@@ -11,6 +11,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <winioctl.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -996,12 +997,67 @@ bool VolumeFlushable(std::uint64_t serial, HANDLE folderOnIt) {
 // Handles belong to the process on Windows: there is no table a thread could keep apart.
 void UsePrivateDescriptorTable() {}
 
-// A FileIdentity's device here is a volume serial number, which does not lead back to the
-// disk under the volume; every volume is taken as one that gains from several writers.
-// (The disk's seek penalty, IOCTL_STORAGE_QUERY_PROPERTY with
-// StorageDeviceSeekPenaltyProperty, would need the volume's name instead.)
-bool IsRotatingDisk(std::uint64_t) {
-    return false;
+namespace {
+
+// Whether the disk under the volume device `device` ("\\?\Volume{...}") pays for seeks:
+// the storage driver's seek-penalty property, which a volume on one disk passes on from
+// that disk. False where it cannot be told (a volume over several disks, a driver that
+// does not answer).
+bool IncursSeekPenalty(const std::wstring& device) {
+    Handle volume(::CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    if (!volume.valid()) return false;
+    STORAGE_PROPERTY_QUERY query{};
+    query.PropertyId = StorageDeviceSeekPenaltyProperty;
+    query.QueryType = PropertyStandardQuery;
+    DEVICE_SEEK_PENALTY_DESCRIPTOR penalty{};
+    DWORD returned = 0;
+    if (!::DeviceIoControl(volume.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                           &penalty, sizeof penalty, &returned, nullptr) ||
+        returned < sizeof penalty)
+        return false;
+    return penalty.IncursSeekPenalty != FALSE;
+}
+
+// The device of the local volume with this serial number (without the trailing separator);
+// empty when no local volume has it (a network share, a volume gone meanwhile).
+std::wstring VolumeWithSerial(std::uint64_t serial) {
+    wchar_t name[MAX_PATH + 1];
+    HANDLE search = ::FindFirstVolumeW(name, MAX_PATH + 1);
+    if (search == INVALID_HANDLE_VALUE) return {};
+    std::wstring found;
+    do {
+        DWORD volumeSerial = 0;
+        if (::GetVolumeInformationW(name, nullptr, 0, &volumeSerial, nullptr, nullptr, nullptr, 0) &&
+            volumeSerial == serial) {
+            found = name;
+            break;
+        }
+    } while (::FindNextVolumeW(search, name, MAX_PATH + 1));
+    ::FindVolumeClose(search);
+    while (!found.empty() && found.back() == L'\\') found.pop_back();
+    return found;
+}
+
+}  // namespace
+
+// A FileIdentity's device here is a volume serial number: the local volume that carries it
+// is found among the volumes, and its disk asked for its seek penalty; once per volume and
+// process. Anything that cannot be told (a share, a driver that does not say) counts as a
+// device that gains from several writers.
+bool IsRotatingDisk(std::uint64_t device) {
+    static std::mutex lock;
+    static std::map<std::uint64_t, bool> known;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        auto found = known.find(device);
+        if (found != known.end()) return found->second;
+    }
+    const std::wstring volume = device == 0 ? std::wstring() : VolumeWithSerial(device);
+    const bool rotating = !volume.empty() && IncursSeekPenalty(volume);
+    std::lock_guard<std::mutex> guard(lock);
+    known[device] = rotating;
+    return rotating;
 }
 
 int SyncFileSystemOf(const std::string& path) {

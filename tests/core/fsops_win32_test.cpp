@@ -299,6 +299,20 @@ TEST(Win32Errors, EnteringFoldersAndWholeFiles) {
     EXPECT_EQ(count, 4);  // ".", "..", "file", "held.lst"
 }
 
+// The disk type is asked of the volume that carries a serial number. What cannot be told
+// (no volume with that serial) counts as a device that gains from several writers. (Wine's
+// volumes do not say whether they pay for seeks; the answer for the test's own volume is
+// only checked to be stable.)
+TEST(Win32Volumes, DiskTypeOfAVolume) {
+    TempTree t;
+    FileIdentity id;
+    ASSERT_TRUE(GetIdentity(t.root(), id));
+    const bool rotating = IsRotatingDisk(id.device);
+    EXPECT_EQ(IsRotatingDisk(id.device), rotating);
+    EXPECT_FALSE(IsRotatingDisk(0));
+    EXPECT_FALSE(IsRotatingDisk(id.device ^ 0x5A5A5A5Au));
+}
+
 TEST(Win32Copy, LeftoverTemporariesOfDeadProcessesGo) {
     TempTree t;
     // A process id that is not running: a finished child's.
