@@ -21,8 +21,9 @@ OSTRIVANE_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 go
 # system's error texts in the failure lists read Chinese (see ensure_chinese_locale).
 OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei locales libc-l10n)
 # The window tests start a private D-Bus session bus (dbus-daemon) for the desktop
-# notifications; Qt's D-Bus module comes with qt6-base-dev.
-OSTRIVANE_TEST_PACKAGES=(dbus-daemon)
+# notifications; Qt's D-Bus module comes with qt6-base-dev. The completion test sources
+# bash-completion.
+OSTRIVANE_TEST_PACKAGES=(dbus-daemon bash-completion)
 # Screenshots and benchmarks.
 OSTRIVANE_SCREENSHOT_PACKAGES=(xvfb xauth imagemagick)
 # hyperfine times the command-line program as a whole process.
