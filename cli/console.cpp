@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <condition_variable>
 #include <exception>
 #include <thread>
@@ -199,7 +200,8 @@ std::string HumanBytes(std::uint64_t bytes) {
 }
 
 std::string HumanDuration(double seconds) {
-    const auto whole = static_cast<long long>(seconds + 0.5);
+    // Beyond a few decades the figure says nothing more (and must stay a number).
+    const auto whole = std::llround(std::clamp(seconds, 0.0, 1e9));
     char text[48];
     if (whole < 60) {
         std::snprintf(text, sizeof text, "%lld s", whole);

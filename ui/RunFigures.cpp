@@ -34,7 +34,8 @@ QString SpeedText(double bytesPerSecond) {
 }
 
 QString RemainingText(double seconds) {
-    const auto total = static_cast<long long>(std::ceil(std::max(0.0, seconds)));
+    // Beyond a few decades the figure says nothing more (and must stay a number).
+    const auto total = static_cast<long long>(std::ceil(std::clamp(seconds, 0.0, 1e9)));
     const long long hours = total / 3600;
     const long long minutes = total % 3600 / 60;
     const long long rest = total % 60;
