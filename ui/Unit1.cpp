@@ -900,6 +900,14 @@ void TForm1::CopyRun() {
             throw;
         }
     }
+    if (longRun && !isActiveWindow()) {
+        const std::vector<Failure>& failures = ended ? ended->failures : result.failures;
+        QString notice = ended            ? messages::kCopyEnded
+                         : result.stopped ? messages::kCopyStopped
+                                          : messages::kCopyDone;
+        if (!failures.empty()) notice += QStringLiteral("有 %1 项未能完成。").arg(failures.size());
+        Notifier().notify(notice);
+    }
     if (ended) {
         // The folder that could not be entered ends the run with its error box, as any
         // error does; what failed before it is then reported like the failures of a
@@ -908,12 +916,6 @@ void TForm1::CopyRun() {
         if (!ended->failures.empty())
             ShowRunEnd(messages::CopyEndedText(ended->failures), ended->failures);
         return;
-    }
-    if (longRun && !isActiveWindow()) {
-        const size_t failed = result.failures.size();
-        QString notice = result.stopped ? messages::kCopyStopped : messages::kCopyDone;
-        if (failed > 0) notice += QStringLiteral("有 %1 项未能完成。").arg(failed);
-        Notifier().notify(notice);
     }
     ShowRunEnd(result.stopped ? messages::CopyStoppedText(result.failures)
                               : messages::CopyCompletionText(result.failures),

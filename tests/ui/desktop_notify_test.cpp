@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QVariantMap>
+#include <unistd.h>
 
 #include "ui/DesktopNotifier.h"
 #include "ui/Unit1.h"
@@ -153,6 +154,34 @@ class DesktopNotifyTest : public QObject, protected WindowFixture<> {
         QTest::qWait(200);
         QVERIFY(notifications_.notices.empty());
         QVERIFY(launcher_.updates.empty());
+    }
+
+    // A long run that a folder which cannot be entered ends is notified as such, with the
+    // failures before it.
+    void runEndedByAnErrorNotifiesToo() {
+        if (geteuid() == 0) QSKIP("root enters every folder; run the suite as another user");
+        form_->SetDesktopNotifier(std::make_unique<DesktopNotifier>(
+            QDBusConnection::connectToBus(address_, QStringLiteral("window"))));
+        const QString locked = files_->filePath(QStringLiteral("locked"));
+        WriteFile(locked + QStringLiteral("/inner.txt"), "i");
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
+        form_->SourceModel().append(ToPath(files_->filePath(QStringLiteral("missing.txt"))));
+        form_->SourceModel().append(ToPath(locked + QLatin1Char('/')));
+        form_->longRunMs = 0;
+        form_->BtnCopyClick();
+        QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+        QTRY_COMPARE(notifications_.notices.size(), size_t(1));
+        QCOMPARE(notifications_.notices[0].body,
+                 QStringLiteral("复制因错误而中止。有 1 项未能完成。"));
+        QCOMPARE(prompts_->Texts(QStringLiteral("error")).size(), 1);
+        // The launcher's progress is taken off on this way out too.
+        QTRY_VERIFY(!launcher_.updates.empty() &&
+                    !launcher_.updates.back()
+                         .second.value(QStringLiteral("progress-visible"))
+                         .toBool());
+        notifications_.notices.clear();
+        launcher_.updates.clear();
     }
 
     // Without a session bus in the environment, a long run sends nothing and says nothing.
