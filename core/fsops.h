@@ -202,6 +202,12 @@ int CheckSearchPermission(const std::string& path);
 // reason it may not (not found, not a folder, error::kIsLink's for a link, access denied).
 int CanEnterAt(const Folder& parent, const std::string& name);
 
+// True when the open folder's file system may take two names that differ only in letter
+// case (or in Unicode form) for one entry, as FAT, exFAT, NTFS, HFS+ and folders with
+// case folding turned on do; also true where that cannot be told (FUSE, network file
+// systems). False only for file systems known to keep every byte of a name apart.
+bool FolderFoldsNames(const Folder& folder);
+
 // True when the open folder is the root of a file system: "/" on POSIX; on Windows the root
 // of any volume ("C:\", a share's "\\server\share\", a volume mounted on a folder).
 bool IsFileSystemRootFolder(const Folder& folder);

@@ -462,6 +462,28 @@ int CanEnterAt(const Folder& parent, const std::string& name) {
     return ::faccessat(FdOf(parent), name.c_str(), X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
+bool FolderFoldsNames(const Folder& folder) {
+    struct statfs fs;
+    if (!folder.isOpen() || ::fstatfs(FdOf(folder), &fs) != 0) return true;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0xEF53:      // ext2, ext3, ext4
+        case 0xF2F52010: {  // F2FS
+            // These two fold names in folders that carry the case-folding flag.
+            long flags = 0;
+            if (::ioctl(FdOf(folder), FS_IOC_GETFLAGS, &flags) != 0) return true;
+            return (flags & FS_CASEFOLD_FL) != 0;
+        }
+        case 0x58465342:  // XFS
+        case 0x9123683E:  // btrfs
+        case 0x01021994:  // tmpfs
+        case 0x2FC12FC1:  // ZFS
+        case 0xCA451A4E:  // bcachefs
+            return false;
+        default:
+            return true;
+    }
+}
+
 bool IsFileSystemRootFolder(const Folder& folder) {
     struct stat root;
     return folder.isOpen() && ::stat("/", &root) == 0 && folder.identity() == IdentityOf(root);

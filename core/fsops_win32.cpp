@@ -994,6 +994,12 @@ bool VolumeFlushable(std::uint64_t serial, HANDLE folderOnIt) {
 
 }  // namespace
 
+// NTFS, FAT and exFAT take names that differ in case only for one entry (a folder with
+// case sensitivity turned on is rare enough to be treated alike).
+bool FolderFoldsNames(const Folder&) {
+    return true;
+}
+
 // Handles belong to the process on Windows: there is no table a thread could keep apart.
 void UsePrivateDescriptorTable() {}
 

@@ -3,6 +3,8 @@
 #include <exception>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "core/folder_walk.h"
 #include "core/run_engine.h"
@@ -119,6 +121,60 @@ class TreeWalk {
     std::vector<Frame> frames_;
 };
 
+// What a file system that folds names might make of `name`, for telling which names could
+// be one entry there: letters of ASCII in lower case, and the Han ideographs and the CJK
+// punctuation as they are (they have neither case nor other Unicode forms). A name with
+// any other character outside ASCII (letters with case, marks, kana and Hangul, which
+// change form under normalisation), or bytes that are not UTF-8, gets one shared key:
+// such names count as possibly one with each other. The keys may join names that a file
+// system keeps apart, never part names that it takes for one.
+std::string FoldingKey(std::string_view name) {
+    static const std::string kShared(1, '\x01');
+    std::string key;
+    key.reserve(name.size());
+    for (size_t i = 0; i < name.size();) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte < 0x80) {
+            key += static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte);
+            ++i;
+            continue;
+        }
+        // One UTF-8 sequence of 2 to 4 bytes.
+        const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 0;
+        if (length == 0 || i + length > name.size()) return kShared;
+        char32_t code = byte & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(name[i + k]);
+            if ((next & 0xC0) != 0x80) return kShared;
+            code = (code << 6) | (next & 0x3F);
+        }
+        const bool caseless = (code >= 0x3000 && code <= 0x303F) ||    // CJK punctuation
+                              (code >= 0x3400 && code <= 0x4DBF) ||    // Han, extension A
+                              (code >= 0x4E00 && code <= 0x9FFF) ||    // Han
+                              (code >= 0xFF01 && code <= 0xFF20) ||    // full-width signs, digits
+                              (code >= 0x20000 && code <= 0x2F7FF);    // Han, extensions B on
+        if (!caseless) return kShared;
+        key.append(name.substr(i, length));
+        i += length;
+    }
+    return key;
+}
+
+// The names of which `name` could be a numbered form ("a_1.txt" of "a.txt", "notes_12" of
+// "notes"): each "_" with the digits after it, where a "." or the end follows them, taken
+// out. (Any dot is taken for the extension's, so no rule of where extensions begin is
+// missed.)
+std::vector<std::string> UnnumberedForms(std::string_view name) {
+    std::vector<std::string> forms;
+    for (size_t at = name.find('_'); at != std::string_view::npos; at = name.find('_', at + 1)) {
+        size_t end = at + 1;
+        while (end < name.size() && name[end] >= '0' && name[end] <= '9') ++end;
+        if (end == at + 1 || (end < name.size() && name[end] != '.')) continue;
+        forms.push_back(std::string(name.substr(0, at)) + std::string(name.substr(end)));
+    }
+    return forms;
+}
+
 // The path of a folder prefix (which ends with the separator).
 std::string WithoutSeparator(const std::string& prefix) {
     return prefix.substr(0, prefix.size() - 1);
@@ -211,7 +267,33 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
                        targetPath + platform::kSeparator, target});
     const bool handsOver = writers_ > 1 && target.open;
     std::vector<Failure>* const outside = failures_;
-    if (handsOver) byEntry_.resize(frames_.front().entries.size());
+    // The subfolders that go to other writers: those whose target no other entry of this
+    // folder can reach. A subfolder stays with this walk, which reaches the entries in
+    // listing order, where its target folder could be another entry's target: where the
+    // target may take two names for one entry ("Photos" and "photos" on a FAT stick), or
+    // where a file's numbered name could be the folder's ("a_1.txt" beside "a.txt").
+    std::vector<char> mayHandOver;
+    if (handsOver) {
+        const std::vector<FolderEntry>& entries = frames_.front().entries;
+        byEntry_.resize(entries.size());
+        mayHandOver.assign(entries.size(), 1);
+        const bool folds = FolderFoldsNames(targets_.current());
+        const auto key = [folds](std::string_view name) {
+            return folds ? FoldingKey(name) : std::string(name);
+        };
+        std::unordered_map<std::string, int> uses;
+        std::unordered_set<std::string> files;
+        for (const FolderEntry& entry : entries) {
+            ++uses[key(entry.name)];
+            if (ClassifyEntry({entry.name, entry.attributes}) == kFile) files.insert(key(entry.name));
+        }
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const std::string& name = entries[i].name;
+            if (uses[key(name)] > 1) mayHandOver[i] = 0;
+            for (const std::string& form : UnnumberedForms(name))
+                if (files.count(key(form))) mayHandOver[i] = 0;
+        }
+    }
     // Whatever ends the walk, the records kept per entry go back in listing order.
     struct PutBack {
         TreeWalk& walk;
@@ -239,7 +321,7 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
                 case kSubfolder:
                     if (entry.attributes & attr::kLink) {
                         record(sourcePrefix + entry.name, std::string(kFolderLinkNotFollowed));
-                    } else if (top && handsOver) {
+                    } else if (top && handsOver && mayHandOver[frame.next - 1]) {
                         handedOver_.push_back(
                             {frame.next - 1, entry, sourcePrefix, targetPrefix, frame.target, {}, {}});
                     } else {

@@ -201,6 +201,7 @@ Case MakeCase(const std::string& root, unsigned seed) {
     file("src/tree/b.txt", "tb", chance(50));
     file("src/tree/sub/a.txt", "tsa");
     file("src/tree/sub/deeper/c.dat", "tsdc");
+    file("src/tree/a_1.txt/in.txt", "tai");  // a folder named like a numbered a.txt
 #ifndef _WIN32
     // (Wine makes no symbolic links; fsops_win32_test covers reparse points where it can.)
     fs::create_symlink("b.txt", root + "/src/tree/link.txt");
@@ -220,6 +221,7 @@ Case MakeCase(const std::string& root, unsigned seed) {
         if (chance(50)) file(base + "a.txt", "old", chance(30));
         if (chance(30)) file(base + "a_1.txt", "old1");
         if (chance(30)) file(base + "tree/b.txt", "oldtb", chance(50));
+        if (chance(40)) file(base + "tree/a.txt", "oldta");
         if (chance(20)) file(base + "ro.txt", "oldro", true);
         if (chance(20)) fs::create_directories(Join(root, base + "a_2.txt"));
         // Failures deep in a copied tree: a folder where a file goes, a folder not writable

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -561,6 +562,52 @@ TEST(Exfat, NamesThatDifferInCaseOnlyGetTwoFilesAndCopiesNeedNoPermissionBits) {
     const bool upperCase = names.count("A.TXT") == 1;
     ASSERT_TRUE(upperCase || names.count("a.txt") == 1);
     EXPECT_EQ(Content(dest + (upperCase ? "/A.TXT" : "/a.txt")), "upper");
+}
+
+// Subfolders whose names differ in case only are one folder on exFAT (as on FAT and NTFS):
+// several writers must not fill it at once, or the numbered names and the replaced files
+// would come out otherwise than in the order of one writer.
+TEST(Exfat, ManyWritersGiveOneWritersOutcomeWhereNamesDifferInCaseOnly) {
+    MOUNT_OR_SKIP(volume, ExfatVolume, 32);
+    TempTree src;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        src.write("top/Photos/" + name, "upper " + std::to_string(i));
+        src.write("top/photos/" + name, "lower " + std::to_string(i));
+    }
+    for (int i = 0; i < 20; ++i) {
+        src.write("top/\xC3\x84rger/f" + std::to_string(i), "upper " + std::to_string(i));  // Ä
+        src.write("top/\xC3\xA4rger/f" + std::to_string(i), "lower " + std::to_string(i));  // ä
+    }
+    for (int i = 0; i < 6; ++i) src.write("top/other" + std::to_string(i) + "/x.txt", "x");
+    src.write("top/DATA", "a file named like a folder");
+    src.write("top/data/inner.txt", "inner");
+    for (SameFilePolicy policy : {SameFilePolicy::AutoNumber, SameFilePolicy::Overwrite}) {
+        SCOPED_TRACE(static_cast<int>(policy));
+        std::map<std::string, std::string> outcome[2];
+        std::vector<Failure> failures[2];
+        for (int writers : {1, 4}) {
+            const std::string dest = volume->path("w" + std::to_string(writers));
+            fs::remove_all(dest);
+            ASSERT_TRUE(fs::create_directory(dest));
+            RunOptions options;
+            options.maxWriters = writers;
+            const RunResult result = CopyAll(List({src.path("top")}), List({dest}), policy,
+                                             {}, {}, false, options);
+            auto& tree = outcome[writers == 4];
+            for (const std::string& name : Tree(dest))
+                tree[name] = name.back() == '/' ? "" : Content(dest + "/" + name);
+            for (const Failure& failure : result.failures)
+                failures[writers == 4].push_back(
+                    {failure.path.substr(dest.size()), failure.reason});
+        }
+        EXPECT_EQ(outcome[1], outcome[0]);
+        ASSERT_EQ(failures[1].size(), failures[0].size()) << Describe(failures[1]);
+        for (size_t i = 0; i < failures[0].size(); ++i) {
+            EXPECT_EQ(failures[1][i].path, failures[0][i].path);
+            EXPECT_EQ(failures[1][i].reason, failures[0][i].reason);
+        }
+    }
 }
 
 // An overlay of two file systems lists other inode numbers for its folders than it reports
