@@ -175,6 +175,14 @@ std::vector<std::string> UnnumberedForms(std::string_view name) {
     return forms;
 }
 
+// True for a name of the form FAT and NTFS give long names as their short alias: a "~"
+// followed by a digit.
+bool LooksLikeShortName(std::string_view name) {
+    for (size_t at = name.find('~'); at != std::string_view::npos; at = name.find('~', at + 1))
+        if (at + 1 < name.size() && name[at + 1] >= '0' && name[at + 1] <= '9') return true;
+    return false;
+}
+
 // The path of a folder prefix (which ends with the separator).
 std::string WithoutSeparator(const std::string& prefix) {
     return prefix.substr(0, prefix.size() - 1);
@@ -283,13 +291,17 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
         };
         std::unordered_map<std::string, int> uses;
         std::unordered_set<std::string> files;
+        bool shortNameLike = false;
         for (const FolderEntry& entry : entries) {
             ++uses[key(entry.name)];
             if (ClassifyEntry({entry.name, entry.attributes}) == kFile) files.insert(key(entry.name));
+            shortNameLike = shortNameLike || LooksLikeShortName(entry.name);
         }
         for (size_t i = 0; i < entries.size(); ++i) {
             const std::string& name = entries[i].name;
-            if (uses[key(name)] > 1) mayHandOver[i] = 0;
+            // FAT and NTFS also find a long name by its generated short one ("PHOTOS~1"):
+            // where a name of that form is listed, any two entries could be one.
+            if (uses[key(name)] > 1 || (folds && shortNameLike)) mayHandOver[i] = 0;
             for (const std::string& form : UnnumberedForms(name))
                 if (files.count(key(form))) mayHandOver[i] = 0;
         }
