@@ -103,6 +103,20 @@ struct App {
     }
 };
 
+// The folder `path` with the folders below it that `reach` takes; a usage error where it is
+// the whole drive or no folder.
+void AddDestination(const std::string& path, const DestinationReach& reach,
+                    PathList& destinations) {
+    switch (AddNamedDestination(path, reach, destinations)) {
+        case IntakeOutcome::RootRefused:
+            throw UsageError(Format(Text().rootRefused, {path}));
+        case IntakeOutcome::Missing:
+            throw UsageError(Format(Text().notAFolder, {path}));
+        default:
+            break;
+    }
+}
+
 // FOLDER or FOLDER:DEPTH. A name that is an existing folder as a whole is taken whole, so a
 // folder whose name holds a colon needs no depth; a colon before the last separator (a
 // Windows drive, as in "C:\x") is part of the folder's name.
@@ -125,25 +139,11 @@ void AddTree(const std::string& argument, PathList& destinations) {
         }
         reach = DestinationReach{false, depth};
     }
-    switch (AddNamedDestination(folder, reach, destinations)) {
-        case IntakeOutcome::RootRefused:
-            throw UsageError(Format(Text().rootRefused, {folder}));
-        case IntakeOutcome::Missing:
-            throw UsageError(Format(Text().notAFolder, {folder}));
-        default:
-            break;
-    }
+    AddDestination(folder, reach, destinations);
 }
 
 void AddFolder(const std::string& path, PathList& destinations) {
-    switch (AddNamedDestination(path, DestinationReach{false, 0}, destinations)) {
-        case IntakeOutcome::RootRefused:
-            throw UsageError(Format(Text().rootRefused, {path}));
-        case IntakeOutcome::Missing:
-            throw UsageError(Format(Text().notAFolder, {path}));
-        default:
-            break;
-    }
+    AddDestination(path, DestinationReach{false, 0}, destinations);
 }
 
 void AddSource(const std::string& path, PathList& sources) {

@@ -392,8 +392,8 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
                                           atStart[static_cast<size_t>(d)]);
             reached[static_cast<size_t>(d)] = namesFolder;
             run.beginDestination(d);
-            int handled = 0;
-            for (int i = 0; i < sourceCount; ++i, ++handled) {
+            int i = 0;
+            for (; i < sourceCount; ++i) {
                 if (run.stopRequested() || run.stopped()) break;
                 if (namesFolder)
                     CopySource(sources.at(i), destination, policy, askYesNo, failures, run, d);
@@ -404,7 +404,7 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
                     showProgress(static_cast<int>(++pairsDone * 100 / pairCount));
                 }
             }
-            if (handled == sourceCount && namesFolder && !run.stopped())
+            if (i == sourceCount && namesFolder && !run.stopped())
                 run.destinationComplete(d);
         };
     }

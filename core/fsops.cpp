@@ -52,4 +52,30 @@ bool CreateFolderChain(const std::string& path) {
     return CreateChain(path);
 }
 
+// The parts of an open folder and a search that need no system call; closing is the
+// platform's.
+Folder::~Folder() {
+    close();
+}
+
+Folder::Folder(Folder&& other) noexcept
+    : handle_(other.handle_), identity_(other.identity_), listable_(other.listable_) {
+    other.handle_ = -1;
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        identity_ = other.identity_;
+        listable_ = other.listable_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+void SearchClose(SearchRec& rec) {
+    rec.state.reset();
+}
+
 }  // namespace ostrivane

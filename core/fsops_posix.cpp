@@ -297,10 +297,6 @@ bool SearchNext(SearchRec& rec) {
     return NextMatching(rec);
 }
 
-void SearchClose(SearchRec& rec) {
-    rec.state.reset();
-}
-
 bool RawSearchFirst(const std::string& folder, SearchRec& rec, SearchDetail detail) {
     // The checks of a change into the folder, in its order: the path, a folder, then
     // search permission on it.
@@ -337,26 +333,6 @@ int FdOf(const Folder& folder) {
 
 }  // namespace
 
-Folder::~Folder() {
-    close();
-}
-
-Folder::Folder(Folder&& other) noexcept
-    : handle_(other.handle_), identity_(other.identity_), listable_(other.listable_) {
-    other.handle_ = -1;
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        identity_ = other.identity_;
-        listable_ = other.listable_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 void Folder::close() {
     if (handle_ >= 0) ::close(static_cast<int>(handle_));
     handle_ = -1;
@@ -390,12 +366,12 @@ int OpenFolder(const std::string& path, Folder& folder) {
 
 namespace {
 
-// True for the file systems whose listings give each entry's own inode number, where a
-// listed inode that differs from the opened folder's means the entry was swapped.
-bool ListsTrueInodes(int folderFd) {
+// The Linux file systems this layer knows by their magic numbers: ext2/3/4, XFS, btrfs,
+// tmpfs and F2FS. (0 when the type cannot be read.)
+bool IsKnownLinuxFileSystem(int fd, unsigned long& type) {
     struct statfs fs;
-    if (::fstatfs(folderFd, &fs) != 0) return true;
-    switch (static_cast<unsigned long>(fs.f_type)) {
+    type = ::fstatfs(fd, &fs) == 0 ? static_cast<unsigned long>(fs.f_type) : 0;
+    switch (type) {
         case 0xEF53:      // ext2, ext3, ext4
         case 0x58465342:  // XFS
         case 0x9123683E:  // btrfs
@@ -405,6 +381,13 @@ bool ListsTrueInodes(int folderFd) {
         default:
             return false;
     }
+}
+
+// True for the file systems whose listings give each entry's own inode number, where a
+// listed inode that differs from the opened folder's means the entry was swapped.
+bool ListsTrueInodes(int folderFd) {
+    unsigned long type = 0;
+    return IsKnownLinuxFileSystem(folderFd, type) || type == 0;
 }
 
 }  // namespace
@@ -463,25 +446,15 @@ int CanEnterAt(const Folder& parent, const std::string& name) {
 }
 
 bool FolderFoldsNames(const Folder& folder) {
-    struct statfs fs;
-    if (!folder.isOpen() || ::fstatfs(FdOf(folder), &fs) != 0) return true;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-        case 0xEF53:      // ext2, ext3, ext4
-        case 0xF2F52010: {  // F2FS
-            // These two fold names in folders that carry the case-folding flag.
-            long flags = 0;
-            if (::ioctl(FdOf(folder), FS_IOC_GETFLAGS, &flags) != 0) return true;
-            return (flags & FS_CASEFOLD_FL) != 0;
-        }
-        case 0x58465342:  // XFS
-        case 0x9123683E:  // btrfs
-        case 0x01021994:  // tmpfs
-        case 0x2FC12FC1:  // ZFS
-        case 0xCA451A4E:  // bcachefs
-            return false;
-        default:
-            return true;
-    }
+    unsigned long type = 0;
+    if (!folder.isOpen()) return true;
+    if (!IsKnownLinuxFileSystem(FdOf(folder), type))
+        return type != 0x2FC12FC1 && type != 0xCA451A4E;  // ZFS and bcachefs keep names apart
+    if (type != 0xEF53 && type != 0xF2F52010) return false;
+    // ext4 and F2FS fold names in folders that carry the case-folding flag.
+    long flags = 0;
+    if (::ioctl(FdOf(folder), FS_IOC_GETFLAGS, &flags) != 0) return true;
+    return (flags & FS_CASEFOLD_FL) != 0;
 }
 
 bool IsFileSystemRootFolder(const Folder& folder) {

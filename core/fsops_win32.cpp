@@ -457,10 +457,6 @@ bool SearchNext(SearchRec& rec) {
     return NextMatching(rec);
 }
 
-void SearchClose(SearchRec& rec) {
-    rec.state.reset();
-}
-
 bool RawSearchFirst(const std::string& folder, SearchRec& rec, SearchDetail) {
     // The checks of a change into the folder, in its order: the path, a folder.
     std::wstring wide;
@@ -484,26 +480,6 @@ FileIdentity IdentityOfSearch(const SearchRec& rec) {
 
 // ------------------------------------------------------------------------------------------
 // Open folders
-
-Folder::~Folder() {
-    close();
-}
-
-Folder::Folder(Folder&& other) noexcept
-    : handle_(other.handle_), identity_(other.identity_), listable_(other.listable_) {
-    other.handle_ = -1;
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        identity_ = other.identity_;
-        listable_ = other.listable_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
 
 void Folder::close() {
     if (handle_ >= 0) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
@@ -704,26 +680,20 @@ bool EntryAttributesAt(const Folder& folder, const std::string& name, std::uint3
 }
 
 bool TargetIdentityAt(const Folder& folder, const std::string& name, FileIdentity& id) {
-    HANDLE h = INVALID_HANDLE_VALUE;
-    if (OpenAt(FolderHandle(folder), name, FILE_READ_ATTRIBUTES, FILE_OPEN, 0, h) != 0)
-        return false;
-    Handle held(h);
+    std::uint32_t attributes = 0;
+    if (!EntryAttributesAt(folder, name, attributes, &id)) return false;
+    if (!IsReparseAttr(attributes)) return true;
+    // Follow the reparse point by its current path.
+    std::wstring path;
+    if (!PathOfHandle(FolderHandle(folder), path)) return false;
+    if (path.back() != L'\\') path += L'\\';
+    std::wstring wideName;
+    if (!ToWide(name, wideName)) return false;
+    Handle target(::CreateFileW((path + wideName).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
-    if (!InfoOf(h, info)) return false;
-    if (IsReparseAttr(LinkAttributes(h, info.dwFileAttributes))) {
-        // Follow the reparse point by its current path.
-        std::wstring path;
-        if (!PathOfHandle(FolderHandle(folder), path)) return false;
-        if (path.back() != L'\\') path += L'\\';
-        std::wstring wideName;
-        if (!ToWide(name, wideName)) return false;
-        Handle target(::CreateFileW((path + wideName).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!target.valid() || !InfoOf(target.get(), info)) return false;
-        id = IdentityOf(target.get(), info);
-        return true;
-    }
-    id = IdentityOf(h, info);
+    if (!target.valid() || !InfoOf(target.get(), info)) return false;
+    id = IdentityOf(target.get(), info);
     return true;
 }
 

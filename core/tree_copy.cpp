@@ -289,20 +289,21 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
         const auto key = [folds](std::string_view name) {
             return folds ? FoldingKey(name) : std::string(name);
         };
+        std::vector<std::string> keys;
         std::unordered_map<std::string, int> uses;
         std::unordered_set<std::string> files;
         bool shortNameLike = false;
         for (const FolderEntry& entry : entries) {
-            ++uses[key(entry.name)];
-            if (ClassifyEntry({entry.name, entry.attributes}) == kFile) files.insert(key(entry.name));
+            const std::string& entryKey = keys.emplace_back(key(entry.name));
+            ++uses[entryKey];
+            if (ClassifyEntry({entry.name, entry.attributes}) == kFile) files.insert(entryKey);
             shortNameLike = shortNameLike || LooksLikeShortName(entry.name);
         }
         for (size_t i = 0; i < entries.size(); ++i) {
-            const std::string& name = entries[i].name;
             // FAT and NTFS also find a long name by its generated short one ("PHOTOS~1"):
             // where a name of that form is listed, any two entries could be one.
-            if (uses[key(name)] > 1 || (folds && shortNameLike)) mayHandOver[i] = 0;
-            for (const std::string& form : UnnumberedForms(name))
+            if (uses[keys[i]] > 1 || (folds && shortNameLike)) mayHandOver[i] = 0;
+            for (const std::string& form : UnnumberedForms(entries[i].name))
                 if (files.count(key(form))) mayHandOver[i] = 0;
         }
     }

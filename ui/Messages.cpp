@@ -28,6 +28,14 @@ QString FailureHeading(size_t count, const QString& what) {
     return heading + QStringLiteral("：");
 }
 
+// `first`, then, when some items failed, their number and the first of them.
+QString RunEndText(const QString& first, const std::vector<Failure>& failures) {
+    if (failures.empty()) return first;
+    return first + QStringLiteral("\n\n") +
+           FailureHeading(failures.size(), QStringLiteral("项未能完成")) + QLatin1Char('\n') +
+           FailureLines(failures);
+}
+
 }  // namespace
 
 QString ErrorBoxText(const std::string& message) {
@@ -37,23 +45,15 @@ QString ErrorBoxText(const std::string& message) {
 }
 
 QString CopyCompletionText(const std::vector<Failure>& failures) {
-    if (failures.empty()) return kCopyDone;
-    return kCopyDone + QStringLiteral("\n\n") +
-           FailureHeading(failures.size(), QStringLiteral("项未能完成")) + QLatin1Char('\n') +
-           FailureLines(failures);
+    return RunEndText(kCopyDone, failures);
 }
 
 QString CopyStoppedText(const std::vector<Failure>& failures) {
-    if (failures.empty()) return kCopyStopped;
-    return kCopyStopped + QStringLiteral("\n\n") +
-           FailureHeading(failures.size(), QStringLiteral("项未能完成")) + QLatin1Char('\n') +
-           FailureLines(failures);
+    return RunEndText(kCopyStopped, failures);
 }
 
 QString CopyEndedText(const std::vector<Failure>& failures) {
-    return kCopyEnded + QStringLiteral("\n\n") +
-           FailureHeading(failures.size(), QStringLiteral("项未能完成")) + QLatin1Char('\n') +
-           FailureLines(failures);
+    return RunEndText(kCopyEnded, failures);
 }
 
 QString EmptyingStoppedText(const std::vector<Failure>& leftOver) {

@@ -32,6 +32,7 @@
 
 namespace fs = std::filesystem;
 using ostrivane::test::Exists;
+using ostrivane::test::NativePath;
 using ostrivane::test::ReadFile;
 using ostrivane::test::TempTree;
 
@@ -43,16 +44,6 @@ struct Outcome {
 };
 
 using Env = std::map<std::string, std::string>;
-
-// A UTF-8 path as the standard library takes it (on Windows a narrow string would be read in
-// the ANSI code page).
-fs::path NativePath(const std::string& utf8) {
-#ifdef _WIN32
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-#else
-    return fs::path(utf8);
-#endif
-}
 
 // Every entry below `root` ("dir/" for folders, "/" between names on every platform),
 // relative to it, in UTF-8.

@@ -23,10 +23,6 @@ namespace fs = std::filesystem;
 
 namespace ostrivane::test {
 
-namespace {
-
-// The path of a UTF-8 name as the standard library takes it (on Windows a narrow string
-// would be read in the ANSI code page).
 fs::path NativePath(const std::string& utf8) {
 #ifdef _WIN32
     return fs::path(std::u8string(utf8.begin(), utf8.end()));
@@ -34,6 +30,8 @@ fs::path NativePath(const std::string& utf8) {
     return fs::path(utf8);
 #endif
 }
+
+namespace {
 
 #ifdef _WIN32
 // Removes a tree through the wide calls and "\\?\" paths, so that no path length stops it;

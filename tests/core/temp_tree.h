@@ -2,6 +2,7 @@
 // helpers to make and read files in it.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -26,6 +27,10 @@ class TempTree {
   private:
     std::string root_;
 };
+
+// The path of a UTF-8 name as the standard library takes it (on Windows a narrow string
+// would be read in the ANSI code page).
+std::filesystem::path NativePath(const std::string& utf8);
 
 // Whole content of a file, or "<missing>" when it cannot be read.
 std::string ReadFile(const std::string& path);
