@@ -106,7 +106,7 @@ struct App {
 // The folder `path` with the folders below it that `reach` takes; a usage error where it is
 // the whole drive or no folder.
 void AddDestination(const std::string& path, const DestinationReach& reach,
-                    PathList& destinations) {
+                    ListedEntries& destinations) {
     switch (AddNamedDestination(path, reach, destinations)) {
         case IntakeOutcome::RootRefused:
             throw UsageError(Format(Text().rootRefused, {path}));
@@ -117,10 +117,22 @@ void AddDestination(const std::string& path, const DestinationReach& reach,
     }
 }
 
+// The depth of --to-tree: decimal digits only, a level count from 0 up. "-1" (which would
+// add nothing), "0x2" and " 1" are refused, not read in some other way.
+bool ReadDepth(const std::string& text, int& depth) {
+    if (text.empty() || text.size() > 9) return false;
+    depth = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        depth = depth * 10 + (c - '0');
+    }
+    return true;
+}
+
 // FOLDER or FOLDER:DEPTH. A name that is an existing folder as a whole is taken whole, so a
 // folder whose name holds a colon needs no depth; a colon before the last separator (a
 // Windows drive, as in "C:\x") is part of the folder's name.
-void AddTree(const std::string& argument, PathList& destinations) {
+void AddTree(const std::string& argument, ListedEntries& destinations) {
     DestinationReach reach{true, 0};
     std::string folder = argument;
     const auto colon = argument.rfind(':');
@@ -132,9 +144,8 @@ void AddTree(const std::string& argument, PathList& destinations) {
     if (!IsExistingFolder(argument) && colon != std::string::npos &&
         (separator == std::string::npos || colon > separator)) {
         folder = argument.substr(0, colon);
-        const std::string depthText = argument.substr(colon + 1);
-        std::int32_t depth = 0;
-        if (!TryTextToInt(depthText, depth)) {
+        int depth = 0;
+        if (!ReadDepth(argument.substr(colon + 1), depth)) {
             throw UsageError(Format(Text().depthNotNumber, {argument}));
         }
         reach = DestinationReach{false, depth};
@@ -142,11 +153,11 @@ void AddTree(const std::string& argument, PathList& destinations) {
     AddDestination(folder, reach, destinations);
 }
 
-void AddFolder(const std::string& path, PathList& destinations) {
+void AddFolder(const std::string& path, ListedEntries& destinations) {
     AddDestination(path, DestinationReach{false, 0}, destinations);
 }
 
-void AddSource(const std::string& path, PathList& sources) {
+void AddSource(const std::string& path, ListedEntries& sources) {
     switch (AddNamedSource(path, sources)) {
         case IntakeOutcome::RootRefused:
             throw UsageError(Format(Text().rootRefused, {path}));
@@ -169,18 +180,21 @@ void BuildLists(const App& a, const Values& v, Request& request) {
         return true;
     };
     PathList scratch;
+    // One folder or file named in several spellings is listed once (core/intake.h).
+    ListedEntries sources(request.sources, ListRole::Sources);
+    ListedEntries destinations(request.destinations, ListRole::Destinations);
     const auto take = [&](const CLI::Option* option) {
         const std::string* value = nullptr;
         if (option == a.sources) {
-            if (next(option, v.sources, &value)) AddSource(*value, request.sources);
+            if (next(option, v.sources, &value)) AddSource(*value, sources);
         } else if (option == a.to) {
-            if (next(option, v.to, &value)) AddFolder(*value, request.destinations);
+            if (next(option, v.to, &value)) AddFolder(*value, destinations);
         } else if (option == a.toTree) {
-            if (next(option, v.toTree, &value)) AddTree(*value, request.destinations);
+            if (next(option, v.toTree, &value)) AddTree(*value, destinations);
         } else if (option == a.sourcesLists) {
             if (!next(option, v.sourcesLists, &value)) return false;
             try {
-                ImportSourceList(*value, scratch, request.sources);
+                ImportSourceList(*value, scratch, sources);
             } catch (const EListFileError& error) {
                 throw UsageError(error.what());
             }
@@ -188,7 +202,7 @@ void BuildLists(const App& a, const Values& v, Request& request) {
             if (!next(option, v.destinationsLists, &value)) return false;
             DestinationImport result;
             try {
-                result = ImportDestinationList(*value, scratch, request.destinations);
+                result = ImportDestinationList(*value, scratch, destinations);
             } catch (const EListFileError& error) {
                 throw UsageError(error.what());
             }

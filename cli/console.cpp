@@ -1,6 +1,8 @@
 #include "cli/console.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -28,9 +30,23 @@ namespace {
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
 
 std::atomic<bool>* stopFlag = nullptr;
+// Written to by the signal handler, never read empty: a question waits on its reading end
+// besides standard input, so a stop request ends the wait on whichever thread asks (the
+// signal itself interrupts only the thread it is delivered to).
+int stopPipe[2] = {-1, -1};
 
 extern "C" void OnStopSignal(int) {
+    const int saved = errno;
     stopFlag->store(true);
+    if (stopPipe[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], &byte, 1);
+    }
+    errno = saved;
+}
+
+bool StopRequested() {
+    return stopFlag != nullptr && stopFlag->load();
 }
 
 }  // namespace
@@ -55,8 +71,17 @@ int TerminalColumns() {
 bool ReadAnswerLine(std::string& answer) {
     char c = 0;
     for (;;) {
+        if (StopRequested()) return false;
+        pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+        const int ready = ::poll(waits, stopPipe[0] >= 0 ? 2 : 1, -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;  // a stop request is seen above
+            return false;
+        }
+        if (waits[1].revents != 0) return false;  // a stop request
         const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        // End of input, or a stop signal interrupted the wait.
+        if (n < 0 && errno == EINTR) continue;
+        // End of input, or an error.
         if (n <= 0) return false;
         if (c == '\n') return true;
         answer += c;
@@ -65,6 +90,9 @@ bool ReadAnswerLine(std::string& answer) {
 
 void InstallStopSignals(std::atomic<bool>& stop) {
     stopFlag = &stop;
+    if (stopPipe[0] < 0 && ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        stopPipe[0] = stopPipe[1] = -1;  // questions then wake by the signal alone
+    }
     struct sigaction action{};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);

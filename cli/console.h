@@ -20,7 +20,8 @@ inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardError = 2;
 
 // Installs handlers for SIGINT and SIGTERM that only set `stop` (which must outlive the
-// process's run), without SA_RESTART so that a question waiting for its answer wakes up.
+// process's run) and wake a question waiting for its answer on any thread (AskOnTerminal
+// then answers No at once).
 // SIGPIPE is ignored: a closed pipe must not kill a run halfway. On Windows a console
 // control handler sets `stop` for Ctrl-C, Ctrl-Break and the closing of the console window
 // (and holds a close back for a few seconds, so that the run can discard its partial copy).
@@ -94,8 +95,8 @@ class ProgressDisplay {
 };
 
 // Asks `question` on the terminal (standard error, answer from standard input) and returns
-// true only for an answer beginning with "y", "Y" or "是". End of input, an interrupted
-// read (a stop signal) and anything else are No.
+// true only for an answer beginning with "y", "Y" or "是". End of input, a stop request
+// (also one that comes while the question waits) and anything else are No.
 bool AskOnTerminal(const std::string& question);
 
 // A byte count for people: 1023 B, 1.5 KiB, 20.3 MiB, ...

@@ -3,7 +3,9 @@
 // with --empty-now, one emptying). Exit status: 0 everything done; 1 finished with
 // failures (or an unexpected error ended it); 2 bad usage or input, nothing copied or
 // deleted; 3 stopped by SIGINT or SIGTERM (on Windows Ctrl-C, Ctrl-Break or the closing of
-// the console); 4 a folder that could not be entered ended the run.
+// the console) with something left undone (a stop during the final flush leaves a complete
+// run); 4 a folder that could not be entered ended the run.
+#include <algorithm>
 #include <atomic>
 #include <clocale>
 #include <cstdio>
@@ -72,6 +74,13 @@ std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
     return failures;
 }
 
+// True when a copy was abandoned by the stop request (it is among the failures).
+bool AnyCopyStopped(const std::vector<Failure>& failures) {
+    const std::string stopped = ErrorText(error::kStopped);
+    return std::any_of(failures.begin(), failures.end(),
+                       [&](const Failure& failure) { return failure.reason == stopped; });
+}
+
 // "path: reason" under a heading, on standard error.
 void ListFailures(const char* heading, const std::vector<Failure>& failures) {
     if (failures.empty()) return;
@@ -116,6 +125,10 @@ int Run(const std::vector<std::string>& arguments) {
 
     std::unique_ptr<ReportFile> report;
     if (request.report) {
+        // Before the file is created: a report on a source would truncate it.
+        const std::string refusal =
+            ReportPlaceRefusal(*request.report, request.sources, request.destinations);
+        if (!refusal.empty()) return BadInput(refusal);
         try {
             report = std::make_unique<ReportFile>(*request.report);
         } catch (const std::exception& error) {
@@ -176,11 +189,16 @@ int Run(const std::vector<std::string>& arguments) {
     };
     const ShowProgress progress = [&](int percent) { display.percent(percent); };
     // Questions may come from any writer; one at a time, with the display out of the way.
+    // A question that a stop request answers (or leaves unasked) leaves its file as it was:
+    // the run did not do what it was asked to.
     std::mutex askMutex;
+    std::atomic<bool> questionCut{false};
     const AskYesNo ask = [&](const std::string& question) {
         std::lock_guard<std::mutex> lock(askMutex);
-        if (stop) return false;
-        return display.withTerminal([&] { return AskOnTerminal(LocalQuestion(question)); });
+        const bool yes = !stop && display.withTerminal(
+                                      [&] { return AskOnTerminal(LocalQuestion(question)); });
+        if (stop) questionCut = true;
+        return yes && !stop;
     };
 
     const auto started = std::chrono::steady_clock::now();
@@ -215,6 +233,9 @@ int Run(const std::vector<std::string>& arguments) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
+    // A stop request that came when nothing was left to do (during the final flush, which
+    // a stop does not cut short) leaves a complete run.
+    const bool leftUndone = result.stopped || questionCut || AnyCopyStopped(result.failures);
     result.failures = LocalReasons(std::move(result.failures));
     ListFailures(t.failuresHeading, result.failures);
     const bool reported = WriteReport(report.get(), request.report.value_or(""), result.failures);
@@ -228,7 +249,7 @@ int Run(const std::vector<std::string>& arguments) {
     const std::string summary = Format(
         t.summaryLine,
         {std::to_string(figures.filesDone), HumanBytes(figures.bytesDone), secondsText});
-    if (result.stopped || stop) {
+    if (leftUndone) {
         PrintLine(stderr, t.stopped);
         PrintLine(stderr, summary);
         return kStopped;

@@ -5,6 +5,8 @@
 #include <stdexcept>
 
 #include "cli/console.h"
+#include "cli/texts.h"
+#include "core/intake.h"
 
 namespace ostrivane::cli {
 namespace {
@@ -75,6 +77,21 @@ std::string ReportText(const std::vector<Failure>& failures) {
                 "\n";
     }
     return text;
+}
+
+std::string ReportPlaceRefusal(const std::string& name, PathList& sources,
+                               PathList& destinations) {
+    if (name == "-") return {};
+    const Texts& t = Text();
+    ListedEntries listedSources(sources, ListRole::Sources);
+    if (const auto holder = listedSources.findHolder(name); holder.index != -1) {
+        return Format(holder.itself ? t.reportIsSource : t.reportInSource,
+                      {name, sources.at(holder.index)});
+    }
+    ListedEntries listedDestinations(destinations, ListRole::Destinations);
+    if (const auto holder = listedDestinations.findHolder(name); holder.index != -1)
+        return Format(t.reportInDestination, {name, destinations.at(holder.index)});
+    return {};
 }
 
 ReportFile::ReportFile(const std::string& name) : name_(name) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/copy_run.h"
+#include "core/path_list.h"
 
 namespace ostrivane::cli {
 
@@ -22,6 +23,13 @@ std::string CsvField(std::string_view text);
 // valid UTF-8. Lines end with LF, as the tools of this platform read them (CSV readers
 // take LF as well as RFC 4180's CR LF; a break inside a quoted field stays as it is).
 std::string ReportText(const std::vector<Failure>& failures);
+
+// Why the report `name` must not be written where it is, in one line for the user: it is
+// a source, lies inside a source folder, or lies inside a destination folder, where the run
+// could copy, overwrite or (emptying) delete it; compared by what the paths name, through
+// any spelling or link (core/intake.h). Empty when it may be written there, and for "-".
+std::string ReportPlaceRefusal(const std::string& name, PathList& sources,
+                               PathList& destinations);
 
 // Where the report goes, opened before the run starts so that a report that cannot be
 // created stops the program before anything is copied. "-" is standard output.

@@ -39,6 +39,10 @@ struct Texts {
     const char* emptyBoth;
     const char* emptyingNeedsAnswer;
     const char* reportNotCreated;  // %1 file, %2 reason
+    // A report the run could overwrite, copy or delete; %1 the report, %2 the entry.
+    const char* reportIsSource;
+    const char* reportInSource;
+    const char* reportInDestination;
     const char* valueNotAllowed;   // %1 option, %2 value, %3 the values allowed
     const char* writersNotNumber;  // %1 value
     const char* unexpectedArguments;  // %1 the arguments

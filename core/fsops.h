@@ -391,7 +391,9 @@ extern const int kSourceChanged;     // the source was written to while it was c
 }  // namespace error
 
 // Whole-file reading and writing for list and settings files. ReadWholeFile fills `bytes`
-// and returns 0 or the error number. WriteFileAtomically writes `bytes` to a named
+// and returns 0 or the error number; it reads a regular file, or an anonymous pipe to its
+// end (on Linux: "<(...)", a piped /dev/stdin), and refuses anything else (a named FIFO,
+// which might never get a writer, a device) with ENOTSUP's number. WriteFileAtomically writes `bytes` to a named
 // temporary in the same folder (the shape CopyOneFile uses), flushes it to the device and
 // renames it over `path`; a failure leaves an existing file untouched. It returns 0 or the error number and sets *shortWrite when the data could not
 // all be written (as opposed to the file not being creatable).

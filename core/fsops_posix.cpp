@@ -1361,14 +1361,26 @@ int RemoveLeftoverTemporaries(const Folder& folder, std::vector<std::string>* re
 // Whole files
 
 int ReadWholeFile(const std::string& path, std::string& bytes) {
-    // Non-blocking, so that a FIFO chosen as the file cannot hang the open; anything but a
-    // regular file (a FIFO, a device that never ends) is refused before it is read.
+    // Non-blocking, so that a named FIFO chosen as the file cannot hang the open; anything
+    // but a regular file or an anonymous pipe (a named FIFO, which may never get a writer,
+    // a device that never ends) is refused before it is read.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) return errno;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return errno;
     if (S_ISDIR(st.st_mode)) return EISDIR;
-    if (!S_ISREG(st.st_mode)) return ENOTSUP;
+    if (S_ISFIFO(st.st_mode)) {
+        // An anonymous pipe ("<(...)", a piped standard input as /dev/stdin) has a writer
+        // that gives its text and ends: read it to its end, waiting for it.
+        constexpr unsigned long kPipeFs = 0x50495045;  // PIPEFS_MAGIC
+        struct statfs fs;
+        if (::fstatfs(fd.get(), &fs) != 0 || static_cast<unsigned long>(fs.f_type) != kPipeFs)
+            return ENOTSUP;
+        const int flags = ::fcntl(fd.get(), F_GETFL);
+        if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        return ENOTSUP;
+    }
     std::string result;
     result.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/fsops.h"
+#include "core/intake.h"
 
 namespace ostrivane {
 
@@ -168,7 +169,7 @@ void LoadListFile(PathList& list, const std::string& fileName) {
     SetListText(list, text);
 }
 
-void ImportSourceList(const std::string& fileName, PathList& scratch, PathList& sources) {
+void ImportSourceList(const std::string& fileName, PathList& scratch, ListedEntries& sources) {
     LoadListFile(scratch, fileName);
     for (const std::string& line : scratch.entries()) {
         // An empty line names nothing; the check also keeps "" away from the file system.
@@ -177,23 +178,36 @@ void ImportSourceList(const std::string& fileName, PathList& scratch, PathList& 
     }
 }
 
+void ImportSourceList(const std::string& fileName, PathList& scratch, PathList& sources) {
+    ListedEntries listed(sources, ListRole::Sources);
+    ImportSourceList(fileName, scratch, listed);
+}
+
 DestinationImport ImportDestinationList(const std::string& fileName, PathList& scratch,
-                                        PathList& destinations,
+                                        ListedEntries& destinations,
                                         const std::function<void()>& onAdded) {
     DestinationImport result;
     LoadListFile(scratch, fileName);
     for (const std::string& line : scratch.entries()) {
         // The list is asked first so that a line already present costs no disk access.
-        if (destinations.find(line) != -1 || line.empty() || !IsExistingFolder(line)) {
+        if (line.empty() || destinations.list().find(line) != -1 || !IsExistingFolder(line)) {
             result.skipped = true;
         } else if (IsFileSystemRoot(line)) {
             ++result.refusedRoots;
-        } else {
-            destinations.append(line);
-            if (onAdded) onAdded();
+        } else if (!destinations.addIfAbsent(line)) {
+            result.skipped = true;  // the folder is listed in another spelling
+        } else if (onAdded) {
+            onAdded();
         }
     }
     return result;
+}
+
+DestinationImport ImportDestinationList(const std::string& fileName, PathList& scratch,
+                                        PathList& destinations,
+                                        const std::function<void()>& onAdded) {
+    ListedEntries listed(destinations, ListRole::Destinations);
+    return ImportDestinationList(fileName, scratch, listed, onAdded);
 }
 
 }  // namespace ostrivane

@@ -13,6 +13,8 @@
 
 namespace ostrivane {
 
+class ListedEntries;
+
 // Raised when a list file cannot be created, opened or written, or a list cannot be
 // exported; what() is the message shown to the user.
 class EListFileError : public std::runtime_error {
@@ -41,8 +43,10 @@ void SaveListFile(const PathList& list, const std::string& fileName);
 void LoadListFile(PathList& list, const std::string& fileName);
 
 // Import into the source list: the file's lines go to `scratch`; each line naming an
-// existing file or folder is added to `sources` if absent, unchanged.
+// existing file or folder is added to `sources`, unchanged, unless the list names it already
+// (ListedEntries, core/intake.h: "d1" and "/abs/d1" are one source).
 void ImportSourceList(const std::string& fileName, PathList& scratch, PathList& sources);
+void ImportSourceList(const std::string& fileName, PathList& scratch, ListedEntries& sources);
 
 // What a destination import left out.
 struct DestinationImport {
@@ -53,11 +57,15 @@ struct DestinationImport {
     int refusedRoots = 0;
 };
 
-// Import into the destination list: each line absent from `destinations` and naming an
-// existing folder other than the file-system root is appended unchanged, and `onAdded`
-// runs after each such line. The lines left out are counted in the result.
+// Import into the destination list: each line naming an existing folder other than the
+// file-system root, and not listed yet (ListedEntries, core/intake.h: "d1", "d1/" and
+// "/abs/d1" are one folder), is appended unchanged, and `onAdded` runs after each such line.
+// The lines left out are counted in the result.
 DestinationImport ImportDestinationList(const std::string& fileName, PathList& scratch,
                                         PathList& destinations,
+                                        const std::function<void()>& onAdded = {});
+DestinationImport ImportDestinationList(const std::string& fileName, PathList& scratch,
+                                        ListedEntries& destinations,
                                         const std::function<void()>& onAdded = {});
 
 }  // namespace ostrivane

@@ -28,9 +28,9 @@
 #include <optional>
 #include <thread>
 
-#include "core/discovery.h"
 #include "core/emptying.h"
 #include "core/fsops.h"
+#include "core/intake.h"
 #include "core/list_files.h"
 #include "core/settings.h"
 #include "ui/DesktopNotifier.h"
@@ -668,7 +668,7 @@ void TForm1::AddPickedDestination() {
     if (!prompts().executePicker(*Form2)) return;
     const PickedFolder pick = Form2->CurrentPick(true);
     // The tree shows "/" as its top row; neither it nor its subfolder walk is taken.
-    if (IsFileSystemRoot(pick.folder)) {
+    if (DestinationRefusal(pick.folder) == IntakeOutcome::RootRefused) {
         prompts().information(messages::kDriveRootRefused);
         return;
     }
@@ -685,11 +685,10 @@ void TForm1::AddPickedDestination() {
 void TForm1::AddSourcesOfDrop(const QStringList& paths) {
     for (const QString& name : paths) {
         const std::string path = ToPath(name);
-        if (IsDriveRoot(path)) {
+        const IntakeOutcome outcome = sourceModel_->change(
+            [&](PathList& sources) { return AppendDroppedSource(path, sources); });
+        if (outcome == IntakeOutcome::RootRefused)
             prompts().information(messages::kDriveRootRefused);
-            continue;
-        }
-        sourceModel_->append(path);
     }
 }
 
@@ -697,25 +696,24 @@ void TForm1::AddDestinationsOfDrop(const QStringList& paths) {
     if (paths.isEmpty()) return;
     // One answer for the whole drop, asked before any name is looked at.
     const bool withSubfolders = prompts().question(messages::kAddSubfoldersQuestion);
+    // The list changes only through `listed` (inside the walks) until the drop is done.
+    ListedEntries listed(destinations_, ListRole::Destinations);
     for (const QString& name : paths) {
         const std::string path = ToPath(name);
-        // A dropped link to "/" names the root as well as "/" itself.
-        if (IsDriveRoot(path) || IsFileSystemRoot(path)) {
+        // A dropped link to "/" names the root as well as "/" itself; files and vanished
+        // names are left out silently.
+        const std::optional<IntakeOutcome> refusal = DestinationRefusal(path);
+        if (refusal == IntakeOutcome::RootRefused) {
             prompts().information(messages::kDriveRootRefused);
             continue;
         }
-        if (!IsExistingFolder(path)) continue;  // files and vanished names
-        const std::string folder = WithTrailingSeparator(path);
-        if (withSubfolders) {
-            WalkIntoDestinations([&](PathList& destinations, const std::function<void()>& repaint,
-                                     const std::atomic<bool>* stop) {
-                IndexDisk(folder, destinations, repaint, stop);
-            });
-            // A stopped walk ends the whole drop.
-            if (StopRequested()) break;
-        } else {
-            destinationModel_->addIfAbsent(folder);
-        }
+        if (refusal) continue;
+        WalkIntoDestinations([&](PathList&, const std::function<void()>& repaint,
+                                 const std::atomic<bool>* stop) {
+            AddNamedDestination(path, DestinationReach{withSubfolders, 0}, listed, repaint, stop);
+        });
+        // A stopped walk ends the whole drop.
+        if (withSubfolders && StopRequested()) break;
     }
     BtnEmptyDestFolder->setVisible(true);
 }
@@ -766,18 +764,22 @@ void TForm1::AddFiles() {
         scratch.clear();
         for (const QString& file : chosen) scratch.append(ToPath(file));
     });
-    for (const std::string& file : scratch_.entries()) sourceModel_->addIfAbsent(file);
+    sourceModel_->change([&](PathList& sources) {
+        ListedEntries listed(sources, ListRole::Sources);
+        for (const std::string& file : scratch_.entries()) AddChosenSource(file, false, listed);
+    });
 }
 
 void TForm1::AddSourceFolder() {
     const QString folder = prompts().browseFolder(messages::kChooseFolderPrompt);
     if (folder.isEmpty()) return;
-    const std::string path = WithTrailingSeparator(ToPath(folder));
-    if (IsDriveRoot(path)) {
+    // Kept with the trailing separator, unless the list names it already.
+    const IntakeOutcome outcome = sourceModel_->change([&](PathList& sources) {
+        ListedEntries listed(sources, ListRole::Sources);
+        return AddChosenSource(ToPath(folder), true, listed);
+    });
+    if (outcome == IntakeOutcome::RootRefused)
         prompts().information(messages::kDriveRootRefused);
-        return;
-    }
-    sourceModel_->addIfAbsent(path);
 }
 
 void TForm1::RemoveSelectedSource() {

@@ -22,8 +22,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/discovery.h"
 #include "core/fsops.h"
+#include "core/intake.h"
 #include "core/settings.h"
 
 namespace ostrivane {
@@ -143,24 +143,25 @@ std::optional<bool> GtkDesktopShowsHidden(const QStringList& desktops) {
 // --- The add command ----------------------------------------------------------------------
 
 bool IsAddablePick(const PickedFolder& pick) {
-    return pick.accepted && !pick.folder.empty() && IsExistingFolder(pick.folder) &&
-           !IsFileSystemRoot(pick.folder);
+    return pick.accepted && !DestinationRefusal(pick.folder);
 }
 
 bool AddPickedFolder(const PickedFolder& pick, PathList& destinations, PathList& scratch,
                      const std::function<void()>& repaint, const std::atomic<bool>* stop) {
     if (!IsAddablePick(pick)) return false;
     scratch.clear();
-    const std::string folder = WithTrailingSeparator(pick.folder);
+    ListedEntries listed(destinations, ListRole::Destinations);
     if (pick.allSubfolders) {
-        IndexDisk(folder, destinations, repaint, stop);
+        AddNamedDestination(pick.folder, DestinationReach{true, 0}, listed, repaint, stop);
     } else if (pick.limitedDepth) {
-        IndexDisk2(folder, TextToInt(pick.depthText), destinations, repaint, stop);
+        AddNamedDestination(pick.folder, DestinationReach{false, TextToInt(pick.depthText)},
+                            listed, repaint, stop);
     } else {
         // The folder alone goes through the scratch list, whose entries are then added
-        // where they are absent.
-        scratch.append(folder);
-        for (const std::string& entry : scratch.entries()) destinations.addIfAbsent(entry);
+        // where the list does not name them yet.
+        scratch.append(WithTrailingSeparator(pick.folder));
+        for (const std::string& entry : scratch.entries())
+            AddNamedDestination(entry, DestinationReach{false, 0}, listed, repaint, stop);
     }
     return true;
 }

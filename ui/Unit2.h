@@ -40,7 +40,8 @@ bool IsAddablePick(const PickedFolder& pick);
 
 // The add command's work after the checks: clears `scratch`, then adds the picked folder
 // (with the trailing separator) to `destinations` with all its subfolders, with its
-// subfolders down to the depth given by pick.depthText, or alone when it is absent.
+// subfolders down to the depth given by pick.depthText, or alone; each folder only when the
+// list does not name it yet, in any spelling (core/intake.h).
 // `repaint` runs after each folder a walk visits. Returns false, changing nothing, when
 // IsAddablePick(pick) is false; true otherwise, also when nothing new was added. Raises
 // EConvertError "'<text>' is not a valid integer value" for a depth text that is no signed

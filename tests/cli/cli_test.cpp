@@ -7,6 +7,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -319,6 +320,11 @@ TEST_F(CliCopy, BadInputPrintsOneLineAndCopiesNothing) {
         {"--to", p("d1")},
         {p("src/c.txt"), "--to-tree", p("d1") + ":two"},
         {p("src/c.txt"), "--to-tree", p("d1") + ":"},
+        // A depth is decimal digits, 0 or more: the destination d2 beside it is not copied to.
+        {p("src/c.txt"), "--to", p("d2"), "--to-tree", p("d1") + ":-1"},
+        {p("src/c.txt"), "--to", p("d2"), "--to-tree", p("d1") + ":0x2"},
+        {p("src/c.txt"), "--to", p("d2"), "--to-tree", p("d1") + ": 1"},
+        {p("src/c.txt"), "--to", p("d2"), "--to-tree", p("d1") + ":+1"},
         {p("src/missing.txt"), p("src/c.txt"), "--to", p("d1")},
         {p("src/c.txt"), "--to", p("d1"), "--to", p("file-not-folder")},
         {p("src/c.txt"), "--to", p("d1"), "--to", root},
@@ -390,6 +396,67 @@ TEST_F(CliCopy, FailuresGiveStatusOneAndAQuotedUtf8Report) {
     EXPECT_EQ(ReadFile(work.path("report.csv")), "path,reason\n");
 }
 
+// A report the run could overwrite, copy or delete: refused before it is created, whatever
+// the spelling or link that leads there; nothing copied, the source untouched.
+TEST_F(CliCopy, AReportOnASourceOrInsideASourceOrADestinationIsRefused) {
+    tree.write("d2/keep.txt", "kept");
+    tree.mkdir("d1/sub");
+    std::vector<std::vector<std::string>> cases = {
+        {p("src/c.txt"), "--to", p("d1"), "--report", p("src/c.txt")},
+        {p("src/c.txt"), "--to", p("d1"), "--report", p("src/../src/c.txt")},
+        {p("src/data"), "--to", p("d1"), "--report", p("src/data/r.csv")},
+        {p("src/data"), "--to", p("d1"), "--report", p("src/data/sub/b.txt")},
+        {p("src/c.txt"), "--to", p("d2"), "--empty-first", "--yes", "--report", p("d2/r.csv")},
+        {p("src/c.txt"), "--to", p("d2"), "--to", p("d1"), "--report", p("d1/sub/r.csv")},
+        {"--to", p("d2"), "--empty-now", "--yes", "--report", p("d2/keep.txt")},
+    };
+#ifndef _WIN32
+    // Through links: to the source file, to a destination, and a destination listed as one.
+    ASSERT_EQ(::symlink(p("src/c.txt").c_str(), p("c-link").c_str()), 0);
+    ASSERT_EQ(::symlink(p("d2").c_str(), p("d2-link").c_str()), 0);
+    cases.push_back({p("src/c.txt"), "--to", p("d1"), "--report", p("c-link")});
+    cases.push_back({p("src/c.txt"), "--to", p("d1"), "--to", p("d2"), "--report",
+                     p("d2-link/r.csv")});
+    cases.push_back({p("src/c.txt"), "--to", p("d2-link"), "--report", p("d2/r.csv")});
+#endif
+    for (const auto& args : cases) {
+        std::string line;
+        for (const auto& arg : args) line += arg + " ";
+        SCOPED_TRACE(line);
+        const Outcome outcome = run(args);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+        EXPECT_NE(outcome.err.find("--report"), std::string::npos) << outcome.err;
+        EXPECT_EQ(ReadFile(p("src/c.txt")), "gamma");
+        EXPECT_EQ(ReadFile(p("src/data/sub/b.txt")), "beta");
+        EXPECT_FALSE(Exists(p("src/data/r.csv")));
+        EXPECT_EQ(Tree(p("d1")), std::set<std::string>{"sub/"});
+        EXPECT_EQ(Tree(p("d2")), std::set<std::string>{"keep.txt"});
+        EXPECT_EQ(ReadFile(p("d2/keep.txt")), "kept");
+    }
+}
+
+// One folder named in several spellings is one destination, one source in several
+// spellings one source; a link to a source folder is a source of its own (it is copied
+// under its own name).
+TEST_F(CliCopy, OneFolderInSeveralSpellingsIsCopiedIntoOnce) {
+    const Outcome outcome =
+        run({p("src/c.txt"), p("src/data"), p("src/data/"), p("src/../src/data"), "--to",
+             p("d1"), "--to", p("d1") + "/", "--to", p("d1") + "//", "--to", p("src/../d1"),
+             "--to", p("d1/."), "--to-tree", p("d1") + ":0", "-p", "number"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    // Under "number" a second copy would leave c_1.txt and data/a_1.txt.
+    EXPECT_EQ(Tree(p("d1")), copied);
+#ifndef _WIN32
+    ASSERT_EQ(::symlink(p("src/data").c_str(), p("data-link").c_str()), 0);
+    EXPECT_EQ(run({p("src/data"), p("data-link"), "--to", p("d2")}).status, 0);
+    EXPECT_EQ(Tree(p("d2")), (std::set<std::string>{"data/", "data/a.txt", "data/sub/",
+                                                    "data/sub/b.txt", "data-link/",
+                                                    "data-link/a.txt", "data-link/sub/",
+                                                    "data-link/sub/b.txt"}));
+#endif
+}
+
 TEST_F(CliCopy, ThePolicyTheWindowStoredIsTheDefault) {
     tree.write("d1/c.txt", "older");
     tree.write("d2/c.txt", "older");
@@ -455,6 +522,28 @@ TEST_F(CliCopy, AFolderThatCannotBeEnteredEndsTheRunWithStatusFour) {
     EXPECT_EQ(report.rfind("path,reason\n" + p("d2/c.txt") + ",", 0), 0u) << report;
     EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 2) << report;
 }
+
+// A list file from an anonymous pipe (standard input here, as "<(...)" or "cmd |" give it) is
+// read to its end; a named FIFO is still refused at once, as it might never get a writer.
+TEST_F(CliCopy, AListFileMayComeFromAPipeButNotFromANamedFifo) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    const std::string lines = p("src/c.txt") + "\n" + p("src/data") + "\n";
+    ASSERT_EQ(::write(pipeFds[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    ::close(pipeFds[1]);
+    const pid_t pid = Start({"--sources-list", "/dev/stdin", "--to", p("d1")}, work.path("out"),
+                            work.path("err"), work.root(), {}, pipeFds[0]);
+    ::close(pipeFds[0]);
+    EXPECT_EQ(Wait(pid), 0) << ReadFile(work.path("err"));
+    EXPECT_EQ(Tree(p("d1")), copied);
+
+    ASSERT_EQ(::mkfifo(p("fifo").c_str(), 0600), 0);
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome fifo = run({"--sources-list", p("fifo"), "--to", p("d2")});
+    EXPECT_EQ(fifo.status, 2) << fifo.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(Tree(p("d2")), std::set<std::string>{});
+}
 #endif
 
 // Names outside every single-byte code page reach the program as arguments and in list
@@ -516,10 +605,16 @@ class Terminal {
         ::execv(OSTRIVANE_CLI, argv.data());
         ::_exit(127);
     }
+    // A program still running (a test that failed on the way) is killed.
     ~Terminal() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
         if (master_ >= 0) ::close(master_);
     }
-    // Reads the terminal until `text` appears after what an earlier call found.
+    // Reads the terminal until `text` appears after what an earlier call found; false after
+    // 10 seconds without it.
     bool waitFor(const std::string& text) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (;;) {
@@ -528,7 +623,11 @@ class Terminal {
                 consumed_ = at + text.size();
                 return true;
             }
-            if (std::chrono::steady_clock::now() > deadline) return false;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd readable{master_, POLLIN, 0};
+            if (::poll(&readable, 1, static_cast<int>(left.count())) <= 0) continue;
             char buffer[256];
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
             if (n <= 0) return false;
@@ -538,7 +637,12 @@ class Terminal {
     void type(const std::string& text) {
         ASSERT_EQ(::write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
-    int status() { return Wait(pid_); }
+    // The exit status, or -1 when the program did not end within 20 seconds (it is killed).
+    int status() {
+        const int status = Wait(pid_);
+        pid_ = -1;
+        return status;
+    }
     const std::string& seen() const { return seen_; }
 
   private:
@@ -583,6 +687,44 @@ TEST_F(CliCopy, AsksOnATerminal) {
     EXPECT_EQ(terminal.status(), 0);
     EXPECT_EQ(Tree(p("d1")), (std::set<std::string>{"data/", "data/a.txt", "data/sub/",
                                                     "data/sub/b.txt"}));
+}
+
+// Ctrl-C while a question waits for its answer (the question is asked on a writer thread):
+// the question is answered No, the run stops with status 3, the summary and the report.
+TEST_F(CliCopy, CtrlCWhileAQuestionWaitsStopsTheRun) {
+    tree.write("d1/c.txt", "older");
+    Terminal terminal({p("src/c.txt"), p("src/data"), "--to", p("d1"), "--policy", "ask",
+                       "--report", work.path("r.csv")},
+                      work.root());
+    ASSERT_TRUE(terminal.waitFor("File " + p("d1/c.txt") + " already exists. Overwrite? [y/N]"))
+        << terminal.seen();
+    terminal.type("\x03");  // the terminal's interrupt character: SIGINT
+    EXPECT_TRUE(terminal.waitFor("Stopped")) << terminal.seen();
+    EXPECT_TRUE(terminal.waitFor("files copied: 0")) << terminal.seen();
+    EXPECT_EQ(terminal.status(), 3) << terminal.seen();
+    EXPECT_EQ(ReadFile(p("d1/c.txt")), "older");
+    EXPECT_EQ(Tree(p("d1")), std::set<std::string>{"c.txt"});  // nothing after the question
+    EXPECT_EQ(ReadFile(work.path("r.csv")), "path,reason\n");
+}
+
+// One folder of an exFAT volume in several spellings: exfat-fuse gives each spelling an
+// inode number of its own, yet it is one destination, copied into once.
+TEST(CliMounted, OneExfatFolderInSeveralSpellingsIsOneDestination) {
+    std::unique_ptr<ostrivane::test::ExfatVolume> volume;
+    try {
+        volume = std::make_unique<ostrivane::test::ExfatVolume>();
+    } catch (const ostrivane::test::MountUnavailable& unavailable) {
+        GTEST_SKIP() << "cannot mount: " << unavailable.what();
+    }
+    TempTree src, work;
+    src.write("c.txt", "gamma");
+    fs::create_directories(volume->path("X/Dir"));
+    std::vector<std::string> args{src.path("c.txt"), "--policy", "number"};
+    for (const char* spelling : {"X/Dir", "X/dir", "X/DIR", "x/dIR/"})
+        args.insert(args.end(), {"--to", volume->path(spelling)});
+    const pid_t pid = Start(args, work.path("out"), work.path("err"), work.root(), {});
+    EXPECT_EQ(Wait(pid), 0) << ReadFile(work.path("err"));
+    EXPECT_EQ(Tree(volume->path("X")), (std::set<std::string>{"Dir/", "Dir/c.txt"}));
 }
 
 // A run onto a slow device stopped by a signal: status 3 at once, the file being copied

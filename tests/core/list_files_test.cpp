@@ -237,7 +237,8 @@ TEST(ImportSourceList, TakesExistingFilesAndFoldersOnce) {
     PathList sources = ListOf({folder});
     ImportSourceList(lst, scratch, sources);
     EXPECT_EQ(scratch.entries(), lines);
-    EXPECT_EQ(sources.entries(), (Lines{folder, file, folder + sep}));
+    // The folder with "/" is the listed folder, copied under the same name.
+    EXPECT_EQ(sources.entries(), (Lines{folder, file}));
 }
 
 TEST(ImportDestinationList, AppendsNewFoldersAndFlagsTheRest) {
@@ -248,36 +249,36 @@ TEST(ImportDestinationList, AppendsNewFoldersAndFlagsTheRest) {
     int added = 0;
     auto onAdded = [&] { EXPECT_EQ(destinations.count(), 1 + ++added); };
 
-    // Only new existing folders, and one without "/" that differs from its "/" form.
+    // Only new existing folders: one without "/" is the listed folder in another spelling.
     std::string lst = tree.path("good.lst");
-    SaveListFile(ListOf({b, tree.path("a")}), lst);
+    SaveListFile(ListOf({b}), lst);
     EXPECT_FALSE(ImportDestinationList(lst, scratch, destinations, onAdded).skipped);
-    EXPECT_EQ(destinations.entries(), (Lines{a, b, tree.path("a")}));
-    EXPECT_EQ(added, 2);
+    EXPECT_EQ(destinations.entries(), (Lines{a, b}));
+    EXPECT_EQ(added, 1);
 
-    for (const std::string& skipped : Lines{"", file, tree.path("gone/"), b}) {
+    for (const std::string& skipped : Lines{"", file, tree.path("gone/"), b, tree.path("a")}) {
         SaveListFile(ListOf({skipped}), lst);
         const DestinationImport result = ImportDestinationList(lst, scratch, destinations, onAdded);
         EXPECT_TRUE(result.skipped) << skipped;
         EXPECT_EQ(result.refusedRoots, 0) << skipped;
     }
-    EXPECT_EQ(destinations.count(), 3);
+    EXPECT_EQ(destinations.count(), 2);
 
     // Exporting and importing the same list adds nothing and flags it.
     SaveListFile(destinations, lst);
     EXPECT_TRUE(ImportDestinationList(lst, scratch, destinations).skipped);
-    EXPECT_EQ(destinations.count(), 3);
+    EXPECT_EQ(destinations.count(), 2);
 
     std::string empty = tree.write("empty.lst", "");
     EXPECT_FALSE(ImportDestinationList(empty, scratch, destinations).skipped);
     EXPECT_EQ(scratch.count(), 0);
-    EXPECT_EQ(added, 2);
+    EXPECT_EQ(added, 1);
     EXPECT_THROW(ImportDestinationList(tree.path("none.lst"), scratch, destinations),
                  EListFileError);
 }
 
 // Emptying the root before the copy would delete everything the user may delete, so no
-// spelling of it and no link to it becomes a destination; a link to another folder does.
+// spelling of it and no link to it becomes a destination; a link to a folder is that folder.
 #ifdef _WIN32
 TEST(ImportDestinationList, DriveRootIsRefusedInEverySpelling) {
     TempTree tree;
@@ -360,10 +361,11 @@ TEST(ImportDestinationList, FileSystemRootIsRefusedInEverySpelling) {
     PathList scratch, destinations;
     int added = 0;
     DestinationImport result = ImportDestinationList(lst, scratch, destinations, [&] { ++added; });
-    EXPECT_EQ(destinations.entries(), (Lines{a, tree.path("to-a"), tree.path("to-a/")}));
-    EXPECT_EQ(added, 3);
+    // The links to "a" name the folder listed already.
+    EXPECT_EQ(destinations.entries(), Lines{a});
+    EXPECT_EQ(added, 1);
     EXPECT_EQ(result.refusedRoots, 7);
-    EXPECT_FALSE(result.skipped);
+    EXPECT_TRUE(result.skipped);
     EXPECT_EQ(scratch.entries(), lines);
 
     // Beside a line that is skipped, both are told; a listed line stays a skipped one.
@@ -371,7 +373,7 @@ TEST(ImportDestinationList, FileSystemRootIsRefusedInEverySpelling) {
     result = ImportDestinationList(lst, scratch, destinations);
     EXPECT_TRUE(result.skipped);
     EXPECT_EQ(result.refusedRoots, 1);
-    EXPECT_EQ(destinations.count(), 3);
+    EXPECT_EQ(destinations.count(), 1);
 }
 #endif
 

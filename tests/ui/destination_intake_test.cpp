@@ -388,11 +388,11 @@ class DestinationIntakeTest : public QObject, protected WindowFixture<WatchingPr
         QCOMPARE(Texts(form_->Sources()), dropped + dropped);
         QCOMPARE(form_->ListBox1->model()->rowCount(), 6);
 
-        // The folder chooser's form of the same folder ends with "/" and stands beside it.
+        // The folder chooser's form of the same folder names what is listed already, to be
+        // copied under the same name: it is not added again.
         prompts_->folderResults = {tree.path("A")};
         form_->Button5Click();
-        QCOMPARE(form_->Sources().count(), 7);
-        QCOMPARE(FromPath(form_->Sources().at(6)), tree.path("A") + '/');
+        QCOMPARE(form_->Sources().count(), 6);
         QVERIFY(prompts_->shown.empty());
         QVERIFY(form_->BtnEmptyDestFolder->isHidden());
     }
@@ -475,6 +475,31 @@ class DestinationIntakeTest : public QObject, protected WindowFixture<WatchingPr
         form_->AddDroppedSources({});
         QCOMPARE(prompts_->shown.size(), size_t(1));
         QVERIFY(form_->BtnEmptyDestFolder->isHidden());
+    }
+
+    // One folder dropped in several spellings, through a link, and met again by a walk, is
+    // one destination; so is a line of an imported list file.
+    void oneFolderInSeveralSpellingsIsOneDestination() {
+        const Tree& tree = *tree_;
+        QVERIFY(QFile::link(tree.path("A"), tree.path("A-link")));
+        prompts_->answers = {false};
+        DropPaths(form_->ListBox2, {tree.path("A"), tree.path("A") + '/', tree.path("A-link"),
+                                    tree.path("B/../A"), tree.path("A/A1")});
+        QCOMPARE(form_->Destinations().entries(), (Entries{tree.entry("A"), tree.entry("A/A1")}));
+
+        prompts_->answers = {true};
+        DropPaths(form_->ListBox2, {tree.path("A-link")});
+        QCOMPARE(form_->Destinations().entries(),
+                 (Entries{tree.entry("A"), tree.entry("A/A1"), tree.entry("A-link/A1/A2")}));
+
+        WriteFile(tree.path("dirs.lst"), (tree.path("A-link") + "\r\n" + tree.path("A//") +
+                                          "\r\n" + tree.path("B") + "\r\n")
+                                             .toUtf8());
+        prompts_->fileResults = {tree.path("dirs.lst")};
+        form_->BtnImpDirLstClick();
+        QCOMPARE(form_->Destinations().count(), 4);
+        QCOMPARE(FromPath(form_->Destinations().at(3)), tree.path("B"));
+        QCOMPARE(prompts_->Texts("information"), QStringList{messages::kSomeFoldersNotImported});
     }
 
     void onlyLocalFilesCanBeDropped() {
