@@ -57,15 +57,18 @@ std::string LocalQuestion(const std::string& question) {
 }
 
 // The reasons the core words itself (the others are the system's error texts).
-const std::string kCoreReasons[5] = {ErrorText(error::kStopped), ErrorText(error::kSourceChanged),
+const std::string kCoreReasons[8] = {ErrorText(error::kStopped), ErrorText(error::kSourceChanged),
                                      emptying_reason::kSourceKept, emptying_reason::kRootRefused,
-                                     emptying_reason::kChangedDuring};
+                                     emptying_reason::kChangedDuring,
+                                     ErrorText(error::kChangedMeanwhile),
+                                     run_reason::kDestinationGone,
+                                     emptying_reason::kGoneSinceStart};
 
 // The failures with the core's reasons in the language of the messages.
 std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
     const Texts& t = Text();
     for (Failure& failure : failures) {
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < 8; ++i) {
             if (t.coreReasons[i] != nullptr && failure.reason == kCoreReasons[i]) {
                 failure.reason = t.coreReasons[i];
             }
@@ -79,6 +82,13 @@ bool AnyCopyStopped(const std::vector<Failure>& failures) {
     const std::string stopped = ErrorText(error::kStopped);
     return std::any_of(failures.begin(), failures.end(),
                        [&](const Failure& failure) { return failure.reason == stopped; });
+}
+
+// The error that ended a run: the folder that could not be entered, where known, and the
+// error's message.
+std::string RunEndedText(const EInOutError& error) {
+    if (error.path.empty()) return error.what();
+    return Format(Text().cannotEnterFolder, {error.path, error.what()});
 }
 
 // "path: reason" under a heading, on standard error.
@@ -215,12 +225,12 @@ int Run(const std::vector<std::string>& arguments) {
         display.erase();
         const std::vector<Failure> failures = LocalReasons(error.failures);
         ListFailures(t.failuresHeading, failures);
-        PrintLine(stderr, kPrefix + std::string(error.what()));
+        PrintLine(stderr, kPrefix + RunEndedText(error));
         WriteReport(report.get(), request.report.value_or(""), failures);
         return kRunEnded;
     } catch (const EInOutError& error) {
         display.erase();
-        PrintLine(stderr, kPrefix + std::string(error.what()));
+        PrintLine(stderr, kPrefix + RunEndedText(error));
         WriteReport(report.get(), request.report.value_or(""), {});
         return kRunEnded;
     } catch (const std::exception& error) {

@@ -64,10 +64,13 @@ struct Texts {
     const char* stopping;
     const char* summaryLine;  // %1 files, %2 bytes, %3 seconds
     const char* reportNotWritten;  // %1 file, %2 reason
+    const char* cannotEnterFolder;  // %1 folder, %2 the error's message
     // The core's own reasons (the window's words) in this language, in the order of
     // kCoreReasons in main.cpp: a stopped copy, a source changed while read, a source kept
-    // by the emptying, the root refused by it, an entry swapped meanwhile.
-    const char* coreReasons[5];
+    // by the emptying, the root refused by it, an entry swapped meanwhile (emptying), an
+    // entry moved or swapped during the run, a destination gone since the run began (copy),
+    // the same (emptying).
+    const char* coreReasons[8];
     // The progress line.
     const char* files;
     const char* remaining;

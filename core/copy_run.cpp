@@ -8,6 +8,7 @@
 
 #include "core/emptying.h"
 #include "core/fsops.h"
+#include "core/run_checks.h"
 #include "core/run_engine.h"
 #include "core/tree_copy.h"
 
@@ -138,25 +139,38 @@ std::string TargetFolderName(const std::string& source) {
 }
 
 // One destination of the run: its folder, opened when a source first needs it (a folder
-// source before it may have created a missing destination). Where the destination existed
-// when the run began, the folder opened must be that one: a folder swapped for a link
-// meanwhile (to a place its owner may not write) is refused, not written into.
+// source before it may have created a missing destination). Where the destination was a
+// folder when the run began, the folder opened must be that one: a folder swapped for a
+// link meanwhile (to a place its owner may not write) is refused, not written into, and one
+// that is gone (its folder deleted, a link on its path removed) is never made anew by its
+// path, which could now lead somewhere that was never chosen.
 class DestinationFolder {
   public:
+    // `atStart`: the identity of the folder the destination named when the run began.
     DestinationFolder(const std::string& path, const std::optional<FileIdentity>& atStart)
         : path_(path), atStart_(atStart) {}
     const std::string& path() const { return path_; }
     bool isOpen() const { return folder_.isOpen(); }
-    // The open folder, or the error number of the attempt to open it.
-    int open() {
-        if (folder_.isOpen()) return 0;
-        int error = OpenFolder(path_, folder_);
-        if (error == 0 && atStart_ && !(folder_.identity() == *atStart_)) {
+    // True when the destination named no folder when the run began: a folder source may
+    // then make it, with its parents.
+    bool mayBeMade() const { return !atStart_; }
+    // Opens the folder; false with *reason set when it cannot be written into.
+    bool open(std::string* reason) {
+        if (folder_.isOpen()) return true;
+        const int error = OpenFolder(path_, folder_);
+        const bool gone = atStart_ && (error == error::kNotFound || error == error::kNotAFolder ||
+                                       (error == 0 && !(folder_.identity() == *atStart_)));
+        if (gone) {
             folder_.close();
-            error = error::kChangedMeanwhile;
+            *reason = run_reason::kDestinationGone;
+            return false;
         }
-        if (error == 0) PrepareTargetFolder(folder_);
-        return error;
+        if (error != 0) {
+            *reason = ErrorText(error);
+            return false;
+        }
+        PrepareTargetFolder(folder_);
+        return true;
     }
     const Folder& folder() const { return folder_; }
 
@@ -177,15 +191,17 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
             Record(&failures, source, std::string(kWholeDriveRefused));
             return;
         }
-        if (!destination.isOpen() && !IsExistingFolder(destination.path())) {
+        if (!destination.isOpen() && destination.mayBeMade() &&
+            !IsExistingFolder(destination.path())) {
             // A missing destination is made, with its parents, by the tree copy once the
             // source has been entered and listed.
             CopyFolderTree(source, destination.path() + name, policy, askYesNo, &failures, &run,
                            destinationIndex);
             return;
         }
-        if (int error = destination.open()) {
-            RecordError(&failures, destination.path() + name, error);
+        std::string reason;
+        if (!destination.open(&reason)) {
+            Record(&failures, destination.path() + name, std::move(reason));
             return;
         }
         CopyFolderTreeInto(source, destination.folder(), destination.path(), name, policy,
@@ -194,8 +210,9 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
         Record(&failures, source, std::string(kWholeDriveRefused));
     } else {
         const std::string name = FileNamePart(source);
-        if (int error = destination.open()) {
-            RecordError(&failures, destination.path() + name, error);
+        std::string reason;
+        if (!destination.open(&reason)) {
+            Record(&failures, destination.path() + name, std::move(reason));
             return;
         }
         const Folder& folder = destination.folder();
@@ -275,6 +292,10 @@ void PrepareTargetFolder(const Folder& folder) {
     RemoveLeftoverTemporaries(folder);
 }
 
+namespace run_reason {
+const char* const kDestinationGone = "目标文件夹在运行开始后已被删除或替换，未写入";
+}  // namespace run_reason
+
 ERunEnded::ERunEnded(const EInOutError& cause, std::vector<Failure> failures)
     : EInOutError(cause), failures(std::move(failures)) {}
 
@@ -322,19 +343,29 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
     const std::int64_t sourceCount = sources.count();
     const std::int64_t pairCount = sourceCount * destinationCount;
     // Each destination as it is when the run begins: the folder written into later must be
-    // the same one.
-    std::vector<std::optional<FileIdentity>> atStart;
+    // the same one, and one that was a folder then is never made anew.
+    std::vector<std::optional<FileIdentity>> atStart, folderAtStart;
     for (const std::string& entry : destinations.entries()) {
         FileIdentity id;
         atStart.push_back(!entry.empty() && GetIdentity(entry, id) ? std::optional(id)
                                                                     : std::nullopt);
+        folderAtStart.push_back(atStart.back() && IsExistingFolder(entry) ? atStart.back()
+                                                                          : std::nullopt);
         run.addDestination(WithTrailingSeparator(entry), atStart.back() ? atStart.back()->device : 0);
     }
     // Every destination is emptied before the first copy: emptying one destination after
-    // copying into another would delete copies of this run where destinations nest.
-    if (emptyFirst && EmptyDestinations(destinations, sources, &result.failures, options.stop,
-                                        options.maxWriters))
-        run.markStopped();
+    // copying into another would delete copies of this run where destinations nest. What
+    // would end the run halfway is found first, before anything is deleted.
+    if (emptyFirst) {
+        try {
+            CheckSourcesCanBeEntered(sources, options.stop);
+        } catch (const EInOutError& error) {
+            throw ERunEnded(error, {});
+        }
+        if (EmptyDestinations(destinations, sources, &result.failures, options.stop,
+                              options.maxWriters))
+            run.markStopped();
+    }
 
     // One step per destination, with the sources in list order, as the described order
     // makes them. Steps on several devices, or on a device that takes several writers, run
@@ -389,7 +420,7 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
             const bool namesFolder = !entry.empty();
             if (!namesFolder) RecordError(&failures, entry, kNoSuchFolder);
             DestinationFolder destination(WithTrailingSeparator(entry),
-                                          atStart[static_cast<size_t>(d)]);
+                                          folderAtStart[static_cast<size_t>(d)]);
             reached[static_cast<size_t>(d)] = namesFolder;
             run.beginDestination(d);
             int i = 0;

@@ -30,7 +30,11 @@ struct Failure {
 // source in list order. A source that is an existing folder is copied as a tree under its
 // own name; anything else as one file. With `emptyFirst` every destination is emptied
 // before anything is copied (EmptyDestinations: listed sources are kept), so nested
-// destinations keep every copy of the run. After each source, showProgress gets
+// destinations keep every copy of the run; before that, every source tree is walked
+// (CheckSourcesCanBeEntered), and a folder that cannot be entered ends the run there, as an
+// ERunEnded without failures, with nothing deleted. A destination that was a folder when
+// the run began and is gone or another folder when it is written into is not written into
+// and never made anew: each copy into it is a failure with run_reason::kDestinationGone. After each source, showProgress gets
 // (d*S + i + 1) * 100 / (D*S). Returns every failed copy, folder creation or deletion;
 // the run goes on past them. An EInOutError from a folder that cannot be entered ends the
 // run and passes on as an ERunEnded (an EInOutError of the same code and text that also
@@ -39,6 +43,11 @@ struct Failure {
 std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinations,
                              SameFilePolicy policy, const AskYesNo& askYesNo,
                              const ShowProgress& showProgress, bool emptyFirst = false);
+
+// The reasons the run words itself (the others are the platform's error texts).
+namespace run_reason {
+extern const char* const kDestinationGone;  // a destination gone or replaced since the start
+}  // namespace run_reason
 
 // The EInOutError that ended a run (the text and code of the folder that could not be
 // entered), carrying the failures recorded before it in the described order, so that a

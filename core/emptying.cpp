@@ -12,15 +12,48 @@ namespace emptying_reason {
 const char* const kSourceKept = "这是要复制的源，未删除";
 const char* const kRootRefused = "不能清空整个驱动器（磁盘）";
 const char* const kChangedDuring = "清空时已被替换（链接或另一文件夹），未删除";
+const char* const kGoneSinceStart = "运行开始后已被删除或移走";
 }  // namespace emptying_reason
+
+namespace {
+
+// The folder part of `path` up to and with its last separator (trailing separators of
+// `path` not counted), or empty when it has none.
+std::string_view ParentPrefix(std::string_view path) {
+    while (!path.empty() && path.back() == platform::kSeparator) path.remove_suffix(1);
+    const size_t last = path.rfind(platform::kSeparator);
+    return last == std::string_view::npos ? std::string_view() : path.substr(0, last + 1);
+}
+
+}  // namespace
 
 EmptyingGuard::EmptyingGuard(const PathList& destinations, const PathList* sources)
     : destinations_(destinations) {
+    std::unordered_set<FileIdentity, IdentityHash> placesSeen;  // canonical folders met
     for (const std::string& entry : destinations.entries()) {
         FileIdentity id;
         const bool resolved = !entry.empty() && IsExistingFolder(entry) && GetIdentity(entry, id);
         destinationIds_.push_back(resolved ? std::optional(id) : std::nullopt);
         if (resolved) firstIndex_.emplace(id, static_cast<int>(destinationIds_.size() - 1));
+        if (entry.empty()) continue;
+        // Each folder the entry's spelling passes through, as the system resolves it
+        // ("x/", "x/ln/" of "x/ln/sub"): a link there is how the user reaches the entry.
+        for (std::string_view prefix = ParentPrefix(entry); !prefix.empty();
+             prefix = ParentPrefix(prefix)) {
+            FileIdentity above;
+            if (GetIdentity(std::string(prefix), above)) above_.insert(above);
+        }
+        // Each folder above the place the entry really is; the walk up stops at a folder
+        // whose own chain is known already.
+        if (!resolved) continue;
+        const std::string canonical = CanonicalPath(entry);
+        for (std::string_view prefix = ParentPrefix(canonical); !prefix.empty();
+             prefix = ParentPrefix(prefix)) {
+            FileIdentity above;
+            if (!GetIdentity(std::string(prefix), above)) continue;
+            above_.insert(above);
+            if (!placesSeen.insert(above).second) break;
+        }
     }
     if (sources) {
         for (const std::string& entry : sources->entries()) {
@@ -318,10 +351,10 @@ bool FolderEmptier::keepSource(Level& level, const FolderEntry& entry) {
 
 void FolderEmptier::handleLink(Level& level, const std::string& name) {
     // A link is never followed: it is removed as a link, and what it leads to is left
-    // alone. A link that leads to a listed destination is how the user reaches that
-    // destination, so it stays.
+    // alone. A link that leads to a listed destination, or to a folder above one, is how
+    // the user reaches that destination, so it stays.
     FileIdentity target;
-    if (TargetIdentityAt(chain_.current(), name, target) && guard_.isListedDestination(target)) {
+    if (TargetIdentityAt(chain_.current(), name, target) && guard_.holdsDestination(target)) {
         level.leftovers = true;
         return;
     }
@@ -488,9 +521,17 @@ bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
     // An empty path names no folder; with a separator added it would name the root.
     if (path.empty()) return false;
     const std::string shown = WithTrailingSeparator(path);
+    FileIdentity resolved;
+    const bool hadFolder = index >= 0 && guard.destinationIdentity(index, resolved);
     Folder top;
     if (int error = OpenFolder(path, top)) {
-        if (error != error::kNotFound && failures) failures->push_back({shown, ErrorText(error)});
+        if (!failures) return false;
+        // A folder there when the run began that is gone now (or no folder): deleted or
+        // moved away meanwhile, perhaps with a link on its path.
+        if (hadFolder && (error == error::kNotFound || error == error::kNotAFolder))
+            failures->push_back({shown, emptying_reason::kGoneSinceStart});
+        else if (error != error::kNotFound)
+            failures->push_back({shown, ErrorText(error)});
         return false;
     }
     const FileIdentity id = top.identity();
@@ -498,8 +539,7 @@ bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
         if (failures) failures->push_back({shown, emptying_reason::kRootRefused});
         return false;
     }
-    FileIdentity resolved;
-    if (index >= 0 && guard.destinationIdentity(index, resolved) && !(resolved == id)) {
+    if (hadFolder && !(resolved == id)) {
         // The path leads somewhere else than when the run began (a folder swapped for a
         // link to another place): that place was never chosen.
         if (failures) failures->push_back({shown, emptying_reason::kChangedDuring});

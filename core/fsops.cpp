@@ -2,10 +2,12 @@
 // folder-chain creation built on the platform layer.
 #include "core/fsops.h"
 
+#include <utility>
+
 namespace ostrivane {
 
-EInOutError::EInOutError(int code, const std::string& message)
-    : std::runtime_error(message), code(code) {}
+EInOutError::EInOutError(int code, const std::string& message, std::string path)
+    : std::runtime_error(message), code(code), path(std::move(path)) {}
 
 int LastDelimiterIndex(std::string_view delimiters, std::string_view text) {
     // Every delimiter is ASCII and no byte of a multi-byte UTF-8 character is, so a plain

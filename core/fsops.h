@@ -38,11 +38,14 @@ inline constexpr bool kLeadingDotStartsExtension = false;
 
 // Raised when a folder cannot be entered. `code` is the platform's error number in the
 // Windows numbering the messages use (2 not found, 3 invalid name, 4 too many open files,
-// 5 access denied); any other failure keeps the OS error number.
+// 5 access denied); any other failure keeps the OS error number. `path` is the folder that
+// could not be entered as the walk names it (empty where none is known); what() stays the
+// message alone.
 class EInOutError : public std::runtime_error {
   public:
-    EInOutError(int code, const std::string& message);
+    EInOutError(int code, const std::string& message, std::string path = {});
     int code;
+    std::string path;
 };
 
 // Builds the EInOutError for a failed entry into a folder from an OS error number
@@ -385,6 +388,7 @@ extern const int kNotAFolder;     // the path names something that is no folder
 extern const int kAccessDenied;   // the platform refused access
 extern const int kIsLink;         // a walk met a link where it wanted a folder
 extern const int kChangedMeanwhile;  // the entry is no longer the one that was listed
+                                     // (no errno value: ErrorText words it)
 extern const int kStopped;           // a stop request abandoned the copy (no errno value)
 extern const int kSourceChanged;     // the source was written to while it was copied
                                      // (no errno value)

@@ -61,14 +61,17 @@ const int kLinkLoop = ELOOP;
 const int kNotAFolder = ENOTDIR;
 const int kAccessDenied = EACCES;
 const int kIsLink = ELOOP;
-const int kChangedMeanwhile = ESTALE;
 const int kSourceChanged = 0x10001;  // beyond every errno value
 const int kStopped = 0x10002;
+// Not ESTALE, whose system text "Stale file handle" tells of a fault, not of an entry
+// moved or swapped meanwhile; ErrorText words it.
+const int kChangedMeanwhile = 0x10003;
 }  // namespace error
 
 std::string ErrorText(int error) {
     if (error == error::kSourceChanged) return "源文件在复制过程中被改动";
     if (error == error::kStopped) return "复制已停止，未完成的副本已丢弃";
+    if (error == error::kChangedMeanwhile) return "运行中已被移动、删除或替换（链接或另一文件夹）";
     char buffer[256];
     return strerror_r(error, buffer, sizeof buffer);
 }
@@ -427,7 +430,7 @@ int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
         const bool mountedRoot = sameAsNamed && named.st_dev != parentStat.st_dev;
         if (!mountedRoot && !(sameAsNamed && !ListsTrueInodes(FdOf(parent)))) {
             folder.close();
-            return ESTALE;
+            return error::kChangedMeanwhile;
         }
     }
     return 0;

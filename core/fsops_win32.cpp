@@ -90,9 +90,10 @@ const int kLinkLoop = ERROR_CANT_RESOLVE_FILENAME;
 const int kNotAFolder = ERROR_DIRECTORY;
 const int kAccessDenied = ERROR_ACCESS_DENIED;
 const int kIsLink = ERROR_CANT_RESOLVE_FILENAME;
-const int kChangedMeanwhile = ERROR_FILE_INVALID;
 const int kSourceChanged = 0x10001;  // beyond every Win32 error number
 const int kStopped = 0x10002;
+// Beyond every Win32 error number too (it was ERROR_FILE_INVALID); ErrorText words it.
+const int kChangedMeanwhile = 0x10003;
 }  // namespace error
 
 namespace {
@@ -341,6 +342,7 @@ bool IsVolumeRoot(HANDLE h) {
 std::string ErrorText(int error) {
     if (error == error::kSourceChanged) return "源文件在复制过程中被改动";
     if (error == error::kStopped) return "复制已停止，未完成的副本已丢弃";
+    if (error == error::kChangedMeanwhile) return "运行中已被移动、删除或替换（链接或另一文件夹）";
     wchar_t* buffer = nullptr;
     DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,

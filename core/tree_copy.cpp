@@ -188,15 +188,22 @@ std::string WithoutSeparator(const std::string& prefix) {
     return prefix.substr(0, prefix.size() - 1);
 }
 
+// The EInOutError for the folder `path` that cannot be entered.
+EInOutError CannotEnter(int error, const std::string& path) {
+    EInOutError raised = InOutErrorFromOs(error);
+    raised.path = path;
+    return raised;
+}
+
 // Whether the folder `path` can be entered, as a change of working directory would test
 // it: the path, a folder, then search permission. Raises EInOutError when not.
 void CheckEnterable(const std::string& path) {
     std::uint32_t attributes = 0;
     if (!IsExistingFolder(path)) {
-        throw InOutErrorFromOs(GetAttributes(path, attributes) ? error::kNotAFolder
-                                                               : error::kNotFound);
+        throw CannotEnter(GetAttributes(path, attributes) ? error::kNotAFolder : error::kNotFound,
+                          path);
     }
-    if (int error = CheckSearchPermission(path)) throw InOutErrorFromOs(error);
+    if (int error = CheckSearchPermission(path)) throw CannotEnter(error, path);
 }
 
 bool TreeWalk::openSource(const std::string& source, Folder& top,
@@ -206,7 +213,7 @@ bool TreeWalk::openSource(const std::string& source, Folder& top,
     if (error == 0) error = ReadFolder(top, entries);
     if (error == 0) return true;
     // It can be entered but not listed: the target root is not created.
-    if (error != error::kAccessDenied) throw InOutErrorFromOs(error);
+    if (error != error::kAccessDenied) throw CannotEnter(error, source);
     recordError(source, error);
     return false;
 }
@@ -412,7 +419,7 @@ void TreeWalk::startSubfolder(const FolderEntry& entry, std::string sourcePath,
         // A folder that exists but cannot be entered ends the run; its target is made
         // first, as its parent makes it before entering it.
         createTargetOnly(name, parentTarget);
-        throw InOutErrorFromOs(error);
+        throw CannotEnter(error, sourcePath);
     }
     error = sources_.enter(name, entry.inode);
     if (error == error::kNotFound || error == error::kIsLink || error == error::kChangedMeanwhile ||
@@ -423,7 +430,7 @@ void TreeWalk::startSubfolder(const FolderEntry& entry, std::string sourcePath,
     }
     if (error != 0 && error != error::kAccessDenied) {
         createTargetOnly(name, parentTarget);
-        throw InOutErrorFromOs(error);
+        throw CannotEnter(error, sourcePath);
     }
     std::vector<FolderEntry> entries;
     if (error == 0) {

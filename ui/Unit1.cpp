@@ -912,9 +912,11 @@ void TForm1::CopyRun() {
     }
     if (ended) {
         // The folder that could not be entered ends the run with its error box, as any
-        // error does; what failed before it is then reported like the failures of a
-        // complete run.
-        ShowUnexpectedError(ended->what());
+        // error does, the folder named on a second line; what failed before it is then
+        // reported like the failures of a complete run.
+        QString text = messages::ErrorBoxText(ended->what());
+        if (!ended->path.empty()) text += QLatin1Char('\n') + FromPath(ended->path);
+        prompts().error(text);
         if (!ended->failures.empty())
             ShowRunEnd(messages::CopyEndedText(ended->failures), ended->failures);
         return;

@@ -546,6 +546,46 @@ TEST_F(CliCopy, AListFileMayComeFromAPipeButNotFromANamedFifo) {
 }
 #endif
 
+#ifndef _WIN32
+// With --empty-first every source is walked before anything is deleted: a folder that cannot
+// be entered ends the run with status 4, named in the error, and no destination is touched.
+TEST_F(CliCopy, EmptyFirstNamesAFolderThatCannotBeEnteredAndDeletesNothing) {
+    if (!ostrivane::test::PermissionsApply()) GTEST_SKIP() << "root enters every folder";
+    tree.write("src/data/sub/locked/x", "x");
+    const std::vector<std::string> destinations = {"d1", "d2", "d3"};
+    for (const std::string& d : destinations) tree.write(d + "/old.txt", "old");
+    ASSERT_EQ(::chmod(p("src/data/sub/locked").c_str(), 0), 0);
+    const Outcome outcome = run({p("src/c.txt"), p("src/data"), "--to", p("d1"), "--to", p("d2"),
+                                 "--to", p("d3"), "--empty-first", "--yes"});
+    ::chmod(p("src/data/sub/locked").c_str(), 0755);
+    EXPECT_EQ(outcome.status, 4);
+    EXPECT_EQ(outcome.err, "ostrivane-cli: cannot enter the folder " + p("src/data/sub/locked") +
+                               ": File access denied\n");
+    for (const std::string& d : destinations)
+        EXPECT_EQ(Tree(p(d)), std::set<std::string>{"old.txt"}) << d;
+}
+
+// A destination that was there when the run began and is gone when it is written into is
+// reported in words of its own, in English too (here the emptying of a removed a/b, which
+// the destination a/b/../c was reached through).
+TEST_F(CliCopy, DestinationGoneSinceTheStartIsReportedInEnglish) {
+    tree.mkdir("a/b");
+    tree.mkdir("a/c");
+    const Outcome outcome = run({p("src/c.txt"), "--to", p("a"), "--to", p("a/b/../c"),
+                                 "--empty-first", "--yes"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find(p("a/b/../c/") + ": deleted or moved away after the run began\n"),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_NE(outcome.err.find(p("a/b/../c/c.txt") +
+                               ": the destination folder was deleted or replaced after the run "
+                               "began; nothing written\n"),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_FALSE(Exists(p("a/b")));
+}
+#endif
+
 // Names outside every single-byte code page reach the program as arguments and in list
 // files, and are copied as they are.
 TEST_F(CliCopy, NamesOutsideTheCodePageArriveIntact) {

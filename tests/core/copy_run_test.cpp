@@ -5,17 +5,21 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "core/emptying.h"
 #include "core/fsops.h"
+#include "core/run_checks.h"
 #include "core/temp_tree.h"
 
 #ifndef _WIN32
@@ -471,7 +475,196 @@ TEST(CopyAll, DestinationSwappedForALinkDuringTheRunIsNotWrittenInto) {
     ASSERT_EQ(failures.size(), 2u);
     EXPECT_EQ(failures[0].path, t.path("second/a.txt"));
     EXPECT_EQ(failures[1].path, t.path("second/tree"));
-    EXPECT_EQ(failures[0].reason, ErrorText(error::kChangedMeanwhile));
+    EXPECT_EQ(failures[0].reason, run_reason::kDestinationGone);
+    EXPECT_EQ(failures[1].reason, run_reason::kDestinationGone);
+}
+
+// A destination that was a folder when the run began and is gone when its turn comes (here:
+// deleted while a question is open) is a failure for each source, and is never made anew by
+// its path, not even for a folder source, whose tree copy would otherwise make it. One
+// replaced by another folder is not written into either.
+TEST(CopyAll, DestinationGoneSinceTheRunBeganIsAFailureAndNotMadeAnew) {
+    for (const bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "replaced by another folder" : "deleted");
+        TempTree t;
+        const std::string file = t.write("src/a.txt", "new");
+        const std::string folder = t.write("src/tree/b.txt", "b").substr(0, t.path("src/tree").size());
+        t.write("first/a.txt", "old");
+        t.write("second/kept.txt", "k");
+        std::vector<Failure> failures = CopyAll(
+            List({file, folder}), List({t.path("first"), t.path("second")}), SameFilePolicy::Ask,
+            [&](const std::string&) {
+                fs::rename(t.path("second"), t.path("second.moved"));
+                if (replaced) fs::create_directory(t.path("second"));
+                return true;
+            },
+            {});
+        EXPECT_EQ(ReadFile(t.path("first/tree/b.txt")), "b");
+        EXPECT_EQ(Exists(t.path("second")), replaced);
+        if (replaced) {
+            EXPECT_TRUE(fs::is_empty(t.path("second")));
+        }
+        EXPECT_EQ(ReadFile(t.path("second.moved/kept.txt")), "k");
+        EXPECT_FALSE(Exists(t.path("second.moved/a.txt")));
+        ASSERT_EQ(failures.size(), 2u);
+        EXPECT_EQ(failures[0].path, t.path("second/a.txt"));
+        EXPECT_EQ(failures[1].path, t.path("second/tree"));
+        EXPECT_EQ(failures[0].reason, run_reason::kDestinationGone);
+        EXPECT_EQ(failures[1].reason, run_reason::kDestinationGone);
+    }
+}
+
+// The link x/ln leads to y, the folder above the destination x/ln/sub: emptying x keeps the
+// link, so the destination is emptied and filled where it was when the run began, and
+// nothing lands in a real folder made at x/ln. With one writer and with several.
+TEST(CopyAll, LinkAboveADestinationStaysThroughEmptyingAndTheDestinationIsFilled) {
+    for (const int writers : {1, 4}) {
+        SCOPED_TRACE(writers);
+        TempTree t;
+        t.mkdir("x");
+        t.write("y/sub/old.txt", "old");
+        t.write("y/other.txt", "other");
+        const std::string data = t.write("src/data/f", "f").substr(0, t.path("src/data").size());
+        const std::string notes = t.write("src/notes.txt", "n");
+        fs::create_directory_symlink(t.path("y"), t.path("x/ln"));
+        RunOptions options;
+        options.maxWriters = writers;
+        const RunResult result =
+            CopyAll(List({data, notes}), List({t.path("x"), t.path("x/ln/sub")}),
+                    SameFilePolicy::Overwrite, {}, {}, true, options);
+        EXPECT_TRUE(result.failures.empty())
+            << result.failures.front().path << ": " << result.failures.front().reason;
+        EXPECT_TRUE(fs::is_symlink(t.path("x/ln")));
+        EXPECT_FALSE(Exists(t.path("y/sub/old.txt")));
+        EXPECT_EQ(ReadFile(t.path("y/sub/data/f")), "f");
+        EXPECT_EQ(ReadFile(t.path("y/sub/notes.txt")), "n");
+        EXPECT_EQ(ReadFile(t.path("y/other.txt")), "other");  // above the destination: untouched
+        std::vector<std::string> inSub, inX;
+        for (const auto& entry : fs::recursive_directory_iterator(t.path("y/sub")))
+            inSub.push_back(fs::relative(entry.path(), t.path("y/sub")).string());
+        std::sort(inSub.begin(), inSub.end());
+        EXPECT_EQ(inSub, (std::vector<std::string>{"data", "data/f", "notes.txt"}));
+        for (const auto& entry : fs::directory_iterator(t.path("x")))
+            inX.push_back(entry.path().filename().string());
+        std::sort(inX.begin(), inX.end());
+        EXPECT_EQ(inX, (std::vector<std::string>{"data", "ln", "notes.txt"}));
+    }
+}
+
+// The destination a/b/../c is reached through a/b, which the emptying of a removes: it is
+// recorded by the emptying and by each copy, and a/b is not made again for the copy of a
+// folder.
+TEST(CopyAll, DestinationWhosePathTheEmptyingRemovedIsReportedAndNotMadeAnew) {
+    TempTree t;
+    t.mkdir("a/b");
+    t.write("a/c/kept.txt", "k");
+    const std::string data = t.write("src/data/f", "f").substr(0, t.path("src/data").size());
+    const std::string dotted = t.path("a/b/../c");
+    Recorder run;
+    run(List({data}), List({t.path("a"), dotted}), SameFilePolicy::Overwrite, true);
+    EXPECT_FALSE(Exists(t.path("a/b")));
+    EXPECT_FALSE(Exists(t.path("a/c/data")));
+    EXPECT_EQ(ReadFile(t.path("a/data/f")), "f");
+    ASSERT_EQ(run.failures.size(), 2u);
+    EXPECT_EQ(run.failures[0].path, dotted + "/");
+    EXPECT_EQ(run.failures[0].reason, emptying_reason::kGoneSinceStart);
+    EXPECT_EQ(run.failures[1].path, dotted + "/data");
+    EXPECT_EQ(run.failures[1].reason, run_reason::kDestinationGone);
+}
+#endif
+
+// An entry moved or swapped meanwhile has a reason of its own, not the system's "stale file
+// handle" of ESTALE.
+TEST(CopyAll, ChangedMeanwhileHasItsOwnReason) {
+    EXPECT_EQ(ErrorText(error::kChangedMeanwhile), "运行中已被移动、删除或替换（链接或另一文件夹）");
+#ifndef _WIN32
+    EXPECT_NE(error::kChangedMeanwhile, ESTALE);
+#endif
+}
+
+#ifndef _WIN32
+// Not on Windows: POSIX permission bits (chmod 0).
+// With "empty first", a folder that cannot be entered anywhere in a source ends the run
+// before anything is deleted or copied, and the error names it.
+TEST(CopyAll, EmptyFirstFindsAFolderThatCannotBeEnteredBeforeDeletingAnything) {
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree t;
+    const std::string file = t.write("src/first.txt", "1");
+    t.write("src/data/ok/f", "f");
+    t.write("src/data/deep/locked/x", "x");
+    chmod(t.path("src/data/deep/locked").c_str(), 0);
+    const std::vector<std::string> destinations = {t.path("d1"), t.path("d2"), t.path("d3")};
+    for (const std::string& d : destinations) t.write(d.substr(t.root().size() + 1) + "/old.txt", "old");
+    Recorder run;
+    try {
+        run(List({file, t.path("src/data/")}), List(destinations), SameFilePolicy::Overwrite,
+            true);
+        ADD_FAILURE() << "no ERunEnded";
+    } catch (const ERunEnded& e) {
+        EXPECT_EQ(e.code, 5);
+        EXPECT_STREQ(e.what(), "File access denied");
+        EXPECT_EQ(e.path, t.path("src/data/deep/locked"));
+        EXPECT_TRUE(e.failures.empty());
+    }
+    chmod(t.path("src/data/deep/locked").c_str(), 0755);
+    EXPECT_TRUE(run.progress.empty());
+    for (const std::string& d : destinations) {
+        EXPECT_EQ(ReadFile(d + "/old.txt"), "old");
+        EXPECT_FALSE(Exists(d + "/first.txt"));
+    }
+}
+
+// The walk before the emptying judges folders as the copy does: a link to a locked folder is
+// not followed, and a folder that can be entered but not listed passes (the copy records
+// it); a locked source itself is named as listed.
+TEST(CheckSourcesCanBeEntered, JudgesFoldersAsTheCopyDoes) {
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree t;
+    t.write("outside/locked/x", "x");
+    chmod(t.path("outside/locked").c_str(), 0);
+    t.write("src/dropbox/x", "x");
+    chmod(t.path("src/dropbox").c_str(), 0333);
+    fs::create_directory_symlink(t.path("outside/locked"), t.path("src/link"));
+    EXPECT_NO_THROW(CheckSourcesCanBeEntered(List({t.path("src"), t.path("missing"),
+                                                   t.path("src/link/x")})));
+    try {
+        CheckSourcesCanBeEntered(List({t.path("src"), t.path("outside/locked/")}));
+        ADD_FAILURE() << "no EInOutError";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.code, 5);
+        EXPECT_EQ(e.path, t.path("outside/locked/"));
+    }
+    chmod(t.path("outside/locked").c_str(), 0755);
+    chmod(t.path("src/dropbox").c_str(), 0755);
+}
+
+// The path of a deep walk is one string: a locked folder 500 levels down (4,500 bytes of
+// path, beyond the platform's limit) is found and named in full.
+TEST(CheckSourcesCanBeEntered, NamesALockedFolderBeyondThePathLimit) {
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    constexpr int kLevels = 500;
+    TempTree t;
+    t.mkdir("src");
+    ASSERT_TRUE(test::MakeDeepChain(t.path("src"), kLevels, "level_xx", "f"));
+    // The deepest folder is locked through descriptors: its path is too long to name.
+    int fd = open(t.path("src").c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 1; level < kLevels && fd >= 0; ++level) {
+        const int next = openat(fd, "level_xx", O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fchmodat(fd, "level_xx", 0, 0), 0);
+    std::string expected = t.path("src");
+    for (int level = 0; level < kLevels; ++level) expected += "/level_xx";
+    try {
+        CheckSourcesCanBeEntered(List({t.path("src")}));
+        ADD_FAILURE() << "no EInOutError";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.path, expected);
+    }
+    fchmodat(fd, "level_xx", 0755, 0);
+    close(fd);
 }
 #endif
 
