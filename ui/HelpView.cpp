@@ -104,8 +104,8 @@ QObject* LoadAddOnObject() {
     QPluginLoader loader(file);
     QObject* root = loader.instance();
     if (!root) {
-        qCWarning(lcHelp).noquote() << "the help add-on" << file
-                                    << "cannot be loaded:" << loader.errorString();
+        qCWarning(lcHelp).noquote()
+            << "the help add-on" << file << "cannot be loaded:" << loader.errorString();
         return nullptr;
     }
     if (!qobject_cast<HelpBrowserPlugin*>(root)) {
@@ -163,10 +163,12 @@ QString BuiltInHelpPage(const QUrl& address, HelpAddressIntro intro) {
     QFile page(QStringLiteral(":/ostrivane/help/help.html"));
     if (!page.open(QIODevice::ReadOnly)) return {};
     QString html = QString::fromUtf8(page.readAll());
-    const QString link = QStringLiteral("<a href=\"%1\">%1</a>").arg(address.toString().toHtmlEscaped());
-    const QString line = intro == HelpAddressIntro::OpenInBrowser
-                             ? QStringLiteral("在线帮助页面：%1（点击在浏览器中打开）。下面是程序自带的帮助。")
-                             : QStringLiteral("在线帮助页面 %1 暂时无法打开，下面是程序自带的帮助。");
+    const QString link =
+        QStringLiteral("<a href=\"%1\">%1</a>").arg(address.toString().toHtmlEscaped());
+    const QString line =
+        intro == HelpAddressIntro::OpenInBrowser
+            ? QStringLiteral("在线帮助页面：%1（点击在浏览器中打开）。下面是程序自带的帮助。")
+            : QStringLiteral("在线帮助页面 %1 暂时无法打开，下面是程序自带的帮助。");
     html.replace(QStringLiteral("@INTRO@"), line.arg(link));
     return html;
 }

@@ -116,8 +116,7 @@ QPoint LinkPosition(QTextBrowser& view, const QUrl& address) {
     for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
         for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
             const QTextFragment part = fragment.fragment();
-            if (!part.charFormat().isAnchor() ||
-                QUrl(part.charFormat().anchorHref()) != address)
+            if (!part.charFormat().isAnchor() || QUrl(part.charFormat().anchorHref()) != address)
                 continue;
             QTextCursor cursor(document);
             cursor.setPosition(part.position() + part.length() / 2);
@@ -375,7 +374,8 @@ class HelpTabTest : public QObject {
 
 int main(int argc, char** argv) {
     // Found before the application is made, as the program finds an installed add-on.
-    if (!AddOnFolder().isEmpty()) qputenv("OSTRIVANE_PLUGIN_PATH", QFile::encodeName(AddOnFolder()));
+    if (!AddOnFolder().isEmpty())
+        qputenv("OSTRIVANE_PLUGIN_PATH", QFile::encodeName(AddOnFolder()));
     return ostrivane::test::RunTests<HelpTabTest>(argc, argv);
 }
 

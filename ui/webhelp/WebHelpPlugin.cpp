@@ -54,21 +54,19 @@ class WebHelpPlugin : public QObject, public HelpBrowserPlugin {
     void Navigate(QWidget* view, const QUrl& address, const QString& builtInPage) override {
         auto* browser = qobject_cast<QWebEngineView*>(view);
         if (!browser) return;
-        QObject::connect(browser->page(), &QWebEnginePage::loadingChanged, browser,
-                         [browser, address, builtInPage](const QWebEngineLoadingInfo& info) {
-                             if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
-                                 return;
-                             if (!PageMissing(info)) {
-                                 qCInfo(lcHelp).noquote()
-                                     << "web browser: loaded" << info.url().toString();
-                                 return;
-                             }
-                             qCInfo(lcHelp).noquote()
-                                 << "web browser:" << info.url().toString()
-                                 << "cannot be loaded; the built-in page shown";
-                             browser->setProperty(kBuiltInProperty, true);
-                             browser->setHtml(builtInPage, address);
-                         });
+        QObject::connect(
+            browser->page(), &QWebEnginePage::loadingChanged, browser,
+            [browser, address, builtInPage](const QWebEngineLoadingInfo& info) {
+                if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) return;
+                if (!PageMissing(info)) {
+                    qCInfo(lcHelp).noquote() << "web browser: loaded" << info.url().toString();
+                    return;
+                }
+                qCInfo(lcHelp).noquote() << "web browser:" << info.url().toString()
+                                         << "cannot be loaded; the built-in page shown";
+                browser->setProperty(kBuiltInProperty, true);
+                browser->setHtml(builtInPage, address);
+            });
         qCInfo(lcHelp).noquote() << "web browser: loading" << address.toString();
         browser->load(address);
     }
