@@ -28,10 +28,13 @@ OSTRIVANE_TEST_PACKAGES=(dbus-daemon bash-completion)
 OSTRIVANE_SCREENSHOT_PACKAGES=(xvfb xauth imagemagick)
 # hyperfine times the command-line program as a whole process.
 OSTRIVANE_BENCH_PACKAGES=(rsync coreutils findutils hyperfine)
-# The Debian package and its test: dpkg-shlibdeps (dpkg-dev), lintian, the desktop entry and
-# AppStream validators, and a display server with xwininfo/xprop to see the window.
+# The Debian packages and their test: dpkg-shlibdeps (dpkg-dev), lintian, the desktop entry
+# and AppStream validators, a display server with xwininfo/xprop to see the window, and
+# debootstrap for the install into a fresh Debian 12 root (scripts/package-install-test;
+# unshare, chroot and timeout come with util-linux and coreutils).
 # (The icon's PNG sizes are committed; re-rendering them needs librsvg2-bin.)
-OSTRIVANE_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils appstream xvfb xauth x11-utils)
+OSTRIVANE_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils appstream xvfb xauth x11-utils
+  debootstrap)
 
 # Installs every named package that is not installed yet, with apt (through sudo when
 # not root), saying what it installs.

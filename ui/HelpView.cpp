@@ -1,62 +1,60 @@
 #include "ui/HelpView.h"
 
-#include <unistd.h>
-
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QPluginLoader>
 #include <QTextBrowser>
 #include <QWidget>
 
+#include "ui/HelpBrowserPlugin.h"
 #include "ui/HelpConfig.h"
-
-#if OSTRIVANE_HAVE_WEBENGINE
-#include <QWebEngineLoadingInfo>
-#include <QWebEnginePage>
-#include <QWebEngineView>
-#endif
 
 namespace ostrivane {
 namespace {
 
-// The plain view keeps the address it shows under this property.
-constexpr char kAddressProperty[] = "helpAddress";
-// Set on a view once it shows the built-in page.
-constexpr char kBuiltInProperty[] = "helpBuiltIn";
+Q_LOGGING_CATEGORY(lcHelp, "ostrivane.help", QtWarningMsg)
 
-QWidget* CreatePlainView(QWidget* parent) {
+// The link view keeps the address it shows under this property.
+constexpr char kAddressProperty[] = "helpAddress";
+// Set on a link view once it shows the built-in page.
+constexpr char kBuiltInProperty[] = "helpBuiltIn";
+// The add-on's object (a QObject*) on each view it made.
+constexpr char kAddOnProperty[] = "helpAddOn";
+
+DesktopBrowser& CurrentDesktopBrowser() {
+    static DesktopBrowser browser = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    return browser;
+}
+
+// The folder of the running program, from the kernel's link: known before the application
+// object exists (PrepareHelpBrowser).
+QString ProgramFolder() {
+    const QString program = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+    if (!program.isEmpty()) return QFileInfo(program).absolutePath();
+    return QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+}
+
+// The add-on's object when `view` is its browser.
+HelpBrowserPlugin* AddOnOf(const QWidget* view) {
+    auto* object = view->property(kAddOnProperty).value<QObject*>();
+    return object ? qobject_cast<HelpBrowserPlugin*>(object) : nullptr;
+}
+
+QWidget* CreateLinkView(QWidget* parent) {
     auto* view = new QTextBrowser(parent);
-    view->setOpenExternalLinks(true);
+    // Links go to the desktop's browser (SetDesktopBrowser), never into this view.
+    view->setOpenLinks(false);
+    QObject::connect(view, &QTextBrowser::anchorClicked, view, [](const QUrl& url) {
+        const DesktopBrowser browser = CurrentDesktopBrowser();
+        if (!browser || !browser(url))
+            qCWarning(lcHelp) << "the desktop's browser did not open" << url.toString();
+    });
     return view;
 }
-
-#if OSTRIVANE_HAVE_WEBENGINE
-// True when a finished load of the help address did not bring its page: the load failed
-// (no network, no such host, refused) or the server answered with an error status.
-bool HelpPageMissing(const QWebEngineLoadingInfo& info) {
-    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) return true;
-    return info.status() == QWebEngineLoadingInfo::LoadSucceededStatus &&
-           info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain &&
-           info.errorCode() >= 400;
-}
-
-// Shows the built-in page in `browser`, under `address`, whenever a load fails: the help
-// address itself, and any address a link of the built-in page leads to while offline.
-void FallBackToBuiltInPage(QWebEngineView* browser, const QUrl& address) {
-    QObject::connect(browser->page(), &QWebEnginePage::loadingChanged, browser,
-                     [browser, address](const QWebEngineLoadingInfo& info) {
-                         if (!HelpPageMissing(info)) return;
-                         browser->setProperty(kBuiltInProperty, true);
-                         browser->setHtml(BuiltInHelpPage(address), address);
-                     });
-}
-
-// The web engine's sandbox refuses to start as root (a CI machine, a container). It reads
-// this setting when the engine starts, at the first page load.
-void AllowWebEngineAsRoot() {
-    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    }
-}
-#endif
 
 }  // namespace
 
@@ -64,57 +62,126 @@ QUrl HelpAddress() {
     return QUrl(QStringLiteral("http://" OSTRIVANE_HELP_HOST "/soft/Quillmere.asp?ver=3.12"));
 }
 
-bool WebHelpAvailable() {
-    return OSTRIVANE_HAVE_WEBENGINE != 0;
+QString HelpAddOnFileName() {
+    return QStringLiteral(OSTRIVANE_HELP_ADDON_FILE);
+}
+
+QStringList HelpAddOnFolders() {
+    QStringList folders;
+    const QString path = qEnvironmentVariable("OSTRIVANE_PLUGIN_PATH");
+    for (const QString& folder : path.split(u':', Qt::SkipEmptyParts)) folders << folder;
+    const QString program = ProgramFolder();
+    if (!program.isEmpty())
+        folders << QDir::cleanPath(program + u'/' + QStringLiteral(OSTRIVANE_PLUGIN_DIR_FROM_BIN));
+    return folders;
+}
+
+QString FindHelpAddOn() {
+    for (const QString& folder : HelpAddOnFolders()) {
+        const QFileInfo file(QDir(folder).filePath(HelpAddOnFileName()));
+        if (file.isFile()) return file.absoluteFilePath();
+    }
+    return {};
+}
+
+void PrepareHelpBrowser() {
+    // Qt WebEngine asks for this before the application object; linked into the program it
+    // sets it itself, loaded later as an add-on it cannot.
+    if (!FindHelpAddOn().isEmpty()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+namespace {
+
+// The add-on's root object, which implements HelpBrowserPlugin; nullptr as LoadHelpAddOn.
+QObject* LoadAddOnObject() {
+    const QString file = FindHelpAddOn();
+    if (file.isEmpty()) {
+        qCInfo(lcHelp).noquote() << "no help add-on" << HelpAddOnFileName() << "in"
+                                 << HelpAddOnFolders().join(QStringLiteral(", "));
+        return nullptr;
+    }
+    // The loader may go: the library stays loaded for the rest of the process.
+    QPluginLoader loader(file);
+    QObject* root = loader.instance();
+    if (!root) {
+        qCWarning(lcHelp).noquote()
+            << "the help add-on" << file << "cannot be loaded:" << loader.errorString();
+        return nullptr;
+    }
+    if (!qobject_cast<HelpBrowserPlugin*>(root)) {
+        qCWarning(lcHelp).noquote() << "the help add-on" << file << "is not one for interface"
+                                    << OSTRIVANE_HELP_BROWSER_PLUGIN_IID;
+        return nullptr;
+    }
+    return root;
+}
+
+}  // namespace
+
+HelpBrowserPlugin* LoadHelpAddOn() {
+    QObject* root = LoadAddOnObject();
+    return root ? qobject_cast<HelpBrowserPlugin*>(root) : nullptr;
 }
 
 QWidget* CreateHelpView(QWidget* parent, bool webBrowser) {
     QWidget* view = nullptr;
-#if OSTRIVANE_HAVE_WEBENGINE
-    if (webBrowser) {
-        AllowWebEngineAsRoot();
-        view = new QWebEngineView(parent);
+    if (QObject* addOn = webBrowser ? LoadAddOnObject() : nullptr) {
+        view = qobject_cast<HelpBrowserPlugin*>(addOn)->CreateBrowser(parent);
+        view->setProperty(kAddOnProperty, QVariant::fromValue(addOn));
+        qCInfo(lcHelp) << "help view: the add-on's web browser";
+    } else {
+        view = CreateLinkView(parent);
+        qCInfo(lcHelp) << "help view: the built-in page, the help address as a link";
     }
-#else
-    (void)webBrowser;
-#endif
-    if (!view) view = CreatePlainView(parent);
     view->setObjectName(QStringLiteral("WebBrowser1"));
     return view;
 }
 
+bool HelpViewIsWebBrowser(const QWidget* view) {
+    return AddOnOf(view) != nullptr;
+}
+
 void NavigateHelpView(QWidget* view, const QUrl& address) {
-#if OSTRIVANE_HAVE_WEBENGINE
-    if (auto* browser = qobject_cast<QWebEngineView*>(view)) {
-        FallBackToBuiltInPage(browser, address);
-        browser->load(address);
+    if (HelpBrowserPlugin* addOn = AddOnOf(view)) {
+        addOn->Navigate(view, address, BuiltInHelpPage(address));
         return;
     }
-#endif
-    if (auto* plain = qobject_cast<QTextBrowser*>(view)) {
-        plain->setHtml(BuiltInHelpPage(address));
-        plain->setProperty(kAddressProperty, address);
-        plain->setProperty(kBuiltInProperty, true);
+    if (auto* links = qobject_cast<QTextBrowser*>(view)) {
+        links->setHtml(BuiltInHelpPage(address, HelpAddressIntro::OpenInBrowser));
+        links->setProperty(kAddressProperty, address);
+        links->setProperty(kBuiltInProperty, true);
+        qCInfo(lcHelp).noquote() << "help page: the built-in page, linking" << address.toString();
     }
 }
 
 bool HelpViewShowsBuiltInPage(const QWidget* view) {
+    if (const HelpBrowserPlugin* addOn = AddOnOf(view)) return addOn->ShowsBuiltInPage(view);
     return view->property(kBuiltInProperty).toBool();
 }
 
-QString BuiltInHelpPage(const QUrl& address) {
+QString BuiltInHelpPage(const QUrl& address, HelpAddressIntro intro) {
     QFile page(QStringLiteral(":/ostrivane/help/help.html"));
     if (!page.open(QIODevice::ReadOnly)) return {};
     QString html = QString::fromUtf8(page.readAll());
-    html.replace(QStringLiteral("@ADDRESS@"), address.toString().toHtmlEscaped());
+    const QString link =
+        QStringLiteral("<a href=\"%1\">%1</a>").arg(address.toString().toHtmlEscaped());
+    const QString line =
+        intro == HelpAddressIntro::OpenInBrowser
+            ? QStringLiteral("在线帮助页面：%1（点击在浏览器中打开）。下面是程序自带的帮助。")
+            : QStringLiteral("在线帮助页面 %1 暂时无法打开，下面是程序自带的帮助。");
+    html.replace(QStringLiteral("@INTRO@"), line.arg(link));
     return html;
 }
 
 QUrl HelpViewAddress(const QWidget* view) {
-#if OSTRIVANE_HAVE_WEBENGINE
-    if (const auto* browser = qobject_cast<const QWebEngineView*>(view)) return browser->url();
-#endif
+    if (const HelpBrowserPlugin* addOn = AddOnOf(view)) return addOn->Address(view);
     return view->property(kAddressProperty).toUrl();
+}
+
+DesktopBrowser SetDesktopBrowser(DesktopBrowser browser) {
+    DesktopBrowser previous = std::move(CurrentDesktopBrowser());
+    CurrentDesktopBrowser() = std::move(browser);
+    return previous;
 }
 
 }  // namespace ostrivane

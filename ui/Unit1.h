@@ -38,8 +38,9 @@ class TForm2;
 
 // How a window is built; the defaults make the program's window.
 struct WindowOptions {
-    // The help tab holds the embedded web browser (when the build has one); false puts the
-    // plain link view there, to measure what the browser costs.
+    // The help tab holds the add-on's web browser when ostrivane-web-help is installed;
+    // false puts the link view there without looking for it (the start-up benchmark's
+    // baseline, a program without any web engine).
     bool webHelp = true;
 };
 

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <exception>
 
+#include "ui/HelpView.h"
 #include "ui/Startup.h"
 #include "ui/Unit1.h"
 
@@ -27,6 +28,7 @@ class Application : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ostrivane::PrepareHelpBrowser();
     Application app(argc, argv);
     ostrivane::PrepareApplication(app);
     ostrivane::TForm1 form;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/HelpView.h"
 #include "ui/Prompts.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
@@ -210,6 +211,8 @@ int RunTests(int argc, char** argv) {
     }
     // The web engine's report of its graphics set-up says nothing about the window.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
+    // As the program: what the help tab's add-on needs before the application, when found.
+    PrepareHelpBrowser();
     QApplication app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     TestClass tests;

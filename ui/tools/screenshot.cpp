@@ -91,10 +91,10 @@ class HelpLoadWatcher : public QObject {
     Q_OBJECT
   public:
     explicit HelpLoadWatcher(QWidget* view) {
-        if (ostrivane::WebHelpAvailable()) {
+        if (ostrivane::HelpViewIsWebBrowser(view)) {
             connect(view, SIGNAL(loadFinished(bool)), this, SLOT(finish()));
         } else {
-            done = true;  // the plain view shows its link at once
+            done = true;  // the link view shows the built-in page at once
         }
     }
     bool done = false;
@@ -202,6 +202,7 @@ bool RunPictures(ostrivane::TForm1& form, const QString& folder, const QString& 
 }  // namespace
 
 int main(int argc, char** argv) {
+    ostrivane::PrepareHelpBrowser();
     QApplication app(argc, argv);
     ostrivane::PrepareApplication(app);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
