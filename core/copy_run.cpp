@@ -140,11 +140,19 @@ std::string TargetFolderName(const std::string& source) {
 // One destination of the run: its folder, opened when a source first needs it (a folder
 // source before it may have created a missing destination). Where the destination existed
 // when the run began, the folder opened must be that one: a folder swapped for a link
-// meanwhile (to a place its owner may not write) is refused, not written into.
+// meanwhile (to a place its owner may not write) is refused, not written into. Once open,
+// it holds the named temporaries of the copies into it (CopyControl::temporaryFolder), so
+// that a run killed meanwhile leaves them only where the next run into it removes them.
 class DestinationFolder {
   public:
-    DestinationFolder(const std::string& path, const std::optional<FileIdentity>& atStart)
-        : path_(path), atStart_(atStart) {}
+    DestinationFolder(const std::string& path, const std::optional<FileIdentity>& atStart,
+                      RunControl& run, int index)
+        : path_(path), atStart_(atStart), run_(run), index_(index) {}
+    ~DestinationFolder() {
+        if (folder_.isOpen()) run_.setTemporaryFolder(index_, nullptr);
+    }
+    DestinationFolder(const DestinationFolder&) = delete;
+    DestinationFolder& operator=(const DestinationFolder&) = delete;
     const std::string& path() const { return path_; }
     bool isOpen() const { return folder_.isOpen(); }
     // The open folder, or the error number of the attempt to open it.
@@ -155,7 +163,10 @@ class DestinationFolder {
             folder_.close();
             error = error::kChangedMeanwhile;
         }
-        if (error == 0) PrepareTargetFolder(folder_);
+        if (error == 0) {
+            PrepareTargetFolder(folder_);
+            run_.setTemporaryFolder(index_, &folder_);
+        }
         return error;
     }
     const Folder& folder() const { return folder_; }
@@ -163,6 +174,8 @@ class DestinationFolder {
   private:
     std::string path_;
     std::optional<FileIdentity> atStart_;
+    RunControl& run_;
+    int index_;
     Folder folder_;
 };
 
@@ -389,7 +402,7 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
             const bool namesFolder = !entry.empty();
             if (!namesFolder) RecordError(&failures, entry, kNoSuchFolder);
             DestinationFolder destination(WithTrailingSeparator(entry),
-                                          atStart[static_cast<size_t>(d)]);
+                                          atStart[static_cast<size_t>(d)], run, d);
             reached[static_cast<size_t>(d)] = namesFolder;
             run.beginDestination(d);
             int i = 0;
