@@ -143,12 +143,20 @@ std::string TargetFolderName(const std::string& source) {
 // folder when the run began, the folder opened must be that one: a folder swapped for a
 // link meanwhile (to a place its owner may not write) is refused, not written into, and one
 // that is gone (its folder deleted, a link on its path removed) is never made anew by its
-// path, which could now lead somewhere that was never chosen.
+// path, which could now lead somewhere that was never chosen. Once open, it holds the named
+// temporaries of the copies into it (CopyControl::temporaryFolder), so that a run killed
+// meanwhile leaves them only where the next run into it removes them.
 class DestinationFolder {
   public:
     // `atStart`: the identity of the folder the destination named when the run began.
-    DestinationFolder(const std::string& path, const std::optional<FileIdentity>& atStart)
-        : path_(path), atStart_(atStart) {}
+    DestinationFolder(const std::string& path, const std::optional<FileIdentity>& atStart,
+                      RunControl& run, int index)
+        : path_(path), atStart_(atStart), run_(run), index_(index) {}
+    ~DestinationFolder() {
+        if (folder_.isOpen()) run_.setTemporaryFolder(index_, nullptr);
+    }
+    DestinationFolder(const DestinationFolder&) = delete;
+    DestinationFolder& operator=(const DestinationFolder&) = delete;
     const std::string& path() const { return path_; }
     bool isOpen() const { return folder_.isOpen(); }
     // True when the destination named no folder when the run began: a folder source may
@@ -170,6 +178,7 @@ class DestinationFolder {
             return false;
         }
         PrepareTargetFolder(folder_);
+        run_.setTemporaryFolder(index_, &folder_);
         return true;
     }
     const Folder& folder() const { return folder_; }
@@ -177,6 +186,8 @@ class DestinationFolder {
   private:
     std::string path_;
     std::optional<FileIdentity> atStart_;
+    RunControl& run_;
+    int index_;
     Folder folder_;
 };
 
@@ -420,7 +431,7 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
             const bool namesFolder = !entry.empty();
             if (!namesFolder) RecordError(&failures, entry, kNoSuchFolder);
             DestinationFolder destination(WithTrailingSeparator(entry),
-                                          folderAtStart[static_cast<size_t>(d)]);
+                                          folderAtStart[static_cast<size_t>(d)], run, d);
             reached[static_cast<size_t>(d)] = namesFolder;
             run.beginDestination(d);
             int i = 0;

@@ -268,6 +268,13 @@ struct CopyControl {
     std::function<void(std::uint64_t size)> opened;
     // Bytes written since the last call (pieces of at most a few MiB).
     std::function<void(std::uint64_t bytes)> copied;
+    // Where a copy that needs a named temporary (a file system without unnamed files)
+    // writes it before renaming it into the target's folder: the run's listed destination
+    // folder, so that a run killed meanwhile leaves it only where the next run into that
+    // destination removes leftovers. Used where it lies on the target's mount and takes
+    // new files; elsewhere, and when null, the temporary is written beside the target.
+    // The folder must stay open while copies use it.
+    const Folder* temporaryFolder = nullptr;
 };
 
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
@@ -276,13 +283,15 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
 
 // Deletes the named temporaries of copies (see CopyOneFile) that a killed or crashed run
 // left in `folder`: entries of exactly the shape ".ostrivane-partial-<process id>-<16 hex
-// digits>" that are regular files (a link is never followed nor removed) and whose writing
-// process is not alive on this machine (another copy into the folder may be running now).
-// Call it once per target folder before copying into it. The names removed are appended
-// to *removed when given. Process ids are those of this machine and namespace: a copy
-// running into a shared network folder from another machine can lose its temporary, and
-// that copy then fails and reports it. Returns 0, or the platform's error number of the
-// listing or of the first removal that failed.
+// digits>" that are regular files (a link is never followed nor removed) and whose writer
+// is certainly gone. On POSIX a writer locks its temporary (flock) from its creation to its
+// rename, so a temporary is removed only when (a) its process is not alive here, (b) its
+// lock can be taken, and (c) the name still stands for the file locked. A process id of
+// another pid namespace, or of another host on a network share, may name a live writer:
+// its lock keeps its temporary. Where the file system has no locks, only a temporary not
+// written for 24 hours counts as abandoned. Call it once per target folder before copying
+// into it. The names removed are appended to *removed when given. Returns 0, or the
+// platform's error number of the listing or of the first removal that failed.
 int RemoveLeftoverTemporaries(const Folder& folder, std::vector<std::string>* removed = nullptr);
 
 // --- Platform stand-ins -------------------------------------------------------------------
@@ -297,7 +306,8 @@ int RemoveLeftoverTemporaries(const Folder& folder, std::vector<std::string>* re
 // unnamed file in the target's folder (O_TMPFILE) and linked under the name at the end;
 // where the file system has no unnamed files (FUSE, vfat, exfat, ...) it is written under a
 // named temporary ".ostrivane-partial-<process id>-<16 hex digits>" in the target's folder
-// and renamed at the end. Every failure removes what the call wrote. A process killed
+// (or in the CopyControl's temporary folder) and renamed at the end, locked by its writer
+// until then. Every failure removes what the call wrote. A process killed
 // meanwhile leaves nothing behind, or at worst one named temporary, which
 // RemoveLeftoverTemporaries removes. Holes of a sparse source stay holes in the copy.
 //
@@ -309,7 +319,10 @@ int RemoveLeftoverTemporaries(const Folder& folder, std::vector<std::string>* re
 // copy over it, so it holds its old or its new content, never a part; a target without
 // write permission for the caller (EACCES), a folder or a link to a folder (EISDIR) is not
 // replaced, and a target that is the source itself is left alone (0). A replaced regular
-// file's owner and group pass to the copy where the process may set them.
+// file's owner passes to the copy where the process may set it and where the old owner
+// owns the source too or everybody may read the source; likewise its group. Otherwise the
+// copy is the caller's, with the source's mode, so that root replacing a user's file with
+// a file only root may read does not hand it to that user.
 //
 // A source whose size, modification or change time differs after the copy from that at
 // open, or whose copy is not as long as its size at open said, was written to meanwhile:

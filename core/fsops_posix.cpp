@@ -8,6 +8,7 @@
 #include <linux/magic.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/statfs.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <limits>
 #include <random>
@@ -740,15 +742,39 @@ bool ProcessAlive(pid_t pid) {
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
+// Locks the temporary `fd` for its writer (flock, which belongs to the open file
+// description): held from the temporary's creation until its rename, so that no remover
+// takes it for abandoned, whatever its process id says there (another pid namespace,
+// another host of a network share). 0; EWOULDBLOCK when somebody else holds the lock;
+// another error number where the file system has no locks.
+int LockTemporary(int fd) {
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        if (errno != EINTR) return errno == EAGAIN ? EWOULDBLOCK : errno;
+    return 0;
+}
+
+// Closes the written temporary `temp` and returns the close's error (for written files the
+// first sign of a failed write on some file systems), while `lock`, a second descriptor of
+// the same open file description, keeps its lock until the caller has renamed it.
+int CloseKeepingLock(Fd& temp, Fd& lock) {
+    lock.reset(::fcntl(temp.get(), F_DUPFD_CLOEXEC, 0));
+    return temp.close();
+}
+
 // Creates a new, empty named temporary in `folder` (a prefix of names relative to `dirFd`:
-// empty or ending with '/'); returns its descriptor or -1, and its name in `tempName`.
+// empty or ending with '/'), locked (LockTemporary) where the file system has locks;
+// returns its descriptor or -1, and its name in `tempName`. A new temporary whose lock a
+// remover took first (it took the name for a dead run's) is left to it: another name is
+// taken.
 int CreateNamedTemporary(int dirFd, const std::string& folder, mode_t mode,
                          std::string& tempName) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempName = folder + NewTemporaryName();
         int fd = ::openat(dirFd, tempName.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0 || LockTemporary(fd) != EWOULDBLOCK) return fd;
+        ::close(fd);
     }
     errno = EEXIST;
     return -1;
@@ -1012,6 +1038,7 @@ struct Place {
     std::string folder;  // target's folder part with its '/', empty when it has none
     bool deviceKnown = false;
     dev_t device = 0;  // the target folder's device, when known
+    ino_t folderInode = 0;  // and its inode
 
     const char* folderToOpen() const { return folder.empty() ? "." : folder.c_str(); }
 };
@@ -1026,6 +1053,7 @@ Place MakePlace(int dirFd, const std::string& target, const FileIdentity* folder
     if (folderIdentity && place.folder.empty()) {
         place.deviceKnown = true;
         place.device = static_cast<dev_t>(folderIdentity->device);
+        place.folderInode = static_cast<ino_t>(folderIdentity->inode);
     }
     return place;
 }
@@ -1139,21 +1167,36 @@ int CheckReplaceable(const Place& place, const struct stat& st, Replaced& replac
     return 0;
 }
 
-// Gives the new file the owner and group of the file it replaces, where the process may
-// (root may; an owner may pick one of its groups). A refusal leaves the copy the caller's.
-void KeepOwner(int fd, const Replaced& replaced) {
+// Gives the new file the owner and group of the file it replaces, where that gives nobody
+// more than the source's owner and mode gave: the old owner is kept only when it owns the
+// source too or everybody may read the source, and likewise the old group. Otherwise the
+// copy stays the caller's, with the source's mode: root replacing a user's file with a
+// copy of a file only root may read (a link planted in a source to /etc/shadow) does not
+// hand it to that user. Only where the process may (root may; an owner may pick one of its
+// groups); a refusal leaves the copy the caller's.
+void KeepOwner(int fd, const Replaced& replaced, const struct stat& source) {
     if (!replaced.regularFile) return;
-    if (replaced.owner == ::geteuid() && replaced.group == ::getegid()) return;
-    (void)::fchown(fd, replaced.owner, replaced.group);
+    const bool everybodyReads = (source.st_mode & S_IROTH) != 0;
+    const uid_t owner =
+        replaced.owner == source.st_uid || everybodyReads ? replaced.owner : ::geteuid();
+    const gid_t group =
+        replaced.group == source.st_gid || everybodyReads ? replaced.group : ::getegid();
+    if (owner == ::geteuid() && group == ::getegid()) return;
+    (void)::fchown(fd, owner == ::geteuid() ? static_cast<uid_t>(-1) : owner,
+                   group == ::getegid() ? static_cast<gid_t>(-1) : group);
 }
 
-// Renames the named temporary over the target; the temporary is removed when that fails.
-int RenameOver(const Place& place, const std::string& tempName) {
-    if (::renameat(place.dirFd, tempName.c_str(), place.dirFd, place.target.c_str()) == 0)
+// Renames the named temporary `tempName` of `tempDirFd` over the target; the temporary is
+// removed when that fails.
+int RenameOver(const Place& place, const std::string& tempName, int tempDirFd) {
+    if (::renameat(tempDirFd, tempName.c_str(), place.dirFd, place.target.c_str()) == 0)
         return 0;
     const int error = errno;
-    ::unlinkat(place.dirFd, tempName.c_str(), 0);
+    ::unlinkat(tempDirFd, tempName.c_str(), 0);
     return error;
+}
+int RenameOver(const Place& place, const std::string& tempName) {
+    return RenameOver(place, tempName, place.dirFd);
 }
 
 // Gives the complete named temporary the target's name unless that name exists (EEXIST):
@@ -1161,22 +1204,24 @@ int RenameOver(const Place& place, const std::string& tempName) {
 // removal of the temporary; where it has no hard links either (vfat), a look and a rename,
 // and a file that takes the name between the two is replaced. The temporary is gone
 // afterwards in every case.
-int RenameExclusively(const Place& place, const std::string& tempName, DeviceTraits& traits) {
+// The temporary is `tempName` of `tempDirFd`.
+int RenameExclusively(const Place& place, const std::string& tempName, DeviceTraits& traits,
+                      int tempDirFd) {
     const int dirFd = place.dirFd;
     const char* temp = tempName.c_str();
     const char* target = place.target.c_str();
     auto fail = [&](int error) {
-        ::unlinkat(dirFd, temp, 0);
+        ::unlinkat(tempDirFd, temp, 0);
         return error;
     };
     if (!traits.noRenameNoReplace) {
-        if (::renameat2(dirFd, temp, dirFd, target, RENAME_NOREPLACE) == 0) return 0;
+        if (::renameat2(tempDirFd, temp, dirFd, target, RENAME_NOREPLACE) == 0) return 0;
         if (errno != EINVAL && errno != ENOSYS) return fail(errno);
         traits.noRenameNoReplace = true;
     }
     if (!traits.noHardLinks) {
-        if (::linkat(dirFd, temp, dirFd, target, 0) == 0) {
-            ::unlinkat(dirFd, temp, 0);
+        if (::linkat(tempDirFd, temp, dirFd, target, 0) == 0) {
+            ::unlinkat(tempDirFd, temp, 0);
             return 0;
         }
         if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return fail(errno);
@@ -1185,7 +1230,7 @@ int RenameExclusively(const Place& place, const std::string& tempName, DeviceTra
     struct stat existing;
     if (::fstatat(dirFd, target, &existing, AT_SYMLINK_NOFOLLOW) == 0) return fail(EEXIST);
     if (errno != ENOENT) return fail(errno);
-    return RenameOver(place, tempName);
+    return RenameOver(place, tempName, tempDirFd);
 }
 
 // The copy made as an unnamed file, linked into place when complete.
@@ -1219,7 +1264,9 @@ int CopyThroughUnnamedFile(int source, const struct stat& st, const Place& place
     error = CheckReplaceable(place, st, replaced);
     if (error == kNothingToDo) return 0;
     if (error) return error;
-    KeepOwner(temp.get(), replaced);
+    KeepOwner(temp.get(), replaced, st);
+    // Its temporary name is locked like a named temporary's, for the moment it stands.
+    LockTemporary(temp.get());
     std::string tempName;
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempName = place.folder + NewTemporaryName();
@@ -1227,37 +1274,86 @@ int CopyThroughUnnamedFile(int source, const struct stat& st, const Place& place
         if (error != EEXIST) break;
     }
     if (error) return error;
-    if (int closeError = temp.close()) {
+    Fd lock;
+    if (int closeError = CloseKeepingLock(temp, lock)) {
         ::unlinkat(place.dirFd, tempName.c_str(), 0);
         return closeError;
     }
     return RenameOver(place, tempName);
 }
 
+// The mount a folder is reached through (statx's mount id); 0 where the kernel does not
+// tell.
+std::uint64_t MountIdOf(int folderFd) {
+    struct statx stx;
+    const int flags = AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
+    if (::statx(folderFd, "", flags, STATX_MNT_ID, &stx) != 0 || !(stx.stx_mask & STATX_MNT_ID))
+        return 0;
+    return stx.stx_mnt_id;
+}
+
+// The folder where the copy to `place` writes its named temporary: the control's
+// temporary folder (the run's destination folder) where the target's folder lies on its
+// mount, so that a run killed meanwhile leaves its temporary where the next run into that
+// destination looks; -1 for the target's own folder. A rename between two mounts of one
+// device fails, so their mounts are compared, once per pair of folders and thread.
+int TemporaryFolderFor(const Place& place) {
+    const Folder* folder = activeControl ? activeControl->temporaryFolder : nullptr;
+    if (!folder || !folder->isOpen() || !place.deviceKnown || !place.folder.empty()) return -1;
+    const FileIdentity target{static_cast<std::uint64_t>(place.device),
+                              static_cast<std::uint64_t>(place.folderInode)};
+    const FileIdentity& temporaries = folder->identity();
+    if (target.device != temporaries.device || target == temporaries) return -1;
+    struct Known {
+        FileIdentity temporaries, target;
+        bool sameMount = false;
+    };
+    static thread_local Known known;
+    const int folderFd = static_cast<int>(folder->native());
+    if (!(known.temporaries == temporaries) || !(known.target == target))
+        known = {temporaries, target, MountIdOf(folderFd) == MountIdOf(place.dirFd)};
+    return known.sameMount ? folderFd : -1;
+}
+
+// Marks a copy whose temporary could not be made in the temporary folder, or not renamed
+// from there into the target's folder (two mounts of one file system that statx could not
+// tell apart): it is made again with its temporary beside the target.
+constexpr int kTemporaryOnAnotherMount = -4;
+
 // The copy made under a named temporary, renamed into place when complete.
 int CopyThroughNamedTemporary(int source, const struct stat& st, const Place& place,
-                              bool failIfExists) {
+                              bool failIfExists, bool besideTarget = false) {
     Replaced replaced;
     if (!failIfExists) {
         int refusal = CheckReplaceable(place, st, replaced);
         if (refusal == kNothingToDo) return 0;
         if (refusal) return refusal;
     }
+    const int elsewhere = besideTarget ? -1 : TemporaryFolderFor(place);
+    const int tempDirFd = elsewhere >= 0 ? elsewhere : place.dirFd;
     std::string tempName;
-    Fd temp(CreateNamedTemporary(place.dirFd, place.folder, 0600, tempName));
+    Fd temp(CreateNamedTemporary(tempDirFd, elsewhere >= 0 ? std::string() : place.folder, 0600,
+                                 tempName));
+    // A destination folder that takes no new files (no write permission, say) leaves the
+    // temporary beside the target.
+    if (!temp.valid() && elsewhere >= 0) return kTemporaryOnAnotherMount;
     if (!temp.valid()) return errno;
     struct stat tempStat;
     int error = ::fstat(temp.get(), &tempStat) == 0 ? 0 : errno;
     if (!error) error = FillTemporary(source, temp.get(), st, false);
-    if (!error) KeepOwner(temp.get(), replaced);
-    const int closeError = temp.close();
+    if (!error) KeepOwner(temp.get(), replaced, st);
+    Fd lock;
+    const int closeError = CloseKeepingLock(temp, lock);
     if (!error) error = closeError;
     if (error) {
-        ::unlinkat(place.dirFd, tempName.c_str(), 0);
+        ::unlinkat(tempDirFd, tempName.c_str(), 0);
         return error;
     }
-    if (failIfExists) return RenameExclusively(place, tempName, TraitsOf(tempStat.st_dev));
-    return RenameOver(place, tempName);
+    if (failIfExists)
+        error = RenameExclusively(place, tempName, TraitsOf(tempStat.st_dev), tempDirFd);
+    else
+        error = RenameOver(place, tempName, tempDirFd);
+    return error == EXDEV && elsewhere >= 0 ? kTemporaryOnAnotherMount : error;
 }
 
 // Why a source that is no regular file is not copied.
@@ -1300,7 +1396,10 @@ int CopyFromOpenSource(int source, const Place& place, bool failIfExists) {
         if (result != kUseNamedTemporary) return result;
         if (::lseek(source, 0, SEEK_SET) < 0) return errno;
     }
-    return CopyThroughNamedTemporary(source, st, place, failIfExists);
+    const int result = CopyThroughNamedTemporary(source, st, place, failIfExists);
+    if (result != kTemporaryOnAnotherMount) return result;
+    if (::lseek(source, 0, SEEK_SET) < 0) return errno;
+    return CopyThroughNamedTemporary(source, st, place, failIfExists, true);
 }
 
 }  // namespace
@@ -1340,18 +1439,56 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
         failIfExists);
 }
 
+namespace {
+
+// How long a temporary on a file system without locks must have stood unwritten before it
+// counts as abandoned: far beyond any live copy's pause between two writes.
+constexpr time_t kAbandonedAfterSeconds = 24 * 60 * 60;
+
+// Whether the temporary `name` of the folder `dirFd`, whose process is not alive here, is
+// certainly abandoned: its writer's lock can be taken (a live writer elsewhere, in another
+// pid namespace or on another host of a network share, holds it), or, where the file
+// system has no locks, it has not been written for kAbandonedAfterSeconds. `fd` receives
+// the open temporary, whose lock is then held until it is removed.
+bool Abandoned(int dirFd, const char* name, Fd& fd) {
+    fd.reset(::openat(dirFd, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid() && errno == EACCES)
+        fd.reset(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const int locked = LockTemporary(fd.get());
+    if (locked == EWOULDBLOCK) return false;
+    if (locked != 0) {
+        const time_t now = ::time(nullptr);
+        const time_t written = std::max(st.st_mtim.tv_sec, st.st_ctim.tv_sec);
+        if (now - written < kAbandonedAfterSeconds) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int RemoveLeftoverTemporaries(const Folder& folder, std::vector<std::string>* removed) {
     std::vector<FolderEntry> entries;
     if (int error = ReadFolder(folder, entries)) return error;
     int firstError = 0;
+    const int dirFd = FdOf(folder);
     for (const FolderEntry& entry : entries) {
+        // Its process is not alive here (a cheap first test: a pid of another namespace or
+        // host may name a live process elsewhere, or none here)...
         const pid_t writer = TemporaryWriter(entry.name);
         if (writer <= 0 || ProcessAlive(writer)) continue;
-        struct stat st;
-        if (::fstatat(FdOf(folder), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode))
+        // ... its lock is free, or it is old where there are no locks...
+        Fd temp;
+        if (!Abandoned(dirFd, entry.name.c_str(), temp)) continue;
+        // ... and the name still stands for the file locked (its writer may have renamed
+        // it, and a new temporary taken the name, since it was opened).
+        struct stat opened, named;
+        if (::fstat(temp.get(), &opened) != 0 ||
+            ::fstatat(dirFd, entry.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
             continue;
-        if (::unlinkat(FdOf(folder), entry.name.c_str(), 0) == 0) {
+        if (::unlinkat(dirFd, entry.name.c_str(), 0) == 0) {
             if (removed) removed->push_back(entry.name);
         } else if (errno != ENOENT && firstError == 0) {
             firstError = errno;

@@ -79,8 +79,9 @@ void RunControl::endFlush(const std::vector<std::uint64_t>& failedDevices) {
 }
 
 const CopyControl* RunControl::copyControl(int index) {
-    if (!stop_ && !showTransfer_) return nullptr;
-    return &destinations_.at(static_cast<size_t>(index)).control;
+    const CopyControl& control = destinations_.at(static_cast<size_t>(index)).control;
+    if (!stop_ && !showTransfer_ && !control.temporaryFolder) return nullptr;
+    return &control;
 }
 
 void RunControl::fileDone(int index) {

@@ -83,8 +83,18 @@ class RunControl {
     void endFlush(const std::vector<std::uint64_t>& failedDevices);
 
     // The control for one copy into destination `index`; null when the run has neither a
-    // stop request nor a figures hook, so that such copies run uncontrolled.
+    // stop request nor a figures hook nor a temporary folder, so that such copies run
+    // uncontrolled.
     const CopyControl* copyControl(int index);
+    // Copies into destination `index` write their named temporaries in `folder` (the
+    // destination folder, open until it is set again; null: beside each target). Set by
+    // the writer of that destination before its copies start.
+    void setTemporaryFolder(int index, const Folder* folder) {
+        destinations_.at(static_cast<size_t>(index)).control.temporaryFolder = folder;
+    }
+    const Folder* temporaryFolder(int index) const {
+        return destinations_.at(static_cast<size_t>(index)).control.temporaryFolder;
+    }
     // One file was copied into destination `index`.
     void fileDone(int index);
     // Every source has been handled for destination `index` (not cut short by a stop).

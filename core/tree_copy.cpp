@@ -62,38 +62,46 @@ class TreeWalk {
 
     // One folder being copied: its listing and how far the walk has come through it. The
     // walk keeps these on a stack of its own, not on the call stack, so that no depth of
-    // tree can exhaust the call stack.
+    // tree can exhaust the call stack. A frame keeps no path: the walk has one source path
+    // and one target path, each grown by a name on the way down and cut back on the way
+    // up, so that memory grows with the depth, not with its square.
     struct Frame {
         std::vector<FolderEntry> entries;
         size_t next = 0;
-        // The folders' paths with the separator: every entry's path is one of these plus
-        // its name.
-        std::string sourcePrefix, targetPrefix;
+        // The lengths of the walk's paths at this folder (each ending with the separator):
+        // every entry's path is that much of the path plus its name.
+        size_t sourceLength = 0, targetLength = 0;
         TargetLevel target;
     };
 
     // A subfolder of the source folder handed to another writer, and what its copy left.
+    // (Its paths are the source folder's, which the walk holds, plus its name.)
     struct HandedOver {
         size_t entry;  // its place in the source folder's listing
         FolderEntry folder;
-        std::string sourcePrefix, targetPrefix;
         TargetLevel target;
         std::vector<Failure> failures;
         std::exception_ptr thrown;
     };
-    // Copies every handed-over subfolder, several writers at once, each on chains of its
-    // own that start at the folders this walk holds; records go back in listing order.
+    // Copies every handed-over subfolder, several writers at once, each on chains and paths
+    // of its own that start at the folders this walk holds; records go back in listing
+    // order.
     void copyHandedOver();
 
-    // Copies the entries of the open source folder and, depth-first, everything below.
-    void copyEntries(std::vector<FolderEntry> entries, const std::string& sourcePath,
-                     const std::string& targetPath, const TargetLevel& target);
+    // Copies the entries of the open source folder `sourcePath` (without the separator)
+    // into `targetPath` and, depth-first, everything below.
+    void copyEntries(std::vector<FolderEntry> entries, std::string sourcePath,
+                     std::string targetPath, const TargetLevel& target);
     // Starts the copy of a subfolder met in the listing of the frame on top: pushes its
-    // frame when it is to be walked. Takes copies, since a push moves the frames.
-    void startSubfolder(const FolderEntry& entry, std::string sourcePath, std::string targetPath,
-                        TargetLevel parentTarget);
-    void copyFile(const FolderEntry& entry, const std::string& targetPrefix,
-                  const TargetLevel& target);
+    // frame, with the paths grown by its name, when it is to be walked. Takes a copy of the
+    // parent's target, since a push moves the frames.
+    void startSubfolder(const FolderEntry& entry, TargetLevel parentTarget);
+    // Cuts the paths back to those of the folder of `frame` (each ending with the separator).
+    void cutPathsTo(const Frame& frame) {
+        sourcePath_.resize(frame.sourceLength);
+        targetPath_.resize(frame.targetLength);
+    }
+    void copyFile(const FolderEntry& entry, const TargetLevel& target);
     // Creates and opens the target subfolder `name` of the current target folder.
     TargetLevel enterTarget(const std::string& name, const TargetLevel& parent);
     void createTargetOnly(const std::string& name, const TargetLevel& parent);
@@ -116,6 +124,9 @@ class TreeWalk {
     std::vector<std::vector<Failure>> byEntry_;  // records per entry of the source folder
     std::vector<HandedOver> handedOver_;
     std::optional<FileIdentity> targetRoot_;
+    // The paths of the folders the walk is in, each ending with the separator: for records
+    // and questions only, since the walk reaches the folders through the chains.
+    std::string sourcePath_, targetPath_;
     FolderChain sources_;
     FolderChain targets_;
     std::vector<Frame> frames_;
@@ -230,6 +241,22 @@ void TreeWalk::copyTop(const std::string& source, const std::string& target) {
     Folder parent;
     CreateFolderChain(parentPath);  // a missing destination is made with its parents
     level.error = OpenFolder(parentPath, parent);
+    // The destination folder, made here, holds the named temporaries of the walk's copies
+    // where the run has none open yet (CopyControl::temporaryFolder).
+    Folder temporaries;
+    struct TemporariesScope {
+        RunControl* run = nullptr;
+        int index = 0;
+        ~TemporariesScope() {
+            if (run) run->setTemporaryFolder(index, nullptr);
+        }
+    } scope;
+    if (level.error == 0 && run_ && !run_->temporaryFolder(destinationIndex_) &&
+        OpenSubfolder(parent, ".", temporaries) == 0) {
+        run_->setTemporaryFolder(destinationIndex_, &temporaries);
+        scope.run = run_;
+        scope.index = destinationIndex_;
+    }
     if (level.error == 0) {
         targets_.start(std::move(parent));
         level = enterTarget(name, {true, 0});
@@ -275,11 +302,14 @@ void TreeWalk::walk(const std::string& source, Folder top, std::vector<FolderEnt
     }
 }
 
-void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& sourcePath,
-                           const std::string& targetPath, const TargetLevel& target) {
+void TreeWalk::copyEntries(std::vector<FolderEntry> entries, std::string sourcePath,
+                           std::string targetPath, const TargetLevel& target) {
+    sourcePath_ = std::move(sourcePath);
+    targetPath_ = std::move(targetPath);
+    sourcePath_ += platform::kSeparator;
+    targetPath_ += platform::kSeparator;
     frames_.clear();
-    frames_.push_back({std::move(entries), 0, sourcePath + platform::kSeparator,
-                       targetPath + platform::kSeparator, target});
+    frames_.push_back({std::move(entries), 0, sourcePath_.size(), targetPath_.size(), target});
     const bool handsOver = writers_ > 1 && target.open;
     std::vector<Failure>* const outside = failures_;
     // The subfolders that go to other writers: those whose target no other entry of this
@@ -333,25 +363,21 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
             const bool top = frames_.size() == 1;
             if (top && handsOver) failures_ = &byEntry_[frame.next];
             const FolderEntry entry = std::move(frame.entries[frame.next++]);
-            const std::string& sourcePrefix = frame.sourcePrefix;
-            const std::string& targetPrefix = frame.targetPrefix;
             switch (ClassifyEntry({entry.name, entry.attributes})) {
                 case kDotEntry:
                     break;
                 case kSubfolder:
                     if (entry.attributes & attr::kLink) {
-                        record(sourcePrefix + entry.name, std::string(kFolderLinkNotFollowed));
+                        record(sourcePath_ + entry.name, std::string(kFolderLinkNotFollowed));
                     } else if (top && handsOver && mayHandOver[frame.next - 1]) {
-                        handedOver_.push_back(
-                            {frame.next - 1, entry, sourcePrefix, targetPrefix, frame.target, {}, {}});
+                        handedOver_.push_back({frame.next - 1, entry, frame.target, {}, {}});
                     } else {
                         // May push a frame: `frame` is not used after this.
-                        startSubfolder(entry, sourcePrefix + entry.name,
-                                       targetPrefix + entry.name, frame.target);
+                        startSubfolder(entry, frame.target);
                     }
                     break;
                 default:
-                    copyFile(entry, targetPrefix, frame.target);
+                    copyFile(entry, frame.target);
                     break;
             }
             continue;
@@ -360,10 +386,14 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, const std::string& 
         const Frame done = std::move(frame);
         frames_.pop_back();
         if (done.target.open) {
-            if (int lost = targets_.leave()) throw WalkLost{WithoutSeparator(done.targetPrefix), lost};
+            if (int lost = targets_.leave())
+                throw WalkLost{WithoutSeparator(targetPath_), lost};
         }
-        if (int lost = sources_.leave()) throw WalkLost{WithoutSeparator(done.sourcePrefix), lost};
+        if (int lost = sources_.leave()) throw WalkLost{WithoutSeparator(sourcePath_), lost};
+        cutPathsTo(frames_.back());
     }
+    // A stop may have left deeper frames: the handed-over subfolders are the first one's.
+    cutPathsTo(frames_.front());
     frames_.clear();
     if (!handedOver_.empty()) copyHandedOver();
 }
@@ -379,15 +409,16 @@ void TreeWalk::copyHandedOver() {
         int error = OpenSubfolder(sourceTop, ".", source);
         if (error == 0) error = OpenSubfolder(targetTop, ".", target);
         if (error != 0) {
-            walk.recordError(handed.sourcePrefix + handed.folder.name, error);
+            walk.recordError(sourcePath_ + handed.folder.name, error);
             return;
         }
         walk.sources_.start(std::move(source));
         walk.targets_.start(std::move(target));
         try {
-            // The walk of this one entry, as the listing of the folder would make it.
-            walk.copyEntries({handed.folder}, WithoutSeparator(handed.sourcePrefix),
-                             WithoutSeparator(handed.targetPrefix), handed.target);
+            // The walk of this one entry, as the listing of the folder would make it, on
+            // paths of its own.
+            walk.copyEntries({handed.folder}, WithoutSeparator(sourcePath_),
+                             WithoutSeparator(targetPath_), handed.target);
         } catch (const WalkLost& lost) {
             walk.recordError(lost.path, lost.error);
         } catch (...) {
@@ -404,9 +435,24 @@ void TreeWalk::copyHandedOver() {
     }
 }
 
-void TreeWalk::startSubfolder(const FolderEntry& entry, std::string sourcePath,
-                              std::string targetPath, TargetLevel parentTarget) {
+void TreeWalk::startSubfolder(const FolderEntry& entry, TargetLevel parentTarget) {
     const std::string& name = entry.name;
+    // The paths grow by the name here and are cut back on every way out that pushes no
+    // frame (an exception included: the walk is over then).
+    const size_t sourceLength = sourcePath_.size(), targetLength = targetPath_.size();
+    sourcePath_ += name;
+    targetPath_ += name;
+    struct CutBack {
+        TreeWalk& walk;
+        size_t sourceLength, targetLength;
+        bool pushed = false;
+        ~CutBack() {
+            if (pushed) return;
+            walk.sourcePath_.resize(sourceLength);
+            walk.targetPath_.resize(targetLength);
+        }
+    } cutBack{*this, sourceLength, targetLength};
+    const std::string& sourcePath = sourcePath_;
     // The checks of entering the folder, before it is opened.
     int error = CanEnterAt(sources_.current(), name);
     if (error == error::kNotFound || error == error::kIsLink || error == error::kNotAFolder) {
@@ -457,9 +503,11 @@ void TreeWalk::startSubfolder(const FolderEntry& entry, std::string sourcePath,
         return;
     }
     const TargetLevel target = enterTarget(name, parentTarget);
-    if (!target.open && parentTarget.open) recordError(targetPath, target.error);
-    frames_.push_back({std::move(entries), 0, sourcePath + platform::kSeparator,
-                       targetPath + platform::kSeparator, target});
+    if (!target.open && parentTarget.open) recordError(targetPath_, target.error);
+    sourcePath_ += platform::kSeparator;
+    targetPath_ += platform::kSeparator;
+    frames_.push_back({std::move(entries), 0, sourcePath_.size(), targetPath_.size(), target});
+    cutBack.pushed = true;
 }
 
 TreeWalk::TargetLevel TreeWalk::enterTarget(const std::string& name, const TargetLevel& parent) {
@@ -475,8 +523,8 @@ void TreeWalk::createTargetOnly(const std::string& name, const TargetLevel& pare
     if (parent.open) CreateFolderAt(targets_.current(), name);
 }
 
-void TreeWalk::copyFile(const FolderEntry& entry, const std::string& targetPrefix,
-                        const TargetLevel& target) {
+void TreeWalk::copyFile(const FolderEntry& entry, const TargetLevel& target) {
+    const std::string& targetPrefix = targetPath_;
     if (!target.open) {
         recordError(targetPrefix + entry.name, target.error);
         return;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -372,6 +373,48 @@ TEST(CopyFile, ReplacedFileKeepsItsOwner) {
     }
 }
 
+// Root replacing a user's file keeps its owner (and group) only where that gives the user
+// nothing the source's owner and mode did not: the owner owns the source too, or everybody
+// may read it. A copy of a file only root may read (a link planted in a source to
+// /etc/shadow, say) stays root's.
+TEST(CopyFile, ReplacedFileKeepsItsOwnerOnlyWhereThatGivesNothingAway) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+    struct Case {
+        uid_t sourceOwner;
+        gid_t sourceGroup;
+        mode_t sourceMode;
+        uid_t copyOwner;
+        gid_t copyGroup;
+    };
+    const Case cases[] = {
+        {0, 0, 0640, 0, 0},                // root's secret: the copy stays root's
+        {65534, 0, 0600, 65534, 0},        // the user's own source: the owner stays
+        {0, 65534, 0640, 0, 65534},        // the user's group reads it already
+        {0, 0, 0604, 65534, 65534},        // everybody may read it
+    };
+    for (PlacingWay way : kAllPlacingWays) {
+        for (const Case& c : cases) {
+            TempTree t;
+            const std::string src = t.write("src", "the source");
+            ASSERT_EQ(chown(src.c_str(), c.sourceOwner, c.sourceGroup), 0);
+            ASSERT_EQ(chmod(src.c_str(), c.sourceMode), 0);
+            const std::string users = t.write("out/users-file", "the user's old content");
+            ASSERT_EQ(chown(users.c_str(), 65534, 65534), 0);
+            EXPECT_EQ(ProblemsInChild(way, [&](Problems& p) {
+                          p.expectEqual(CopyOneFile(src, users, false), 0, "replace");
+                      }),
+                      "");
+            const std::string trace = std::string(test::NameOf(way)) + ", source mode " +
+                                      std::to_string(c.sourceMode) + " of " +
+                                      std::to_string(c.sourceOwner);
+            EXPECT_EQ(ReadFile(users), "the source") << trace;
+            EXPECT_EQ(StatOf(users).st_uid, c.copyOwner) << trace;
+            EXPECT_EQ(StatOf(users).st_gid, c.copyGroup) << trace;
+            EXPECT_EQ(StatOf(users).st_mode & 07777, c.sourceMode) << trace;
+        }
+    }
+}
+
 TEST(CopyFile, SourceWrittenDuringTheCopyIsNotPutInPlace) {
     EXPECT_EQ(ErrorText(error::kSourceChanged), "源文件在复制过程中被改动");
     EXPECT_GT(error::kSourceChanged, 4095);  // no errno value
@@ -567,6 +610,77 @@ TEST(LeftoverTemporaries, OnlyThoseOfEndedCopiesAreRemoved) {
     removed.clear();
     EXPECT_EQ(RemoveLeftoverTemporaries(out, &removed), 0);
     EXPECT_EQ(removed, std::vector<std::string>{kept[0]});
+}
+
+// A process id says nothing of a writer in another pid namespace or on another host of a
+// network share: a temporary whose lock is held (here by another open file description) is
+// kept, whatever its process id; it goes once its lock is free.
+TEST(LeftoverTemporaries, ALockedTemporaryIsKeptUntilItsLockGoes) {
+    TempTree t;
+    const std::string name = ".ostrivane-partial-" + std::to_string(EndedProcess()) +
+                             "-0123456789abcdef";
+    const std::string path = t.write("out/" + name, "being written");
+    const int writer = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(flock(writer, LOCK_EX | LOCK_NB), 0);
+    Folder out;
+    ASSERT_EQ(OpenFolder(t.path("out"), out), 0);
+    std::vector<std::string> removed;
+    EXPECT_EQ(RemoveLeftoverTemporaries(out, &removed), 0);
+    EXPECT_TRUE(removed.empty());
+    EXPECT_EQ(ReadFile(path), "being written");
+    close(writer);
+    EXPECT_EQ(RemoveLeftoverTemporaries(out, &removed), 0);
+    EXPECT_EQ(removed, std::vector<std::string>{name});
+    EXPECT_FALSE(test::Exists(path));
+}
+
+// A named temporary is locked by its writer while it is written, and with a temporary
+// folder in the control it is written there (not beside the target) and renamed into the
+// target's folder: a run killed meanwhile leaves it where the next run into that
+// destination looks.
+TEST(CopyFile, NamedTemporaryIsLockedAndWrittenInTheTemporaryFolder) {
+    for (PlacingWay way : kAllPlacingWays) {
+        if (way == PlacingWay::UnnamedFile) continue;
+        TempTree t;
+        const std::string content = Pattern(512 * 1024, 4);
+        const std::string src = t.write("src", content);
+        t.write("out/sub/old", "old");
+        EXPECT_EQ(ProblemsInChild(way, [&](Problems& p) {
+                      Folder out, sub;
+                      p.expectEqual(OpenFolder(t.path("out"), out), 0, "open out");
+                      p.expectEqual(OpenFolder(t.path("out/sub"), sub), 0, "open sub");
+                      CopyControl control;
+                      control.temporaryFolder = &out;
+                      for (const char* name : {"fresh", "old"}) {
+                          std::vector<std::string> temporaries, beside;
+                          int lockedBy = 0;  // the errno of another description's lock
+                          test::duringNextCopy = [&] {
+                              for (const std::string& entry : NamesIn(t.path("out")))
+                                  if (entry.rfind(".ostrivane-partial-", 0) == 0)
+                                      temporaries.push_back(entry);
+                              for (const std::string& entry : NamesIn(t.path("out/sub")))
+                                  if (entry.rfind(".ostrivane-partial-", 0) == 0)
+                                      beside.push_back(entry);
+                              if (temporaries.size() != 1) return;
+                              const int fd = open(t.path("out/" + temporaries[0]).c_str(),
+                                                  O_RDONLY | O_CLOEXEC);
+                              lockedBy = flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+                              close(fd);
+                          };
+                          p.expectEqual(CopyFileAt(nullptr, src, sub, name, false, 0, &control),
+                                        0, name);
+                          test::duringNextCopy = nullptr;
+                          p.expectEqual(temporaries.size(), 1, std::string(name) + ": temporaries in out");
+                          p.expectEqual(beside.size(), 0, std::string(name) + ": temporaries in out/sub");
+                          p.expectEqual(lockedBy, EWOULDBLOCK, std::string(name) + ": the lock");
+                          p.expect(ReadFile(t.path("out/sub/") + name) == content, name);
+                      }
+                      p.expectOnly(t.path("out"), {"sub"}, "out");
+                      p.expectOnly(t.path("out/sub"), {"fresh", "old"}, "out/sub");
+                  }),
+                  "");
+    }
 }
 
 }  // namespace

@@ -496,6 +496,47 @@ TEST(Crash, KilledCopyLeavesNothingUnderTheFinalNameAndTheNextRunTidiesUp) {
     }
 }
 
+// A run killed outright (a second Ctrl-C) while it writes deep in a tree, on a file system
+// without unnamed files: its temporary is in the listed destination folder, not in the
+// subfolder the copy was for, and the next run into that destination removes it whatever
+// that run copies.
+TEST(Crash, KilledRunLeavesItsTemporaryWhereTheNextRunIntoTheDestinationRemovesIt) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    TempTree src;
+    src.write("data/a/b/big.bin", Bytes(2 * 1024 * 1024, 6));
+    src.write("other.txt", "other");
+    const std::string dest = ffs->path("d");
+    fs::create_directories(dest);
+    ffs->arm("bandwidth 2097152");  // the copy takes a second; it is killed at its first write
+    const long writesBefore = ffs->counter("write");
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CopyInto({src.path("data")}, dest);
+        ::_exit(0);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ffs->counter("write") == writesBefore && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the copy ended before it was killed";
+    std::set<std::string> left = Tree(dest);
+    ASSERT_EQ(left.size(), 4u);  // data/, data/a/, data/a/b/ and the temporary
+    EXPECT_EQ(left.count("data/a/b/"), 1u);
+    for (const std::string& name : left) {
+        if (name.back() == '/') continue;
+        EXPECT_EQ(name.rfind(".ostrivane-partial-" + std::to_string(child) + "-", 0), 0u) << name;
+    }
+
+    ffs->arm("clear");
+    auto failures = CopyInto({src.path("other.txt")}, dest);
+    EXPECT_TRUE(failures.empty()) << Describe(failures);
+    EXPECT_EQ(Tree(dest),
+              (std::set<std::string>{"data/", "data/a/", "data/a/b/", "other.txt"}));
+}
+
 // --- File systems without O_TMPFILE, hard links or permission bits ----------------------
 
 TEST(Fallbacks, CopiesWithoutTmpfileHardLinksRenameFlagsOrPermissionBits) {
