@@ -77,13 +77,6 @@ std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
     return failures;
 }
 
-// True when a copy was abandoned by the stop request (it is among the failures).
-bool AnyCopyStopped(const std::vector<Failure>& failures) {
-    const std::string stopped = ErrorText(error::kStopped);
-    return std::any_of(failures.begin(), failures.end(),
-                       [&](const Failure& failure) { return failure.reason == stopped; });
-}
-
 // The error that ended a run: the folder that could not be entered, where known, and the
 // error's message.
 std::string RunEndedText(const EInOutError& error) {
@@ -245,7 +238,7 @@ int Run(const std::vector<std::string>& arguments) {
 
     // A stop request that came when nothing was left to do (during the final flush, which
     // a stop does not cut short) leaves a complete run.
-    const bool leftUndone = result.stopped || questionCut || AnyCopyStopped(result.failures);
+    const bool leftUndone = result.stopped || questionCut;
     result.failures = LocalReasons(std::move(result.failures));
     ListFailures(t.failuresHeading, result.failures);
     const bool reported = WriteReport(report.get(), request.report.value_or(""), result.failures);

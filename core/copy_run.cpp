@@ -481,6 +481,12 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
         throw;
     }
     gatherFailures();
+    // A stop that reaches a copy in progress abandons it without the run asking for the stop
+    // again; when that was the last copy, the run still left something undone.
+    const std::string abandoned = ErrorText(error::kStopped);
+    if (std::any_of(result.failures.begin(), result.failures.end(),
+                    [&](const Failure& failure) { return failure.reason == abandoned; }))
+        run.markStopped();
     flush(result.failures);
     result.stopped = run.stopped();
     return result;
