@@ -285,6 +285,8 @@ bool DestinationsMayRunAtOnce(const PathList& sources, SameFilePolicy policy,
         for (const FolderFootprint& destination : destinations) {
             if (destination.within(footprint.chain.front())) return false;  // inside the source
             if (destination.known && footprint.within(destination.chain.front())) return false;
+            // Through a mount, or another spelling (an empty entry names no place: no copy).
+            if (!destination.chain.empty() && destination.sharesPlaceWith(footprint)) return false;
         }
         if (!SourceTreeIsPlain(source, isDestination)) return false;
     }
@@ -411,9 +413,12 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
         std::vector<int> onQueue(writersPerQueue.size(), 0);
         for (const EngineStep& step : steps) ++onQueue[static_cast<size_t>(step.queue)];
         std::vector<int> treeWriters;
-        for (const EngineStep& step : steps) {
-            const auto queue = static_cast<size_t>(step.queue);
-            treeWriters.push_back(std::max(1, writersPerQueue[queue] / onQueue[queue]));
+        for (size_t d = 0; d < steps.size(); ++d) {
+            const auto queue = static_cast<size_t>(steps[d].queue);
+            // A destination that shows its own tree again through a mount keeps one writer.
+            treeWriters.push_back(FootprintOverlapsItself(footprints[d])
+                                      ? 1
+                                      : std::max(1, writersPerQueue[queue] / onQueue[queue]));
         }
         run.setTreeWriters(std::move(treeWriters));
     }

@@ -80,4 +80,64 @@ void SearchClose(SearchRec& rec) {
     rec.state.reset();
 }
 
+std::string NameFoldingKey(std::string_view name) {
+    static const std::string kShared(1, '\x01');
+    std::string key;
+    key.reserve(name.size());
+    for (size_t i = 0; i < name.size();) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte < 0x80) {
+            key += static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte);
+            ++i;
+            continue;
+        }
+        // One UTF-8 sequence of 2 to 4 bytes.
+        const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 0;
+        if (length == 0 || i + length > name.size()) return kShared;
+        char32_t code = byte & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(name[i + k]);
+            if ((next & 0xC0) != 0x80) return kShared;
+            code = (code << 6) | (next & 0x3F);
+        }
+        const bool caseless = (code >= 0x3000 && code <= 0x303F) ||    // CJK punctuation
+                              (code >= 0x3400 && code <= 0x4DBF) ||    // Han, extension A
+                              (code >= 0x4E00 && code <= 0x9FFF) ||    // Han
+                              (code >= 0xFF01 && code <= 0xFF20) ||    // full-width signs, digits
+                              (code >= 0x20000 && code <= 0x2F7FF);    // Han, extensions B on
+        if (!caseless) return kShared;
+        key.append(name.substr(i, length));
+        i += length;
+    }
+    return key;
+}
+
+namespace {
+
+// The next name of a path from `at` on (separators skipped); empty at the end.
+std::string_view NextName(std::string_view path, size_t& at) {
+    while (at < path.size() && path[at] == platform::kSeparator) ++at;
+    const size_t start = at;
+    while (at < path.size() && path[at] != platform::kSeparator) ++at;
+    return path.substr(start, at - start);
+}
+
+bool SameName(std::string_view a, std::string_view b, bool fold) {
+    if (a == b) return true;
+    return fold && NameFoldingKey(a) == NameFoldingKey(b);
+}
+
+}  // namespace
+
+bool PlacesOverlap(const FolderPlace& a, const FolderPlace& b) {
+    if (a.device != b.device) return false;
+    const bool fold = a.foldsNames || b.foldsNames;
+    size_t atA = 0, atB = 0;
+    for (;;) {
+        const std::string_view nameA = NextName(a.path, atA), nameB = NextName(b.path, atB);
+        if (nameA.empty() || nameB.empty()) return true;  // one path leads to the other
+        if (!SameName(nameA, nameB, fold)) return false;
+    }
+}
+
 }  // namespace ostrivane

@@ -211,6 +211,14 @@ int CanEnterAt(const Folder& parent, const std::string& name);
 // systems). False only for file systems known to keep every byte of a name apart.
 bool FolderFoldsNames(const Folder& folder);
 
+// What a file system that may fold names (FolderFoldsNames) might make of `name`, for
+// telling which names could be one entry there: ASCII letters in lower case, the Han
+// ideographs and the CJK punctuation as they are. A name with any other character outside
+// ASCII (letters with case, marks, kana, Hangul) or bytes that are not UTF-8 gets one shared
+// key, so such names count as possibly one. The keys may join names that a file system
+// keeps apart, never part names that it takes for one.
+std::string NameFoldingKey(std::string_view name);
+
 // True when the open folder is the root of a file system: "/" on POSIX; on Windows the root
 // of any volume ("C:\", a share's "\\server\share\", a volume mounted on a folder).
 bool IsFileSystemRootFolder(const Folder& folder);
@@ -372,6 +380,27 @@ bool GetIdentity(const std::string& path, FileIdentity& id);
 bool GetEntryIdentity(const std::string& path, FileIdentity& id);
 // Identity of the folder an open search is listing.
 FileIdentity IdentityOfSearch(const SearchRec& rec);
+
+// Where a folder (or file) lies, whatever path, link or mount it is reached through: the
+// file system it is on and its path from that file system's own root. A folder reached
+// through a bind mount of a folder below a file system's root has the place it has
+// through any other mount.
+struct FolderPlace {
+    std::uint64_t device = 0;  // the file system (0 where only the path tells: Windows)
+    std::string path;          // from the file system's root, the platform's separator
+    bool foldsNames = true;    // the file system may take names that differ in case as one
+};
+
+// The places of what `path` names: its own place first, then (POSIX) the root of every
+// mount below it, all read from /proc/self/mountinfo (where that cannot be read, the
+// canonical path alone, as on Windows, which gives the canonical path as the place).
+// Empty when `path` names nothing.
+std::vector<FolderPlace> PlacesOf(const std::string& path);
+
+// True when `a` and `b` may be one folder or one may hold the other: the same file system,
+// and the path of one is the other's or leads to it, component by component, compared by
+// NameFoldingKey where either file system may fold names.
+bool PlacesOverlap(const FolderPlace& a, const FolderPlace& b);
 
 // Flushes the file system that holds `path` to its device (one call for the whole file
 // system; every file system when `path` cannot be opened for want of read permission).

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <poll.h>
 #include <sched.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
@@ -26,6 +27,7 @@
 #include <ctime>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <random>
 #include <string_view>
 #include <vector>
@@ -395,6 +397,16 @@ bool ListsTrueInodes(int folderFd) {
     return IsKnownLinuxFileSystem(folderFd, type) || type == 0;
 }
 
+// True when the open descriptor is the root of a mount, a bind mount of a folder of the
+// same file system included (no device number tells that one apart). False where the
+// kernel cannot say (before Linux 5.8).
+bool IsMountRoot(int fd) {
+    struct statx stx;
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, 0, &stx) != 0) return false;
+    return (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+           (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
 }  // namespace
 
 int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
@@ -429,7 +441,8 @@ int OpenSubfolder(const Folder& parent, const std::string& name, Folder& folder,
         const bool sameAsNamed =
             ::fstatat(FdOf(parent), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             ::fstat(FdOf(parent), &parentStat) == 0 && IdentityOf(named) == folder.identity();
-        const bool mountedRoot = sameAsNamed && named.st_dev != parentStat.st_dev;
+        const bool mountedRoot =
+            sameAsNamed && (named.st_dev != parentStat.st_dev || IsMountRoot(FdOf(folder)));
         if (!mountedRoot && !(sameAsNamed && !ListsTrueInodes(FdOf(parent)))) {
             folder.close();
             return error::kChangedMeanwhile;
@@ -689,6 +702,183 @@ bool IsRotatingDisk(std::uint64_t device) {
         if (in >> rotational) return rotational != 0;
     }
     return false;
+}
+
+// ------------------------------------------------------------------------------------------
+// Places
+
+namespace {
+
+// One line of /proc/self/mountinfo: the mount's id, its file system's device, the folder of
+// that file system it shows (its root) and where it is mounted.
+struct MountRecord {
+    std::uint64_t id = 0;
+    std::uint64_t device = 0;
+    std::string root, point;
+};
+
+// A path field of mountinfo with its octal escapes ("\040" for a space) undone.
+std::string UnescapedMountField(std::string_view field) {
+    std::string text;
+    for (size_t i = 0; i < field.size(); ++i) {
+        const auto octal = [&](size_t k) { return field[k] >= '0' && field[k] <= '7'; };
+        if (field[i] == '\\' && i + 3 < field.size() && octal(i + 1) && octal(i + 2) &&
+            octal(i + 3)) {
+            text += static_cast<char>(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) |
+                                      (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
+// The mounts of mountinfo's text in the order it lists them (a later one at the same point
+// covers an earlier one).
+std::vector<MountRecord> ParseMounts(std::string_view text) {
+    std::vector<MountRecord> mounts;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        std::string_view fields[5];
+        size_t at = 0, count = 0;
+        for (; count < 5 && at <= line.size(); ++count) {
+            size_t space = line.find(' ', at);
+            if (space == std::string_view::npos) space = line.size();
+            fields[count] = line.substr(at, space - at);
+            at = space + 1;
+        }
+        unsigned major = 0, minor = 0;
+        if (count < 5 || std::sscanf(std::string(fields[2]).c_str(), "%u:%u", &major, &minor) != 2)
+            continue;
+        MountRecord mount;
+        mount.id = std::strtoull(std::string(fields[0]).c_str(), nullptr, 10);
+        mount.device = static_cast<std::uint64_t>(makedev(major, minor));
+        mount.root = UnescapedMountField(fields[3]);
+        mount.point = UnescapedMountField(fields[4]);
+        mounts.push_back(std::move(mount));
+    }
+    return mounts;
+}
+
+// The mount table as this thread last read it. The table is read again only when it may
+// have changed: poll() on mountinfo reports POLLPRI once a mount or an unmount happened
+// since the last look, so a run that takes the places of thousands of entries reads it
+// once. One per thread, since a writer with a descriptor table of its own (see
+// UsePrivateDescriptorTable) cannot use another thread's descriptor.
+class MountTable {
+  public:
+    MountTable() = default;
+    MountTable(const MountTable&) = delete;
+    MountTable& operator=(const MountTable&) = delete;
+    ~MountTable() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    // The mounts, or null when mountinfo cannot be read.
+    const std::vector<MountRecord>* current() {
+        if (fd_ >= 0) {
+            struct pollfd changed = {fd_, POLLPRI, 0};
+            if (::poll(&changed, 1, 0) >= 0 && (changed.revents & (POLLPRI | POLLERR)) == 0)
+                return mounts_.empty() ? nullptr : &mounts_;
+        } else {
+            fd_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+            if (fd_ < 0) return nullptr;
+        }
+        std::string text;
+        char buffer[16384];
+        ssize_t n = 0;
+        if (::lseek(fd_, 0, SEEK_SET) == 0) {
+            while ((n = ::read(fd_, buffer, sizeof buffer)) > 0)
+                text.append(buffer, static_cast<size_t>(n));
+        }
+        mounts_ = n == 0 ? ParseMounts(text) : std::vector<MountRecord>();
+        return mounts_.empty() ? nullptr : &mounts_;
+    }
+
+  private:
+    int fd_ = -1;
+    std::vector<MountRecord> mounts_;
+};
+
+thread_local MountTable mountTable;
+
+// True when the absolute path `inner` is `outer` or lies below it.
+bool PathWithin(const std::string& inner, const std::string& outer) {
+    if (outer == "/") return !inner.empty() && inner[0] == '/';
+    return inner.compare(0, outer.size(), outer) == 0 &&
+           (inner.size() == outer.size() || inner[outer.size()] == '/');
+}
+
+// The id of the mount that `path` lies in (statx, Linux 5.8 on); 0 when it cannot be told.
+std::uint64_t MountIdOf(const std::string& path) {
+    struct statx stx;
+    if (::statx(AT_FDCWD, path.c_str(), AT_STATX_DONT_SYNC, STATX_MNT_ID, &stx) != 0 ||
+        (stx.stx_mask & STATX_MNT_ID) == 0)
+        return 0;
+    return stx.stx_mnt_id;
+}
+
+// The path from its file system's root of `canonical`, which lies in `mount`. The names
+// past the mount point are taken by their count, should the path spell the mount point
+// otherwise than the kernel (a file system that folds names).
+std::string PathOnFileSystem(const MountRecord& mount, const std::string& canonical) {
+    std::string rest;
+    if (PathWithin(canonical, mount.point)) {
+        rest = mount.point == "/" ? canonical : canonical.substr(mount.point.size());
+    } else {
+        const auto names = std::count(mount.point.begin(), mount.point.end(), '/');
+        size_t at = 0;
+        for (long k = 0; k < names && at != std::string::npos; ++k)
+            at = canonical.find('/', at + 1);
+        rest = at == std::string::npos ? std::string() : canonical.substr(at);
+    }
+    if (mount.root == "/") return rest.empty() ? "/" : rest;
+    return mount.root + rest;
+}
+
+}  // namespace
+
+std::vector<FolderPlace> PlacesOf(const std::string& path) {
+    std::vector<FolderPlace> places;
+    const std::string canonical = CanonicalPath(path);
+    if (canonical.empty()) return places;
+    // Whether names may fold, asked of the folder itself or of the folder that holds a file.
+    bool folds = true;
+    {
+        struct stat st;
+        std::string folderPath = canonical;
+        if (::stat(canonical.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+            folderPath.resize(std::max<size_t>(canonical.rfind('/'), 1));
+        Folder folder;
+        if (OpenFolder(folderPath, folder) == 0) folds = FolderFoldsNames(folder);
+    }
+    const std::vector<MountRecord>* mounts = mountTable.current();
+    const MountRecord* own = nullptr;
+    if (mounts) {
+        const std::uint64_t id = MountIdOf(canonical);
+        for (const MountRecord& mount : *mounts) {
+            if (id != 0 ? mount.id == id
+                        : PathWithin(canonical, mount.point) &&
+                              (!own || mount.point.size() >= own->point.size()))
+                own = &mount;
+        }
+    }
+    if (!own) {
+        places.push_back({0, canonical, folds});
+        return places;
+    }
+    places.push_back({own->device, PathOnFileSystem(*own, canonical), folds});
+    // What the mounts below show is written when the folder's tree is; whether names fold
+    // there is not asked (it would wake automounts): they may.
+    for (const MountRecord& mount : *mounts)
+        if (mount.point != canonical && PathWithin(mount.point, canonical))
+            places.push_back({mount.device, mount.root, true});
+    return places;
 }
 
 // ------------------------------------------------------------------------------------------
@@ -1199,11 +1389,15 @@ int RenameOver(const Place& place, const std::string& tempName) {
     return RenameOver(place, tempName, place.dirFd);
 }
 
+// Held from the look to the rename of the fallback below, so that no two writers of this
+// process can both find one name free.
+std::mutex lookThenRename;
+
 // Gives the complete named temporary the target's name unless that name exists (EEXIST):
 // renameat2(RENAME_NOREPLACE); where the file system refuses that flag, a hard link and the
-// removal of the temporary; where it has no hard links either (vfat), a look and a rename,
-// and a file that takes the name between the two is replaced. The temporary is gone
-// afterwards in every case.
+// removal of the temporary; where it has no hard links either (vfat, exFAT), a look and a
+// rename under one lock of the process, so that only another process's file that takes the
+// name between the two is replaced. The temporary is gone afterwards in every case.
 // The temporary is `tempName` of `tempDirFd`.
 int RenameExclusively(const Place& place, const std::string& tempName, DeviceTraits& traits,
                       int tempDirFd) {
@@ -1227,6 +1421,7 @@ int RenameExclusively(const Place& place, const std::string& tempName, DeviceTra
         if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return fail(errno);
         traits.noHardLinks = true;
     }
+    std::lock_guard lock(lookThenRename);
     struct stat existing;
     if (::fstatat(dirFd, target, &existing, AT_SYMLINK_NOFOLLOW) == 0) return fail(EEXIST);
     if (errno != ENOENT) return fail(errno);

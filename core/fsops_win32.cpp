@@ -1451,6 +1451,14 @@ std::string CanonicalPath(const std::string& path) {
     return WithoutLongPrefix(final);
 }
 
+std::vector<FolderPlace> PlacesOf(const std::string& path) {
+    // The final path names a folder by the volume it is on, whatever link, junction or
+    // second mount point it was reached through; its names compare without case.
+    std::string canonical = CanonicalPath(path);
+    if (canonical.empty()) return {};
+    return {FolderPlace{0, std::move(canonical), true}};
+}
+
 std::string AbsolutePath(const std::string& path) {
     std::wstring wide, full;
     if (!ToWide(path, wide) || wide.empty() || !FullWidePath(wide, full)) return path;

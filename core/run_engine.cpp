@@ -169,15 +169,33 @@ FolderFootprint FootprintOf(const std::string& path) {
     std::string existing = path;
     std::string canonical = CanonicalPath(existing);
     footprint.known = !canonical.empty();
+    // The names below the nearest existing folder, innermost first.
+    std::vector<std::string> missing;
     // A folder that does not exist yet: the nearest existing folder above it.
     while (canonical.empty()) {
         while (existing.size() > 1 && existing.back() == platform::kSeparator) existing.pop_back();
         const std::size_t cut = existing.find_last_of(platform::kSeparator);
+        missing.push_back(existing.substr(cut == std::string::npos ? 0 : cut + 1));
         // "a" -> ".", "/a" -> "/", "/a/b" -> "/a".
         existing.resize(cut == std::string::npos ? 0 : std::max<std::size_t>(cut, 1));
         if (existing.empty()) existing.push_back('.');
         canonical = CanonicalPath(existing);
         if (canonical.empty() && (existing == "." || existing.size() == 1)) return footprint;
+    }
+    footprint.places = PlacesOf(canonical);
+    if (!missing.empty() && !footprint.places.empty()) {
+        // The place the folder will have: below the existing one's, no mount inside it yet.
+        footprint.places.resize(1);
+        std::string& place = footprint.places.front().path;
+        for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
+            if (name->empty() || *name == "." || *name == "..") {
+                footprint.places.clear();  // a path that climbs through what is not there
+                break;
+            }
+            if (place.empty() || place.back() != platform::kSeparator)
+                place += platform::kSeparator;
+            place += *name;
+        }
     }
     // The canonical path has no links: each of its prefixes is a folder above it.
     for (;;) {
@@ -185,6 +203,7 @@ FolderFootprint FootprintOf(const std::string& path) {
         if (!GetIdentity(canonical, id)) {
             footprint.known = false;
             footprint.chain.clear();
+            footprint.places.clear();
             return footprint;
         }
         footprint.chain.push_back(id);
@@ -195,9 +214,25 @@ FolderFootprint FootprintOf(const std::string& path) {
     return footprint;
 }
 
+bool FolderFootprint::sharesPlaceWith(const FolderFootprint& other) const {
+    if (places.empty() || other.places.empty()) return true;
+    for (const FolderPlace& mine : places)
+        for (const FolderPlace& theirs : other.places)
+            if (PlacesOverlap(mine, theirs)) return true;
+    return false;
+}
+
 bool FootprintsOverlap(const FolderFootprint& a, const FolderFootprint& b) {
     if (!a.known || !b.known) return true;
-    return b.within(a.chain.front()) || a.within(b.chain.front());
+    return b.within(a.chain.front()) || a.within(b.chain.front()) || a.sharesPlaceWith(b);
+}
+
+bool FootprintOverlapsItself(const FolderFootprint& footprint) {
+    const std::vector<FolderPlace>& places = footprint.places;
+    for (std::size_t i = 0; i < places.size(); ++i)
+        for (std::size_t j = i + 1; j < places.size(); ++j)
+            if (PlacesOverlap(places[i], places[j])) return true;
+    return false;
 }
 
 }  // namespace ostrivane

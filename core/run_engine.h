@@ -47,19 +47,33 @@ int WritersForDevice(std::uint64_t device, int requested);
 
 // Where a step reads or writes: a folder by its identity, with the identities of the
 // folders above it up to the file-system root (through its canonical path, so a folder
-// reached by a link or a second mount is recognised by what it is).
+// reached by a link is recognised by what it is), and by its places (PlacesOf), so that a
+// folder reached through a bind mount, or spelled otherwise on a file system that folds
+// names or gives each spelling an identity of its own (exfat-fuse), is recognised too.
 struct FolderFootprint {
     bool known = false;                // the folder exists; else `chain` holds the nearest
                                        // existing folder above it and what is above that
     std::vector<FileIdentity> chain;   // the folder (when known) first, then upwards
+    // The folder's place first (for a folder not made yet, the place it will have), then
+    // the root of every mount below it; empty when the place cannot be told.
+    std::vector<FolderPlace> places;
     // True when `id` is this folder or a folder above it.
     bool within(const FileIdentity& id) const;
+    // True when this folder and `other` may reach one place (one holds the other or is it,
+    // through any mount or spelling); true when either place cannot be told.
+    bool sharesPlaceWith(const FolderFootprint& other) const;
 };
 
 // The footprint of the folder (or file) `path`.
 FolderFootprint FootprintOf(const std::string& path);
 
-// True when one of the two folders holds the other or is it, or when either is unknown.
+// True when one of the two folders holds the other or is it (by identity or by place), or
+// when either is unknown.
 bool FootprintsOverlap(const FolderFootprint& a, const FolderFootprint& b);
+
+// True when the folder shows a place of its own tree again through a mount inside it (or a
+// mount inside it shows what another one shows): writers in separate subfolders of it could
+// then write into one folder, so its tree keeps one writer.
+bool FootprintOverlapsItself(const FolderFootprint& footprint);
 
 }  // namespace ostrivane

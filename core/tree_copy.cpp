@@ -132,45 +132,6 @@ class TreeWalk {
     std::vector<Frame> frames_;
 };
 
-// What a file system that folds names might make of `name`, for telling which names could
-// be one entry there: letters of ASCII in lower case, and the Han ideographs and the CJK
-// punctuation as they are (they have neither case nor other Unicode forms). A name with
-// any other character outside ASCII (letters with case, marks, kana and Hangul, which
-// change form under normalisation), or bytes that are not UTF-8, gets one shared key:
-// such names count as possibly one with each other. The keys may join names that a file
-// system keeps apart, never part names that it takes for one.
-std::string FoldingKey(std::string_view name) {
-    static const std::string kShared(1, '\x01');
-    std::string key;
-    key.reserve(name.size());
-    for (size_t i = 0; i < name.size();) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        if (byte < 0x80) {
-            key += static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte);
-            ++i;
-            continue;
-        }
-        // One UTF-8 sequence of 2 to 4 bytes.
-        const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 0;
-        if (length == 0 || i + length > name.size()) return kShared;
-        char32_t code = byte & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(name[i + k]);
-            if ((next & 0xC0) != 0x80) return kShared;
-            code = (code << 6) | (next & 0x3F);
-        }
-        const bool caseless = (code >= 0x3000 && code <= 0x303F) ||    // CJK punctuation
-                              (code >= 0x3400 && code <= 0x4DBF) ||    // Han, extension A
-                              (code >= 0x4E00 && code <= 0x9FFF) ||    // Han
-                              (code >= 0xFF01 && code <= 0xFF20) ||    // full-width signs, digits
-                              (code >= 0x20000 && code <= 0x2F7FF);    // Han, extensions B on
-        if (!caseless) return kShared;
-        key.append(name.substr(i, length));
-        i += length;
-    }
-    return key;
-}
-
 // The names of which `name` could be a numbered form ("a_1.txt" of "a.txt", "notes_12" of
 // "notes"): each "_" with the digits after it, where a "." or the end follows them, taken
 // out. (Any dot is taken for the extension's, so no rule of where extensions begin is
@@ -324,7 +285,7 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, std::string sourceP
         mayHandOver.assign(entries.size(), 1);
         const bool folds = FolderFoldsNames(targets_.current());
         const auto key = [folds](std::string_view name) {
-            return folds ? FoldingKey(name) : std::string(name);
+            return folds ? NameFoldingKey(name) : std::string(name);
         };
         std::vector<std::string> keys;
         std::unordered_map<std::string, int> uses;

@@ -18,12 +18,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -649,6 +651,128 @@ TEST(Exfat, ManyWritersGiveOneWritersOutcomeWhereNamesDifferInCaseOnly) {
             EXPECT_EQ(failures[1][i].reason, failures[0][i].reason);
         }
     }
+}
+
+// The outcome of a copy run: every entry below each folder with its content (folders "").
+std::map<std::string, std::string> Outcome(const std::vector<std::string>& folders) {
+    std::map<std::string, std::string> outcome;
+    for (size_t i = 0; i < folders.size(); ++i)
+        for (const std::string& name : Tree(folders[i]))
+            outcome[std::to_string(i) + ":" + name] =
+                name.back() == '/' ? "" : Content(folders[i] + "/" + name);
+    return outcome;
+}
+
+// exfat-fuse gives each spelling of a folder an inode number of its own, and exFAT has
+// neither RENAME_NOREPLACE nor hard links: destinations are told apart by their place (the
+// path from the file system's root, compared as the file system may fold it), and the
+// look-then-rename of a new name is never raced by another writer of the run.
+TEST(Exfat, OneFolderListedInSeveralSpellingsGetsEveryCopyWithAnyWriters) {
+    MOUNT_OR_SKIP(volume, ExfatVolume, 32);
+    TempTree src;
+    std::vector<std::string> sources;
+    for (int i = 0; i < 90; ++i)
+        sources.push_back(src.write("f" + std::to_string(i) + ".txt", "file " + std::to_string(i)));
+    const std::vector<std::string> spellings = {"X/Dir", "X/dir", "X/DIR", "X/dIR"};
+    std::vector<std::string> destinations;
+    for (const std::string& spelling : spellings) destinations.push_back(volume->path(spelling));
+    std::map<std::string, std::string> outcome[2];
+    // Several rounds with four writers: a race shows in some of them only.
+    for (int writers : {1, 4, 4, 4}) {
+        SCOPED_TRACE(writers);
+        fs::remove_all(volume->path("X"));
+        ASSERT_TRUE(fs::create_directories(volume->path("X/Dir")));
+        RunOptions options;
+        options.maxWriters = writers;
+        std::uint64_t copied = 0;
+        options.showTransfer = [&](const TransferFigures& figures) { copied = figures.filesDone; };
+        const RunResult result = CopyAll(List(sources), List(destinations),
+                                         SameFilePolicy::AutoNumber, {}, {}, false, options);
+        EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
+        EXPECT_EQ(copied, 360u);
+        EXPECT_EQ(result.writersAtOnce, 1);  // the spellings are one folder, written in turn
+        outcome[writers == 4] = Outcome({volume->path("X/Dir")});
+        EXPECT_EQ(outcome[writers == 4].size(), 360u);  // every copy counted is there
+        if (writers == 4) {
+            EXPECT_EQ(outcome[1], outcome[0]);
+        }
+    }
+}
+
+// Where a new name can only be taken by a look and a rename (exFAT), two writers of one
+// process never both find it free: each name is taken by exactly one copy.
+TEST(Exfat, WritersOfOneProcessNeverBothTakeANewName) {
+    MOUNT_OR_SKIP(volume, ExfatVolume);
+    TempTree src;
+    Folder target;
+    ASSERT_EQ(OpenFolder(volume->root(), target), 0);
+    constexpr int kWriters = 4, kNames = 60;
+    std::vector<int> takenBy(kNames, -1), taken(kNames, 0);
+    std::mutex mutex;
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        const std::string source = src.write(std::to_string(w), "writer " + std::to_string(w));
+        writers.emplace_back([&, w, source] {
+            for (int k = 0; k < kNames; ++k)
+                if (CopyFileAt(nullptr, source, target, "n" + std::to_string(k), true) == 0) {
+                    std::lock_guard lock(mutex);
+                    ++taken[static_cast<size_t>(k)];
+                    takenBy[static_cast<size_t>(k)] = w;
+                }
+        });
+    }
+    for (std::thread& writer : writers) writer.join();
+    for (int k = 0; k < kNames; ++k) {
+        ASSERT_EQ(taken[static_cast<size_t>(k)], 1) << "n" << k;
+        EXPECT_EQ(Content(volume->path("n" + std::to_string(k))),
+                  "writer " + std::to_string(takenBy[static_cast<size_t>(k)]));
+    }
+}
+
+// A destination seen again through a bind mount inside another destination is nested in
+// it: the two are written in list order with several writers as with one.
+TEST(BindMount, DestinationSeenThroughABindMountInsideAnotherKeepsTheListOrder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "bind mounts need root";
+    TempTree t;
+    const std::string data = t.mkdir("data/a"), mnt = t.mkdir("mnt");
+    t.mkdir("mnt/b");
+    for (int i = 0; i < 100; ++i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "x%03d", i);
+        t.write(std::string("src/b/") + name, "inner");
+        t.write(std::string("src/top/") + name, "top");
+    }
+    if (::mount(data.c_str(), t.path("mnt/b").c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind-mount: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{t.path("mnt/b")};
+    std::vector<std::string> sources = {t.path("src/b")};
+    for (const std::string& name : Tree(t.path("src/top")))
+        sources.push_back(t.path("src/top/" + name));
+    std::map<std::string, std::string> outcome[2];
+    for (int writers : {1, 4}) {
+        SCOPED_TRACE(writers);
+        for (const std::string& folder : {data, mnt})
+            for (const auto& entry : fs::directory_iterator(folder))
+                if (entry.path() != t.path("mnt/b")) fs::remove_all(entry.path());
+        RunOptions options;
+        options.maxWriters = writers;
+        const RunResult result = CopyAll(List(sources), List({data, mnt}),
+                                         SameFilePolicy::AutoNumber, {}, {}, false, options);
+        EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
+        EXPECT_EQ(Content(data + "/x042"), "top");
+        EXPECT_EQ(Content(data + "/x042_1"), "inner");
+        outcome[writers == 4] = Outcome({data, mnt});
+    }
+    EXPECT_EQ(outcome[1], outcome[0]);
+    // A source that holds the bind mount is copied through it, not reported as replaced.
+    std::vector<Failure> failures;
+    CopyFolderTree(mnt, t.path("out/mnt"), SameFilePolicy::Overwrite, nullptr, &failures);
+    EXPECT_TRUE(failures.empty()) << Describe(failures);
+    ASSERT_TRUE(fs::is_directory(t.path("out/mnt/b")));
+    EXPECT_EQ(Tree(t.path("out/mnt/b")), Tree(data));
 }
 
 // An overlay of two file systems lists other inode numbers for its folders than it reports
