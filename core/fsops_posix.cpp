@@ -814,14 +814,18 @@ bool PathWithin(const std::string& inner, const std::string& outer) {
            (inner.size() == outer.size() || inner[outer.size()] == '/');
 }
 
-// The id of the mount that `path` lies in (statx, Linux 5.8 on); 0 when it cannot be told.
-std::uint64_t MountIdOf(const std::string& path) {
+// The id of the mount that `name` of `dirFd` lies in (statx, Linux 5.8 on), with statx's
+// `flags`; 0 when the kernel does not tell.
+std::uint64_t MountIdOf(int dirFd, const char* name, int flags) {
     struct statx stx;
-    if (::statx(AT_FDCWD, path.c_str(), AT_STATX_DONT_SYNC, STATX_MNT_ID, &stx) != 0 ||
-        (stx.stx_mask & STATX_MNT_ID) == 0)
+    if (::statx(dirFd, name, flags | AT_STATX_DONT_SYNC, STATX_MNT_ID, &stx) != 0 ||
+        !(stx.stx_mask & STATX_MNT_ID))
         return 0;
     return stx.stx_mnt_id;
 }
+std::uint64_t MountIdOf(const std::string& path) { return MountIdOf(AT_FDCWD, path.c_str(), 0); }
+// The mount an open folder is reached through.
+std::uint64_t MountIdOf(int folderFd) { return MountIdOf(folderFd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT); }
 
 // The path from its file system's root of `canonical`, which lies in `mount`. The names
 // past the mount point are taken by their count, should the path spell the mount point
@@ -1475,16 +1479,6 @@ int CopyThroughUnnamedFile(int source, const struct stat& st, const Place& place
         return closeError;
     }
     return RenameOver(place, tempName);
-}
-
-// The mount a folder is reached through (statx's mount id); 0 where the kernel does not
-// tell.
-std::uint64_t MountIdOf(int folderFd) {
-    struct statx stx;
-    const int flags = AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
-    if (::statx(folderFd, "", flags, STATX_MNT_ID, &stx) != 0 || !(stx.stx_mask & STATX_MNT_ID))
-        return 0;
-    return stx.stx_mnt_id;
 }
 
 // The folder where the copy to `place` writes its named temporary: the control's

@@ -115,7 +115,7 @@ IntakeOutcome AddNamedSource(const std::string& path, PathList& sources);
 IntakeOutcome AddChosenSource(const std::string& path, bool isFolder, ListedEntries& sources);
 
 // A path dropped onto the source list: appended as it is, neither tested for duplicates nor
-// for existence (a drop adds what was dropped, Part 2.3), unless it is the whole file
+// for existence (a drop adds exactly what was dropped), unless it is the whole file
 // system (RootRefused).
 IntakeOutcome AppendDroppedSource(const std::string& path, PathList& sources);
 
