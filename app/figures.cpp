@@ -33,18 +33,22 @@ std::string GroupedCount(std::uint64_t count) {
 
 }  // namespace
 
+ScaledBytes ScaleBytes(std::uint64_t bytes) {
+    ScaledBytes scaled{static_cast<double>(bytes), 0};
+    while (scaled.value >= 1024.0 && scaled.unit < 5) {
+        scaled.value /= 1024.0;
+        ++scaled.unit;
+    }
+    return scaled;
+}
+
 std::string ByteText(std::uint64_t bytes) {
     static const char* const kUnits[] = {"B", "KB", "MB", "GB", "TB", "PB"};
     if (bytes < 1024) return std::to_string(bytes) + " B";
-    double value = static_cast<double>(bytes);
-    std::size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {
-        value /= 1024.0;
-        ++unit;
-    }
+    const ScaledBytes scaled = ScaleBytes(bytes);
     // 9.96 shown with one decimal would read "10.0": such a value is shown as "10".
-    const int decimals = value < 9.95 ? 1 : 0;
-    return FixedText(value, decimals) + " " + kUnits[unit];
+    const int decimals = scaled.value < 9.95 ? 1 : 0;
+    return FixedText(scaled.value, decimals) + " " + kUnits[scaled.unit];
 }
 
 std::string SpeedText(double bytesPerSecond) {
@@ -58,7 +62,8 @@ std::string RemainingText(double seconds) {
     const long long hours = total / 3600;
     const long long minutes = total % 3600 / 60;
     const long long rest = total % 60;
-    if (hours > 0) return FormatText(kRemainingHours, {std::to_string(hours), std::to_string(minutes)});
+    if (hours > 0)
+        return FormatText(kRemainingHours, {std::to_string(hours), std::to_string(minutes)});
     if (minutes > 0)
         return FormatText(kRemainingMinutes, {std::to_string(minutes), std::to_string(rest)});
     return FormatText(kRemainingSeconds, {std::to_string(rest)});

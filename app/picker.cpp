@@ -24,8 +24,8 @@ bool AddPickedFolder(const PickedFolder& pick, PathList& destinations, PathList&
     if (pick.allSubfolders) {
         AddNamedDestination(pick.folder, DestinationReach{true, 0}, listed, repaint, stop);
     } else if (pick.limitedDepth) {
-        AddNamedDestination(pick.folder, DestinationReach{false, TextToInt(pick.depthText)},
-                            listed, repaint, stop);
+        AddNamedDestination(pick.folder, DestinationReach{false, TextToInt(pick.depthText)}, listed,
+                            repaint, stop);
     } else {
         // The folder alone goes through the scratch list, whose entries are then added
         // where the list does not name them yet.

@@ -40,7 +40,8 @@ struct FormatRules {
 };
 
 FormatRules RulesOf(ReportFormat format) {
-    if (format == ReportFormat::Spreadsheet) return {"\xEF\xBB\xBF", {"路径", "原因"}, "\r\n", false};
+    if (format == ReportFormat::Spreadsheet)
+        return {"\xEF\xBB\xBF", {"路径", "原因"}, "\r\n", false};
     return {"", {"path", "reason"}, "\n", true};
 }
 
@@ -78,8 +79,8 @@ std::string CsvField(std::string_view text, ReportFormat format) {
 std::string ReportText(const std::vector<Failure>& failures, ReportFormat format) {
     const FormatRules rules = RulesOf(format);
     std::string text = rules.head;
-    text += CsvField(rules.header[0], format) + ',' + CsvField(rules.header[1], format) +
-            rules.lineEnd;
+    text +=
+        CsvField(rules.header[0], format) + ',' + CsvField(rules.header[1], format) + rules.lineEnd;
     for (const Failure& failure : failures) {
         text += CsvField(ValidUtf8(failure.path), format) + ',' +
                 CsvField(ValidUtf8(failure.reason), format) + rules.lineEnd;

@@ -264,7 +264,8 @@ int WritersOf(const CLI::Option* option, const std::string& text) {
         }
         writers = writers * 10 + (c - '0');
     }
-    if (writers < 1 || writers > 1024) throw UsageError(app::FormatText(Text().writersNotNumber, {text}));
+    if (writers < 1 || writers > 1024)
+        throw UsageError(app::FormatText(Text().writersNotNumber, {text}));
     return writers;
 }
 

@@ -15,10 +15,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/texts.h"
 #include "cli/command_line.h"
 #include "cli/console.h"
 #include "cli/report.h"
-#include "app/texts.h"
 #include "cli/texts.h"
 #include "core/copy_run.h"
 #include "core/emptying.h"
@@ -50,9 +50,9 @@ std::string LocalQuestion(const std::string& question) {
     const std::string suffix = shape.substr(shape.find(marker) + marker.size());
     if (question.size() >= prefix.size() + suffix.size() && question.starts_with(prefix) &&
         question.ends_with(suffix)) {
-        return app::FormatText(Text().overwriteQuestion,
-                      {question.substr(prefix.size(),
-                                       question.size() - prefix.size() - suffix.size())});
+        return app::FormatText(
+            Text().overwriteQuestion,
+            {question.substr(prefix.size(), question.size() - prefix.size() - suffix.size())});
     }
     return question;
 }

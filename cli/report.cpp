@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "app/report.h"
-#include "cli/console.h"
 #include "app/texts.h"
+#include "cli/console.h"
 #include "cli/texts.h"
 #include "core/intake.h"
 
@@ -18,7 +18,7 @@ std::string ReportPlaceRefusal(const std::string& name, PathList& sources,
     ListedEntries listedSources(sources, ListRole::Sources);
     if (const auto holder = listedSources.findHolder(name); holder.index != -1) {
         return app::FormatText(holder.itself ? t.reportIsSource : t.reportInSource,
-                      {name, sources.at(holder.index)});
+                               {name, sources.at(holder.index)});
     }
     ListedEntries listedDestinations(destinations, ListRole::Destinations);
     if (const auto holder = listedDestinations.findHolder(name); holder.index != -1)

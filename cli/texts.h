@@ -5,7 +5,6 @@
 // are filled in by app::FormatText.
 #pragma once
 
-
 namespace ostrivane::cli {
 
 struct Texts {

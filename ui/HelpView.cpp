@@ -166,10 +166,9 @@ QString BuiltInHelpPage(const QUrl& address, HelpAddressIntro intro) {
     QString html = QString::fromUtf8(page.readAll());
     const QString link =
         QStringLiteral("<a href=\"%1\">%1</a>").arg(address.toString().toHtmlEscaped());
-    const QString line =
-        intro == HelpAddressIntro::OpenInBrowser
-            ? QString::fromUtf8(app::kHelpOnlineIntro)
-            : QString::fromUtf8(app::kHelpOfflineIntro);
+    const QString line = intro == HelpAddressIntro::OpenInBrowser
+                             ? QString::fromUtf8(app::kHelpOnlineIntro)
+                             : QString::fromUtf8(app::kHelpOfflineIntro);
     html.replace(QStringLiteral("@INTRO@"), line.arg(link));
     return html;
 }

@@ -28,6 +28,11 @@
 #include <optional>
 #include <thread>
 
+#include "app/commands.h"
+#include "app/picker.h"
+#include "app/report.h"
+#include "app/summaries.h"
+#include "app/texts.h"
 #include "core/emptying.h"
 #include "core/fsops.h"
 #include "core/intake.h"
@@ -36,11 +41,6 @@
 #include "ui/DesktopNotifier.h"
 #include "ui/FileDrops.h"
 #include "ui/HelpView.h"
-#include "app/commands.h"
-#include "app/picker.h"
-#include "app/report.h"
-#include "app/summaries.h"
-#include "app/texts.h"
 #include "ui/Messages.h"
 #include "ui/RunFigures.h"
 #include "ui/Unit2.h"
@@ -56,7 +56,8 @@ constexpr int kHelpSheetBorder = 4;
 constexpr int kSourceGroupHeight = 196;
 constexpr int kPanelHeight = 38;
 
-const QString kListFileFilter = QString::fromUtf8(app::kListFileDescription) + QStringLiteral("(*.lst)");
+const QString kListFileFilter =
+    QString::fromUtf8(app::kListFileDescription) + QStringLiteral("(*.lst)");
 const QString kListFileOpenFilter = QStringLiteral("*.lst (*.lst)");
 // Description "*.*" with the pattern that matches every file name.
 const QString kAnyFileFilter = QStringLiteral("*.* (*)");
@@ -334,17 +335,17 @@ void TForm1::BuildSourceGroup() {
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     ListBox1 = MakeListView("ListBox1", *sourceModel_, GroupBox1);
     ListBox1->setGeometry(ListInGroup(10, 16, 631, 169));
-    Button1 = MakeButton("Button1", QString::fromUtf8(app::kAddFiles), InGroup(645, 14, 90, 25), GroupBox1,
-                         &TForm1::Button1Click);
-    Button5 = MakeButton("Button5", QString::fromUtf8(app::kAddSourceFolder), InGroup(645, 44, 90, 25),
-                         GroupBox1, &TForm1::Button5Click);
-    Button2 = MakeButton("Button2", QString::fromUtf8(app::kRemoveSources), InGroup(645, 74, 90, 25),
-                         GroupBox1, &TForm1::Button2Click);
+    Button1 = MakeButton("Button1", QString::fromUtf8(app::kAddFiles), InGroup(645, 14, 90, 25),
+                         GroupBox1, &TForm1::Button1Click);
+    Button5 = MakeButton("Button5", QString::fromUtf8(app::kAddSourceFolder),
+                         InGroup(645, 44, 90, 25), GroupBox1, &TForm1::Button5Click);
+    Button2 = MakeButton("Button2", QString::fromUtf8(app::kRemoveSources),
+                         InGroup(645, 74, 90, 25), GroupBox1, &TForm1::Button2Click);
     Button6 = MakeButton("Button6", QString::fromUtf8(app::kClearList), InGroup(645, 103, 90, 25),
                          GroupBox1, &TForm1::Button6Click);
     BtnSaveFileList =
-        MakeButton("BtnSaveFileList", QString::fromUtf8(app::kExportList), InGroup(645, 132, 90, 25),
-                   GroupBox1, &TForm1::BtnSaveFileListClick);
+        MakeButton("BtnSaveFileList", QString::fromUtf8(app::kExportList),
+                   InGroup(645, 132, 90, 25), GroupBox1, &TForm1::BtnSaveFileListClick);
     BtnImpFileList = MakeButton("BtnImpFileList", QString::fromUtf8(app::kImportList),
                                 InGroup(645, 161, 90, 25), GroupBox1, &TForm1::BtnImpFileListClick);
 }
@@ -355,16 +356,16 @@ void TForm1::BuildDestinationGroup() {
     GroupBox2->setGeometry(OnPage(0, 202, 740, 162));
     ListBox2 = MakeListView("ListBox2", *destinationModel_, GroupBox2);
     ListBox2->setGeometry(ListInGroup(8, 15, 633, 139));
-    Button3 = MakeButton("Button3", QString::fromUtf8(app::kAddDestinationFolder), InGroup(645, 10, 90, 25),
-                         GroupBox2, &TForm1::Button3Click);
-    Button4 = MakeButton("Button4", QString::fromUtf8(app::kRemoveDestinations), InGroup(645, 40, 90, 25),
-                         GroupBox2, &TForm1::Button4Click);
-    Button7 = MakeButton("Button7", QString::fromUtf8(app::kClearList), InGroup(645, 69, 90, 25), GroupBox2,
-                         &TForm1::Button7Click);
+    Button3 = MakeButton("Button3", QString::fromUtf8(app::kAddDestinationFolder),
+                         InGroup(645, 10, 90, 25), GroupBox2, &TForm1::Button3Click);
+    Button4 = MakeButton("Button4", QString::fromUtf8(app::kRemoveDestinations),
+                         InGroup(645, 40, 90, 25), GroupBox2, &TForm1::Button4Click);
+    Button7 = MakeButton("Button7", QString::fromUtf8(app::kClearList), InGroup(645, 69, 90, 25),
+                         GroupBox2, &TForm1::Button7Click);
     BtnSaveDirLst = MakeButton("BtnSaveDirLst", QString::fromUtf8(app::kExportList),
                                InGroup(645, 98, 90, 25), GroupBox2, &TForm1::BtnSaveDirLstClick);
-    BtnImpDirLst = MakeButton("BtnImpDirLst", QString::fromUtf8(app::kImportList), InGroup(645, 127, 90, 25),
-                              GroupBox2, &TForm1::BtnImpDirLstClick);
+    BtnImpDirLst = MakeButton("BtnImpDirLst", QString::fromUtf8(app::kImportList),
+                              InGroup(645, 127, 90, 25), GroupBox2, &TForm1::BtnImpDirLstClick);
     ListBox3 = MakeListView("ListBox3", *scratchModel_, GroupBox2);
     ListBox3->setVisible(false);
 }
@@ -386,12 +387,12 @@ void TForm1::BuildOptionsGroup() {
     Rb1 = makeRadio("Rb1", QString::fromUtf8(app::kPolicyOverwrite), InGroup(36, 40, 46, 17));
     Rb2 = makeRadio("Rb2", QString::fromUtf8(app::kPolicySkip), InGroup(85, 40, 50, 17));
     Rb3 = makeRadio("Rb3", QString::fromUtf8(app::kPolicyAsk), InGroup(133, 40, 49, 17));
-    RbRename = makeRadio("RbRename", QString::fromUtf8(app::kPolicyNumber), InGroup(185, 40, 147, 17));
+    RbRename =
+        makeRadio("RbRename", QString::fromUtf8(app::kPolicyNumber), InGroup(185, 40, 147, 17));
     KeepCheckedPolicyAsTabStop();
     Rb1->setChecked(true);
 
-    CheckBox1 =
-        new QCheckBox(QString::fromUtf8(app::kEmptyFirst), GroupBox3);
+    CheckBox1 = new QCheckBox(QString::fromUtf8(app::kEmptyFirst), GroupBox3);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox1->setGeometry(InGroup(9, 67, 320, 17));
 
@@ -442,8 +443,8 @@ void TForm1::BuildStartPanel() {
     Panel1 = new QFrame(TabSheet1);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    BtnCopy = MakeButton("BtnCopy", QString::fromUtf8(app::kStartCopy), QRect(320, 5, 100, 25), Panel1,
-                         &TForm1::BtnCopyClick);
+    BtnCopy = MakeButton("BtnCopy", QString::fromUtf8(app::kStartCopy), QRect(320, 5, 100, 25),
+                         Panel1, &TForm1::BtnCopyClick);
     BtnStop = MakeButton("BtnStop", QString::fromUtf8(app::kStop), QRect(426, 5, 100, 25), Panel1,
                          &TForm1::BtnStopClick);
     BtnStop->setToolTip(QString::fromUtf8(app::kStopTip));
@@ -461,8 +462,9 @@ void TForm1::BuildRunFigures() {
     DeviceView = new QTreeWidget(TabSheet1);
     DeviceView->setObjectName(QStringLiteral("DeviceView"));
     DeviceView->setGeometry(OnPage(0, 366, 362, 95));
-    DeviceView->setHeaderLabels({QString::fromUtf8(app::kDeviceColumn), QString::fromUtf8(app::kWrittenColumn),
-                                 QString::fromUtf8(app::kSpeedColumn), QString::fromUtf8(app::kStateColumn)});
+    DeviceView->setHeaderLabels(
+        {QString::fromUtf8(app::kDeviceColumn), QString::fromUtf8(app::kWrittenColumn),
+         QString::fromUtf8(app::kSpeedColumn), QString::fromUtf8(app::kStateColumn)});
     DeviceView->setRootIsDecorated(false);
     // The end of a folder names the device best.
     DeviceView->setTextElideMode(Qt::ElideMiddle);
@@ -802,8 +804,8 @@ void TForm1::ExportList(const PathList& list, ListRole role) {
         prompts().information(QString::fromUtf8(refusal));
         return;
     }
-    const QString fileName = prompts().saveFile(
-        {QStringLiteral("SaveDialog1"), kListFileFilter, QString::fromUtf8(app::ExportFileName(role))});
+    const QString fileName = prompts().saveFile({QStringLiteral("SaveDialog1"), kListFileFilter,
+                                                 QString::fromUtf8(app::ExportFileName(role))});
     if (fileName.isEmpty()) return;
     SaveListFile(list, ToPath(fileName));
 }
@@ -943,17 +945,18 @@ void TForm1::ShowRunEnd(const QString& text, const std::vector<Failure>& failure
 }
 
 void TForm1::SaveFailureReport(const std::vector<Failure>& failures) {
-    const QString fileName =
-        prompts().saveFile({QStringLiteral("SaveDialog2"),
-                            QString::fromUtf8(app::kReportFileDescription) + QStringLiteral(" (*.csv)"),
-                            QString::fromUtf8(app::kReportFileName)});
+    const QString fileName = prompts().saveFile(
+        {QStringLiteral("SaveDialog2"),
+         QString::fromUtf8(app::kReportFileDescription) + QStringLiteral(" (*.csv)"),
+         QString::fromUtf8(app::kReportFileName)});
     if (fileName.isEmpty()) return;
     const QByteArray report =
         QByteArray::fromStdString(app::ReportText(failures, app::ReportFormat::Spreadsheet));
     QSaveFile file(fileName);
     if (file.open(QIODevice::WriteOnly) && file.write(report) == report.size() && file.commit())
         return;
-    ShowUnexpectedError(app::ReportNotSavedText(ToPath(fileName), file.errorString().toStdString()));
+    ShowUnexpectedError(
+        app::ReportNotSavedText(ToPath(fileName), file.errorString().toStdString()));
 }
 
 DesktopNotifier& TForm1::Notifier() {

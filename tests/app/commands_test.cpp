@@ -84,8 +84,7 @@ TEST(Picker, TheWholeFileSystemIsRefusedWithItsMessage) {
     const std::string root = "/";
 #endif
     PathList destinations, scratch;
-    for (const std::string& folder :
-         {root, tree.path("d/../../../../../../../../../../../..")}) {
+    for (const std::string& folder : {root, tree.path("d/../../../../../../../../../../../..")}) {
         SCOPED_TRACE(folder);
         PickedFolder pick = Pick(folder);
         pick.allSubfolders = true;

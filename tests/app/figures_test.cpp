@@ -45,6 +45,16 @@ TEST(Figures, Texts) {
     EXPECT_EQ(StateText(DeviceFigures::State::Failed), "失败");
 }
 
+TEST(Figures, ScaleBytesStopsAtTheLastUnit) {
+    EXPECT_EQ(ScaleBytes(1023).unit, 0);
+    EXPECT_EQ(ScaleBytes(1024).unit, 1);
+    EXPECT_EQ(ScaleBytes(1024).value, 1.0);
+    EXPECT_EQ(ScaleBytes(std::uint64_t{1} << 50).unit, 5);
+    const ScaledBytes largest = ScaleBytes(~std::uint64_t{0});
+    EXPECT_EQ(largest.unit, 5);
+    EXPECT_DOUBLE_EQ(largest.value, 16384.0);
+}
+
 // The window sets the C library's locale from the user's: a decimal comma there must not
 // reach the figures.
 TEST(Figures, ByteTextIgnoresTheLocale) {

@@ -438,7 +438,8 @@ void PickerTest::addWithEachOption() {
     form.CheckBox1->click();
     destinations.clear();
     int repaints = 0;
-    QVERIFY(app::AddPickedFolder(form.CurrentPick(true), destinations, scratch, [&] { ++repaints; }));
+    QVERIFY(
+        app::AddPickedFolder(form.CurrentPick(true), destinations, scratch, [&] { ++repaints; }));
     QCOMPARE(destinations.at(0), tree.entry());
     QCOMPARE(Sorted(destinations.entries()),
              Sorted({tree.entry(), tree.entry("A"), tree.entry("A/A1"), tree.entry("A/A1/A2"),
