@@ -10,6 +10,7 @@
 #include <QTextBrowser>
 #include <QWidget>
 
+#include "app/help.h"
 #include "app/texts.h"
 #include "ui/HelpBrowserPlugin.h"
 #include "ui/HelpConfig.h"
@@ -60,7 +61,7 @@ QWidget* CreateLinkView(QWidget* parent) {
 }  // namespace
 
 QUrl HelpAddress() {
-    return QUrl(QStringLiteral("http://" OSTRIVANE_HELP_HOST "/soft/Quillmere.asp?ver=3.12"));
+    return QUrl(QString::fromStdString(app::HelpAddress()));
 }
 
 QString HelpAddOnFileName() {
