@@ -5,7 +5,7 @@
 
 #include "app/texts.h"
 #include "win/Unit2.h"
-#include "win/Wide.h"
+#include "win/WideText.h"
 #include "win/resource.h"
 
 namespace ostrivane::win {
@@ -18,9 +18,9 @@ constexpr DWORD kOpenBufferChars = 65519;
 // The filter of a common dialog: description and pattern, each ended by a null, and one null
 // more at the end.
 std::wstring FilterText(const FileRequest& request) {
-    std::wstring filter = Wide(request.description);
+    std::wstring filter = Widen(request.description);
     filter += L'\0';
-    filter += Wide(request.pattern);
+    filter += Widen(request.pattern);
     filter += L'\0';
     return filter;
 }
@@ -36,19 +36,19 @@ std::vector<std::string> ChosenPaths(const std::wstring& buffer) {
     }
     std::vector<std::string> paths;
     if (parts.size() == 1) {
-        paths.push_back(Utf8(parts.front()));
+        paths.push_back(Narrow(parts.front()));
         return paths;
     }
     std::wstring folder = parts.empty() ? std::wstring() : parts.front();
     if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-    for (size_t i = 1; i < parts.size(); ++i) paths.push_back(Utf8(folder + parts[i]));
+    for (size_t i = 1; i < parts.size(); ++i) paths.push_back(Narrow(folder + parts[i]));
     return paths;
 }
 
 // Text for a multi-line edit control, whose lines end with CR LF.
 std::wstring EditText(const std::string& text) {
     std::wstring wide;
-    for (wchar_t c : Wide(text)) {
+    for (wchar_t c : Widen(text)) {
         if (c == L'\n') wide += L'\r';
         wide += c;
     }
@@ -66,11 +66,11 @@ INT_PTR CALLBACK ReportBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         case WM_INITDIALOG: {
             SetWindowLongPtrW(dialog, DWLP_USER, lParam);
             const auto* box = reinterpret_cast<const ReportBox*>(lParam);
-            SetWindowTextW(dialog, Wide(app::kApplicationTitle).c_str());
+            SetWindowTextW(dialog, Widen(app::kApplicationTitle).c_str());
             SetDlgItemTextW(dialog, IDC_REPORT_TEXT, EditText(*box->text).c_str());
             SetDlgItemTextW(dialog, IDC_REPORT_DETAILS, EditText(*box->details).c_str());
-            SetDlgItemTextW(dialog, IDC_REPORT_SAVE, Wide(app::kSaveReport).c_str());
-            SetDlgItemTextW(dialog, IDOK, Wide(app::kOk).c_str());
+            SetDlgItemTextW(dialog, IDC_REPORT_SAVE, Widen(app::kSaveReport).c_str());
+            SetDlgItemTextW(dialog, IDOK, Widen(app::kOk).c_str());
             return TRUE;
         }
         case WM_COMMAND: {
@@ -94,7 +94,7 @@ INT_PTR CALLBACK ReportBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 }  // namespace
 
 int DialogPrompts::Box(const std::string& text, UINT flags) {
-    return MessageBoxW(owner, Wide(text).c_str(), Wide(app::kApplicationTitle).c_str(),
+    return MessageBoxW(owner, Widen(text).c_str(), Widen(app::kApplicationTitle).c_str(),
                        flags | MB_TASKMODAL);
 }
 
@@ -139,7 +139,7 @@ std::vector<std::string> DialogPrompts::ChooseExisting(const FileRequest& reques
                    OFN_PATHMUSTEXIST | (multiple ? OFN_ALLOWMULTISELECT : 0);
     if (!GetOpenFileNameW(&dialog)) return {};
     std::vector<std::string> chosen = ChosenPaths(buffer);
-    if (!chosen.empty()) lastChosen_[request.name] = Wide(chosen.front());
+    if (!chosen.empty()) lastChosen_[request.name] = Widen(chosen.front());
     return chosen;
 }
 
@@ -154,7 +154,7 @@ std::string DialogPrompts::openFile(const FileRequest& request) {
 
 std::string DialogPrompts::saveFile(const FileRequest& request) {
     std::wstring buffer(32768, L'\0');
-    const std::wstring proposed = Wide(request.proposedName);
+    const std::wstring proposed = Widen(request.proposedName);
     buffer.replace(0, proposed.size(), proposed);
     const std::wstring filter = FilterText(request);
     OPENFILENAMEW dialog{};
@@ -165,11 +165,11 @@ std::string DialogPrompts::saveFile(const FileRequest& request) {
     dialog.nMaxFile = static_cast<DWORD>(buffer.size() - 1);
     dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_PATHMUSTEXIST;
     if (!GetSaveFileNameW(&dialog)) return {};
-    return Utf8(buffer.c_str());
+    return Narrow(buffer.c_str());
 }
 
 std::string DialogPrompts::browseFolder(const std::string& prompt) {
-    const std::wstring title = Wide(prompt);
+    const std::wstring title = Widen(prompt);
     BROWSEINFOW browse{};
     browse.hwndOwner = owner;
     browse.lpszTitle = title.c_str();
@@ -183,7 +183,7 @@ std::string DialogPrompts::browseFolder(const std::string& prompt) {
     const bool named = SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()),
                                              GPFIDL_DEFAULT);
     CoTaskMemFree(chosen);
-    return named ? Utf8(path.c_str()) : std::string();
+    return named ? Narrow(path.c_str()) : std::string();
 }
 
 app::PickedFolder DialogPrompts::pickFolder(TForm2& picker, HWND pickerOwner) {

@@ -21,7 +21,7 @@
 #include "win/FileDrops.h"
 #include "win/HelpPage.h"
 #include "win/Unit2.h"
-#include "win/Wide.h"
+#include "win/WideText.h"
 
 namespace ostrivane::win {
 namespace {
@@ -185,7 +185,7 @@ TForm1::~TForm1() {
 void TForm1::BuildWindow() {
     // The window class's procedure is set per window, so the object is known from the first
     // message on.
-    window_ = CreateWindowExW(0, kWindowClass, Wide(app::kApplicationTitle).c_str(),
+    window_ = CreateWindowExW(0, kWindowClass, Widen(app::kApplicationTitle).c_str(),
                               WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
                                   WS_THICKFRAME | WS_CLIPCHILDREN,
                               CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance_,
@@ -202,7 +202,7 @@ void TForm1::BuildWindow() {
                                    0, 0, 10, 10, window_, reinterpret_cast<HMENU>(kIdPages),
                                    instance_, nullptr);
     const auto page = [&](const char* caption) {
-        const std::wstring text = Wide(caption);
+        const std::wstring text = Widen(caption);
         TCITEMW item{};
         item.mask = TCIF_TEXT;
         item.pszText = const_cast<wchar_t*>(text.c_str());
@@ -237,7 +237,7 @@ void TForm1::BuildWindow() {
 
 HWND TForm1::MakeControl(const wchar_t* className, const char* caption, DWORD style, int id,
                          DWORD exStyle) {
-    return CreateWindowExW(exStyle, className, Wide(caption).c_str(), WS_CHILD | style, 0, 0, 10,
+    return CreateWindowExW(exStyle, className, Widen(caption).c_str(), WS_CHILD | style, 0, 0, 10,
                            10, TabSheet1, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                            instance_, nullptr);
 }
@@ -285,7 +285,7 @@ void TForm1::CreateControls() {
     BtnEmptyDestFolder = MakeControl(WC_BUTTONW, "...", BS_PUSHBUTTON, kIdEmptyNowButton);
     SetWindowSubclass(BtnEmptyDestFolder, SpeedButtonProc, 1, reinterpret_cast<DWORD_PTR>(this));
     PopupMenu1 = CreatePopupMenu();
-    AppendMenuW(PopupMenu1, MF_STRING, kIdEmptyNow, Wide(app::kEmptyNow).c_str());
+    AppendMenuW(PopupMenu1, MF_STRING, kIdEmptyNow, Widen(app::kEmptyNow).c_str());
 
     Panel1 = MakeControl(WC_STATICW, "", visible | SS_ETCHEDFRAME, -1);
     BtnCopy = MakeControl(WC_BUTTONW, app::kStartCopy, button, kIdStart);
@@ -305,7 +305,7 @@ void TForm1::CreateControls() {
     const char* const columns[] = {app::kDeviceColumn, app::kWrittenColumn, app::kSpeedColumn,
                                    app::kStateColumn};
     for (int i = 0; i < 4; ++i) {
-        const std::wstring text = Wide(columns[i]);
+        const std::wstring text = Widen(columns[i]);
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
         column.pszText = const_cast<wchar_t*>(text.c_str());
@@ -318,7 +318,7 @@ void TForm1::CreateControls() {
                               nullptr, instance_, nullptr);
     const auto tip = [&](HWND control, const char* text) {
         static std::vector<std::wstring> texts;  // the tool tip keeps the pointer
-        texts.push_back(Wide(text));
+        texts.push_back(Widen(text));
         TTTOOLINFOW info{};
         info.cbSize = sizeof info;
         info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -645,7 +645,7 @@ void TForm1::BtnStopClick() {
 
 void TForm1::FormCreate() {
     Guarded([this] {
-        SetWindowTextW(window_, Wide(app::kApplicationTitle).c_str());
+        SetWindowTextW(window_, Widen(app::kApplicationTitle).c_str());
         const SameFilePolicy stored = app::LoadStoredPolicy();
         CheckRadioButton(TabSheet1, kIdOverwrite, kIdNumber,
                          kIdOverwrite + static_cast<int>(stored) - 1);
@@ -876,7 +876,7 @@ void TForm1::CopyRun() {
         taskbarPercent_ = -1;
         flashedAtRunEnd = false;
         figures_.begin();
-        SetWindowTextW(StatusLabel, Wide(app::RunFiguresTracker::InitialStatusLine()).c_str());
+        SetWindowTextW(StatusLabel, Widen(app::RunFiguresTracker::InitialStatusLine()).c_str());
         // The bytes of the whole run when every source is a file (one look at each): the
         // engine's own figure grows only as it meets the files.
         std::uint64_t total = 0;
@@ -884,7 +884,7 @@ void TForm1::CopyRun() {
         for (const std::string& source : sources_.entries()) {
             WIN32_FILE_ATTRIBUTE_DATA data{};
             if (source.ends_with('\\') || source.ends_with('/') ||
-                !GetFileAttributesExW(Wide(source).c_str(), GetFileExInfoStandard, &data) ||
+                !GetFileAttributesExW(Widen(source).c_str(), GetFileExInfoStandard, &data) ||
                 (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 filesOnly = false;
                 break;
@@ -959,7 +959,7 @@ void TForm1::ShowList(HWND box, const PathList& list, int from) {
     const HGDIOBJ oldFont = SelectObject(context, reinterpret_cast<HGDIOBJ>(SendMessageW(box, WM_GETFONT, 0, 0)));
     int extent = static_cast<int>(SendMessageW(box, LB_GETHORIZONTALEXTENT, 0, 0));
     for (int i = from; i < list.count(); ++i) {
-        const std::wstring text = Wide(list.at(i));
+        const std::wstring text = Widen(list.at(i));
         SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
         SIZE size{};
         if (GetTextExtentPoint32W(context, text.c_str(), static_cast<int>(text.size()), &size))
@@ -1098,7 +1098,7 @@ void TForm1::ShowFigures() {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart_).count();
     const app::ShownFigures shown = figures_.update(seconds, *figures);
-    SetWindowTextW(StatusLabel, Wide(shown.statusLine).c_str());
+    SetWindowTextW(StatusLabel, Widen(shown.statusLine).c_str());
     if (shown.devices.empty()) {
         ShowWindow(DeviceView, SW_HIDE);
     } else {
@@ -1118,7 +1118,7 @@ void TForm1::ShowFigures() {
             const std::string* cells[] = {&device.folder, &device.bytes, &device.speed,
                                           &device.state};
             for (int column = 0; column < 4; ++column) {
-                std::wstring text = Wide(*cells[column]);
+                std::wstring text = Widen(*cells[column]);
                 ListView_SetItemText(DeviceView, static_cast<int>(row), column, text.data());
             }
         }

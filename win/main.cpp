@@ -9,7 +9,7 @@
 #include "app/summaries.h"
 #include "app/texts.h"
 #include "win/Unit1.h"
-#include "win/Wide.h"
+#include "win/WideText.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     using namespace ostrivane;
@@ -26,8 +26,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         }
         status = static_cast<int>(message.wParam);
     } catch (const std::exception& error) {
-        MessageBoxW(nullptr, win::Wide(app::ErrorBoxText(error.what())).c_str(),
-                    win::Wide(app::kApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, win::Widen(app::ErrorBoxText(error.what())).c_str(),
+                    win::Widen(app::kApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
         status = 1;
     }
     OleUninitialize();
