@@ -15,7 +15,7 @@ OSTRIVANE_BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev
 # thread model, Wine to run the tests, GoogleTest's source to build it with mingw-w64,
 # CLI11's headers for the command line.
 OSTRIVANE_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest
-  libcli11-dev)
+  libcli11-dev xvfb)
 # What the running program wants besides: Qt's Chinese translation, a CJK font, and the C
 # library's Chinese locale and message translations (locales, libc-l10n) so that the
 # system's error texts in the failure lists read Chinese (see ensure_chinese_locale).
