@@ -1,9 +1,10 @@
 // Drops through a real drop handle, built as the shell builds one (DROPFILES and the wide
 // names after it), handed to a list box as the shell hands it over.
 // windows.h before the headers that build on it.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <string>
 #include <vector>

@@ -1,9 +1,10 @@
 // The help tab's page as Wine shows it (no browser engine): the built-in text of the Linux
 // window's page and the address as a link.
 // windows.h before the headers that build on it.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <string>
 

@@ -1,17 +1,18 @@
 // The picker shown for real under the test's message loop: a timer of the thread drives it
 // while Pick waits, as a user would, and its answer goes through the add command.
 // windows.h before the headers that build on it.
-#include "app/picker.h"
+#include <windows.h>
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/picker.h"
 #include "app/texts.h"
 #include "core/path_list.h"
 #include "win/Unit2.h"
