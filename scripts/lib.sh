@@ -13,8 +13,8 @@ OSTRIVANE_BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev
   libfuse3-dev fuse3 exfat-fuse exfatprogs libcli11-dev help2man)
 # The Windows cross build and its tests (scripts/test-windows): mingw-w64 with the posix
 # thread model, Wine to run the tests, GoogleTest's source to build it with mingw-w64,
-# CLI11's headers for the command line, a display server for the window's tests; NSIS (makensis) and zip pack the installer and the
-# archive (scripts/package-windows).
+# CLI11's headers for the command line, a display server for the window's tests; NSIS
+# (makensis) and zip pack the installer and the archive (scripts/package-windows).
 OSTRIVANE_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest
   libcli11-dev xvfb nsis zip)
 # What the running program wants besides: Qt's Chinese translation, a CJK font, and the C
