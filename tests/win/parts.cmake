@@ -9,3 +9,6 @@ add_executable(ostrivane_win_screenshots WIN32 ${CMAKE_CURRENT_LIST_DIR}/screens
                ${OSTRIVANE_WIN_RESOURCES})
 target_link_libraries(ostrivane_win_screenshots PRIVATE ostrivane_winui ostrivane_warnings)
 target_link_options(ostrivane_win_screenshots PRIVATE -municode)
+# The resource script finds the icon on its include path; source properties hold per folder.
+set_property(SOURCE ${OSTRIVANE_WIN_RESOURCES} APPEND PROPERTY
+             INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}/data/icons)
