@@ -3,7 +3,27 @@
 // and the command line's Chinese texts use those it shares with the windows.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+
 namespace ostrivane::app {
+
+// `text` with %1, %2, ... replaced by the arguments in order (a placeholder without an
+// argument is left out; "%" before anything but 1 to 9 stays as it is).
+std::string FormatText(const char* text, std::initializer_list<std::string> arguments);
+
+// The texts joined at compile time, for a text that embeds another of this file (the
+// command line's "%1：" before a window's message): JoinTexts("%1：", kDriveRootRefused).
+template <std::size_t... N>
+constexpr std::array<char, (N + ...) - sizeof...(N) + 1> JoinTexts(const char (&... parts)[N]) {
+    std::array<char, (N + ...) - sizeof...(N) + 1> joined{};
+    std::size_t at = 0;
+    ((std::copy_n(parts, N - 1, joined.begin() + at), at += N - 1), ...);
+    return joined;
+}
 
 // The application title: caption of the main window and of every message box.
 inline constexpr char kApplicationTitle[] = "Ostrivane";
@@ -21,6 +41,12 @@ inline constexpr char kSomeFoldersNotImported[] =
 inline constexpr char kEmptyingWarning[] =
     "清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？";
 inline constexpr char kEmptyingDone[] = "目标文件夹下的内容已完全删除！";
+// How many items failed (%1), before the first of them ("：") or the first ten of them; the
+// window and the command line's Chinese summary both begin their lists so.
+inline constexpr char kFailedCount[] = "有 %1 项未能完成";
+inline constexpr char kLeftOverCount[] = "目标文件夹下仍有 %1 项未能删除";
+// The list after kFailedCount or kLeftOverCount names only the first %1 failures.
+inline constexpr char kFirstFailuresFollow[] = "，以下是前 %1 项：";
 // The first line of the box that ends a stopped copy run, one that an error ended, and a
 // stopped emptying.
 inline constexpr char kCopyStopped[] = "复制已停止。";
@@ -28,6 +54,10 @@ inline constexpr char kCopyEnded[] = "复制因错误而中止。";
 inline constexpr char kEmptyingStopped[] = "清空已停止。";
 // The button of the completion box that saves the whole list of failures.
 inline constexpr char kSaveReport[] = "保存报告…";
+// The desktop notice of a long run that ended with failures: after the run's first line.
+inline constexpr char kFailedCountNotice[] = "有 %1 项未能完成。";
+// The error of a failure report that could not be saved: %1 the file, %2 the reason.
+inline constexpr char kReportNotSaved[] = "无法保存报告“%1”：%2";
 // Title of the folder chooser of the source list.
 inline constexpr char kChooseFolderPrompt[] = "请选择文件夹";
 // The buttons of the message boxes, in Chinese whatever the system's language.
@@ -95,6 +125,14 @@ inline constexpr char kHelpOfflineIntro[] = "在线帮助页面 %1 暂时无法�
 
 // --- Run figures and states ---------------------------------------------------------------
 
+// The status line under the progress bar: %1 files copied, %2 bytes done, %3 bytes planned,
+// %4 the speed; followed by "，" and the remaining time when it is estimated.
+inline constexpr char kStatusLine[] = "已复制 %1 个文件，%2 / %3，%4";
+inline constexpr char kStatusSeparator[] = "，";
+// The remaining time: below a minute, below an hour, and beyond.
+inline constexpr char kRemainingSeconds[] = "剩余约 %1 秒";
+inline constexpr char kRemainingMinutes[] = "剩余约 %1 分 %2 秒";
+inline constexpr char kRemainingHours[] = "剩余约 %1 小时 %2 分";
 // The states of a destination device (figures.h, StateText).
 inline constexpr char kStateWaiting[] = "等待中";
 inline constexpr char kStateCopying[] = "复制中";
