@@ -434,6 +434,29 @@ TEST_F(MainWindow, CopyRunIntoTwoDestinationsNumbersTakenNames) {
     EXPECT_EQ(ControlText(form_->StatusLabel), "");
 }
 
+// A long run that ends while another window is active flashes the taskbar button; one that
+// ends in the active window does not.
+TEST_F(MainWindow, LongRunEndingInTheBackgroundFlashes) {
+    prompts_.openAnswers = {{files_.write("src/a.txt", "a")}};
+    Click(form_->Button1);
+    prompts_.picks = {{true, Folder("out"), false, false, ""}};
+    Click(form_->Button3);
+    form_->longRun = std::chrono::milliseconds(0);
+    HWND other = CreateWindowExW(0, L"Static", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetForegroundWindow(other);
+    ASSERT_EQ(GetForegroundWindow(), other);
+    // Not through a click, which would bring the window forward.
+    form_->BtnCopyClick();
+    EXPECT_TRUE(form_->flashedAtRunEnd);
+    DestroyWindow(other);
+    SetForegroundWindow(form_->Handle());
+    ASSERT_EQ(GetForegroundWindow(), form_->Handle());
+    Click(form_->BtnCopy);
+    EXPECT_FALSE(form_->flashedAtRunEnd);
+    EXPECT_EQ(prompts_.texts("information").size(), 2u);
+}
+
 // The Ask policy's question comes on the window's thread, one at a time, and No keeps the
 // file.
 TEST_F(MainWindow, AskQuestionsComeOnTheWindowsThread) {
