@@ -16,6 +16,15 @@
 
 namespace ostrivane::app {
 
+// A byte count scaled to the largest binary unit (1024) it reaches, B up to PB: the value in
+// that unit and the unit's index (0 B, 1 KB, ... 5 PB). Every front end's byte figures start
+// from it; each has its own unit names and decimals.
+struct ScaledBytes {
+    double value;
+    int unit;
+};
+ScaledBytes ScaleBytes(std::uint64_t bytes);
+
 // A byte count in binary units with one decimal below 10: "512 B", "3.2 KB", "58 MB",
 // "8.0 GB". Never depends on the locale (the decimal point is always ".").
 std::string ByteText(std::uint64_t bytes);

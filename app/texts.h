@@ -36,10 +36,8 @@ inline constexpr char kDriveRootRefused[] = "不能对整个驱动器（磁盘�
 inline constexpr char kAddSubfoldersQuestion[] = "添加包括选定文件夹下的所有子文件夹吗？";
 inline constexpr char kSourceListEmpty[] = "当前文件列表为空！";
 inline constexpr char kDestinationListEmpty[] = "当前目录列表为空！";
-inline constexpr char kSomeFoldersNotImported[] =
-    "列表文件中所保存某些目录已不存在，未能导入。";
-inline constexpr char kEmptyingWarning[] =
-    "清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？";
+inline constexpr char kSomeFoldersNotImported[] = "列表文件中所保存某些目录已不存在，未能导入。";
+inline constexpr char kEmptyingWarning[] = "清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？";
 inline constexpr char kEmptyingDone[] = "目标文件夹下的内容已完全删除！";
 // How many items failed (%1), before the first of them ("：") or the first ten of them; the
 // window and the command line's Chinese summary both begin their lists so.
@@ -78,30 +76,30 @@ inline constexpr char kReportFileName[] = "失败报告.csv";
 
 // --- Captions of the main window (TForm1) -------------------------------------------------
 
-inline constexpr char kWorkingTab[] = "开始使用";      // TabSheet1
-inline constexpr char kHelpTab[] = "帮助及使用技巧";   // TabSheet2
+inline constexpr char kWorkingTab[] = "开始使用";               // TabSheet1
+inline constexpr char kHelpTab[] = "帮助及使用技巧";            // TabSheet2
 inline constexpr char kSourceGroup[] = "要复制的文件或文件夹";  // GroupBox1
-inline constexpr char kAddFiles[] = "添加文件";                  // Button1
-inline constexpr char kAddSourceFolder[] = "添加文件夹";         // Button5
-inline constexpr char kRemoveSources[] = "移除文件(夹)";         // Button2
-inline constexpr char kClearList[] = "清空列表";                 // Button6, Button7
-inline constexpr char kExportList[] = "导出列表";  // BtnSaveFileList, BtnSaveDirLst
-inline constexpr char kImportList[] = "导入列表";  // BtnImpFileList, BtnImpDirLst
-inline constexpr char kDestinationGroup[] = "复制到的文件夹(目录)";  // GroupBox2
-inline constexpr char kAddDestinationFolder[] = "添加文件夹";         // Button3
-inline constexpr char kRemoveDestinations[] = "移除文件夹";           // Button4
-inline constexpr char kOptionsGroup[] = "复制选项";                   // GroupBox3
-inline constexpr char kSameNameLabel[] = " 目标目录下已有同名文件存在时：";  // Label1
-inline constexpr char kPolicyOverwrite[] = "覆盖";                 // Rb1
-inline constexpr char kPolicySkip[] = "跳过";                      // Rb2
-inline constexpr char kPolicyAsk[] = "询问";                       // Rb3
-inline constexpr char kPolicyNumber[] = "自动编号同名文件";        // RbRename
+inline constexpr char kAddFiles[] = "添加文件";                 // Button1
+inline constexpr char kAddSourceFolder[] = "添加文件夹";        // Button5
+inline constexpr char kRemoveSources[] = "移除文件(夹)";        // Button2
+inline constexpr char kClearList[] = "清空列表";                // Button6, Button7
+inline constexpr char kExportList[] = "导出列表";               // BtnSaveFileList, BtnSaveDirLst
+inline constexpr char kImportList[] = "导入列表";               // BtnImpFileList, BtnImpDirLst
+inline constexpr char kDestinationGroup[] = "复制到的文件夹(目录)";                  // GroupBox2
+inline constexpr char kAddDestinationFolder[] = "添加文件夹";                        // Button3
+inline constexpr char kRemoveDestinations[] = "移除文件夹";                          // Button4
+inline constexpr char kOptionsGroup[] = "复制选项";                                  // GroupBox3
+inline constexpr char kSameNameLabel[] = " 目标目录下已有同名文件存在时：";          // Label1
+inline constexpr char kPolicyOverwrite[] = "覆盖";                                   // Rb1
+inline constexpr char kPolicySkip[] = "跳过";                                        // Rb2
+inline constexpr char kPolicyAsk[] = "询问";                                         // Rb3
+inline constexpr char kPolicyNumber[] = "自动编号同名文件";                          // RbRename
 inline constexpr char kEmptyFirst[] = "复制时先清空（删除）目标文件夹中的原有内容";  // CheckBox1
 // BtnEmptyDestFolder's tool tip and its menu's one command (N1).
 inline constexpr char kEmptyNow[] = "立即清空（删除）目标文件夹中的原有内容";
-inline constexpr char kProgressGroup[] = "进度";   // GroupBox4
-inline constexpr char kStartCopy[] = "开始复制";   // BtnCopy
-inline constexpr char kStop[] = "停止";            // BtnStop
+inline constexpr char kProgressGroup[] = "进度";  // GroupBox4
+inline constexpr char kStartCopy[] = "开始复制";  // BtnCopy
+inline constexpr char kStop[] = "停止";           // BtnStop
 inline constexpr char kStopTip[] = "停止当前的工作（Esc）";
 // The columns of the per-device view.
 inline constexpr char kDeviceColumn[] = "目标设备";
@@ -113,8 +111,8 @@ inline constexpr char kStateColumn[] = "状态";
 
 inline constexpr char kPickerTitle[] = "选择要添加的目录（文件夹）";
 inline constexpr char kPickAllSubfolders[] = "添加包括选定文件夹下的所有子文件夹";  // CheckBox1
-inline constexpr char kPickDepthBefore[] = "添加包括选定文件夹下";  // CheckBox2
-inline constexpr char kPickDepthAfter[] = "级子目录";               // Label1
+inline constexpr char kPickDepthBefore[] = "添加包括选定文件夹下";                  // CheckBox2
+inline constexpr char kPickDepthAfter[] = "级子目录";                               // Label1
 
 // --- The help tab -------------------------------------------------------------------------
 
