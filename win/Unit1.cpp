@@ -207,8 +207,10 @@ void TForm1::BuildWindow() {
         item.mask = TCIF_TEXT;
         item.pszText = const_cast<wchar_t*>(text.c_str());
         TabCtrl_InsertItem(PageControl1, TabCtrl_GetItemCount(PageControl1), &item);
-        HWND sheet = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"",
-                                     WS_CHILD | WS_CLIPCHILDREN, 0, 0, 10, 10, PageControl1,
+        // No WS_CLIPCHILDREN: group boxes and the panel's frame leave their inside to the
+        // page's background.
+        HWND sheet = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD, 0, 0, 10,
+                                     10, PageControl1,
                                      nullptr, instance_, nullptr);
         SetWindowLongPtrW(sheet, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         SetWindowLongPtrW(sheet, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TForm1::PageProc));
@@ -970,12 +972,6 @@ void TForm1::ShowList(HWND box, const PathList& list, int from) {
     SendMessageW(box, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent), 0);
     SendMessageW(box, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(box, nullptr, TRUE);
-}
-
-void TForm1::ShowLists() {
-    ShowList(ListBox1, sources_);
-    ShowList(ListBox2, destinations_);
-    ShowList(ListBox3, scratch_);
 }
 
 // --- Long operations ----------------------------------------------------------------------

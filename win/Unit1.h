@@ -201,7 +201,6 @@ class TForm1 {
     // The list boxes show their lists again; `box` from entry `from` on (entries before it
     // are shown already and unchanged).
     void ShowList(HWND box, const PathList& list, int from = 0);
-    void ShowLists();
 
     // Work on the window's thread for the worker: runs `task` there and waits for it.
     void OnWindowThread(const std::function<void()>& task);
