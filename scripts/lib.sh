@@ -27,6 +27,9 @@ OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei locales libc-l1
 OSTRIVANE_TEST_PACKAGES=(dbus-daemon bash-completion)
 # Screenshots and benchmarks.
 OSTRIVANE_SCREENSHOT_PACKAGES=(xvfb xauth imagemagick)
+# Screenshots of the Windows window under Wine (scripts/screenshot-windows): a CJK font for
+# Wine's UI fonts, ImageMagick for the PNGs.
+OSTRIVANE_WINDOWS_SCREENSHOT_PACKAGES=(fonts-wqy-microhei imagemagick)
 # hyperfine times the command-line program as a whole process.
 OSTRIVANE_BENCH_PACKAGES=(rsync coreutils findutils hyperfine)
 # The Debian packages and their test: dpkg-shlibdeps (dpkg-dev), lintian, the desktop entry
