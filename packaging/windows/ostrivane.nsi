@@ -34,7 +34,8 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 
 !define MUI_ICON "${SOURCE}\data\icons\ostrivane.ico"
 !define MUI_UNICON "${SOURCE}\data\icons\ostrivane.ico"
-!define MUI_FINISHPAGE_RUN "$INSTDIR\ostrivane.exe"
+; No "start the program now" on the last page: started from the installer, the program would
+; run with the installer's administrator rights, and a copier that empties folders must not.
 !insertmacro MUI_PAGE_LICENSE "${SOURCE}\LICENSE"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
