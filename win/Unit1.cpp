@@ -95,7 +95,7 @@ bool IsUserInput(UINT message) {
     return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
            (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
            (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK) ||
-           message == WM_DROPFILES || message == WM_CONTEXTMENU;
+           message == WM_CONTEXTMENU;
 }
 
 // BtnEmptyDestFolder is a speed button: any mouse button opens its menu, and it never takes
@@ -438,6 +438,11 @@ bool TForm1::PageMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
             result = key == 0 ? -2 : -1;
             return true;
         }
+        case WM_SETCURSOR:
+            if (!busy_) return false;
+            SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+            result = TRUE;
+            return true;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
             SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
@@ -475,9 +480,14 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             if (FormClose()) DestroyWindow(window_);
             return 0;
+        case WM_SETCURSOR:
+            // The busy cursor over the whole window while it works.
+            if (!busy_ || LOWORD(lParam) != HTCLIENT) break;
+            SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+            return TRUE;
         case WM_DESTROY:
             window_ = nullptr;
-            PostQuitMessage(0);
+            if (endsMessageLoop) PostQuitMessage(0);
             return 0;
         case kRunTask:
             (*reinterpret_cast<const std::function<void()>*>(wParam))();
@@ -1024,11 +1034,7 @@ void TForm1::RunLongOperation(const std::function<void()>& work) {
                 BtnStopClick();
                 continue;
             }
-            if (!stoppable_ || message.hwnd != BtnStop) {
-                if (message.message == WM_SETCURSOR || message.message == WM_MOUSEMOVE)
-                    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-                continue;
-            }
+            if (!stoppable_ || message.hwnd != BtnStop) continue;
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
