@@ -474,8 +474,13 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         case WM_COMMAND:
-            // IsDialogMessage turns Esc into IDCANCEL for the window.
-            if (LOWORD(wParam) == IDCANCEL) BtnStopClick();
+            // IsDialogMessage turns Esc into IDCANCEL for the window, and Enter on a button
+            // into that button's command.
+            if (LOWORD(wParam) == IDCANCEL) {
+                BtnStopClick();
+            } else if (lParam == 0) {
+                Command(LOWORD(wParam), HIWORD(wParam));
+            }
             return 0;
         case WM_CLOSE:
             if (FormClose()) DestroyWindow(window_);
