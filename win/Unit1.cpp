@@ -478,7 +478,7 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             // into that button's command.
             if (LOWORD(wParam) == IDCANCEL) {
                 BtnStopClick();
-            } else if (lParam == 0) {
+            } else {
                 Command(LOWORD(wParam), HIWORD(wParam));
             }
             return 0;
