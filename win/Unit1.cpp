@@ -476,8 +476,18 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             // IsDialogMessage turns Esc into IDCANCEL for the window, and Enter on a button
             // into that button's command.
+            // The window is no dialog, so its buttons never become the default one and Enter
+            // arrives as IDOK: it runs the push button that has the focus.
             if (LOWORD(wParam) == IDCANCEL) {
                 BtnStopClick();
+            } else if (LOWORD(wParam) == IDOK) {
+                const HWND focus = GetFocus();
+                const LONG type = GetWindowLongW(focus, GWL_STYLE) & BS_TYPEMASK;
+                wchar_t className[16] = {};
+                GetClassNameW(focus, className, 16);
+                if (focus && GetParent(focus) == TabSheet1 && lstrcmpiW(className, WC_BUTTONW) == 0 &&
+                    (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON))
+                    Command(GetDlgCtrlID(focus), BN_CLICKED);
             } else {
                 Command(LOWORD(wParam), HIWORD(wParam));
             }
