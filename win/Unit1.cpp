@@ -95,7 +95,7 @@ bool IsUserInput(UINT message) {
     return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
            (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
            (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK) ||
-           message == WM_DROPFILES || message == WM_CONTEXTMENU;
+           message == WM_CONTEXTMENU;
 }
 
 // BtnEmptyDestFolder is a speed button: any mouse button opens its menu, and it never takes
@@ -438,6 +438,11 @@ bool TForm1::PageMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
             result = key == 0 ? -2 : -1;
             return true;
         }
+        case WM_SETCURSOR:
+            if (!busy_) return false;
+            SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+            result = TRUE;
+            return true;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
             SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
@@ -469,15 +474,35 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         case WM_COMMAND:
-            // IsDialogMessage turns Esc into IDCANCEL for the window.
-            if (LOWORD(wParam) == IDCANCEL) BtnStopClick();
+            // IsDialogMessage turns Esc into IDCANCEL for the window, and Enter on a button
+            // into that button's command.
+            // The window is no dialog, so its buttons never become the default one and Enter
+            // arrives as IDOK: it runs the push button that has the focus.
+            if (LOWORD(wParam) == IDCANCEL) {
+                BtnStopClick();
+            } else if (LOWORD(wParam) == IDOK) {
+                const HWND focus = GetFocus();
+                const LONG type = GetWindowLongW(focus, GWL_STYLE) & BS_TYPEMASK;
+                wchar_t className[16] = {};
+                GetClassNameW(focus, className, 16);
+                if (focus && GetParent(focus) == TabSheet1 && lstrcmpiW(className, WC_BUTTONW) == 0 &&
+                    (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON))
+                    Command(GetDlgCtrlID(focus), BN_CLICKED);
+            } else {
+                Command(LOWORD(wParam), HIWORD(wParam));
+            }
             return 0;
         case WM_CLOSE:
             if (FormClose()) DestroyWindow(window_);
             return 0;
+        case WM_SETCURSOR:
+            // The busy cursor over the whole window while it works.
+            if (!busy_ || LOWORD(lParam) != HTCLIENT) break;
+            SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+            return TRUE;
         case WM_DESTROY:
             window_ = nullptr;
-            PostQuitMessage(0);
+            if (endsMessageLoop) PostQuitMessage(0);
             return 0;
         case kRunTask:
             (*reinterpret_cast<const std::function<void()>*>(wParam))();
@@ -1024,11 +1049,7 @@ void TForm1::RunLongOperation(const std::function<void()>& work) {
                 BtnStopClick();
                 continue;
             }
-            if (!stoppable_ || message.hwnd != BtnStop) {
-                if (message.message == WM_SETCURSOR || message.message == WM_MOUSEMOVE)
-                    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-                continue;
-            }
+            if (!stoppable_ || message.hwnd != BtnStop) continue;
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);

@@ -95,6 +95,8 @@ class TForm1 {
     std::function<void(const TransferFigures&)> runFiguresHook;
     // A folder walk shows the growing destination list at most this often.
     std::chrono::milliseconds walkRepaintInterval{30};
+    // Closing the window ends the thread's message loop (the program's main window).
+    bool endsMessageLoop = false;
     // True after the last copy run flashed the taskbar button (it ended long and inactive).
     bool flashedAtRunEnd = false;
 

@@ -17,6 +17,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     int status = 0;
     try {
         win::TForm1 form(instance);
+        form.endsMessageLoop = true;
         form.Show(showCommand);
         MSG message;
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -340,6 +340,30 @@ TEST_F(MainWindow, PickedFolderJoinsWithItsSubfolders) {
     EXPECT_FALSE(form_->IsBusy());
 }
 
+// The message loop's keys: Tab follows the described order (the destination group first,
+// Button5 last in the source group), Enter runs the focused button.
+TEST_F(MainWindow, TabOrderAndEnterGoThroughTheLoopsDialogKeys) {
+    SetForegroundWindow(form_->Handle());
+    const auto key = [&](HWND target, WPARAM code) {
+        MSG message{target, WM_KEYDOWN, code, 0, 0, {}};
+        return form_->PreTranslate(message);
+    };
+    SetFocus(form_->ListBox2);
+    const HWND expected[] = {form_->Button3, form_->Button4, form_->Button7,
+                             form_->BtnSaveDirLst, form_->BtnImpDirLst, form_->ListBox1,
+                             form_->Button1, form_->Button2, form_->Button6,
+                             form_->BtnSaveFileList, form_->BtnImpFileList, form_->Button5};
+    for (HWND next : expected) {
+        EXPECT_TRUE(key(GetFocus(), VK_TAB));
+        EXPECT_EQ(GetFocus(), next) << GetDlgCtrlID(GetFocus());
+    }
+    form_->AddDroppedSources({files_.write("a.txt", "a")});
+    SetFocus(form_->Button6);
+    EXPECT_TRUE(key(form_->Button6, VK_RETURN));
+    EXPECT_EQ(form_->Sources().count(), 0);
+    EXPECT_TRUE(ListTexts(form_->ListBox1).empty());
+}
+
 // --- Options --------------------------------------------------------------------------------
 
 TEST_F(MainWindow, PolicyIsStoredAtCloseAndReadAtStart) {
