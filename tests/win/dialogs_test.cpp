@@ -1,0 +1,125 @@
+// The real dialogs of the Windows window, shown and answered by a timer of the test's thread
+// while they wait, as a user would: the caption, the text and the buttons of the message
+// boxes, and the report box's details and "保存报告…".
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/texts.h"
+#include "win/Prompts.h"
+#include "win/WideText.h"
+#include "win/resource.h"
+
+namespace ostrivane::win {
+namespace {
+
+// What the timer saw of the box it answered.
+struct SeenBox {
+    std::string caption, text;
+    bool defaultIsNo = false;
+};
+
+std::string TextOf(HWND window) {
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)), L'\0');
+    GetWindowTextW(window, text.data(), static_cast<int>(text.size()) + 1);
+    return Narrow(text);
+}
+
+// The dialog box the thread shows now, if any.
+HWND OpenBox() {
+    HWND found = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM result) {
+            wchar_t name[16] = {};
+            GetClassNameW(window, name, 16);
+            if (std::wstring(name) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+            *reinterpret_cast<HWND*>(result) = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Runs `answer` on the open box once one is shown (from a timer of this thread).
+std::function<void(HWND)>* pendingAnswer = nullptr;
+
+void CALLBACK AnswerTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+    const HWND box = OpenBox();
+    if (!box || !pendingAnswer) return;
+    KillTimer(nullptr, timer);
+    auto answer = *pendingAnswer;
+    pendingAnswer = nullptr;
+    answer(box);
+}
+
+void AnswerNextBox(std::function<void(HWND)>& answer) {
+    pendingAnswer = &answer;
+    SetTimer(nullptr, 0, 50, AnswerTimer);
+}
+
+bool IsDefault(HWND button) {
+    return (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+}
+
+// The static control of a message box that holds its text.
+std::string MessageTextOf(HWND box) {
+    const HWND text = GetDlgItem(box, 0xFFFF);
+    return text ? TextOf(text) : std::string();
+}
+
+TEST(RealDialogs, MessageBoxesCarryTheTitleAndTheirButtons) {
+    DialogPrompts prompts;
+    SeenBox seen;
+    std::function<void(HWND)> pressNo = [&](HWND box) {
+        seen.caption = TextOf(box);
+        seen.text = MessageTextOf(box);
+        seen.defaultIsNo = IsDefault(GetDlgItem(box, IDNO));
+        SendMessageW(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+    };
+    AnswerNextBox(pressNo);
+    EXPECT_FALSE(prompts.warning(app::kEmptyingWarning));
+    EXPECT_EQ(seen.caption, app::kApplicationTitle);
+    EXPECT_EQ(seen.text, app::kEmptyingWarning);
+    // The warning's default button is No: Enter never deletes.
+    EXPECT_TRUE(seen.defaultIsNo);
+
+    std::function<void(HWND)> pressYes = [&](HWND box) {
+        seen.caption = TextOf(box);
+        seen.defaultIsNo = IsDefault(GetDlgItem(box, IDNO));
+        SendMessageW(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+    };
+    AnswerNextBox(pressYes);
+    EXPECT_TRUE(prompts.question(app::kAddSubfoldersQuestion));
+    EXPECT_EQ(seen.caption, app::kApplicationTitle);
+    EXPECT_FALSE(seen.defaultIsNo);
+}
+
+TEST(RealDialogs, ReportBoxShowsTheDetailsAndSavesUntilOk) {
+    DialogPrompts prompts;
+    int saves = 0;
+    std::string caption, details, saveCaption;
+    std::function<void(HWND)> saveTwiceThenOk = [&](HWND box) {
+        caption = TextOf(box);
+        details = TextOf(GetDlgItem(box, IDC_REPORT_DETAILS));
+        saveCaption = TextOf(GetDlgItem(box, IDC_REPORT_SAVE));
+        SendMessageW(GetDlgItem(box, IDC_REPORT_SAVE), BM_CLICK, 0, 0);
+        SendMessageW(GetDlgItem(box, IDC_REPORT_SAVE), BM_CLICK, 0, 0);
+        EXPECT_TRUE(IsWindow(box));  // still open after saving
+        SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    };
+    AnswerNextBox(saveTwiceThenOk);
+    prompts.report("复制工作完成！", "C:\\a.txt: 拒绝访问。\nC:\\b.txt: 拒绝访问。",
+                   [&] { ++saves; });
+    EXPECT_EQ(caption, app::kApplicationTitle);
+    // The details area holds every line, each ended for the edit control.
+    EXPECT_EQ(details, "C:\\a.txt: 拒绝访问。\r\nC:\\b.txt: 拒绝访问。");
+    EXPECT_EQ(saveCaption, app::kSaveReport);
+    EXPECT_EQ(saves, 2);
+}
+
+}  // namespace
+}  // namespace ostrivane::win

@@ -1,0 +1,93 @@
+// The help tab's page as Wine shows it (no browser engine): the built-in text of the Linux
+// window's page and the address as a link.
+// windows.h before the headers that build on it.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/texts.h"
+#include "win/HelpPage.h"
+#include "win/WideText.h"
+
+namespace ostrivane::win {
+namespace {
+
+std::wstring TextOf(HWND window) {
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+TEST(HelpPage, MarkupBecomesLines) {
+    const std::string text = HelpHtmlToText(
+        "<html><head><title>T</title><style>h1 { x: y; }</style></head>\n<body>"
+        "<h1>Title</h1>\n<p class=\"address\">@INTRO@</p>\n"
+        "<p>One\n   <code>a&lt;b&gt;&amp;</code> &#20013;&#x6587;, &bogus; &amp</p>"
+        "<h2>Keys</h2><table>\n<tr><th>Copy</th><td>copies   it</td></tr>\n"
+        "<tr><th>Stop</th><td>stops</td></tr></table></body></html>");
+    EXPECT_EQ(text,
+              "Title\r\n\r\nOne a<b>& \xE4\xB8\xAD\xE6\x96\x87, &bogus; &amp\r\n\r\nKeys\r\n"
+              "Copy\r\n    copies it\r\nStop\r\n    stops");
+}
+
+TEST(HelpPage, BuiltInPageShowsTheHelpTextAndOpensTheAddress) {
+    const std::string text = BuiltInHelpText();
+    EXPECT_GT(text.size(), 1000u);
+    EXPECT_EQ(text.find('<'), std::string::npos);
+    EXPECT_EQ(text.find("@INTRO@"), std::string::npos);
+    EXPECT_EQ(text.find("font-family"), std::string::npos);  // the style sheet is no text
+    EXPECT_EQ(HelpAddress().rfind("http://", 0), 0u);
+    EXPECT_NE(HelpAddress().find("/soft/Quillmere.asp?ver=3.12"), std::string::npos);
+
+    HWND parent = CreateWindowExW(0, L"Static", L"", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(parent, nullptr);
+    const RECT area{10, 20, 610, 420};
+    HWND page = CreateHelpPage(parent, area, GetModuleHandleW(nullptr));
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(HelpPageShowsBuiltInPage(page));
+    RECT placed;
+    GetWindowRect(page, &placed);
+    EXPECT_EQ(placed.right - placed.left, 600);
+
+    HWND view = GetDlgItem(page, kIdHelpText);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(TextOf(view), Widen(text));
+    EXPECT_TRUE(GetWindowLongW(view, GWL_STYLE) & ES_READONLY);
+    HWND link = GetDlgItem(page, kIdHelpLink);
+    ASSERT_NE(link, nullptr);
+    EXPECT_NE(TextOf(link).find(Widen(HelpAddress())), std::wstring::npos);
+
+    // The page follows its size: the text fills it below the link.
+    MoveWindow(page, 0, 0, 300, 200, TRUE);
+    RECT textArea;
+    GetWindowRect(view, &textArea);
+    EXPECT_EQ(textArea.right - textArea.left, 300);
+    RECT linkArea;
+    GetWindowRect(link, &linkArea);
+    EXPECT_GE(textArea.top, linkArea.bottom);
+
+    // A click on the link opens the address, in the user's browser outside the tests.
+    std::string opened;
+    const HelpLinkOpener previous = SetHelpLinkOpener([&](const std::string& address) {
+        opened = address;
+        return true;
+    });
+    NMLINK click{};
+    click.hdr.hwndFrom = link;
+    click.hdr.idFrom = kIdHelpLink;
+    click.hdr.code = NM_CLICK;
+    const std::wstring address = Widen(HelpAddress());
+    address.copy(click.item.szUrl, std::size(click.item.szUrl) - 1);
+    SendMessageW(page, WM_NOTIFY, kIdHelpLink, reinterpret_cast<LPARAM>(&click));
+    SetHelpLinkOpener(previous);
+    EXPECT_EQ(opened, HelpAddress());
+    DestroyWindow(parent);
+}
+
+}  // namespace
+}  // namespace ostrivane::win

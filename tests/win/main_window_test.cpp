@@ -1,0 +1,639 @@
+// The Windows main window driven in-process: controls found by id and class, commands run by
+// BM_CLICK and keys, the list boxes read back, every dialog answered by a script.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <thread>
+
+#include "app/summaries.h"
+#include "app/texts.h"
+#include "core/copy_run.h"
+#include "core/settings.h"
+#include "core/temp_tree.h"
+#include "win/Unit1.h"
+#include "win/WideText.h"
+
+namespace ostrivane::win {
+namespace {
+
+using test::Exists;
+using test::ReadFile;
+using test::TempTree;
+
+// Answers every dialog from queues and keeps what the window said.
+class ScriptedPrompts : public Prompts {
+  public:
+    struct Shown {
+        std::string kind, text;
+    };
+    std::vector<Shown> shown;
+    std::deque<bool> answers;  // question and warning boxes, in order
+    std::deque<std::vector<std::string>> openAnswers;
+    std::deque<std::string> fileAnswers;  // openFile, saveFile, browseFolder
+    std::deque<app::PickedFolder> picks;
+    std::vector<FileRequest> requests;
+    std::string reportDetails;
+    int reportSaves = 0;  // presses of "保存报告…" per report box
+    // The threads the questions were asked on.
+    std::vector<DWORD> questionThreads;
+
+    std::vector<std::string> texts(const std::string& kind) const {
+        std::vector<std::string> result;
+        for (const Shown& entry : shown)
+            if (entry.kind == kind) result.push_back(entry.text);
+        return result;
+    }
+
+    void information(const std::string& text) override { shown.push_back({"information", text}); }
+    bool question(const std::string& text) override {
+        questionThreads.push_back(GetCurrentThreadId());
+        shown.push_back({"question", text});
+        return Next(answers, false);
+    }
+    bool warning(const std::string& text) override {
+        shown.push_back({"warning", text});
+        return Next(answers, false);
+    }
+    void error(const std::string& text) override { shown.push_back({"error", text}); }
+    void report(const std::string& text, const std::string& details,
+                const std::function<void()>& saveReport) override {
+        shown.push_back({"report", text});
+        reportDetails = details;
+        for (int i = 0; i < reportSaves; ++i) saveReport();
+    }
+    std::vector<std::string> openFiles(const FileRequest& request) override {
+        requests.push_back(request);
+        return Next(openAnswers, std::vector<std::string>());
+    }
+    std::string openFile(const FileRequest& request) override {
+        requests.push_back(request);
+        return Next(fileAnswers, std::string());
+    }
+    std::string saveFile(const FileRequest& request) override {
+        requests.push_back(request);
+        return Next(fileAnswers, std::string());
+    }
+    std::string browseFolder(const std::string& prompt) override {
+        shown.push_back({"browse", prompt});
+        return Next(fileAnswers, std::string());
+    }
+    app::PickedFolder pickFolder(TForm2&, HWND owner) override {
+        pickOwner = owner;
+        return Next(picks, app::PickedFolder());
+    }
+    HWND pickOwner = nullptr;
+
+  private:
+    template <typename T>
+    static T Next(std::deque<T>& queue, T otherwise) {
+        if (queue.empty()) return otherwise;
+        T next = std::move(queue.front());
+        queue.pop_front();
+        return next;
+    }
+};
+
+std::vector<std::string> ListTexts(HWND box) {
+    std::vector<std::string> texts;
+    const int count = static_cast<int>(SendMessageW(box, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        std::wstring text(static_cast<size_t>(SendMessageW(box, LB_GETTEXTLEN, i, 0)), L'\0');
+        SendMessageW(box, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+        texts.push_back(Narrow(text));
+    }
+    return texts;
+}
+
+std::string ControlText(HWND control) {
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)), L'\0');
+    GetWindowTextW(control, text.data(), static_cast<int>(text.size()) + 1);
+    return Narrow(text);
+}
+
+std::string ClassOf(HWND window) {
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    return Narrow(name);
+}
+
+RECT PlaceIn(HWND control, HWND parent) {
+    RECT rect;
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+void Click(HWND button) {
+    SendMessageW(button, BM_CLICK, 0, 0);
+}
+
+// Runs the window's messages until `done` holds or five seconds have passed.
+bool PumpUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
+class MainWindow : public testing::Test {
+  protected:
+    void SetUp() override {
+        // The settings file goes to the test's own folder.
+        SetEnvironmentVariableW(L"APPDATA", Widen(files_.path("appdata")).c_str());
+        form_ = std::make_unique<TForm1>(GetModuleHandleW(nullptr), &prompts_);
+        form_->Show(SW_SHOWNOACTIVATE);
+    }
+    void TearDown() override { form_.reset(); }
+
+    std::string Folder(const std::string& relative) { return files_.mkdir(relative) + "\\"; }
+
+    TempTree files_;
+    ScriptedPrompts prompts_;
+    std::unique_ptr<TForm1> form_;
+};
+
+// --- The window's controls ------------------------------------------------------------------
+
+TEST_F(MainWindow, EveryControlCarriesItsIdAndClassBelowTForm1) {
+    const HWND window = form_->Handle();
+    EXPECT_EQ(ClassOf(window), "TForm1");
+    EXPECT_EQ(ControlText(window), "Ostrivane");
+    EXPECT_EQ(FindWindowW(L"TForm1", L"Ostrivane"), window);
+
+    struct Expected {
+        int id;
+        const char* className;
+    };
+    const Expected expected[] = {
+        {1001, "ListBox"}, {1002, "ListBox"},  {1011, "Button"}, {1012, "Button"},
+        {1013, "Button"},  {1014, "Button"},   {1015, "Button"}, {1016, "Button"},
+        {1017, "Button"},  {1021, "Button"},   {1022, "Button"}, {1023, "Button"},
+        {1024, "Button"},  {1025, "Button"},   {1031, "Button"}, {1032, "Button"},
+        {1033, "Button"},  {1034, "Button"},   {1041, "Button"}, {1051, "msctls_progress32"},
+        {1061, "Button"},  {1062, "Button"},   {1071, "SysTabControl32"}, {1081, "Static"},
+    };
+    std::vector<HWND> descendants;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM list) {
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&descendants));
+    for (const Expected& control : expected) {
+        int found = 0;
+        for (HWND child : descendants) {
+            if (GetDlgCtrlID(child) != control.id) continue;
+            ++found;
+            EXPECT_EQ(ClassOf(child), control.className) << control.id;
+        }
+        EXPECT_EQ(found, 1) << "control id " << control.id;
+    }
+    // The captions a user (and a script) finds them by.
+    EXPECT_EQ(ControlText(form_->BtnStop), "停止");
+    EXPECT_EQ(ControlText(form_->BtnCopy), "开始复制");
+    EXPECT_EQ(ControlText(form_->Label1), " 目标目录下已有同名文件存在时：");
+    // Hidden until a run and until destinations are listed.
+    EXPECT_FALSE(IsWindowVisible(form_->BtnStop));
+    EXPECT_FALSE(IsWindowVisible(form_->BtnEmptyDestFolder));
+    EXPECT_FALSE(IsWindowVisible(form_->ListBox3));
+}
+
+// At 96 dpi the design's places; a wider and taller window widens GroupBox1 and moves Panel1
+// down with the bottom, and nothing else moves.
+TEST_F(MainWindow, LayoutFollowsTheDesignAndTheWindowsSize) {
+    const HWND page = form_->TabSheet1;
+    const double scale = GetDpiForWindow(form_->Handle()) / 96.0;
+    const auto scaled = [&](int pixels) { return static_cast<int>(pixels * scale + 0.5); };
+    RECT client;
+    GetClientRect(form_->Handle(), &client);
+    EXPECT_EQ(client.right, scaled(752));
+    EXPECT_EQ(client.bottom, scaled(543));
+    const RECT list1 = PlaceIn(form_->ListBox1, page);
+    EXPECT_EQ(list1.right - list1.left, scaled(631));
+    EXPECT_EQ(list1.bottom - list1.top, scaled(169));
+    const RECT button3 = PlaceIn(form_->Button3, page);
+    EXPECT_EQ(button3.left, scaled(2 + 645));
+    EXPECT_EQ(button3.top, scaled(2 + 202 + 10));
+    const RECT group1 = PlaceIn(form_->GroupBox1, page);
+    const RECT panel = PlaceIn(form_->Panel1, page);
+    const RECT list2 = PlaceIn(form_->ListBox2, page);
+    const RECT progress = PlaceIn(form_->ProgressBar1, page);
+
+    RECT frame;
+    GetWindowRect(form_->Handle(), &frame);
+    SetWindowPos(form_->Handle(), nullptr, 0, 0, frame.right - frame.left + 100,
+                 frame.bottom - frame.top + 60, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const RECT group1After = PlaceIn(form_->GroupBox1, page);
+    const RECT panelAfter = PlaceIn(form_->Panel1, page);
+    EXPECT_EQ(group1After.right - group1After.left, group1.right - group1.left + 100);
+    EXPECT_EQ(group1After.bottom - group1After.top, group1.bottom - group1.top);
+    EXPECT_EQ(panelAfter.top, panel.top + 60);
+    EXPECT_EQ(panelAfter.right - panelAfter.left, panel.right - panel.left + 100);
+    EXPECT_EQ(PlaceIn(form_->ListBox2, page).right, list2.right);
+    EXPECT_EQ(PlaceIn(form_->ProgressBar1, page).top, progress.top);
+}
+
+// --- Lists ----------------------------------------------------------------------------------
+
+TEST_F(MainWindow, SourceCommandsKeepTheListBoxInTheListsOrder) {
+    const std::string a = files_.write("a.txt", "a");
+    const std::string b = files_.write("b.txt", "b");
+    // The same file twice in one answer is listed once.
+    prompts_.openAnswers = {{b, a, b}};
+    Click(form_->Button1);
+    EXPECT_EQ(ListTexts(form_->ListBox1), (std::vector<std::string>{b, a}));
+    ASSERT_FALSE(prompts_.requests.empty());
+    EXPECT_EQ(prompts_.requests.back().name, "OpenDialog1");
+    EXPECT_EQ(prompts_.requests.back().pattern, "*.*");
+
+    const std::string folder = Folder("chosen");
+    prompts_.fileAnswers = {folder.substr(0, folder.size() - 1), "C:\\"};
+    Click(form_->Button5);
+    Click(form_->Button5);
+    EXPECT_EQ(ListTexts(form_->ListBox1), (std::vector<std::string>{b, a, folder}));
+    EXPECT_EQ(prompts_.texts("browse").front(), app::kChooseFolderPrompt);
+    EXPECT_EQ(prompts_.texts("information"), std::vector<std::string>{app::kDriveRootRefused});
+
+    // Delete in the list removes the selected entry; the list and the box stay one.
+    SendMessageW(form_->ListBox1, LB_SETCURSEL, 1, 0);
+    SendMessageW(form_->ListBox1, WM_KEYDOWN, VK_DELETE, 0);
+    EXPECT_EQ(ListTexts(form_->ListBox1), (std::vector<std::string>{b, folder}));
+    EXPECT_EQ(form_->Sources().entries(), (std::vector<std::string>{b, folder}));
+    // Without a selection nothing goes.
+    SendMessageW(form_->ListBox1, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    Click(form_->Button2);
+    EXPECT_EQ(form_->Sources().count(), 2);
+    Click(form_->Button6);
+    EXPECT_TRUE(ListTexts(form_->ListBox1).empty());
+    EXPECT_EQ(form_->Sources().count(), 0);
+}
+
+TEST_F(MainWindow, ListsGoToListFilesAndComeBack) {
+    // An empty list is not exported.
+    Click(form_->BtnSaveFileList);
+    Click(form_->BtnSaveDirLst);
+    EXPECT_EQ(prompts_.texts("information"),
+              (std::vector<std::string>{app::kSourceListEmpty, app::kDestinationListEmpty}));
+
+    const std::string kept = Folder("kept");
+    const std::string gone = Folder("gone");
+    const std::string listFile = files_.path("dir.lst");
+    prompts_.picks = {{true, kept, false, false, ""}, {true, gone, false, false, ""}};
+    Click(form_->Button3);
+    Click(form_->Button3);
+    EXPECT_EQ(prompts_.pickOwner, form_->Handle());
+    EXPECT_TRUE(IsWindowVisible(form_->BtnEmptyDestFolder));
+    prompts_.fileAnswers = {listFile};
+    Click(form_->BtnSaveDirLst);
+    EXPECT_EQ(prompts_.requests.back().proposedName, "dir.lst");
+    ASSERT_TRUE(Exists(listFile));
+
+    // The list empties; the file comes back without the folder removed meanwhile.
+    Click(form_->Button7);
+    EXPECT_FALSE(IsWindowVisible(form_->BtnEmptyDestFolder));
+    std::filesystem::remove(test::NativePath(gone));
+    prompts_.shown.clear();
+    prompts_.fileAnswers = {listFile};
+    Click(form_->BtnImpDirLst);
+    EXPECT_EQ(ListTexts(form_->ListBox2), std::vector<std::string>{kept});
+    EXPECT_EQ(prompts_.texts("information"),
+              std::vector<std::string>{app::kSomeFoldersNotImported});
+    EXPECT_TRUE(IsWindowVisible(form_->BtnEmptyDestFolder));
+
+    // Delete with the last destination selected hides the emptying button again.
+    SendMessageW(form_->ListBox2, LB_SETCURSEL, 0, 0);
+    SendMessageW(form_->ListBox2, WM_KEYDOWN, VK_DELETE, 0);
+    EXPECT_TRUE(ListTexts(form_->ListBox2).empty());
+    EXPECT_FALSE(IsWindowVisible(form_->BtnEmptyDestFolder));
+}
+
+// The picker's answer goes through pickFolder: with all subfolders every folder below joins
+// in the walk's order; the drive root is refused with its message.
+TEST_F(MainWindow, PickedFolderJoinsWithItsSubfolders) {
+    const std::string top = Folder("top");
+    const std::string deep = Folder("top/one/deep");
+    const std::string one = files_.path("top/one") + "\\";
+    files_.write("top/file.txt", "not a folder");
+    prompts_.picks = {{true, top, true, false, ""}, {true, "C:\\", true, false, ""},
+                      {false, top, true, false, ""}};
+    Click(form_->Button3);
+    EXPECT_EQ(ListTexts(form_->ListBox2), (std::vector<std::string>{top, one, deep}));
+    EXPECT_EQ(form_->Destinations().entries(), ListTexts(form_->ListBox2));
+    Click(form_->Button3);
+    Click(form_->Button3);  // Cancel
+    EXPECT_EQ(prompts_.texts("information"), std::vector<std::string>{app::kDriveRootRefused});
+    EXPECT_EQ(form_->Destinations().count(), 3);
+    EXPECT_FALSE(form_->IsBusy());
+}
+
+// The message loop's keys: Tab follows the described order (the destination group first,
+// Button5 last in the source group), Enter runs the focused button.
+TEST_F(MainWindow, TabOrderAndEnterGoThroughTheLoopsDialogKeys) {
+    SetForegroundWindow(form_->Handle());
+    const auto key = [&](HWND target, WPARAM code) {
+        MSG message{target, WM_KEYDOWN, code, 0, 0, {}};
+        return form_->PreTranslate(message);
+    };
+    SetFocus(form_->ListBox2);
+    const HWND expected[] = {form_->Button3, form_->Button4, form_->Button7,
+                             form_->BtnSaveDirLst, form_->BtnImpDirLst, form_->ListBox1,
+                             form_->Button1, form_->Button2, form_->Button6,
+                             form_->BtnSaveFileList, form_->BtnImpFileList, form_->Button5};
+    for (HWND next : expected) {
+        EXPECT_TRUE(key(GetFocus(), VK_TAB));
+        EXPECT_EQ(GetFocus(), next) << GetDlgCtrlID(GetFocus());
+    }
+    form_->AddDroppedSources({files_.write("a.txt", "a")});
+    SetFocus(form_->Button6);
+    EXPECT_TRUE(key(form_->Button6, VK_RETURN));
+    EXPECT_EQ(form_->Sources().count(), 0);
+    EXPECT_TRUE(ListTexts(form_->ListBox1).empty());
+}
+
+// --- Options --------------------------------------------------------------------------------
+
+TEST_F(MainWindow, PolicyIsStoredAtCloseAndReadAtStart) {
+    // No settings file yet: number the copies.
+    EXPECT_EQ(form_->CheckedPolicy(), SameFilePolicy::AutoNumber);
+    EXPECT_EQ(SendMessageW(form_->RbRename, BM_GETCHECK, 0, 0), BST_CHECKED);
+    Click(form_->Rb2);
+    EXPECT_EQ(form_->CheckedPolicy(), SameFilePolicy::Skip);
+    EXPECT_EQ(SendMessageW(form_->RbRename, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    SendMessageW(form_->Handle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(LoadSameFilePolicy(files_.path("appdata") + "\\Ostrivane\\Quillmere.ini"), 2);
+
+    TForm1 again(GetModuleHandleW(nullptr), &prompts_);
+    EXPECT_EQ(again.CheckedPolicy(), SameFilePolicy::Skip);
+    EXPECT_EQ(SendMessageW(again.Rb2, BM_GETCHECK, 0, 0), BST_CHECKED);
+}
+
+TEST_F(MainWindow, EmptyFirstAsksAndNoUnchecksIt) {
+    prompts_.answers = {false, true};
+    Click(form_->CheckBox1);
+    EXPECT_EQ(SendMessageW(form_->CheckBox1, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    Click(form_->CheckBox1);
+    EXPECT_EQ(SendMessageW(form_->CheckBox1, BM_GETCHECK, 0, 0), BST_CHECKED);
+    // Unchecking asks nothing.
+    Click(form_->CheckBox1);
+    EXPECT_EQ(prompts_.texts("warning"),
+              (std::vector<std::string>{app::kEmptyingWarning, app::kEmptyingWarning}));
+}
+
+// N1 empties every destination but keeps a listed source inside one, then the button is
+// disabled for good.
+TEST_F(MainWindow, EmptyingNowKeepsSourcesAndDisablesTheButton) {
+    const std::string target = Folder("target");
+    files_.write("target/old.txt", "old");
+    const std::string source = files_.write("target/source.txt", "listed");
+    prompts_.picks = {{true, target, false, false, ""}};
+    Click(form_->Button3);
+    prompts_.openAnswers = {{source}};
+    Click(form_->Button1);
+    prompts_.answers = {false, true};
+    form_->N1Click();  // No: nothing happens
+    EXPECT_TRUE(Exists(files_.path("target/old.txt")));
+    form_->N1Click();
+    EXPECT_FALSE(Exists(files_.path("target/old.txt")));
+    EXPECT_EQ(ReadFile(source), "listed");
+    const std::vector<std::string> info = prompts_.texts("information");
+    ASSERT_EQ(info.size(), 1u);
+    // The kept source is named as what stayed behind.
+    EXPECT_NE(info[0], app::kEmptyingDone);
+    EXPECT_NE(info[0].find(source), std::string::npos) << info[0];
+    EXPECT_FALSE(IsWindowEnabled(form_->BtnEmptyDestFolder));
+    Click(form_->Button7);
+    prompts_.picks = {{true, target, false, false, ""}};
+    Click(form_->Button3);
+    EXPECT_FALSE(IsWindowEnabled(form_->BtnEmptyDestFolder));
+}
+
+// --- Copy runs ------------------------------------------------------------------------------
+
+TEST_F(MainWindow, StartWithNothingListedSaysSo) {
+    Click(form_->BtnCopy);
+    prompts_.openAnswers = {{files_.write("a.txt", "a")}};
+    Click(form_->Button1);
+    Click(form_->BtnCopy);
+    EXPECT_EQ(prompts_.texts("information"),
+              (std::vector<std::string>{app::kNothingToCopy, app::kNothingToCopy}));
+    EXPECT_TRUE(IsWindowEnabled(form_->BtnCopy));
+}
+
+// Two destinations under the numbering policy: a name taken gets "_1", the other destination
+// the plain name; the end box says the run is complete and the window is idle again.
+TEST_F(MainWindow, CopyRunIntoTwoDestinationsNumbersTakenNames) {
+    const std::string source = files_.write("src/report.txt", "new");
+    const std::string first = Folder("first");
+    const std::string second = Folder("second");
+    files_.write("first/report.txt", "old");
+    prompts_.openAnswers = {{source}};
+    Click(form_->Button1);
+    prompts_.picks = {{true, first, false, false, ""}, {true, second, false, false, ""}};
+    Click(form_->Button3);
+    Click(form_->Button3);
+    Click(form_->RbRename);
+    Click(form_->BtnCopy);
+    EXPECT_EQ(ReadFile(files_.path("first/report.txt")), "old");
+    EXPECT_EQ(ReadFile(files_.path("first/report_1.txt")), "new");
+    EXPECT_EQ(ReadFile(files_.path("second/report.txt")), "new");
+    EXPECT_FALSE(Exists(files_.path("second/report_1.txt")));
+    EXPECT_EQ(prompts_.texts("information"), std::vector<std::string>{app::kCopyDone});
+    EXPECT_FALSE(form_->IsBusy());
+    EXPECT_TRUE(IsWindowEnabled(form_->BtnCopy));
+    EXPECT_FALSE(IsWindowVisible(form_->BtnStop));
+    EXPECT_EQ(ControlText(form_->StatusLabel), "");
+}
+
+// A long run that ends while another window is active flashes the taskbar button; one that
+// ends in the active window does not.
+TEST_F(MainWindow, LongRunEndingInTheBackgroundFlashes) {
+    prompts_.openAnswers = {{files_.write("src/a.txt", "a")}};
+    Click(form_->Button1);
+    prompts_.picks = {{true, Folder("out"), false, false, ""}};
+    Click(form_->Button3);
+    form_->longRun = std::chrono::milliseconds(0);
+    HWND other = CreateWindowExW(0, L"Static", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetForegroundWindow(other);
+    ASSERT_EQ(GetForegroundWindow(), other);
+    // Not through a click, which would bring the window forward.
+    form_->BtnCopyClick();
+    EXPECT_TRUE(form_->flashedAtRunEnd);
+    DestroyWindow(other);
+    SetForegroundWindow(form_->Handle());
+    ASSERT_EQ(GetForegroundWindow(), form_->Handle());
+    Click(form_->BtnCopy);
+    EXPECT_FALSE(form_->flashedAtRunEnd);
+    EXPECT_EQ(prompts_.texts("information").size(), 2u);
+}
+
+// The Ask policy's question comes on the window's thread, one at a time, and No keeps the
+// file.
+TEST_F(MainWindow, AskQuestionsComeOnTheWindowsThread) {
+    const std::string one = files_.write("src/one.txt", "new1");
+    const std::string two = files_.write("src/two.txt", "new2");
+    const std::string target = Folder("target");
+    files_.write("target/one.txt", "old1");
+    files_.write("target/two.txt", "old2");
+    prompts_.openAnswers = {{one, two}};
+    Click(form_->Button1);
+    prompts_.picks = {{true, target, false, false, ""}};
+    Click(form_->Button3);
+    Click(form_->Rb3);
+    prompts_.answers = {true, false};
+    Click(form_->BtnCopy);
+    const std::vector<std::string> questions = prompts_.texts("question");
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_EQ(questions[0], OverwriteQuestion(files_.path("target/one.txt")));
+    for (DWORD thread : prompts_.questionThreads) EXPECT_EQ(thread, GetCurrentThreadId());
+    EXPECT_EQ(ReadFile(files_.path("target/one.txt")), "new1");
+    EXPECT_EQ(ReadFile(files_.path("target/two.txt")), "old2");
+}
+
+// A run stopped by BtnStop, or by Esc, while the window is held at its first figures: no
+// later file starts, the end box says it was stopped, and the figures are cleared.
+class StoppedRun : public MainWindow, public testing::WithParamInterface<bool> {};
+
+TEST_P(StoppedRun, EndsWithTheStopBoxAndFewerCopies) {
+    const bool byEscape = GetParam();
+    std::vector<std::string> sources;
+    for (int i = 0; i < 20; ++i)
+        sources.push_back(files_.write("src/f" + std::to_string(i) + ".bin",
+                                       std::string(64 * 1024, static_cast<char>('a' + i))));
+    prompts_.openAnswers = {sources};
+    Click(form_->Button1);
+    prompts_.picks = {{true, Folder("out1"), false, false, ""},
+                      {true, Folder("out2"), false, false, ""}};
+    Click(form_->Button3);
+    Click(form_->Button3);
+    form_->runWriters = 1;
+    bool stopShown = false, stopSeen = false;
+    std::atomic<bool> held{false};
+    form_->runFiguresHook = [&](const TransferFigures&) {
+        if (held.exchange(true)) return;
+        // The user acts while the run's thread waits here.
+        stopShown = IsWindowVisible(form_->BtnStop) && IsWindowEnabled(form_->BtnStop);
+        if (byEscape) {
+            PostMessageW(form_->ListBox1, WM_KEYDOWN, VK_ESCAPE, 0);
+        } else {
+            PostMessageW(form_->BtnStop, BM_CLICK, 0, 0);
+        }
+        // A click on another command meanwhile is swallowed.
+        PostMessageW(form_->Button6, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        PostMessageW(form_->Button6, WM_LBUTTONUP, 0, 0);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!form_->StopRequested() && std::chrono::steady_clock::now() < end) Sleep(5);
+        stopSeen = form_->StopRequested();
+    };
+    Click(form_->BtnCopy);
+    EXPECT_TRUE(stopShown);
+    EXPECT_TRUE(stopSeen);
+    EXPECT_EQ(form_->Sources().count(), 20);
+    const std::vector<std::string> info = prompts_.texts("information");
+    ASSERT_EQ(info.size(), 1u);
+    EXPECT_EQ(info[0].rfind(app::kCopyStopped, 0), 0u) << info[0];
+    int copies = 0;
+    for (const char* out : {"out1", "out2"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(files_.path(out))) {
+            ++copies;
+            EXPECT_EQ(ReadFile(Narrow(entry.path().wstring())),
+                      ReadFile(files_.path("src/" + Narrow(entry.path().filename().wstring()))));
+        }
+    }
+    EXPECT_LT(copies, 2);
+    EXPECT_FALSE(IsWindowVisible(form_->BtnStop));
+    EXPECT_EQ(SendMessageW(form_->ProgressBar1, PBM_GETPOS, 0, 0), 0);
+    EXPECT_FALSE(form_->IsBusy());
+}
+
+INSTANTIATE_TEST_SUITE_P(ByButtonAndByEscape, StoppedRun, testing::Bool());
+
+// Failures end in the report box with the whole list; "保存报告…" writes the spreadsheet CSV.
+TEST_F(MainWindow, FailuresGoToTheReportBoxAndItsFile) {
+    const std::string missing = files_.path("src/missing, file.txt");
+    const std::string present = files_.write("src/present.txt", "here");
+    const std::string target = Folder("target");
+    form_->AddDroppedSources({missing, present});
+    prompts_.picks = {{true, target, false, false, ""}};
+    Click(form_->Button3);
+    const std::string reportFile = files_.path("报告.csv");
+    prompts_.fileAnswers = {reportFile};
+    prompts_.reportSaves = 1;
+    Click(form_->BtnCopy);
+
+    const std::vector<std::string> reports = prompts_.texts("report");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(ReadFile(files_.path("target/present.txt")), "here");
+    EXPECT_NE(prompts_.reportDetails.find("missing, file.txt"), std::string::npos)
+        << prompts_.reportDetails;
+    const std::string bytes = ReadFile(reportFile);
+    const std::string head = "\xEF\xBB\xBF路径,原因\r\n";
+    ASSERT_EQ(bytes.rfind(head, 0), 0u) << bytes;
+    // One line for the one failure: the target's path, quoted for its comma, and the
+    // system's reason.
+    const std::string field = "\"" + target + "missing, file.txt\",";
+    ASSERT_EQ(bytes.compare(head.size(), field.size(), field), 0) << bytes;
+    const std::string reason = bytes.substr(head.size() + field.size());
+    EXPECT_GT(reason.size(), 2u);
+    EXPECT_EQ(reason.find_first_of("\r\n"), reason.size() - 2) << bytes;
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+    EXPECT_EQ(prompts_.requests.back().proposedName, app::kReportFileName);
+}
+
+// --- Drops ----------------------------------------------------------------------------------
+
+// A real drop handle as the shell makes it: DROPFILES with wide names, each ended by a null,
+// and one more null at the end.
+HDROP MakeDrop(const std::vector<std::string>& paths) {
+    std::wstring names;
+    for (const std::string& path : paths) names += Widen(path) + L'\0';
+    names += L'\0';
+    const size_t size = sizeof(DROPFILES) + names.size() * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GHND, size);
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), names.data(),
+           names.size() * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+TEST_F(MainWindow, DropsJoinTheirListsByTheDropRules) {
+    const std::string file = files_.write("dropped.txt", "x");
+    const std::string folder = Folder("drop/sub");
+    const std::string top = files_.path("drop") + "\\";
+    // Sources take what was dropped, in order and as it is.
+    PostMessageW(form_->ListBox1, WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(MakeDrop({file, files_.path("drop")})), 0);
+    ASSERT_TRUE(PumpUntil([&] { return form_->Sources().count() == 2; }));
+    EXPECT_EQ(ListTexts(form_->ListBox1),
+              (std::vector<std::string>{file, files_.path("drop")}));
+    // Destinations: one question for the drop; Yes takes each folder with its subfolders,
+    // a file is passed over, and the emptying button shows.
+    prompts_.answers = {true};
+    PostMessageW(form_->ListBox2, WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(MakeDrop({file, files_.path("drop")})), 0);
+    ASSERT_TRUE(PumpUntil([&] { return form_->Destinations().count() == 2; }));
+    EXPECT_EQ(ListTexts(form_->ListBox2), (std::vector<std::string>{top, folder}));
+    EXPECT_EQ(prompts_.texts("question"),
+              std::vector<std::string>{app::kAddSubfoldersQuestion});
+    EXPECT_TRUE(IsWindowVisible(form_->BtnEmptyDestFolder));
+}
+
+}  // namespace
+}  // namespace ostrivane::win
