@@ -1,8 +1,10 @@
 // The Windows main window driven in-process: controls found by id and class, commands run by
 // BM_CLICK and keys, the list boxes read back, every dialog answered by a script.
-#include <gtest/gtest.h>
+// windows.h before the headers that build on it.
 #include <windows.h>
+
 #include <commctrl.h>
+#include <gtest/gtest.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -178,12 +180,18 @@ TEST_F(MainWindow, EveryControlCarriesItsIdAndClassBelowTForm1) {
         const char* className;
     };
     const Expected expected[] = {
-        {1001, "ListBox"}, {1002, "ListBox"},  {1011, "Button"}, {1012, "Button"},
-        {1013, "Button"},  {1014, "Button"},   {1015, "Button"}, {1016, "Button"},
-        {1017, "Button"},  {1021, "Button"},   {1022, "Button"}, {1023, "Button"},
-        {1024, "Button"},  {1025, "Button"},   {1031, "Button"}, {1032, "Button"},
-        {1033, "Button"},  {1034, "Button"},   {1041, "Button"}, {1051, "msctls_progress32"},
-        {1061, "Button"},  {1062, "Button"},   {1071, "SysTabControl32"}, {1081, "Static"},
+        {1001, "ListBox"},         {1002, "ListBox"},
+        {1011, "Button"},          {1012, "Button"},
+        {1013, "Button"},          {1014, "Button"},
+        {1015, "Button"},          {1016, "Button"},
+        {1017, "Button"},          {1021, "Button"},
+        {1022, "Button"},          {1023, "Button"},
+        {1024, "Button"},          {1025, "Button"},
+        {1031, "Button"},          {1032, "Button"},
+        {1033, "Button"},          {1034, "Button"},
+        {1041, "Button"},          {1051, "msctls_progress32"},
+        {1061, "Button"},          {1062, "Button"},
+        {1071, "SysTabControl32"}, {1081, "Static"},
     };
     std::vector<HWND> descendants;
     EnumChildWindows(
@@ -328,7 +336,8 @@ TEST_F(MainWindow, PickedFolderJoinsWithItsSubfolders) {
     const std::string deep = Folder("top/one/deep");
     const std::string one = files_.path("top/one") + "\\";
     files_.write("top/file.txt", "not a folder");
-    prompts_.picks = {{true, top, true, false, ""}, {true, "C:\\", true, false, ""},
+    prompts_.picks = {{true, top, true, false, ""},
+                      {true, "C:\\", true, false, ""},
                       {false, top, true, false, ""}};
     Click(form_->Button3);
     EXPECT_EQ(ListTexts(form_->ListBox2), (std::vector<std::string>{top, one, deep}));
@@ -349,9 +358,9 @@ TEST_F(MainWindow, TabOrderAndEnterGoThroughTheLoopsDialogKeys) {
         return form_->PreTranslate(message);
     };
     SetFocus(form_->ListBox2);
-    const HWND expected[] = {form_->Button3, form_->Button4, form_->Button7,
-                             form_->BtnSaveDirLst, form_->BtnImpDirLst, form_->ListBox1,
-                             form_->Button1, form_->Button2, form_->Button6,
+    const HWND expected[] = {form_->Button3,         form_->Button4,        form_->Button7,
+                             form_->BtnSaveDirLst,   form_->BtnImpDirLst,   form_->ListBox1,
+                             form_->Button1,         form_->Button2,        form_->Button6,
                              form_->BtnSaveFileList, form_->BtnImpFileList, form_->Button5};
     for (HWND next : expected) {
         EXPECT_TRUE(key(GetFocus(), VK_TAB));
@@ -621,8 +630,7 @@ TEST_F(MainWindow, DropsJoinTheirListsByTheDropRules) {
     PostMessageW(form_->ListBox1, WM_DROPFILES,
                  reinterpret_cast<WPARAM>(MakeDrop({file, files_.path("drop")})), 0);
     ASSERT_TRUE(PumpUntil([&] { return form_->Sources().count() == 2; }));
-    EXPECT_EQ(ListTexts(form_->ListBox1),
-              (std::vector<std::string>{file, files_.path("drop")}));
+    EXPECT_EQ(ListTexts(form_->ListBox1), (std::vector<std::string>{file, files_.path("drop")}));
     // Destinations: one question for the drop; Yes takes each folder with its subfolders,
     // a file is passed over, and the emptying button shows.
     prompts_.answers = {true};
@@ -630,8 +638,7 @@ TEST_F(MainWindow, DropsJoinTheirListsByTheDropRules) {
                  reinterpret_cast<WPARAM>(MakeDrop({file, files_.path("drop")})), 0);
     ASSERT_TRUE(PumpUntil([&] { return form_->Destinations().count() == 2; }));
     EXPECT_EQ(ListTexts(form_->ListBox2), (std::vector<std::string>{top, folder}));
-    EXPECT_EQ(prompts_.texts("question"),
-              std::vector<std::string>{app::kAddSubfoldersQuestion});
+    EXPECT_EQ(prompts_.texts("question"), std::vector<std::string>{app::kAddSubfoldersQuestion});
     EXPECT_TRUE(IsWindowVisible(form_->BtnEmptyDestFolder));
 }
 
