@@ -226,9 +226,11 @@ void TForm1::BuildWindow() {
     monitor.cbSize = sizeof monitor;
     GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
     const RECT& work = monitor.rcWork;
-    SetWindowPos(window_, nullptr, work.left + (work.right - work.left - width) / 2,
-                 work.top + (work.bottom - work.top - height) / 2, width, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    // A screen smaller than the window keeps its title bar in reach.
+    SetWindowPos(window_, nullptr,
+                 std::max<int>(work.left, work.left + (work.right - work.left - width) / 2),
+                 std::max<int>(work.top, work.top + (work.bottom - work.top - height) / 2), width,
+                 height, SWP_NOZORDER | SWP_NOACTIVATE);
     ApplyFont();
     Layout();
     ShowPage(0);
