@@ -13,9 +13,10 @@ OSTRIVANE_BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev
   libfuse3-dev fuse3 exfat-fuse exfatprogs libcli11-dev help2man)
 # The Windows cross build and its tests (scripts/test-windows): mingw-w64 with the posix
 # thread model, Wine to run the tests, GoogleTest's source to build it with mingw-w64,
-# CLI11's headers for the command line.
+# CLI11's headers for the command line, a display server for the window's tests; NSIS
+# (makensis) and zip pack the installer and the archive (scripts/package-windows).
 OSTRIVANE_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest
-  libcli11-dev xvfb)
+  libcli11-dev xvfb nsis zip)
 # What the running program wants besides: Qt's Chinese translation, a CJK font, and the C
 # library's Chinese locale and message translations (locales, libc-l10n) so that the
 # system's error texts in the failure lists read Chinese (see ensure_chinese_locale).
@@ -26,6 +27,9 @@ OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei locales libc-l1
 OSTRIVANE_TEST_PACKAGES=(dbus-daemon bash-completion)
 # Screenshots and benchmarks.
 OSTRIVANE_SCREENSHOT_PACKAGES=(xvfb xauth imagemagick)
+# Screenshots of the Windows window under Wine (scripts/screenshot-windows): a CJK font for
+# Wine's UI fonts, ImageMagick for the PNGs.
+OSTRIVANE_WINDOWS_SCREENSHOT_PACKAGES=(fonts-wqy-microhei imagemagick)
 # hyperfine times the command-line program as a whole process.
 OSTRIVANE_BENCH_PACKAGES=(rsync coreutils findutils hyperfine)
 # The Debian packages and their test: dpkg-shlibdeps (dpkg-dev), lintian, the desktop entry

@@ -20,6 +20,8 @@ namespace {
 constexpr wchar_t kClassName[] = L"OstrivaneHelpPage";
 // Marks a page made by CreateHelpPage that shows the built-in text.
 constexpr wchar_t kBuiltInProperty[] = L"Ostrivane.HelpBuiltIn";
+// The font the page made for itself, deleted with the page.
+constexpr wchar_t kOwnFontProperty[] = L"Ostrivane.HelpFont";
 
 HelpLinkOpener& CurrentOpener() {
     static HelpLinkOpener opener = [](const std::string& address) {
@@ -199,8 +201,15 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
                 return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
             }
             break;
+        case WM_SETFONT:
+            // The window's font (and its size at the window's DPI) reaches the children.
+            for (const int id : {kIdHelpLink, kIdHelpText})
+                if (HWND child = GetDlgItem(page, id)) SendMessageW(child, WM_SETFONT, wParam, lParam);
+            LayOut(page);
+            return 0;
         case WM_NCDESTROY:
             RemovePropW(page, kBuiltInProperty);
+            if (HANDLE font = RemovePropW(page, kOwnFontProperty)) DeleteObject(font);
             break;
     }
     return DefWindowProcW(page, message, wParam, lParam);
@@ -303,6 +312,16 @@ HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance) {
                                 instance, nullptr);
     if (!page) return nullptr;
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0));
+    if (!font) {
+        // The system's message font at the page's DPI, until the window sets its own.
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        const UINT dpi = GetDpiForWindow(page) ? GetDpiForWindow(page) : USER_DEFAULT_SCREEN_DPI;
+        if (SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
+            font = CreateFontIndirectW(&metrics.lfMessageFont);
+            SetPropW(page, kOwnFontProperty, font);
+        }
+    }
     if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 
     const std::string address = HelpAddress();

@@ -280,18 +280,13 @@ void TForm2::State::Layout(UINT dpi) {
     auto scaled = [dpi](int value) { return MulDiv(value, static_cast<int>(dpi), 96); };
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
-    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-        HDC screen = GetDC(nullptr);
-        const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
-        metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight,
-                                                static_cast<int>(dpi), systemDpi ? systemDpi : 96);
-        if (font) DeleteObject(font);
+    // The old font goes once every control has the new one.
+    HFONT previousFont = font;
+    if (SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
         font = CreateFontIndirectW(&metrics.lfMessageFont);
-    }
     RECT outer{0, 0, scaled(kClientWidth + 2 * kBorder), scaled(kClientHeight + 2 * kBorder)};
-    AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)));
+    AdjustWindowRectExForDpi(&outer, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), FALSE,
+                             static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)), dpi);
     SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     auto place = [&](HWND control, int left, int top, int width, int height) {
@@ -308,6 +303,7 @@ void TForm2::State::Layout(UINT dpi) {
     place(depth, 143, 331, 50, 120);
     place(levels, 200, 336, 89, 13);
     TreeView_SetIndent(tree, scaled(19));
+    if (previousFont && previousFont != font) DeleteObject(previousFont);
 }
 
 // A box set to the state it already has runs nothing; a change runs its rule, so the two
