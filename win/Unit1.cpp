@@ -746,7 +746,7 @@ void TForm1::AddSourceFolder() {
     ListedEntries listed(sources_, ListRole::Sources);
     const IntakeOutcome outcome = AddChosenSource(folder, true, listed);
     ShowList(ListBox1, sources_);
-    if (outcome == IntakeOutcome::RootRefused) prompts().information(app::kDriveRootRefused);
+    if (const char* refusal = app::IntakeRefusalText(outcome)) prompts().information(refusal);
 }
 
 void TForm1::AddPickedDestination() {
@@ -810,16 +810,14 @@ void TForm1::ImportDestinations() {
         result = ImportDestinationList(fileName, scratch_, destinations_,
                                        [this] { SetEmptyNowVisible(true); });
     }
-    // Once for the whole file, however many of its lines named the root.
-    if (result.refusedRoots > 0) prompts().information(app::kDriveRootRefused);
-    if (result.skipped) prompts().information(app::kSomeFoldersNotImported);
+    for (const char* note : app::DestinationImportNotes(result)) prompts().information(note);
 }
 
 void TForm1::AddSourcesOfDrop(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         const IntakeOutcome outcome = AppendDroppedSource(path, sources_);
         ShowList(ListBox1, sources_, std::max(0, sources_.count() - 1));
-        if (outcome == IntakeOutcome::RootRefused) prompts().information(app::kDriveRootRefused);
+        if (const char* refusal = app::IntakeRefusalText(outcome)) prompts().information(refusal);
     }
 }
 
@@ -832,10 +830,7 @@ void TForm1::AddDestinationsOfDrop(const std::vector<std::string>& paths) {
         // A dropped link to a drive root names the root as well; files and vanished names
         // are left out silently.
         const std::optional<IntakeOutcome> refusal = DestinationRefusal(path);
-        if (refusal == IntakeOutcome::RootRefused) {
-            prompts().information(app::kDriveRootRefused);
-            continue;
-        }
+        if (const char* text = app::IntakeRefusalText(refusal)) prompts().information(text);
         if (refusal) continue;
         WalkIntoDestinations([&](const std::function<void()>& repaint,
                                  const std::atomic<bool>* stop) {
