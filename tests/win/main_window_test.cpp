@@ -373,6 +373,26 @@ TEST_F(MainWindow, TabOrderAndEnterGoThroughTheLoopsDialogKeys) {
     EXPECT_TRUE(ListTexts(form_->ListBox1).empty());
 }
 
+// A folder walk runs on the worker while the window takes Stop: the folders added so far
+// stay, in the list and in its box, and the walk takes no further folder.
+TEST_F(MainWindow, StopEndsAFolderWalkKeepingWhatItAdded) {
+    const std::string top = Folder("tree");
+    for (int i = 0; i < 200; ++i) files_.mkdir("tree/f" + std::to_string(1000 + i));
+    form_->walkRepaintInterval = std::chrono::milliseconds(0);
+    prompts_.picks = {{true, top, true, false, ""}};
+    // Waits in the queue until the walk's own message loop takes it.
+    PostMessageW(form_->BtnStop, BM_CLICK, 0, 0);
+    Click(form_->Button3);
+    EXPECT_TRUE(form_->StopRequested());
+    const int added = form_->Destinations().count();
+    EXPECT_GE(added, 1);
+    EXPECT_LT(added, 201);
+    EXPECT_EQ(ListTexts(form_->ListBox2), form_->Destinations().entries());
+    EXPECT_EQ(form_->Destinations().at(0), top);
+    EXPECT_FALSE(IsWindowVisible(form_->BtnStop));
+    EXPECT_FALSE(form_->IsBusy());
+}
+
 // --- Options --------------------------------------------------------------------------------
 
 TEST_F(MainWindow, PolicyIsStoredAtCloseAndReadAtStart) {
@@ -631,6 +651,11 @@ TEST_F(MainWindow, DropsJoinTheirListsByTheDropRules) {
                  reinterpret_cast<WPARAM>(MakeDrop({file, files_.path("drop")})), 0);
     ASSERT_TRUE(PumpUntil([&] { return form_->Sources().count() == 2; }));
     EXPECT_EQ(ListTexts(form_->ListBox1), (std::vector<std::string>{file, files_.path("drop")}));
+    // The whole drive is refused, once for each time it was dropped.
+    PostMessageW(form_->ListBox1, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({"C:\\", "C:\\"})),
+                 0);
+    ASSERT_TRUE(PumpUntil([&] { return prompts_.texts("information").size() == 2; }));
+    EXPECT_EQ(form_->Sources().count(), 2);
     // Destinations: one question for the drop; Yes takes each folder with its subfolders,
     // a file is passed over, and the emptying button shows.
     prompts_.answers = {true};
