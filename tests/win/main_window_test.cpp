@@ -533,9 +533,26 @@ TEST_F(MainWindow, AskQuestionsComeOnTheWindowsThread) {
     EXPECT_EQ(ReadFile(files_.path("target/two.txt")), "old2");
 }
 
-// A run stopped by BtnStop, or by Esc, while the window is held at its first figures: no
-// later file starts, the end box says it was stopped, and the figures are cleared.
+// A run stopped by BtnStop, or by Esc, while the window is held at its second figures: no
+// later file starts, the end box says it was stopped, the figures line and the devices view
+// showed the first report, and all of them are cleared afterwards.
 class StoppedRun : public MainWindow, public testing::WithParamInterface<bool> {};
+
+// The folder of the test's program, with the separator.
+std::string OwnFolder() {
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return Narrow(path.substr(0, path.find_last_of(L'\\') + 1));
+}
+
+// The serial number of the volume that holds `folder`; 0 when it cannot be told.
+DWORD VolumeSerial(const std::string& folder) {
+    wchar_t root[MAX_PATH] = {};
+    DWORD serial = 0;
+    if (GetVolumePathNameW(Widen(folder).c_str(), root, MAX_PATH))
+        GetVolumeInformationW(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
+    return serial;
+}
 
 TEST_P(StoppedRun, EndsWithTheStopBoxAndFewerCopies) {
     const bool byEscape = GetParam();
@@ -545,12 +562,24 @@ TEST_P(StoppedRun, EndsWithTheStopBoxAndFewerCopies) {
                                        std::string(64 * 1024, static_cast<char>('a' + i))));
     prompts_.openAnswers = {sources};
     Click(form_->Button1);
-    prompts_.picks = {{true, Folder("out1"), false, false, ""},
-                      {true, Folder("out2"), false, false, ""}};
+    // The second folder beside the test's program, on the drive of the build (under
+    // scripts/test-windows another volume than the temporary folder's, so the window shows
+    // one row per device).
+    const std::string out1 = Folder("out1");
+    const std::string out2 = OwnFolder() + "stop-test-" + std::to_string(GetCurrentProcessId()) +
+                             (byEscape ? "-esc\\" : "-button\\");
+    std::filesystem::remove_all(test::NativePath(out2));
+    std::filesystem::create_directory(test::NativePath(out2));
+    struct Removed {
+        std::string folder;
+        ~Removed() { std::filesystem::remove_all(test::NativePath(folder)); }
+    } removed{out2};
+    const bool twoDevices = VolumeSerial(out1) != VolumeSerial(out2);
+    prompts_.picks = {{true, out1, false, false, ""}, {true, out2, false, false, ""}};
     Click(form_->Button3);
     Click(form_->Button3);
     form_->runWriters = 1;
-    bool stopShown = false, stopSeen = false;
+    bool stopShown = false, stopSeen = false, devicesShown = false;
     std::string statusSeen;
     std::atomic<int> reports{0};
     form_->runFiguresHook = [&](const TransferFigures&) {
@@ -574,9 +603,12 @@ TEST_P(StoppedRun, EndsWithTheStopBoxAndFewerCopies) {
         stopSeen = form_->StopRequested();
         // The figures line shows this report with the run's whole amount, known before it:
         // 20 files of 64 KiB into two folders.
-        while (statusSeen.find(" / 2.5 MB") == std::string::npos &&
+        while ((statusSeen.find(" / 2.5 MB") == std::string::npos ||
+                (twoDevices && !devicesShown)) &&
                std::chrono::steady_clock::now() < end) {
             statusSeen = ControlText(form_->StatusLabel);
+            devicesShown = IsWindowVisible(form_->DeviceView) &&
+                           ListView_GetItemCount(form_->DeviceView) == 2;
             Sleep(5);
         }
     };
@@ -587,14 +619,16 @@ TEST_P(StoppedRun, EndsWithTheStopBoxAndFewerCopies) {
     EXPECT_EQ(statusSeen.rfind("已复制 0 个文件，", 0), 0u) << statusSeen;
     EXPECT_NE(statusSeen.find(" / 2.5 MB，"), std::string::npos) << statusSeen;
     EXPECT_EQ(ControlText(form_->StatusLabel), "");
+    if (twoDevices) EXPECT_TRUE(devicesShown);
+    EXPECT_FALSE(IsWindowVisible(form_->DeviceView));
     EXPECT_EQ(form_->Sources().count(), 20);
     // One end box: the plain one, or the report box when the copy the stop abandoned is
     // listed.
     ASSERT_EQ(prompts_.shown.size(), 1u);
     EXPECT_EQ(prompts_.shown[0].text.rfind(app::kCopyStopped, 0), 0u) << prompts_.shown[0].text;
     int copies = 0;
-    for (const char* out : {"out1", "out2"}) {
-        for (const auto& entry : std::filesystem::directory_iterator(files_.path(out))) {
+    for (const std::string& out : {out1, out2}) {
+        for (const auto& entry : std::filesystem::directory_iterator(test::NativePath(out))) {
             ++copies;
             EXPECT_EQ(ReadFile(Narrow(entry.path().wstring())),
                       ReadFile(files_.path("src/" + Narrow(entry.path().filename().wstring()))));
