@@ -218,6 +218,28 @@ TEST_F(MainWindow, EveryControlCarriesItsIdAndClassBelowTForm1) {
     EXPECT_FALSE(IsWindowVisible(form_->BtnStop));
     EXPECT_FALSE(IsWindowVisible(form_->BtnEmptyDestFolder));
     EXPECT_FALSE(IsWindowVisible(form_->ListBox3));
+
+    // The help tab shows its page in place of the working one, and back.
+    EXPECT_TRUE(IsWindowVisible(form_->TabSheet1));
+    EXPECT_FALSE(IsWindowVisible(form_->TabSheet2));
+    const auto choose = [&](int tab) {
+        TabCtrl_SetCurSel(form_->PageControl1, tab);
+        NMHDR change{form_->PageControl1, kIdPages, static_cast<UINT>(TCN_SELCHANGE)};
+        SendMessageW(window, WM_NOTIFY, kIdPages, reinterpret_cast<LPARAM>(&change));
+    };
+    choose(1);
+    EXPECT_FALSE(IsWindowVisible(form_->TabSheet1));
+    EXPECT_TRUE(IsWindowVisible(form_->TabSheet2));
+    HWND help = GetWindow(form_->TabSheet2, GW_CHILD);
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(IsWindowVisible(help));
+    RECT page, area;
+    GetClientRect(form_->TabSheet2, &page);
+    GetClientRect(help, &area);
+    EXPECT_GT(area.right, page.right / 2);
+    EXPECT_GT(area.bottom, page.bottom / 2);
+    choose(0);
+    EXPECT_TRUE(IsWindowVisible(form_->TabSheet1));
 }
 
 // At 96 dpi the design's places; a wider and taller window widens GroupBox1 and moves Panel1
