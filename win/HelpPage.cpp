@@ -204,7 +204,8 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
         case WM_SETFONT:
             // The window's font (and its size at the window's DPI) reaches the children.
             for (const int id : {kIdHelpLink, kIdHelpText})
-                if (HWND child = GetDlgItem(page, id)) SendMessageW(child, WM_SETFONT, wParam, lParam);
+                if (HWND child = GetDlgItem(page, id))
+                    SendMessageW(child, WM_SETFONT, wParam, lParam);
             LayOut(page);
             return 0;
         case WM_NCDESTROY:

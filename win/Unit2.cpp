@@ -32,7 +32,23 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
+// While it lives, a drive without its medium (a card reader, an empty DVD drive) answers
+// "not ready" instead of the system's "insert a disk" box.
+class QuietDriveErrors {
+  public:
+    QuietDriveErrors() {
+        SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_);
+    }
+    ~QuietDriveErrors() { SetThreadErrorMode(previous_, nullptr); }
+    QuietDriveErrors(const QuietDriveErrors&) = delete;
+    QuietDriveErrors& operator=(const QuietDriveErrors&) = delete;
+
+  private:
+    DWORD previous_ = 0;
+};
+
 bool IsFolder(const std::wstring& path) {
+    const QuietDriveErrors quiet;
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -47,6 +63,7 @@ std::wstring Child(const std::wstring& parent, const std::wstring& name) {
 // by name without regard to case.
 std::vector<std::wstring> Subfolders(const std::wstring& folder) {
     std::vector<std::wstring> names;
+    const QuietDriveErrors quiet;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileExW(Child(folder, L"*").c_str(), FindExInfoBasic, &found,
                                      FindExSearchLimitToDirectories, nullptr, 0);

@@ -32,7 +32,9 @@ class QuietPrompts : public win::DialogPrompts {
     void information(const std::string&) override {}
     bool question(const std::string&) override { return false; }
     bool warning(const std::string&) override { return false; }
-    void error(const std::string& text) override { std::fprintf(stderr, "error: %s\n", text.c_str()); }
+    void error(const std::string& text) override {
+        std::fprintf(stderr, "error: %s\n", text.c_str());
+    }
     void report(const std::string&, const std::string&, const std::function<void()>&) override {}
 };
 
