@@ -147,10 +147,14 @@ void RegisterClasses(HINSTANCE instance) {
     form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     form.lpszClassName = kWindowClass;
     form.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    form.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXSMICON),
+                                                 GetSystemMetrics(SM_CYSMICON), 0));
     RegisterClassExW(&form);
     WNDCLASSEXW page = form;
     page.lpszClassName = kPageClass;
     page.hIcon = nullptr;
+    page.hIconSm = nullptr;
     RegisterClassExW(&page);
     registered = true;
 }
@@ -464,6 +468,8 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                          SWP_NOZORDER | SWP_NOACTIVATE);
             ApplyFont();
             Layout();
+            for (int column = 0; column < 4; ++column)
+                ListView_SetColumnWidth(DeviceView, column, Scaled(column == 0 ? 140 : 70));
             return 0;
         }
         case WM_NOTIFY: {
