@@ -472,6 +472,41 @@ TEST_F(MainWindow, EmptyingNowKeepsSourcesAndDisablesTheButton) {
     EXPECT_FALSE(IsWindowEnabled(form_->BtnEmptyDestFolder));
 }
 
+// Any mouse button on BtnEmptyDestFolder opens PopupMenu1 with its top-left corner at the
+// pressed point; closing the menu without a choice empties nothing.
+RECT shownMenu{};
+bool menuShown = false;
+
+void CALLBACK CloseMenuTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    if (!menu || !IsWindowVisible(menu)) return;
+    KillTimer(nullptr, timer);
+    GetWindowRect(menu, &shownMenu);
+    menuShown = true;
+    EndMenu();
+}
+
+TEST_F(MainWindow, EveryMouseButtonOpensTheEmptyingMenuAtThePressedPoint) {
+    prompts_.picks = {{true, Folder("target"), false, false, ""}};
+    Click(form_->Button3);
+    files_.write("target/kept.txt", "kept");
+    ASSERT_TRUE(IsWindowVisible(form_->BtnEmptyDestFolder));
+    for (UINT press : {WM_RBUTTONDOWN, WM_MBUTTONDOWN, WM_LBUTTONDOWN}) {
+        menuShown = false;
+        SetTimer(nullptr, 0, 30, CloseMenuTimer);
+        SendMessageW(form_->BtnEmptyDestFolder, press, 0, MAKELPARAM(5, 7));
+        EXPECT_TRUE(menuShown) << press;
+        POINT at{5, 7};
+        ClientToScreen(form_->BtnEmptyDestFolder, &at);
+        EXPECT_EQ(shownMenu.left, at.x) << press;
+        EXPECT_EQ(shownMenu.top, at.y) << press;
+    }
+    // The button never takes the focus.
+    EXPECT_NE(GetFocus(), form_->BtnEmptyDestFolder);
+    EXPECT_TRUE(prompts_.shown.empty());
+    EXPECT_EQ(ReadFile(files_.path("target/kept.txt")), "kept");
+}
+
 // --- Copy runs ------------------------------------------------------------------------------
 
 TEST_F(MainWindow, StartWithNothingListedSaysSo) {
