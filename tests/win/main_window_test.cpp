@@ -432,6 +432,32 @@ TEST_F(MainWindow, PolicyIsStoredAtCloseAndReadAtStart) {
     EXPECT_EQ(SendMessageW(again.Rb2, BM_GETCHECK, 0, 0), BST_CHECKED);
 }
 
+// A handler's error is shown in the error box and the window goes on; a policy that cannot
+// be stored keeps the window open.
+TEST_F(MainWindow, ErrorsAreShownAndAFailedCloseKeepsTheWindow) {
+    prompts_.openAnswers = {{files_.write("a.txt", "a")}};
+    Click(form_->Button1);
+    prompts_.fileAnswers = {files_.path("no such folder/file.lst")};
+    Click(form_->BtnSaveFileList);
+    const std::vector<std::string> errors = prompts_.texts("error");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("Cannot create file \"", 0), 0u) << errors[0];
+    EXPECT_EQ(errors[0].back(), '.');
+
+    // The settings folder's place is taken by a file.
+    files_.write("blocked/Ostrivane", "a file");
+    SetEnvironmentVariableW(L"APPDATA", Widen(files_.path("blocked")).c_str());
+    SendMessageW(form_->Handle(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(form_->Handle()));
+    ASSERT_EQ(prompts_.texts("error").size(), 2u);
+    EXPECT_EQ(prompts_.texts("error")[1].rfind("Unable to write to ", 0), 0u);
+    // Once the store can be written the window closes.
+    SetEnvironmentVariableW(L"APPDATA", Widen(files_.path("appdata")).c_str());
+    const HWND window = form_->Handle();
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+}
+
 TEST_F(MainWindow, EmptyFirstAsksAndNoUnchecksIt) {
     prompts_.answers = {false, true};
     Click(form_->CheckBox1);
