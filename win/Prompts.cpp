@@ -74,7 +74,8 @@ INT_PTR CALLBACK ReportBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             return TRUE;
         }
         case WM_COMMAND: {
-            const auto* box = reinterpret_cast<const ReportBox*>(GetWindowLongPtrW(dialog, DWLP_USER));
+            const auto* box =
+                reinterpret_cast<const ReportBox*>(GetWindowLongPtrW(dialog, DWLP_USER));
             switch (LOWORD(wParam)) {
                 case IDC_REPORT_SAVE:
                     // The box stays open: the report can be saved again, elsewhere.
@@ -180,8 +181,8 @@ std::string DialogPrompts::browseFolder(const std::string& prompt) {
     SetErrorMode(oldMode);
     if (!chosen) return {};
     std::wstring path(32768, L'\0');
-    const bool named = SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()),
-                                             GPFIDL_DEFAULT);
+    const bool named =
+        SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT);
     CoTaskMemFree(chosen);
     return named ? Narrow(path.c_str()) : std::string();
 }

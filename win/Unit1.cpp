@@ -100,8 +100,8 @@ bool IsUserInput(UINT message) {
 
 // BtnEmptyDestFolder is a speed button: any mouse button opens its menu, and it never takes
 // the keyboard focus.
-LRESULT CALLBACK SpeedButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,
-                                 UINT_PTR, DWORD_PTR form) {
+LRESULT CALLBACK SpeedButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                 DWORD_PTR form) {
     switch (message) {
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
@@ -147,10 +147,14 @@ void RegisterClasses(HINSTANCE instance) {
     form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     form.lpszClassName = kWindowClass;
     form.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    form.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXSMICON),
+                                                 GetSystemMetrics(SM_CYSMICON), 0));
     RegisterClassExW(&form);
     WNDCLASSEXW page = form;
     page.lpszClassName = kPageClass;
     page.hIcon = nullptr;
+    page.hIconSm = nullptr;
     RegisterClassExW(&page);
     registered = true;
 }
@@ -185,22 +189,20 @@ TForm1::~TForm1() {
 void TForm1::BuildWindow() {
     // The window class's procedure is set per window, so the object is known from the first
     // message on.
-    window_ = CreateWindowExW(0, kWindowClass, Widen(app::kApplicationTitle).c_str(),
-                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                                  WS_THICKFRAME | WS_CLIPCHILDREN,
-                              CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance_,
-                              nullptr);
+    window_ = CreateWindowExW(
+        0, kWindowClass, Widen(app::kApplicationTitle).c_str(),
+        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN,
+        CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance_, nullptr);
     if (!window_) throw std::runtime_error("the main window could not be created");
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TForm1::WindowProc));
     dpi_ = GetDpiForWindow(window_);
     if (dpi_ == 0) dpi_ = 96;
 
-    PageControl1 = CreateWindowExW(WS_EX_CONTROLPARENT, WC_TABCONTROLW, L"",
-                                   WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS |
-                                       TCS_BUTTONS | TCS_FLATBUTTONS,
-                                   0, 0, 10, 10, window_, reinterpret_cast<HMENU>(kIdPages),
-                                   instance_, nullptr);
+    PageControl1 = CreateWindowExW(
+        WS_EX_CONTROLPARENT, WC_TABCONTROLW, L"",
+        WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | TCS_BUTTONS | TCS_FLATBUTTONS,
+        0, 0, 10, 10, window_, reinterpret_cast<HMENU>(kIdPages), instance_, nullptr);
     const auto page = [&](const char* caption) {
         const std::wstring text = Widen(caption);
         TCITEMW item{};
@@ -209,9 +211,8 @@ void TForm1::BuildWindow() {
         TabCtrl_InsertItem(PageControl1, TabCtrl_GetItemCount(PageControl1), &item);
         // No WS_CLIPCHILDREN: group boxes and the panel's frame leave their inside to the
         // page's background.
-        HWND sheet = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD, 0, 0, 10,
-                                     10, PageControl1,
-                                     nullptr, instance_, nullptr);
+        HWND sheet = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD, 0, 0, 10, 10,
+                                     PageControl1, nullptr, instance_, nullptr);
         SetWindowLongPtrW(sheet, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         SetWindowLongPtrW(sheet, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TForm1::PageProc));
         return sheet;
@@ -229,9 +230,11 @@ void TForm1::BuildWindow() {
     monitor.cbSize = sizeof monitor;
     GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
     const RECT& work = monitor.rcWork;
-    SetWindowPos(window_, nullptr, work.left + (work.right - work.left - width) / 2,
-                 work.top + (work.bottom - work.top - height) / 2, width, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    // A screen smaller than the window keeps its title bar in reach.
+    SetWindowPos(window_, nullptr,
+                 std::max<int>(work.left, work.left + (work.right - work.left - width) / 2),
+                 std::max<int>(work.top, work.top + (work.bottom - work.top - height) / 2), width,
+                 height, SWP_NOZORDER | SWP_NOACTIVATE);
     ApplyFont();
     Layout();
     ShowPage(0);
@@ -296,8 +299,8 @@ void TForm1::CreateControls() {
     GroupBox4 = MakeControl(WC_BUTTONW, app::kProgressGroup, frame, -1);
     ProgressBar1 = MakeControl(PROGRESS_CLASSW, "", visible, kIdProgress);
     SendMessageW(ProgressBar1, PBM_SETRANGE32, 0, 100);
-    StatusLabel = MakeControl(WC_STATICW, "", visible | SS_CENTER | SS_NOPREFIX | SS_ENDELLIPSIS,
-                              kIdFigures);
+    StatusLabel =
+        MakeControl(WC_STATICW, "", visible | SS_CENTER | SS_NOPREFIX | SS_ENDELLIPSIS, kIdFigures);
 
     // Over the options group while a run writes to several devices.
     DeviceView = MakeControl(WC_LISTVIEWW, "",
@@ -465,6 +468,8 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                          SWP_NOZORDER | SWP_NOACTIVATE);
             ApplyFont();
             Layout();
+            for (int column = 0; column < 4; ++column)
+                ListView_SetColumnWidth(DeviceView, column, Scaled(column == 0 ? 140 : 70));
             return 0;
         }
         case WM_NOTIFY: {
@@ -485,7 +490,8 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 const LONG type = GetWindowLongW(focus, GWL_STYLE) & BS_TYPEMASK;
                 wchar_t className[16] = {};
                 GetClassNameW(focus, className, 16);
-                if (focus && GetParent(focus) == TabSheet1 && lstrcmpiW(className, WC_BUTTONW) == 0 &&
+                if (focus && GetParent(focus) == TabSheet1 &&
+                    lstrcmpiW(className, WC_BUTTONW) == 0 &&
                     (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON))
                     Command(GetDlgCtrlID(focus), BN_CLICKED);
             } else {
@@ -524,21 +530,51 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 void TForm1::Command(int id, int code) {
     if (code != BN_CLICKED && code != 0) return;
     switch (id) {
-        case kIdAddFiles: Button1Click(); break;
-        case kIdRemoveSource: Button2Click(); break;
-        case kIdAddDestination: Button3Click(); break;
-        case kIdRemoveDestination: Button4Click(); break;
-        case kIdAddSourceFolder: Button5Click(); break;
-        case kIdClearSources: Button6Click(); break;
-        case kIdClearDestinations: Button7Click(); break;
-        case kIdExportSources: BtnSaveFileListClick(); break;
-        case kIdImportSources: BtnImpFileListClick(); break;
-        case kIdExportDestinations: BtnSaveDirLstClick(); break;
-        case kIdImportDestinations: BtnImpDirLstClick(); break;
-        case kIdEmptyNow: N1Click(); break;
-        case kIdEmptyFirst: CheckBox1Click(); break;
-        case kIdStart: BtnCopyClick(); break;
-        case kIdStop: BtnStopClick(); break;
+        case kIdAddFiles:
+            Button1Click();
+            break;
+        case kIdRemoveSource:
+            Button2Click();
+            break;
+        case kIdAddDestination:
+            Button3Click();
+            break;
+        case kIdRemoveDestination:
+            Button4Click();
+            break;
+        case kIdAddSourceFolder:
+            Button5Click();
+            break;
+        case kIdClearSources:
+            Button6Click();
+            break;
+        case kIdClearDestinations:
+            Button7Click();
+            break;
+        case kIdExportSources:
+            BtnSaveFileListClick();
+            break;
+        case kIdImportSources:
+            BtnImpFileListClick();
+            break;
+        case kIdExportDestinations:
+            BtnSaveDirLstClick();
+            break;
+        case kIdImportDestinations:
+            BtnImpDirLstClick();
+            break;
+        case kIdEmptyNow:
+            N1Click();
+            break;
+        case kIdEmptyFirst:
+            CheckBox1Click();
+            break;
+        case kIdStart:
+            BtnCopyClick();
+            break;
+        case kIdStop:
+            BtnStopClick();
+            break;
         case kIdOverwrite:
         case kIdSkip:
         case kIdAsk:
@@ -716,7 +752,7 @@ void TForm1::AddSourceFolder() {
     ListedEntries listed(sources_, ListRole::Sources);
     const IntakeOutcome outcome = AddChosenSource(folder, true, listed);
     ShowList(ListBox1, sources_);
-    if (outcome == IntakeOutcome::RootRefused) prompts().information(app::kDriveRootRefused);
+    if (const char* refusal = app::IntakeRefusalText(outcome)) prompts().information(refusal);
 }
 
 void TForm1::AddPickedDestination() {
@@ -780,16 +816,14 @@ void TForm1::ImportDestinations() {
         result = ImportDestinationList(fileName, scratch_, destinations_,
                                        [this] { SetEmptyNowVisible(true); });
     }
-    // Once for the whole file, however many of its lines named the root.
-    if (result.refusedRoots > 0) prompts().information(app::kDriveRootRefused);
-    if (result.skipped) prompts().information(app::kSomeFoldersNotImported);
+    for (const char* note : app::DestinationImportNotes(result)) prompts().information(note);
 }
 
 void TForm1::AddSourcesOfDrop(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         const IntakeOutcome outcome = AppendDroppedSource(path, sources_);
         ShowList(ListBox1, sources_, std::max(0, sources_.count() - 1));
-        if (outcome == IntakeOutcome::RootRefused) prompts().information(app::kDriveRootRefused);
+        if (const char* refusal = app::IntakeRefusalText(outcome)) prompts().information(refusal);
     }
 }
 
@@ -802,16 +836,12 @@ void TForm1::AddDestinationsOfDrop(const std::vector<std::string>& paths) {
         // A dropped link to a drive root names the root as well; files and vanished names
         // are left out silently.
         const std::optional<IntakeOutcome> refusal = DestinationRefusal(path);
-        if (refusal == IntakeOutcome::RootRefused) {
-            prompts().information(app::kDriveRootRefused);
-            continue;
-        }
+        if (const char* text = app::IntakeRefusalText(refusal)) prompts().information(text);
         if (refusal) continue;
-        WalkIntoDestinations(
-            [&](const std::function<void()>& repaint, const std::atomic<bool>* stop) {
-                AddNamedDestination(path, DestinationReach{withSubfolders, 0}, listed, repaint,
-                                    stop);
-            });
+        WalkIntoDestinations([&](const std::function<void()>& repaint,
+                                 const std::atomic<bool>* stop) {
+            AddNamedDestination(path, DestinationReach{withSubfolders, 0}, listed, repaint, stop);
+        });
         // A stopped walk ends the whole drop.
         if (withSubfolders && StopRequested()) break;
     }
@@ -824,8 +854,7 @@ void TForm1::SetEmptyNowVisible(bool visible) {
 }
 
 void TForm1::InstallDropIntake() {
-    AcceptFileDrops(ListBox1,
-                    [this](std::vector<std::string> paths) { AddDroppedSources(paths); });
+    AcceptFileDrops(ListBox1, [this](std::vector<std::string> paths) { AddDroppedSources(paths); });
     AcceptFileDrops(ListBox2,
                     [this](std::vector<std::string> paths) { AddDroppedDestinations(paths); });
 }
@@ -983,7 +1012,8 @@ void TForm1::ShowList(HWND box, const PathList& list, int from) {
     }
     // Long paths can be scrolled to sideways.
     HDC context = GetDC(box);
-    const HGDIOBJ oldFont = SelectObject(context, reinterpret_cast<HGDIOBJ>(SendMessageW(box, WM_GETFONT, 0, 0)));
+    const HGDIOBJ oldFont =
+        SelectObject(context, reinterpret_cast<HGDIOBJ>(SendMessageW(box, WM_GETFONT, 0, 0)));
     int extent = static_cast<int>(SendMessageW(box, LB_GETHORIZONTALEXTENT, 0, 0));
     for (int i = from; i < list.count(); ++i) {
         const std::wstring text = Widen(list.at(i));

@@ -119,13 +119,13 @@ class TForm1 {
 
     // Handlers, as in the Linux window. Each runs guarded: an error it raises is shown in
     // the error box, and nothing runs while a long operation does.
-    void Button1Click();   // adds files chosen in OpenDialog1 to the sources
-    void Button2Click();   // removes the selected source
-    void Button3Click();   // the picker, then its folder (and subfolders) to the destinations
-    void Button4Click();   // removes the selected destination
-    void Button5Click();   // adds a folder chosen in the folder browser to the sources
-    void Button6Click();   // clears the sources
-    void Button7Click();   // clears the destinations, hides BtnEmptyDestFolder
+    void Button1Click();  // adds files chosen in OpenDialog1 to the sources
+    void Button2Click();  // removes the selected source
+    void Button3Click();  // the picker, then its folder (and subfolders) to the destinations
+    void Button4Click();  // removes the selected destination
+    void Button5Click();  // adds a folder chosen in the folder browser to the sources
+    void Button6Click();  // clears the sources
+    void Button7Click();  // clears the destinations, hides BtnEmptyDestFolder
     void BtnSaveFileListClick();
     void BtnImpFileListClick();
     void BtnSaveDirLstClick();

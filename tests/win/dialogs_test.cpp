@@ -1,7 +1,9 @@
 // The real dialogs of the Windows window, shown and answered by a timer of the test's thread
 // while they wait, as a user would: the caption, the text and the buttons of the message
 // boxes, and the report box's details and "保存报告…".
+// windows.h before the headers that build on it.
 #include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <functional>

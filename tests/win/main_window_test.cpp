@@ -1,8 +1,10 @@
 // The Windows main window driven in-process: controls found by id and class, commands run by
 // BM_CLICK and keys, the list boxes read back, every dialog answered by a script.
-#include <gtest/gtest.h>
+// windows.h before the headers that build on it.
 #include <windows.h>
+
 #include <commctrl.h>
+#include <gtest/gtest.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -178,12 +180,18 @@ TEST_F(MainWindow, EveryControlCarriesItsIdAndClassBelowTForm1) {
         const char* className;
     };
     const Expected expected[] = {
-        {1001, "ListBox"}, {1002, "ListBox"},  {1011, "Button"}, {1012, "Button"},
-        {1013, "Button"},  {1014, "Button"},   {1015, "Button"}, {1016, "Button"},
-        {1017, "Button"},  {1021, "Button"},   {1022, "Button"}, {1023, "Button"},
-        {1024, "Button"},  {1025, "Button"},   {1031, "Button"}, {1032, "Button"},
-        {1033, "Button"},  {1034, "Button"},   {1041, "Button"}, {1051, "msctls_progress32"},
-        {1061, "Button"},  {1062, "Button"},   {1071, "SysTabControl32"}, {1081, "Static"},
+        {1001, "ListBox"},         {1002, "ListBox"},
+        {1011, "Button"},          {1012, "Button"},
+        {1013, "Button"},          {1014, "Button"},
+        {1015, "Button"},          {1016, "Button"},
+        {1017, "Button"},          {1021, "Button"},
+        {1022, "Button"},          {1023, "Button"},
+        {1024, "Button"},          {1025, "Button"},
+        {1031, "Button"},          {1032, "Button"},
+        {1033, "Button"},          {1034, "Button"},
+        {1041, "Button"},          {1051, "msctls_progress32"},
+        {1061, "Button"},          {1062, "Button"},
+        {1071, "SysTabControl32"}, {1081, "Static"},
     };
     std::vector<HWND> descendants;
     EnumChildWindows(
@@ -210,6 +218,28 @@ TEST_F(MainWindow, EveryControlCarriesItsIdAndClassBelowTForm1) {
     EXPECT_FALSE(IsWindowVisible(form_->BtnStop));
     EXPECT_FALSE(IsWindowVisible(form_->BtnEmptyDestFolder));
     EXPECT_FALSE(IsWindowVisible(form_->ListBox3));
+
+    // The help tab shows its page in place of the working one, and back.
+    EXPECT_TRUE(IsWindowVisible(form_->TabSheet1));
+    EXPECT_FALSE(IsWindowVisible(form_->TabSheet2));
+    const auto choose = [&](int tab) {
+        TabCtrl_SetCurSel(form_->PageControl1, tab);
+        NMHDR change{form_->PageControl1, kIdPages, static_cast<UINT>(TCN_SELCHANGE)};
+        SendMessageW(window, WM_NOTIFY, kIdPages, reinterpret_cast<LPARAM>(&change));
+    };
+    choose(1);
+    EXPECT_FALSE(IsWindowVisible(form_->TabSheet1));
+    EXPECT_TRUE(IsWindowVisible(form_->TabSheet2));
+    HWND help = GetWindow(form_->TabSheet2, GW_CHILD);
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(IsWindowVisible(help));
+    RECT page, area;
+    GetClientRect(form_->TabSheet2, &page);
+    GetClientRect(help, &area);
+    EXPECT_GT(area.right, page.right / 2);
+    EXPECT_GT(area.bottom, page.bottom / 2);
+    choose(0);
+    EXPECT_TRUE(IsWindowVisible(form_->TabSheet1));
 }
 
 // At 96 dpi the design's places; a wider and taller window widens GroupBox1 and moves Panel1
@@ -328,7 +358,8 @@ TEST_F(MainWindow, PickedFolderJoinsWithItsSubfolders) {
     const std::string deep = Folder("top/one/deep");
     const std::string one = files_.path("top/one") + "\\";
     files_.write("top/file.txt", "not a folder");
-    prompts_.picks = {{true, top, true, false, ""}, {true, "C:\\", true, false, ""},
+    prompts_.picks = {{true, top, true, false, ""},
+                      {true, "C:\\", true, false, ""},
                       {false, top, true, false, ""}};
     Click(form_->Button3);
     EXPECT_EQ(ListTexts(form_->ListBox2), (std::vector<std::string>{top, one, deep}));
@@ -349,9 +380,9 @@ TEST_F(MainWindow, TabOrderAndEnterGoThroughTheLoopsDialogKeys) {
         return form_->PreTranslate(message);
     };
     SetFocus(form_->ListBox2);
-    const HWND expected[] = {form_->Button3, form_->Button4, form_->Button7,
-                             form_->BtnSaveDirLst, form_->BtnImpDirLst, form_->ListBox1,
-                             form_->Button1, form_->Button2, form_->Button6,
+    const HWND expected[] = {form_->Button3,         form_->Button4,        form_->Button7,
+                             form_->BtnSaveDirLst,   form_->BtnImpDirLst,   form_->ListBox1,
+                             form_->Button1,         form_->Button2,        form_->Button6,
                              form_->BtnSaveFileList, form_->BtnImpFileList, form_->Button5};
     for (HWND next : expected) {
         EXPECT_TRUE(key(GetFocus(), VK_TAB));
@@ -362,6 +393,26 @@ TEST_F(MainWindow, TabOrderAndEnterGoThroughTheLoopsDialogKeys) {
     EXPECT_TRUE(key(form_->Button6, VK_RETURN));
     EXPECT_EQ(form_->Sources().count(), 0);
     EXPECT_TRUE(ListTexts(form_->ListBox1).empty());
+}
+
+// A folder walk runs on the worker while the window takes Stop: the folders added so far
+// stay, in the list and in its box, and the walk takes no further folder.
+TEST_F(MainWindow, StopEndsAFolderWalkKeepingWhatItAdded) {
+    const std::string top = Folder("tree");
+    for (int i = 0; i < 200; ++i) files_.mkdir("tree/f" + std::to_string(1000 + i));
+    form_->walkRepaintInterval = std::chrono::milliseconds(0);
+    prompts_.picks = {{true, top, true, false, ""}};
+    // Waits in the queue until the walk's own message loop takes it.
+    PostMessageW(form_->BtnStop, BM_CLICK, 0, 0);
+    Click(form_->Button3);
+    EXPECT_TRUE(form_->StopRequested());
+    const int added = form_->Destinations().count();
+    EXPECT_GE(added, 1);
+    EXPECT_LT(added, 201);
+    EXPECT_EQ(ListTexts(form_->ListBox2), form_->Destinations().entries());
+    EXPECT_EQ(form_->Destinations().at(0), top);
+    EXPECT_FALSE(IsWindowVisible(form_->BtnStop));
+    EXPECT_FALSE(form_->IsBusy());
 }
 
 // --- Options --------------------------------------------------------------------------------
@@ -379,6 +430,32 @@ TEST_F(MainWindow, PolicyIsStoredAtCloseAndReadAtStart) {
     TForm1 again(GetModuleHandleW(nullptr), &prompts_);
     EXPECT_EQ(again.CheckedPolicy(), SameFilePolicy::Skip);
     EXPECT_EQ(SendMessageW(again.Rb2, BM_GETCHECK, 0, 0), BST_CHECKED);
+}
+
+// A handler's error is shown in the error box and the window goes on; a policy that cannot
+// be stored keeps the window open.
+TEST_F(MainWindow, ErrorsAreShownAndAFailedCloseKeepsTheWindow) {
+    prompts_.openAnswers = {{files_.write("a.txt", "a")}};
+    Click(form_->Button1);
+    prompts_.fileAnswers = {files_.path("no such folder/file.lst")};
+    Click(form_->BtnSaveFileList);
+    const std::vector<std::string> errors = prompts_.texts("error");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("Cannot create file \"", 0), 0u) << errors[0];
+    EXPECT_EQ(errors[0].back(), '.');
+
+    // The settings folder's place is taken by a file.
+    files_.write("blocked/Ostrivane", "a file");
+    SetEnvironmentVariableW(L"APPDATA", Widen(files_.path("blocked")).c_str());
+    SendMessageW(form_->Handle(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(form_->Handle()));
+    ASSERT_EQ(prompts_.texts("error").size(), 2u);
+    EXPECT_EQ(prompts_.texts("error")[1].rfind("Unable to write to ", 0), 0u);
+    // Once the store can be written the window closes.
+    SetEnvironmentVariableW(L"APPDATA", Widen(files_.path("appdata")).c_str());
+    const HWND window = form_->Handle();
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
 }
 
 TEST_F(MainWindow, EmptyFirstAsksAndNoUnchecksIt) {
@@ -419,6 +496,41 @@ TEST_F(MainWindow, EmptyingNowKeepsSourcesAndDisablesTheButton) {
     prompts_.picks = {{true, target, false, false, ""}};
     Click(form_->Button3);
     EXPECT_FALSE(IsWindowEnabled(form_->BtnEmptyDestFolder));
+}
+
+// Any mouse button on BtnEmptyDestFolder opens PopupMenu1 with its top-left corner at the
+// pressed point; closing the menu without a choice empties nothing.
+RECT shownMenu{};
+bool menuShown = false;
+
+void CALLBACK CloseMenuTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    if (!menu || !IsWindowVisible(menu)) return;
+    KillTimer(nullptr, timer);
+    GetWindowRect(menu, &shownMenu);
+    menuShown = true;
+    EndMenu();
+}
+
+TEST_F(MainWindow, EveryMouseButtonOpensTheEmptyingMenuAtThePressedPoint) {
+    prompts_.picks = {{true, Folder("target"), false, false, ""}};
+    Click(form_->Button3);
+    files_.write("target/kept.txt", "kept");
+    ASSERT_TRUE(IsWindowVisible(form_->BtnEmptyDestFolder));
+    for (UINT press : {WM_RBUTTONDOWN, WM_MBUTTONDOWN, WM_LBUTTONDOWN}) {
+        menuShown = false;
+        SetTimer(nullptr, 0, 30, CloseMenuTimer);
+        SendMessageW(form_->BtnEmptyDestFolder, press, 0, MAKELPARAM(5, 7));
+        EXPECT_TRUE(menuShown) << press;
+        POINT at{5, 7};
+        ClientToScreen(form_->BtnEmptyDestFolder, &at);
+        EXPECT_EQ(shownMenu.left, at.x) << press;
+        EXPECT_EQ(shownMenu.top, at.y) << press;
+    }
+    // The button never takes the focus.
+    EXPECT_NE(GetFocus(), form_->BtnEmptyDestFolder);
+    EXPECT_TRUE(prompts_.shown.empty());
+    EXPECT_EQ(ReadFile(files_.path("target/kept.txt")), "kept");
 }
 
 // --- Copy runs ------------------------------------------------------------------------------
@@ -504,9 +616,26 @@ TEST_F(MainWindow, AskQuestionsComeOnTheWindowsThread) {
     EXPECT_EQ(ReadFile(files_.path("target/two.txt")), "old2");
 }
 
-// A run stopped by BtnStop, or by Esc, while the window is held at its first figures: no
-// later file starts, the end box says it was stopped, and the figures are cleared.
+// A run stopped by BtnStop, or by Esc, while the window is held at its second figures: no
+// later file starts, the end box says it was stopped, the figures line and the devices view
+// showed the first report, and all of them are cleared afterwards.
 class StoppedRun : public MainWindow, public testing::WithParamInterface<bool> {};
+
+// The folder of the test's program, with the separator.
+std::string OwnFolder() {
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return Narrow(path.substr(0, path.find_last_of(L'\\') + 1));
+}
+
+// The serial number of the volume that holds `folder`; 0 when it cannot be told.
+DWORD VolumeSerial(const std::string& folder) {
+    wchar_t root[MAX_PATH] = {};
+    DWORD serial = 0;
+    if (GetVolumePathNameW(Widen(folder).c_str(), root, MAX_PATH))
+        GetVolumeInformationW(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
+    return serial;
+}
 
 TEST_P(StoppedRun, EndsWithTheStopBoxAndFewerCopies) {
     const bool byEscape = GetParam();
@@ -516,15 +645,32 @@ TEST_P(StoppedRun, EndsWithTheStopBoxAndFewerCopies) {
                                        std::string(64 * 1024, static_cast<char>('a' + i))));
     prompts_.openAnswers = {sources};
     Click(form_->Button1);
-    prompts_.picks = {{true, Folder("out1"), false, false, ""},
-                      {true, Folder("out2"), false, false, ""}};
+    // The second folder beside the test's program, on the drive of the build (under
+    // scripts/test-windows another volume than the temporary folder's, so the window shows
+    // one row per device).
+    const std::string out1 = Folder("out1");
+    const std::string out2 = OwnFolder() + "stop-test-" + std::to_string(GetCurrentProcessId()) +
+                             (byEscape ? "-esc\\" : "-button\\");
+    std::filesystem::remove_all(test::NativePath(out2));
+    std::filesystem::create_directory(test::NativePath(out2));
+    struct Removed {
+        std::string folder;
+        ~Removed() { std::filesystem::remove_all(test::NativePath(folder)); }
+    } removed{out2};
+    const bool twoDevices = VolumeSerial(out1) != VolumeSerial(out2);
+    prompts_.picks = {{true, out1, false, false, ""}, {true, out2, false, false, ""}};
     Click(form_->Button3);
     Click(form_->Button3);
     form_->runWriters = 1;
-    bool stopShown = false, stopSeen = false;
-    std::atomic<bool> held{false};
+    bool stopShown = false, stopSeen = false, devicesShown = false;
+    std::string statusSeen;
+    std::atomic<int> reports{0};
     form_->runFiguresHook = [&](const TransferFigures&) {
-        if (held.exchange(true)) return;
+        // The first report goes on to the window; the next one comes after the engine's
+        // interval between reports and is held.
+        const int report = ++reports;
+        if (report == 1) Sleep(150);
+        if (report != 2) return;
         // The user acts while the run's thread waits here.
         stopShown = IsWindowVisible(form_->BtnStop) && IsWindowEnabled(form_->BtnStop);
         if (byEscape) {
@@ -538,17 +684,34 @@ TEST_P(StoppedRun, EndsWithTheStopBoxAndFewerCopies) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!form_->StopRequested() && std::chrono::steady_clock::now() < end) Sleep(5);
         stopSeen = form_->StopRequested();
+        // The figures line shows this report with the run's whole amount, known before it:
+        // 20 files of 64 KiB into two folders.
+        while ((statusSeen.find(" / 2.5 MB") == std::string::npos ||
+                (twoDevices && !devicesShown)) &&
+               std::chrono::steady_clock::now() < end) {
+            statusSeen = ControlText(form_->StatusLabel);
+            devicesShown = IsWindowVisible(form_->DeviceView) &&
+                           ListView_GetItemCount(form_->DeviceView) == 2;
+            Sleep(5);
+        }
     };
     Click(form_->BtnCopy);
     EXPECT_TRUE(stopShown);
     EXPECT_TRUE(stopSeen);
+    EXPECT_GE(reports.load(), 2);
+    EXPECT_EQ(statusSeen.rfind("已复制 0 个文件，", 0), 0u) << statusSeen;
+    EXPECT_NE(statusSeen.find(" / 2.5 MB，"), std::string::npos) << statusSeen;
+    EXPECT_EQ(ControlText(form_->StatusLabel), "");
+    if (twoDevices) EXPECT_TRUE(devicesShown);
+    EXPECT_FALSE(IsWindowVisible(form_->DeviceView));
     EXPECT_EQ(form_->Sources().count(), 20);
-    const std::vector<std::string> info = prompts_.texts("information");
-    ASSERT_EQ(info.size(), 1u);
-    EXPECT_EQ(info[0].rfind(app::kCopyStopped, 0), 0u) << info[0];
+    // One end box: the plain one, or the report box when the copy the stop abandoned is
+    // listed.
+    ASSERT_EQ(prompts_.shown.size(), 1u);
+    EXPECT_EQ(prompts_.shown[0].text.rfind(app::kCopyStopped, 0), 0u) << prompts_.shown[0].text;
     int copies = 0;
-    for (const char* out : {"out1", "out2"}) {
-        for (const auto& entry : std::filesystem::directory_iterator(files_.path(out))) {
+    for (const std::string& out : {out1, out2}) {
+        for (const auto& entry : std::filesystem::directory_iterator(test::NativePath(out))) {
             ++copies;
             EXPECT_EQ(ReadFile(Narrow(entry.path().wstring())),
                       ReadFile(files_.path("src/" + Narrow(entry.path().filename().wstring()))));
@@ -621,8 +784,12 @@ TEST_F(MainWindow, DropsJoinTheirListsByTheDropRules) {
     PostMessageW(form_->ListBox1, WM_DROPFILES,
                  reinterpret_cast<WPARAM>(MakeDrop({file, files_.path("drop")})), 0);
     ASSERT_TRUE(PumpUntil([&] { return form_->Sources().count() == 2; }));
-    EXPECT_EQ(ListTexts(form_->ListBox1),
-              (std::vector<std::string>{file, files_.path("drop")}));
+    EXPECT_EQ(ListTexts(form_->ListBox1), (std::vector<std::string>{file, files_.path("drop")}));
+    // The whole drive is refused, once for each time it was dropped.
+    PostMessageW(form_->ListBox1, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({"C:\\", "C:\\"})),
+                 0);
+    ASSERT_TRUE(PumpUntil([&] { return prompts_.texts("information").size() == 2; }));
+    EXPECT_EQ(form_->Sources().count(), 2);
     // Destinations: one question for the drop; Yes takes each folder with its subfolders,
     // a file is passed over, and the emptying button shows.
     prompts_.answers = {true};
@@ -630,8 +797,7 @@ TEST_F(MainWindow, DropsJoinTheirListsByTheDropRules) {
                  reinterpret_cast<WPARAM>(MakeDrop({file, files_.path("drop")})), 0);
     ASSERT_TRUE(PumpUntil([&] { return form_->Destinations().count() == 2; }));
     EXPECT_EQ(ListTexts(form_->ListBox2), (std::vector<std::string>{top, folder}));
-    EXPECT_EQ(prompts_.texts("question"),
-              std::vector<std::string>{app::kAddSubfoldersQuestion});
+    EXPECT_EQ(prompts_.texts("question"), std::vector<std::string>{app::kAddSubfoldersQuestion});
     EXPECT_TRUE(IsWindowVisible(form_->BtnEmptyDestFolder));
 }
 
