@@ -284,17 +284,10 @@ Outcome RunCase(unsigned seed, SameFilePolicy policy, bool emptyFirst, int write
     return outcome;
 }
 
-// Runs many seeds when OSTRIVANE_DIFFERENTIAL_SEEDS says so (fuzz style), a few otherwise:
-// fewer under Windows, where every file operation goes through Wine and six seeds came
-// close to the test's time limit on a loaded 2-core machine.
+// Runs many seeds when OSTRIVANE_DIFFERENTIAL_SEEDS says so (fuzz style), a few otherwise.
 unsigned SeedCount() {
     const char* wanted = std::getenv("OSTRIVANE_DIFFERENTIAL_SEEDS");
-#ifdef _WIN32
-    constexpr unsigned kDefaultSeeds = 3;
-#else
-    constexpr unsigned kDefaultSeeds = 6;
-#endif
-    return wanted ? static_cast<unsigned>(std::atoi(wanted)) : kDefaultSeeds;
+    return wanted ? static_cast<unsigned>(std::atoi(wanted)) : 6;
 }
 
 TEST(RunEngine, ManyWritersGiveExactlyTheOutcomeOfOne) {
