@@ -226,10 +226,6 @@ std::wstring LinkMarkup(const std::string& address) {
 
 }  // namespace
 
-std::string HelpAddress() {
-    return "http://" OSTRIVANE_HELP_HOST "/soft/Quillmere.asp?ver=3.12";
-}
-
 std::string HelpHtmlToText(std::string_view html) {
     TextBuilder text;
     bool inHead = false;

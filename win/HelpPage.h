@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/help.h"
+
 namespace ostrivane::win {
 
 // Creates the help tab's page as a child of `parent` covering `area`: the built-in help page
@@ -24,9 +26,8 @@ HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance);
 // browser control.
 bool HelpPageShowsBuiltInPage(HWND page);
 
-// The help page's address, "http://<host>/soft/Quillmere.asp?ver=3.12" (the host chosen at
-// build time, OSTRIVANE_HELP_HOST, as for the Linux window).
-std::string HelpAddress();
+// The help page's address is app::HelpAddress(), the Linux window's too.
+using app::HelpAddress;
 
 // `html` as the lines of plain text a read-only text view shows (UTF-8, CR LF): what <head>
 // holds is left out; headings and paragraphs become lines with an empty line before them; a

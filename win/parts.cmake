@@ -6,14 +6,6 @@ target_sources(ostrivane_winui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/HelpPage.cpp)
 target_link_libraries(ostrivane_winui PUBLIC comctl32 shell32 ole32 uuid)
 
-# The help page's host, as for the Linux window (ui/CMakeLists.txt).
-if(NOT DEFINED OSTRIVANE_HELP_HOST)
-  set(OSTRIVANE_HELP_HOST "www.ostrivane.com" CACHE STRING
-      "Host of the help page shown in the help tab (default www.ostrivane.com)")
-endif()
-set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/HelpPage.cpp APPEND PROPERTY
-             COMPILE_DEFINITIONS "OSTRIVANE_HELP_HOST=\"${OSTRIVANE_HELP_HOST}\"")
-
 # The built-in help page is the Linux window's ui/help/help.html, compiled in as its bytes.
 set(_ostrivane_help_html ${PROJECT_SOURCE_DIR}/ui/help/help.html)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_ostrivane_help_html})
