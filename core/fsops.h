@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/content_hash.h"
+
 namespace ostrivane {
 
 // Traits of the platform's paths, kept in one place so that another platform layer only
@@ -285,9 +287,34 @@ struct CopyControl {
     const Folder* temporaryFolder = nullptr;
 };
 
+// What a copy that was put under its final name tells a run that checks it later.
+struct PlacedCopy {
+    FileIdentity identity;      // the copy
+    std::uint64_t size = 0;     // its length as written
+    ContentHash sourceHash;     // the source's bytes as the copy read them
+    bool replacedFile = false;  // it took the place of an existing file
+};
+
+// With `placed` given, the copy also hashes the source's bytes (those it wrote where the
+// data passes through this process; a second read of the source where the file system
+// clones or copies in the kernel) and, when it succeeds and stands under its final name,
+// fills *placed. A copy that leaves the target as it was (the source itself) fills nothing:
+// placed->size and identity stay 0.
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
-               std::uint32_t listedAttributes = 0, const CopyControl* control = nullptr);
+               std::uint32_t listedAttributes = 0, const CopyControl* control = nullptr,
+               PlacedCopy* placed = nullptr);
+
+// Reads the copy `name` of `folder` back from its device and hashes it: the entry must be
+// the file `expected` (a link is not followed; another file fails with
+// error::kChangedMeanwhile's number). Its cached pages are dropped first (POSIX: the
+// file system must have been flushed, so that they are clean), or the file is read without
+// the system's cache (Windows), so that the bytes come from the device, not from memory.
+// `read` is told each piece's bytes. With `stop` set, the read is abandoned with
+// error::kStopped. 0 or the platform's error number.
+int ReadBackHash(const Folder& folder, const std::string& name, const FileIdentity& expected,
+                 ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop = nullptr,
+                 const std::function<void(std::uint64_t)>& read = {});
 
 // Deletes the named temporaries of copies (see CopyOneFile) that a killed or crashed run
 // left in `folder`: entries of exactly the shape ".ostrivane-partial-<process id>-<16 hex

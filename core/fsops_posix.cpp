@@ -995,6 +995,29 @@ std::vector<char>& CopyBuffer() {
 // The control of the copy this thread is making, if its caller gave one.
 thread_local const CopyControl* activeControl = nullptr;
 
+// The hash of the copy this thread is making, when its caller asked for one (CopyFileAt's
+// `placed`): the source's bytes as the copy reads them, and what is told once the copy
+// stands under its final name.
+struct CopyHashing {
+    PlacedCopy* out = nullptr;  // the caller's, null when no hash was asked for
+    ContentHasher hasher;
+    PlacedCopy pending;  // the copy written, not yet under its final name
+};
+thread_local CopyHashing hashing;
+
+bool Hashing() { return hashing.out != nullptr; }
+
+void HashRead(const char* data, ssize_t bytes) {
+    if (Hashing()) hashing.hasher.update(data, static_cast<size_t>(bytes));
+}
+
+// The written copy now stands under its final name.
+void Placed(bool replacedFile) {
+    if (!Hashing()) return;
+    *hashing.out = hashing.pending;
+    hashing.out->replacedFile = replacedFile;
+}
+
 // Pieces of data a controlled copy moves between two looks at its stop request.
 constexpr off_t kControlledPiece = 8 << 20;
 
@@ -1020,6 +1043,7 @@ int CopyByReadWrite(int source, int target, off_t& length) {
             if (errno == EINTR) continue;
             return errno;
         }
+        HashRead(buffer.data(), n);
         if (int error = WriteAll(target, buffer.data(), static_cast<size_t>(n))) return error;
         length += n;
         if (CopiedAndStopped(n)) return error::kStopped;
@@ -1112,6 +1136,24 @@ int CopySparse(int source, int target, off_t size, off_t& length) {
     return 0;
 }
 
+// Hashes the first `length` bytes of `source` for a copy whose data did not pass through
+// this process (a clone, an in-kernel copy): a second read, mostly from the cache.
+int HashSource(int source, off_t length) {
+    std::vector<char>& buffer = CopyBuffer();
+    hashing.hasher.reset();
+    for (off_t done = 0; done < length;) {
+        const size_t want =
+            static_cast<size_t>(std::min<off_t>(length - done, static_cast<off_t>(buffer.size())));
+        ssize_t n = ::pread(source, buffer.data(), want, done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return error::kSourceChanged;  // shorter than the copy
+        hashing.hasher.update(buffer.data(), static_cast<size_t>(n));
+        done += n;
+    }
+    return 0;
+}
+
 // Copies the data of `source` into the empty file `target`: a clone where the file system
 // shares blocks (btrfs, XFS), else only the data of a file with holes, else an in-kernel
 // copy, else a read/write loop. `length` receives the length of the copy as this function
@@ -1120,19 +1162,23 @@ int CopyData(int source, int target, const struct stat& st, off_t& length) {
     // Remember the file systems that cannot clone, so each file does not pay for the probe.
     static thread_local dev_t noCloneDevice = static_cast<dev_t>(-1);
     length = 0;
+    if (Hashing()) hashing.hasher.reset();
     if (st.st_size == 0) return CopyByReadWrite(source, target, length);  // /proc-like files
     if (st.st_dev != noCloneDevice) {
         if (::ioctl(target, FICLONE, source) == 0) {
             length = st.st_size;
-            return CopiedAndStopped(length) ? error::kStopped : 0;
+            if (CopiedAndStopped(length)) return error::kStopped;
+            return Hashing() ? HashSource(source, length) : 0;
         }
         noCloneDevice = st.st_dev;
     }
     if (static_cast<off_t>(st.st_blocks) * 512 < st.st_size) {
         int error = CopySparse(source, target, st.st_size, length);
+        if (error == 0 && Hashing()) error = HashSource(source, length);
         if (error != kNoHoleSearch) return error;
     }
-    if (!kernelCopyMissing) {
+    // A copy that is hashed reads the data anyway: through this process, it is read once.
+    if (!kernelCopyMissing && !Hashing()) {
         // The known size bounds the copy: one call per file instead of a second one that
         // finds the end. A file that grew meanwhile is caught by the check after the copy.
         while (length < st.st_size) {
@@ -1221,6 +1267,12 @@ int FillTemporary(int source, int target, const struct stat& st, bool createdWit
     off_t length = 0;
     if (int error = CopyData(source, target, st, length)) return error;
     if (int error = CheckSourceUnchanged(source, st, length)) return error;
+    if (Hashing()) {
+        struct stat copy;
+        if (::fstat(target, &copy) != 0) return errno;
+        hashing.pending = {IdentityOf(copy), static_cast<std::uint64_t>(length),
+                           hashing.hasher.digest(), false};
+    }
     return FinishCopy(target, st, createdWithMode);
 }
 
@@ -1454,6 +1506,7 @@ int CopyThroughUnnamedFile(int source, const struct stat& st, const Place& place
             ::unlinkat(place.dirFd, place.target.c_str(), 0);
             return closeError;
         }
+        Placed(false);
         return 0;
     }
     if (error != EEXIST || failIfExists) return error;
@@ -1478,7 +1531,9 @@ int CopyThroughUnnamedFile(int source, const struct stat& st, const Place& place
         ::unlinkat(place.dirFd, tempName.c_str(), 0);
         return closeError;
     }
-    return RenameOver(place, tempName);
+    error = RenameOver(place, tempName);
+    if (error == 0) Placed(replaced.regularFile);
+    return error;
 }
 
 // The folder where the copy to `place` writes its named temporary: the control's
@@ -1542,6 +1597,7 @@ int CopyThroughNamedTemporary(int source, const struct stat& st, const Place& pl
         error = RenameExclusively(place, tempName, TraitsOf(tempStat.st_dev), tempDirFd);
     else
         error = RenameOver(place, tempName, tempDirFd);
+    if (error == 0) Placed(replaced.regularFile);
     return error == EXDEV && elsewhere >= 0 ? kTemporaryOnAnotherMount : error;
 }
 
@@ -1611,13 +1667,22 @@ int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
 
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
-               std::uint32_t listedAttributes, const CopyControl* control) {
+               std::uint32_t listedAttributes, const CopyControl* control,
+               PlacedCopy* placed) {
+    if (placed) *placed = {};
     if (control && control->stop && control->stop->load()) return error::kStopped;
-    // The copy's loops consult the control; it is this thread's only while this call runs.
+    // The copy's loops consult the control and the hash; they are this thread's only while
+    // this call runs.
     struct ActiveControl {
-        explicit ActiveControl(const CopyControl* control) { activeControl = control; }
-        ~ActiveControl() { activeControl = nullptr; }
-    } active(control);
+        ActiveControl(const CopyControl* control, PlacedCopy* placed) {
+            activeControl = control;
+            hashing.out = placed;
+        }
+        ~ActiveControl() {
+            activeControl = nullptr;
+            hashing.out = nullptr;
+        }
+    } active(control, placed);
     const bool knownRegular =
         (listedAttributes & attr::kArchive) != 0 && (listedAttributes & attr::kLink) == 0;
     Fd fd(OpenSource(sourceFolder ? FdOf(*sourceFolder) : AT_FDCWD, sourceName.c_str(),
@@ -1626,6 +1691,40 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
     return CopyFromOpenSource(
         fd.get(), MakePlace(FdOf(targetFolder), targetName, &targetFolder.identity()),
         failIfExists);
+}
+
+int ReadBackHash(const Folder& folder, const std::string& name, const FileIdentity& expected,
+                 ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop,
+                 const std::function<void(std::uint64_t)>& read) {
+    size = 0;
+    Fd fd(::openat(FdOf(folder), name.c_str(),
+                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) return errno == ELOOP ? error::kChangedMeanwhile : errno;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode) || !(IdentityOf(st) == expected)) return error::kChangedMeanwhile;
+    // The run's flush left the pages clean, so the kernel drops them: what is read next
+    // comes from the device. (A RAM file system has nothing else to read from.)
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    std::vector<char>& buffer = CopyBuffer();
+    ContentHasher hasher;
+    for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
+        ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        hasher.update(buffer.data(), static_cast<size_t>(n));
+        size += static_cast<std::uint64_t>(n);
+        if (read) read(static_cast<std::uint64_t>(n));
+    }
+    // Nobody asked for these pages in memory; leave the cache to what the user works with.
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    hash = hasher.digest();
+    return 0;
 }
 
 namespace {

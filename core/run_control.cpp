@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/verification.h"
+
 namespace ostrivane {
 
 namespace {
@@ -89,6 +91,38 @@ void RunControl::fileDone(int index) {
     reportSoon();
 }
 
+void RunControl::copyPlaced(int index, const std::string& folderPath, const std::string& name,
+                            const PlacedCopy& placed) {
+    if (ledger_) ledger_->add(index, folderPath, name, placed);
+}
+
+void RunControl::beginVerify(const std::vector<int>& devices) {
+    {
+        std::lock_guard lock(mutex_);
+        for (int device : devices) {
+            DeviceFigures& figures = figures_.at(static_cast<size_t>(device));
+            if (figures.state != DeviceFigures::State::Failed)
+                figures.state = DeviceFigures::State::Verifying;
+        }
+    }
+    report();
+}
+
+void RunControl::verifiedBytes(std::uint64_t bytes) {
+    bytesVerified_ += bytes;
+    reportSoon();
+}
+
+void RunControl::endVerify(int device, bool failed) {
+    {
+        std::lock_guard lock(mutex_);
+        DeviceFigures& figures = figures_.at(static_cast<size_t>(device));
+        if (figures.state == DeviceFigures::State::Verifying)
+            figures.state = failed ? DeviceFigures::State::Failed : DeviceFigures::State::Done;
+    }
+    report();
+}
+
 void RunControl::destinationComplete(int index) {
     if (!showTransfer_) return;
     const std::uint64_t bytes = destinations_.at(static_cast<size_t>(index)).bytesPlanned.load();
@@ -102,6 +136,7 @@ void RunControl::report() {
     lastReport_.store(Now());
     TransferFigures figures;
     figures.devices = figures_;
+    figures.bytesVerified = bytesVerified_.load();
     for (const Destination& destination : destinations_) {
         const std::uint64_t bytes = destination.bytesDone.load();
         figures.filesDone += destination.filesDone.load();
