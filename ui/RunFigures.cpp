@@ -52,6 +52,8 @@ QString StateText(DeviceFigures::State state) {
             return QStringLiteral("复制中");
         case DeviceFigures::State::Flushing:
             return QStringLiteral("正在写入磁盘");
+        case DeviceFigures::State::Verifying:
+            return QStringLiteral("校验中");
         case DeviceFigures::State::Done:
             return QStringLiteral("完成");
         case DeviceFigures::State::Failed:
