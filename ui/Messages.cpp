@@ -38,6 +38,10 @@ QString RunEndText(const QString& first, const std::vector<Failure>& failures) {
 
 }  // namespace
 
+QString VerifiedCopiesText(std::uint64_t count) {
+    return QStringLiteral("已校验 %1 个副本：从目标设备读回，与源文件一致。").arg(count);
+}
+
 QString ErrorBoxText(const std::string& message) {
     std::string text = message;
     if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';

@@ -30,6 +30,10 @@ inline const QString kSaveReport = QStringLiteral("保存报告…");
 // Title of the folder chooser of the source list.
 inline const QString kChooseFolderPrompt = QStringLiteral("请选择文件夹");
 
+// How many copies a run with the check after write read back and found equal to their
+// sources (a line of the completion box).
+QString VerifiedCopiesText(std::uint64_t count);
+
 // How many failed items a completion message lists by name.
 inline constexpr int kFailuresListed = 10;
 

@@ -370,7 +370,7 @@ void TForm1::BuildOptionsGroup() {
     GroupBox3->setGeometry(OnPage(0, 366, 362, 95));
     Label1 = new QLabel(QStringLiteral(" 目标目录下已有同名文件存在时："), GroupBox3);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(InGroup(5, 21, 218, 13));
+    Label1->setGeometry(InGroup(5, 14, 218, 13));
 
     const auto makeRadio = [this](const char* name, const QString& caption, const QRect& place) {
         auto* radio = new QRadioButton(caption, GroupBox3);
@@ -378,24 +378,30 @@ void TForm1::BuildOptionsGroup() {
         radio->setGeometry(place);
         return radio;
     };
-    Rb1 = makeRadio("Rb1", QStringLiteral("覆盖"), InGroup(36, 40, 46, 17));
-    Rb2 = makeRadio("Rb2", QStringLiteral("跳过"), InGroup(85, 40, 50, 17));
-    Rb3 = makeRadio("Rb3", QStringLiteral("询问"), InGroup(133, 40, 49, 17));
-    RbRename = makeRadio("RbRename", QStringLiteral("自动编号同名文件"), InGroup(185, 40, 147, 17));
+    Rb1 = makeRadio("Rb1", QStringLiteral("覆盖"), InGroup(36, 31, 46, 17));
+    Rb2 = makeRadio("Rb2", QStringLiteral("跳过"), InGroup(85, 31, 50, 17));
+    Rb3 = makeRadio("Rb3", QStringLiteral("询问"), InGroup(133, 31, 49, 17));
+    RbRename = makeRadio("RbRename", QStringLiteral("自动编号同名文件"), InGroup(185, 31, 147, 17));
     KeepCheckedPolicyAsTabStop();
     Rb1->setChecked(true);
 
     CheckBox1 =
         new QCheckBox(QStringLiteral("复制时先清空（删除）目标文件夹中的原有内容"), GroupBox3);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
-    CheckBox1->setGeometry(InGroup(9, 67, 320, 17));
+    CheckBox1->setGeometry(InGroup(9, 50, 320, 17));
+
+    CheckVerify = new QCheckBox(QStringLiteral("复制后校验副本"), GroupBox3);
+    CheckVerify->setObjectName(QStringLiteral("CheckVerify"));
+    CheckVerify->setGeometry(InGroup(9, 69, 320, 17));
+    CheckVerify->setToolTip(
+        QStringLiteral("复制完成并写入磁盘后，从目标设备读回每个副本，与源文件比较"));
 
     BtnEmptyDestFolder = new QToolButton(GroupBox3);
     BtnEmptyDestFolder->setObjectName(QStringLiteral("BtnEmptyDestFolder"));
     BtnEmptyDestFolder->setText(QStringLiteral("..."));
     BtnEmptyDestFolder->setToolTip(QStringLiteral("立即清空（删除）目标文件夹中的原有内容"));
     BtnEmptyDestFolder->setFocusPolicy(Qt::NoFocus);
-    BtnEmptyDestFolder->setGeometry(InGroup(326, 64, 23, 22));
+    BtnEmptyDestFolder->setGeometry(InGroup(326, 47, 23, 22));
     BtnEmptyDestFolder->setVisible(false);
     BtnEmptyDestFolder->installEventFilter(this);
 
@@ -486,8 +492,8 @@ void TForm1::BuildHelpPage(bool webHelp) {
 void TForm1::SetTabOrder() {
     QWidget* const order[] = {ListBox2, Button3, Button4, Button7, BtnSaveDirLst,   BtnImpDirLst,
                               ListBox1, Button1, Button2, Button6, BtnSaveFileList, BtnImpFileList,
-                              Button5,  Rb1,     Rb2,     Rb3,     CheckBox1,       RbRename,
-                              BtnCopy};
+                              Button5,  Rb1,     Rb2,     Rb3,     CheckBox1,       CheckVerify,
+                              RbRename, BtnCopy};
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -865,6 +871,7 @@ void TForm1::CopyRun() {
     options.maxWriters = runWriters;
     options.stop = &stopRequest_;
     options.showTransfer = FiguresOnGuiThread();
+    options.verify = CheckVerify->isChecked();
     RunResult result;
     bool longRun = false;
     std::optional<ERunEnded> ended;
@@ -921,9 +928,15 @@ void TForm1::CopyRun() {
             ShowRunEnd(messages::CopyEndedText(ended->failures), ended->failures);
         return;
     }
-    ShowRunEnd(result.stopped ? messages::CopyStoppedText(result.failures)
-                              : messages::CopyCompletionText(result.failures),
-               result.failures);
+    QString endText = result.stopped ? messages::CopyStoppedText(result.failures)
+                                     : messages::CopyCompletionText(result.failures);
+    // What was read back: a stopped check counts only the copies it reached.
+    if (options.verify) {
+        const qsizetype firstLine = endText.indexOf(QLatin1Char('\n'));
+        endText.insert(firstLine < 0 ? endText.size() : firstLine,
+                       QLatin1Char('\n') + messages::VerifiedCopiesText(result.copiesVerified));
+    }
+    ShowRunEnd(endText, result.failures);
     figuresView_->end();
     ProgressBar1->setValue(0);
 }
@@ -987,10 +1000,12 @@ void TForm1::ReadStoredPolicy() {
             RbRename->setChecked(true);
             break;
     }
+    CheckVerify->setChecked(LoadVerifyAfterCopy());
 }
 
 void TForm1::StorePolicy() {
     SaveSameFilePolicy(static_cast<int>(CheckedPolicy()));
+    SaveVerifyAfterCopy(CheckVerify->isChecked());
 }
 
 SameFilePolicy TForm1::CheckedPolicy() const {
