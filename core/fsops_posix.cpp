@@ -8,8 +8,10 @@
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <signal.h>
+#include <setjmp.h>
 #include <sys/ioctl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/statfs.h>
 #include <sys/stat.h>
@@ -1034,9 +1036,12 @@ bool CopiedAndStopped(off_t bytes) {
 }
 
 // Copies from the current position of `source` to its end; adds the bytes to `length`.
-int CopyByReadWrite(int source, int target, off_t& length) {
+// With `knownSize` > 0 the copy ends once `length` reaches it, without a read that finds the
+// end: a file that grew meanwhile is caught by the look at its size and times afterwards.
+int CopyByReadWrite(int source, int target, off_t& length, off_t knownSize = 0) {
     std::vector<char>& buffer = CopyBuffer();
     for (;;) {
+        if (knownSize > 0 && length >= knownSize) return 0;
         ssize_t n = ::read(source, buffer.data(), buffer.size());
         if (n == 0) return 0;
         if (n < 0) {
@@ -1136,11 +1141,77 @@ int CopySparse(int source, int target, off_t size, off_t& length) {
     return 0;
 }
 
+// Files from this size on are hashed through a mapping of their pages: the hash reads the
+// cache (or the device) in place, without a copy into a buffer. Smaller ones are read.
+constexpr off_t kMappedHashFrom = 1 << 20;
+
+// Where a bus error in a mapped hash of this thread returns to: a file cut short by another
+// process while it is mapped makes the access to its lost pages fault.
+thread_local sigjmp_buf* mappedHashReturn = nullptr;
+
+void OnBusError(int signal, siginfo_t*, void*) {
+    if (sigjmp_buf* back = mappedHashReturn) siglongjmp(*back, 1);
+    // Not a mapped hash: the default action, when the faulting access comes again.
+    ::signal(signal, SIG_DFL);
+}
+
+std::once_flag busErrorHandler;
+
+// Hashes the first `length` bytes of the open file `fd` into `hasher` through mappings of a
+// few MiB at a time (so that the pages held stay few), telling `read` each piece and giving
+// up when `stop` is set. 0, error::kStopped, `lostError` when the file lost pages meanwhile
+// (a bus error), or -1 when the file cannot be mapped (the caller reads it instead).
+int HashMapped(int fd, off_t length, ContentHasher& hasher, const std::atomic<bool>* stop,
+               const std::function<void(std::uint64_t)>* read, int lostError) {
+    std::call_once(busErrorHandler, [] {
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, nullptr);
+    });
+    constexpr off_t kWindow = 4 << 20;
+    sigjmp_buf back;
+    // Only plain values live between here and the jump back.
+    volatile off_t done = 0;
+    void* volatile window = nullptr;
+    volatile size_t windowLength = 0;
+    if (sigsetjmp(back, 1) != 0) {
+        mappedHashReturn = nullptr;
+        if (window) ::munmap(window, windowLength);
+        return lostError;
+    }
+    while (done < length) {
+        if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
+        const off_t piece = std::min<off_t>(kWindow, length - done);
+        void* at = ::mmap(nullptr, static_cast<size_t>(piece), PROT_READ,
+                          MAP_SHARED | MAP_POPULATE, fd, done);
+        if (at == MAP_FAILED) return done == 0 ? -1 : errno;
+        ::madvise(at, static_cast<size_t>(piece), MADV_SEQUENTIAL);
+        windowLength = static_cast<size_t>(piece);
+        window = at;
+        mappedHashReturn = &back;
+        hasher.update(at, static_cast<size_t>(piece));
+        mappedHashReturn = nullptr;
+        window = nullptr;
+        ::munmap(at, static_cast<size_t>(piece));
+        done = done + piece;
+        if (read && *read) (*read)(static_cast<std::uint64_t>(piece));
+    }
+    return 0;
+}
+
 // Hashes the first `length` bytes of `source` for a copy whose data did not pass through
 // this process (a clone, an in-kernel copy): a second read, mostly from the cache.
 int HashSource(int source, off_t length) {
-    std::vector<char>& buffer = CopyBuffer();
     hashing.hasher.reset();
+    if (length >= kMappedHashFrom) {
+        const int result =
+            HashMapped(source, length, hashing.hasher, nullptr, nullptr, error::kSourceChanged);
+        if (result != -1) return result;
+        hashing.hasher.reset();
+    }
+    std::vector<char>& buffer = CopyBuffer();
     for (off_t done = 0; done < length;) {
         const size_t want =
             static_cast<size_t>(std::min<off_t>(length - done, static_cast<off_t>(buffer.size())));
@@ -1177,8 +1248,10 @@ int CopyData(int source, int target, const struct stat& st, off_t& length) {
         if (error == 0 && Hashing()) error = HashSource(source, length);
         if (error != kNoHoleSearch) return error;
     }
-    // A copy that is hashed reads the data anyway: through this process, it is read once.
-    if (!kernelCopyMissing && !Hashing()) {
+    // A small copy that is hashed reads the data anyway: through this process, it is read
+    // once. A big one is copied by the kernel and its source hashed through a mapping.
+    const bool hashedByMapping = st.st_size >= kMappedHashFrom;
+    if (!kernelCopyMissing && (!Hashing() || hashedByMapping)) {
         // The known size bounds the copy: one call per file instead of a second one that
         // finds the end. A file that grew meanwhile is caught by the check after the copy.
         while (length < st.st_size) {
@@ -1191,16 +1264,16 @@ int CopyData(int source, int target, const struct stat& st, off_t& length) {
             }
             // Some file systems report the end at once for files whose size they do not
             // know; the plain loop then reads what is really there.
-            if (n == 0 && length > 0) return 0;
+            if (n == 0 && length > 0) return Hashing() ? HashSource(source, length) : 0;
             if (n == 0) break;
             if (errno == EINTR) continue;
             if (length > 0 || !KernelCopyUnsupported(errno)) return errno;
             if (errno == ENOSYS) kernelCopyMissing = true;
             break;
         }
-        if (length == st.st_size) return 0;
+        if (length == st.st_size) return Hashing() ? HashSource(source, length) : 0;
     }
-    return CopyByReadWrite(source, target, length);
+    return CopyByReadWrite(source, target, length, Hashing() ? st.st_size : 0);
 }
 
 // True for the kernel's own file systems (/proc, /sys, ...), whose files give other
@@ -1706,11 +1779,28 @@ int ReadBackHash(const Folder& folder, const std::string& name, const FileIdenti
     // The run's flush left the pages clean, so the kernel drops them: what is read next
     // comes from the device. (A RAM file system has nothing else to read from.)
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::vector<char>& buffer = CopyBuffer();
+    // Small files are read in one piece; the size the file reports ends the reading, so
+    // no read is spent on finding the end.
+    constexpr off_t kLargeFile = 1 << 20;
+    const bool large = st.st_size > kLargeFile;
     ContentHasher hasher;
+    if (large) {
+        const int error =
+            HashMapped(fd.get(), st.st_size, hasher, stop, &read, error::kChangedMeanwhile);
+        if (error != -1) {
+            if (error) return error;
+            ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+            size = static_cast<std::uint64_t>(st.st_size);
+            hash = hasher.digest();
+            return 0;
+        }
+        hasher.reset();
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    std::vector<char>& buffer = CopyBuffer();
     for (;;) {
         if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
+        if (static_cast<off_t>(size) >= st.st_size) break;
         ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
         if (n == 0) break;
         if (n < 0) {
@@ -1722,7 +1812,7 @@ int ReadBackHash(const Folder& folder, const std::string& name, const FileIdenti
         if (read) read(static_cast<std::uint64_t>(n));
     }
     // Nobody asked for these pages in memory; leave the cache to what the user works with.
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (large) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
     hash = hasher.digest();
     return 0;
 }
