@@ -21,17 +21,30 @@ void CopyLedger::add(int index, const std::string& folderPath, const std::string
                     .first;
         destination.folders.push_back(folderPath);
     }
-    destination.copies.push_back({found->second, name, placed});
+    destination.copies.push_back({found->second, name, placed, ++sequence_, false});
 }
 
 void CopyLedger::sort() {
+    // The latest copy to each path; an overlapping destination or a second source of one
+    // name wrote it after the others (the engine keeps such writes in order).
+    std::unordered_map<std::string, Copy*> latest;
     for (Destination& destination : destinations_) {
         const std::vector<std::string>& folders = destination.folders;
         std::sort(destination.copies.begin(), destination.copies.end(),
                   [&](const Copy& a, const Copy& b) {
                       if (a.folder != b.folder) return folders[a.folder] < folders[b.folder];
-                      return a.name < b.name;
+                      if (a.name != b.name) return a.name < b.name;
+                      return a.sequence < b.sequence;
                   });
+        for (Copy& copy : destination.copies) {
+            Copy*& last = latest[folders[copy.folder] + copy.name];
+            if (last && last->sequence > copy.sequence) {
+                copy.superseded = true;
+                continue;
+            }
+            if (last) last->superseded = true;
+            last = &copy;
+        }
     }
 }
 
@@ -98,7 +111,7 @@ VerifyOutcome VerifyCopies(CopyLedger& ledger, RunControl& run,
         const auto device = static_cast<size_t>(run.deviceOf(d));
         if (device >= byDevice.size()) byDevice.resize(device + 1);
         for (size_t c = 0; c < ledger.destination(d).copies.size(); ++c)
-            byDevice[device].push_back({d, c});
+            if (!ledger.destination(d).copies[c].superseded) byDevice[device].push_back({d, c});
     }
     std::vector<int> devices;
     for (size_t device = 0; device < byDevice.size(); ++device)
@@ -197,6 +210,7 @@ std::vector<FileHash> HashesOf(CopyLedger& ledger, const std::vector<std::string
         CopyLedger::Destination& destination = ledger.destination(d);
         const std::string& root = destinations.at(static_cast<size_t>(d));
         for (const CopyLedger::Copy& copy : destination.copies) {
+            if (copy.superseded) continue;
             const std::string& folder = destination.folders[copy.folder];
             std::string path = folder.compare(0, root.size(), root) == 0
                                    ? folder.substr(root.size()) + copy.name

@@ -31,6 +31,10 @@ class CopyLedger {
         std::uint32_t folder = 0;  // index into the destination's folders
         std::string name;
         PlacedCopy placed;
+        std::uint64_t sequence = 0;  // the order of the run's copies
+        // A later copy of the run took this one's place (two sources of one name under
+        // Overwrite, nested destinations): only the later one is checked and listed.
+        bool superseded = false;
     };
     struct Destination {
         std::mutex mutex;
@@ -42,11 +46,13 @@ class CopyLedger {
     Destination& destination(int index) { return destinations_.at(static_cast<size_t>(index)); }
     int destinations() const { return static_cast<int>(destinations_.size()); }
     // Sorts each destination's copies by folder and name, so that the outcome and the
-    // failures come in one order whatever order the writers made them in.
+    // failures come in one order whatever order the writers made them in, and marks the
+    // copies that a later copy to the same path replaced.
     void sort();
 
   private:
     std::deque<Destination> destinations_;
+    std::atomic<std::uint64_t> sequence_{0};
 };
 
 // The outcome of a check.

@@ -154,6 +154,30 @@ TEST(Verification, WhatACopyThatDiffersBecomes) {
     EXPECT_EQ(ReadFile(copies + "new.txt"), "the source's bytes");
 }
 
+// A copy that a later copy of the same run replaced (two sources of one name, a destination
+// inside another that gets the same file again) is no failure: the last one is checked.
+TEST(Verification, ACopyTheRunReplacedItselfIsNoFailure) {
+    TempTree t;
+    t.write("a" + kSep + "x.txt", "first");
+    t.write("b" + kSep + "x.txt", "second");
+    t.write("sub" + kSep + "x.txt", "in a folder");
+    t.mkdir("d" + kSep + "sub");
+    for (int writers : {1, 0}) {
+        RunOptions options = VerifyOptions();
+        options.maxWriters = writers;
+        options.listHashes = true;
+        // d gets sub/x.txt from the folder "sub"; d/sub gets x.txt from a and then from b.
+        const RunResult result =
+            CopyRun(List({t.path("sub"), t.path("a" + kSep + "x.txt"), t.path("b" + kSep + "x.txt")}),
+                    List({t.path("d"), t.path("d" + kSep + "sub")}), SameFilePolicy::Overwrite,
+                    options);
+        EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
+        EXPECT_EQ(ReadFile(t.path("d" + kSep + "sub" + kSep + "x.txt")), "second");
+        // d/x.txt and d/sub/x.txt (its last copy).
+        EXPECT_EQ(result.copiesVerified, 3u);
+    }
+}
+
 TEST(Verification, HashesListEveryCopiedFileByItsPathInTheDestination) {
     TempTree t;
     t.write("src" + kSep + "a.txt", "A");
