@@ -332,6 +332,11 @@ FileIdentity IdentityOfSearch(const SearchRec& rec) {
 
 namespace {
 
+// A modification time in nanoseconds.
+std::int64_t ModifiedNs(const struct stat& st) {
+    return st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
+}
+
 FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
@@ -1009,6 +1014,10 @@ thread_local CopyHashing hashing;
 
 bool Hashing() { return hashing.out != nullptr; }
 
+// The hash another copy of the run computed for this copy's source, where it was shared.
+thread_local ContentHash sharedDigest;
+thread_local bool useSharedDigest = false;
+
 void HashRead(const char* data, ssize_t bytes) {
     if (Hashing()) hashing.hasher.update(data, static_cast<size_t>(bytes));
 }
@@ -1203,7 +1212,34 @@ int HashMapped(int fd, off_t length, ContentHasher& hasher, const std::atomic<bo
 
 // Hashes the first `length` bytes of `source` for a copy whose data did not pass through
 // this process (a clone, an in-kernel copy): a second read, mostly from the cache.
+int HashSourceOnce(int source, off_t length);
+
+// The same through the run's shared hashes where a big source is copied into several
+// destinations: one copy hashes it, the others take that hash.
 int HashSource(int source, off_t length) {
+    SharedSourceHashes* shared = activeControl ? activeControl->sourceHashes : nullptr;
+    struct stat st;
+    if (!shared || length < kMappedHashFrom || ::fstat(source, &st) != 0 || st.st_size != length)
+        return HashSourceOnce(source, length);
+    const SourceVersion version{static_cast<std::uint64_t>(st.st_dev),
+                                static_cast<std::uint64_t>(st.st_ino),
+                                static_cast<std::uint64_t>(st.st_size),
+                                st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec,
+                                st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec};
+    ContentHash hash;
+    const int error = shared->hash(version, hash, [&](ContentHash& computed) {
+        const int result = HashSourceOnce(source, length);
+        computed = hashing.hasher.digest();
+        return result;
+    });
+    if (error) return error;
+    // The copy's own hasher holds the shared hash: taken as its digest below.
+    sharedDigest = hash;
+    useSharedDigest = true;
+    return 0;
+}
+
+int HashSourceOnce(int source, off_t length) {
     hashing.hasher.reset();
     if (length >= kMappedHashFrom) {
         const int result =
@@ -1233,6 +1269,7 @@ int CopyData(int source, int target, const struct stat& st, off_t& length) {
     // Remember the file systems that cannot clone, so each file does not pay for the probe.
     static thread_local dev_t noCloneDevice = static_cast<dev_t>(-1);
     length = 0;
+    useSharedDigest = false;
     if (Hashing()) hashing.hasher.reset();
     if (st.st_size == 0) return CopyByReadWrite(source, target, length);  // /proc-like files
     if (st.st_dev != noCloneDevice) {
@@ -1340,13 +1377,14 @@ int FillTemporary(int source, int target, const struct stat& st, bool createdWit
     off_t length = 0;
     if (int error = CopyData(source, target, st, length)) return error;
     if (int error = CheckSourceUnchanged(source, st, length)) return error;
+    if (int error = FinishCopy(target, st, createdWithMode)) return error;
     if (Hashing()) {
         struct stat copy;
         if (::fstat(target, &copy) != 0) return errno;
-        hashing.pending = {IdentityOf(copy), static_cast<std::uint64_t>(length),
-                           hashing.hasher.digest(), false};
+        hashing.pending = {IdentityOf(copy), ModifiedNs(copy), static_cast<std::uint64_t>(length),
+                           useSharedDigest ? sharedDigest : hashing.hasher.digest(), false};
     }
-    return FinishCopy(target, st, createdWithMode);
+    return 0;
 }
 
 // Where a copy goes: its final name relative to an open folder (or the working directory),
@@ -1766,7 +1804,18 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
         failIfExists);
 }
 
-int ReadBackHash(const Folder& folder, const std::string& name, const FileIdentity& expected,
+bool IsPlacedCopy(const struct stat& st, const PlacedCopy& placed) {
+    return S_ISREG(st.st_mode) && IdentityOf(st) == placed.identity &&
+           ModifiedNs(st) == placed.modifiedNs;
+}
+
+bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedCopy& placed) {
+    struct stat st;
+    return ::fstatat(FdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           IsPlacedCopy(st, placed);
+}
+
+int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy& expected,
                  ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop,
                  const std::function<void(std::uint64_t)>& read) {
     size = 0;
@@ -1775,7 +1824,7 @@ int ReadBackHash(const Folder& folder, const std::string& name, const FileIdenti
     if (!fd.valid()) return errno == ELOOP ? error::kChangedMeanwhile : errno;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return errno;
-    if (!S_ISREG(st.st_mode) || !(IdentityOf(st) == expected)) return error::kChangedMeanwhile;
+    if (!IsPlacedCopy(st, expected)) return error::kChangedMeanwhile;
     // The run's flush left the pages clean, so the kernel drops them: what is read next
     // comes from the device. (A RAM file system has nothing else to read from.)
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);

@@ -1105,6 +1105,13 @@ bool ProcessAlive(DWORD pid) {
 
 thread_local const CopyControl* activeControl = nullptr;
 
+// A modification time in 100-nanosecond steps since 1601, as the file system keeps it.
+std::int64_t ModifiedNs(const BY_HANDLE_FILE_INFORMATION& info) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime)
+                                      << 32) |
+                                     info.ftLastWriteTime.dwLowDateTime);
+}
+
 // Pieces between two looks at a stop request.
 constexpr DWORD kPiece = 1 << 20;
 
@@ -1310,7 +1317,8 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
     if (!error && hashing.out) {
         BY_HANDLE_FILE_INFORMATION copy;
         if (!InfoOf(temp.get(), copy)) error = LastError();
-        placed = {IdentityOf(temp.get(), copy), length, hashing.hasher.digest(), false};
+        placed = {IdentityOf(temp.get(), copy), ModifiedNs(copy), length,
+                  hashing.hasher.digest(), false};
         // What the rename will replace: a file's old content is gone once it is done.
         std::uint32_t attributes = 0;
         placed.replacedFile = !failIfExists && EntryAttributesAt(target, targetName, attributes) &&
@@ -1348,7 +1356,18 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
     return CopyFromOpenSource(source.get(), info, targetFolder, targetName, failIfExists);
 }
 
-int ReadBackHash(const Folder& folder, const std::string& name, const FileIdentity& expected,
+bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedCopy& placed) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (OpenAt(FolderHandle(folder), name, FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_NON_DIRECTORY_FILE,
+               h) != 0)
+        return false;
+    Handle entry(h);
+    BY_HANDLE_FILE_INFORMATION info;
+    return InfoOf(h, info) && !IsReparseAttr(info.dwFileAttributes) &&
+           IdentityOf(h, info) == placed.identity && ModifiedNs(info) == placed.modifiedNs;
+}
+
+int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy& expected,
                  ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop,
                  const std::function<void(std::uint64_t)>& read) {
     size = 0;
@@ -1364,7 +1383,8 @@ int ReadBackHash(const Folder& folder, const std::string& name, const FileIdenti
     Handle copy(h);
     BY_HANDLE_FILE_INFORMATION info;
     if (!InfoOf(h, info)) return LastError();
-    if (IsReparseAttr(info.dwFileAttributes) || !(IdentityOf(h, info) == expected))
+    if (IsReparseAttr(info.dwFileAttributes) || !(IdentityOf(h, info) == expected.identity) ||
+        ModifiedNs(info) != expected.modifiedNs)
         return error::kChangedMeanwhile;
     struct Aligned {
         void* bytes = ::VirtualAlloc(nullptr, kPiece, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);

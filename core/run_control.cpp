@@ -38,6 +38,7 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
     Destination& added = destinations_.emplace_back();
     added.device = static_cast<int>(found - deviceIds_.begin());
     added.control.stop = stop_;
+    added.control.sourceHashes = ledger_ ? &sourceHashes_ : nullptr;
     if (showTransfer_) {
         added.control.opened = [&added](std::uint64_t size) { added.bytesPlanned += size; };
         added.control.copied = [this, &added](std::uint64_t bytes) {
@@ -82,7 +83,8 @@ void RunControl::endFlush(const std::vector<std::uint64_t>& failedDevices) {
 
 const CopyControl* RunControl::copyControl(int index) {
     const CopyControl& control = destinations_.at(static_cast<size_t>(index)).control;
-    if (!stop_ && !showTransfer_ && !control.temporaryFolder) return nullptr;
+    if (!stop_ && !showTransfer_ && !control.temporaryFolder && !control.sourceHashes)
+        return nullptr;
     return &control;
 }
 

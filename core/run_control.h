@@ -109,7 +109,11 @@ class RunControl {
     void fileDone(int index);
     // Where the copies of the run are noted for their check (null: nowhere, and copies are
     // not hashed). Set before the writers start.
-    void setLedger(CopyLedger* ledger) { ledger_ = ledger; }
+    void setLedger(CopyLedger* ledger) {
+        ledger_ = ledger;
+        for (Destination& destination : destinations_)
+            destination.control.sourceHashes = ledger ? &sourceHashes_ : nullptr;
+    }
     bool keepsCopies() const { return ledger_ != nullptr; }
     // The copy `name` in the folder `folderPath` (shown, ending with the separator) of
     // destination `index` stands under its final name.
@@ -148,6 +152,7 @@ class RunControl {
     std::atomic<std::int64_t> lastReport_{0};  // steady clock, nanoseconds
     std::uint64_t completeBytes_ = 0;  // the most bytes of a complete destination (mutex_)
     CopyLedger* ledger_ = nullptr;
+    SharedSourceHashes sourceHashes_;
     std::atomic<std::uint64_t> bytesVerified_{0};
 };
 

@@ -63,7 +63,7 @@ Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl
     Checked checked;
     ContentHash hash;
     std::uint64_t size = 0;
-    const int error = ReadBackHash(folder, copy.name, copy.placed.identity, hash, size, stop,
+    const int error = ReadBackHash(folder, copy.name, copy.placed, hash, size, stop,
                                    [&](std::uint64_t bytes) { run.verifiedBytes(bytes); });
     if (error == error::kStopped) return checked;
     checked.done = true;
@@ -83,11 +83,7 @@ Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl
     // name and a later run that keeps existing files copies it again. Only while the name
     // still stands for the copy: whatever took its place meanwhile is not the run's.
     checked.reason = run_reason::kVerifyFailed;
-    std::uint32_t attributes = 0;
-    FileIdentity id;
-    if (!EntryAttributesAt(folder, copy.name, attributes, &id) || !(id == copy.placed.identity) ||
-        (attributes & (attr::kFolder | attr::kLink)) != 0)
-        return checked;
+    if (!IsPlacedCopyAt(folder, copy.name, copy.placed)) return checked;
     if (const int removal = DeleteEntryAt(folder, copy.name))
         checked.reason += std::string(run_reason::kVerifyNotRemoved) + ErrorText(removal);
     return checked;

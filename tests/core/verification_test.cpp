@@ -95,11 +95,21 @@ TEST(Verification, CountsTheCopiesTheRunMadeAndNoOthers) {
     }
 }
 
+// The device changes the bytes of the run's copy, not its identity nor its times.
 void Overwrite(const std::string& path, const std::string& content) {
-    // In place: the same file (the run's copy) holds other bytes.
-    std::fstream file(NativePath(path), std::ios::binary | std::ios::in | std::ios::out);
-    file.seekp(0);
-    file << content;
+    const auto modified = std::filesystem::last_write_time(NativePath(path));
+    {
+        std::fstream file(NativePath(path), std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(0);
+        file << content;
+    }
+    std::filesystem::last_write_time(NativePath(path), modified);
+}
+
+void Shorten(const std::string& path, std::uintmax_t size) {
+    const auto modified = std::filesystem::last_write_time(NativePath(path));
+    std::filesystem::resize_file(NativePath(path), size);
+    std::filesystem::last_write_time(NativePath(path), modified);
 }
 
 // Copies are changed once the run's flush is done and before they are read back (the first
@@ -122,10 +132,11 @@ TEST(Verification, WhatACopyThatDiffersBecomes) {
         changed = true;
         Overwrite(copies + "new.txt", "THE");
         Overwrite(copies + "replacing.txt", "THE");
-        // Another file under the copy's name: not the run's, never removed.
+        // Another file under the copy's name: not the run's, never removed, even where it
+        // gets the copy's identity again (file systems reuse the numbers of deleted files).
         std::filesystem::remove(NativePath(copies + "taken.txt"));
         std::ofstream(NativePath(copies + "taken.txt"), std::ios::binary) << "the user's own";
-        std::filesystem::resize_file(NativePath(copies + "shorter.txt"), 5);
+        Shorten(copies + "shorter.txt", 5);
     };
     const RunResult result =
         CopyRun(List({t.path("src")}), List({t.path("dest")}), SameFilePolicy::Overwrite, options);

@@ -458,11 +458,18 @@ void CorruptByName(const char* path) {
     }
     int fd = openat(backing, Rel(path).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return;
+    // The device changes the bytes, not the file's times.
+    struct stat before;
+    const bool timed = fstat(fd, &before) == 0;
     char buffer[65536];
     ssize_t n;
     for (off_t at = 0; (n = pread(fd, buffer, sizeof buffer, at)) > 0; at += n) {
         for (ssize_t i = 0; i < n; ++i) buffer[i] = static_cast<char>(~buffer[i]);
         if (pwrite(fd, buffer, static_cast<size_t>(n), at) != n) break;
+    }
+    if (timed) {
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        futimens(fd, times);
     }
     close(fd);
 }
@@ -649,8 +656,11 @@ void Counterfeit(const Handle& h, size_t size, off_t offset) {
         if (got <= 0 || at >= other.st_size) continue;
         const size_t length =
             static_cast<size_t>(std::min<off_t>(std::min<off_t>(got, kDeviceBlock), other.st_size - at));
+        // The device changes the earlier file's bytes, not its times.
+        const struct timespec times[2] = {other.st_atim, other.st_mtim};
         if (pwrite(fd->second, block.data(), length, at) < 0)
             std::perror("ostrivane_faultfs: counterfeit");
+        futimens(fd->second, times);
     }
 }
 
