@@ -809,6 +809,37 @@ TEST(CliMounted, OneExfatFolderInSeveralSpellingsIsOneDestination) {
     EXPECT_EQ(Tree(volume->path("X")), (std::set<std::string>{"Dir/", "Dir/c.txt"}));
 }
 
+// A copy that the device stores wrongly: with --verify the run ends with status 1, the copy
+// is listed and reported with its reason and is not left under its name; the copy on the
+// honest folder is counted as verified.
+TEST(CliMounted, AWrongCopyFailsTheVerifiedRunWithStatusOne) {
+    std::unique_ptr<ostrivane::test::FaultFs> ffs;
+    try {
+        ffs = std::make_unique<ostrivane::test::FaultFs>();
+    } catch (const ostrivane::test::MountUnavailable& unavailable) {
+        GTEST_SKIP() << "cannot mount: " << unavailable.what();
+    }
+    TempTree src, work, plain;
+    src.write("c.txt", "gamma");
+    fs::create_directories(ffs->backing() + "/d");
+    ffs->arm("corrupt name=c.txt");
+    const pid_t pid = Start({src.path("c.txt"), "--to", plain.root(), "--to", ffs->path("d"),
+                             "--verify", "--report", work.path("report.csv")},
+                            work.path("out"), work.path("err"), work.root(), {});
+    EXPECT_EQ(Wait(pid), 1) << ReadFile(work.path("err"));
+    const std::string err = ReadFile(work.path("err"));
+    EXPECT_NE(err.find(ffs->path("d") + "/c.txt: verification failed: the copy differs from its "
+                                        "source"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(ReadFile(work.path("report.csv")).find(ffs->path("d") + "/c.txt,"),
+              std::string::npos);
+    EXPECT_NE(ReadFile(work.path("out")).find("copies verified: 1"), std::string::npos)
+        << ReadFile(work.path("out"));
+    EXPECT_FALSE(ostrivane::test::Exists(ffs->backing() + "/d/c.txt"));
+    EXPECT_EQ(ReadFile(plain.path("c.txt")), "gamma");
+}
+
 // A run onto a slow device stopped by a signal: status 3 at once, the file being copied
 // nowhere (not under its name, no partial copy), the file copied before it complete.
 TEST(CliInterrupt, ASignalStopsASlowRunLeavingNothingPartial) {
