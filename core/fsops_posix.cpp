@@ -1158,10 +1158,13 @@ constexpr off_t kMappedHashFrom = 1 << 20;
 // process while it is mapped makes the access to its lost pages fault.
 thread_local sigjmp_buf* mappedHashReturn = nullptr;
 
+// The handler the process had before (the default action, or a sanitizer's).
+struct sigaction previousBusError;
+
 void OnBusError(int signal, siginfo_t*, void*) {
     if (sigjmp_buf* back = mappedHashReturn) siglongjmp(*back, 1);
-    // Not a mapped hash: the default action, when the faulting access comes again.
-    ::signal(signal, SIG_DFL);
+    // Not a mapped hash: the handler before, when the faulting access comes again.
+    ::sigaction(signal, &previousBusError, nullptr);
 }
 
 std::once_flag busErrorHandler;
@@ -1177,7 +1180,7 @@ int HashMapped(int fd, off_t length, ContentHasher& hasher, const std::atomic<bo
         action.sa_sigaction = OnBusError;
         action.sa_flags = SA_SIGINFO | SA_NODEFER;
         sigemptyset(&action.sa_mask);
-        ::sigaction(SIGBUS, &action, nullptr);
+        ::sigaction(SIGBUS, &action, &previousBusError);
     });
     constexpr off_t kWindow = 4 << 20;
     sigjmp_buf back;
