@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <fstream>
 #include <string>
 #include <vector>
@@ -95,21 +99,45 @@ TEST(Verification, CountsTheCopiesTheRunMadeAndNoOthers) {
     }
 }
 
-// The device changes the bytes of the run's copy, not its identity nor its times.
-void Overwrite(const std::string& path, const std::string& content) {
-    const auto modified = std::filesystem::last_write_time(NativePath(path));
+// Runs `change` on the file at `path` and gives it its modification time back to the
+// platform's full precision: the device changes the bytes of the run's copy, not its
+// identity nor its times.
+template <typename Change>
+void KeepingTime(const std::string& path, Change change) {
+#ifdef _WIN32
+    // The standard library sets whole seconds here; the file system keeps 100 ns.
+    const std::wstring wide = NativePath(path).wstring();
+    FILETIME modified{};
     {
+        HANDLE h = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        GetFileTime(h, nullptr, nullptr, &modified);
+        CloseHandle(h);
+    }
+    change();
+    HANDLE h = CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    SetFileTime(h, nullptr, nullptr, &modified);
+    CloseHandle(h);
+#else
+    const auto modified = std::filesystem::last_write_time(NativePath(path));
+    change();
+    std::filesystem::last_write_time(NativePath(path), modified);
+#endif
+}
+
+void Overwrite(const std::string& path, const std::string& content) {
+    KeepingTime(path, [&] {
         std::fstream file(NativePath(path), std::ios::binary | std::ios::in | std::ios::out);
         file.seekp(0);
         file << content;
-    }
-    std::filesystem::last_write_time(NativePath(path), modified);
+    });
 }
 
 void Shorten(const std::string& path, std::uintmax_t size) {
-    const auto modified = std::filesystem::last_write_time(NativePath(path));
-    std::filesystem::resize_file(NativePath(path), size);
-    std::filesystem::last_write_time(NativePath(path), modified);
+    KeepingTime(path, [&] { std::filesystem::resize_file(NativePath(path), size); });
 }
 
 // Copies are changed once the run's flush is done and before they are read back (the first
