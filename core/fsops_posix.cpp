@@ -1818,6 +1818,25 @@ bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedC
            IsPlacedCopy(st, placed);
 }
 
+namespace {
+
+// True for a file system that keeps its files in memory (tmpfs, ramfs): its cached pages
+// are its storage, and there is no device to read from instead. Remembered per device and
+// thread, as a check reads many files of one device.
+bool InMemoryFileSystem(int fd, dev_t device) {
+    thread_local dev_t known = static_cast<dev_t>(-1);
+    thread_local bool inMemory = false;
+    if (device != known) {
+        struct statfs fs;
+        inMemory = ::fstatfs(fd, &fs) == 0 && (static_cast<unsigned long>(fs.f_type) == TMPFS_MAGIC ||
+                                               static_cast<unsigned long>(fs.f_type) == RAMFS_MAGIC);
+        known = device;
+    }
+    return inMemory;
+}
+
+}  // namespace
+
 int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy& expected,
                  ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop,
                  const std::function<void(std::uint64_t)>& read) {
@@ -1830,7 +1849,7 @@ int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy
     if (!IsPlacedCopy(st, expected)) return error::kChangedMeanwhile;
     // The run's flush left the pages clean, so the kernel drops them: what is read next
     // comes from the device. (A RAM file system has nothing else to read from.)
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (!InMemoryFileSystem(fd.get(), st.st_dev)) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
     // Small files are read in one piece; the size the file reports ends the reading, so
     // no read is spent on finding the end.
     constexpr off_t kLargeFile = 1 << 20;
