@@ -57,14 +57,12 @@ std::string LocalQuestion(const std::string& question) {
 }
 
 // The reasons the core words itself (the others are the system's error texts).
-const std::string kCoreReasons[10] = {ErrorText(error::kStopped), ErrorText(error::kSourceChanged),
-                                     emptying_reason::kSourceKept, emptying_reason::kRootRefused,
-                                     emptying_reason::kChangedDuring,
-                                     ErrorText(error::kChangedMeanwhile),
-                                     run_reason::kDestinationGone,
-                                     emptying_reason::kGoneSinceStart,
-                                     run_reason::kVerifyFailed,
-                                     run_reason::kVerifyFailedReplaced};
+const std::string kCoreReasons[10] = {
+    ErrorText(error::kStopped),      ErrorText(error::kSourceChanged),
+    emptying_reason::kSourceKept,    emptying_reason::kRootRefused,
+    emptying_reason::kChangedDuring, ErrorText(error::kChangedMeanwhile),
+    run_reason::kDestinationGone,    emptying_reason::kGoneSinceStart,
+    run_reason::kVerifyFailed,       run_reason::kVerifyFailedReplaced};
 
 // The failures with the core's reasons in the language of the messages.
 std::vector<Failure> LocalReasons(std::vector<Failure> failures) {

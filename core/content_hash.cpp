@@ -27,10 +27,14 @@ std::string ContentHash::hex() const {
     return text;
 }
 
-ContentHasher::ContentHasher() : state_(std::make_unique<State>()) { reset(); }
+ContentHasher::ContentHasher() : state_(std::make_unique<State>()) {
+    reset();
+}
 ContentHasher::~ContentHasher() = default;
 
-void ContentHasher::reset() { XXH3_128bits_reset(&state_->xxh); }
+void ContentHasher::reset() {
+    XXH3_128bits_reset(&state_->xxh);
+}
 
 void ContentHasher::update(const void* data, std::size_t size) {
     if (size > 0) XXH3_128bits_update(&state_->xxh, data, size);

@@ -480,8 +480,8 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
         // Once every copy is on its device: each is read back from there, all devices at
         // once. A run already stopped checks nothing more.
         if (options.verify && !run.stopped()) {
-            VerifyOutcome outcome = VerifyCopies(*ledger, run, deviceWriters,
-                                                 options.maxWriters == 1, options.stop);
+            VerifyOutcome outcome =
+                VerifyCopies(*ledger, run, deviceWriters, options.maxWriters == 1, options.stop);
             for (std::vector<Failure>& failures : outcome.failures)
                 into.insert(into.end(), std::make_move_iterator(failures.begin()),
                             std::make_move_iterator(failures.end()));

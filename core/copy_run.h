@@ -49,7 +49,7 @@ namespace run_reason {
 extern const char* const kDestinationGone;  // a destination gone or replaced since the start
 extern const char* const kVerifyFailed;     // a copy read back differs from its source
 extern const char* const kVerifyFailedReplaced;  // the same, where the copy replaced a file
-extern const char* const kVerifyNotRemoved;  // follows kVerifyFailed: why the copy stayed
+extern const char* const kVerifyNotRemoved;      // follows kVerifyFailed: why the copy stayed
 }  // namespace run_reason
 
 // The EInOutError that ended a run (the text and code of the folder that could not be

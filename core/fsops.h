@@ -7,10 +7,10 @@
 #include <compare>
 #include <condition_variable>
 #include <cstdint>
-#include <map>
-#include <mutex>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -267,12 +267,12 @@ int RemoveFolderAt(const Folder& folder, const std::string& name);
 int MakeOpenFolderWritable(const Folder& folder);
 
 // Copies the file `sourceName` to the entry `targetName` of `targetFolder`, by the rules of
-// CopyOneFile, obeying and informing `control` when given. `sourceName` is an entry of `sourceFolder`, or a path (relative to the
-// working directory when not absolute) when `sourceFolder` is null. `listedAttributes` is
-// the attribute word a listing gave the source (0 when unknown); the archive bit without
-// the link bit marks a regular file and spares a look before it is opened.
-// Returns 0 or the platform's error number.
-// One version of a source file: its identity, size and times as the copy saw them at open.
+// CopyOneFile, obeying and informing `control` when given. `sourceName` is an entry of
+// `sourceFolder`, or a path (relative to the working directory when not absolute) when
+// `sourceFolder` is null. `listedAttributes` is the attribute word a listing gave the source (0
+// when unknown); the archive bit without the link bit marks a regular file and spares a look before
+// it is opened. Returns 0 or the platform's error number. One version of a source file: its
+// identity, size and times as the copy saw them at open.
 struct SourceVersion {
     std::uint64_t device = 0, inode = 0, size = 0;
     std::int64_t modifiedNs = 0, changedNs = 0;
@@ -323,7 +323,7 @@ struct CopyControl {
 
 // What a copy that was put under its final name tells a run that checks it later.
 struct PlacedCopy {
-    FileIdentity identity;      // the copy
+    FileIdentity identity;  // the copy
     // Its modification time once complete (the source's, where the file system keeps it),
     // in nanoseconds: identities are reused once a file is deleted, so a file that took
     // the copy's place may carry the copy's identity, seldom also its time.
@@ -349,11 +349,11 @@ bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedC
 
 // Reads the copy `name` of `folder` back from its device and hashes it: the entry must be
 // the copy `expected` (its identity and modification time; a link is not followed; another
-// file fails with error::kChangedMeanwhile's number). Its cached pages are dropped first (POSIX: the
-// file system must have been flushed, so that they are clean), or the file is read without
-// the system's cache (Windows), so that the bytes come from the device, not from memory.
-// `read` is told each piece's bytes. With `stop` set, the read is abandoned with
-// error::kStopped. 0 or the platform's error number.
+// file fails with error::kChangedMeanwhile's number). Its cached pages are dropped first (POSIX:
+// the file system must have been flushed, so that they are clean), or the file is read without the
+// system's cache (Windows), so that the bytes come from the device, not from memory. `read` is told
+// each piece's bytes. With `stop` set, the read is abandoned with error::kStopped. 0 or the
+// platform's error number.
 int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy& expected,
                  ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop = nullptr,
                  const std::function<void(std::uint64_t)>& read = {});

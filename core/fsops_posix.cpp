@@ -3,18 +3,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <poll.h>
-#include <sched.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
-#include <signal.h>
+#include <poll.h>
+#include <sched.h>
 #include <setjmp.h>
-#include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/statfs.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <sys/vfs.h>
@@ -1012,7 +1012,9 @@ struct CopyHashing {
 };
 thread_local CopyHashing hashing;
 
-bool Hashing() { return hashing.out != nullptr; }
+bool Hashing() {
+    return hashing.out != nullptr;
+}
 
 // The hash another copy of the run computed for this copy's source, where it was shared.
 thread_local ContentHash sharedDigest;
@@ -1196,8 +1198,8 @@ int HashMapped(int fd, off_t length, ContentHasher& hasher, const std::atomic<bo
     while (done < length) {
         if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
         const off_t piece = std::min<off_t>(kWindow, length - done);
-        void* at = ::mmap(nullptr, static_cast<size_t>(piece), PROT_READ,
-                          MAP_SHARED | MAP_POPULATE, fd, done);
+        void* at = ::mmap(nullptr, static_cast<size_t>(piece), PROT_READ, MAP_SHARED | MAP_POPULATE,
+                          fd, done);
         if (at == MAP_FAILED) return done == 0 ? -1 : errno;
         ::madvise(at, static_cast<size_t>(piece), MADV_SEQUENTIAL);
         windowLength = static_cast<size_t>(piece);
@@ -1781,8 +1783,7 @@ int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
 
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
-               std::uint32_t listedAttributes, const CopyControl* control,
-               PlacedCopy* placed) {
+               std::uint32_t listedAttributes, const CopyControl* control, PlacedCopy* placed) {
     if (placed) *placed = {};
     if (control && control->stop && control->stop->load()) return error::kStopped;
     // The copy's loops consult the control and the hash; they are this thread's only while
@@ -1828,8 +1829,9 @@ bool InMemoryFileSystem(int fd, dev_t device) {
     thread_local bool inMemory = false;
     if (device != known) {
         struct statfs fs;
-        inMemory = ::fstatfs(fd, &fs) == 0 && (static_cast<unsigned long>(fs.f_type) == TMPFS_MAGIC ||
-                                               static_cast<unsigned long>(fs.f_type) == RAMFS_MAGIC);
+        inMemory =
+            ::fstatfs(fd, &fs) == 0 && (static_cast<unsigned long>(fs.f_type) == TMPFS_MAGIC ||
+                                        static_cast<unsigned long>(fs.f_type) == RAMFS_MAGIC);
         known = device;
     }
     return inMemory;
@@ -1849,7 +1851,8 @@ int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy
     if (!IsPlacedCopy(st, expected)) return error::kChangedMeanwhile;
     // The run's flush left the pages clean, so the kernel drops them: what is read next
     // comes from the device. (A RAM file system has nothing else to read from.)
-    if (!InMemoryFileSystem(fd.get(), st.st_dev)) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (!InMemoryFileSystem(fd.get(), st.st_dev))
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
     // Small files are read in one piece; the size the file reports ends the reading, so
     // no read is spent on finding the end.
     constexpr off_t kLargeFile = 1 << 20;

@@ -1107,9 +1107,9 @@ thread_local const CopyControl* activeControl = nullptr;
 
 // A modification time in 100-nanosecond steps since 1601, as the file system keeps it.
 std::int64_t ModifiedNs(const BY_HANDLE_FILE_INFORMATION& info) {
-    return static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime)
-                                      << 32) |
-                                     info.ftLastWriteTime.dwLowDateTime);
+    return static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+        info.ftLastWriteTime.dwLowDateTime);
 }
 
 // Pieces between two looks at a stop request.
@@ -1317,8 +1317,8 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
     if (!error && hashing.out) {
         BY_HANDLE_FILE_INFORMATION copy;
         if (!InfoOf(temp.get(), copy)) error = LastError();
-        placed = {IdentityOf(temp.get(), copy), ModifiedNs(copy), length,
-                  hashing.hasher.digest(), false};
+        placed = {IdentityOf(temp.get(), copy), ModifiedNs(copy), length, hashing.hasher.digest(),
+                  false};
         // What the rename will replace: a file's old content is gone once it is done.
         std::uint32_t attributes = 0;
         placed.replacedFile = !failIfExists && EntryAttributesAt(target, targetName, attributes) &&
@@ -1375,10 +1375,9 @@ int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy
     // Without the system's cache (FILE_FLAG_NO_BUFFERING): every read reaches the device.
     // Such reads take sector-aligned buffers and lengths; a page-aligned buffer of whole
     // MiB is both, and the last read of a file returns what is left.
-    if (int error = OpenAt(FolderHandle(folder), name, GENERIC_READ, FILE_OPEN,
-                           FILE_NON_DIRECTORY_FILE | FILE_NO_INTERMEDIATE_BUFFERING |
-                               FILE_SEQUENTIAL_ONLY,
-                           h))
+    if (int error = OpenAt(
+            FolderHandle(folder), name, GENERIC_READ, FILE_OPEN,
+            FILE_NON_DIRECTORY_FILE | FILE_NO_INTERMEDIATE_BUFFERING | FILE_SEQUENTIAL_ONLY, h))
         return error;
     Handle copy(h);
     BY_HANDLE_FILE_INFORMATION info;

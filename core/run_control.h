@@ -161,8 +161,8 @@ class RunControl {
 // `copy` gets the run's control and, when the run keeps its copies, where the copy tells
 // what it placed: the copy `name` in `folderPath` (shown, ending with the separator).
 template <typename Copy>
-int CountedCopy(RunControl& run, int index, const std::string& folderPath,
-                const std::string& name, Copy copy) {
+int CountedCopy(RunControl& run, int index, const std::string& folderPath, const std::string& name,
+                Copy copy) {
     PlacedCopy placed;
     const int error = copy(run.copyControl(index), run.keepsCopies() ? &placed : nullptr);
     if (error == 0) run.fileDone(index);

@@ -159,23 +159,22 @@ VerifyOutcome VerifyCopies(CopyLedger& ledger, RunControl& run,
         const int wanted = oneReader || static_cast<size_t>(device) >= readersPerDevice.size()
                                ? 1
                                : readersPerDevice[static_cast<size_t>(device)];
-        const size_t parts = std::clamp<size_t>(static_cast<size_t>(std::max(wanted, 1)), 1,
-                                                items.size());
-        steps.push_back({oneReader ? 0 : static_cast<int>(readers.size()), [&, device, parts] {
-                             const std::vector<Item>& list = byDevice[static_cast<size_t>(device)];
-                             // Neighbouring copies (one folder) stay with one reader.
-                             RunEachAtOnce(parts, static_cast<int>(parts), [&](size_t part) {
-                                 checkRange(list, list.size() * part / parts,
-                                            list.size() * (part + 1) / parts);
-                             });
-                             bool failed = false;
-                             for (const Item& item : list) {
-                                 const Checked& c = results[static_cast<size_t>(item.destination)]
-                                                           [item.copy];
-                                 failed = failed || (c.done && !c.verified);
-                             }
-                             run.endVerify(device, failed);
-                         }});
+        const size_t parts =
+            std::clamp<size_t>(static_cast<size_t>(std::max(wanted, 1)), 1, items.size());
+        steps.push_back(
+            {oneReader ? 0 : static_cast<int>(readers.size()), [&, device, parts] {
+                 const std::vector<Item>& list = byDevice[static_cast<size_t>(device)];
+                 // Neighbouring copies (one folder) stay with one reader.
+                 RunEachAtOnce(parts, static_cast<int>(parts), [&](size_t part) {
+                     checkRange(list, list.size() * part / parts, list.size() * (part + 1) / parts);
+                 });
+                 bool failed = false;
+                 for (const Item& item : list) {
+                     const Checked& c = results[static_cast<size_t>(item.destination)][item.copy];
+                     failed = failed || (c.done && !c.verified);
+                 }
+                 run.endVerify(device, failed);
+             }});
         if (!oneReader) readers.push_back(1);
     }
     if (oneReader) readers.push_back(1);

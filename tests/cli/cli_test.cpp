@@ -427,8 +427,8 @@ TEST_F(CliCopy, VerifiedRunAndAChecksumFileThatXxhsumChecksInEveryDestination) {
         << ReadFile(work.path("check"));
     // A name with a line break cannot be listed for xxhsum: it is left out with a note.
     tree.write("src/two\nlines.txt", "x");
-    const Outcome odd = run({p("src/two\nlines.txt"), p("src/c.txt"), "--to", p("d1"),
-                             "--policy", "overwrite", "--checksum-file", sums});
+    const Outcome odd = run({p("src/two\nlines.txt"), p("src/c.txt"), "--to", p("d1"), "--policy",
+                             "overwrite", "--checksum-file", sums});
     EXPECT_EQ(odd.status, 0) << odd.err;
     EXPECT_NE(odd.err.find("is not listed"), std::string::npos) << odd.err;
     EXPECT_EQ(ReadFile(sums), ostrivane::HashOf("gamma", 5).hex() + "  c.txt\n");

@@ -35,9 +35,10 @@ PathList List(std::vector<std::string> entries) {
 }
 
 RunResult CopyRun(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
-              RunOptions options = {}) {
-    return CopyAll(sources, destinations, policy, [](const std::string&) { return false; }, {},
-                   false, options);
+                  RunOptions options = {}) {
+    return CopyAll(
+        sources, destinations, policy, [](const std::string&) { return false; }, {}, false,
+        options);
 }
 
 RunOptions VerifyOptions() {
@@ -88,8 +89,8 @@ TEST(Verification, CountsTheCopiesTheRunMadeAndNoOthers) {
         t.write("dest" + kSep + "src" + kSep + "a.txt", "old a");
         RunOptions options;
         options.verify = true;
-        const RunResult result =
-            CopyRun(List({t.path("src"), t.path("b.bin")}), List({t.path("dest")}), c.policy, options);
+        const RunResult result = CopyRun(List({t.path("src"), t.path("b.bin")}),
+                                         List({t.path("dest")}), c.policy, options);
         EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
         EXPECT_EQ(result.copiesVerified, c.verified);
         if (c.newName)
@@ -109,8 +110,9 @@ void KeepingTime(const std::string& path, Change change) {
     const std::wstring wide = NativePath(path).wstring();
     FILETIME modified{};
     {
-        HANDLE h = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h =
+            CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         GetFileTime(h, nullptr, nullptr, &modified);
         CloseHandle(h);
@@ -206,10 +208,9 @@ TEST(Verification, ACopyTheRunReplacedItselfIsNoFailure) {
         options.maxWriters = writers;
         options.listHashes = true;
         // d gets sub/x.txt from the folder "sub"; d/sub gets x.txt from a and then from b.
-        const RunResult result =
-            CopyRun(List({t.path("sub"), t.path("a" + kSep + "x.txt"), t.path("b" + kSep + "x.txt")}),
-                    List({t.path("d"), t.path("d" + kSep + "sub")}), SameFilePolicy::Overwrite,
-                    options);
+        const RunResult result = CopyRun(
+            List({t.path("sub"), t.path("a" + kSep + "x.txt"), t.path("b" + kSep + "x.txt")}),
+            List({t.path("d"), t.path("d" + kSep + "sub")}), SameFilePolicy::Overwrite, options);
         EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
         EXPECT_EQ(ReadFile(t.path("d" + kSep + "sub" + kSep + "x.txt")), "second");
         // d/x.txt and d/sub/x.txt (its last copy).
@@ -226,9 +227,9 @@ TEST(Verification, HashesListEveryCopiedFileByItsPathInTheDestination) {
     t.mkdir("d1");
     RunOptions options;
     options.listHashes = true;
-    const RunResult result = CopyRun(List({t.path("src"), t.path("one.txt")}),
-                                 List({t.path("d1"), t.path("d2")}), SameFilePolicy::AutoNumber,
-                                 options);
+    const RunResult result =
+        CopyRun(List({t.path("src"), t.path("one.txt")}), List({t.path("d1"), t.path("d2")}),
+                SameFilePolicy::AutoNumber, options);
     EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
     EXPECT_EQ(result.copiesVerified, 0u);  // nothing read back without verify
     std::vector<std::pair<std::string, std::string>> listed;

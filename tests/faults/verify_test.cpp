@@ -26,8 +26,8 @@ namespace ostrivane {
 namespace {
 
 namespace fs = std::filesystem;
-using test::FaultFs;
 using test::Exists;
+using test::FaultFs;
 using test::ReadFile;
 using test::TempTree;
 
@@ -79,7 +79,7 @@ std::map<std::string, std::string> MakeSet(TempTree& tree) {
 }
 
 RunResult CopyRun(const std::string& source, const std::vector<std::string>& destinations,
-              SameFilePolicy policy, int writers, bool verify = true) {
+                  SameFilePolicy policy, int writers, bool verify = true) {
     RunOptions options;
     options.maxWriters = writers;
     options.verify = verify;
@@ -142,7 +142,8 @@ TEST(Verify, EveryWrongCopyIsFoundOnTheLyingDeviceAndNoOther) {
                 }
                 for (const Failure& failure : result.failures) {
                     reported.insert(failure.path);
-                    EXPECT_EQ(failure.path.rfind(roots[2], 0), 0u) << "a false alarm: " << failure.path;
+                    EXPECT_EQ(failure.path.rfind(roots[2], 0), 0u)
+                        << "a false alarm: " << failure.path;
                     EXPECT_EQ(failure.reason, replacing ? run_reason::kVerifyFailedReplaced
                                                         : run_reason::kVerifyFailed);
                 }
@@ -205,8 +206,8 @@ TEST(Verify, ReadBackReachesTheDeviceNotTheCache) {
     fs::create_directories(device->backing() + "/d");
     device->arm("corrupt name=x.bin");
     // Without the check: the cache shows the right bytes, the device the wrong ones.
-    RunResult plain = CopyRun(src.path("x.bin"), {device->path("d")}, SameFilePolicy::Overwrite, 0,
-                          false);
+    RunResult plain =
+        CopyRun(src.path("x.bin"), {device->path("d")}, SameFilePolicy::Overwrite, 0, false);
     ASSERT_TRUE(plain.failures.empty()) << Describe(plain.failures);
     ASSERT_TRUE(ReadFile(device->backing() + "/d/x.bin") != content) << "the device lied not";
     if (ReadFile(device->path("d/x.bin")) != content)

@@ -482,7 +482,8 @@ int Rename(const char* from, const char* to, unsigned int flags) {
         std::lock_guard lock(state.mutex);
         if (state.noRenameFlags) return -EINVAL;
     }
-    const int result = Errno(renameat2(backing, Rel(from).c_str(), backing, Rel(to).c_str(), flags));
+    const int result =
+        Errno(renameat2(backing, Rel(from).c_str(), backing, Rel(to).c_str(), flags));
     if (result == 0) CorruptByName(to);
     return result;
 }
@@ -616,7 +617,8 @@ const char* Corrupted(const Handle& h, const char* data, size_t size, std::strin
     const long from = std::max(0L, state.corruptAfter - before);
     if (from >= static_cast<long>(size)) return data;
     changed.assign(data, size);
-    for (size_t i = static_cast<size_t>(from); i < size; ++i) changed[i] = static_cast<char>(~changed[i]);
+    for (size_t i = static_cast<size_t>(from); i < size; ++i)
+        changed[i] = static_cast<char>(~changed[i]);
     return changed.data();
 }
 
@@ -636,8 +638,8 @@ void Counterfeit(const Handle& h, size_t size, off_t offset) {
     }
     if (own->second < 0) return;
     std::vector<char> block(static_cast<size_t>(kDeviceBlock));
-    for (off_t b = offset / kDeviceBlock; b <= (offset + static_cast<off_t>(size) - 1) / kDeviceBlock;
-         ++b) {
+    for (off_t b = offset / kDeviceBlock;
+         b <= (offset + static_cast<off_t>(size) - 1) / kDeviceBlock; ++b) {
         const auto key = std::make_pair(st.st_ino, b);
         auto placed = state.blockOf.find(key);
         if (placed == state.blockOf.end())
@@ -654,8 +656,8 @@ void Counterfeit(const Handle& h, size_t size, off_t offset) {
         const ssize_t got = pread(own->second, block.data(), block.size(), b * kDeviceBlock);
         const off_t at = earlier.second * kDeviceBlock;
         if (got <= 0 || at >= other.st_size) continue;
-        const size_t length =
-            static_cast<size_t>(std::min<off_t>(std::min<off_t>(got, kDeviceBlock), other.st_size - at));
+        const size_t length = static_cast<size_t>(
+            std::min<off_t>(std::min<off_t>(got, kDeviceBlock), other.st_size - at));
         // The device changes the earlier file's bytes, not its times.
         const struct timespec times[2] = {other.st_atim, other.st_mtim};
         if (pwrite(fd->second, block.data(), length, at) < 0)

@@ -121,9 +121,10 @@ class CopyRunWindowTest : public QObject, protected WindowFixture<> {
         form_->BtnCopy->click();
 
         QCOMPARE(ReadFile(Path("one/a.txt")), QByteArray("kept"));
-        QCOMPARE(prompts_->Texts("information"),
-                 QStringList({kCopyDone + QStringLiteral(
-                                              "\n已校验 3 个副本：从目标设备读回，与源文件一致。")}));
+        QCOMPARE(
+            prompts_->Texts("information"),
+            QStringList(
+                {kCopyDone + QStringLiteral("\n已校验 3 个副本：从目标设备读回，与源文件一致。")}));
     }
 
     void askAnswersDecideWhileTheWindowWaits() {
