@@ -131,7 +131,9 @@ TEST(Verify, EveryWrongCopyIsFoundOnTheLyingDeviceAndNoOther) {
                 for (size_t d = 0; d < roots.size(); ++d) {
                     for (const auto& [name, content] : files) {
                         const std::string there = ReadFile(stored[d] + "/set/" + name);
-                        if (d < 2) EXPECT_EQ(there == content, true) << stored[d] << "/" << name;
+                        if (d < 2) {
+                            EXPECT_TRUE(there == content) << stored[d] << "/" << name;
+                        }
                         if (replacing && there != content) wrong.insert(roots[d] + "/set/" + name);
                         // A new copy that was wrong is gone; nothing wrong stays.
                         if (!replacing && there != content) {
@@ -156,9 +158,11 @@ TEST(Verify, EveryWrongCopyIsFoundOnTheLyingDeviceAndNoOther) {
                         EXPECT_FALSE(Exists(liar->backing() + "/d/set/" + name)) << name;
                     }
                     // Every copy that is missing was reported: none vanished unnoticed.
-                    for (const auto& [name, content] : files)
-                        if (!Exists(liar->backing() + "/d/set/" + name))
+                    for (const auto& [name, content] : files) {
+                        if (!Exists(liar->backing() + "/d/set/" + name)) {
                             EXPECT_TRUE(reported.count(roots[2] + "/set/" + name)) << name;
+                        }
+                    }
                 }
                 EXPECT_EQ(result.copiesVerified, 3 * files.size() - reported.size());
                 if (std::string(lie.name) == "chosen files") {
