@@ -77,6 +77,8 @@ std::string StateText(DeviceFigures::State state) {
             return kStateCopying;
         case DeviceFigures::State::Flushing:
             return kStateFlushing;
+        case DeviceFigures::State::Verifying:
+            return kStateVerifying;
         case DeviceFigures::State::Done:
             return kStateDone;
         case DeviceFigures::State::Failed:

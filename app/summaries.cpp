@@ -57,6 +57,13 @@ std::string CopyStoppedText(const std::vector<Failure>& failures) {
     return RunEndText(kCopyStopped, failures);
 }
 
+std::string WithVerifiedCopies(std::string endText, std::uint64_t copiesVerified) {
+    const std::string line = "\n" + FormatText(kVerifiedCopies, {std::to_string(copiesVerified)});
+    const size_t firstLineEnd = endText.find('\n');
+    endText.insert(firstLineEnd == std::string::npos ? endText.size() : firstLineEnd, line);
+    return endText;
+}
+
 std::string CopyEndedText(const std::vector<Failure>& failures) {
     return RunEndText(kCopyEnded, failures);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,11 @@ std::string CopyCompletionText(const std::vector<Failure>& failures);
 // The end of a stopped run: "复制已停止。", then the failures as CopyCompletionText lists
 // them.
 std::string CopyStoppedText(const std::vector<Failure>& failures);
+
+// `endText` (CopyCompletionText or CopyStoppedText) with the line "已校验 N 个副本…" after
+// its first line: how many copies a run with the check after write read back and found
+// equal to their sources (a stopped check counts only the copies it reached).
+std::string WithVerifiedCopies(std::string endText, std::uint64_t copiesVerified);
 
 // After the error box of a run that a folder which could not be entered ended: "复制因错误
 // 而中止。", then the failures before that error as CopyCompletionText lists them.

@@ -135,7 +135,15 @@ inline constexpr char kRemainingHours[] = "剩余约 %1 小时 %2 分";
 inline constexpr char kStateWaiting[] = "等待中";
 inline constexpr char kStateCopying[] = "复制中";
 inline constexpr char kStateFlushing[] = "正在写入磁盘";
+inline constexpr char kStateVerifying[] = "校验中";
 inline constexpr char kStateDone[] = "完成";
 inline constexpr char kStateFailed[] = "失败";
+
+// The check after write: the option (CheckVerify), its tooltip, and the line of the
+// completion box saying how many copies were read back equal (%1).
+inline constexpr char kVerifyAfterCopy[] = "复制后校验副本";
+inline constexpr char kVerifyAfterCopyTip[] =
+    "复制完成并写入磁盘后，从目标设备读回每个副本，与源文件比较";
+inline constexpr char kVerifiedCopies[] = "已校验 %1 个副本：从目标设备读回，与源文件一致。";
 
 }  // namespace ostrivane::app

@@ -6,7 +6,7 @@
 //   ostrivane_bench gen-big FILE           one file of 512 MiB
 //   ostrivane_bench gen-folders DIR        50,000 folders (three levels)
 //   ostrivane_bench gen-empty-tree DIR     50,000 small files in 500 folders
-//   ostrivane_bench copy [--peak-memory] [--writers N] SRC DEST...
+//   ostrivane_bench copy [--peak-memory] [--writers N] [--verify] SRC DEST...
 //   ostrivane_bench index DIR
 //   ostrivane_bench empty DIR
 //
@@ -243,6 +243,9 @@ int RunCopy(std::vector<std::string> args) {
         if (!args.empty() && args.front() == "--peak-memory") {
             reportMemory = true;
             args.erase(args.begin());
+        } else if (!args.empty() && args.front() == "--verify") {
+            options.verify = true;
+            args.erase(args.begin());
         } else if (args.size() > 1 && args.front() == "--writers") {
             options.maxWriters = std::stoi(args[1]);
             args.erase(args.begin(), args.begin() + 2);
@@ -292,7 +295,8 @@ int RunEmpty(const std::string& dir) {
 int Usage() {
     std::fputs(
         "usage: ostrivane_bench gen-files DIR | gen-medium DIR | gen-big FILE | gen-folders DIR |\n"
-        "       gen-empty-tree DIR | copy [--peak-memory] [--writers N] SRC DEST... | index DIR |\n"
+        "       gen-empty-tree DIR | copy [--peak-memory] [--writers N] [--verify] SRC DEST... |\n"
+        "       index DIR |\n"
         "       empty DIR\n",
         stderr);
     return 2;

@@ -42,8 +42,8 @@ class Formatter : public CLI::Formatter {
 // The raw values of the options, before the lists are built.
 struct Values {
     std::vector<std::string> sources, to, toTree, sourcesLists, destinationsLists;
-    std::string policy, progress = "auto", report, writers;
-    bool emptyFirst = false, emptyNow = false, yes = false;
+    std::string policy, progress = "auto", report, writers, checksumFile;
+    bool emptyFirst = false, emptyNow = false, yes = false, verify = false;
 };
 
 struct App {
@@ -54,6 +54,7 @@ struct App {
     CLI::Option* sourcesLists;
     CLI::Option* destinationsLists;
     CLI::Option* report;
+    CLI::Option* checksumFile;
     CLI::Option* policy;
     CLI::Option* writers;
 
@@ -89,6 +90,9 @@ struct App {
         writers = app.add_option("-j,--writers", v.writers, t.optWriters)->type_name("N");
         report = app.add_option("--report", v.report, t.optReport)->type_name("FILE");
         app.add_option("--progress", v.progress, t.optProgress)->type_name("WHEN");
+        app.add_flag("--verify", v.verify, t.optVerify);
+        checksumFile =
+            app.add_option("--checksum-file", v.checksumFile, t.optChecksumFile)->type_name("FILE");
     }
 };
 
@@ -297,6 +301,8 @@ Parsed ParseCommandLine(int argc, const char* const* argv) {
     request.yes = v.yes;
     request.writers = WritersOf(a.writers, v.writers);
     if (a.report->count() > 0) request.report = v.report;
+    request.verify = v.verify;
+    if (a.checksumFile->count() > 0) request.checksumFile = v.checksumFile;
     const std::string& progress = OneOf("--progress", v.progress, {"auto", "always", "never"});
     request.progress = progress == "always"  ? ProgressMode::Always
                        : progress == "never" ? ProgressMode::Never

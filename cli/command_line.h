@@ -30,6 +30,8 @@ struct Request {
     bool yes = false;
     int writers = 0;  // 0: the engine's choice
     std::optional<std::string> report;
+    bool verify = false;                      // read every copy back after the run
+    std::optional<std::string> checksumFile;  // where the copied files' hashes go
     ProgressMode progress = ProgressMode::Auto;
     // Lines to show before the run: list-file lines that were not taken.
     std::vector<std::string> notes;

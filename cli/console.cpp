@@ -168,6 +168,8 @@ std::string StateText(DeviceFigures::State state, std::uint64_t bytes) {
             return t.waiting;
         case DeviceFigures::State::Flushing:
             return t.flushing;
+        case DeviceFigures::State::Verifying:
+            return t.verifying;
         case DeviceFigures::State::Done:
             return t.done;
         case DeviceFigures::State::Failed:

@@ -58,18 +58,18 @@ std::string LocalQuestion(const std::string& question) {
 }
 
 // The reasons the core words itself (the others are the system's error texts).
-const std::string kCoreReasons[8] = {ErrorText(error::kStopped), ErrorText(error::kSourceChanged),
-                                     emptying_reason::kSourceKept, emptying_reason::kRootRefused,
-                                     emptying_reason::kChangedDuring,
-                                     ErrorText(error::kChangedMeanwhile),
-                                     run_reason::kDestinationGone,
-                                     emptying_reason::kGoneSinceStart};
+const std::string kCoreReasons[10] = {
+    ErrorText(error::kStopped),      ErrorText(error::kSourceChanged),
+    emptying_reason::kSourceKept,    emptying_reason::kRootRefused,
+    emptying_reason::kChangedDuring, ErrorText(error::kChangedMeanwhile),
+    run_reason::kDestinationGone,    emptying_reason::kGoneSinceStart,
+    run_reason::kVerifyFailed,       run_reason::kVerifyFailedReplaced};
 
 // The failures with the core's reasons in the language of the messages.
 std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
     const Texts& t = Text();
     for (Failure& failure : failures) {
-        for (int i = 0; i < 8; ++i) {
+        for (int i = 0; i < 10; ++i) {
             if (t.coreReasons[i] != nullptr && failure.reason == kCoreReasons[i]) {
                 failure.reason = t.coreReasons[i];
             }
@@ -99,6 +99,26 @@ bool WriteReport(ReportFile* report, const std::string& name,
     if (report->write(failures, &reason)) return true;
     PrintLine(stderr, kPrefix + app::FormatText(Text().reportNotWritten, {name, reason}));
     return false;
+}
+
+// Writes the checksum file: one line "<32 hex digits>  <path>" per copied file, the path
+// relative to the destination folder, as `xxhsum -H2 -c` reads it in that folder. A name
+// with a line break cannot be written so: it is left out with a note. False with a message
+// when the file cannot be written.
+bool WriteChecksums(const std::string& name, const std::vector<FileHash>& hashes) {
+    std::string text;
+    for (const FileHash& hash : hashes) {
+        if (hash.path.find_first_of("\r\n") != std::string::npos) {
+            PrintLine(stderr, kPrefix + app::FormatText(Text().checksumLineBreak, {hash.path}));
+            continue;
+        }
+        text += hash.hash.hex() + "  " + hash.path + "\n";
+    }
+    if (const int error = WriteFileAtomically(name, text)) {
+        PrintLine(stderr, kPrefix + app::FormatText(Text().checksumsNotWritten, {name, ErrorText(error)}));
+        return false;
+    }
+    return true;
 }
 
 int Run(const std::vector<std::string>& arguments) {
@@ -184,6 +204,8 @@ int Run(const std::vector<std::string>& arguments) {
     RunOptions options;
     options.maxWriters = request.writers;
     options.stop = &stop;
+    options.verify = request.verify;
+    options.listHashes = request.checksumFile.has_value();
     options.showTransfer = [&](const TransferFigures& figures) {
         {
             std::lock_guard<std::mutex> lock(figuresMutex);
@@ -242,7 +264,9 @@ int Run(const std::vector<std::string>& arguments) {
     const bool leftUndone = result.stopped || questionCut;
     result.failures = LocalReasons(std::move(result.failures));
     ListFailures(t.failuresHeading, result.failures);
-    const bool reported = WriteReport(report.get(), request.report.value_or(""), result.failures);
+    bool reported = WriteReport(report.get(), request.report.value_or(""), result.failures);
+    if (request.checksumFile)
+        reported = WriteChecksums(*request.checksumFile, result.hashes) && reported;
     TransferFigures figures;
     {
         std::lock_guard<std::mutex> lock(figuresMutex);
@@ -253,12 +277,15 @@ int Run(const std::vector<std::string>& arguments) {
     const std::string summary = app::FormatText(
         t.summaryLine,
         {std::to_string(figures.filesDone), HumanBytes(figures.bytesDone), secondsText});
+    const std::string verified =
+        request.verify ? app::FormatText(t.copiesVerified, {std::to_string(result.copiesVerified)})
+                       : std::string();
     if (leftUndone) {
         PrintLine(stderr, t.stopped);
-        PrintLine(stderr, summary);
+        PrintLine(stderr, summary + verified);
         return kStopped;
     }
-    PrintLine(summaryStream, std::string(t.copyDone) + " " + summary);
+    PrintLine(summaryStream, std::string(t.copyDone) + " " + summary + verified);
     return result.failures.empty() && reported ? kDone : kFailures;
 }
 

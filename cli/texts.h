@@ -22,6 +22,8 @@ struct Texts {
     const char* optWriters;
     const char* optReport;
     const char* optProgress;
+    const char* optVerify;
+    const char* optChecksumFile;
     const char* optHelp;
     const char* optVersion;
     const char* footer;  // exit statuses
@@ -63,16 +65,21 @@ struct Texts {
     const char* summaryLine;  // %1 files, %2 bytes, %3 seconds
     const char* reportNotWritten;  // %1 file, %2 reason
     const char* cannotEnterFolder;  // %1 folder, %2 the error's message
+    const char* copiesVerified;     // %1 count
+    const char* checksumsNotWritten;  // %1 file, %2 reason
+    const char* checksumLineBreak;    // %1 path: a name xxhsum cannot list
     // The core's own reasons (the window's words) in this language, in the order of
     // kCoreReasons in main.cpp: a stopped copy, a source changed while read, a source kept
     // by the emptying, the root refused by it, an entry swapped meanwhile (emptying), an
     // entry moved or swapped during the run, a destination gone since the run began (copy),
-    // the same (emptying).
-    const char* coreReasons[8];
+    // the same (emptying), a copy that differs from its source, the same where it replaced
+    // a file.
+    const char* coreReasons[10];
     // The progress line.
     const char* files;
     const char* remaining;
     const char* flushing;
+    const char* verifying;
     const char* waiting;
     const char* done;
     const char* failed;

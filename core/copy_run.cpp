@@ -11,6 +11,7 @@
 #include "core/run_checks.h"
 #include "core/run_engine.h"
 #include "core/tree_copy.h"
+#include "core/verification.h"
 
 namespace ostrivane {
 namespace {
@@ -228,9 +229,11 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
         }
         const Folder& folder = destination.folder();
         CopyFileTo copyTo = [&](const std::string& targetName, bool failIfExists) {
-            return CountedCopy(run, destinationIndex, [&](const CopyControl* control) {
-                return CopyFileAt(nullptr, source, folder, targetName, failIfExists, 0, control);
-            });
+            return CountedCopy(run, destinationIndex, destination.path(), targetName,
+                               [&](const CopyControl* control, PlacedCopy* placed) {
+                                   return CopyFileAt(nullptr, source, folder, targetName,
+                                                     failIfExists, 0, control, placed);
+                               });
         };
         CopyFileUnderPolicy(copyTo, folder, destination.path(), name, policy, askYesNo, &failures);
     }
@@ -307,6 +310,10 @@ void PrepareTargetFolder(const Folder& folder) {
 
 namespace run_reason {
 const char* const kDestinationGone = "目标文件夹在运行开始后已被删除或替换，未写入";
+const char* const kVerifyFailed = "校验失败：副本与源文件不一致";
+const char* const kVerifyFailedReplaced =
+    "校验失败：副本与源文件不一致（它替换了原有的同名文件，原文件已不存在）";
+const char* const kVerifyNotRemoved = "；未能删除该副本：";
 }  // namespace run_reason
 
 ERunEnded::ERunEnded(const EInOutError& cause, std::vector<Failure> failures)
@@ -352,6 +359,12 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
                   const RunOptions& options) {
     RunResult result;
     RunControl run(options);
+    // The copies are noted (and hashed) only for a check or a list of hashes.
+    std::optional<CopyLedger> ledger;
+    if (options.verify || options.listHashes) {
+        ledger.emplace(destinations.count());
+        run.setLedger(&*ledger);
+    }
     const int destinationCount = destinations.count();
     const std::int64_t sourceCount = sources.count();
     const std::int64_t pairCount = sourceCount * destinationCount;
@@ -462,6 +475,25 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
                 destinationFolders.push_back(WithTrailingSeparator(destinations.at(d)));
         run.beginFlush();
         run.endFlush(FlushDestinations(destinationFolders, into));
+        if (!ledger) return;
+        ledger->sort();
+        // Once every copy is on its device: each is read back from there, all devices at
+        // once. A run already stopped checks nothing more.
+        if (options.verify && !run.stopped()) {
+            VerifyOutcome outcome =
+                VerifyCopies(*ledger, run, deviceWriters, options.maxWriters == 1, options.stop);
+            for (std::vector<Failure>& failures : outcome.failures)
+                into.insert(into.end(), std::make_move_iterator(failures.begin()),
+                            std::make_move_iterator(failures.end()));
+            result.copiesVerified = outcome.copiesVerified;
+            if (outcome.stopped) run.markStopped();
+        }
+        if (options.listHashes) {
+            std::vector<std::string> roots;
+            for (int d = 0; d < destinationCount; ++d)
+                roots.push_back(WithTrailingSeparator(destinations.at(d)));
+            result.hashes = HashesOf(*ledger, roots);
+        }
     };
     // Each destination's failures after those of the emptying, in the described order.
     const auto gatherFailures = [&] {

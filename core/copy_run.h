@@ -47,6 +47,9 @@ std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinatio
 // The reasons the run words itself (the others are the platform's error texts).
 namespace run_reason {
 extern const char* const kDestinationGone;  // a destination gone or replaced since the start
+extern const char* const kVerifyFailed;     // a copy read back differs from its source
+extern const char* const kVerifyFailedReplaced;  // the same, where the copy replaced a file
+extern const char* const kVerifyNotRemoved;      // follows kVerifyFailed: why the copy stayed
 }  // namespace run_reason
 
 // The EInOutError that ended a run (the text and code of the folder that could not be
@@ -58,11 +61,22 @@ class ERunEnded : public EInOutError {
     std::vector<Failure> failures;
 };
 
+// The hash of a file the run copied, by the copy's path relative to its destination folder.
+struct FileHash {
+    std::string path;
+    ContentHash hash;
+};
+
 // The outcome of a run: every failure, and whether a stop request ended it early.
 struct RunResult {
     std::vector<Failure> failures;
     bool stopped = false;
     int writersAtOnce = 0;  // the most destinations that were written at the same time
+    // With RunOptions::verify: the copies read back from their devices and found equal to
+    // their sources.
+    std::uint64_t copiesVerified = 0;
+    // With RunOptions::listHashes: every copied file's hash (HashesOf).
+    std::vector<FileHash> hashes;
 };
 
 // CopyAll with run options. With `options.stop` set by another thread, no new file starts

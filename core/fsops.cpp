@@ -140,4 +140,28 @@ bool PlacesOverlap(const FolderPlace& a, const FolderPlace& b) {
     }
 }
 
+int SharedSourceHashes::hash(const SourceVersion& version, ContentHash& hash,
+                             const std::function<int(ContentHash&)>& compute) {
+    std::unique_lock lock(mutex_);
+    Entry& entry = entries_[version];
+    done_.wait(lock, [&] { return !entry.busy; });
+    if (entry.ready) {
+        hash = entry.hash;
+        return 0;
+    }
+    entry.busy = true;
+    lock.unlock();
+    ContentHash computed;
+    const int error = compute(computed);
+    lock.lock();
+    entry.busy = false;
+    if (error == 0) {
+        entry.ready = true;
+        entry.hash = computed;
+        hash = computed;
+    }
+    done_.notify_all();
+    return error;
+}
+
 }  // namespace ostrivane

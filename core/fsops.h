@@ -4,13 +4,19 @@
 #pragma once
 
 #include <atomic>
+#include <compare>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/content_hash.h"
 
 namespace ostrivane {
 
@@ -261,11 +267,39 @@ int RemoveFolderAt(const Folder& folder, const std::string& name);
 int MakeOpenFolderWritable(const Folder& folder);
 
 // Copies the file `sourceName` to the entry `targetName` of `targetFolder`, by the rules of
-// CopyOneFile, obeying and informing `control` when given. `sourceName` is an entry of `sourceFolder`, or a path (relative to the
-// working directory when not absolute) when `sourceFolder` is null. `listedAttributes` is
-// the attribute word a listing gave the source (0 when unknown); the archive bit without
-// the link bit marks a regular file and spares a look before it is opened.
-// Returns 0 or the platform's error number.
+// CopyOneFile, obeying and informing `control` when given. `sourceName` is an entry of
+// `sourceFolder`, or a path (relative to the working directory when not absolute) when
+// `sourceFolder` is null. `listedAttributes` is the attribute word a listing gave the source (0
+// when unknown); the archive bit without the link bit marks a regular file and spares a look before
+// it is opened. Returns 0 or the platform's error number. One version of a source file: its
+// identity, size and times as the copy saw them at open.
+struct SourceVersion {
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t modifiedNs = 0, changedNs = 0;
+    friend auto operator<=>(const SourceVersion&, const SourceVersion&) = default;
+};
+
+// The hashes of big sources that the copies of one run share: one source copied into many
+// destinations is hashed once (where the copy did not read it itself) while it stays the
+// same version. Every member may be called by several copies at once.
+class SharedSourceHashes {
+  public:
+    // The hash of `version`: computed by `compute` (0 or an error number) the first time,
+    // or, while another copy computes it, that copy's result once it is there. An error is
+    // not kept: the next copy computes again.
+    int hash(const SourceVersion& version, ContentHash& hash,
+             const std::function<int(ContentHash&)>& compute);
+
+  private:
+    struct Entry {
+        bool ready = false, busy = false;
+        ContentHash hash;
+    };
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::map<SourceVersion, Entry> entries_;
+};
+
 // What a copy obeys and reports while it runs. All optional; the callbacks run on the
 // copying thread.
 struct CopyControl {
@@ -283,11 +317,46 @@ struct CopyControl {
     // new files; elsewhere, and when null, the temporary is written beside the target.
     // The folder must stay open while copies use it.
     const Folder* temporaryFolder = nullptr;
+    // Where copies that are hashed (CopyFileAt's `placed`) share the hashes of big sources.
+    SharedSourceHashes* sourceHashes = nullptr;
 };
 
+// What a copy that was put under its final name tells a run that checks it later.
+struct PlacedCopy {
+    FileIdentity identity;  // the copy
+    // Its modification time once complete (the source's, where the file system keeps it),
+    // in nanoseconds: identities are reused once a file is deleted, so a file that took
+    // the copy's place may carry the copy's identity, seldom also its time.
+    std::int64_t modifiedNs = 0;
+    std::uint64_t size = 0;     // its length as written
+    ContentHash sourceHash;     // the source's bytes as the copy read them
+    bool replacedFile = false;  // it took the place of an existing file
+};
+
+// With `placed` given, the copy also hashes the source's bytes (those it wrote where the
+// data passes through this process; a second read of the source where the file system
+// clones or copies in the kernel) and, when it succeeds and stands under its final name,
+// fills *placed. A copy that leaves the target as it was (the source itself) fills nothing:
+// placed->size and identity stay 0.
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
-               std::uint32_t listedAttributes = 0, const CopyControl* control = nullptr);
+               std::uint32_t listedAttributes = 0, const CopyControl* control = nullptr,
+               PlacedCopy* placed = nullptr);
+
+// True when the entry `name` of `folder` is still the copy `placed` (a regular file of its
+// identity and modification time; a link is not followed).
+bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedCopy& placed);
+
+// Reads the copy `name` of `folder` back from its device and hashes it: the entry must be
+// the copy `expected` (its identity and modification time; a link is not followed; another
+// file fails with error::kChangedMeanwhile's number). Its cached pages are dropped first (POSIX:
+// the file system must have been flushed, so that they are clean), or the file is read without the
+// system's cache (Windows), so that the bytes come from the device, not from memory. `read` is told
+// each piece's bytes. With `stop` set, the read is abandoned with error::kStopped. 0 or the
+// platform's error number.
+int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy& expected,
+                 ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop = nullptr,
+                 const std::function<void(std::uint64_t)>& read = {});
 
 // Deletes the named temporaries of copies (see CopyOneFile) that a killed or crashed run
 // left in `folder`: entries of exactly the shape ".ostrivane-partial-<process id>-<16 hex

@@ -3,16 +3,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <poll.h>
-#include <sched.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
+#include <poll.h>
+#include <sched.h>
+#include <setjmp.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/statfs.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <sys/vfs.h>
@@ -329,6 +331,11 @@ FileIdentity IdentityOfSearch(const SearchRec& rec) {
 // Open folders
 
 namespace {
+
+// A modification time in nanoseconds.
+std::int64_t ModifiedNs(const struct stat& st) {
+    return st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
+}
 
 FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
@@ -995,6 +1002,35 @@ std::vector<char>& CopyBuffer() {
 // The control of the copy this thread is making, if its caller gave one.
 thread_local const CopyControl* activeControl = nullptr;
 
+// The hash of the copy this thread is making, when its caller asked for one (CopyFileAt's
+// `placed`): the source's bytes as the copy reads them, and what is told once the copy
+// stands under its final name.
+struct CopyHashing {
+    PlacedCopy* out = nullptr;  // the caller's, null when no hash was asked for
+    ContentHasher hasher;
+    PlacedCopy pending;  // the copy written, not yet under its final name
+};
+thread_local CopyHashing hashing;
+
+bool Hashing() {
+    return hashing.out != nullptr;
+}
+
+// The hash another copy of the run computed for this copy's source, where it was shared.
+thread_local ContentHash sharedDigest;
+thread_local bool useSharedDigest = false;
+
+void HashRead(const char* data, ssize_t bytes) {
+    if (Hashing()) hashing.hasher.update(data, static_cast<size_t>(bytes));
+}
+
+// The written copy now stands under its final name.
+void Placed(bool replacedFile) {
+    if (!Hashing()) return;
+    *hashing.out = hashing.pending;
+    hashing.out->replacedFile = replacedFile;
+}
+
 // Pieces of data a controlled copy moves between two looks at its stop request.
 constexpr off_t kControlledPiece = 8 << 20;
 
@@ -1011,15 +1047,19 @@ bool CopiedAndStopped(off_t bytes) {
 }
 
 // Copies from the current position of `source` to its end; adds the bytes to `length`.
-int CopyByReadWrite(int source, int target, off_t& length) {
+// With `knownSize` > 0 the copy ends once `length` reaches it, without a read that finds the
+// end: a file that grew meanwhile is caught by the look at its size and times afterwards.
+int CopyByReadWrite(int source, int target, off_t& length, off_t knownSize = 0) {
     std::vector<char>& buffer = CopyBuffer();
     for (;;) {
+        if (knownSize > 0 && length >= knownSize) return 0;
         ssize_t n = ::read(source, buffer.data(), buffer.size());
         if (n == 0) return 0;
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno;
         }
+        HashRead(buffer.data(), n);
         if (int error = WriteAll(target, buffer.data(), static_cast<size_t>(n))) return error;
         length += n;
         if (CopiedAndStopped(n)) return error::kStopped;
@@ -1112,6 +1152,120 @@ int CopySparse(int source, int target, off_t size, off_t& length) {
     return 0;
 }
 
+// Files from this size on are hashed through a mapping of their pages: the hash reads the
+// cache (or the device) in place, without a copy into a buffer. Smaller ones are read.
+constexpr off_t kMappedHashFrom = 1 << 20;
+
+// Where a bus error in a mapped hash of this thread returns to: a file cut short by another
+// process while it is mapped makes the access to its lost pages fault.
+thread_local sigjmp_buf* mappedHashReturn = nullptr;
+
+// The handler the process had before (the default action, or a sanitizer's).
+struct sigaction previousBusError;
+
+void OnBusError(int signal, siginfo_t*, void*) {
+    if (sigjmp_buf* back = mappedHashReturn) siglongjmp(*back, 1);
+    // Not a mapped hash: the handler before, when the faulting access comes again.
+    ::sigaction(signal, &previousBusError, nullptr);
+}
+
+std::once_flag busErrorHandler;
+
+// Hashes the first `length` bytes of the open file `fd` into `hasher` through mappings of a
+// few MiB at a time (so that the pages held stay few), telling `read` each piece and giving
+// up when `stop` is set. 0, error::kStopped, `lostError` when the file lost pages meanwhile
+// (a bus error), or -1 when the file cannot be mapped (the caller reads it instead).
+int HashMapped(int fd, off_t length, ContentHasher& hasher, const std::atomic<bool>* stop,
+               const std::function<void(std::uint64_t)>* read, int lostError) {
+    std::call_once(busErrorHandler, [] {
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, &previousBusError);
+    });
+    constexpr off_t kWindow = 4 << 20;
+    sigjmp_buf back;
+    // Only plain values live between here and the jump back.
+    volatile off_t done = 0;
+    void* volatile window = nullptr;
+    volatile size_t windowLength = 0;
+    if (sigsetjmp(back, 1) != 0) {
+        mappedHashReturn = nullptr;
+        if (window) ::munmap(window, windowLength);
+        return lostError;
+    }
+    while (done < length) {
+        if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
+        const off_t piece = std::min<off_t>(kWindow, length - done);
+        void* at = ::mmap(nullptr, static_cast<size_t>(piece), PROT_READ, MAP_SHARED | MAP_POPULATE,
+                          fd, done);
+        if (at == MAP_FAILED) return done == 0 ? -1 : errno;
+        ::madvise(at, static_cast<size_t>(piece), MADV_SEQUENTIAL);
+        windowLength = static_cast<size_t>(piece);
+        window = at;
+        mappedHashReturn = &back;
+        hasher.update(at, static_cast<size_t>(piece));
+        mappedHashReturn = nullptr;
+        window = nullptr;
+        ::munmap(at, static_cast<size_t>(piece));
+        done = done + piece;
+        if (read && *read) (*read)(static_cast<std::uint64_t>(piece));
+    }
+    return 0;
+}
+
+// Hashes the first `length` bytes of `source` for a copy whose data did not pass through
+// this process (a clone, an in-kernel copy): a second read, mostly from the cache.
+int HashSourceOnce(int source, off_t length);
+
+// The same through the run's shared hashes where a big source is copied into several
+// destinations: one copy hashes it, the others take that hash.
+int HashSource(int source, off_t length) {
+    SharedSourceHashes* shared = activeControl ? activeControl->sourceHashes : nullptr;
+    struct stat st;
+    if (!shared || length < kMappedHashFrom || ::fstat(source, &st) != 0 || st.st_size != length)
+        return HashSourceOnce(source, length);
+    const SourceVersion version{static_cast<std::uint64_t>(st.st_dev),
+                                static_cast<std::uint64_t>(st.st_ino),
+                                static_cast<std::uint64_t>(st.st_size),
+                                st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec,
+                                st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec};
+    ContentHash hash;
+    const int error = shared->hash(version, hash, [&](ContentHash& computed) {
+        const int result = HashSourceOnce(source, length);
+        computed = hashing.hasher.digest();
+        return result;
+    });
+    if (error) return error;
+    // The copy's own hasher holds the shared hash: taken as its digest below.
+    sharedDigest = hash;
+    useSharedDigest = true;
+    return 0;
+}
+
+int HashSourceOnce(int source, off_t length) {
+    hashing.hasher.reset();
+    if (length >= kMappedHashFrom) {
+        const int result =
+            HashMapped(source, length, hashing.hasher, nullptr, nullptr, error::kSourceChanged);
+        if (result != -1) return result;
+        hashing.hasher.reset();
+    }
+    std::vector<char>& buffer = CopyBuffer();
+    for (off_t done = 0; done < length;) {
+        const size_t want =
+            static_cast<size_t>(std::min<off_t>(length - done, static_cast<off_t>(buffer.size())));
+        ssize_t n = ::pread(source, buffer.data(), want, done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return error::kSourceChanged;  // shorter than the copy
+        hashing.hasher.update(buffer.data(), static_cast<size_t>(n));
+        done += n;
+    }
+    return 0;
+}
+
 // Copies the data of `source` into the empty file `target`: a clone where the file system
 // shares blocks (btrfs, XFS), else only the data of a file with holes, else an in-kernel
 // copy, else a read/write loop. `length` receives the length of the copy as this function
@@ -1120,19 +1274,26 @@ int CopyData(int source, int target, const struct stat& st, off_t& length) {
     // Remember the file systems that cannot clone, so each file does not pay for the probe.
     static thread_local dev_t noCloneDevice = static_cast<dev_t>(-1);
     length = 0;
+    useSharedDigest = false;
+    if (Hashing()) hashing.hasher.reset();
     if (st.st_size == 0) return CopyByReadWrite(source, target, length);  // /proc-like files
     if (st.st_dev != noCloneDevice) {
         if (::ioctl(target, FICLONE, source) == 0) {
             length = st.st_size;
-            return CopiedAndStopped(length) ? error::kStopped : 0;
+            if (CopiedAndStopped(length)) return error::kStopped;
+            return Hashing() ? HashSource(source, length) : 0;
         }
         noCloneDevice = st.st_dev;
     }
     if (static_cast<off_t>(st.st_blocks) * 512 < st.st_size) {
         int error = CopySparse(source, target, st.st_size, length);
+        if (error == 0 && Hashing()) error = HashSource(source, length);
         if (error != kNoHoleSearch) return error;
     }
-    if (!kernelCopyMissing) {
+    // A small copy that is hashed reads the data anyway: through this process, it is read
+    // once. A big one is copied by the kernel and its source hashed through a mapping.
+    const bool hashedByMapping = st.st_size >= kMappedHashFrom;
+    if (!kernelCopyMissing && (!Hashing() || hashedByMapping)) {
         // The known size bounds the copy: one call per file instead of a second one that
         // finds the end. A file that grew meanwhile is caught by the check after the copy.
         while (length < st.st_size) {
@@ -1145,16 +1306,16 @@ int CopyData(int source, int target, const struct stat& st, off_t& length) {
             }
             // Some file systems report the end at once for files whose size they do not
             // know; the plain loop then reads what is really there.
-            if (n == 0 && length > 0) return 0;
+            if (n == 0 && length > 0) return Hashing() ? HashSource(source, length) : 0;
             if (n == 0) break;
             if (errno == EINTR) continue;
             if (length > 0 || !KernelCopyUnsupported(errno)) return errno;
             if (errno == ENOSYS) kernelCopyMissing = true;
             break;
         }
-        if (length == st.st_size) return 0;
+        if (length == st.st_size) return Hashing() ? HashSource(source, length) : 0;
     }
-    return CopyByReadWrite(source, target, length);
+    return CopyByReadWrite(source, target, length, Hashing() ? st.st_size : 0);
 }
 
 // True for the kernel's own file systems (/proc, /sys, ...), whose files give other
@@ -1221,7 +1382,14 @@ int FillTemporary(int source, int target, const struct stat& st, bool createdWit
     off_t length = 0;
     if (int error = CopyData(source, target, st, length)) return error;
     if (int error = CheckSourceUnchanged(source, st, length)) return error;
-    return FinishCopy(target, st, createdWithMode);
+    if (int error = FinishCopy(target, st, createdWithMode)) return error;
+    if (Hashing()) {
+        struct stat copy;
+        if (::fstat(target, &copy) != 0) return errno;
+        hashing.pending = {IdentityOf(copy), ModifiedNs(copy), static_cast<std::uint64_t>(length),
+                           useSharedDigest ? sharedDigest : hashing.hasher.digest(), false};
+    }
+    return 0;
 }
 
 // Where a copy goes: its final name relative to an open folder (or the working directory),
@@ -1454,6 +1622,7 @@ int CopyThroughUnnamedFile(int source, const struct stat& st, const Place& place
             ::unlinkat(place.dirFd, place.target.c_str(), 0);
             return closeError;
         }
+        Placed(false);
         return 0;
     }
     if (error != EEXIST || failIfExists) return error;
@@ -1478,7 +1647,9 @@ int CopyThroughUnnamedFile(int source, const struct stat& st, const Place& place
         ::unlinkat(place.dirFd, tempName.c_str(), 0);
         return closeError;
     }
-    return RenameOver(place, tempName);
+    error = RenameOver(place, tempName);
+    if (error == 0) Placed(replaced.regularFile);
+    return error;
 }
 
 // The folder where the copy to `place` writes its named temporary: the control's
@@ -1542,6 +1713,7 @@ int CopyThroughNamedTemporary(int source, const struct stat& st, const Place& pl
         error = RenameExclusively(place, tempName, TraitsOf(tempStat.st_dev), tempDirFd);
     else
         error = RenameOver(place, tempName, tempDirFd);
+    if (error == 0) Placed(replaced.regularFile);
     return error == EXDEV && elsewhere >= 0 ? kTemporaryOnAnotherMount : error;
 }
 
@@ -1611,13 +1783,21 @@ int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
 
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
-               std::uint32_t listedAttributes, const CopyControl* control) {
+               std::uint32_t listedAttributes, const CopyControl* control, PlacedCopy* placed) {
+    if (placed) *placed = {};
     if (control && control->stop && control->stop->load()) return error::kStopped;
-    // The copy's loops consult the control; it is this thread's only while this call runs.
+    // The copy's loops consult the control and the hash; they are this thread's only while
+    // this call runs.
     struct ActiveControl {
-        explicit ActiveControl(const CopyControl* control) { activeControl = control; }
-        ~ActiveControl() { activeControl = nullptr; }
-    } active(control);
+        ActiveControl(const CopyControl* control, PlacedCopy* placed) {
+            activeControl = control;
+            hashing.out = placed;
+        }
+        ~ActiveControl() {
+            activeControl = nullptr;
+            hashing.out = nullptr;
+        }
+    } active(control, placed);
     const bool knownRegular =
         (listedAttributes & attr::kArchive) != 0 && (listedAttributes & attr::kLink) == 0;
     Fd fd(OpenSource(sourceFolder ? FdOf(*sourceFolder) : AT_FDCWD, sourceName.c_str(),
@@ -1626,6 +1806,89 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
     return CopyFromOpenSource(
         fd.get(), MakePlace(FdOf(targetFolder), targetName, &targetFolder.identity()),
         failIfExists);
+}
+
+bool IsPlacedCopy(const struct stat& st, const PlacedCopy& placed) {
+    return S_ISREG(st.st_mode) && IdentityOf(st) == placed.identity &&
+           ModifiedNs(st) == placed.modifiedNs;
+}
+
+bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedCopy& placed) {
+    struct stat st;
+    return ::fstatat(FdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           IsPlacedCopy(st, placed);
+}
+
+namespace {
+
+// True for a file system that keeps its files in memory (tmpfs, ramfs): its cached pages
+// are its storage, and there is no device to read from instead. Remembered per device and
+// thread, as a check reads many files of one device.
+bool InMemoryFileSystem(int fd, dev_t device) {
+    thread_local dev_t known = static_cast<dev_t>(-1);
+    thread_local bool inMemory = false;
+    if (device != known) {
+        struct statfs fs;
+        inMemory =
+            ::fstatfs(fd, &fs) == 0 && (static_cast<unsigned long>(fs.f_type) == TMPFS_MAGIC ||
+                                        static_cast<unsigned long>(fs.f_type) == RAMFS_MAGIC);
+        known = device;
+    }
+    return inMemory;
+}
+
+}  // namespace
+
+int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy& expected,
+                 ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop,
+                 const std::function<void(std::uint64_t)>& read) {
+    size = 0;
+    Fd fd(::openat(FdOf(folder), name.c_str(),
+                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) return errno == ELOOP ? error::kChangedMeanwhile : errno;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return errno;
+    if (!IsPlacedCopy(st, expected)) return error::kChangedMeanwhile;
+    // The run's flush left the pages clean, so the kernel drops them: what is read next
+    // comes from the device. (A RAM file system has nothing else to read from.)
+    if (!InMemoryFileSystem(fd.get(), st.st_dev))
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    // Small files are read in one piece; the size the file reports ends the reading, so
+    // no read is spent on finding the end.
+    constexpr off_t kLargeFile = 1 << 20;
+    const bool large = st.st_size > kLargeFile;
+    ContentHasher hasher;
+    if (large) {
+        const int error =
+            HashMapped(fd.get(), st.st_size, hasher, stop, &read, error::kChangedMeanwhile);
+        if (error != -1) {
+            if (error) return error;
+            ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+            size = static_cast<std::uint64_t>(st.st_size);
+            hash = hasher.digest();
+            return 0;
+        }
+        hasher.reset();
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    std::vector<char>& buffer = CopyBuffer();
+    for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
+        if (static_cast<off_t>(size) >= st.st_size) break;
+        ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        hasher.update(buffer.data(), static_cast<size_t>(n));
+        size += static_cast<std::uint64_t>(n);
+        if (read) read(static_cast<std::uint64_t>(n));
+    }
+    // Nobody asked for these pages in memory; leave the cache to what the user works with.
+    if (large) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    hash = hasher.digest();
+    return 0;
 }
 
 namespace {

@@ -1105,8 +1105,23 @@ bool ProcessAlive(DWORD pid) {
 
 thread_local const CopyControl* activeControl = nullptr;
 
+// A modification time in 100-nanosecond steps since 1601, as the file system keeps it.
+std::int64_t ModifiedNs(const BY_HANDLE_FILE_INFORMATION& info) {
+    return static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+        info.ftLastWriteTime.dwLowDateTime);
+}
+
 // Pieces between two looks at a stop request.
 constexpr DWORD kPiece = 1 << 20;
+
+// The hash of the copy this thread is making, when its caller asked for one (CopyFileAt's
+// `placed`), and what is told once the copy stands under its final name.
+struct CopyHashing {
+    PlacedCopy* out = nullptr;
+    ContentHasher hasher;
+};
+thread_local CopyHashing hashing;
 
 bool CopiedAndStopped(std::uint64_t bytes) {
     if (!activeControl) return false;
@@ -1123,11 +1138,13 @@ std::vector<char>& CopyBuffer() {
 int CopyData(HANDLE source, HANDLE target, std::uint64_t& length) {
     std::vector<char>& buffer = CopyBuffer();
     length = 0;
+    if (hashing.out) hashing.hasher.reset();
     for (;;) {
         DWORD got = 0;
         if (!::ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
             return LastError();
         if (got == 0) return 0;
+        if (hashing.out) hashing.hasher.update(buffer.data(), got);
         for (DWORD written = 0; written < got;) {
             DWORD n = 0;
             if (!::WriteFile(target, buffer.data() + written, got - written, &n, nullptr))
@@ -1296,11 +1313,23 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
         ::SetFileInformationByHandle(temp.get(), FileBasicInfo, &basic, sizeof basic);
     }
     if (!error && flushEach && !::FlushFileBuffers(temp.get())) error = LastError();
+    PlacedCopy placed;
+    if (!error && hashing.out) {
+        BY_HANDLE_FILE_INFORMATION copy;
+        if (!InfoOf(temp.get(), copy)) error = LastError();
+        placed = {IdentityOf(temp.get(), copy), ModifiedNs(copy), length, hashing.hasher.digest(),
+                  false};
+        // What the rename will replace: a file's old content is gone once it is done.
+        std::uint32_t attributes = 0;
+        placed.replacedFile = !failIfExists && EntryAttributesAt(target, targetName, attributes) &&
+                              !IsFolderAttr(attributes) && !IsReparseAttr(attributes);
+    }
     if (!error) error = RenameInto(temp.get(), FolderHandle(target), targetName, !failIfExists);
     if (error) {
         Discard(temp);
         return error;
     }
+    if (hashing.out) *hashing.out = placed;
     return 0;
 }
 
@@ -1308,16 +1337,73 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
 
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
-               std::uint32_t, const CopyControl* control) {
+               std::uint32_t, const CopyControl* control, PlacedCopy* placed) {
+    if (placed) *placed = {};
     if (control && control->stop && control->stop->load()) return error::kStopped;
     struct ActiveControl {
-        explicit ActiveControl(const CopyControl* control) { activeControl = control; }
-        ~ActiveControl() { activeControl = nullptr; }
-    } active(control);
+        ActiveControl(const CopyControl* control, PlacedCopy* placed) {
+            activeControl = control;
+            hashing.out = placed;
+        }
+        ~ActiveControl() {
+            activeControl = nullptr;
+            hashing.out = nullptr;
+        }
+    } active(control, placed);
     Handle source;
     BY_HANDLE_FILE_INFORMATION info;
     if (int error = OpenSource(sourceFolder, sourceName, source, info)) return error;
     return CopyFromOpenSource(source.get(), info, targetFolder, targetName, failIfExists);
+}
+
+bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedCopy& placed) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (OpenAt(FolderHandle(folder), name, FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_NON_DIRECTORY_FILE,
+               h) != 0)
+        return false;
+    Handle entry(h);
+    BY_HANDLE_FILE_INFORMATION info;
+    return InfoOf(h, info) && !IsReparseAttr(info.dwFileAttributes) &&
+           IdentityOf(h, info) == placed.identity && ModifiedNs(info) == placed.modifiedNs;
+}
+
+int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy& expected,
+                 ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop,
+                 const std::function<void(std::uint64_t)>& read) {
+    size = 0;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    // Without the system's cache (FILE_FLAG_NO_BUFFERING): every read reaches the device.
+    // Such reads take sector-aligned buffers and lengths; a page-aligned buffer of whole
+    // MiB is both, and the last read of a file returns what is left.
+    if (int error = OpenAt(
+            FolderHandle(folder), name, GENERIC_READ, FILE_OPEN,
+            FILE_NON_DIRECTORY_FILE | FILE_NO_INTERMEDIATE_BUFFERING | FILE_SEQUENTIAL_ONLY, h))
+        return error;
+    Handle copy(h);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!InfoOf(h, info)) return LastError();
+    if (IsReparseAttr(info.dwFileAttributes) || !(IdentityOf(h, info) == expected.identity) ||
+        ModifiedNs(info) != expected.modifiedNs)
+        return error::kChangedMeanwhile;
+    struct Aligned {
+        void* bytes = ::VirtualAlloc(nullptr, kPiece, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        ~Aligned() {
+            if (bytes) ::VirtualFree(bytes, 0, MEM_RELEASE);
+        }
+    } buffer;
+    if (!buffer.bytes) return ERROR_NOT_ENOUGH_MEMORY;
+    ContentHasher hasher;
+    for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
+        DWORD got = 0;
+        if (!::ReadFile(h, buffer.bytes, kPiece, &got, nullptr)) return LastError();
+        if (got == 0) break;
+        hasher.update(buffer.bytes, got);
+        size += got;
+        if (read) read(got);
+    }
+    hash = hasher.digest();
+    return 0;
 }
 
 namespace {

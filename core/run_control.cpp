@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/verification.h"
+
 namespace ostrivane {
 
 namespace {
@@ -36,6 +38,7 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
     Destination& added = destinations_.emplace_back();
     added.device = static_cast<int>(found - deviceIds_.begin());
     added.control.stop = stop_;
+    added.control.sourceHashes = ledger_ ? &sourceHashes_ : nullptr;
     if (showTransfer_) {
         added.control.opened = [&added](std::uint64_t size) { added.bytesPlanned += size; };
         added.control.copied = [this, &added](std::uint64_t bytes) {
@@ -80,13 +83,46 @@ void RunControl::endFlush(const std::vector<std::uint64_t>& failedDevices) {
 
 const CopyControl* RunControl::copyControl(int index) {
     const CopyControl& control = destinations_.at(static_cast<size_t>(index)).control;
-    if (!stop_ && !showTransfer_ && !control.temporaryFolder) return nullptr;
+    if (!stop_ && !showTransfer_ && !control.temporaryFolder && !control.sourceHashes)
+        return nullptr;
     return &control;
 }
 
 void RunControl::fileDone(int index) {
     ++destinations_.at(static_cast<size_t>(index)).filesDone;
     reportSoon();
+}
+
+void RunControl::copyPlaced(int index, const std::string& folderPath, const std::string& name,
+                            const PlacedCopy& placed) {
+    if (ledger_) ledger_->add(index, folderPath, name, placed);
+}
+
+void RunControl::beginVerify(const std::vector<int>& devices) {
+    {
+        std::lock_guard lock(mutex_);
+        for (int device : devices) {
+            DeviceFigures& figures = figures_.at(static_cast<size_t>(device));
+            if (figures.state != DeviceFigures::State::Failed)
+                figures.state = DeviceFigures::State::Verifying;
+        }
+    }
+    report();
+}
+
+void RunControl::verifiedBytes(std::uint64_t bytes) {
+    bytesVerified_ += bytes;
+    reportSoon();
+}
+
+void RunControl::endVerify(int device, bool failed) {
+    {
+        std::lock_guard lock(mutex_);
+        DeviceFigures& figures = figures_.at(static_cast<size_t>(device));
+        if (figures.state == DeviceFigures::State::Verifying)
+            figures.state = failed ? DeviceFigures::State::Failed : DeviceFigures::State::Done;
+    }
+    report();
 }
 
 void RunControl::destinationComplete(int index) {
@@ -102,6 +138,7 @@ void RunControl::report() {
     lastReport_.store(Now());
     TransferFigures figures;
     figures.devices = figures_;
+    figures.bytesVerified = bytesVerified_.load();
     for (const Destination& destination : destinations_) {
         const std::uint64_t bytes = destination.bytesDone.load();
         figures.filesDone += destination.filesDone.load();

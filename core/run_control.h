@@ -20,7 +20,8 @@ namespace ostrivane {
 struct DeviceFigures {
     std::string folder;  // the first destination folder on the device
     std::uint64_t bytesDone = 0;
-    enum class State { Waiting, Copying, Flushing, Done, Failed } state = State::Waiting;
+    // Verifying: the run's copies on the device are read back and compared with their sources.
+    enum class State { Waiting, Copying, Flushing, Verifying, Done, Failed } state = State::Waiting;
 };
 
 // The figures of a run so far. `bytesPlanned` counts the files met so far (the run does not
@@ -30,6 +31,7 @@ struct DeviceFigures {
 // times the destinations (at least bytesPlanned); 0 until then.
 struct TransferFigures {
     std::uint64_t filesDone = 0, bytesDone = 0, bytesPlanned = 0, bytesExpected = 0;
+    std::uint64_t bytesVerified = 0;  // copies read back from their devices so far
     std::vector<DeviceFigures> devices;
 };
 
@@ -44,7 +46,15 @@ struct RunOptions {
     int maxWriters = 0;
     const std::atomic<bool>* stop = nullptr;  // another thread sets it to stop the run
     ShowTransfer showTransfer;                // optional
+    // Every copy the run made is read back from its device after the run's flush and
+    // compared with the source's bytes as the run read them (CopyAll says what a copy that
+    // differs becomes).
+    bool verify = false;
+    // The run keeps the hash of every file it copied, for RunResult::hashes.
+    bool listHashes = false;
 };
+
+class CopyLedger;
 
 // The stop request and the figures of one run. The run asks stopRequested() before each
 // step; copies get a CopyControl that abandons them when the request comes and counts
@@ -97,6 +107,24 @@ class RunControl {
     }
     // One file was copied into destination `index`.
     void fileDone(int index);
+    // Where the copies of the run are noted for their check (null: nowhere, and copies are
+    // not hashed). Set before the writers start.
+    void setLedger(CopyLedger* ledger) {
+        ledger_ = ledger;
+        for (Destination& destination : destinations_)
+            destination.control.sourceHashes = ledger ? &sourceHashes_ : nullptr;
+    }
+    bool keepsCopies() const { return ledger_ != nullptr; }
+    // The copy `name` in the folder `folderPath` (shown, ending with the separator) of
+    // destination `index` stands under its final name.
+    void copyPlaced(int index, const std::string& folderPath, const std::string& name,
+                    const PlacedCopy& placed);
+    // The copies on the devices `devices` (figures indexes) are read back now.
+    void beginVerify(const std::vector<int>& devices);
+    // `bytes` more were read back.
+    void verifiedBytes(std::uint64_t bytes);
+    // Device `device` is checked; `failed` when a copy on it differed or could not be read.
+    void endVerify(int device, bool failed);
     // Every source has been handled for destination `index` (not cut short by a stop).
     void destinationComplete(int index);
     // Reports the figures now, whatever the time since the last report.
@@ -123,14 +151,23 @@ class RunControl {
     std::vector<DeviceFigures> figures_;
     std::atomic<std::int64_t> lastReport_{0};  // steady clock, nanoseconds
     std::uint64_t completeBytes_ = 0;  // the most bytes of a complete destination (mutex_)
+    CopyLedger* ledger_ = nullptr;
+    SharedSourceHashes sourceHashes_;
+    std::atomic<std::uint64_t> bytesVerified_{0};
 };
 
 // Makes one copy through `copy`, which gets the run's control for destination `index`;
 // counts the copy when it is done and notes a copy the stop request abandoned.
+// `copy` gets the run's control and, when the run keeps its copies, where the copy tells
+// what it placed: the copy `name` in `folderPath` (shown, ending with the separator).
 template <typename Copy>
-int CountedCopy(RunControl& run, int index, Copy copy) {
-    const int error = copy(run.copyControl(index));
+int CountedCopy(RunControl& run, int index, const std::string& folderPath, const std::string& name,
+                Copy copy) {
+    PlacedCopy placed;
+    const int error = copy(run.copyControl(index), run.keepsCopies() ? &placed : nullptr);
     if (error == 0) run.fileDone(index);
+    if (error == 0 && !(placed.identity == FileIdentity{}))
+        run.copyPlaced(index, folderPath, name, placed);
     if (error == error::kStopped) run.markStopped();
     return error;
 }

@@ -16,6 +16,7 @@ namespace {
 constexpr std::string_view kSettingsFileName = "Quillmere.ini";
 constexpr std::string_view kSection = "Parameter";
 constexpr std::string_view kPolicyKey = "SameFile";
+constexpr std::string_view kVerifyKey = "Verify";
 // The longest value the store reads; longer values are cut to this length.
 constexpr size_t kMaxValueLength = 2047;
 
@@ -134,6 +135,33 @@ void SaveSameFilePolicy(int policy, const std::string& iniPath) {
 
 void SaveSameFilePolicy(int policy) {
     SaveSameFilePolicy(policy, SettingsFilePath());
+}
+
+bool LoadVerifyAfterCopy(const std::string& iniPath) {
+    std::string text;
+    if (ReadWholeFile(iniPath, text) != 0) return false;
+    const std::optional<std::string> value = IniValue(text, kSection, kVerifyKey);
+    return value && *value == "1";
+}
+
+bool LoadVerifyAfterCopy() {
+    for (const std::string& file : SettingsFilesToRead()) {
+        std::string text;
+        if (ReadWholeFile(file, text) == 0) return LoadVerifyAfterCopy(file);
+    }
+    return false;
+}
+
+void SaveVerifyAfterCopy(bool verify, const std::string& iniPath) {
+    std::string text = ExistingSettingsText(iniPath);
+    std::string folder = FolderOf(iniPath);
+    if (!folder.empty() && !CreateFolderChain(folder)) RaiseWriteError(iniPath);
+    text = IniWithValue(text, kSection, kVerifyKey, verify ? "1" : "0");
+    if (WriteFileAtomically(iniPath, text) != 0) RaiseWriteError(iniPath);
+}
+
+void SaveVerifyAfterCopy(bool verify) {
+    SaveVerifyAfterCopy(verify, SettingsFilePath());
 }
 
 bool TryTextToInt(const std::string& text, std::int32_t& value) {

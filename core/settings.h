@@ -41,6 +41,15 @@ int LoadSameFilePolicy();
 void SaveSameFilePolicy(int policy, const std::string& iniPath);
 void SaveSameFilePolicy(int policy);
 
+// Whether the window reads every copy back after a run (section "Parameter", key "Verify":
+// "1" on; "0", anything else or a missing key off). Read like the policy, never fails.
+bool LoadVerifyAfterCopy(const std::string& iniPath);
+bool LoadVerifyAfterCopy();
+// Stores it as "1" or "0", keeping all other content; raises ESettingsError like
+// SaveSameFilePolicy.
+void SaveVerifyAfterCopy(bool verify, const std::string& iniPath);
+void SaveVerifyAfterCopy(bool verify);
+
 // Converts text to a signed 32-bit number: leading blanks, optional sign, decimal digits
 // or hexadecimal introduced by "$", "x", "X", "0x" or "0X". The whole text must be used.
 // Returns false (value untouched) when it is no such number.

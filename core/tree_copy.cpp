@@ -497,10 +497,12 @@ void TreeWalk::copyFile(const FolderEntry& entry, const TargetLevel& target) {
             return CopyFileAt(&sourceFolder, entry.name, targetFolder, targetName, failIfExists,
                               entry.attributes);
         }
-        return CountedCopy(*run_, destinationIndex_, [&](const CopyControl* control) {
-            return CopyFileAt(&sourceFolder, entry.name, targetFolder, targetName, failIfExists,
-                              entry.attributes, control);
-        });
+        return CountedCopy(*run_, destinationIndex_, targetPrefix, targetName,
+                           [&](const CopyControl* control, PlacedCopy* placed) {
+                               return CopyFileAt(&sourceFolder, entry.name, targetFolder,
+                                                 targetName, failIfExists, entry.attributes,
+                                                 control, placed);
+                           });
     };
     CopyFileUnderPolicy(copyTo, targetFolder, targetPrefix, entry.name, mode_, askYesNo_,
                         failures_);

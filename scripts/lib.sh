@@ -8,23 +8,25 @@ OSTRIVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # file systems: libfuse3-dev builds our fault-injection file system, fuse3 brings
 # fusermount3 (for its auto_unmount), exfat-fuse and exfatprogs make an exFAT volume. The
 # command-line program: libcli11-dev parses its arguments, help2man makes its manual page.
+# libxxhash-dev: the XXH3 hashes of the check after write.
 OSTRIVANE_BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev util-linux
-  libfuse3-dev fuse3 exfat-fuse exfatprogs libcli11-dev help2man)
+  libfuse3-dev fuse3 exfat-fuse exfatprogs libcli11-dev help2man libxxhash-dev)
 # The Windows cross build and its tests (scripts/test-windows): mingw-w64 with the posix
 # thread model, Wine to run the tests, GoogleTest's source to build it with mingw-w64,
-# CLI11's headers for the command line, a display server for the window's tests; NSIS
-# (makensis) and zip pack the installer and the archive (scripts/package-windows).
+# CLI11's headers for the command line, xxhash.h (built in whole, header only), a display
+# server for the window's tests; NSIS (makensis) and zip pack the installer and the archive
+# (scripts/package-windows).
 OSTRIVANE_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest
-  libcli11-dev xvfb nsis zip)
+  libcli11-dev libxxhash-dev xvfb nsis zip)
 # What the running program wants besides: Qt's Chinese translation, a CJK font, and the C
 # library's Chinese locale and message translations (locales, libc-l10n) so that the
 # system's error texts in the failure lists read Chinese (see ensure_chinese_locale).
 OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei locales libc-l10n)
 # The window tests start a private D-Bus session bus (dbus-daemon) for the desktop
 # notifications; Qt's D-Bus module comes with qt6-base-dev. The completion test sources
-# bash-completion.
-OSTRIVANE_TEST_PACKAGES=(dbus-daemon bash-completion)
+# bash-completion. xxhsum (package xxhash) checks the command line's checksum files.
+OSTRIVANE_TEST_PACKAGES=(dbus-daemon bash-completion xxhash)
 # Screenshots and benchmarks.
 OSTRIVANE_SCREENSHOT_PACKAGES=(xvfb xauth imagemagick)
 # Screenshots of the Windows window under Wine (scripts/screenshot-windows): a CJK font for

@@ -376,7 +376,7 @@ void TForm1::BuildOptionsGroup() {
     GroupBox3->setGeometry(OnPage(0, 366, 362, 95));
     Label1 = new QLabel(QString::fromUtf8(app::kSameNameLabel), GroupBox3);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(InGroup(5, 21, 218, 13));
+    Label1->setGeometry(InGroup(5, 14, 218, 13));
 
     const auto makeRadio = [this](const char* name, const QString& caption, const QRect& place) {
         auto* radio = new QRadioButton(caption, GroupBox3);
@@ -384,24 +384,29 @@ void TForm1::BuildOptionsGroup() {
         radio->setGeometry(place);
         return radio;
     };
-    Rb1 = makeRadio("Rb1", QString::fromUtf8(app::kPolicyOverwrite), InGroup(36, 40, 46, 17));
-    Rb2 = makeRadio("Rb2", QString::fromUtf8(app::kPolicySkip), InGroup(85, 40, 50, 17));
-    Rb3 = makeRadio("Rb3", QString::fromUtf8(app::kPolicyAsk), InGroup(133, 40, 49, 17));
+    Rb1 = makeRadio("Rb1", QString::fromUtf8(app::kPolicyOverwrite), InGroup(36, 31, 46, 17));
+    Rb2 = makeRadio("Rb2", QString::fromUtf8(app::kPolicySkip), InGroup(85, 31, 50, 17));
+    Rb3 = makeRadio("Rb3", QString::fromUtf8(app::kPolicyAsk), InGroup(133, 31, 49, 17));
     RbRename =
-        makeRadio("RbRename", QString::fromUtf8(app::kPolicyNumber), InGroup(185, 40, 147, 17));
+        makeRadio("RbRename", QString::fromUtf8(app::kPolicyNumber), InGroup(185, 31, 147, 17));
     KeepCheckedPolicyAsTabStop();
     Rb1->setChecked(true);
 
     CheckBox1 = new QCheckBox(QString::fromUtf8(app::kEmptyFirst), GroupBox3);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
-    CheckBox1->setGeometry(InGroup(9, 67, 320, 17));
+    CheckBox1->setGeometry(InGroup(9, 50, 320, 17));
+
+    CheckVerify = new QCheckBox(QString::fromUtf8(app::kVerifyAfterCopy), GroupBox3);
+    CheckVerify->setObjectName(QStringLiteral("CheckVerify"));
+    CheckVerify->setGeometry(InGroup(9, 69, 320, 17));
+    CheckVerify->setToolTip(QString::fromUtf8(app::kVerifyAfterCopyTip));
 
     BtnEmptyDestFolder = new QToolButton(GroupBox3);
     BtnEmptyDestFolder->setObjectName(QStringLiteral("BtnEmptyDestFolder"));
     BtnEmptyDestFolder->setText(QStringLiteral("..."));
     BtnEmptyDestFolder->setToolTip(QString::fromUtf8(app::kEmptyNow));
     BtnEmptyDestFolder->setFocusPolicy(Qt::NoFocus);
-    BtnEmptyDestFolder->setGeometry(InGroup(326, 64, 23, 22));
+    BtnEmptyDestFolder->setGeometry(InGroup(326, 47, 23, 22));
     BtnEmptyDestFolder->setVisible(false);
     BtnEmptyDestFolder->installEventFilter(this);
 
@@ -493,8 +498,8 @@ void TForm1::BuildHelpPage(bool webHelp) {
 void TForm1::SetTabOrder() {
     QWidget* const order[] = {ListBox2, Button3, Button4, Button7, BtnSaveDirLst,   BtnImpDirLst,
                               ListBox1, Button1, Button2, Button6, BtnSaveFileList, BtnImpFileList,
-                              Button5,  Rb1,     Rb2,     Rb3,     CheckBox1,       RbRename,
-                              BtnCopy};
+                              Button5,  Rb1,     Rb2,     Rb3,     CheckBox1,       CheckVerify,
+                              RbRename, BtnCopy};
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -866,6 +871,7 @@ void TForm1::CopyRun() {
     options.maxWriters = runWriters;
     options.stop = &stopRequest_;
     options.showTransfer = FiguresOnGuiThread();
+    options.verify = CheckVerify->isChecked();
     RunResult result;
     bool longRun = false;
     std::optional<ERunEnded> ended;
@@ -922,9 +928,11 @@ void TForm1::CopyRun() {
                        ended->failures);
         return;
     }
-    ShowRunEnd(QString::fromStdString(result.stopped ? app::CopyStoppedText(result.failures)
-                                                     : app::CopyCompletionText(result.failures)),
-               result.failures);
+    std::string endText = result.stopped ? app::CopyStoppedText(result.failures)
+                                         : app::CopyCompletionText(result.failures);
+    // What was read back: a stopped check counts only the copies it reached.
+    if (options.verify) endText = app::WithVerifiedCopies(std::move(endText), result.copiesVerified);
+    ShowRunEnd(QString::fromStdString(endText), result.failures);
     figuresView_->end();
     ProgressBar1->setValue(0);
 }
@@ -990,10 +998,12 @@ void TForm1::ReadStoredPolicy() {
             RbRename->setChecked(true);
             break;
     }
+    CheckVerify->setChecked(LoadVerifyAfterCopy());
 }
 
 void TForm1::StorePolicy() {
     app::StorePolicy(CheckedPolicy());
+    SaveVerifyAfterCopy(CheckVerify->isChecked());
 }
 
 SameFilePolicy TForm1::CheckedPolicy() const {

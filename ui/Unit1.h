@@ -138,6 +138,8 @@ class TForm1 : public QMainWindow {
     QRadioButton* Rb3 = nullptr;
     QRadioButton* RbRename = nullptr;
     QCheckBox* CheckBox1 = nullptr;
+    // "复制后校验副本": every copy is read back from its device after the run.
+    QCheckBox* CheckVerify = nullptr;
     QToolButton* BtnEmptyDestFolder = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QAction* N1 = nullptr;

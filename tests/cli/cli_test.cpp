@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/content_hash.h"
 #include "core/fsops.h"
 #include "core/temp_tree.h"
 #ifndef _WIN32
@@ -396,6 +397,47 @@ TEST_F(CliCopy, FailuresGiveStatusOneAndAQuotedUtf8Report) {
     EXPECT_EQ(ReadFile(work.path("report.csv")), "path,reason\n");
 }
 
+// --verify counts what it read back; --checksum-file lists every copied file's XXH3-128 by
+// its path in a destination, which xxhsum checks there, and which catches a copy changed
+// later.
+TEST_F(CliCopy, VerifiedRunAndAChecksumFileThatXxhsumChecksInEveryDestination) {
+    const std::string sums = work.path("sums.xxh");
+    const Outcome outcome = run({p("src/data"), p("src/c.txt"), "--to", p("d1"), "--to", p("d2"),
+                                 "--verify", "--checksum-file", sums});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("; copies verified: 6"), std::string::npos) << outcome.out;
+    const std::string sep(1, ostrivane::platform::kSeparator);
+    // xxhsum -H2 of "gamma", "alpha" and "beta".
+    EXPECT_EQ(ReadFile(sums), ostrivane::HashOf("gamma", 5).hex() + "  c.txt\n" +
+                                  ostrivane::HashOf("alpha", 5).hex() + "  data" + sep + "a.txt\n" +
+                                  ostrivane::HashOf("beta", 4).hex() + "  data" + sep + "sub" +
+                                  sep + "b.txt\n");
+#ifndef _WIN32
+    const auto check = [&](const std::string& folder) {
+        const std::string command = "cd '" + folder + "' && xxhsum -H2 -c '" + sums + "' > '" +
+                                    work.path("check") + "' 2>&1";
+        return std::system(command.c_str());
+    };
+    if (std::system("command -v xxhsum > /dev/null") != 0) GTEST_SKIP() << "no xxhsum";
+    EXPECT_EQ(check(p("d1")), 0) << ReadFile(work.path("check"));
+    EXPECT_EQ(check(p("d2")), 0) << ReadFile(work.path("check"));
+    tree.write("d2/data/sub/b.txt", "Beta");
+    EXPECT_NE(check(p("d2")), 0);
+    EXPECT_NE(ReadFile(work.path("check")).find("data/sub/b.txt: FAILED"), std::string::npos)
+        << ReadFile(work.path("check"));
+    // A name with a line break cannot be listed for xxhsum: it is left out with a note.
+    tree.write("src/two\nlines.txt", "x");
+    const Outcome odd = run({p("src/two\nlines.txt"), p("src/c.txt"), "--to", p("d1"), "--policy",
+                             "overwrite", "--checksum-file", sums});
+    EXPECT_EQ(odd.status, 0) << odd.err;
+    EXPECT_NE(odd.err.find("is not listed"), std::string::npos) << odd.err;
+    EXPECT_EQ(ReadFile(sums), ostrivane::HashOf("gamma", 5).hex() + "  c.txt\n");
+#endif
+    // Without --verify nothing is said of verification.
+    const Outcome plain = run({p("src/c.txt"), "--to", p("d1"), "--policy", "overwrite"});
+    EXPECT_EQ(plain.out.find("verified"), std::string::npos) << plain.out;
+}
+
 // A report the run could overwrite, copy or delete: refused before it is created, whatever
 // the spelling or link that leads there; nothing copied, the source untouched.
 TEST_F(CliCopy, AReportOnASourceOrInsideASourceOrADestinationIsRefused) {
@@ -765,6 +807,37 @@ TEST(CliMounted, OneExfatFolderInSeveralSpellingsIsOneDestination) {
     const pid_t pid = Start(args, work.path("out"), work.path("err"), work.root(), {});
     EXPECT_EQ(Wait(pid), 0) << ReadFile(work.path("err"));
     EXPECT_EQ(Tree(volume->path("X")), (std::set<std::string>{"Dir/", "Dir/c.txt"}));
+}
+
+// A copy that the device stores wrongly: with --verify the run ends with status 1, the copy
+// is listed and reported with its reason and is not left under its name; the copy on the
+// honest folder is counted as verified.
+TEST(CliMounted, AWrongCopyFailsTheVerifiedRunWithStatusOne) {
+    std::unique_ptr<ostrivane::test::FaultFs> ffs;
+    try {
+        ffs = std::make_unique<ostrivane::test::FaultFs>();
+    } catch (const ostrivane::test::MountUnavailable& unavailable) {
+        GTEST_SKIP() << "cannot mount: " << unavailable.what();
+    }
+    TempTree src, work, plain;
+    src.write("c.txt", "gamma");
+    fs::create_directories(ffs->backing() + "/d");
+    ffs->arm("corrupt name=c.txt");
+    const pid_t pid = Start({src.path("c.txt"), "--to", plain.root(), "--to", ffs->path("d"),
+                             "--verify", "--report", work.path("report.csv")},
+                            work.path("out"), work.path("err"), work.root(), {});
+    EXPECT_EQ(Wait(pid), 1) << ReadFile(work.path("err"));
+    const std::string err = ReadFile(work.path("err"));
+    EXPECT_NE(err.find(ffs->path("d") + "/c.txt: verification failed: the copy differs from its "
+                                        "source"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(ReadFile(work.path("report.csv")).find(ffs->path("d") + "/c.txt,"),
+              std::string::npos);
+    EXPECT_NE(ReadFile(work.path("out")).find("copies verified: 1"), std::string::npos)
+        << ReadFile(work.path("out"));
+    EXPECT_FALSE(ostrivane::test::Exists(ffs->backing() + "/d/c.txt"));
+    EXPECT_EQ(ReadFile(plain.path("c.txt")), "gamma");
 }
 
 // A run onto a slow device stopped by a signal: status 3 at once, the file being copied

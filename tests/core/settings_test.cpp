@@ -239,6 +239,28 @@ TEST(SaveSameFilePolicy, KeepsOtherContentByteForByte) {
     }
 }
 
+// The check-after-write option beside the policy: "1" alone means on; writing it keeps the
+// policy and everything else, and the key is found as the policy's is.
+TEST(VerifyAfterCopy, StoredBesideThePolicyAndOnlyOneMeansOn) {
+    TempTree tree;
+    const std::string file = tree.write("Quillmere.ini", "[Other]\r\nVerify=1\r\n");
+    EXPECT_FALSE(LoadVerifyAfterCopy(file));
+    EXPECT_FALSE(LoadVerifyAfterCopy(tree.path("missing.ini")));
+    SaveSameFilePolicy(2, file);
+    SaveVerifyAfterCopy(true, file);
+    EXPECT_EQ(ReadFile(file), "[Other]\r\nVerify=1\r\n[Parameter]\r\nSameFile=2\r\nVerify=1\r\n");
+    EXPECT_TRUE(LoadVerifyAfterCopy(file));
+    EXPECT_EQ(LoadSameFilePolicy(file), 2);
+    SaveVerifyAfterCopy(false, file);
+    EXPECT_FALSE(LoadVerifyAfterCopy(file));
+    EXPECT_EQ(LoadSameFilePolicy(file), 2);
+    for (const char* text : {"[parameter]\nverify = 1\n", "[Parameter]\nVerify=1\n"})
+        EXPECT_TRUE(LoadVerifyAfterCopy(tree.write("Quillmere.ini", text))) << text;
+    for (const char* text : {"[Parameter]\nVerify=2\n", "[Parameter]\nVerify=yes\n",
+                             "[Parameter]\nVerify=\n", "[Parameter]\nVerify=01\n"})
+        EXPECT_FALSE(LoadVerifyAfterCopy(tree.write("Quillmere.ini", text))) << text;
+}
+
 #ifndef _WIN32
 // POSIX permission bits (chmod); on Windows a read-only file is refused the same way, see
 // RefusedWriteOfAReadOnlyFile.

@@ -120,7 +120,7 @@ void Mount::unmount() noexcept {
 
 // --- FaultFs ----------------------------------------------------------------------------
 
-FaultFs::FaultFs() : backing_(temp_.mkdir("backing")) {
+FaultFs::FaultFs(bool kernelCache) : backing_(temp_.mkdir("backing")) {
 #ifndef OSTRIVANE_FAULTFS_DAEMON
     throw MountUnavailable("the fault file system was not built (pkg-config found no fuse3)");
 #else
@@ -128,7 +128,8 @@ FaultFs::FaultFs() : backing_(temp_.mkdir("backing")) {
         throw MountUnavailable(Reason("/dev/fuse cannot be used", errno));
     const std::string log = temp_.path("faultfs.log");
     daemon_ = Start({OSTRIVANE_FAULTFS_DAEMON, backing_, mountPoint_, "-f", "-o",
-                     "auto_unmount,fsname=ostrivane-faultfs,subtype=faultfs"},
+                     std::string("auto_unmount,fsname=ostrivane-faultfs,subtype=faultfs") +
+                         (kernelCache ? ",kernel_cache" : "")},
                     log, true);
     if (daemon_ < 0) throw MountUnavailable(Reason("cannot start the daemon", errno));
     try {

@@ -60,7 +60,9 @@ class Mount {
 // The fault-injection file system over the folder backing(), served by its own daemon.
 class FaultFs : public Mount {
   public:
-    FaultFs();
+    // With `kernelCache` the kernel keeps the files' data in its cache across opens, as for
+    // a local disk; otherwise each open reads from the daemon.
+    explicit FaultFs(bool kernelCache = false);
     ~FaultFs() override;
 
     // The folder the mount passes through to; reading and writing there bypasses every fault.

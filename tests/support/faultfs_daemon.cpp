@@ -35,6 +35,19 @@
 //   no-link                link fails with EPERM (no hard links)
 //   no-rename-flags        rename with flags (RENAME_NOREPLACE, ...) fails with EINVAL;
 //                          otherwise the flags are passed to renameat2 on BACKING
+//   corrupt [name=NAME] [after=BYTES]
+//                          silent corruption: writes succeed, but what is stored differs
+//                          from what was written (every byte inverted): in files of that
+//                          base name (name=; a file renamed or linked to that name, as a
+//                          copy's temporary is, has all its bytes inverted then), or in
+//                          everything written after the first BYTES bytes the mount
+//                          received since the command (after=), or both; neither: every
+//                          write
+//   counterfeit MIB        a fake-capacity device of MIB MiB: each 4 KiB block a file gets
+//                          written to takes the device's next block, and blocks past MIB MiB
+//                          wrap around onto the first ones, overwriting what earlier files
+//                          hold there (as sticks that report more than they have), while
+//                          every write succeeds
 //   clear                  everything above off, counters kept
 //
 // The mount is one device with one clock: the delay and the time the bandwidth gives a
@@ -42,7 +55,8 @@
 // one device. O_TMPFILE is not supported by this file system (the kernel answers
 // EOPNOTSUPP), so the copy's fallback for file systems without it is what runs here.
 // Attributes and names are not cached by the kernel (timeouts 0), so a change made behind
-// a reader's back is seen at once. An open file that is removed is removed for real.
+// a reader's back is seen at once (file data too, unless mounted with -o kernel_cache).
+// An open file that is removed is removed for real.
 #define FUSE_USE_VERSION 31
 #include <dirent.h>
 #include <fcntl.h>
@@ -58,6 +72,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -122,7 +137,20 @@ struct State {
     long createDelayUs = 0;
     bool noPerms = false, noLink = false, noRenameFlags = false;
     Clock::time_point deviceFree{};
+    // Silent corruption: armed, for files of this name (empty: any) and past this many bytes
+    // of the mount's writes; `written` counts them since the command.
+    bool corrupt = false;
+    std::string corruptName;
+    long corruptAfter = 0, written = 0;
+    // The counterfeit device: its real size in blocks (0: off), the next block it hands
+    // out, where each file block lies and whose block each device block holds now.
+    long counterfeitBlocks = 0, nextBlock = 0;
+    std::map<std::pair<ino_t, off_t>, long> blockOf;
+    std::map<long, std::pair<ino_t, off_t>> holderOf;
+    std::map<ino_t, int> fileOf;  // a descriptor of each file written, for the overwrites
 } state;
+
+constexpr off_t kDeviceBlock = 4096;
 
 // An open file: its descriptor on BACKING, the path it was opened by and whether it was
 // opened for writing. The control file has no descriptor.
@@ -235,6 +263,25 @@ bool Apply(const std::string& line) {
         state.readRules.clear();
         state.delayUs = state.bandwidth = state.createDelayUs = 0;
         state.noPerms = state.noLink = state.noRenameFlags = false;
+        state.corrupt = false;
+        state.counterfeitBlocks = 0;
+        return true;
+    }
+    if (verb == "corrupt") {
+        state.corrupt = true;
+        state.corruptName.clear();
+        state.corruptAfter = state.written = 0;
+        for (size_t i = 1; i < words.size(); ++i) {
+            const std::string& w = words[i];
+            if (w.rfind("name=", 0) == 0 && w.size() > 5)
+                state.corruptName = w.substr(5);
+            else if (w.rfind("after=", 0) != 0 || !Number(w.substr(6), state.corruptAfter))
+                return state.corrupt = false;
+        }
+        return true;
+    }
+    if (verb == "counterfeit" && words.size() == 2 && Number(words[1], n) && n > 0) {
+        state.counterfeitBlocks = n * (1 << 20) / kDeviceBlock;
         return true;
     }
     if (verb == "no-perms" && words.size() == 1) return state.noPerms = true;
@@ -320,12 +367,17 @@ int ReadControl(char* buffer, size_t size, off_t offset) {
 
 // --- Pass-through operations ------------------------------------------------------------
 
-void* Init(fuse_conn_info*, fuse_config* cfg) {
+void* Init(fuse_conn_info* conn, fuse_config* cfg) {
+    // With the cache kept, a change of a file's times (a copy sets them last) must not drop
+    // it either: the cache then holds what was written, whatever the device stores.
+    if (cfg->kernel_cache) conn->want &= ~FUSE_CAP_AUTO_INVAL_DATA;
     cfg->use_ino = 1;      // the backing inode numbers: identities stay meaningful
     cfg->hard_remove = 1;  // no ".fuse_hidden" files for removed open files
     cfg->nullpath_ok = 1;  // operations on such files go by their descriptor
     cfg->entry_timeout = cfg->attr_timeout = cfg->negative_timeout = 0;
-    cfg->kernel_cache = cfg->auto_cache = 0;
+    // The kernel's cache of file data is dropped at each open unless "-o kernel_cache" asks
+    // to keep it (as a local disk keeps it), for the tests that prove a read reaches the
+    // device.
     return nullptr;
 }
 
@@ -398,6 +450,30 @@ int Symlink(const char* target, const char* path) {
     return Errno(symlinkat(target, backing, Rel(path).c_str()));
 }
 
+// A file that takes the name silent corruption is armed for holds other bytes from then on.
+void CorruptByName(const char* path) {
+    {
+        std::lock_guard lock(state.mutex);
+        if (!state.corrupt || state.corruptName.empty() || state.corruptName != Base(path)) return;
+    }
+    int fd = openat(backing, Rel(path).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    // The device changes the bytes, not the file's times.
+    struct stat before;
+    const bool timed = fstat(fd, &before) == 0;
+    char buffer[65536];
+    ssize_t n;
+    for (off_t at = 0; (n = pread(fd, buffer, sizeof buffer, at)) > 0; at += n) {
+        for (ssize_t i = 0; i < n; ++i) buffer[i] = static_cast<char>(~buffer[i]);
+        if (pwrite(fd, buffer, static_cast<size_t>(n), at) != n) break;
+    }
+    if (timed) {
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        futimens(fd, times);
+    }
+    close(fd);
+}
+
 int Rename(const char* from, const char* to, unsigned int flags) {
     Serve();
     if (IsControl(from) || IsControl(to)) return -EPERM;
@@ -406,7 +482,10 @@ int Rename(const char* from, const char* to, unsigned int flags) {
         std::lock_guard lock(state.mutex);
         if (state.noRenameFlags) return -EINVAL;
     }
-    return Errno(renameat2(backing, Rel(from).c_str(), backing, Rel(to).c_str(), flags));
+    const int result =
+        Errno(renameat2(backing, Rel(from).c_str(), backing, Rel(to).c_str(), flags));
+    if (result == 0) CorruptByName(to);
+    return result;
 }
 
 int Link(const char* from, const char* to) {
@@ -417,7 +496,9 @@ int Link(const char* from, const char* to) {
         if (state.noLink) return -EPERM;
     }
     if (int e = Fault(kLink, Base(to))) return -e;
-    return Errno(linkat(backing, Rel(from).c_str(), backing, Rel(to).c_str(), 0));
+    const int result = Errno(linkat(backing, Rel(from).c_str(), backing, Rel(to).c_str(), 0));
+    if (result == 0) CorruptByName(to);
+    return result;
 }
 
 int ChMod(const char* path, mode_t mode, fuse_file_info* fi) {
@@ -526,11 +607,78 @@ int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* f
     return n < 0 ? -errno : static_cast<int>(n);
 }
 
+// The bytes a write stores where silent corruption is armed: `data` itself, or `changed`
+// filled with the bytes inverted from where the corruption begins.
+const char* Corrupted(const Handle& h, const char* data, size_t size, std::string& changed) {
+    std::lock_guard lock(state.mutex);
+    const long before = state.written;
+    state.written += static_cast<long>(size);
+    if (!state.corrupt || (!state.corruptName.empty() && state.corruptName != h.name)) return data;
+    const long from = std::max(0L, state.corruptAfter - before);
+    if (from >= static_cast<long>(size)) return data;
+    changed.assign(data, size);
+    for (size_t i = static_cast<size_t>(from); i < size; ++i)
+        changed[i] = static_cast<char>(~changed[i]);
+    return changed.data();
+}
+
+// The counterfeit device: gives each block the write reached its place on the device and
+// copies the block over what the earlier holder of that place (another file's block) holds.
+void Counterfeit(const Handle& h, size_t size, off_t offset) {
+    std::lock_guard lock(state.mutex);
+    if (state.counterfeitBlocks == 0 || size == 0) return;
+    struct stat st;
+    if (fstat(h.fd, &st) != 0) return;
+    // A descriptor for reading and writing (the handle's may be write-only), kept for as long
+    // as the device may overwrite the file's blocks.
+    auto own = state.fileOf.find(st.st_ino);
+    if (own == state.fileOf.end()) {
+        const std::string self = "/proc/self/fd/" + std::to_string(h.fd);
+        own = state.fileOf.emplace(st.st_ino, open(self.c_str(), O_RDWR | O_CLOEXEC)).first;
+    }
+    if (own->second < 0) return;
+    std::vector<char> block(static_cast<size_t>(kDeviceBlock));
+    for (off_t b = offset / kDeviceBlock;
+         b <= (offset + static_cast<off_t>(size) - 1) / kDeviceBlock; ++b) {
+        const auto key = std::make_pair(st.st_ino, b);
+        auto placed = state.blockOf.find(key);
+        if (placed == state.blockOf.end())
+            placed = state.blockOf.emplace(key, state.nextBlock++ % state.counterfeitBlocks).first;
+        auto& holder = state.holderOf[placed->second];
+        const auto earlier = holder;
+        holder = key;
+        if (earlier == key || earlier.first == 0) continue;
+        // The earlier file now reads this block's bytes at its own block (within its length).
+        const auto fd = state.fileOf.find(earlier.first);
+        struct stat other;
+        if (fd == state.fileOf.end() || fstat(fd->second, &other) != 0 || other.st_nlink == 0)
+            continue;
+        const ssize_t got = pread(own->second, block.data(), block.size(), b * kDeviceBlock);
+        const off_t at = earlier.second * kDeviceBlock;
+        if (got <= 0 || at >= other.st_size) continue;
+        const size_t length = static_cast<size_t>(
+            std::min<off_t>(std::min<off_t>(got, kDeviceBlock), other.st_size - at));
+        // The device changes the earlier file's bytes, not its times.
+        const struct timespec times[2] = {other.st_atim, other.st_mtim};
+        if (pwrite(fd->second, block.data(), length, at) < 0)
+            std::perror("ostrivane_faultfs: counterfeit");
+        futimens(fd->second, times);
+    }
+}
+
 int Write(const char*, const char* data, size_t size, off_t offset, fuse_file_info* fi) {
     Handle& h = *H(fi);
     if (h.control) return WriteControl(data, size);
     Serve(size);
     if (int e = Fault(kWrite, h.name, offset + static_cast<off_t>(size))) return -e;
+    std::string changed;
+    data = Corrupted(h, data, size, changed);
+    struct Placed {
+        const Handle& h;
+        size_t size;
+        off_t offset;
+        ~Placed() { Counterfeit(h, size, offset); }
+    } placed{h, size, offset};
     size_t done = 0;
     while (done < size) {
         ssize_t n = pwrite(h.fd, data + done, size - done, offset + static_cast<off_t>(done));

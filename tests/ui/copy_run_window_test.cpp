@@ -104,6 +104,29 @@ class CopyRunWindowTest : public QObject, protected WindowFixture<> {
         QVERIFY(!form_->IsBusy());
     }
 
+    // With the check box the run reads its copies back, and the box says how many were
+    // found equal; a copy the run did not make (Skip) is not counted.
+    void verifiedRunCountsItsCopiesInTheCompletionBox() {
+        WriteFile(Path("src/a.txt"), "A");
+        WriteFile(Path("src/tree/sub/b.txt"), "B");
+        WriteFile(Path("one/a.txt"), "kept");
+        QDir().mkpath(Path("two"));
+        form_->SourceModel().append(ToPath(Path("src/a.txt")));
+        form_->SourceModel().append(ToPath(Path("src/tree/")));
+        form_->DestinationModel().append(ToPath(Path("one/")));
+        form_->DestinationModel().append(ToPath(Path("two/")));
+        form_->Rb2->setChecked(true);
+        form_->CheckVerify->setChecked(true);
+
+        form_->BtnCopy->click();
+
+        QCOMPARE(ReadFile(Path("one/a.txt")), QByteArray("kept"));
+        QCOMPARE(
+            prompts_->Texts("information"),
+            QStringList(
+                {kCopyDone + QStringLiteral("\n已校验 3 个副本：从目标设备读回，与源文件一致。")}));
+    }
+
     void askAnswersDecideWhileTheWindowWaits() {
         WriteFile(Path("src/a.txt"), "new a");
         WriteFile(Path("src/b.txt"), "new b");

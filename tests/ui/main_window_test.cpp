@@ -94,6 +94,7 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
             {"Rb3", "询问"},
             {"RbRename", "自动编号同名文件"},
             {"CheckBox1", "复制时先清空（删除）目标文件夹中的原有内容"},
+            {"CheckVerify", "复制后校验副本"},
             {"BtnEmptyDestFolder", "..."},
             {"PopupMenu1", ""},
             {"N1", "立即清空（删除）目标文件夹中的原有内容"},
@@ -114,6 +115,15 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
         QCOMPARE(form_->BtnEmptyDestFolder->focusPolicy(), Qt::NoFocus);
         QVERIFY(form_->ListBox3->isHidden());
         QVERIFY(!form_->CheckBox1->isChecked());
+        QVERIFY(!form_->CheckVerify->isChecked());
+        // The options group holds its controls whole, none over another.
+        const QList<QWidget*> options = {form_->Label1, form_->Rb1, form_->CheckBox1,
+                                         form_->CheckVerify};
+        for (int i = 0; i < options.size(); ++i) {
+            QVERIFY(form_->GroupBox3->rect().contains(options[i]->geometry()));
+            for (int j = i + 1; j < options.size(); ++j)
+                QVERIFY(!options[i]->geometry().intersects(options[j]->geometry()));
+        }
         QCOMPARE(form_->ProgressBar1->minimum(), 0);
         QCOMPARE(form_->ProgressBar1->maximum(), 100);
         QCOMPARE(form_->ProgressBar1->value(), 0);
@@ -127,9 +137,10 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
     void tabKeyGoesThroughTheGroupsInTheirOrder_data() {
         QTest::addColumn<QString>("checked");
         QTest::addColumn<QStringList>("optionStops");
-        QTest::newRow("stored policy") << "RbRename" << QStringList{"CheckBox1", "RbRename"};
-        QTest::newRow("first button") << "Rb1" << QStringList{"Rb1", "CheckBox1"};
-        QTest::newRow("third button") << "Rb3" << QStringList{"Rb3", "CheckBox1"};
+        QTest::newRow("stored policy")
+            << "RbRename" << QStringList{"CheckBox1", "CheckVerify", "RbRename"};
+        QTest::newRow("first button") << "Rb1" << QStringList{"Rb1", "CheckBox1", "CheckVerify"};
+        QTest::newRow("third button") << "Rb3" << QStringList{"Rb3", "CheckBox1", "CheckVerify"};
     }
 
     void tabKeyGoesThroughTheGroupsInTheirOrder() {
@@ -506,6 +517,39 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
         TForm1 third(*prompts_);
         QVERIFY(third.Rb2->isChecked());
         QVERIFY(prompts_->shown.empty());
+    }
+
+    // "Verify=1" in [Parameter] checks the box; "0", another value or no key leaves it
+    // clear. Closing stores it beside the policy and whatever else the file holds.
+    void verifyOptionIsStoredWithThePolicy() {
+        const QList<QPair<QByteArray, bool>> stored = {
+            {"[Parameter]\r\nSameFile=2\r\nVerify=1\r\n", true},
+            {"[Parameter]\r\nVerify=0\r\n", false},
+            {"[Parameter]\r\nVerify=yes\r\n", false},
+            {"[Parameter]\r\nSameFile=2\r\n", false},
+            {"[Other]\r\nVerify=1\r\n", false}};
+        for (const auto& [text, checked] : stored) {
+            WriteFile(environment_->SettingsFile(), text);
+            TForm1 form(*prompts_);
+            QVERIFY2(form.CheckVerify->isChecked() == checked, text.constData());
+        }
+        WriteFile(environment_->SettingsFile(), "[Other]\r\nKey=kept\r\n");
+        TForm1 first(*prompts_);
+        first.CheckVerify->setChecked(true);
+        first.Rb2->setChecked(true);
+        QVERIFY(first.FormClose());
+        const QByteArray written = ReadFile(environment_->SettingsFile());
+        QVERIFY2(written.contains("Key=kept") && written.contains("Verify=1") &&
+                     written.contains("SameFile=2"),
+                 written.constData());
+        TForm1 second(*prompts_);
+        QVERIFY(second.CheckVerify->isChecked());
+        QVERIFY(second.Rb2->isChecked());
+        second.CheckVerify->setChecked(false);
+        QVERIFY(second.FormClose());
+        QVERIFY(ReadFile(environment_->SettingsFile()).contains("Verify=0"));
+        TForm1 third(*prompts_);
+        QVERIFY(!third.CheckVerify->isChecked());
     }
 
     void refusedSettingsWriteKeepsTheWindowOpen() {

@@ -1,0 +1,247 @@
+// The check after write and the list of hashes on an ordinary file system: which copies are
+// read back and counted, what a copy that differs becomes (removed where its name was free,
+// kept where it replaced a file, left alone where another file took its place), and the
+// hashes as xxhsum writes them.
+#include "core/verification.h"
+
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/content_hash.h"
+#include "core/copy_run.h"
+#include "core/temp_tree.h"
+
+namespace ostrivane {
+namespace {
+
+using test::Exists;
+using test::NativePath;
+using test::ReadFile;
+using test::TempTree;
+
+const std::string kSep(1, platform::kSeparator);
+
+PathList List(std::vector<std::string> entries) {
+    PathList list;
+    list.assign(std::move(entries));
+    return list;
+}
+
+RunResult CopyRun(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
+                  RunOptions options = {}) {
+    return CopyAll(
+        sources, destinations, policy, [](const std::string&) { return false; }, {}, false,
+        options);
+}
+
+RunOptions VerifyOptions() {
+    RunOptions options;
+    options.verify = true;
+    return options;
+}
+
+std::string Describe(const std::vector<Failure>& failures) {
+    std::string text;
+    for (const Failure& f : failures) text += "  " + f.path + ": " + f.reason + "\n";
+    return text.empty() ? "  (none)\n" : text;
+}
+
+TEST(ContentHash, IsXxh3With128BitsWrittenAsXxhsumWritesIt) {
+    // xxhsum -H2 of a file holding "abc", and of an empty one.
+    EXPECT_EQ(HashOf("abc", 3).hex(), "06b05ab6733a618578af5f94892f3950");
+    EXPECT_EQ(HashOf("", 0).hex(), "99aa06d3014798d86001c324468d497f");
+    // Piece by piece gives the hash of the whole, across the hasher's internal blocks.
+    std::string big(1 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4096);
+    ContentHasher hasher;
+    for (size_t at = 0; at < big.size(); at += 1000)
+        hasher.update(big.data() + at, std::min<size_t>(1000, big.size() - at));
+    EXPECT_EQ(hasher.digest(), HashOf(big.data(), big.size()));
+    hasher.reset();
+    EXPECT_EQ(hasher.digest(), HashOf("", 0));
+}
+
+// Only what the run wrote is read back: a target that Skip or a No answer keeps is not the
+// run's copy and is neither verified nor a failure.
+TEST(Verification, CountsTheCopiesTheRunMadeAndNoOthers) {
+    struct Case {
+        SameFilePolicy policy;
+        std::uint64_t verified;
+        const char* newName;  // where b.txt's copy went
+    };
+    const Case cases[] = {{SameFilePolicy::Overwrite, 3, "a.txt"},
+                          {SameFilePolicy::Skip, 2, nullptr},
+                          {SameFilePolicy::Ask, 2, nullptr},  // answered No
+                          {SameFilePolicy::AutoNumber, 3, "a_1.txt"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.policy));
+        TempTree t;
+        t.write("src" + kSep + "a.txt", "new a");
+        t.write("src" + kSep + "sub" + kSep + "c.txt", "c");
+        t.write("b.bin", "b");
+        t.write("dest" + kSep + "src" + kSep + "a.txt", "old a");
+        RunOptions options;
+        options.verify = true;
+        const RunResult result = CopyRun(List({t.path("src"), t.path("b.bin")}),
+                                         List({t.path("dest")}), c.policy, options);
+        EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
+        EXPECT_EQ(result.copiesVerified, c.verified);
+        if (c.newName)
+            EXPECT_EQ(ReadFile(t.path("dest" + kSep + "src" + kSep + c.newName)), "new a");
+        else
+            EXPECT_EQ(ReadFile(t.path("dest" + kSep + "src" + kSep + "a.txt")), "old a");
+    }
+}
+
+// Runs `change` on the file at `path` and gives it its modification time back to the
+// platform's full precision: the device changes the bytes of the run's copy, not its
+// identity nor its times.
+template <typename Change>
+void KeepingTime(const std::string& path, Change change) {
+#ifdef _WIN32
+    // The standard library sets whole seconds here; the file system keeps 100 ns.
+    const std::wstring wide = NativePath(path).wstring();
+    FILETIME modified{};
+    {
+        HANDLE h =
+            CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        GetFileTime(h, nullptr, nullptr, &modified);
+        CloseHandle(h);
+    }
+    change();
+    HANDLE h = CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    SetFileTime(h, nullptr, nullptr, &modified);
+    CloseHandle(h);
+#else
+    const auto modified = std::filesystem::last_write_time(NativePath(path));
+    change();
+    std::filesystem::last_write_time(NativePath(path), modified);
+#endif
+}
+
+void Overwrite(const std::string& path, const std::string& content) {
+    KeepingTime(path, [&] {
+        std::fstream file(NativePath(path), std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(0);
+        file << content;
+    });
+}
+
+void Shorten(const std::string& path, std::uintmax_t size) {
+    KeepingTime(path, [&] { std::filesystem::resize_file(NativePath(path), size); });
+}
+
+// Copies are changed once the run's flush is done and before they are read back (the first
+// report of the Verifying state): as a device that stored other bytes.
+TEST(Verification, WhatACopyThatDiffersBecomes) {
+    TempTree t;
+    t.write("src" + kSep + "new.txt", "the source's bytes");
+    t.write("src" + kSep + "replacing.txt", "the source's bytes");
+    t.write("src" + kSep + "taken.txt", "the source's bytes");
+    t.write("src" + kSep + "shorter.txt", "the source's bytes");
+    t.write("src" + kSep + "fine.txt", "the source's bytes");
+    t.write("dest" + kSep + "src" + kSep + "replacing.txt", "an older file");
+    const std::string copies = t.path("dest" + kSep + "src" + kSep);
+    bool changed = false;
+    RunOptions options;
+    options.verify = true;
+    options.maxWriters = 1;
+    options.showTransfer = [&](const TransferFigures& figures) {
+        if (changed || figures.devices.at(0).state != DeviceFigures::State::Verifying) return;
+        changed = true;
+        Overwrite(copies + "new.txt", "THE");
+        Overwrite(copies + "replacing.txt", "THE");
+        // Another file under the copy's name: not the run's, never removed, even where it
+        // gets the copy's identity again (file systems reuse the numbers of deleted files).
+        std::filesystem::remove(NativePath(copies + "taken.txt"));
+        std::ofstream(NativePath(copies + "taken.txt"), std::ios::binary) << "the user's own";
+        Shorten(copies + "shorter.txt", 5);
+    };
+    const RunResult result =
+        CopyRun(List({t.path("src")}), List({t.path("dest")}), SameFilePolicy::Overwrite, options);
+    ASSERT_TRUE(changed);
+    ASSERT_EQ(result.failures.size(), 4u) << Describe(result.failures);
+    // By path within the destination.
+    EXPECT_EQ(result.failures[0].path, copies + "new.txt");
+    EXPECT_EQ(result.failures[0].reason, run_reason::kVerifyFailed);
+    EXPECT_EQ(result.failures[1].path, copies + "replacing.txt");
+    EXPECT_EQ(result.failures[1].reason, run_reason::kVerifyFailedReplaced);
+    EXPECT_EQ(result.failures[2].path, copies + "shorter.txt");
+    EXPECT_EQ(result.failures[2].reason, run_reason::kVerifyFailed);
+    EXPECT_EQ(result.failures[3].path, copies + "taken.txt");
+    EXPECT_EQ(result.failures[3].reason, ErrorText(error::kChangedMeanwhile));
+    EXPECT_EQ(result.copiesVerified, 1u);
+    EXPECT_FALSE(Exists(copies + "new.txt"));
+    EXPECT_FALSE(Exists(copies + "shorter.txt"));
+    EXPECT_EQ(ReadFile(copies + "replacing.txt"), "THE source's bytes");
+    EXPECT_EQ(ReadFile(copies + "taken.txt"), "the user's own");
+    EXPECT_EQ(ReadFile(copies + "fine.txt"), "the source's bytes");
+    // A later run that keeps existing files makes the removed copies again.
+    const RunResult again = CopyRun(List({t.path("src")}), List({t.path("dest")}),
+                                    SameFilePolicy::Skip, VerifyOptions());
+    EXPECT_TRUE(again.failures.empty()) << Describe(again.failures);
+    EXPECT_EQ(again.copiesVerified, 2u);
+    EXPECT_EQ(ReadFile(copies + "new.txt"), "the source's bytes");
+}
+
+// A copy that a later copy of the same run replaced (two sources of one name, a destination
+// inside another that gets the same file again) is no failure: the last one is checked.
+TEST(Verification, ACopyTheRunReplacedItselfIsNoFailure) {
+    TempTree t;
+    t.write("a" + kSep + "x.txt", "first");
+    t.write("b" + kSep + "x.txt", "second");
+    t.write("sub" + kSep + "x.txt", "in a folder");
+    t.mkdir("d" + kSep + "sub");
+    for (int writers : {1, 0}) {
+        RunOptions options = VerifyOptions();
+        options.maxWriters = writers;
+        options.listHashes = true;
+        // d gets sub/x.txt from the folder "sub"; d/sub gets x.txt from a and then from b.
+        const RunResult result = CopyRun(
+            List({t.path("sub"), t.path("a" + kSep + "x.txt"), t.path("b" + kSep + "x.txt")}),
+            List({t.path("d"), t.path("d" + kSep + "sub")}), SameFilePolicy::Overwrite, options);
+        EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
+        EXPECT_EQ(ReadFile(t.path("d" + kSep + "sub" + kSep + "x.txt")), "second");
+        // d/x.txt and d/sub/x.txt (its last copy).
+        EXPECT_EQ(result.copiesVerified, 3u);
+    }
+}
+
+TEST(Verification, HashesListEveryCopiedFileByItsPathInTheDestination) {
+    TempTree t;
+    t.write("src" + kSep + "a.txt", "A");
+    t.write("src" + kSep + "sub" + kSep + "b.txt", "BB");
+    t.write("one.txt", "1");
+    t.write("d2" + kSep + "one.txt", "kept");
+    t.mkdir("d1");
+    RunOptions options;
+    options.listHashes = true;
+    const RunResult result =
+        CopyRun(List({t.path("src"), t.path("one.txt")}), List({t.path("d1"), t.path("d2")}),
+                SameFilePolicy::AutoNumber, options);
+    EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
+    EXPECT_EQ(result.copiesVerified, 0u);  // nothing read back without verify
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (const FileHash& hash : result.hashes) listed.emplace_back(hash.path, hash.hash.hex());
+    // One line per path, in path order; d2's numbered copy has a path of its own.
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"one.txt", HashOf("1", 1).hex()},
+        {"one_1.txt", HashOf("1", 1).hex()},
+        {"src" + kSep + "a.txt", HashOf("A", 1).hex()},
+        {"src" + kSep + "sub" + kSep + "b.txt", HashOf("BB", 2).hex()}};
+    EXPECT_EQ(listed, expected);
+}
+
+}  // namespace
+}  // namespace ostrivane

@@ -1,0 +1,265 @@
+// The check after write on devices that lie: the fault file system stores other bytes than
+// it was given (silent corruption) or wraps writes past its real size onto earlier blocks
+// (a counterfeit stick), while every write and flush succeeds. A run with the check must
+// report exactly the copies that came out wrong, on that device only, remove those it made
+// under a free name and keep those that replaced a file; and its read-back must reach the
+// device, not the kernel's cache of what was written.
+//
+// These tests mount file systems and so run as root; otherwise they skip.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/copy_run.h"
+#include "core/fsops.h"
+#include "core/temp_tree.h"
+#include "support/fault_fs.h"
+
+namespace ostrivane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Exists;
+using test::FaultFs;
+using test::ReadFile;
+using test::TempTree;
+
+#define MOUNT_OR_SKIP(var, Type, ...)                           \
+    std::unique_ptr<Type> var;                                  \
+    try {                                                       \
+        var = std::make_unique<Type>(__VA_ARGS__);              \
+    } catch (const test::MountUnavailable& unavailable) {       \
+        GTEST_SKIP() << "cannot mount: " << unavailable.what(); \
+    }
+
+PathList List(std::vector<std::string> entries) {
+    PathList list;
+    list.assign(std::move(entries));
+    return list;
+}
+
+// `size` bytes that differ from file to file with `seed`.
+std::string Bytes(size_t size, int seed) {
+    std::string s(size, '\0');
+    std::uint32_t x = 2463534242u + static_cast<std::uint32_t>(seed) * 7919u;
+    for (char& c : s) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        c = static_cast<char>(x);
+    }
+    return s;
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+std::string Describe(const std::vector<Failure>& failures) {
+    std::string text;
+    for (const Failure& f : failures) text += "  " + f.path + ": " + f.reason + "\n";
+    return text.empty() ? "  (none)\n" : text;
+}
+
+// 24 files of 1 to 190 KiB in the folder "set", by name.
+std::map<std::string, std::string> MakeSet(TempTree& tree) {
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 24; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        files[name] = Bytes(1024 + static_cast<size_t>(i) * 8 * 1024, i);
+        tree.write("set/" + name, files[name]);
+    }
+    return files;
+}
+
+RunResult CopyRun(const std::string& source, const std::vector<std::string>& destinations,
+                  SameFilePolicy policy, int writers, bool verify = true) {
+    RunOptions options;
+    options.maxWriters = writers;
+    options.verify = verify;
+    return CopyAll(List({source}), List(destinations), policy, {}, {}, false, options);
+}
+
+// One lie of the device per case, each with one and with several writers; the other two
+// destinations (a plain folder and an honest fault file system) must come out clean.
+TEST(Verify, EveryWrongCopyIsFoundOnTheLyingDeviceAndNoOther) {
+    struct Lie {
+        const char* name;
+        std::string commands;
+    };
+    const std::vector<Lie> lies = {
+        {"chosen files", "corrupt name=f5.bin"},
+        {"from a byte count on", "corrupt after=1500000"},
+        {"a counterfeit device of 1 MiB", "counterfeit 1"},
+    };
+    TempTree src;
+    const auto files = MakeSet(src);
+    std::uint64_t setBytes = 0;
+    for (const auto& [name, content] : files) setBytes += content.size();
+    ASSERT_GT(setBytes, 2u << 20);  // the counterfeit wraps, the byte count is passed
+    for (const Lie& lie : lies) {
+        for (int writers : {1, 0}) {
+            for (bool replacing : {false, true}) {
+                SCOPED_TRACE(std::string(lie.name) + (writers == 1 ? ", one writer" : ", writers") +
+                             (replacing ? ", replacing files" : ", new files"));
+                MOUNT_OR_SKIP(honest, FaultFs);
+                MOUNT_OR_SKIP(liar, FaultFs);
+                TempTree plain;
+                const std::vector<std::string> roots = {plain.path("d"), honest->path("d"),
+                                                        liar->path("d")};
+                const std::vector<std::string> stored = {plain.path("d"), honest->backing() + "/d",
+                                                         liar->backing() + "/d"};
+                for (const std::string& folder : stored) {
+                    fs::create_directories(folder);
+                    if (replacing)
+                        for (const auto& [name, content] : files)
+                            WriteFile(folder + "/set/" + name, "an older file");
+                }
+                liar->arm(lie.commands);
+                const RunResult result =
+                    CopyRun(src.path("set"), roots, SameFilePolicy::Overwrite, writers);
+                EXPECT_FALSE(result.stopped);
+                // What the liar holds now decides which copies are wrong; the others are
+                // what they should be.
+                std::set<std::string> wrong, reported;
+                for (size_t d = 0; d < roots.size(); ++d) {
+                    for (const auto& [name, content] : files) {
+                        const std::string there = ReadFile(stored[d] + "/set/" + name);
+                        if (d < 2) {
+                            EXPECT_TRUE(there == content) << stored[d] << "/" << name;
+                        }
+                        if (replacing && there != content) wrong.insert(roots[d] + "/set/" + name);
+                        // A new copy that was wrong is gone; nothing wrong stays.
+                        if (!replacing && there != content) {
+                            EXPECT_FALSE(Exists(stored[d] + "/set/" + name))
+                                << name << " stayed wrong";
+                        }
+                    }
+                }
+                for (const Failure& failure : result.failures) {
+                    reported.insert(failure.path);
+                    EXPECT_EQ(failure.path.rfind(roots[2], 0), 0u)
+                        << "a false alarm: " << failure.path;
+                    EXPECT_EQ(failure.reason, replacing ? run_reason::kVerifyFailedReplaced
+                                                        : run_reason::kVerifyFailed);
+                }
+                EXPECT_FALSE(reported.empty()) << "the lie changed nothing";
+                if (replacing) {
+                    EXPECT_EQ(reported, wrong) << Describe(result.failures);
+                } else {
+                    for (const std::string& path : reported) {
+                        const std::string name = path.substr(path.rfind('/') + 1);
+                        EXPECT_FALSE(Exists(liar->backing() + "/d/set/" + name)) << name;
+                    }
+                    // Every copy that is missing was reported: none vanished unnoticed.
+                    for (const auto& [name, content] : files) {
+                        if (!Exists(liar->backing() + "/d/set/" + name)) {
+                            EXPECT_TRUE(reported.count(roots[2] + "/set/" + name)) << name;
+                        }
+                    }
+                }
+                EXPECT_EQ(result.copiesVerified, 3 * files.size() - reported.size());
+                if (std::string(lie.name) == "chosen files") {
+                    EXPECT_EQ(reported, std::set<std::string>{roots[2] + "/set/f5.bin"});
+                }
+            }
+        }
+    }
+}
+
+TEST(Verify, CleanRunReportsNothingAndCountsEveryCopyAndByte) {
+    MOUNT_OR_SKIP(device, FaultFs);
+    TempTree src;
+    const auto files = MakeSet(src);
+    std::uint64_t setBytes = 0;
+    for (const auto& [name, content] : files) setBytes += content.size();
+    fs::create_directories(device->backing() + "/d");
+    std::vector<TransferFigures> seen;
+    RunOptions options;
+    options.verify = true;
+    options.showTransfer = [&](const TransferFigures& figures) { seen.push_back(figures); };
+    const RunResult result = CopyAll(List({src.path("set")}), List({device->path("d")}),
+                                     SameFilePolicy::AutoNumber, {}, {}, false, options);
+    EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
+    EXPECT_EQ(result.copiesVerified, files.size());
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().bytesVerified, setBytes);
+    EXPECT_EQ(seen.back().devices.at(0).state, DeviceFigures::State::Done);
+    bool verifying = false;
+    for (const TransferFigures& figures : seen)
+        verifying = verifying || figures.devices.at(0).state == DeviceFigures::State::Verifying;
+    EXPECT_TRUE(verifying);
+    // Every copy was read back through the device: at least its bytes in read requests.
+    EXPECT_GE(device->counter("read"), static_cast<long>(files.size()));
+}
+
+// The device is mounted with the kernel's cache kept across opens, as a local disk: the
+// copy's pages stay in memory holding what was written, while the device holds other
+// bytes. Reading without dropping them would find the copy right.
+TEST(Verify, ReadBackReachesTheDeviceNotTheCache) {
+    MOUNT_OR_SKIP(device, FaultFs, true);
+    TempTree src;
+    const std::string content = Bytes(256 * 1024, 3);
+    src.write("x.bin", content);
+    fs::create_directories(device->backing() + "/d");
+    device->arm("corrupt name=x.bin");
+    // Without the check: the cache shows the right bytes, the device the wrong ones.
+    RunResult plain =
+        CopyRun(src.path("x.bin"), {device->path("d")}, SameFilePolicy::Overwrite, 0, false);
+    ASSERT_TRUE(plain.failures.empty()) << Describe(plain.failures);
+    ASSERT_TRUE(ReadFile(device->backing() + "/d/x.bin") != content) << "the device lied not";
+    if (ReadFile(device->path("d/x.bin")) != content)
+        GTEST_SKIP() << "this kernel keeps no written pages of a FUSE file in its cache";
+    // With it: the read-back asks the device.
+    device->arm("corrupt name=x_1.bin");
+    const RunResult checked =
+        CopyRun(src.path("x.bin"), {device->path("d")}, SameFilePolicy::AutoNumber, 0);
+    ASSERT_EQ(checked.failures.size(), 1u) << Describe(checked.failures);
+    EXPECT_EQ(checked.failures[0].path, device->path("d") + "/x_1.bin");
+    EXPECT_EQ(checked.failures[0].reason, run_reason::kVerifyFailed);
+    EXPECT_EQ(checked.copiesVerified, 0u);
+    EXPECT_FALSE(Exists(device->backing() + "/d/x_1.bin"));
+}
+
+// A stop while the copies are read back ends the check: what was not read is neither a
+// failure nor counted as verified.
+TEST(Verify, StopDuringTheCheckEndsItWithoutClaims) {
+    MOUNT_OR_SKIP(device, FaultFs);
+    TempTree src;
+    const auto files = MakeSet(src);
+    fs::create_directories(device->backing() + "/d");
+    std::atomic<bool> stop{false};
+    RunOptions options;
+    options.verify = true;
+    options.stop = &stop;
+    options.showTransfer = [&](const TransferFigures& figures) {
+        if (figures.devices.at(0).state == DeviceFigures::State::Verifying) {
+            // Every further operation is slow, so the check cannot end before it sees the stop.
+            device->arm("delay 20000");
+            stop = true;
+        }
+    };
+    const RunResult result = CopyAll(List({src.path("set")}), List({device->path("d")}),
+                                     SameFilePolicy::Overwrite, {}, {}, false, options);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
+    EXPECT_LT(result.copiesVerified, files.size());
+    // The copies themselves were all made and stay.
+    for (const auto& [name, content] : files)
+        EXPECT_TRUE(ReadFile(device->backing() + "/d/set/" + name) == content) << name;
+}
+
+}  // namespace
+}  // namespace ostrivane
+
+int main(int argc, char** argv) {
+    ostrivane::test::EnterPrivateMountNamespace();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
