@@ -31,11 +31,13 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
         DeviceFigures figures;
         figures.folder = folder;
         figures_.push_back(std::move(figures));
+        deviceFull_.emplace_back(false);
         found = deviceIds_.end() - 1;
     }
     Destination& added = destinations_.emplace_back();
     added.device = static_cast<int>(found - deviceIds_.begin());
     added.control.stop = stop_;
+    added.control.roomFor = [this, &added](std::uint64_t size) { return roomFor(added, size); };
     if (showTransfer_) {
         added.control.opened = [&added](std::uint64_t size) { added.bytesPlanned += size; };
         added.control.copied = [this, &added](std::uint64_t bytes) {
@@ -80,7 +82,8 @@ void RunControl::endFlush(const std::vector<std::uint64_t>& failedDevices) {
 
 const CopyControl* RunControl::copyControl(int index) {
     const CopyControl& control = destinations_.at(static_cast<size_t>(index)).control;
-    if (!stop_ && !showTransfer_ && !control.temporaryFolder) return nullptr;
+    if (!stop_ && !showTransfer_ && !control.temporaryFolder && !anyDeviceFull_.load())
+        return nullptr;
     return &control;
 }
 
@@ -94,6 +97,23 @@ void RunControl::destinationComplete(int index) {
     const std::uint64_t bytes = destinations_.at(static_cast<size_t>(index)).bytesPlanned.load();
     std::lock_guard lock(mutex_);
     completeBytes_ = std::max(completeBytes_, bytes);
+}
+
+void RunControl::deviceFull(int index) {
+    deviceFull_.at(static_cast<size_t>(deviceOf(index))).store(true);
+    anyDeviceFull_.store(true);
+}
+
+bool RunControl::roomFor(const Destination& destination, std::uint64_t size) const {
+    if (!deviceFull_[static_cast<size_t>(destination.device)].load()) return true;
+    // Space comes back when a copy that failed midway gives its blocks back, or when the
+    // user frees some: a copy that fits what is left is still tried. The margin stands for
+    // the file system's own blocks (the entry, the file's last block).
+    constexpr std::uint64_t kMargin = 64 * 1024;
+    std::uint64_t bytes = 0, entries = 0;
+    const Folder* folder = destination.control.temporaryFolder;
+    return folder && FreeSpaceAt(*folder, bytes, entries) && entries > 0 && bytes > kMargin &&
+           size <= bytes - kMargin;
 }
 
 void RunControl::report() {

@@ -102,6 +102,11 @@ class RunControl {
     // Reports the figures now, whatever the time since the last report.
     void report();
 
+    // A copy into destination `index` found its device full: from now on a copy to that
+    // device is tried only where its device has room for it (FreeSpaceAt); the others fail
+    // untried with error::kDeviceFull.
+    void deviceFull(int index);
+
   private:
     // The counters of one destination: mostly one writer's own, so that writers on other
     // destinations do not contend for them; a device's figures are their sums.
@@ -112,8 +117,13 @@ class RunControl {
     };
     void reportSoon();
 
+    // True when a copy of `size` bytes into `destination` may be tried.
+    bool roomFor(const Destination& destination, std::uint64_t size) const;
+
     const std::atomic<bool>* stop_;
     ShowTransfer showTransfer_;
+    std::deque<std::atomic<bool>> deviceFull_;  // per device
+    std::atomic<bool> anyDeviceFull_{false};
     std::atomic<bool> stopped_{false};
     std::deque<Destination> destinations_;  // stable addresses: copies hold their control
     std::vector<std::uint64_t> deviceIds_;  // per device
@@ -131,6 +141,7 @@ template <typename Copy>
 int CountedCopy(RunControl& run, int index, Copy copy) {
     const int error = copy(run.copyControl(index));
     if (error == 0) run.fileDone(index);
+    if (MeansDeviceFull(error)) run.deviceFull(index);
     if (error == error::kStopped) run.markStopped();
     return error;
 }
