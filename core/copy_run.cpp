@@ -31,11 +31,27 @@ void RecordError(std::vector<Failure>* failures, const std::string& path, int er
     Record(failures, path, ErrorText(error));
 }
 
-// A copy's target folder: the open folder and how it is shown (ending with the separator).
+// A copy's target folder: the open folder and how it is shown (ending with the separator),
+// and the source's path where the caller knows it (null otherwise).
 struct TargetFolder {
     const Folder& folder;
     const std::string& path;
+    const std::string* source = nullptr;
 };
+
+// True when a failed copy's cause is its source: it changed while read, or it is no longer
+// there to be read. The user then looks at the source, not at the target.
+bool SourceCaused(const TargetFolder& target, int error) {
+    if (!target.source || error == error::kDeviceFull || error == error::kStopped) return false;
+    return error == error::kSourceChanged || !IsExistingFile(*target.source);
+}
+
+// Records a failed copy to `name` in the target folder, under the source where it caused it.
+void RecordCopyError(std::vector<Failure>* failures, const TargetFolder& target,
+                     const std::string& name, int error) {
+    RecordError(failures, SourceCaused(target, error) ? *target.source : target.path + name,
+                error);
+}
 
 bool SomethingAt(const TargetFolder& target, const std::string& name) {
     std::uint32_t attributes = 0;
@@ -50,12 +66,12 @@ void CopyKeepingExisting(const CopyFileTo& copyTo, const TargetFolder& target,
                          const std::string& name, std::vector<Failure>* failures) {
     int error = copyTo(name, true);
     if (error == 0 || error == kTargetExists || SomethingAt(target, name)) return;
-    RecordError(failures, target.path + name, error);
+    RecordCopyError(failures, target, name, error);
 }
 
 void CopyReplacing(const CopyFileTo& copyTo, const TargetFolder& target, const std::string& name,
                    std::vector<Failure>* failures) {
-    if (int error = copyTo(name, false)) RecordError(failures, target.path + name, error);
+    if (int error = copyTo(name, false)) RecordCopyError(failures, target, name, error);
 }
 
 // Candidate names of the numbering rule: the name itself, then stem_1ext, stem_2ext, ...
@@ -102,7 +118,8 @@ void CopyUnderNumberedName(const CopyFileTo& copyTo, const TargetFolder& target,
         int error = copyTo(candidate, true);
         if (error == 0) return;
         if (error != kTargetExists || !IsExistingFileAt(target.folder, candidate)) {
-            RecordError(failures, target.path + candidate, error);
+            // Under the source's own name: the numbered one was never the user's.
+            RecordCopyError(failures, target, name, error);
             return;
         }
     }
@@ -232,7 +249,8 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
                 return CopyFileAt(nullptr, source, folder, targetName, failIfExists, 0, control);
             });
         };
-        CopyFileUnderPolicy(copyTo, folder, destination.path(), name, policy, askYesNo, &failures);
+        CopyFileUnderPolicy(copyTo, folder, destination.path(), name, policy, askYesNo, &failures,
+                            &source);
     }
 }
 
@@ -322,8 +340,8 @@ std::string NumberedName(const std::string& folder, const std::string& name) {
 void CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
                          const std::string& folderPath, const std::string& name,
                          SameFilePolicy policy, const AskYesNo& askYesNo,
-                         std::vector<Failure>* failures) {
-    const TargetFolder target{folder, folderPath};
+                         std::vector<Failure>* failures, const std::string* sourcePath) {
+    const TargetFolder target{folder, folderPath, sourcePath};
     switch (policy) {
         case SameFilePolicy::Overwrite:
             CopyReplacing(copyTo, target, name, failures);

@@ -502,8 +502,13 @@ void TreeWalk::copyFile(const FolderEntry& entry, const TargetLevel& target) {
                               entry.attributes, control);
         });
     };
+    // The source's path, for a failure the source caused: grown by the name and cut back,
+    // without a string of its own per file.
+    const size_t folderLength = sourcePath_.size();
+    sourcePath_ += entry.name;
     CopyFileUnderPolicy(copyTo, targetFolder, targetPrefix, entry.name, mode_, askYesNo_,
-                        failures_);
+                        failures_, &sourcePath_);
+    sourcePath_.resize(folderLength);
 }
 
 }  // namespace

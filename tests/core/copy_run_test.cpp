@@ -265,7 +265,10 @@ TEST(CopyAll, MissingSourcesAndDestinationsAreRecorded) {
     EXPECT_EQ(run.questions.size(), 1u);
     EXPECT_EQ(ReadFile(t.path("out/gone.txt")), "kept");
     ASSERT_EQ(run.failures.size(), 2u);
-    EXPECT_EQ(run.failures[0].path, t.path("out/gone.txt"));
+    // The source that is gone is named where the destination was there to copy into; a
+    // destination that is missing itself is named under the target path.
+    EXPECT_EQ(run.failures[0].path, missing);
+    EXPECT_EQ(run.failures[0].reason, ErrorText(error::kNotFound));
     EXPECT_EQ(run.failures[1].path, t.path("new/deep/gone.txt"));
     EXPECT_EQ(run.failures[1].reason, ErrorText(error::kNotFound));
     // A folder source creates the missing destination.
@@ -276,7 +279,7 @@ TEST(CopyAll, MissingSourcesAndDestinationsAreRecorded) {
     Recorder skip;
     skip(List({missing}), List({t.path("out"), t.path("new")}), SameFilePolicy::Skip);
     ASSERT_EQ(skip.failures.size(), 1u);
-    EXPECT_EQ(skip.failures[0].path, t.path("new/gone.txt"));
+    EXPECT_EQ(skip.failures[0].path, missing);
     Recorder no;
     no.answer = false;
     no(List({missing}), List({t.path("out")}), SameFilePolicy::Ask);
@@ -348,7 +351,7 @@ TEST(CopyAll, FolderThatCannotBeEnteredEndsTheRun) {
         EXPECT_EQ(e.code, 5);
         EXPECT_STREQ(e.what(), "File access denied");
         ASSERT_EQ(e.failures.size(), 1u);
-        EXPECT_EQ(e.failures[0].path, t.path("out3/missing1"));
+        EXPECT_EQ(e.failures[0].path, t.path("src/missing1"));
     }
 }
 #endif
@@ -406,6 +409,32 @@ TEST(CopyAll, FailedReplaceIsRecordedAndKeepsTheOldFile) {
                failures[0].reason == ErrorText(EFBIG);
     }));
     EXPECT_EQ(ReadFile(t.path("out/big")), "old");
+}
+#endif
+
+#ifndef _WIN32
+// A numbered copy that failed is listed under the source's name in its destination folder,
+// a name the user has, not under the numbered name it never got; single files and files of
+// a tree alike.
+TEST(CopyAll, FailedNumberedCopyIsListedUnderTheSourcesName) {
+    TempTree t;
+    const std::string big(256 * 1024, 'n');
+    const std::string src = t.write("src/课程表.pdf", big);
+    t.write("src/Tree/课程表.pdf", big);
+    t.write("out/课程表.pdf", "old");
+    t.write("out/Tree/课程表.pdf", "old");
+    EXPECT_TRUE(test::TrueInChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        auto failures = CopyAll(List({src, t.path("src/Tree")}), List({t.path("out")}),
+                                SameFilePolicy::AutoNumber, nullptr, nullptr);
+        return failures.size() == 2 && failures[0].path == t.path("out/课程表.pdf") &&
+               failures[1].path == t.path("out/Tree/课程表.pdf") &&
+               failures[0].reason == ErrorText(EFBIG);
+    }));
+    EXPECT_FALSE(Exists(t.path("out/课程表_1.pdf")));
+    EXPECT_EQ(ReadFile(t.path("out/课程表.pdf")), "old");
 }
 #endif
 
