@@ -109,9 +109,14 @@ using CopyFileTo = std::function<int(const std::string& targetName, bool failIfE
 // is gone, or changed while read) is listed under `sourcePath` when given, and a numbered
 // copy that failed is listed under the source's own name in the folder, a name the user
 // knows, not the numbered one it did not get.
-void CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
-                         const std::string& folderPath, const std::string& name,
-                         SameFilePolicy policy, const AskYesNo& askYesNo,
-                         std::vector<Failure>* failures, const std::string* sourcePath = nullptr);
+// How one file's copy under a policy ended.
+enum class CopyOutcome { Copied, Kept, Failed };
+
+// Returns Kept where an existing file of the name stayed in place of the copy.
+CopyOutcome CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
+                                const std::string& folderPath, const std::string& name,
+                                SameFilePolicy policy, const AskYesNo& askYesNo,
+                                std::vector<Failure>* failures,
+                                const std::string* sourcePath = nullptr);
 
 }  // namespace ostrivane

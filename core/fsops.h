@@ -235,6 +235,10 @@ struct FolderEntry {
     std::uint64_t inode = 0;
 };
 
+// The size of the regular file `name` of the open folder, a link followed as a copy reads
+// it. False for anything else (a folder, a device, nothing there).
+bool FileSizeAt(const Folder& folder, const std::string& name, std::uint64_t& size);
+
 // Lists every entry of the open folder except "." and ".." in the platform's order into
 // `entries` (replaced). 0 or the platform's error number.
 int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries);

@@ -531,6 +531,13 @@ int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
     return error;
 }
 
+bool FileSizeAt(const Folder& folder, const std::string& name, std::uint64_t& size) {
+    struct stat st;
+    if (::fstatat(FdOf(folder), name.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode)) return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
 bool EntryAttributesAt(const Folder& folder, const std::string& name, std::uint32_t& attributes,
                        FileIdentity* id) {
     struct stat st;

@@ -686,6 +686,17 @@ int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
     }
 }
 
+bool FileSizeAt(const Folder& folder, const std::string& name, std::uint64_t& size) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (OpenAt(FolderHandle(folder), name, FILE_READ_ATTRIBUTES, FILE_OPEN, 0, h) != 0)
+        return false;
+    Handle held(h);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!InfoOf(h, info) || IsFolderAttr(info.dwFileAttributes)) return false;
+    size = SizeOf(info);
+    return true;
+}
+
 bool EntryAttributesAt(const Folder& folder, const std::string& name, std::uint32_t& attributes,
                        FileIdentity* id) {
     HANDLE h = INVALID_HANDLE_VALUE;

@@ -32,8 +32,11 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
         figures.folder = folder;
         figures_.push_back(std::move(figures));
         deviceFull_.emplace_back(false);
+        destinationsOnDevice_.push_back(0);
+        destinationsEnded_.push_back(0);
         found = deviceIds_.end() - 1;
     }
+    ++destinationsOnDevice_[static_cast<size_t>(found - deviceIds_.begin())];
     Destination& added = destinations_.emplace_back();
     added.device = static_cast<int>(found - deviceIds_.begin());
     added.control.stop = stop_;
@@ -99,6 +102,37 @@ void RunControl::destinationComplete(int index) {
     completeBytes_ = std::max(completeBytes_, bytes);
 }
 
+void RunControl::destinationEnded(int index) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto device = static_cast<size_t>(deviceOf(index));
+        if (++destinationsEnded_[device] == destinationsOnDevice_[device])
+            figures_[device].finished = true;
+    }
+    reportSoon();
+}
+
+void RunControl::fileHandled(int index, bool kept) {
+    Destination& destination = destinations_.at(static_cast<size_t>(index));
+    ++destination.filesHandled;
+    if (kept) ++destination.filesKept;
+}
+
+void RunControl::setSourceAmount(std::uint64_t files, std::uint64_t bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        amountKnown_ = true;
+        sourceFiles_ = files;
+        sourceBytes_ = bytes;
+    }
+    report();
+}
+
+void RunControl::amountFromRun() {
+    std::lock_guard lock(mutex_);
+    amountKnown_ = true;  // the figures' own counts raise the expected ones to what was met
+}
+
 void RunControl::deviceFull(int index) {
     deviceFull_.at(static_cast<size_t>(deviceOf(index))).store(true);
     anyDeviceFull_.store(true);
@@ -127,11 +161,27 @@ void RunControl::report() {
         figures.filesDone += destination.filesDone.load();
         figures.bytesDone += bytes;
         figures.bytesPlanned += destination.bytesPlanned.load();
+        figures.filesHandled += destination.filesHandled.load();
+        figures.filesKept += destination.filesKept.load();
         figures.devices[static_cast<size_t>(destination.device)].bytesDone += bytes;
     }
     if (completeBytes_ > 0)
         figures.bytesExpected =
             std::max<std::uint64_t>(completeBytes_ * destinations_.size(), figures.bytesPlanned);
+    if (amountKnown_) {
+        // The count may have missed what appeared since; what the run met counts too.
+        figures.amountKnown = true;
+        figures.filesExpected =
+            std::max(sourceFiles_ * destinations_.size(), figures.filesHandled);
+        figures.bytesExpected = std::max(
+            {figures.bytesExpected, sourceBytes_ * destinations_.size(), figures.bytesPlanned});
+        for (size_t d = 0; d < figures.devices.size(); ++d) {
+            DeviceFigures& device = figures.devices[d];
+            device.bytesExpected = std::max<std::uint64_t>(
+                sourceBytes_ * static_cast<std::uint64_t>(destinationsOnDevice_[d]),
+                device.bytesDone);
+        }
+    }
     showTransfer_(figures);
 }
 

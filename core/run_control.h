@@ -21,6 +21,12 @@ struct DeviceFigures {
     std::string folder;  // the first destination folder on the device
     std::uint64_t bytesDone = 0;
     enum class State { Waiting, Copying, Flushing, Done, Failed } state = State::Waiting;
+    // The device's whole amount once the sources are counted (their bytes times the
+    // destinations on the device); 0 until then.
+    std::uint64_t bytesExpected = 0;
+    // Every destination on the device has had its turn: nothing more is copied there (the
+    // flush at the run's end may still come).
+    bool finished = false;
 };
 
 // The figures of a run so far. `bytesPlanned` counts the files met so far (the run does not
@@ -31,6 +37,16 @@ struct DeviceFigures {
 struct TransferFigures {
     std::uint64_t filesDone = 0, bytesDone = 0, bytesPlanned = 0, bytesExpected = 0;
     std::vector<DeviceFigures> devices;
+    // The sources are counted in the background while the run copies; once the count is
+    // complete, amountKnown is true, filesExpected is the run's whole number of file copies
+    // (the sources' files times the destinations) and bytesExpected its whole amount.
+    bool amountKnown = false;
+    std::uint64_t filesExpected = 0;
+    // Files the run has dealt with (copied, kept as they stood, or failed), and of them the
+    // ones kept because a file of that name stood there (Skip, a No answer). Once the amount
+    // is known, filesExpected - filesHandled files were left undone (a stop, or a run that
+    // ended early).
+    std::uint64_t filesHandled = 0, filesKept = 0;
 };
 
 // Receives the figures: at most about 10 times a second while the run goes on, and once at
@@ -99,6 +115,15 @@ class RunControl {
     void fileDone(int index);
     // Every source has been handled for destination `index` (not cut short by a stop).
     void destinationComplete(int index);
+    // The writer of destination `index` is done with it, whatever the outcome.
+    void destinationEnded(int index);
+    // One file was dealt with for destination `index`; `kept`: an existing file of that name
+    // was kept instead of it.
+    void fileHandled(int index, bool kept);
+    // The count of the sources is complete: what one destination gets.
+    void setSourceAmount(std::uint64_t files, std::uint64_t bytes);
+    // The run is complete: what it met is its whole amount where the count did not end.
+    void amountFromRun();
     // Reports the figures now, whatever the time since the last report.
     void report();
 
@@ -113,6 +138,7 @@ class RunControl {
     struct Destination {
         int device = 0;
         std::atomic<std::uint64_t> filesDone{0}, bytesDone{0}, bytesPlanned{0};
+        std::atomic<std::uint64_t> filesHandled{0}, filesKept{0};
         CopyControl control;
     };
     void reportSoon();
@@ -133,6 +159,11 @@ class RunControl {
     std::vector<DeviceFigures> figures_;
     std::atomic<std::int64_t> lastReport_{0};  // steady clock, nanoseconds
     std::uint64_t completeBytes_ = 0;  // the most bytes of a complete destination (mutex_)
+    // Per device: its destinations, and those whose writer is done (mutex_).
+    std::vector<int> destinationsOnDevice_, destinationsEnded_;
+    // The count of one destination's sources, once complete (mutex_).
+    bool amountKnown_ = false;
+    std::uint64_t sourceFiles_ = 0, sourceBytes_ = 0;
 };
 
 // Makes one copy through `copy`, which gets the run's control for destination `index`;

@@ -488,6 +488,7 @@ void TreeWalk::copyFile(const FolderEntry& entry, const TargetLevel& target) {
     const std::string& targetPrefix = targetPath_;
     if (!target.open) {
         recordError(targetPrefix + entry.name, target.error);
+        if (run_) run_->fileHandled(destinationIndex_, false);
         return;
     }
     const Folder& sourceFolder = sources_.current();
@@ -506,9 +507,10 @@ void TreeWalk::copyFile(const FolderEntry& entry, const TargetLevel& target) {
     // without a string of its own per file.
     const size_t folderLength = sourcePath_.size();
     sourcePath_ += entry.name;
-    CopyFileUnderPolicy(copyTo, targetFolder, targetPrefix, entry.name, mode_, askYesNo_,
-                        failures_, &sourcePath_);
+    const CopyOutcome outcome = CopyFileUnderPolicy(copyTo, targetFolder, targetPrefix, entry.name,
+                                                    mode_, askYesNo_, failures_, &sourcePath_);
     sourcePath_.resize(folderLength);
+    if (run_) run_->fileHandled(destinationIndex_, outcome == CopyOutcome::Kept);
 }
 
 }  // namespace

@@ -824,5 +824,88 @@ TEST(TransferFigures, AddUpPerRunAndPerDevice) {
         EXPECT_TRUE(report.bytesExpected == 0 || report.bytesExpected == 2 * (bytes + 5));
 }
 
+
+// --- The run's whole amount, counted while it copies -------------------------------------
+
+// The count meets what the copy meets: files of every level, a link to a file (the copy
+// follows it) but not a link to a folder (the copy does not enter it), a file source by
+// itself; the whole file system and what is not there count nothing; a cancel ends it
+// unfinished.
+TEST(CountSources, CountsWhatTheCopyWouldMeet) {
+    TempTree t;
+    t.write("src/a.txt", "12345");
+    t.write("src/sub/b.txt", "123");
+    t.write("src/sub/deeper/c.txt", "");
+    t.write("elsewhere/big.bin", std::string(1000, 'x'));
+    const std::string single = t.write("single.txt", "1234567");
+#ifndef _WIN32
+    fs::create_directory_symlink(t.path("elsewhere"), t.path("src/folder-link"));
+    fs::create_symlink(t.path("elsewhere/big.bin"), t.path("src/file-link"));
+    const std::uint64_t linked = 1, linkedBytes = 1000;
+#else
+    const std::uint64_t linked = 0, linkedBytes = 0;
+#endif
+    const SourceAmount amount =
+        CountSources(List({t.path("src"), single, t.path("missing"), ""}), nullptr);
+    EXPECT_TRUE(amount.complete);
+    EXPECT_EQ(amount.files, 4u + linked);
+    EXPECT_EQ(amount.bytes, 5u + 3u + 0u + 7u + linkedBytes);
+    std::atomic<bool> cancel{true};
+    EXPECT_FALSE(CountSources(List({t.path("src")}), &cancel).complete);
+}
+
+// The figures tell the whole amount, what was kept and, after a stop, what was left undone;
+// a device whose destinations have all had their turn says so.
+TEST(Figures, TellTheWholeAmountTheKeptFilesAndAfterAStopWhatWasLeftUndone) {
+    TempTree t;
+    std::uint64_t bytes = 0;
+    for (int i = 0; i < 20; ++i) {
+        const std::string content = "new" + std::to_string(i);
+        t.write("src/f" + std::to_string(i), content);
+        bytes += content.size();
+    }
+    t.write("one/src/f7", "old");
+    t.mkdir("two");
+    const PathList sources = List({t.path("src")});
+    const PathList destinations = List({t.path("one/"), t.path("two/")});
+    std::atomic<bool> stop{false};
+    TransferFigures last;
+    RunOptions options;
+    options.maxWriters = 1;
+    options.stop = &stop;
+    options.showTransfer = [&](const TransferFigures& figures) { last = figures; };
+    const RunResult stopped = CopyAll(
+        sources, destinations, SameFilePolicy::Ask,
+        [&](const std::string&) {
+            stop = true;
+            return true;
+        },
+        {}, false, options);
+    ASSERT_TRUE(stopped.stopped);
+    ASSERT_TRUE(last.amountKnown);
+    EXPECT_EQ(last.filesExpected, 40u);
+    EXPECT_EQ(last.bytesExpected, 2 * bytes);
+    // The second destination was never started: its 20 files at least are undone, apart
+    // from the abandoned copy, which is a failure.
+    EXPECT_GE(last.filesExpected - last.filesHandled, 20u);
+    EXPECT_LE(last.filesHandled, 20u);
+    EXPECT_EQ(last.filesDone + stopped.failures.size() + last.filesKept, last.filesHandled);
+
+    // Skip keeps the files the first run made, and copies the rest.
+    const std::uint64_t before = last.filesDone;
+    options.stop = nullptr;
+    const RunResult completed =
+        CopyAll(sources, destinations, SameFilePolicy::Skip, {}, {}, false, options);
+    ASSERT_FALSE(completed.stopped);
+    ASSERT_TRUE(last.amountKnown);
+    EXPECT_EQ(last.filesExpected, 40u);
+    EXPECT_EQ(last.filesHandled, 40u);
+    EXPECT_EQ(last.filesKept, before + 1);  // f7 stood there from the start
+    EXPECT_EQ(last.filesDone, 40u - last.filesKept);
+    ASSERT_EQ(last.devices.size(), 1u);
+    EXPECT_TRUE(last.devices[0].finished);
+    EXPECT_EQ(last.devices[0].bytesExpected, 2 * bytes);
+}
+
 }  // namespace
 }  // namespace ostrivane
