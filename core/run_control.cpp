@@ -15,7 +15,28 @@ std::int64_t Now() {
 }  // namespace
 
 RunControl::RunControl(const RunOptions& options)
-    : stop_(options.stop), showTransfer_(options.showTransfer) {}
+    : stop_(options.stop), showTransfer_(options.showTransfer), began_(Now()) {}
+
+double RemainingSeconds(const TransferFigures& figures) {
+    if (figures.bytesDone == 0 || figures.seconds <= 0) return -1;
+    const double runRate = static_cast<double>(figures.bytesDone) / figures.seconds;
+    if (!figures.amountKnown) {
+        if (figures.bytesExpected == 0) return -1;
+        if (figures.bytesExpected <= figures.bytesDone) return 0;
+        return static_cast<double>(figures.bytesExpected - figures.bytesDone) / runRate;
+    }
+    double slowest = 0;
+    for (const DeviceFigures& device : figures.devices) {
+        if (device.finished || device.bytesExpected <= device.bytesDone) continue;
+        // A rate from a second of writing or more; before that the run's own.
+        const double rate = device.seconds >= 1 && device.bytesDone > 0
+                                ? static_cast<double>(device.bytesDone) / device.seconds
+                                : runRate;
+        slowest = std::max(slowest,
+                           static_cast<double>(device.bytesExpected - device.bytesDone) / rate);
+    }
+    return slowest;
+}
 
 bool RunControl::stopRequested() {
     if (!stop_ || !stop_->load()) return false;
@@ -34,6 +55,8 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
         deviceFull_.emplace_back(false);
         destinationsOnDevice_.push_back(0);
         destinationsEnded_.push_back(0);
+        deviceBegan_.push_back(0);
+        deviceFinished_.push_back(0);
         found = deviceIds_.end() - 1;
     }
     ++destinationsOnDevice_[static_cast<size_t>(found - deviceIds_.begin())];
@@ -55,6 +78,8 @@ void RunControl::beginDestination(int index) {
         std::lock_guard lock(mutex_);
         auto& device = figures_.at(static_cast<size_t>(deviceOf(index)));
         if (device.state == DeviceFigures::State::Waiting) device.state = DeviceFigures::State::Copying;
+        std::int64_t& began = deviceBegan_[static_cast<size_t>(deviceOf(index))];
+        if (began == 0) began = Now();
     }
     reportSoon();
 }
@@ -106,8 +131,10 @@ void RunControl::destinationEnded(int index) {
     {
         std::lock_guard lock(mutex_);
         const auto device = static_cast<size_t>(deviceOf(index));
-        if (++destinationsEnded_[device] == destinationsOnDevice_[device])
+        if (++destinationsEnded_[device] == destinationsOnDevice_[device]) {
             figures_[device].finished = true;
+            deviceFinished_[device] = Now();
+        }
     }
     reportSoon();
 }
@@ -153,9 +180,17 @@ bool RunControl::roomFor(const Destination& destination, std::uint64_t size) con
 void RunControl::report() {
     if (!showTransfer_) return;
     std::lock_guard lock(mutex_);
-    lastReport_.store(Now());
+    const std::int64_t now = Now();
+    lastReport_.store(now);
     TransferFigures figures;
     figures.devices = figures_;
+    figures.seconds = static_cast<double>(now - began_) / 1e9;
+    std::vector<std::uint64_t> devicePlanned(figures.devices.size(), 0);
+    for (size_t d = 0; d < figures.devices.size(); ++d) {
+        if (deviceBegan_[d] == 0) continue;
+        const std::int64_t until = deviceFinished_[d] != 0 ? deviceFinished_[d] : now;
+        figures.devices[d].seconds = static_cast<double>(until - deviceBegan_[d]) / 1e9;
+    }
     for (const Destination& destination : destinations_) {
         const std::uint64_t bytes = destination.bytesDone.load();
         figures.filesDone += destination.filesDone.load();
@@ -164,6 +199,8 @@ void RunControl::report() {
         figures.filesHandled += destination.filesHandled.load();
         figures.filesKept += destination.filesKept.load();
         figures.devices[static_cast<size_t>(destination.device)].bytesDone += bytes;
+        devicePlanned[static_cast<size_t>(destination.device)] +=
+            std::max(destination.bytesPlanned.load(), bytes);
     }
     if (completeBytes_ > 0)
         figures.bytesExpected =
@@ -179,7 +216,7 @@ void RunControl::report() {
             DeviceFigures& device = figures.devices[d];
             device.bytesExpected = std::max<std::uint64_t>(
                 sourceBytes_ * static_cast<std::uint64_t>(destinationsOnDevice_[d]),
-                device.bytesDone);
+                devicePlanned[d]);
         }
     }
     showTransfer_(figures);

@@ -27,6 +27,9 @@ struct DeviceFigures {
     // Every destination on the device has had its turn: nothing more is copied there (the
     // flush at the run's end may still come).
     bool finished = false;
+    // Seconds the device has been written to: from its first copy to now, or to when it
+    // finished.
+    double seconds = 0;
 };
 
 // The figures of a run so far. `bytesPlanned` counts the files met so far (the run does not
@@ -47,7 +50,15 @@ struct TransferFigures {
     // is known, filesExpected - filesHandled files were left undone (a stop, or a run that
     // ended early).
     std::uint64_t filesHandled = 0, filesKept = 0;
+    double seconds = 0;  // since the run began
 };
+
+// The run's remaining time in seconds, or a negative number while it cannot be told (no
+// whole amount yet, nothing copied yet). With the amount known, each device that has not
+// finished needs its remaining bytes at its own rate so far (a device not started yet: the
+// run's rate), and the slowest device decides; otherwise the whole remaining amount at the
+// run's rate.
+double RemainingSeconds(const TransferFigures& figures);
 
 // Receives the figures: at most about 10 times a second while the run goes on, and once at
 // its end. It may be called on any thread of the run, never by two at once.
@@ -161,6 +172,10 @@ class RunControl {
     std::uint64_t completeBytes_ = 0;  // the most bytes of a complete destination (mutex_)
     // Per device: its destinations, and those whose writer is done (mutex_).
     std::vector<int> destinationsOnDevice_, destinationsEnded_;
+    // Per device: when its first copy began and when it finished (steady clock, ns; 0: not
+    // yet) (mutex_).
+    std::vector<std::int64_t> deviceBegan_, deviceFinished_;
+    std::int64_t began_ = 0;  // when the run began
     // The count of one destination's sources, once complete (mutex_).
     bool amountKnown_ = false;
     std::uint64_t sourceFiles_ = 0, sourceBytes_ = 0;

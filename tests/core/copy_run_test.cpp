@@ -904,7 +904,39 @@ TEST(Figures, TellTheWholeAmountTheKeptFilesAndAfterAStopWhatWasLeftUndone) {
     EXPECT_EQ(last.filesDone, 40u - last.filesKept);
     ASSERT_EQ(last.devices.size(), 1u);
     EXPECT_TRUE(last.devices[0].finished);
-    EXPECT_EQ(last.devices[0].bytesExpected, 2 * bytes);
+    // The one device's amount is the run's (the count, or what the run met where the run
+    // ended before the count).
+    EXPECT_EQ(last.devices[0].bytesExpected, last.bytesExpected);
+    EXPECT_GE(last.devices[0].bytesExpected, last.devices[0].bytesDone);
+}
+
+// The slowest device decides the remaining time: a fast disk nearly done does not hide a
+// slow stick; a finished device needs nothing more; without a known amount, nothing is told
+// until a whole amount can be.
+TEST(Figures, RemainingTimeIsTheSlowestDevicesRemainingWork) {
+    TransferFigures figures;
+    figures.seconds = 10;
+    figures.amountKnown = true;
+    DeviceFigures disk, stick;
+    disk.bytesExpected = 1000, disk.bytesDone = 900, disk.seconds = 10;  // 90 B/s: 1.1 s
+    stick.bytesExpected = 1000, stick.bytesDone = 100, stick.seconds = 10;  // 10 B/s: 90 s
+    figures.devices = {disk, stick};
+    figures.bytesDone = 1000;
+    figures.bytesExpected = 2000;
+    EXPECT_DOUBLE_EQ(RemainingSeconds(figures), 90);
+    figures.devices[1].finished = true;
+    EXPECT_NEAR(RemainingSeconds(figures), 100.0 / 90.0, 1e-9);
+    figures.devices[0].finished = true;
+    EXPECT_EQ(RemainingSeconds(figures), 0);
+    // A device not started yet goes at the run's rate (100 B/s here).
+    figures.devices[1] = DeviceFigures();
+    figures.devices[1].bytesExpected = 500;
+    EXPECT_DOUBLE_EQ(RemainingSeconds(figures), 5);
+    // Without the count: the whole remaining amount at the run's rate, or nothing at all.
+    figures.amountKnown = false;
+    EXPECT_DOUBLE_EQ(RemainingSeconds(figures), 10);
+    figures.bytesExpected = 0;
+    EXPECT_LT(RemainingSeconds(figures), 0);
 }
 
 }  // namespace
