@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <map>
 
+#include "app/commands.h"
+#include "app/texts.h"
 #include "cli/texts.h"
 #include "core/fsops.h"
 #include "core/intake.h"
@@ -36,19 +38,6 @@ class Formatter : public CLI::Formatter {
         return name;
     }
 };
-
-SameFilePolicy StoredPolicy() {
-    switch (LoadSameFilePolicy()) {
-        case static_cast<int>(SameFilePolicy::Overwrite):
-            return SameFilePolicy::Overwrite;
-        case static_cast<int>(SameFilePolicy::Skip):
-            return SameFilePolicy::Skip;
-        case static_cast<int>(SameFilePolicy::Ask):
-            return SameFilePolicy::Ask;
-        default:
-            return SameFilePolicy::AutoNumber;
-    }
-}
 
 // The raw values of the options, before the lists are built.
 struct Values {
@@ -109,9 +98,9 @@ void AddDestination(const std::string& path, const DestinationReach& reach,
                     ListedEntries& destinations) {
     switch (AddNamedDestination(path, reach, destinations)) {
         case IntakeOutcome::RootRefused:
-            throw UsageError(Format(Text().rootRefused, {path}));
+            throw UsageError(app::FormatText(Text().rootRefused, {path}));
         case IntakeOutcome::Missing:
-            throw UsageError(Format(Text().notAFolder, {path}));
+            throw UsageError(app::FormatText(Text().notAFolder, {path}));
         default:
             break;
     }
@@ -146,7 +135,7 @@ void AddTree(const std::string& argument, ListedEntries& destinations) {
         folder = argument.substr(0, colon);
         int depth = 0;
         if (!ReadDepth(argument.substr(colon + 1), depth)) {
-            throw UsageError(Format(Text().depthNotNumber, {argument}));
+            throw UsageError(app::FormatText(Text().depthNotNumber, {argument}));
         }
         reach = DestinationReach{false, depth};
     }
@@ -160,9 +149,9 @@ void AddFolder(const std::string& path, ListedEntries& destinations) {
 void AddSource(const std::string& path, ListedEntries& sources) {
     switch (AddNamedSource(path, sources)) {
         case IntakeOutcome::RootRefused:
-            throw UsageError(Format(Text().rootRefused, {path}));
+            throw UsageError(app::FormatText(Text().rootRefused, {path}));
         case IntakeOutcome::Missing:
-            throw UsageError(Format(Text().sourceMissing, {path}));
+            throw UsageError(app::FormatText(Text().sourceMissing, {path}));
         default:
             break;
     }
@@ -207,10 +196,10 @@ void BuildLists(const App& a, const Values& v, Request& request) {
                 throw UsageError(error.what());
             }
             if (result.refusedRoots > 0) {
-                request.notes.push_back(Format(Text().rootRefused, {*value}));
+                request.notes.push_back(app::FormatText(Text().rootRefused, {*value}));
             }
             if (result.skipped) {
-                request.notes.push_back(Format(Text().someFoldersNotImported, {*value}));
+                request.notes.push_back(app::FormatText(Text().someFoldersNotImported, {*value}));
             }
         } else {
             return false;
@@ -243,13 +232,13 @@ std::string ParseErrorLine(const CLI::ParseError& error) {
     const std::string head = colon == std::string::npos ? text : text.substr(0, colon);
     const std::string rest = colon == std::string::npos ? std::string() : text.substr(colon + 2);
     if (dynamic_cast<const CLI::ExtrasError*>(&error) && !rest.empty())
-        return Format(t.unexpectedArguments, {rest});
+        return app::FormatText(t.unexpectedArguments, {rest});
     if ((dynamic_cast<const CLI::ArgumentMismatch*>(&error) ||
          dynamic_cast<const CLI::RequiredError*>(&error)) &&
         head.rfind('-', 0) == 0)
-        return Format(t.valueMissing, {head});
+        return app::FormatText(t.valueMissing, {head});
     if (dynamic_cast<const CLI::ConversionError*>(&error) && !rest.empty())
-        return Format(t.notConvertible, {rest});
+        return app::FormatText(t.notConvertible, {rest});
     return text;
 }
 
@@ -261,7 +250,7 @@ const std::string& OneOf(const char* option, const std::string& value,
         if (value == one) return value;
         list += (list.empty() ? "" : ", ") + std::string(one);
     }
-    throw UsageError(Format(Text().valueNotAllowed, {option, value, list}));
+    throw UsageError(app::FormatText(Text().valueNotAllowed, {option, value, list}));
 }
 
 // The writers per device: a whole number from 1 to 1024 in decimal digits; 0 when not given.
@@ -275,7 +264,8 @@ int WritersOf(const CLI::Option* option, const std::string& text) {
         }
         writers = writers * 10 + (c - '0');
     }
-    if (writers < 1 || writers > 1024) throw UsageError(Format(Text().writersNotNumber, {text}));
+    if (writers < 1 || writers > 1024)
+        throw UsageError(app::FormatText(Text().writersNotNumber, {text}));
     return writers;
 }
 
@@ -312,7 +302,7 @@ Parsed ParseCommandLine(int argc, const char* const* argv) {
                        : progress == "never" ? ProgressMode::Never
                                              : ProgressMode::Auto;
     if (a.policy->count() == 0) {
-        request.policy = StoredPolicy();
+        request.policy = app::LoadStoredPolicy();
     } else {
         static const std::map<std::string, SameFilePolicy> kPolicies = {
             {"overwrite", SameFilePolicy::Overwrite},

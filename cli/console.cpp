@@ -12,12 +12,13 @@
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
-#include <exception>
-#include <thread>
 #include <cstdio>
+#include <exception>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "app/figures.h"
 #include "cli/console_platform.h"
 #include "cli/texts.h"
 
@@ -216,14 +217,9 @@ void RunWatched(const std::function<void()>& work, const std::atomic<bool>& stop
 std::string HumanBytes(std::uint64_t bytes) {
     static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
     if (bytes < 1024) return std::to_string(bytes) + " B";
-    double value = static_cast<double>(bytes);
-    int unit = 0;
-    while (value >= 1024 && unit < 5) {
-        value /= 1024;
-        ++unit;
-    }
+    const app::ScaledBytes scaled = app::ScaleBytes(bytes);
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    std::snprintf(text, sizeof text, "%.1f %s", scaled.value, kUnits[scaled.unit]);
     return text;
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/texts.h"
 #include "cli/command_line.h"
 #include "cli/console.h"
 #include "cli/report.h"
@@ -49,9 +50,9 @@ std::string LocalQuestion(const std::string& question) {
     const std::string suffix = shape.substr(shape.find(marker) + marker.size());
     if (question.size() >= prefix.size() + suffix.size() && question.starts_with(prefix) &&
         question.ends_with(suffix)) {
-        return Format(Text().overwriteQuestion,
-                      {question.substr(prefix.size(),
-                                       question.size() - prefix.size() - suffix.size())});
+        return app::FormatText(
+            Text().overwriteQuestion,
+            {question.substr(prefix.size(), question.size() - prefix.size() - suffix.size())});
     }
     return question;
 }
@@ -81,13 +82,13 @@ std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
 // error's message.
 std::string RunEndedText(const EInOutError& error) {
     if (error.path.empty()) return error.what();
-    return Format(Text().cannotEnterFolder, {error.path, error.what()});
+    return app::FormatText(Text().cannotEnterFolder, {error.path, error.what()});
 }
 
 // "path: reason" under a heading, on standard error.
 void ListFailures(const char* heading, const std::vector<Failure>& failures) {
     if (failures.empty()) return;
-    PrintLine(stderr, Format(heading, {std::to_string(failures.size())}));
+    PrintLine(stderr, app::FormatText(heading, {std::to_string(failures.size())}));
     for (const Failure& failure : failures) PrintLine(stderr, failure.path + ": " + failure.reason);
 }
 
@@ -96,7 +97,7 @@ bool WriteReport(ReportFile* report, const std::string& name,
     if (report == nullptr) return true;
     std::string reason;
     if (report->write(failures, &reason)) return true;
-    PrintLine(stderr, kPrefix + Format(Text().reportNotWritten, {name, reason}));
+    PrintLine(stderr, kPrefix + app::FormatText(Text().reportNotWritten, {name, reason}));
     return false;
 }
 
@@ -135,7 +136,7 @@ int Run(const std::vector<std::string>& arguments) {
         try {
             report = std::make_unique<ReportFile>(*request.report);
         } catch (const std::exception& error) {
-            return BadInput(Format(t.reportNotCreated, {*request.report, error.what()}));
+            return BadInput(app::FormatText(t.reportNotCreated, {*request.report, error.what()}));
         }
     }
     // With the report on standard output, the summary moves to standard error.
@@ -249,7 +250,7 @@ int Run(const std::vector<std::string>& arguments) {
     }
     char secondsText[32];
     std::snprintf(secondsText, sizeof secondsText, "%.1f", seconds);
-    const std::string summary = Format(
+    const std::string summary = app::FormatText(
         t.summaryLine,
         {std::to_string(figures.filesDone), HumanBytes(figures.bytesDone), secondsText});
     if (leftUndone) {

@@ -1,28 +1,15 @@
-// The failure report: every failure of a run as CSV, for scripts.
+// The failure report file of --report: where it may be written and its writing. Its text is
+// app::ReportText in the script format (app/report.h).
 #pragma once
 
 #include <cstdio>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "core/copy_run.h"
 #include "core/path_list.h"
 
 namespace ostrivane::cli {
-
-// `bytes` as valid UTF-8: every byte that does not belong to a well-formed UTF-8 character
-// (names on Linux are arbitrary bytes) becomes U+FFFD.
-std::string ValidUtf8(std::string_view bytes);
-
-// One CSV field (RFC 4180): quoted, with inner quotes doubled, when it holds a comma, a
-// quote, a line break or a leading or trailing blank; otherwise unchanged.
-std::string CsvField(std::string_view text);
-
-// The whole report: the header line "path,reason", then one line per failure, every field
-// valid UTF-8. Lines end with LF, as the tools of this platform read them (CSV readers
-// take LF as well as RFC 4180's CR LF; a break inside a quoted field stays as it is).
-std::string ReportText(const std::vector<Failure>& failures);
 
 // Why the report `name` must not be written where it is, in one line for the user: it is
 // a source, lies inside a source folder, or lies inside a destination folder, where the run

@@ -3,10 +3,18 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "app/texts.h"
 #include "cli/console.h"
 
 namespace ostrivane::cli {
 namespace {
+
+// The window's messages after the path they are about.
+constexpr auto kRootRefusedChinese = app::JoinTexts("%1：", app::kDriveRootRefused);
+constexpr auto kNotImportedChinese = app::JoinTexts("%1：", app::kSomeFoldersNotImported);
+// The window's counts of failures, before the list.
+constexpr auto kFailedCountChinese = app::JoinTexts(app::kFailedCount, "：");
+constexpr auto kLeftOverCountChinese = app::JoinTexts(app::kLeftOverCount, "：");
 
 const Texts kEnglish = {
     "Copies every SOURCE (file or folder) into every destination folder.",
@@ -95,9 +103,9 @@ const Texts kChinese = {
     "退出状态：0 全部完成；1 完成但有失败项；2 用法或输入错误，未复制任何内容；3 被 Ctrl-C 或 "
     "SIGTERM 停止；4 无法进入某个文件夹，复制中止。",
     "（参见 --help）",
-    "没有需要复制的文件或文件夹!",
+    app::kNothingToCopy,
     "没有指定目标文件夹（--to、--to-tree 或 --destinations-list）",
-    "%1：不能对整个驱动器（磁盘）进行复制！",
+    kRootRefusedChinese.data(),
     "%1：文件或文件夹不存在",
     "%1：不是文件夹",
     "%1：层数必须是 0 或更大的整数（十进制数字）",
@@ -113,14 +121,14 @@ const Texts kChinese = {
     "无法识别的参数：%1",
     "%1：缺少值",
     "无法识别的值：%1",
-    "%1：列表文件中所保存某些目录已不存在，未能导入。",
-    "清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？",
+    kNotImportedChinese.data(),
+    app::kEmptyingWarning,
     "文件%1已存在，是否覆盖？",
     "（y/N）",
-    "复制工作完成！",
-    "有 %1 项未能完成：",
-    "目标文件夹下的内容已完全删除！",
-    "目标文件夹下仍有 %1 项未能删除：",
+    app::kCopyDone,
+    kFailedCountChinese.data(),
+    app::kEmptyingDone,
+    kLeftOverCountChinese.data(),
     "已停止：没有再开始新的复制，也没有留下未完成的副本。",
     "已停止：清空没有做完。",
     "正在停止：正在丢弃未完成的副本（再按一次 Ctrl-C 立即退出）。",
@@ -131,10 +139,10 @@ const Texts kChinese = {
      nullptr},  // the core's words as they are
     "文件",
     "剩余",
-    "正在写入磁盘",
+    app::kStateFlushing,
     "等待",
-    "完成",
-    "失败",
+    app::kStateDone,
+    app::kStateFailed,
 };
 
 }  // namespace
@@ -152,22 +160,6 @@ bool LocaleIsChinese() {
 const Texts& Text() {
     static const Texts& chosen = LocaleIsChinese() ? kChinese : kEnglish;
     return chosen;
-}
-
-std::string Format(const char* text, std::initializer_list<std::string> arguments) {
-    std::string result;
-    const std::string_view view(text);
-    for (std::size_t i = 0; i < view.size(); ++i) {
-        const char c = view[i];
-        if (c == '%' && i + 1 < view.size() && view[i + 1] >= '1' && view[i + 1] <= '9') {
-            const auto index = static_cast<std::size_t>(view[i + 1] - '1');
-            if (index < arguments.size()) result += *(arguments.begin() + index);
-            ++i;
-        } else {
-            result += c;
-        }
-    }
-    return result;
 }
 
 }  // namespace ostrivane::cli

@@ -1,11 +1,9 @@
 // Every text the command-line program prints, in Chinese when the locale asks for it
 // (LC_ALL, else LC_MESSAGES, else LANG beginning with "zh"; when none is set, on Windows,
 // the system's language for the user interface) and in English otherwise.
-// The Chinese texts that the window shows too are worded as the window words them.
+// The Chinese texts that the window shows too are the window's own (app/texts.h); %1, %2, ...
+// are filled in by app::FormatText.
 #pragma once
-
-#include <initializer_list>
-#include <string>
 
 namespace ostrivane::cli {
 
@@ -86,8 +84,5 @@ const Texts& Text();
 // begins with "zh"; when none is set, true when the system's language for the user
 // interface is Chinese (Windows only: GetUserDefaultUILanguage).
 bool LocaleIsChinese();
-
-// `text` with %1, %2, ... replaced by the arguments in order.
-std::string Format(const char* text, std::initializer_list<std::string> arguments);
 
 }  // namespace ostrivane::cli

@@ -10,6 +10,7 @@
 #include <QTextBrowser>
 #include <QWidget>
 
+#include "app/texts.h"
 #include "ui/HelpBrowserPlugin.h"
 #include "ui/HelpConfig.h"
 
@@ -165,10 +166,9 @@ QString BuiltInHelpPage(const QUrl& address, HelpAddressIntro intro) {
     QString html = QString::fromUtf8(page.readAll());
     const QString link =
         QStringLiteral("<a href=\"%1\">%1</a>").arg(address.toString().toHtmlEscaped());
-    const QString line =
-        intro == HelpAddressIntro::OpenInBrowser
-            ? QStringLiteral("在线帮助页面：%1（点击在浏览器中打开）。下面是程序自带的帮助。")
-            : QStringLiteral("在线帮助页面 %1 暂时无法打开，下面是程序自带的帮助。");
+    const QString line = intro == HelpAddressIntro::OpenInBrowser
+                             ? QString::fromUtf8(app::kHelpOnlineIntro)
+                             : QString::fromUtf8(app::kHelpOfflineIntro);
     html.replace(QStringLiteral("@INTRO@"), line.arg(link));
     return html;
 }

@@ -17,9 +17,9 @@ int ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
             QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
     QMessageBox box(icon, kApplicationTitle, text, buttons, parent);
     box.setWindowModality(Qt::ApplicationModal);
-    if (auto* yes = box.button(QMessageBox::Yes)) yes->setText(QStringLiteral("是"));
-    if (auto* no = box.button(QMessageBox::No)) no->setText(QStringLiteral("否"));
-    if (auto* ok = box.button(QMessageBox::Ok)) ok->setText(QStringLiteral("确定"));
+    if (auto* yes = box.button(QMessageBox::Yes)) yes->setText(QString::fromUtf8(app::kYes));
+    if (auto* no = box.button(QMessageBox::No)) no->setText(QString::fromUtf8(app::kNo));
+    if (auto* ok = box.button(QMessageBox::Ok)) ok->setText(QString::fromUtf8(app::kOk));
     box.setDefaultButton(defaultButton);
     // The normal pointer while a box waits, even inside a run that shows the busy one.
     QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
@@ -61,7 +61,7 @@ void DialogPrompts::report(const QString& text, const QString& details,
     box.setObjectName(QStringLiteral("ReportBox"));
     box.setWindowModality(Qt::ApplicationModal);
     box.setDetailedText(details);
-    if (auto* ok = box.button(QMessageBox::Ok)) ok->setText(QStringLiteral("确定"));
+    if (auto* ok = box.button(QMessageBox::Ok)) ok->setText(QString::fromUtf8(app::kOk));
     QPushButton* save = box.addButton(messages::kSaveReport, QMessageBox::ActionRole);
     box.setDefaultButton(QMessageBox::Ok);
     QGuiApplication::setOverrideCursor(Qt::ArrowCursor);

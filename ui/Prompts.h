@@ -9,6 +9,8 @@
 #include <functional>
 #include <map>
 
+#include "app/texts.h"
+
 class QWidget;
 
 namespace ostrivane {
@@ -16,7 +18,7 @@ namespace ostrivane {
 class TForm2;
 
 // The application title: caption of the main window and of every message box.
-inline const QString kApplicationTitle = QStringLiteral("Ostrivane");
+inline const QString kApplicationTitle = QString::fromUtf8(app::kApplicationTitle);
 
 // What a file dialog is asked to show.
 struct FileRequest {

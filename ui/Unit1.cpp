@@ -28,6 +28,11 @@
 #include <optional>
 #include <thread>
 
+#include "app/commands.h"
+#include "app/picker.h"
+#include "app/report.h"
+#include "app/summaries.h"
+#include "app/texts.h"
 #include "core/emptying.h"
 #include "core/fsops.h"
 #include "core/intake.h"
@@ -51,7 +56,8 @@ constexpr int kHelpSheetBorder = 4;
 constexpr int kSourceGroupHeight = 196;
 constexpr int kPanelHeight = 38;
 
-const QString kListFileFilter = QStringLiteral("列表文件(*.lst)");
+const QString kListFileFilter =
+    QString::fromUtf8(app::kListFileDescription) + QStringLiteral("(*.lst)");
 const QString kListFileOpenFilter = QStringLiteral("*.lst (*.lst)");
 // Description "*.*" with the pattern that matches every file name.
 const QString kAnyFileFilter = QStringLiteral("*.* (*)");
@@ -286,7 +292,7 @@ void TForm1::BuildWindow() {
     auto* workingPage = new WorkingPage;
     TabSheet1 = workingPage;
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
-    PageControl1->addTab(TabSheet1, QStringLiteral("开始使用"));
+    PageControl1->addTab(TabSheet1, QString::fromUtf8(app::kWorkingTab));
     BuildSourceGroup();
     BuildDestinationGroup();
     BuildOptionsGroup();
@@ -325,50 +331,50 @@ QPushButton* TForm1::MakeButton(const char* name, const QString& caption, const 
 }
 
 void TForm1::BuildSourceGroup() {
-    GroupBox1 = new QGroupBox(QStringLiteral("要复制的文件或文件夹"), TabSheet1);
+    GroupBox1 = new QGroupBox(QString::fromUtf8(app::kSourceGroup), TabSheet1);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     ListBox1 = MakeListView("ListBox1", *sourceModel_, GroupBox1);
     ListBox1->setGeometry(ListInGroup(10, 16, 631, 169));
-    Button1 = MakeButton("Button1", QStringLiteral("添加文件"), InGroup(645, 14, 90, 25), GroupBox1,
-                         &TForm1::Button1Click);
-    Button5 = MakeButton("Button5", QStringLiteral("添加文件夹"), InGroup(645, 44, 90, 25),
-                         GroupBox1, &TForm1::Button5Click);
-    Button2 = MakeButton("Button2", QStringLiteral("移除文件(夹)"), InGroup(645, 74, 90, 25),
-                         GroupBox1, &TForm1::Button2Click);
-    Button6 = MakeButton("Button6", QStringLiteral("清空列表"), InGroup(645, 103, 90, 25),
+    Button1 = MakeButton("Button1", QString::fromUtf8(app::kAddFiles), InGroup(645, 14, 90, 25),
+                         GroupBox1, &TForm1::Button1Click);
+    Button5 = MakeButton("Button5", QString::fromUtf8(app::kAddSourceFolder),
+                         InGroup(645, 44, 90, 25), GroupBox1, &TForm1::Button5Click);
+    Button2 = MakeButton("Button2", QString::fromUtf8(app::kRemoveSources),
+                         InGroup(645, 74, 90, 25), GroupBox1, &TForm1::Button2Click);
+    Button6 = MakeButton("Button6", QString::fromUtf8(app::kClearList), InGroup(645, 103, 90, 25),
                          GroupBox1, &TForm1::Button6Click);
     BtnSaveFileList =
-        MakeButton("BtnSaveFileList", QStringLiteral("导出列表"), InGroup(645, 132, 90, 25),
-                   GroupBox1, &TForm1::BtnSaveFileListClick);
-    BtnImpFileList = MakeButton("BtnImpFileList", QStringLiteral("导入列表"),
+        MakeButton("BtnSaveFileList", QString::fromUtf8(app::kExportList),
+                   InGroup(645, 132, 90, 25), GroupBox1, &TForm1::BtnSaveFileListClick);
+    BtnImpFileList = MakeButton("BtnImpFileList", QString::fromUtf8(app::kImportList),
                                 InGroup(645, 161, 90, 25), GroupBox1, &TForm1::BtnImpFileListClick);
 }
 
 void TForm1::BuildDestinationGroup() {
-    GroupBox2 = new QGroupBox(QStringLiteral("复制到的文件夹(目录)"), TabSheet1);
+    GroupBox2 = new QGroupBox(QString::fromUtf8(app::kDestinationGroup), TabSheet1);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(OnPage(0, 202, 740, 162));
     ListBox2 = MakeListView("ListBox2", *destinationModel_, GroupBox2);
     ListBox2->setGeometry(ListInGroup(8, 15, 633, 139));
-    Button3 = MakeButton("Button3", QStringLiteral("添加文件夹"), InGroup(645, 10, 90, 25),
-                         GroupBox2, &TForm1::Button3Click);
-    Button4 = MakeButton("Button4", QStringLiteral("移除文件夹"), InGroup(645, 40, 90, 25),
-                         GroupBox2, &TForm1::Button4Click);
-    Button7 = MakeButton("Button7", QStringLiteral("清空列表"), InGroup(645, 69, 90, 25), GroupBox2,
-                         &TForm1::Button7Click);
-    BtnSaveDirLst = MakeButton("BtnSaveDirLst", QStringLiteral("导出列表"),
+    Button3 = MakeButton("Button3", QString::fromUtf8(app::kAddDestinationFolder),
+                         InGroup(645, 10, 90, 25), GroupBox2, &TForm1::Button3Click);
+    Button4 = MakeButton("Button4", QString::fromUtf8(app::kRemoveDestinations),
+                         InGroup(645, 40, 90, 25), GroupBox2, &TForm1::Button4Click);
+    Button7 = MakeButton("Button7", QString::fromUtf8(app::kClearList), InGroup(645, 69, 90, 25),
+                         GroupBox2, &TForm1::Button7Click);
+    BtnSaveDirLst = MakeButton("BtnSaveDirLst", QString::fromUtf8(app::kExportList),
                                InGroup(645, 98, 90, 25), GroupBox2, &TForm1::BtnSaveDirLstClick);
-    BtnImpDirLst = MakeButton("BtnImpDirLst", QStringLiteral("导入列表"), InGroup(645, 127, 90, 25),
-                              GroupBox2, &TForm1::BtnImpDirLstClick);
+    BtnImpDirLst = MakeButton("BtnImpDirLst", QString::fromUtf8(app::kImportList),
+                              InGroup(645, 127, 90, 25), GroupBox2, &TForm1::BtnImpDirLstClick);
     ListBox3 = MakeListView("ListBox3", *scratchModel_, GroupBox2);
     ListBox3->setVisible(false);
 }
 
 void TForm1::BuildOptionsGroup() {
-    GroupBox3 = new QGroupBox(QStringLiteral("复制选项"), TabSheet1);
+    GroupBox3 = new QGroupBox(QString::fromUtf8(app::kOptionsGroup), TabSheet1);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
     GroupBox3->setGeometry(OnPage(0, 366, 362, 95));
-    Label1 = new QLabel(QStringLiteral(" 目标目录下已有同名文件存在时："), GroupBox3);
+    Label1 = new QLabel(QString::fromUtf8(app::kSameNameLabel), GroupBox3);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(InGroup(5, 21, 218, 13));
 
@@ -378,22 +384,22 @@ void TForm1::BuildOptionsGroup() {
         radio->setGeometry(place);
         return radio;
     };
-    Rb1 = makeRadio("Rb1", QStringLiteral("覆盖"), InGroup(36, 40, 46, 17));
-    Rb2 = makeRadio("Rb2", QStringLiteral("跳过"), InGroup(85, 40, 50, 17));
-    Rb3 = makeRadio("Rb3", QStringLiteral("询问"), InGroup(133, 40, 49, 17));
-    RbRename = makeRadio("RbRename", QStringLiteral("自动编号同名文件"), InGroup(185, 40, 147, 17));
+    Rb1 = makeRadio("Rb1", QString::fromUtf8(app::kPolicyOverwrite), InGroup(36, 40, 46, 17));
+    Rb2 = makeRadio("Rb2", QString::fromUtf8(app::kPolicySkip), InGroup(85, 40, 50, 17));
+    Rb3 = makeRadio("Rb3", QString::fromUtf8(app::kPolicyAsk), InGroup(133, 40, 49, 17));
+    RbRename =
+        makeRadio("RbRename", QString::fromUtf8(app::kPolicyNumber), InGroup(185, 40, 147, 17));
     KeepCheckedPolicyAsTabStop();
     Rb1->setChecked(true);
 
-    CheckBox1 =
-        new QCheckBox(QStringLiteral("复制时先清空（删除）目标文件夹中的原有内容"), GroupBox3);
+    CheckBox1 = new QCheckBox(QString::fromUtf8(app::kEmptyFirst), GroupBox3);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox1->setGeometry(InGroup(9, 67, 320, 17));
 
     BtnEmptyDestFolder = new QToolButton(GroupBox3);
     BtnEmptyDestFolder->setObjectName(QStringLiteral("BtnEmptyDestFolder"));
     BtnEmptyDestFolder->setText(QStringLiteral("..."));
-    BtnEmptyDestFolder->setToolTip(QStringLiteral("立即清空（删除）目标文件夹中的原有内容"));
+    BtnEmptyDestFolder->setToolTip(QString::fromUtf8(app::kEmptyNow));
     BtnEmptyDestFolder->setFocusPolicy(Qt::NoFocus);
     BtnEmptyDestFolder->setGeometry(InGroup(326, 64, 23, 22));
     BtnEmptyDestFolder->setVisible(false);
@@ -401,7 +407,7 @@ void TForm1::BuildOptionsGroup() {
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    N1 = PopupMenu1->addAction(QStringLiteral("立即清空（删除）目标文件夹中的原有内容"));
+    N1 = PopupMenu1->addAction(QString::fromUtf8(app::kEmptyNow));
     N1->setObjectName(QStringLiteral("N1"));
 }
 
@@ -422,7 +428,7 @@ void TForm1::KeepCheckedPolicyAsTabStop() {
 }
 
 void TForm1::BuildProgressGroup() {
-    GroupBox4 = new QGroupBox(QStringLiteral("进度"), TabSheet1);
+    GroupBox4 = new QGroupBox(QString::fromUtf8(app::kProgressGroup), TabSheet1);
     GroupBox4->setObjectName(QStringLiteral("GroupBox4"));
     GroupBox4->setGeometry(OnPage(378, 367, 362, 93));
     ProgressBar1 = new QProgressBar(GroupBox4);
@@ -437,11 +443,11 @@ void TForm1::BuildStartPanel() {
     Panel1 = new QFrame(TabSheet1);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    BtnCopy = MakeButton("BtnCopy", QStringLiteral("开始复制"), QRect(320, 5, 100, 25), Panel1,
-                         &TForm1::BtnCopyClick);
-    BtnStop = MakeButton("BtnStop", QStringLiteral("停止"), QRect(426, 5, 100, 25), Panel1,
+    BtnCopy = MakeButton("BtnCopy", QString::fromUtf8(app::kStartCopy), QRect(320, 5, 100, 25),
+                         Panel1, &TForm1::BtnCopyClick);
+    BtnStop = MakeButton("BtnStop", QString::fromUtf8(app::kStop), QRect(426, 5, 100, 25), Panel1,
                          &TForm1::BtnStopClick);
-    BtnStop->setToolTip(QStringLiteral("停止当前的工作（Esc）"));
+    BtnStop->setToolTip(QString::fromUtf8(app::kStopTip));
     BtnStop->setVisible(false);
 }
 
@@ -456,8 +462,9 @@ void TForm1::BuildRunFigures() {
     DeviceView = new QTreeWidget(TabSheet1);
     DeviceView->setObjectName(QStringLiteral("DeviceView"));
     DeviceView->setGeometry(OnPage(0, 366, 362, 95));
-    DeviceView->setHeaderLabels({QStringLiteral("目标设备"), QStringLiteral("已写入"),
-                                 QStringLiteral("速度"), QStringLiteral("状态")});
+    DeviceView->setHeaderLabels(
+        {QString::fromUtf8(app::kDeviceColumn), QString::fromUtf8(app::kWrittenColumn),
+         QString::fromUtf8(app::kSpeedColumn), QString::fromUtf8(app::kStateColumn)});
     DeviceView->setRootIsDecorated(false);
     // The end of a folder names the device best.
     DeviceView->setTextElideMode(Qt::ElideMiddle);
@@ -480,7 +487,7 @@ void TForm1::BuildHelpPage(bool webHelp) {
                                kHelpSheetBorder);
     WebBrowser1 = CreateHelpView(TabSheet2, webHelp);
     layout->addWidget(WebBrowser1);
-    PageControl1->addTab(TabSheet2, QStringLiteral("帮助及使用技巧"));
+    PageControl1->addTab(TabSheet2, QString::fromUtf8(app::kHelpTab));
 }
 
 void TForm1::SetTabOrder() {
@@ -541,8 +548,7 @@ void TForm1::Button7Click() {
 }
 
 void TForm1::BtnSaveFileListClick() {
-    Guarded(
-        [this] { ExportList(sources_, messages::kSourceListEmpty, QStringLiteral("file.lst")); });
+    Guarded([this] { ExportList(sources_, ListRole::Sources); });
 }
 
 void TForm1::BtnImpFileListClick() {
@@ -550,9 +556,7 @@ void TForm1::BtnImpFileListClick() {
 }
 
 void TForm1::BtnSaveDirLstClick() {
-    Guarded([this] {
-        ExportList(destinations_, messages::kDestinationListEmpty, QStringLiteral("dir.lst"));
-    });
+    Guarded([this] { ExportList(destinations_, ListRole::Destinations); });
 }
 
 void TForm1::BtnImpDirLstClick() {
@@ -666,17 +670,16 @@ void TForm1::paintEvent(QPaintEvent* event) {
 
 void TForm1::AddPickedDestination() {
     if (!prompts().executePicker(*Form2)) return;
-    const PickedFolder pick = Form2->CurrentPick(true);
-    // The tree shows "/" as its top row; neither it nor its subfolder walk is taken.
-    if (DestinationRefusal(pick.folder) == IntakeOutcome::RootRefused) {
-        prompts().information(messages::kDriveRootRefused);
+    const app::PickedFolder pick = Form2->CurrentPick(true);
+    if (const char* refusal = app::PickRefusalText(pick)) {
+        prompts().information(QString::fromUtf8(refusal));
         return;
     }
-    if (!IsAddablePick(pick)) return;
+    if (!app::IsAddablePick(pick)) return;
     scratchModel_->change([&](PathList& scratch) {
         WalkIntoDestinations([&](PathList& destinations, const std::function<void()>& repaint,
                                  const std::atomic<bool>* stop) {
-            AddPickedFolder(pick, destinations, scratch, repaint, stop);
+            app::AddPickedFolder(pick, destinations, scratch, repaint, stop);
         });
     });
     BtnEmptyDestFolder->setVisible(true);
@@ -796,14 +799,13 @@ void TForm1::ClearDestinations() {
     BtnEmptyDestFolder->setVisible(false);
 }
 
-void TForm1::ExportList(const PathList& list, const QString& emptyMessage,
-                        const QString& proposedName) {
-    if (list.count() == 0) {
-        prompts().information(emptyMessage);
+void TForm1::ExportList(const PathList& list, ListRole role) {
+    if (const char* refusal = app::ExportRefusal(list, role)) {
+        prompts().information(QString::fromUtf8(refusal));
         return;
     }
-    const QString fileName =
-        prompts().saveFile({QStringLiteral("SaveDialog1"), kListFileFilter, proposedName});
+    const QString fileName = prompts().saveFile({QStringLiteral("SaveDialog1"), kListFileFilter,
+                                                 QString::fromUtf8(app::ExportFileName(role))});
     if (fileName.isEmpty()) return;
     SaveListFile(list, ToPath(fileName));
 }
@@ -846,15 +848,15 @@ void TForm1::EmptyDestinationsNow() {
     // Every destination in list order; the listed sources are kept.
     RunStoppable(
         [&] { stopped = EmptyDestinations(destinations_, sources_, &leftOver, &stopRequest_); });
-    prompts().information(stopped ? messages::EmptyingStoppedText(leftOver)
-                                  : messages::EmptyingCompletionText(leftOver));
+    prompts().information(QString::fromStdString(stopped ? app::EmptyingStoppedText(leftOver)
+                                                         : app::EmptyingCompletionText(leftOver)));
     // The immediate emptying can be used once per run of the program.
     BtnEmptyDestFolder->setEnabled(false);
 }
 
 void TForm1::CopyRun() {
-    if (sources_.count() == 0 || destinations_.count() == 0) {
-        prompts().information(messages::kNothingToCopy);
+    if (const char* refusal = app::CopyRunRefusal(sources_, destinations_)) {
+        prompts().information(QString::fromUtf8(refusal));
         return;
     }
     const SameFilePolicy policy = CheckedPolicy();
@@ -904,25 +906,25 @@ void TForm1::CopyRun() {
     }
     if (longRun && !isActiveWindow()) {
         const std::vector<Failure>& failures = ended ? ended->failures : result.failures;
-        QString notice = ended            ? messages::kCopyEnded
-                         : result.stopped ? messages::kCopyStopped
-                                          : messages::kCopyDone;
-        if (!failures.empty()) notice += QStringLiteral("有 %1 项未能完成。").arg(failures.size());
-        Notifier().notify(notice);
+        const app::RunEnd end = ended            ? app::RunEnd::Ended
+                                : result.stopped ? app::RunEnd::Stopped
+                                                 : app::RunEnd::Done;
+        Notifier().notify(QString::fromStdString(app::RunEndNotice(end, failures.size())));
     }
     if (ended) {
         // The folder that could not be entered ends the run with its error box, as any
         // error does, the folder named on a second line; what failed before it is then
         // reported like the failures of a complete run.
-        QString text = messages::ErrorBoxText(ended->what());
+        QString text = QString::fromStdString(app::ErrorBoxText(ended->what()));
         if (!ended->path.empty()) text += QLatin1Char('\n') + FromPath(ended->path);
         prompts().error(text);
         if (!ended->failures.empty())
-            ShowRunEnd(messages::CopyEndedText(ended->failures), ended->failures);
+            ShowRunEnd(QString::fromStdString(app::CopyEndedText(ended->failures)),
+                       ended->failures);
         return;
     }
-    ShowRunEnd(result.stopped ? messages::CopyStoppedText(result.failures)
-                              : messages::CopyCompletionText(result.failures),
+    ShowRunEnd(QString::fromStdString(result.stopped ? app::CopyStoppedText(result.failures)
+                                                     : app::CopyCompletionText(result.failures)),
                result.failures);
     figuresView_->end();
     ProgressBar1->setValue(0);
@@ -938,21 +940,23 @@ void TForm1::ShowRunEnd(const QString& text, const std::vector<Failure>& failure
         prompts().information(text);
         return;
     }
-    prompts().report(text, messages::FailureDetails(failures),
+    prompts().report(text, QString::fromStdString(app::FailureDetails(failures)),
                      [&] { SaveFailureReport(failures); });
 }
 
 void TForm1::SaveFailureReport(const std::vector<Failure>& failures) {
-    const QString fileName =
-        prompts().saveFile({QStringLiteral("SaveDialog2"), QStringLiteral("CSV 文件 (*.csv)"),
-                            QStringLiteral("失败报告.csv")});
+    const QString fileName = prompts().saveFile(
+        {QStringLiteral("SaveDialog2"),
+         QString::fromUtf8(app::kReportFileDescription) + QStringLiteral(" (*.csv)"),
+         QString::fromUtf8(app::kReportFileName)});
     if (fileName.isEmpty()) return;
-    const QByteArray report = messages::FailureReportCsv(failures);
+    const QByteArray report =
+        QByteArray::fromStdString(app::ReportText(failures, app::ReportFormat::Spreadsheet));
     QSaveFile file(fileName);
     if (file.open(QIODevice::WriteOnly) && file.write(report) == report.size() && file.commit())
         return;
     ShowUnexpectedError(
-        QStringLiteral("无法保存报告“%1”：%2").arg(fileName, file.errorString()).toStdString());
+        app::ReportNotSavedText(ToPath(fileName), file.errorString().toStdString()));
 }
 
 DesktopNotifier& TForm1::Notifier() {
@@ -973,24 +977,24 @@ void TForm1::UpdateLauncher() {
 }
 
 void TForm1::ReadStoredPolicy() {
-    switch (LoadSameFilePolicy()) {
-        case static_cast<int>(SameFilePolicy::Overwrite):
+    switch (app::LoadStoredPolicy()) {
+        case SameFilePolicy::Overwrite:
             Rb1->setChecked(true);
             break;
-        case static_cast<int>(SameFilePolicy::Skip):
+        case SameFilePolicy::Skip:
             Rb2->setChecked(true);
             break;
-        case static_cast<int>(SameFilePolicy::Ask):
+        case SameFilePolicy::Ask:
             Rb3->setChecked(true);
             break;
-        default:
+        case SameFilePolicy::AutoNumber:
             RbRename->setChecked(true);
             break;
     }
 }
 
 void TForm1::StorePolicy() {
-    SaveSameFilePolicy(static_cast<int>(CheckedPolicy()));
+    app::StorePolicy(CheckedPolicy());
 }
 
 SameFilePolicy TForm1::CheckedPolicy() const {
@@ -1006,7 +1010,7 @@ int TForm1::SelectedRow(const QListView* view) {
 }
 
 void TForm1::ShowUnexpectedError(const std::string& message) {
-    prompts().error(messages::ErrorBoxText(message));
+    prompts().error(QString::fromStdString(app::ErrorBoxText(message)));
 }
 
 // --- Long operations ----------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/copy_run.h"
+#include "core/intake.h"
 #include "core/path_list.h"
 #include "ui/PathListModel.h"
 #include "ui/Prompts.h"
@@ -267,7 +268,8 @@ class TForm1 : public QMainWindow {
     void RemoveSelectedSource();
     void RemoveSelectedDestination();
     void ClearDestinations();
-    void ExportList(const PathList& list, const QString& emptyMessage, const QString& proposedName);
+    // Saves `list` through the save dialog, or says why it is not saved (an empty list).
+    void ExportList(const PathList& list, ListRole role);
     void ImportSources();
     void ImportDestinations();
     void AskBeforeEmptyingOption();

@@ -22,9 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/texts.h"
 #include "core/fsops.h"
-#include "core/intake.h"
-#include "core/settings.h"
 
 namespace ostrivane {
 
@@ -140,32 +139,6 @@ std::optional<bool> GtkDesktopShowsHidden(const QStringList& desktops) {
 
 }  // namespace
 
-// --- The add command ----------------------------------------------------------------------
-
-bool IsAddablePick(const PickedFolder& pick) {
-    return pick.accepted && !DestinationRefusal(pick.folder);
-}
-
-bool AddPickedFolder(const PickedFolder& pick, PathList& destinations, PathList& scratch,
-                     const std::function<void()>& repaint, const std::atomic<bool>* stop) {
-    if (!IsAddablePick(pick)) return false;
-    scratch.clear();
-    ListedEntries listed(destinations, ListRole::Destinations);
-    if (pick.allSubfolders) {
-        AddNamedDestination(pick.folder, DestinationReach{true, 0}, listed, repaint, stop);
-    } else if (pick.limitedDepth) {
-        AddNamedDestination(pick.folder, DestinationReach{false, TextToInt(pick.depthText)},
-                            listed, repaint, stop);
-    } else {
-        // The folder alone goes through the scratch list, whose entries are then added
-        // where the list does not name them yet.
-        scratch.append(WithTrailingSeparator(pick.folder));
-        for (const std::string& entry : scratch.entries())
-            AddNamedDestination(entry, DestinationReach{false, 0}, listed, repaint, stop);
-    }
-    return true;
-}
-
 bool FileManagerShowsHiddenFolders() {
     const QStringList desktops =
         qEnvironmentVariable("XDG_CURRENT_DESKTOP").toUpper().split(':', Qt::SkipEmptyParts);
@@ -185,7 +158,7 @@ bool FileManagerShowsHiddenFolders() {
 
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     setObjectName("Form2");
-    setWindowTitle(QStringLiteral("选择要添加的目录（文件夹）"));
+    setWindowTitle(QString::fromUtf8(app::kPickerTitle));
     setModal(true);
     setFixedSize(kClientWidth + 2 * kBorder, kClientHeight + 2 * kBorder);
     CreateControls();
@@ -225,12 +198,12 @@ void TForm2::CreateControls() {
     ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ShellTreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    CheckBox1 = new QCheckBox(QStringLiteral("添加包括选定文件夹下的所有子文件夹"), this);
+    CheckBox1 = new QCheckBox(QString::fromUtf8(app::kPickAllSubfolders), this);
     CheckBox1->setObjectName("CheckBox1");
     place(CheckBox1, 0, 311, 401, 17);
 
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
-                              QStringLiteral("确定"), this);
+                              QString::fromUtf8(app::kOk), this);
     BitBtn1->setObjectName("BitBtn1");
     place(BitBtn1, 128, 362, 75, 25);
     BitBtn1->setDefault(true);
@@ -238,12 +211,12 @@ void TForm2::CreateControls() {
 
     // Esc reaches QDialog::reject as well, which is what this button does.
     BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
-                              QStringLiteral("取消"), this);
+                              QString::fromUtf8(app::kCancel), this);
     BitBtn2->setObjectName("BitBtn2");
     place(BitBtn2, 224, 362, 75, 25);
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 
-    CheckBox2 = new QCheckBox(QStringLiteral("添加包括选定文件夹下"), this);
+    CheckBox2 = new QCheckBox(QString::fromUtf8(app::kPickDepthBefore), this);
     CheckBox2->setObjectName("CheckBox2");
     place(CheckBox2, 0, 336, 153, 17);
 
@@ -262,7 +235,7 @@ void TForm2::CreateControls() {
     ComboBox1->lineEdit()->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[0-9]*"), ComboBox1));
 
-    Label1 = new QLabel(QStringLiteral("级子目录"), this);
+    Label1 = new QLabel(QString::fromUtf8(app::kPickDepthAfter), this);
     Label1->setObjectName("Label1");
     place(Label1, 200, 336, 89, 13);
 
@@ -312,12 +285,12 @@ bool TForm2::Execute() {
     return exec() == QDialog::Accepted;
 }
 
-PickedFolder TForm2::Pick() {
+app::PickedFolder TForm2::Pick() {
     return CurrentPick(Execute());
 }
 
-PickedFolder TForm2::CurrentPick(bool accepted) const {
-    PickedFolder pick;
+app::PickedFolder TForm2::CurrentPick(bool accepted) const {
+    app::PickedFolder pick;
     pick.accepted = accepted;
     pick.folder = QFile::encodeName(SelectedFolder()).toStdString();
     pick.allSubfolders = AllSubfolders();

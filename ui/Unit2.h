@@ -1,6 +1,6 @@
 // The destination folder picker: a modal dialog with a folder tree and the options that say
-// how much of the tree below the chosen folder becomes destinations, and the add command's
-// logic that turns the dialog's answer into entries of the destination list.
+// how much of the tree below the chosen folder becomes destinations. Its answer is an
+// app::PickedFolder, which the add command (app/picker.h) turns into destination entries.
 #pragma once
 
 #include <QDialog>
@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "core/path_list.h"
+#include "app/picker.h"
 
 class QCheckBox;
 class QComboBox;
@@ -23,33 +23,6 @@ class QPushButton;
 class QTreeView;
 
 namespace ostrivane {
-
-// What the picker was closed with: the answer and the options the add command reads.
-struct PickedFolder {
-    bool accepted = false;  // OK (anything else: Cancel, Esc, the close box)
-    std::string folder;     // selected folder's path in file-name bytes; empty without selection
-    bool allSubfolders = false;  // CheckBox1
-    bool limitedDepth = false;   // CheckBox2
-    std::string depthText;       // text of the depth box
-};
-
-// True when the add command goes on with `pick`: it was confirmed and names an existing
-// folder other than the file-system root. Otherwise nothing is added (the window says why
-// for the root, and ends silently for the rest).
-bool IsAddablePick(const PickedFolder& pick);
-
-// The add command's work after the checks: clears `scratch`, then adds the picked folder
-// (with the trailing separator) to `destinations` with all its subfolders, with its
-// subfolders down to the depth given by pick.depthText, or alone; each folder only when the
-// list does not name it yet, in any spelling (core/intake.h).
-// `repaint` runs after each folder a walk visits. Returns false, changing nothing, when
-// IsAddablePick(pick) is false; true otherwise, also when nothing new was added. Raises
-// EConvertError "'<text>' is not a valid integer value" for a depth text that is no signed
-// 32-bit number; nothing is added to `destinations` then. The caller owns the busy cursor.
-// A walk ends early once `stop` (when given) is set; the folders added so far stay.
-bool AddPickedFolder(const PickedFolder& pick, PathList& destinations, PathList& scratch,
-                     const std::function<void()>& repaint = {},
-                     const std::atomic<bool>* stop = nullptr);
 
 // Whether the desktop's file manager shows dot-folders: read from KDE's, GNOME's or Xfce's
 // settings for the desktop named by XDG_CURRENT_DESKTOP; false when nothing says so.
@@ -66,9 +39,9 @@ class TForm2 : public QDialog {
     // Shows the dialog modally; true when it was closed with OK.
     bool Execute();
     // Execute() and then the answer with the options.
-    PickedFolder Pick();
+    app::PickedFolder Pick();
     // The dialog's present state as an answer `accepted`.
-    PickedFolder CurrentPick(bool accepted) const;
+    app::PickedFolder CurrentPick(bool accepted) const;
 
     // Full path of the selected folder, without a trailing separator except for "/"; empty
     // when nothing is selected.

@@ -1,5 +1,5 @@
 // The window during and after long work: the Stop button and Esc, the live figures, the
-// failure details and report file, a stopped folder walk, and the figures' texts.
+// failure details and report file, and a stopped folder walk (the figures' texts: tests/app).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,13 +25,11 @@
 #include "ui_test_support.h"
 
 using ostrivane::DeviceFigures;
-using ostrivane::RateMeter;
 using ostrivane::ToPath;
 using ostrivane::TransferFigures;
 using ostrivane::test::ReadFile;
 using ostrivane::test::WindowFixture;
 using ostrivane::test::WriteFile;
-namespace figures = ostrivane::figures;
 
 namespace {
 
@@ -62,34 +60,6 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
 
     void cleanup() { FinishWindow(); }
 
-    // The figures' texts, as the status line example has them.
-    void figureTexts() {
-        TransferFigures run;
-        run.filesDone = 1204;
-        run.bytesDone = 3435973837;     // 3.2 GiB
-        run.bytesPlanned = 8589934592;  // 8 GiB
-        QCOMPARE(
-            figures::StatusLine(run, 58.0 * 1024 * 1024, 82.0),
-            QStringLiteral("已复制 1,204 个文件，3.2 GB / 8.0 GB，58 MB/s，剩余约 1 分 22 秒"));
-        QCOMPARE(figures::StatusLine({}, 0, std::nullopt),
-                 QStringLiteral("已复制 0 个文件，0 B / 0 B，0 B/s"));
-        QCOMPARE(figures::ByteText(1023), QStringLiteral("1023 B"));
-        QCOMPARE(figures::ByteText(1024), QStringLiteral("1.0 KB"));
-        QCOMPARE(figures::ByteText(10 * 1024 * 1024 - 1), QStringLiteral("10 MB"));
-        QCOMPARE(figures::RemainingText(44.2), QStringLiteral("剩余约 45 秒"));
-        QCOMPARE(figures::RemainingText(3600 + 5 * 60 + 59), QStringLiteral("剩余约 1 小时 5 分"));
-        QCOMPARE(figures::StateText(DeviceFigures::State::Flushing),
-                 QStringLiteral("正在写入磁盘"));
-        // The speed spans the last five seconds only: a stall shows.
-        RateMeter meter;
-        QCOMPARE(meter.rate(), 0.0);
-        meter.add(0, 0);
-        meter.add(1, 100);
-        QCOMPARE(meter.rate(), 100.0);
-        for (int second = 2; second <= 10; ++second) meter.add(second, 100 + (second - 1) * 10);
-        QCOMPARE(meter.rate(), 10.0);
-    }
-
     // The view estimates the remaining time only from a total known before the run or the
     // engine's estimate, shows
     // the devices only when there are several, and is empty again at the end.
@@ -97,7 +67,7 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
         QLabel status;
         QTreeWidget devices;
         ostrivane::RunFiguresView view(&status, &devices);
-        view.estimateAfter = 0;
+        view.setEstimateAfter(0);
         view.begin();
         TransferFigures run;
         run.bytesDone = run.bytesPlanned = 1 << 20;

@@ -469,29 +469,6 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
         QVERIFY(!QGuiApplication::overrideCursor());
     }
 
-    void completionMessagesListTheFirstTenFailures() {
-        QCOMPARE(messages::CopyCompletionText({}), QStringLiteral("复制工作完成！"));
-        QCOMPARE(messages::EmptyingCompletionText({}),
-                 QStringLiteral("目标文件夹下的内容已完全删除！"));
-
-        std::vector<ostrivane::Failure> failures;
-        for (int i = 1; i <= 11; ++i) {
-            failures.push_back({"/out/f" + std::to_string(i), "reason " + std::to_string(i)});
-        }
-        const QString copy = messages::CopyCompletionText(failures);
-        QVERIFY(copy.startsWith(QStringLiteral("复制工作完成！")));
-        QVERIFY2(copy.contains(QStringLiteral("有 11 项未能完成")), qPrintable(copy));
-        QVERIFY(copy.contains("/out/f1: reason 1\n"));
-        QVERIFY(copy.contains("/out/f10: reason 10"));
-        QVERIFY(!copy.contains("/out/f11"));
-
-        failures.resize(3);
-        const QString left = messages::EmptyingCompletionText(failures);
-        QVERIFY(!left.contains(QStringLiteral("已完全删除")));
-        QVERIFY2(left.contains(QStringLiteral("有 3 项未能删除")), qPrintable(left));
-        QVERIFY(left.endsWith("/out/f3: reason 3"));
-    }
-
     void storedPolicyChecksItsRadioButton_data() {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<QString>("checked");

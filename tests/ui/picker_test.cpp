@@ -159,7 +159,7 @@ void PickerTest::firstUseProposesTheDesktopAlone() {
     QCOMPARE(form.DepthText(), QString("1"));
 
     PathList destinations, scratch;
-    QVERIFY(AddPickedFolder(form.CurrentPick(true), destinations, scratch));
+    QVERIFY(app::AddPickedFolder(form.CurrentPick(true), destinations, scratch));
     QCOMPARE(destinations.entries(),
              std::vector<std::string>{QFile::encodeName(desktop).toStdString() + '/'});
 }
@@ -248,7 +248,7 @@ void PickerTest::enterConfirmsAndEscapeCancels() {
     QCOMPARE(form.ComboBox1->count(), 3);  // the typed depth is not added to the drop-down
 
     QTimer::singleShot(0, &form, [&] { QTest::keyClick(&form, Qt::Key_Escape); });
-    const PickedFolder cancelled = form.Pick();
+    const app::PickedFolder cancelled = form.Pick();
     QVERIFY(!cancelled.accepted);
     QVERIFY(cancelled.limitedDepth);
     QCOMPARE(cancelled.depthText, std::string("17"));
@@ -430,7 +430,7 @@ void PickerTest::addWithEachOption() {
     PathList destinations, scratch;
     destinations.append("/elsewhere/");
     scratch.append("/left/over/");
-    QVERIFY(AddPickedFolder(form.CurrentPick(true), destinations, scratch));
+    QVERIFY(app::AddPickedFolder(form.CurrentPick(true), destinations, scratch));
     QCOMPARE(destinations.entries(), (std::vector<std::string>{"/elsewhere/", tree.entry()}));
     QCOMPARE(scratch.find("/left/over/"), -1);
 
@@ -438,7 +438,8 @@ void PickerTest::addWithEachOption() {
     form.CheckBox1->click();
     destinations.clear();
     int repaints = 0;
-    QVERIFY(AddPickedFolder(form.CurrentPick(true), destinations, scratch, [&] { ++repaints; }));
+    QVERIFY(
+        app::AddPickedFolder(form.CurrentPick(true), destinations, scratch, [&] { ++repaints; }));
     QCOMPARE(destinations.at(0), tree.entry());
     QCOMPARE(Sorted(destinations.entries()),
              Sorted({tree.entry(), tree.entry("A"), tree.entry("A/A1"), tree.entry("A/A1/A2"),
@@ -450,12 +451,12 @@ void PickerTest::addWithEachOption() {
     form.CheckBox2->click();
     form.ComboBox1->setEditText("0");
     destinations.clear();
-    QVERIFY(AddPickedFolder(form.CurrentPick(true), destinations, scratch));
+    QVERIFY(app::AddPickedFolder(form.CurrentPick(true), destinations, scratch));
     QCOMPARE(destinations.entries(), std::vector<std::string>{tree.entry()});
 
     form.ComboBox1->setEditText("2");
     destinations.clear();
-    QVERIFY(AddPickedFolder(form.CurrentPick(true), destinations, scratch));
+    QVERIFY(app::AddPickedFolder(form.CurrentPick(true), destinations, scratch));
     QCOMPARE(Sorted(destinations.entries()),
              Sorted({tree.entry(), tree.entry("A"), tree.entry("A/A1"), tree.entry("B"),
                      tree.entry(".hidden")}));
@@ -473,7 +474,7 @@ void PickerTest::depthErrorsAddNothing() {
     for (const char* text : {"", "99999999999"}) {
         form.ComboBox1->setEditText(text);
         try {
-            AddPickedFolder(form.CurrentPick(true), destinations, scratch);
+            app::AddPickedFolder(form.CurrentPick(true), destinations, scratch);
             QFAIL("no error for a depth that is no number");
         } catch (const EConvertError& error) {
             QCOMPARE(QString(error.what()), QString("'%1' is not a valid integer value").arg(text));
@@ -492,12 +493,12 @@ void PickerTest::existingEntryIsNotAddedTwice() {
     destinations.append(tree.entry("B"));
 
     // Nothing new, and still a completed command (the caller shows the emptying button).
-    QVERIFY(AddPickedFolder(form.CurrentPick(true), destinations, scratch));
+    QVERIFY(app::AddPickedFolder(form.CurrentPick(true), destinations, scratch));
     QCOMPARE(destinations.count(), 2);
 
     // A walk adds only the folders that are new, after the existing ones.
     form.CheckBox1->click();
-    QVERIFY(AddPickedFolder(form.CurrentPick(true), destinations, scratch));
+    QVERIFY(app::AddPickedFolder(form.CurrentPick(true), destinations, scratch));
     QCOMPARE(destinations.count(), 6);
     QCOMPARE(destinations.at(0), tree.entry());
     QCOMPARE(destinations.at(1), tree.entry("B"));
@@ -517,16 +518,16 @@ void PickerTest::cancelOrVanishedFolderChangesNothing() {
                scratch.entries() == std::vector<std::string>{"/s/"};
     };
 
-    QVERIFY(!AddPickedFolder(form.CurrentPick(false), destinations, scratch));
+    QVERIFY(!app::AddPickedFolder(form.CurrentPick(false), destinations, scratch));
     QVERIFY(unchanged());
 
     QVERIFY(QDir(tree.root + "/A").removeRecursively());
-    QVERIFY(!IsAddablePick(form.CurrentPick(true)));
-    QVERIFY(!AddPickedFolder(form.CurrentPick(true), destinations, scratch));
+    QVERIFY(!app::IsAddablePick(form.CurrentPick(true)));
+    QVERIFY(!app::AddPickedFolder(form.CurrentPick(true), destinations, scratch));
     QVERIFY(unchanged());
 
     form.ShellTreeView1->selectionModel()->clear();
-    QVERIFY(!AddPickedFolder(form.CurrentPick(true), destinations, scratch));
+    QVERIFY(!app::AddPickedFolder(form.CurrentPick(true), destinations, scratch));
     QVERIFY(unchanged());
 }
 

@@ -1,0 +1,37 @@
+// What the windows' commands decide the same way in every toolkit: the checks before a copy
+// run or a list export and the texts they answer with, and the same-name policy as it is
+// stored between runs of the program (the command line reads the same value).
+#pragma once
+
+#include "core/copy_run.h"
+#include "core/intake.h"
+#include "core/path_list.h"
+
+namespace ostrivane::app {
+
+// Why the Start command does not run, or nullptr when it may: kNothingToCopy when either
+// list is empty. Nothing else is checked before the run (the run itself refuses what it
+// cannot do, with its own texts).
+const char* CopyRunRefusal(const PathList& sources, const PathList& destinations);
+
+// Why a list cannot be exported, or nullptr when it can: kSourceListEmpty or
+// kDestinationListEmpty (by `role`) when the list is empty.
+const char* ExportRefusal(const PathList& list, ListRole role);
+
+// The name the export's save dialog proposes for the list of `role`: "file.lst" or
+// "dir.lst".
+const char* ExportFileName(ListRole role);
+
+// The policy a stored number stands for: 1 Overwrite, 2 Skip, 3 Ask; anything else
+// (0 for a missing or unreadable value, a number of a later version) AutoNumber.
+SameFilePolicy PolicyFromStored(int stored);
+
+// The stored policy (core/settings.h, LoadSameFilePolicy), as PolicyFromStored reads it.
+// Never fails.
+SameFilePolicy LoadStoredPolicy();
+
+// Stores `policy` as its number. Raises ESettingsError "Unable to write to <path>" when the
+// settings file cannot be written.
+void StorePolicy(SameFilePolicy policy);
+
+}  // namespace ostrivane::app
