@@ -29,6 +29,12 @@ std::string CopyCompletionText(const std::vector<Failure>& failures);
 // them.
 std::string CopyStoppedText(const std::vector<Failure>& failures);
 
+// What a run's last figures add to its end text, one line each, each ending with "。" (empty
+// when there is nothing to add): the files a stopped run left undone, counted apart from its
+// failures, where the amount is known ("有 N 个文件未复制。"), and the files kept because a
+// file of that name stood there ("已跳过 N 个同名文件。").
+std::string RunTallyText(const TransferFigures& figures, bool stopped);
+
 // After the error box of a run that a folder which could not be entered ended: "复制因错误
 // 而中止。", then the failures before that error as CopyCompletionText lists them.
 std::string CopyEndedText(const std::vector<Failure>& failures);
