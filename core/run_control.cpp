@@ -152,7 +152,8 @@ void RunControl::setSourceAmount(std::uint64_t files, std::uint64_t bytes) {
         sourceFiles_ = files;
         sourceBytes_ = bytes;
     }
-    report();
+    // The next report of the copies carries it: a report of its own here would take the
+    // copies' next report slot.
 }
 
 void RunControl::amountFromRun() {
