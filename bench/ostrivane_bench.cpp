@@ -6,7 +6,9 @@
 //   ostrivane_bench gen-big FILE           one file of 512 MiB
 //   ostrivane_bench gen-folders DIR        50,000 folders (three levels)
 //   ostrivane_bench gen-empty-tree DIR     50,000 small files in 500 folders
-//   ostrivane_bench copy [--peak-memory] [--writers N] SRC DEST...
+//   ostrivane_bench copy [--peak-memory] [--writers N] [--figures] SRC DEST...
+//                                          (--figures: with a figures hook, as the window
+//                                          and the command line's progress run it)
 //   ostrivane_bench index DIR
 //   ostrivane_bench empty DIR
 //
@@ -242,6 +244,9 @@ int RunCopy(std::vector<std::string> args) {
     for (;;) {
         if (!args.empty() && args.front() == "--peak-memory") {
             reportMemory = true;
+            args.erase(args.begin());
+        } else if (!args.empty() && args.front() == "--figures") {
+            options.showTransfer = [](const TransferFigures&) {};
             args.erase(args.begin());
         } else if (args.size() > 1 && args.front() == "--writers") {
             options.maxWriters = std::stoi(args[1]);
