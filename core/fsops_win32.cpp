@@ -98,8 +98,9 @@ const int kDeviceFull = 0x10004;
 }  // namespace error
 
 bool MeansDeviceFull(int error) {
+    constexpr int kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED, not in every SDK
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
-           error == ERROR_DISK_QUOTA_EXCEEDED;
+           error == kDiskQuotaExceeded;
 }
 
 namespace {

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFileIconProvider>
+#include <QTemporaryDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListView>
@@ -18,6 +20,7 @@
 #include "core/fsops.h"
 #include "core/list_files.h"
 #include "ui/Messages.h"
+#include "ui/Startup.h"
 #include "ui/Unit1.h"
 #include "ui_test_support.h"
 
@@ -205,6 +208,17 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
                 QVERIFY(form_->ListBox2->height() > sourceListAtDesign.height() + 100);
             }
         }
+    }
+
+    // The file dialogs' list names the types of its entries in Chinese, also those that
+    // Qt's own translation lacks.
+    void fileDialogTypesSpeakChinese() {
+        ostrivane::InstallMissingQtTexts(*QCoreApplication::instance());
+        QTemporaryDir folder;
+        WriteFile(folder.filePath("a.lst"), "x");
+        const QFileIconProvider types;
+        QCOMPARE(types.type(QFileInfo(folder.path())), QStringLiteral("文件夹"));
+        QCOMPARE(types.type(QFileInfo(folder.filePath("a.lst"))), QStringLiteral("lst 文件"));
     }
 
     void addFilesKeepsDialogOrderAndAddsEachOnce() {
