@@ -215,10 +215,10 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
     void fileDialogTypesSpeakChinese() {
         ostrivane::InstallMissingQtTexts(*QCoreApplication::instance());
         QTemporaryDir folder;
-        WriteFile(folder.filePath("a.lst"), "x");
         const QFileIconProvider types;
         QCOMPARE(types.type(QFileInfo(folder.path())), QStringLiteral("文件夹"));
-        QCOMPARE(types.type(QFileInfo(folder.filePath("a.lst"))), QStringLiteral("lst 文件"));
+        QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "%1 File"),
+                 QStringLiteral("%1 文件"));
     }
 
     void addFilesKeepsDialogOrderAndAddsEachOnce() {
