@@ -75,13 +75,16 @@ const Texts kEnglish = {
      "replaced meanwhile (by a link or another folder), not deleted",
      "moved, deleted or replaced (by a link or another folder) during the run",
      "the destination folder was deleted or replaced after the run began; nothing written",
-     "deleted or moved away after the run began"},
+     "deleted or moved away after the run began",
+     "not copied: the destination's disk is full"},
     "files",
     "left",
     "flushing",
     "waiting",
     "done",
     "failed",
+    "%1 files not copied",
+    "%1 files kept as they stood (same name)",
 };
 
 const Texts kChinese = {
@@ -135,7 +138,7 @@ const Texts kChinese = {
     "%1 个文件，%2，用时 %3 秒",
     "无法写入报告文件 %1：%2",
     "无法进入文件夹 %1：%2",
-    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
      nullptr},  // the core's words as they are
     "文件",
     "剩余",
@@ -143,6 +146,8 @@ const Texts kChinese = {
     "等待",
     app::kStateDone,
     app::kStateFailed,
+    "有 %1 个文件未复制",
+    "已跳过 %1 个同名文件",
 };
 
 }  // namespace

@@ -67,8 +67,8 @@ struct Texts {
     // kCoreReasons in main.cpp: a stopped copy, a source changed while read, a source kept
     // by the emptying, the root refused by it, an entry swapped meanwhile (emptying), an
     // entry moved or swapped during the run, a destination gone since the run began (copy),
-    // the same (emptying).
-    const char* coreReasons[8];
+    // the same (emptying), a copy not tried because its device is full.
+    const char* coreReasons[9];
     // The progress line.
     const char* files;
     const char* remaining;
@@ -76,6 +76,10 @@ struct Texts {
     const char* waiting;
     const char* done;
     const char* failed;
+    // The end of a run: the files a stopped run left undone (%1), counted apart from its
+    // failures; the files kept because a file of that name stood there (%1).
+    const char* undone;
+    const char* kept;
 };
 
 // The texts of the language the environment asks for.
