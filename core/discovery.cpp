@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/fsops.h"
 #include "core/folder_walk.h"
+#include "core/fsops.h"
 #include "core/run_engine.h"
 #include "core/tree_copy.h"
 
@@ -113,8 +113,8 @@ void FolderIndexer::walkFrames() {
             error == error::kChangedMeanwhile || error == error::kNotAFolder)
             continue;
         // A folder shown again below itself (a bind mount) would repeat without end.
-        if (error == 0 && (chain_.currentIsAncestor() ||
-                           (above_ && chain_.current().identity() == *above_))) {
+        if (error == 0 &&
+            (chain_.currentIsAncestor() || (above_ && chain_.current().identity() == *above_))) {
             if (chain_.leave() != 0) throw ChainLost{};
             continue;
         }

@@ -112,7 +112,9 @@ void CheckSourcesCanBeEntered(const PathList& sources, const std::atomic<bool>* 
 
 namespace {
 
-bool Cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(std::memory_order_relaxed); }
+bool Cancelled(const std::atomic<bool>* cancel) {
+    return cancel && cancel->load(std::memory_order_relaxed);
+}
 
 // Adds the files of the folder tree `source` to *amount; false when cancelled.
 bool CountTree(const std::string& source, SourceAmount& amount, const std::atomic<bool>* cancel) {
@@ -170,7 +172,8 @@ SourceAmount CountSources(const PathList& sources, const std::atomic<bool>* canc
         if (folderPath.empty()) folderPath = ".";
         Folder folder;
         std::uint64_t size = 0;
-        if (!name.empty() && OpenFolder(folderPath, folder) == 0 && FileSizeAt(folder, name, size)) {
+        if (!name.empty() && OpenFolder(folderPath, folder) == 0 &&
+            FileSizeAt(folder, name, size)) {
             ++amount.files;
             amount.bytes += size;
         }

@@ -32,8 +32,8 @@ double RemainingSeconds(const TransferFigures& figures) {
         const double rate = device.seconds >= 1 && device.bytesDone > 0
                                 ? static_cast<double>(device.bytesDone) / device.seconds
                                 : runRate;
-        slowest = std::max(slowest,
-                           static_cast<double>(device.bytesExpected - device.bytesDone) / rate);
+        slowest =
+            std::max(slowest, static_cast<double>(device.bytesExpected - device.bytesDone) / rate);
     }
     return slowest;
 }
@@ -77,7 +77,8 @@ void RunControl::beginDestination(int index) {
     {
         std::lock_guard lock(mutex_);
         auto& device = figures_.at(static_cast<size_t>(deviceOf(index)));
-        if (device.state == DeviceFigures::State::Waiting) device.state = DeviceFigures::State::Copying;
+        if (device.state == DeviceFigures::State::Waiting)
+            device.state = DeviceFigures::State::Copying;
         std::int64_t& began = deviceBegan_[static_cast<size_t>(deviceOf(index))];
         if (began == 0) began = Now();
     }
@@ -209,8 +210,7 @@ void RunControl::report() {
     if (amountKnown_) {
         // The count may have missed what appeared since; what the run met counts too.
         figures.amountKnown = true;
-        figures.filesExpected =
-            std::max(sourceFiles_ * destinations_.size(), figures.filesHandled);
+        figures.filesExpected = std::max(sourceFiles_ * destinations_.size(), figures.filesHandled);
         figures.bytesExpected = std::max(
             {figures.bytesExpected, sourceBytes_ * destinations_.size(), figures.bytesPlanned});
         for (size_t d = 0; d < figures.devices.size(); ++d) {

@@ -164,12 +164,12 @@ class RunControl {
     std::atomic<bool> stopped_{false};
     std::deque<Destination> destinations_;  // stable addresses: copies hold their control
     std::vector<std::uint64_t> deviceIds_;  // per device
-    std::vector<int> treeWriters_;  // per destination
+    std::vector<int> treeWriters_;          // per destination
     // Guards the device folders and states, and serialises the hook's calls.
     std::mutex mutex_;
     std::vector<DeviceFigures> figures_;
     std::atomic<std::int64_t> lastReport_{0};  // steady clock, nanoseconds
-    std::uint64_t completeBytes_ = 0;  // the most bytes of a complete destination (mutex_)
+    std::uint64_t completeBytes_ = 0;          // the most bytes of a complete destination (mutex_)
     // Per device: its destinations, and those whose writer is done (mutex_).
     std::vector<int> destinationsOnDevice_, destinationsEnded_;
     // Per device: when its first copy began and when it finished (steady clock, ns; 0: not

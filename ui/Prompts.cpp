@@ -20,8 +20,7 @@ constexpr int kBoxTextMinWidth = 260;
 constexpr int kQuestionTextWidth = 520;
 
 void SetTextWidth(QMessageBox& box, int minimum) {
-    box.setStyleSheet(
-        QStringLiteral("QLabel#qt_msgbox_label { min-width: %1px; }").arg(minimum));
+    box.setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: %1px; }").arg(minimum));
 }
 
 // A box with the given icon and buttons; the buttons speak Chinese whatever the locale.
@@ -65,8 +64,7 @@ bool DialogPrompts::warning(const QString& text) {
 }
 
 OverwriteAnswer DialogPrompts::askOverwrite(const QString& text) {
-    QMessageBox box(QMessageBox::Question, kApplicationTitle, text, QMessageBox::NoButton,
-                    parent_);
+    QMessageBox box(QMessageBox::Question, kApplicationTitle, text, QMessageBox::NoButton, parent_);
     box.setObjectName(QStringLiteral("AskBox"));
     box.setWindowModality(Qt::ApplicationModal);
     SetTextWidth(box, kQuestionTextWidth);

@@ -40,8 +40,8 @@ class FileTypeTexts : public QTranslator {
                       int /*n*/) const override {
         if (std::strcmp(context, "QAbstractFileIconProvider") != 0) return {};
         static const std::pair<const char*, const char*> kTexts[] = {
-            {"Folder", "文件夹"},     {"File Folder", "文件夹"}, {"Drive", "驱动器"},
-            {"File", "文件"},         {"%1 File", "%1 文件"},    {"Shortcut", "快捷方式"},
+            {"Folder", "文件夹"}, {"File Folder", "文件夹"}, {"Drive", "驱动器"},
+            {"File", "文件"},     {"%1 File", "%1 文件"},    {"Shortcut", "快捷方式"},
             {"Alias", "替身"},
         };
         for (const auto& [english, chinese] : kTexts)

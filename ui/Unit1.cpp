@@ -50,11 +50,9 @@ namespace {
 
 // Client size of the window at its design size.
 constexpr QSize kDesignClientSize(752, 543);
-// Inner border of the working page, height of the source group and of the Start panel.
+// Inner border of the working page and of the help page.
 constexpr int kSheetBorder = 2;
 constexpr int kHelpSheetBorder = 4;
-constexpr int kSourceGroupHeight = 196;
-constexpr int kPanelHeight = 38;
 
 const QString kListFileFilter =
     QString::fromUtf8(app::kListFileDescription) + QStringLiteral("(*.lst)");
@@ -597,12 +595,11 @@ void TForm1::BuildHelpPage(bool webHelp) {
 // Top to bottom and left to right, as the window reads: the source list and its buttons,
 // the destination list and its buttons, the options, then Start.
 void TForm1::SetTabOrder() {
-    QWidget* const order[] = {ListBox1, Button1,       Button5,   Button2,
-                              Button6,  BtnSaveFileList, BtnImpFileList,
-                              ListBox2, Button3,       Button4,   Button7,
-                              BtnSaveDirLst, BtnImpDirLst, Rb1,   Rb2,
-                              Rb3,      RbRename,      CheckBox1, BtnEmptyDestFolder,
-                              BtnCopy,  BtnStop};
+    QWidget* const order[] = {
+        ListBox1,           Button1,  Button5, Button2, Button6,  BtnSaveFileList,
+        BtnImpFileList,     ListBox2, Button3, Button4, Button7,  BtnSaveDirLst,
+        BtnImpDirLst,       Rb1,      Rb2,     Rb3,     RbRename, CheckBox1,
+        BtnEmptyDestFolder, BtnCopy,  BtnStop};
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -917,8 +914,7 @@ void TForm1::AddSourceFolder() {
         ListedEntries listed(sources, ListRole::Sources);
         return AddChosenSource(ToPath(folder), true, listed);
     });
-    if (outcome == IntakeOutcome::RootRefused)
-        prompts().information(messages::kDriveRootRefused);
+    if (outcome == IntakeOutcome::RootRefused) prompts().information(messages::kDriveRootRefused);
 }
 
 void TForm1::RemoveSelectedSource() {

@@ -252,8 +252,8 @@ class CopyRunWindowTest : public QObject, protected WindowFixture<> {
                                                            QFileDevice::WriteOwner |
                                                            QFileDevice::ExeOwner);
 
-        QCOMPARE(prompts_->Texts("error"), QStringList({QStringLiteral("File access denied.\n") +
-                                                        Path("src/tree/locked")}));
+        QCOMPARE(prompts_->Texts("error"),
+                 QStringList({QStringLiteral("File access denied.\n") + Path("src/tree/locked")}));
         QCOMPARE(FolderContent(Path("out")), QStringList({"old.txt"}));
         QVERIFY(form_->BtnCopy->isEnabled());
     }
@@ -344,10 +344,10 @@ class CopyRunWindowTest : public QObject, protected WindowFixture<> {
         QTest::addColumn<int>("asked");
         QTest::addColumn<bool>("stopped");
         using A = ostrivane::OverwriteAnswer;
-        QTest::newRow("no, then yes to all") << QList<int>{int(A::No), int(A::YesToAll)} << "a"
-                                             << 2 << false;
-        QTest::newRow("yes, then no to all") << QList<int>{int(A::Yes), int(A::NoToAll)} << "bcd"
-                                             << 2 << false;
+        QTest::newRow("no, then yes to all")
+            << QList<int>{int(A::No), int(A::YesToAll)} << "a" << 2 << false;
+        QTest::newRow("yes, then no to all")
+            << QList<int>{int(A::Yes), int(A::NoToAll)} << "bcd" << 2 << false;
         QTest::newRow("stop") << QList<int>{int(A::Yes), int(A::Stop)} << "bcd" << 2 << true;
     }
 
@@ -375,10 +375,9 @@ class CopyRunWindowTest : public QObject, protected WindowFixture<> {
         QVERIFY2(information[0].startsWith(stopped ? QStringLiteral("复制已停止。") : kCopyDone),
                  qPrintable(information[0]));
         // A later run asks again: the answer held only for its own run.
-        prompts_->overwriteAnswers = {ostrivane::OverwriteAnswer::No,
-                                      ostrivane::OverwriteAnswer::No,
-                                      ostrivane::OverwriteAnswer::No,
-                                      ostrivane::OverwriteAnswer::No};
+        prompts_->overwriteAnswers = {
+            ostrivane::OverwriteAnswer::No, ostrivane::OverwriteAnswer::No,
+            ostrivane::OverwriteAnswer::No, ostrivane::OverwriteAnswer::No};
         form_->BtnCopyClick();
         QCOMPARE(prompts_->Texts("ask").size(), asked + 4);
     }

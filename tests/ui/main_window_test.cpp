@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileIconProvider>
-#include <QTemporaryDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListView>
@@ -14,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
@@ -145,10 +145,10 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
         if (withDestination) form_->BtnEmptyDestFolder->setVisible(true);
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        QStringList expected{"ListBox1",      "Button1",      "Button5", "Button2",
-                             "Button6",       "BtnSaveFileList", "BtnImpFileList", "ListBox2",
-                             "Button3",       "Button4",      "Button7", "BtnSaveDirLst",
-                             "BtnImpDirLst",  checked,        "CheckBox1"};
+        QStringList expected{"ListBox1",     "Button1",         "Button5",        "Button2",
+                             "Button6",      "BtnSaveFileList", "BtnImpFileList", "ListBox2",
+                             "Button3",      "Button4",         "Button7",        "BtnSaveDirLst",
+                             "BtnImpDirLst", checked,           "CheckBox1"};
         if (withDestination) expected << "BtnEmptyDestFolder";
         expected << "BtnCopy";
         form_->ListBox1->setFocus();
