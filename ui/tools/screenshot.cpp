@@ -253,11 +253,17 @@ int main(int argc, char** argv) {
     form.show();
     LetPaintUntil(500, [&] { return IsExposed(form); });
     if (!Save(form, folder, QStringLiteral("main.png"))) return 1;
-    // Maximised: the lists take the room.
+    // Maximised: the lists take the room. Without a window manager (Xvfb) nothing maximises
+    // a window; it is then given the whole screen as a maximised window has it.
+    const QRect designGeometry = form.geometry();
     form.showMaximized();
+    LetPaintUntil(500, [&] { return IsExposed(form); });
+    if (form.geometry() == designGeometry && form.screen())
+        form.setGeometry(form.screen()->availableGeometry());
     LetPaintUntil(500, [&] { return IsExposed(form); });
     if (!Save(form, folder, QStringLiteral("maximised.png"))) return 1;
     form.showNormal();
+    form.setGeometry(designGeometry);
     LetPaintUntil(300, [&] { return IsExposed(form); });
 
     ostrivane::TForm2& picker = *form.Form2;
