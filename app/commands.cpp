@@ -19,6 +19,17 @@ const char* ExportFileName(ListRole role) {
     return role == ListRole::Sources ? kSourceListFileName : kDestinationListFileName;
 }
 
+const char* IntakeRefusalText(std::optional<IntakeOutcome> outcome) {
+    return outcome == IntakeOutcome::RootRefused ? kDriveRootRefused : nullptr;
+}
+
+std::vector<const char*> DestinationImportNotes(const DestinationImport& result) {
+    std::vector<const char*> notes;
+    if (result.refusedRoots > 0) notes.push_back(kDriveRootRefused);
+    if (result.skipped) notes.push_back(kSomeFoldersNotImported);
+    return notes;
+}
+
 SameFilePolicy PolicyFromStored(int stored) {
     switch (stored) {
         case static_cast<int>(SameFilePolicy::Overwrite):

@@ -1,15 +1,13 @@
 #include "app/picker.h"
 
-#include "app/texts.h"
+#include "app/commands.h"
 #include "core/intake.h"
 #include "core/settings.h"
 
 namespace ostrivane::app {
 
 const char* PickRefusalText(const PickedFolder& pick) {
-    if (pick.accepted && DestinationRefusal(pick.folder) == IntakeOutcome::RootRefused)
-        return kDriveRootRefused;
-    return nullptr;
+    return pick.accepted ? IntakeRefusalText(DestinationRefusal(pick.folder)) : nullptr;
 }
 
 bool IsAddablePick(const PickedFolder& pick) {

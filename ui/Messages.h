@@ -1,6 +1,6 @@
-// The texts of the window's message boxes as QString: the shared texts (app/texts.h) converted
-// at the Qt edge. The composed ones (app/summaries.h) are converted where they are shown,
-// with QString::fromStdString.
+// The message texts the window shows in several places, as QStrings made once from the
+// shared texts (app/texts.h). Every other text is converted where it is shown
+// (QString::fromUtf8, and QString::fromStdString for the composed ones of app/summaries.h).
 #pragma once
 
 #include <QString>
@@ -9,18 +9,10 @@
 
 namespace ostrivane::messages {
 
-inline const QString kNothingToCopy = QString::fromUtf8(app::kNothingToCopy);
-inline const QString kCopyDone = QString::fromUtf8(app::kCopyDone);
 inline const QString kDriveRootRefused = QString::fromUtf8(app::kDriveRootRefused);
 inline const QString kAddSubfoldersQuestion = QString::fromUtf8(app::kAddSubfoldersQuestion);
-inline const QString kSourceListEmpty = QString::fromUtf8(app::kSourceListEmpty);
-inline const QString kDestinationListEmpty = QString::fromUtf8(app::kDestinationListEmpty);
 inline const QString kSomeFoldersNotImported = QString::fromUtf8(app::kSomeFoldersNotImported);
 inline const QString kEmptyingWarning = QString::fromUtf8(app::kEmptyingWarning);
-inline const QString kEmptyingDone = QString::fromUtf8(app::kEmptyingDone);
-inline const QString kCopyStopped = QString::fromUtf8(app::kCopyStopped);
-inline const QString kCopyEnded = QString::fromUtf8(app::kCopyEnded);
-inline const QString kEmptyingStopped = QString::fromUtf8(app::kEmptyingStopped);
 inline const QString kSaveReport = QString::fromUtf8(app::kSaveReport);
 inline const QString kChooseFolderPrompt = QString::fromUtf8(app::kChooseFolderPrompt);
 

@@ -823,8 +823,8 @@ void TForm1::AddSourcesOfDrop(const QStringList& paths) {
         const std::string path = ToPath(name);
         const IntakeOutcome outcome = sourceModel_->change(
             [&](PathList& sources) { return AppendDroppedSource(path, sources); });
-        if (outcome == IntakeOutcome::RootRefused)
-            prompts().information(messages::kDriveRootRefused);
+        if (const char* refusal = app::IntakeRefusalText(outcome))
+            prompts().information(QString::fromUtf8(refusal));
     }
 }
 
@@ -839,8 +839,8 @@ void TForm1::AddDestinationsOfDrop(const QStringList& paths) {
         // A dropped link to "/" names the root as well as "/" itself; files and vanished
         // names are left out silently.
         const std::optional<IntakeOutcome> refusal = DestinationRefusal(path);
-        if (refusal == IntakeOutcome::RootRefused) {
-            prompts().information(messages::kDriveRootRefused);
+        if (const char* text = app::IntakeRefusalText(refusal)) {
+            prompts().information(QString::fromUtf8(text));
             continue;
         }
         if (refusal) continue;
@@ -914,7 +914,8 @@ void TForm1::AddSourceFolder() {
         ListedEntries listed(sources, ListRole::Sources);
         return AddChosenSource(ToPath(folder), true, listed);
     });
-    if (outcome == IntakeOutcome::RootRefused) prompts().information(messages::kDriveRootRefused);
+    if (const char* refusal = app::IntakeRefusalText(outcome))
+        prompts().information(QString::fromUtf8(refusal));
 }
 
 void TForm1::RemoveSelectedSource() {
@@ -962,9 +963,8 @@ void TForm1::ImportDestinations() {
                                          [this] { BtnEmptyDestFolder->setVisible(true); });
         });
     });
-    // Once for the whole file, however many of its lines named the root.
-    if (result.refusedRoots > 0) prompts().information(messages::kDriveRootRefused);
-    if (result.skipped) prompts().information(messages::kSomeFoldersNotImported);
+    for (const char* note : app::DestinationImportNotes(result))
+        prompts().information(QString::fromUtf8(note));
 }
 
 void TForm1::UpdateEmptyingNote() {

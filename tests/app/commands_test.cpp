@@ -45,6 +45,20 @@ TEST(Commands, ARunOrAnExportNeedsEntries) {
     EXPECT_STREQ(ExportFileName(ListRole::Destinations), "dir.lst");
 }
 
+TEST(Commands, OnlyTheWholeFileSystemIsToldAbout) {
+    EXPECT_STREQ(IntakeRefusalText(IntakeOutcome::RootRefused), kDriveRootRefused);
+    for (const auto outcome :
+         {std::optional<IntakeOutcome>(), std::optional(IntakeOutcome::Added),
+          std::optional(IntakeOutcome::AlreadyListed), std::optional(IntakeOutcome::Missing)})
+        EXPECT_EQ(IntakeRefusalText(outcome), nullptr);
+
+    EXPECT_TRUE(DestinationImportNotes({}).empty());
+    EXPECT_EQ(DestinationImportNotes({false, 3}), std::vector<const char*>{kDriveRootRefused});
+    EXPECT_EQ(DestinationImportNotes({true, 1}),
+              (std::vector<const char*>{kDriveRootRefused, kSomeFoldersNotImported}));
+    EXPECT_EQ(DestinationImportNotes({true, 0}), std::vector<const char*>{kSomeFoldersNotImported});
+}
+
 TEST(Commands, StoredPolicyNumbers) {
     EXPECT_EQ(PolicyFromStored(1), SameFilePolicy::Overwrite);
     EXPECT_EQ(PolicyFromStored(2), SameFilePolicy::Skip);
