@@ -746,9 +746,10 @@ bool TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Closed while a run goes on: asked whether to stop it and quit; the window closes once
-    // the run has ended (a copy cut short leaves nothing under its final name).
-    if (busy_ && stoppable_) {
+    // Closed while a copy run goes on: asked whether to stop it and quit; the window closes
+    // once the run has ended (a copy cut short leaves nothing under its final name). During
+    // the other long operations the window stays, as before.
+    if (busy_ && stoppable_ && runClock_.isValid()) {
         event->ignore();
         if (closeAfterRun_) return;
         if (!prompts().question(QString::fromUtf8(app::kCloseDuringRun))) return;
