@@ -93,6 +93,9 @@ std::string StatusLine(const TransferFigures& figures, double bytesPerSecond,
         FormatText(kStatusLine, {GroupedCount(figures.filesDone), ByteText(figures.bytesDone),
                                  ByteText(std::max(figures.bytesPlanned, figures.bytesDone)),
                                  SpeedText(bytesPerSecond)});
+    // A run that kept existing files says how many, not only how few it copied.
+    if (figures.filesKept > 0)
+        line += kStatusSeparator + FormatText(kKeptCount, {GroupedCount(figures.filesKept)});
     if (remainingSeconds) line += kStatusSeparator + RemainingText(*remainingSeconds);
     return line;
 }
@@ -132,26 +135,54 @@ ShownFigures RunFiguresTracker::update(double seconds, const TransferFigures& fi
     // once a destination is complete.
     std::optional<std::uint64_t> total = total_;
     if (figures.bytesExpected > 0) total = std::max(total.value_or(0), figures.bytesExpected);
+    ShownFigures result;
+    if (perDevice_.size() != figures.devices.size()) {
+        perDevice_.assign(figures.devices.size(), RateMeter());
+        result.devicesChanged = figures.devices.size() >= 2;
+    }
+    for (std::size_t i = 0; i < figures.devices.size(); ++i)
+        perDevice_[i].add(seconds, figures.devices[i].bytesDone);
+    // A device whose destinations have all had their turn is done, whatever the others do.
+    const auto finished = [](const DeviceFigures& device) {
+        return device.finished || device.state == DeviceFigures::State::Done ||
+               device.state == DeviceFigures::State::Failed;
+    };
+    const bool allFinished =
+        !figures.devices.empty() && std::all_of(figures.devices.begin(), figures.devices.end(), finished);
     if (total) {
         shown.bytesPlanned = std::max(shown.bytesPlanned, *total);
-        if (seconds >= estimateAfter && rate > 0 && shown.bytesPlanned > shown.bytesDone)
+        result.percent = static_cast<int>(
+            std::min<std::uint64_t>(100, shown.bytesDone * 100 / std::max<std::uint64_t>(
+                                                                      shown.bytesPlanned, 1)));
+        if (seconds >= estimateAfter && rate > 0 && shown.bytesPlanned > shown.bytesDone &&
+            !allFinished) {
             remaining = static_cast<double>(shown.bytesPlanned - shown.bytesDone) / rate;
+            // With each device's own amount, the slowest device's remaining work decides.
+            if (figures.amountKnown) {
+                double slowest = 0;
+                for (std::size_t i = 0; i < figures.devices.size(); ++i) {
+                    const DeviceFigures& device = figures.devices[i];
+                    if (finished(device) || device.bytesExpected <= device.bytesDone) continue;
+                    const double deviceRate = perDevice_[i].rate();
+                    slowest = std::max(
+                        slowest, static_cast<double>(device.bytesExpected - device.bytesDone) /
+                                     (deviceRate > 0 ? deviceRate : rate));
+                }
+                remaining = slowest;
+            }
+        }
     }
-    ShownFigures result;
     result.statusLine = StatusLine(shown, rate, remaining);
     if (figures.devices.size() < 2) return result;
 
-    if (perDevice_.size() != figures.devices.size()) {
-        perDevice_.assign(figures.devices.size(), RateMeter());
-        result.devicesChanged = true;
-    }
     for (std::size_t i = 0; i < figures.devices.size(); ++i) {
         const DeviceFigures& device = figures.devices[i];
-        perDevice_[i].add(seconds, device.bytesDone);
-        const bool moving = device.state == DeviceFigures::State::Copying;
-        result.devices.push_back({device.folder, ByteText(device.bytesDone),
-                                  moving ? SpeedText(perDevice_[i].rate()) : std::string(),
-                                  StateText(device.state)});
+        const bool done = device.finished && device.state == DeviceFigures::State::Copying;
+        const bool moving = device.state == DeviceFigures::State::Copying && !done;
+        result.devices.push_back(
+            {device.folder, ByteText(device.bytesDone),
+             moving ? SpeedText(perDevice_[i].rate()) : std::string(),
+             StateText(done ? DeviceFigures::State::Done : device.state)});
     }
     return result;
 }

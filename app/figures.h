@@ -74,6 +74,9 @@ struct ShownFigures {
     // with several devices, or their number changed): the window rebuilds its rows then and
     // only updates their texts otherwise.
     bool devicesChanged = false;
+    // The bytes done of the run's whole amount, 0 to 100, where that amount is known; -1
+    // otherwise (the bar then counts the finished pairs of destination and source).
+    int percent = -1;
 };
 
 // The figures of one run turned into what the window shows: the speeds over the last

@@ -94,4 +94,16 @@ std::string ReportNotSavedText(const std::string& file, const std::string& reaso
     return FormatText(kReportNotSaved, {ValidUtf8(file), ValidUtf8(reason)});
 }
 
+std::string RunTallyText(const TransferFigures& figures, bool stopped) {
+    std::string text;
+    if (stopped && figures.amountKnown && figures.filesExpected > figures.filesHandled)
+        text += FormatText(kUndoneCount, {std::to_string(figures.filesExpected -
+                                                         figures.filesHandled)}) + "。";
+    if (figures.filesKept > 0) {
+        if (!text.empty()) text += "\n";
+        text += FormatText(kKeptCount, {std::to_string(figures.filesKept)}) + "。";
+    }
+    return text;
+}
+
 }  // namespace ostrivane::app

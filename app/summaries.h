@@ -34,6 +34,11 @@ std::string CopyStoppedText(const std::vector<Failure>& failures);
 // its first line: how many copies a run with the check after write read back and found
 // equal to their sources (a stopped check counts only the copies it reached).
 std::string WithVerifiedCopies(std::string endText, std::uint64_t copiesVerified);
+// What a run's last figures add to its end text, one line each, each ending with "。" (empty
+// when there is nothing to add): the files a stopped run left undone, counted apart from its
+// failures, where the amount is known ("有 N 个文件未复制。"), and the files kept because a
+// file of that name stood there ("已跳过 N 个同名文件。").
+std::string RunTallyText(const TransferFigures& figures, bool stopped);
 
 // After the error box of a run that a folder which could not be entered ended: "复制因错误
 // 而中止。", then the failures before that error as CopyCompletionText lists them.

@@ -62,6 +62,18 @@ inline constexpr char kChooseFolderPrompt[] = "请选择文件夹";
 inline constexpr char kYes[] = "是";
 inline constexpr char kNo[] = "否";
 inline constexpr char kOk[] = "确定";
+// The further answers of the Ask question: for the rest of this run.
+inline constexpr char kYesToAll[] = "全部是";
+inline constexpr char kNoToAll[] = "全部否";
+// Closing the window while a run goes on.
+inline constexpr char kCloseDuringRun[] = "复制正在进行。要停止复制并退出吗？";
+// Under the empty-first option while it is checked: how many destination folders the next
+// run empties (%1).
+inline constexpr char kEmptyingNote[] = "开始复制时将先清空（删除）%1 个目标文件夹中的原有内容！";
+// The files that a run kept because a file of that name stood there (%1), and the files a
+// stopped run left undone (%1), as lines of the end-of-run box and parts of the status line.
+inline constexpr char kKeptCount[] = "已跳过 %1 个同名文件";
+inline constexpr char kUndoneCount[] = "有 %1 个文件未复制";
 inline constexpr char kCancel[] = "取消";
 
 // --- The files the windows read and write -------------------------------------------------

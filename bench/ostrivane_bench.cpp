@@ -6,7 +6,9 @@
 //   ostrivane_bench gen-big FILE           one file of 512 MiB
 //   ostrivane_bench gen-folders DIR        50,000 folders (three levels)
 //   ostrivane_bench gen-empty-tree DIR     50,000 small files in 500 folders
-//   ostrivane_bench copy [--peak-memory] [--writers N] [--verify] SRC DEST...
+//   ostrivane_bench copy [--peak-memory] [--writers N] [--verify] [--figures] SRC DEST...
+//                                          (--figures: with a figures hook, as the window
+//                                          and the command line's progress run it)
 //   ostrivane_bench index DIR
 //   ostrivane_bench empty DIR
 //
@@ -245,6 +247,8 @@ int RunCopy(std::vector<std::string> args) {
             args.erase(args.begin());
         } else if (!args.empty() && args.front() == "--verify") {
             options.verify = true;
+        } else if (!args.empty() && args.front() == "--figures") {
+            options.showTransfer = [](const TransferFigures&) {};
             args.erase(args.begin());
         } else if (args.size() > 1 && args.front() == "--writers") {
             options.maxWriters = std::stoi(args[1]);

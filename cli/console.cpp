@@ -265,23 +265,25 @@ void ProgressDisplay::show(const TransferFigures& figures) {
         std::snprintf(head, sizeof head, "[%3d%%] ", percent);
         line += head;
     }
-    // The bytes met so far grow with the run; the remaining time needs the whole amount,
-    // which the engine can tell once a destination is complete.
+    // The whole amount comes from the count of the sources made while the run copies (until
+    // then the bytes met so far); the remaining time is the slowest device's.
     const std::uint64_t planned = std::max(figures.bytesPlanned, figures.bytesExpected);
     line += std::to_string(figures.filesDone) + " " + t.files + "  " +
             HumanBytes(figures.bytesDone) + " / " + HumanBytes(planned);
     if (speed > 0) {
         line += "  " + HumanBytes(static_cast<std::uint64_t>(speed)) + "/s";
-        if (figures.bytesExpected > figures.bytesDone) {
-            line += std::string("  ") + t.remaining + " " +
-                    HumanDuration(static_cast<double>(figures.bytesExpected - figures.bytesDone) /
-                                  speed);
-        }
+        const double remaining = RemainingSeconds(figures);
+        if (remaining > 0) line += std::string("  ") + t.remaining + " " + HumanDuration(remaining);
     }
     std::vector<std::string> lines{line};
     if (figures.devices.size() > 1) {
         for (const DeviceFigures& device : figures.devices) {
-            lines.push_back("  " + device.folder + "  " + StateText(device.state, device.bytesDone));
+            // A device whose destinations have all had their turn says so at once.
+            const bool finished =
+                device.finished && device.state == DeviceFigures::State::Copying;
+            lines.push_back("  " + device.folder + "  " +
+                            StateText(finished ? DeviceFigures::State::Done : device.state,
+                                      device.bytesDone));
         }
     }
 

@@ -58,18 +58,19 @@ std::string LocalQuestion(const std::string& question) {
 }
 
 // The reasons the core words itself (the others are the system's error texts).
-const std::string kCoreReasons[10] = {
+const std::string kCoreReasons[11] = {
     ErrorText(error::kStopped),      ErrorText(error::kSourceChanged),
     emptying_reason::kSourceKept,    emptying_reason::kRootRefused,
     emptying_reason::kChangedDuring, ErrorText(error::kChangedMeanwhile),
     run_reason::kDestinationGone,    emptying_reason::kGoneSinceStart,
-    run_reason::kVerifyFailed,       run_reason::kVerifyFailedReplaced};
+    run_reason::kVerifyFailed,       run_reason::kVerifyFailedReplaced,
+    ErrorText(error::kDeviceFull)};
 
 // The failures with the core's reasons in the language of the messages.
 std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
     const Texts& t = Text();
     for (Failure& failure : failures) {
-        for (int i = 0; i < 10; ++i) {
+        for (int i = 0; i < 11; ++i) {
             if (t.coreReasons[i] != nullptr && failure.reason == kCoreReasons[i]) {
                 failure.reason = t.coreReasons[i];
             }
@@ -283,9 +284,16 @@ int Run(const std::vector<std::string>& arguments) {
     if (leftUndone) {
         PrintLine(stderr, t.stopped);
         PrintLine(stderr, summary + verified);
+        if (figures.amountKnown && figures.filesExpected > figures.filesHandled)
+            PrintLine(stderr, app::FormatText(t.undone, {std::to_string(figures.filesExpected -
+                                                                        figures.filesHandled)}));
+        if (figures.filesKept > 0)
+            PrintLine(stderr, app::FormatText(t.kept, {std::to_string(figures.filesKept)}));
         return kStopped;
     }
     PrintLine(summaryStream, std::string(t.copyDone) + " " + summary + verified);
+    if (figures.filesKept > 0)
+        PrintLine(summaryStream, app::FormatText(t.kept, {std::to_string(figures.filesKept)}));
     return result.failures.empty() && reported ? kDone : kFailures;
 }
 

@@ -84,7 +84,8 @@ const Texts kEnglish = {
      "deleted or moved away after the run began",
      "verification failed: the copy differs from its source",
      "verification failed: the copy differs from its source (it replaced the file of that "
-     "name, which is gone)"},
+     "name, which is gone)",
+     "not copied: the destination's disk is full"},
     "files",
     "left",
     "flushing",
@@ -92,6 +93,8 @@ const Texts kEnglish = {
     "waiting",
     "done",
     "failed",
+    "%1 files not copied",
+    "%1 files kept as they stood (same name)",
 };
 
 const Texts kChinese = {
@@ -151,7 +154,7 @@ const Texts kChinese = {
     "；已校验 %1 个副本",
     "无法写入校验文件 %1：%2",
     "校验文件：%1 未列入（xxhsum 无法读取含换行符的文件名）",
-    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
      nullptr},  // the core's words as they are
     "文件",
     "剩余",
@@ -160,6 +163,8 @@ const Texts kChinese = {
     "等待",
     app::kStateDone,
     app::kStateFailed,
+    "有 %1 个文件未复制",
+    "已跳过 %1 个同名文件",
 };
 
 }  // namespace

@@ -73,8 +73,8 @@ struct Texts {
     // by the emptying, the root refused by it, an entry swapped meanwhile (emptying), an
     // entry moved or swapped during the run, a destination gone since the run began (copy),
     // the same (emptying), a copy that differs from its source, the same where it replaced
-    // a file.
-    const char* coreReasons[10];
+    // a file, a copy not tried because its device is full.
+    const char* coreReasons[11];
     // The progress line.
     const char* files;
     const char* remaining;
@@ -83,6 +83,10 @@ struct Texts {
     const char* waiting;
     const char* done;
     const char* failed;
+    // The end of a run: the files a stopped run left undone (%1), counted apart from its
+    // failures; the files kept because a file of that name stood there (%1).
+    const char* undone;
+    const char* kept;
 };
 
 // The texts of the language the environment asks for.

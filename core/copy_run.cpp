@@ -1,10 +1,12 @@
 #include "core/copy_run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 #include "core/emptying.h"
 #include "core/fsops.h"
@@ -32,11 +34,27 @@ void RecordError(std::vector<Failure>* failures, const std::string& path, int er
     Record(failures, path, ErrorText(error));
 }
 
-// A copy's target folder: the open folder and how it is shown (ending with the separator).
+// A copy's target folder: the open folder and how it is shown (ending with the separator),
+// and the source's path where the caller knows it (null otherwise).
 struct TargetFolder {
     const Folder& folder;
     const std::string& path;
+    const std::string* source = nullptr;
 };
+
+// True when a failed copy's cause is its source: it changed while read, or it is no longer
+// there to be read. The user then looks at the source, not at the target.
+bool SourceCaused(const TargetFolder& target, int error) {
+    if (!target.source || error == error::kDeviceFull || error == error::kStopped) return false;
+    return error == error::kSourceChanged || !IsExistingFile(*target.source);
+}
+
+// Records a failed copy to `name` in the target folder, under the source where it caused it.
+void RecordCopyError(std::vector<Failure>* failures, const TargetFolder& target,
+                     const std::string& name, int error) {
+    RecordError(failures, SourceCaused(target, error) ? *target.source : target.path + name,
+                error);
+}
 
 bool SomethingAt(const TargetFolder& target, const std::string& name) {
     std::uint32_t attributes = 0;
@@ -47,16 +65,21 @@ bool SomethingAt(const TargetFolder& target, const std::string& name) {
 // is what was asked to stay, even when the copy failed for another reason first (a source
 // that is gone or unreadable); only a copy into a free place that did not happen is a
 // failure.
-void CopyKeepingExisting(const CopyFileTo& copyTo, const TargetFolder& target,
-                         const std::string& name, std::vector<Failure>* failures) {
+CopyOutcome CopyKeepingExisting(const CopyFileTo& copyTo, const TargetFolder& target,
+                                const std::string& name, std::vector<Failure>* failures) {
     int error = copyTo(name, true);
-    if (error == 0 || error == kTargetExists || SomethingAt(target, name)) return;
-    RecordError(failures, target.path + name, error);
+    if (error == 0) return CopyOutcome::Copied;
+    if (error == kTargetExists || SomethingAt(target, name)) return CopyOutcome::Kept;
+    RecordCopyError(failures, target, name, error);
+    return CopyOutcome::Failed;
 }
 
-void CopyReplacing(const CopyFileTo& copyTo, const TargetFolder& target, const std::string& name,
-                   std::vector<Failure>* failures) {
-    if (int error = copyTo(name, false)) RecordError(failures, target.path + name, error);
+CopyOutcome CopyReplacing(const CopyFileTo& copyTo, const TargetFolder& target,
+                          const std::string& name, std::vector<Failure>* failures) {
+    int error = copyTo(name, false);
+    if (error == 0) return CopyOutcome::Copied;
+    RecordCopyError(failures, target, name, error);
+    return CopyOutcome::Failed;
 }
 
 // Candidate names of the numbering rule: the name itself, then stem_1ext, stem_2ext, ...
@@ -94,29 +117,28 @@ class NumberedCandidates {
 // Creates the copy under the first free numbered name, exclusively, so that it never
 // replaces anything. A file that takes the chosen name between the test and the copy sends
 // the copy on to the next number; anything else in the way (a folder) is a failure.
-void CopyUnderNumberedName(const CopyFileTo& copyTo, const TargetFolder& target,
-                           const std::string& name, std::vector<Failure>* failures) {
+CopyOutcome CopyUnderNumberedName(const CopyFileTo& copyTo, const TargetFolder& target,
+                                  const std::string& name, std::vector<Failure>* failures) {
     NumberedCandidates candidates(name);
     for (;;) {
         candidates.skipExistingFiles(target.folder);
         const std::string& candidate = candidates.current();
         int error = copyTo(candidate, true);
-        if (error == 0) return;
+        if (error == 0) return CopyOutcome::Copied;
         if (error != kTargetExists || !IsExistingFileAt(target.folder, candidate)) {
-            RecordError(failures, target.path + candidate, error);
-            return;
+            // Under the source's own name: the numbered one was never the user's.
+            RecordCopyError(failures, target, name, error);
+            return CopyOutcome::Failed;
         }
     }
 }
 
-void CopyAfterQuestion(const CopyFileTo& copyTo, const TargetFolder& target,
-                       const std::string& name, const AskYesNo& askYesNo,
-                       std::vector<Failure>* failures) {
-    if (IsExistingFileAt(target.folder, name) && !askYesNo(OverwriteQuestion(target.path + name))) {
-        CopyKeepingExisting(copyTo, target, name, failures);
-    } else {
-        CopyReplacing(copyTo, target, name, failures);
-    }
+CopyOutcome CopyAfterQuestion(const CopyFileTo& copyTo, const TargetFolder& target,
+                              const std::string& name, const AskYesNo& askYesNo,
+                              std::vector<Failure>* failures) {
+    if (IsExistingFileAt(target.folder, name) && !askYesNo(OverwriteQuestion(target.path + name)))
+        return CopyKeepingExisting(copyTo, target, name, failures);
+    return CopyReplacing(copyTo, target, name, failures);
 }
 
 // The folder name a folder source is copied under: trailing separators removed, then the
@@ -225,6 +247,7 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
         std::string reason;
         if (!destination.open(&reason)) {
             Record(&failures, destination.path() + name, std::move(reason));
+            run.fileHandled(destinationIndex, false);
             return;
         }
         const Folder& folder = destination.folder();
@@ -235,7 +258,9 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
                                                      failIfExists, 0, control, placed);
                                });
         };
-        CopyFileUnderPolicy(copyTo, folder, destination.path(), name, policy, askYesNo, &failures);
+        const CopyOutcome outcome = CopyFileUnderPolicy(
+            copyTo, folder, destination.path(), name, policy, askYesNo, &failures, &source);
+        run.fileHandled(destinationIndex, outcome == CopyOutcome::Kept);
     }
 }
 
@@ -326,25 +351,22 @@ std::string NumberedName(const std::string& folder, const std::string& name) {
     return candidates.current();
 }
 
-void CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
-                         const std::string& folderPath, const std::string& name,
-                         SameFilePolicy policy, const AskYesNo& askYesNo,
-                         std::vector<Failure>* failures) {
-    const TargetFolder target{folder, folderPath};
+CopyOutcome CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
+                                const std::string& folderPath, const std::string& name,
+                                SameFilePolicy policy, const AskYesNo& askYesNo,
+                                std::vector<Failure>* failures, const std::string* sourcePath) {
+    const TargetFolder target{folder, folderPath, sourcePath};
     switch (policy) {
         case SameFilePolicy::Overwrite:
-            CopyReplacing(copyTo, target, name, failures);
-            break;
+            return CopyReplacing(copyTo, target, name, failures);
         case SameFilePolicy::Skip:
-            CopyKeepingExisting(copyTo, target, name, failures);
-            break;
+            return CopyKeepingExisting(copyTo, target, name, failures);
         case SameFilePolicy::Ask:
-            CopyAfterQuestion(copyTo, target, name, askYesNo, failures);
-            break;
+            return CopyAfterQuestion(copyTo, target, name, askYesNo, failures);
         case SameFilePolicy::AutoNumber:
-            CopyUnderNumberedName(copyTo, target, name, failures);
-            break;
+            return CopyUnderNumberedName(copyTo, target, name, failures);
     }
+    return CopyOutcome::Failed;
 }
 
 std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinations,
@@ -364,6 +386,30 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
     if (options.verify || options.listHashes) {
         ledger.emplace(destinations.count());
         run.setLedger(&*ledger);
+    }
+    // Where figures are shown, the sources are counted on a thread of their own while the
+    // run already copies (the copies read the same folders, mostly from the page cache
+    // then), so the run's whole amount is known within its first seconds. The count stops
+    // when the run ends, on every way out.
+    struct Counter {
+        std::atomic<bool> cancel{false}, done{false};
+        std::thread thread;
+        // Lets the count go on for at most `limit` more, then ends it.
+        void finishWithin(std::chrono::milliseconds limit) {
+            const auto until = std::chrono::steady_clock::now() + limit;
+            while (thread.joinable() && !done.load() && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            cancel.store(true);
+            if (thread.joinable()) thread.join();
+        }
+        ~Counter() { finishWithin(std::chrono::milliseconds(0)); }
+    } counter;
+    if (options.showTransfer) {
+        counter.thread = std::thread([&sources, &run, &counter] {
+            const SourceAmount amount = CountSources(sources, &counter.cancel);
+            if (amount.complete) run.setSourceAmount(amount.files, amount.bytes);
+            counter.done.store(true);
+        });
     }
     const int destinationCount = destinations.count();
     const std::int64_t sourceCount = sources.count();
@@ -466,6 +512,7 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
             }
             if (i == sourceCount && namesFolder && !run.stopped())
                 run.destinationComplete(d);
+            run.destinationEnded(d);
         };
     }
     const auto flush = [&](std::vector<Failure>& into) {
@@ -524,6 +571,14 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
     if (std::any_of(result.failures.begin(), result.failures.end(),
                     [&](const Failure& failure) { return failure.reason == abandoned; }))
         run.markStopped();
+    // A stopped run tells what it left undone from the count, which gets a moment to end; a
+    // complete run met every file itself.
+    if (run.stopped()) {
+        counter.finishWithin(std::chrono::seconds(2));
+    } else {
+        counter.finishWithin(std::chrono::milliseconds(0));
+        if (options.showTransfer) run.amountFromRun();
+    }
     flush(result.failures);
     result.stopped = run.stopped();
     return result;

@@ -119,9 +119,18 @@ using CopyFileTo = std::function<int(const std::string& targetName, bool failIfE
 // creates the first free numbered name exclusively and moves on to the next number when a
 // file takes it meanwhile. Every copy the policy wanted that did not happen is appended to
 // *failures when given; a target that Skip or a No answer leaves in place is no failure.
-void CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
-                         const std::string& folderPath, const std::string& name,
-                         SameFilePolicy policy, const AskYesNo& askYesNo,
-                         std::vector<Failure>* failures);
+// A failure is listed under the target's path, except that a failure the source caused (it
+// is gone, or changed while read) is listed under `sourcePath` when given, and a numbered
+// copy that failed is listed under the source's own name in the folder, a name the user
+// knows, not the numbered one it did not get.
+// How one file's copy under a policy ended.
+enum class CopyOutcome { Copied, Kept, Failed };
+
+// Returns Kept where an existing file of the name stayed in place of the copy.
+CopyOutcome CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
+                                const std::string& folderPath, const std::string& name,
+                                SameFilePolicy policy, const AskYesNo& askYesNo,
+                                std::vector<Failure>* failures,
+                                const std::string* sourcePath = nullptr);
 
 }  // namespace ostrivane

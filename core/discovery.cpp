@@ -1,5 +1,6 @@
 #include "core/discovery.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -9,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/fsops.h"
 #include "core/folder_walk.h"
+#include "core/fsops.h"
 #include "core/run_engine.h"
 #include "core/tree_copy.h"
 
@@ -112,8 +113,8 @@ void FolderIndexer::walkFrames() {
             error == error::kChangedMeanwhile || error == error::kNotAFolder)
             continue;
         // A folder shown again below itself (a bind mount) would repeat without end.
-        if (error == 0 && (chain_.currentIsAncestor() ||
-                           (above_ && chain_.current().identity() == *above_))) {
+        if (error == 0 &&
+            (chain_.currentIsAncestor() || (above_ && chain_.current().identity() == *above_))) {
             if (chain_.leave() != 0) throw ChainLost{};
             continue;
         }
@@ -228,6 +229,10 @@ std::vector<Subfolder> FolderIndexer::listSubfolders() {
         if (entry.attributes & (attr::kLink | attr::kSystem | attr::kVolume)) continue;
         subfolders.push_back({std::move(entry.name), entry.inode});
     }
+    // A listing's own order depends on the file system (hash order on ext4).
+    std::sort(subfolders.begin(), subfolders.end(), [](const Subfolder& a, const Subfolder& b) {
+        return SubfolderNameBefore(a.name, b.name);
+    });
     return subfolders;
 }
 
@@ -238,6 +243,20 @@ int WritersFor(const std::string& path) {
 }
 
 }  // namespace
+
+bool SubfolderNameBefore(const std::string& a, const std::string& b) {
+    const auto capital = [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - ('a' - 'A'))
+                                    : static_cast<unsigned char>(c);
+    };
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        const unsigned char x = capital(a[i]), y = capital(b[i]);
+        if (x != y) return x < y;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
 
 void IndexDisk(const std::string& path, PathList& destinations,
                const std::function<void()>& repaint) {

@@ -241,6 +241,10 @@ struct FolderEntry {
     std::uint64_t inode = 0;
 };
 
+// The size of the regular file `name` of the open folder, a link followed as a copy reads
+// it. False for anything else (a folder, a device, nothing there).
+bool FileSizeAt(const Folder& folder, const std::string& name, std::uint64_t& size);
+
 // Lists every entry of the open folder except "." and ".." in the platform's order into
 // `entries` (replaced). 0 or the platform's error number.
 int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries);
@@ -319,6 +323,9 @@ struct CopyControl {
     const Folder* temporaryFolder = nullptr;
     // Where copies that are hashed (CopyFileAt's `placed`) share the hashes of big sources.
     SharedSourceHashes* sourceHashes = nullptr;
+    // Asked once the source is open, before anything is written, with the source's size:
+    // false fails the copy with error::kDeviceFull, untried (its device is full).
+    std::function<bool(std::uint64_t size)> roomFor;
 };
 
 // What a copy that was put under its final name tells a run that checks it later.
@@ -503,7 +510,18 @@ extern const int kChangedMeanwhile;  // the entry is no longer the one that was 
 extern const int kStopped;           // a stop request abandoned the copy (no errno value)
 extern const int kSourceChanged;     // the source was written to while it was copied
                                      // (no errno value)
+extern const int kDeviceFull;        // not tried: the target's device is full (no errno
+                                     // value: ErrorText words it)
 }  // namespace error
+
+// True for the platform's "no space left on the device" (ENOSPC; on Windows a full disk or
+// a quota reached).
+bool MeansDeviceFull(int error);
+
+// The space left to the caller on the file system of the open folder: free bytes, and free
+// file entries (UINT64_MAX where the file system keeps no count of them). False when it
+// cannot be told.
+bool FreeSpaceAt(const Folder& folder, std::uint64_t& bytes, std::uint64_t& entries);
 
 // Whole-file reading and writing for list and settings files. ReadWholeFile fills `bytes`
 // and returns 0 or the error number; it reads a regular file, or an anonymous pipe to its

@@ -13,6 +13,8 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -72,12 +74,16 @@ const int kStopped = 0x10002;
 // Not ESTALE, whose system text "Stale file handle" tells of a fault, not of an entry
 // moved or swapped meanwhile; ErrorText words it.
 const int kChangedMeanwhile = 0x10003;
+const int kDeviceFull = 0x10004;
 }  // namespace error
+
+bool MeansDeviceFull(int error) { return error == ENOSPC || error == EDQUOT; }
 
 std::string ErrorText(int error) {
     if (error == error::kSourceChanged) return "源文件在复制过程中被改动";
     if (error == error::kStopped) return "复制已停止，未完成的副本已丢弃";
     if (error == error::kChangedMeanwhile) return "运行中已被移动、删除或替换（链接或另一文件夹）";
+    if (error == error::kDeviceFull) return "目标磁盘已满，未复制";
     char buffer[256];
     return strerror_r(error, buffer, sizeof buffer);
 }
@@ -347,6 +353,15 @@ int FdOf(const Folder& folder) {
 
 }  // namespace
 
+bool FreeSpaceAt(const Folder& folder, std::uint64_t& bytes, std::uint64_t& entries) {
+    struct statvfs st;
+    if (::fstatvfs(FdOf(folder), &st) != 0) return false;
+    bytes = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    // A file system that keeps no count of its entries (btrfs, FUSE ones) reports 0 of 0.
+    entries = st.f_files == 0 ? UINT64_MAX : static_cast<std::uint64_t>(st.f_favail);
+    return true;
+}
+
 void Folder::close() {
     if (handle_ >= 0) ::close(static_cast<int>(handle_));
     handle_ = -1;
@@ -522,6 +537,13 @@ int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
     }
     state.fd = -1;  // the folder keeps its descriptor
     return error;
+}
+
+bool FileSizeAt(const Folder& folder, const std::string& name, std::uint64_t& size) {
+    struct stat st;
+    if (::fstatat(FdOf(folder), name.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode)) return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
 }
 
 bool EntryAttributesAt(const Folder& folder, const std::string& name, std::uint32_t& attributes,
@@ -1745,6 +1767,9 @@ int CopyFromOpenSource(int source, const Place& place, bool failIfExists) {
     if (!S_ISREG(st.st_mode)) return kNotRegularFile;
     if (activeControl && activeControl->opened)
         activeControl->opened(static_cast<std::uint64_t>(st.st_size));
+    if (activeControl && activeControl->roomFor &&
+        !activeControl->roomFor(static_cast<std::uint64_t>(st.st_size)))
+        return error::kDeviceFull;
     if (failIfExists) {
         // A look first spares copying data for nothing; the final link or rename is what
         // keeps a target that appears meanwhile.

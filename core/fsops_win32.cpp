@@ -94,7 +94,14 @@ const int kSourceChanged = 0x10001;  // beyond every Win32 error number
 const int kStopped = 0x10002;
 // Beyond every Win32 error number too (it was ERROR_FILE_INVALID); ErrorText words it.
 const int kChangedMeanwhile = 0x10003;
+const int kDeviceFull = 0x10004;
 }  // namespace error
+
+bool MeansDeviceFull(int error) {
+    constexpr int kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED, not in every SDK
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
+           error == kDiskQuotaExceeded;
+}
 
 namespace {
 // A folder where a file was wanted (the EISDIR of POSIX).
@@ -339,10 +346,22 @@ bool IsVolumeRoot(HANDLE h) {
 
 }  // namespace
 
+bool FreeSpaceAt(const Folder& folder, std::uint64_t& bytes, std::uint64_t& entries) {
+    std::wstring path;
+    if (!PathOfHandle(FolderHandle(folder), path)) return false;
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    entries = UINT64_MAX;  // NTFS and FAT keep no count of free entries worth asking
+    return true;
+}
+
 std::string ErrorText(int error) {
     if (error == error::kSourceChanged) return "源文件在复制过程中被改动";
     if (error == error::kStopped) return "复制已停止，未完成的副本已丢弃";
     if (error == error::kChangedMeanwhile) return "运行中已被移动、删除或替换（链接或另一文件夹）";
+    if (error == error::kDeviceFull) return "目标磁盘已满，未复制";
     wchar_t* buffer = nullptr;
     DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -666,6 +685,17 @@ int ReadFolder(const Folder& folder, std::vector<FolderEntry>& entries) {
             offset += info->NextEntryOffset;
         }
     }
+}
+
+bool FileSizeAt(const Folder& folder, const std::string& name, std::uint64_t& size) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (OpenAt(FolderHandle(folder), name, FILE_READ_ATTRIBUTES, FILE_OPEN, 0, h) != 0)
+        return false;
+    Handle held(h);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!InfoOf(h, info) || IsFolderAttr(info.dwFileAttributes)) return false;
+    size = SizeOf(info);
+    return true;
 }
 
 bool EntryAttributesAt(const Folder& folder, const std::string& name, std::uint32_t& attributes,
@@ -1269,6 +1299,8 @@ int CheckReplaceable(const Folder& folder, const std::string& name, HANDLE sourc
 int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, const Folder& target,
                        const std::string& targetName, bool failIfExists) {
     if (activeControl && activeControl->opened) activeControl->opened(SizeOf(st));
+    if (activeControl && activeControl->roomFor && !activeControl->roomFor(SizeOf(st)))
+        return error::kDeviceFull;
     if (failIfExists) {
         // A look first spares copying data for nothing; the exclusive rename is what keeps
         // a target that appears meanwhile.

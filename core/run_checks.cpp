@@ -110,4 +110,76 @@ void CheckSourcesCanBeEntered(const PathList& sources, const std::atomic<bool>* 
     }
 }
 
+namespace {
+
+bool Cancelled(const std::atomic<bool>* cancel) {
+    return cancel && cancel->load(std::memory_order_relaxed);
+}
+
+// Adds the files of the folder tree `source` to *amount; false when cancelled.
+bool CountTree(const std::string& source, SourceAmount& amount, const std::atomic<bool>* cancel) {
+    Folder top;
+    std::vector<FolderEntry> entries;
+    if (OpenFolder(source, top) != 0 || ReadFolder(top, entries) != 0) return true;
+    std::vector<Level> levels;
+    levels.push_back({std::move(entries), 0, 0});
+    FolderChain chain;
+    chain.start(std::move(top));
+    while (!levels.empty()) {
+        if (Cancelled(cancel)) return false;
+        Level& level = levels.back();
+        if (level.next == level.entries.size()) {
+            levels.pop_back();
+            if (!levels.empty() && chain.leave() != 0) return true;  // the tree moved away
+            continue;
+        }
+        const FolderEntry& entry = level.entries[level.next++];
+        // ClassifyEntry: 0 a file, 1 a real subfolder, 2 a dot entry.
+        const int kind = ClassifyEntry({entry.name, entry.attributes});
+        if (kind == 2) continue;
+        if (kind == 0) {
+            std::uint64_t size = 0;
+            if (FileSizeAt(chain.current(), entry.name, size)) {
+                ++amount.files;
+                amount.bytes += size;
+            }
+            continue;
+        }
+        if (entry.attributes & attr::kLink) continue;  // the copy does not follow it
+        if (chain.enter(entry.name, entry.inode) != 0) continue;
+        std::vector<FolderEntry> below;
+        if (chain.currentIsAncestor() || ReadFolder(chain.current(), below) != 0) below.clear();
+        levels.push_back({std::move(below), 0, 0});
+    }
+    return true;
+}
+
+}  // namespace
+
+SourceAmount CountSources(const PathList& sources, const std::atomic<bool>* cancel) {
+    SourceAmount amount;
+    for (const std::string& source : sources.entries()) {
+        if (Cancelled(cancel)) return amount;
+        if (source.empty()) continue;
+        if (IsExistingFolder(source)) {
+            if (RefusedAsWholeDrive(source)) continue;
+            if (!CountTree(source, amount, cancel)) return amount;
+            continue;
+        }
+        // A file: its size through its folder, as the copy opens it.
+        const std::string name = FileNamePart(source);
+        std::string folderPath(source, 0, source.size() - name.size());
+        if (folderPath.empty()) folderPath = ".";
+        Folder folder;
+        std::uint64_t size = 0;
+        if (!name.empty() && OpenFolder(folderPath, folder) == 0 &&
+            FileSizeAt(folder, name, size)) {
+            ++amount.files;
+            amount.bytes += size;
+        }
+    }
+    amount.complete = true;
+    return amount;
+}
+
 }  // namespace ostrivane

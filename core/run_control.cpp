@@ -17,7 +17,28 @@ std::int64_t Now() {
 }  // namespace
 
 RunControl::RunControl(const RunOptions& options)
-    : stop_(options.stop), showTransfer_(options.showTransfer) {}
+    : stop_(options.stop), showTransfer_(options.showTransfer), began_(Now()) {}
+
+double RemainingSeconds(const TransferFigures& figures) {
+    if (figures.bytesDone == 0 || figures.seconds <= 0) return -1;
+    const double runRate = static_cast<double>(figures.bytesDone) / figures.seconds;
+    if (!figures.amountKnown) {
+        if (figures.bytesExpected == 0) return -1;
+        if (figures.bytesExpected <= figures.bytesDone) return 0;
+        return static_cast<double>(figures.bytesExpected - figures.bytesDone) / runRate;
+    }
+    double slowest = 0;
+    for (const DeviceFigures& device : figures.devices) {
+        if (device.finished || device.bytesExpected <= device.bytesDone) continue;
+        // A rate from a second of writing or more; before that the run's own.
+        const double rate = device.seconds >= 1 && device.bytesDone > 0
+                                ? static_cast<double>(device.bytesDone) / device.seconds
+                                : runRate;
+        slowest =
+            std::max(slowest, static_cast<double>(device.bytesExpected - device.bytesDone) / rate);
+    }
+    return slowest;
+}
 
 bool RunControl::stopRequested() {
     if (!stop_ || !stop_->load()) return false;
@@ -33,12 +54,19 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
         DeviceFigures figures;
         figures.folder = folder;
         figures_.push_back(std::move(figures));
+        deviceFull_.emplace_back(false);
+        destinationsOnDevice_.push_back(0);
+        destinationsEnded_.push_back(0);
+        deviceBegan_.push_back(0);
+        deviceFinished_.push_back(0);
         found = deviceIds_.end() - 1;
     }
+    ++destinationsOnDevice_[static_cast<size_t>(found - deviceIds_.begin())];
     Destination& added = destinations_.emplace_back();
     added.device = static_cast<int>(found - deviceIds_.begin());
     added.control.stop = stop_;
     added.control.sourceHashes = ledger_ ? &sourceHashes_ : nullptr;
+    added.control.roomFor = [this, &added](std::uint64_t size) { return roomFor(added, size); };
     if (showTransfer_) {
         added.control.opened = [&added](std::uint64_t size) { added.bytesPlanned += size; };
         added.control.copied = [this, &added](std::uint64_t bytes) {
@@ -52,7 +80,10 @@ void RunControl::beginDestination(int index) {
     {
         std::lock_guard lock(mutex_);
         auto& device = figures_.at(static_cast<size_t>(deviceOf(index)));
-        if (device.state == DeviceFigures::State::Waiting) device.state = DeviceFigures::State::Copying;
+        if (device.state == DeviceFigures::State::Waiting)
+            device.state = DeviceFigures::State::Copying;
+        std::int64_t& began = deviceBegan_[static_cast<size_t>(deviceOf(index))];
+        if (began == 0) began = Now();
     }
     reportSoon();
 }
@@ -83,7 +114,8 @@ void RunControl::endFlush(const std::vector<std::uint64_t>& failedDevices) {
 
 const CopyControl* RunControl::copyControl(int index) {
     const CopyControl& control = destinations_.at(static_cast<size_t>(index)).control;
-    if (!stop_ && !showTransfer_ && !control.temporaryFolder && !control.sourceHashes)
+    if (!stop_ && !showTransfer_ && !control.temporaryFolder && !control.sourceHashes &&
+        !anyDeviceFull_.load())
         return nullptr;
     return &control;
 }
@@ -132,23 +164,99 @@ void RunControl::destinationComplete(int index) {
     completeBytes_ = std::max(completeBytes_, bytes);
 }
 
+void RunControl::destinationEnded(int index) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto device = static_cast<size_t>(deviceOf(index));
+        if (++destinationsEnded_[device] == destinationsOnDevice_[device]) {
+            figures_[device].finished = true;
+            deviceFinished_[device] = Now();
+        }
+    }
+    reportSoon();
+}
+
+void RunControl::fileHandled(int index, bool kept) {
+    Destination& destination = destinations_.at(static_cast<size_t>(index));
+    ++destination.filesHandled;
+    if (kept) ++destination.filesKept;
+}
+
+void RunControl::setSourceAmount(std::uint64_t files, std::uint64_t bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        amountKnown_ = true;
+        sourceFiles_ = files;
+        sourceBytes_ = bytes;
+    }
+    // The next report of the copies carries it: a report of its own here would take the
+    // copies' next report slot.
+}
+
+void RunControl::amountFromRun() {
+    std::lock_guard lock(mutex_);
+    amountKnown_ = true;  // the figures' own counts raise the expected ones to what was met
+}
+
+void RunControl::deviceFull(int index) {
+    deviceFull_.at(static_cast<size_t>(deviceOf(index))).store(true);
+    anyDeviceFull_.store(true);
+}
+
+bool RunControl::roomFor(const Destination& destination, std::uint64_t size) const {
+    if (!deviceFull_[static_cast<size_t>(destination.device)].load()) return true;
+    // Space comes back when a copy that failed midway gives its blocks back, or when the
+    // user frees some: a copy that fits what is left is still tried. The margin stands for
+    // the file system's own blocks (the entry, the file's last block).
+    constexpr std::uint64_t kMargin = 64 * 1024;
+    std::uint64_t bytes = 0, entries = 0;
+    const Folder* folder = destination.control.temporaryFolder;
+    return folder && FreeSpaceAt(*folder, bytes, entries) && entries > 0 && bytes > kMargin &&
+           size <= bytes - kMargin;
+}
+
 void RunControl::report() {
     if (!showTransfer_) return;
     std::lock_guard lock(mutex_);
-    lastReport_.store(Now());
+    const std::int64_t now = Now();
+    lastReport_.store(now);
     TransferFigures figures;
     figures.devices = figures_;
     figures.bytesVerified = bytesVerified_.load();
+    figures.seconds = static_cast<double>(now - began_) / 1e9;
+    std::vector<std::uint64_t> devicePlanned(figures.devices.size(), 0);
+    for (size_t d = 0; d < figures.devices.size(); ++d) {
+        if (deviceBegan_[d] == 0) continue;
+        const std::int64_t until = deviceFinished_[d] != 0 ? deviceFinished_[d] : now;
+        figures.devices[d].seconds = static_cast<double>(until - deviceBegan_[d]) / 1e9;
+    }
     for (const Destination& destination : destinations_) {
         const std::uint64_t bytes = destination.bytesDone.load();
         figures.filesDone += destination.filesDone.load();
         figures.bytesDone += bytes;
         figures.bytesPlanned += destination.bytesPlanned.load();
+        figures.filesHandled += destination.filesHandled.load();
+        figures.filesKept += destination.filesKept.load();
         figures.devices[static_cast<size_t>(destination.device)].bytesDone += bytes;
+        devicePlanned[static_cast<size_t>(destination.device)] +=
+            std::max(destination.bytesPlanned.load(), bytes);
     }
     if (completeBytes_ > 0)
         figures.bytesExpected =
             std::max<std::uint64_t>(completeBytes_ * destinations_.size(), figures.bytesPlanned);
+    if (amountKnown_) {
+        // The count may have missed what appeared since; what the run met counts too.
+        figures.amountKnown = true;
+        figures.filesExpected = std::max(sourceFiles_ * destinations_.size(), figures.filesHandled);
+        figures.bytesExpected = std::max(
+            {figures.bytesExpected, sourceBytes_ * destinations_.size(), figures.bytesPlanned});
+        for (size_t d = 0; d < figures.devices.size(); ++d) {
+            DeviceFigures& device = figures.devices[d];
+            device.bytesExpected = std::max<std::uint64_t>(
+                sourceBytes_ * static_cast<std::uint64_t>(destinationsOnDevice_[d]),
+                devicePlanned[d]);
+        }
+    }
     showTransfer_(figures);
 }
 

@@ -22,6 +22,15 @@ struct DeviceFigures {
     std::uint64_t bytesDone = 0;
     // Verifying: the run's copies on the device are read back and compared with their sources.
     enum class State { Waiting, Copying, Flushing, Verifying, Done, Failed } state = State::Waiting;
+    // The device's whole amount once the sources are counted (their bytes times the
+    // destinations on the device); 0 until then.
+    std::uint64_t bytesExpected = 0;
+    // Every destination on the device has had its turn: nothing more is copied there (the
+    // flush at the run's end may still come).
+    bool finished = false;
+    // Seconds the device has been written to: from its first copy to now, or to when it
+    // finished.
+    double seconds = 0;
 };
 
 // The figures of a run so far. `bytesPlanned` counts the files met so far (the run does not
@@ -33,7 +42,25 @@ struct TransferFigures {
     std::uint64_t filesDone = 0, bytesDone = 0, bytesPlanned = 0, bytesExpected = 0;
     std::uint64_t bytesVerified = 0;  // copies read back from their devices so far
     std::vector<DeviceFigures> devices;
+    // The sources are counted in the background while the run copies; once the count is
+    // complete, amountKnown is true, filesExpected is the run's whole number of file copies
+    // (the sources' files times the destinations) and bytesExpected its whole amount.
+    bool amountKnown = false;
+    std::uint64_t filesExpected = 0;
+    // Files the run has dealt with (copied, kept as they stood, or failed), and of them the
+    // ones kept because a file of that name stood there (Skip, a No answer). Once the amount
+    // is known, filesExpected - filesHandled files were left undone (a stop, or a run that
+    // ended early).
+    std::uint64_t filesHandled = 0, filesKept = 0;
+    double seconds = 0;  // since the run began
 };
+
+// The run's remaining time in seconds, or a negative number while it cannot be told (no
+// whole amount yet, nothing copied yet). With the amount known, each device that has not
+// finished needs its remaining bytes at its own rate so far (a device not started yet: the
+// run's rate), and the slowest device decides; otherwise the whole remaining amount at the
+// run's rate.
+double RemainingSeconds(const TransferFigures& figures);
 
 // Receives the figures: at most about 10 times a second while the run goes on, and once at
 // its end. It may be called on any thread of the run, never by two at once.
@@ -127,8 +154,22 @@ class RunControl {
     void endVerify(int device, bool failed);
     // Every source has been handled for destination `index` (not cut short by a stop).
     void destinationComplete(int index);
+    // The writer of destination `index` is done with it, whatever the outcome.
+    void destinationEnded(int index);
+    // One file was dealt with for destination `index`; `kept`: an existing file of that name
+    // was kept instead of it.
+    void fileHandled(int index, bool kept);
+    // The count of the sources is complete: what one destination gets.
+    void setSourceAmount(std::uint64_t files, std::uint64_t bytes);
+    // The run is complete: what it met is its whole amount where the count did not end.
+    void amountFromRun();
     // Reports the figures now, whatever the time since the last report.
     void report();
+
+    // A copy into destination `index` found its device full: from now on a copy to that
+    // device is tried only where its device has room for it (FreeSpaceAt); the others fail
+    // untried with error::kDeviceFull.
+    void deviceFull(int index);
 
   private:
     // The counters of one destination: mostly one writer's own, so that writers on other
@@ -136,16 +177,22 @@ class RunControl {
     struct Destination {
         int device = 0;
         std::atomic<std::uint64_t> filesDone{0}, bytesDone{0}, bytesPlanned{0};
+        std::atomic<std::uint64_t> filesHandled{0}, filesKept{0};
         CopyControl control;
     };
     void reportSoon();
 
+    // True when a copy of `size` bytes into `destination` may be tried.
+    bool roomFor(const Destination& destination, std::uint64_t size) const;
+
     const std::atomic<bool>* stop_;
     ShowTransfer showTransfer_;
+    std::deque<std::atomic<bool>> deviceFull_;  // per device
+    std::atomic<bool> anyDeviceFull_{false};
     std::atomic<bool> stopped_{false};
     std::deque<Destination> destinations_;  // stable addresses: copies hold their control
     std::vector<std::uint64_t> deviceIds_;  // per device
-    std::vector<int> treeWriters_;  // per destination
+    std::vector<int> treeWriters_;          // per destination
     // Guards the device folders and states, and serialises the hook's calls.
     std::mutex mutex_;
     std::vector<DeviceFigures> figures_;
@@ -154,6 +201,15 @@ class RunControl {
     CopyLedger* ledger_ = nullptr;
     SharedSourceHashes sourceHashes_;
     std::atomic<std::uint64_t> bytesVerified_{0};
+    // Per device: its destinations, and those whose writer is done (mutex_).
+    std::vector<int> destinationsOnDevice_, destinationsEnded_;
+    // Per device: when its first copy began and when it finished (steady clock, ns; 0: not
+    // yet) (mutex_).
+    std::vector<std::int64_t> deviceBegan_, deviceFinished_;
+    std::int64_t began_ = 0;  // when the run began
+    // The count of one destination's sources, once complete (mutex_).
+    bool amountKnown_ = false;
+    std::uint64_t sourceFiles_ = 0, sourceBytes_ = 0;
 };
 
 // Makes one copy through `copy`, which gets the run's control for destination `index`;
@@ -168,6 +224,7 @@ int CountedCopy(RunControl& run, int index, const std::string& folderPath, const
     if (error == 0) run.fileDone(index);
     if (error == 0 && !(placed.identity == FileIdentity{}))
         run.copyPlaced(index, folderPath, name, placed);
+    if (MeansDeviceFull(error)) run.deviceFull(index);
     if (error == error::kStopped) run.markStopped();
     return error;
 }

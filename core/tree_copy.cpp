@@ -488,6 +488,7 @@ void TreeWalk::copyFile(const FolderEntry& entry, const TargetLevel& target) {
     const std::string& targetPrefix = targetPath_;
     if (!target.open) {
         recordError(targetPrefix + entry.name, target.error);
+        if (run_) run_->fileHandled(destinationIndex_, false);
         return;
     }
     const Folder& sourceFolder = sources_.current();
@@ -504,8 +505,14 @@ void TreeWalk::copyFile(const FolderEntry& entry, const TargetLevel& target) {
                                                  control, placed);
                            });
     };
-    CopyFileUnderPolicy(copyTo, targetFolder, targetPrefix, entry.name, mode_, askYesNo_,
-                        failures_);
+    // The source's path, for a failure the source caused: grown by the name and cut back,
+    // without a string of its own per file.
+    const size_t folderLength = sourcePath_.size();
+    sourcePath_ += entry.name;
+    const CopyOutcome outcome = CopyFileUnderPolicy(copyTo, targetFolder, targetPrefix, entry.name,
+                                                    mode_, askYesNo_, failures_, &sourcePath_);
+    sourcePath_.resize(folderLength);
+    if (run_) run_->fileHandled(destinationIndex_, outcome == CopyOutcome::Kept);
 }
 
 }  // namespace

@@ -12,11 +12,23 @@
 namespace ostrivane {
 namespace {
 
+// The least width of a box's text: a box sized to a short text would be narrower than its
+// caption, which the window manager then cuts ("Ost…ne").
+constexpr int kBoxTextMinWidth = 260;
+// The width of the Ask question's text, the same for every question so the buttons stay
+// where they were; a longer path wraps.
+constexpr int kQuestionTextWidth = 520;
+
+void SetTextWidth(QMessageBox& box, int minimum) {
+    box.setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: %1px; }").arg(minimum));
+}
+
 // A box with the given icon and buttons; the buttons speak Chinese whatever the locale.
 int ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
             QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
     QMessageBox box(icon, kApplicationTitle, text, buttons, parent);
     box.setWindowModality(Qt::ApplicationModal);
+    SetTextWidth(box, kBoxTextMinWidth);
     if (auto* yes = box.button(QMessageBox::Yes)) yes->setText(QString::fromUtf8(app::kYes));
     if (auto* no = box.button(QMessageBox::No)) no->setText(QString::fromUtf8(app::kNo));
     if (auto* ok = box.button(QMessageBox::Ok)) ok->setText(QString::fromUtf8(app::kOk));
@@ -51,6 +63,34 @@ bool DialogPrompts::warning(const QString& text) {
                    QMessageBox::No) == QMessageBox::Yes;
 }
 
+OverwriteAnswer DialogPrompts::askOverwrite(const QString& text) {
+    QMessageBox box(QMessageBox::Question, kApplicationTitle, text, QMessageBox::NoButton, parent_);
+    box.setObjectName(QStringLiteral("AskBox"));
+    box.setWindowModality(Qt::ApplicationModal);
+    SetTextWidth(box, kQuestionTextWidth);
+    QPushButton* yes = box.addButton(QString::fromUtf8(app::kYes), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QString::fromUtf8(app::kNo), QMessageBox::NoRole);
+    QPushButton* yesToAll = box.addButton(QString::fromUtf8(app::kYesToAll), QMessageBox::YesRole);
+    QPushButton* noToAll = box.addButton(QString::fromUtf8(app::kNoToAll), QMessageBox::NoRole);
+    QPushButton* stop = box.addButton(QString::fromUtf8(app::kStop), QMessageBox::RejectRole);
+    yes->setObjectName(QStringLiteral("Yes"));
+    no->setObjectName(QStringLiteral("No"));
+    yesToAll->setObjectName(QStringLiteral("YesToAll"));
+    noToAll->setObjectName(QStringLiteral("NoToAll"));
+    stop->setObjectName(QStringLiteral("Stop"));
+    box.setDefaultButton(yes);
+    box.setEscapeButton(stop);
+    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    box.exec();
+    QGuiApplication::restoreOverrideCursor();
+    const QAbstractButton* clicked = box.clickedButton();
+    if (clicked == yes) return OverwriteAnswer::Yes;
+    if (clicked == no) return OverwriteAnswer::No;
+    if (clicked == yesToAll) return OverwriteAnswer::YesToAll;
+    if (clicked == noToAll) return OverwriteAnswer::NoToAll;
+    return OverwriteAnswer::Stop;
+}
+
 void DialogPrompts::error(const QString& text) {
     ShowBox(parent_, QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
 }
@@ -60,6 +100,7 @@ void DialogPrompts::report(const QString& text, const QString& details,
     QMessageBox box(QMessageBox::Information, kApplicationTitle, text, QMessageBox::Ok, parent_);
     box.setObjectName(QStringLiteral("ReportBox"));
     box.setWindowModality(Qt::ApplicationModal);
+    SetTextWidth(box, kBoxTextMinWidth);
     box.setDetailedText(details);
     if (auto* ok = box.button(QMessageBox::Ok)) ok->setText(QString::fromUtf8(app::kOk));
     QPushButton* save = box.addButton(messages::kSaveReport, QMessageBox::ActionRole);

@@ -27,9 +27,25 @@ struct FileRequest {
     QString proposedName;  // the file name a save dialog proposes; empty for none
 };
 
+// The answers to the question of the Ask policy.
+enum class OverwriteAnswer {
+    Yes,
+    No,
+    YesToAll,  // Yes, and Yes to every further question of this run
+    NoToAll,   // No, and No to every further question of this run
+    Stop,      // No, and stop the run
+};
+
 class Prompts {
   public:
     virtual ~Prompts() = default;
+
+    // The question of the Ask policy: "是", "否", "全部是", "全部否" and "停止" (also Esc),
+    // Yes the default; the box keeps one width from question to question, so its buttons
+    // stay under the pointer. By default the plain question box, Yes or No.
+    virtual OverwriteAnswer askOverwrite(const QString& text) {
+        return question(text) ? OverwriteAnswer::Yes : OverwriteAnswer::No;
+    }
 
     // Modal information box with OK.
     virtual void information(const QString& text) = 0;
@@ -70,6 +86,7 @@ class DialogPrompts : public Prompts {
     bool question(const QString& text) override;
     bool warning(const QString& text) override;
     void error(const QString& text) override;
+    OverwriteAnswer askOverwrite(const QString& text) override;
     void report(const QString& text, const QString& details,
                 const std::function<void()>& saveReport) override;
     QStringList openFiles(const FileRequest& request) override;

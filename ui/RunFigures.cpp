@@ -26,7 +26,7 @@ bool RunFiguresView::showsDevices() const {
     return devices_->isVisible();
 }
 
-void RunFiguresView::show(const TransferFigures& figures) {
+int RunFiguresView::show(const TransferFigures& figures) {
     const app::ShownFigures shown = tracker_.update(elapsed(), figures);
     const QString line = QString::fromStdString(shown.statusLine);
     status_->setText(line);
@@ -34,7 +34,7 @@ void RunFiguresView::show(const TransferFigures& figures) {
 
     if (shown.devices.empty()) {
         devices_->setVisible(false);
-        return;
+        return shown.percent;
     }
     if (shown.devicesChanged) {
         devices_->clear();
@@ -52,6 +52,7 @@ void RunFiguresView::show(const TransferFigures& figures) {
         row->setText(3, QString::fromStdString(device.state));
     }
     devices_->setVisible(true);
+    return shown.percent;
 }
 
 void RunFiguresView::end() {

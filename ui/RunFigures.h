@@ -23,7 +23,8 @@ class RunFiguresView {
     void begin();
     // The bytes the whole run will copy, when known before it (app::RunFiguresTracker).
     void setTotal(std::uint64_t bytes) { tracker_.setTotal(bytes); }
-    void show(const TransferFigures& figures);
+    // Returns the bar's percentage by bytes, or -1 while the run's amount is unknown.
+    int show(const TransferFigures& figures);
     // Clears the status line and hides the device view.
     void end();
 

@@ -29,7 +29,32 @@ QIcon ApplicationIcon() {
     return QIcon::fromTheme(kApplicationId, bundled);
 }
 
+// The texts of Qt's file dialogs that its Simplified Chinese translation lacks: Qt 6 names
+// the file types of the dialog's list ("Folder", "%1 File") in the context
+// QAbstractFileIconProvider, which qtbase_zh_CN does not hold yet.
+class FileTypeTexts : public QTranslator {
+  public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* source, const char* /*disambiguation*/,
+                      int /*n*/) const override {
+        if (std::strcmp(context, "QAbstractFileIconProvider") != 0) return {};
+        static const std::pair<const char*, const char*> kTexts[] = {
+            {"Folder", "文件夹"}, {"File Folder", "文件夹"}, {"Drive", "驱动器"},
+            {"File", "文件"},     {"%1 File", "%1 文件"},    {"Shortcut", "快捷方式"},
+            {"Alias", "替身"},
+        };
+        for (const auto& [english, chinese] : kTexts)
+            if (std::strcmp(source, english) == 0) return QString::fromUtf8(chinese);
+        return {};
+    }
+};
+
 }  // namespace
+
+void InstallMissingQtTexts(QCoreApplication& app) {
+    QCoreApplication::installTranslator(new FileTypeTexts(&app));
+}
 
 bool UseChineseSystemMessages() {
     // The application object has set every category from the environment already; only the
@@ -67,6 +92,7 @@ bool PrepareApplication(QApplication& app) {
         return false;
     }
     QApplication::installTranslator(translator);
+    InstallMissingQtTexts(app);
     return true;
 }
 

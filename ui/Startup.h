@@ -3,6 +3,7 @@
 #pragma once
 
 class QApplication;
+class QCoreApplication;
 
 namespace ostrivane {
 
@@ -17,5 +18,9 @@ bool UseChineseSystemMessages();
 // Qt's Simplified Chinese translation when it is installed (the file dialogs then speak
 // Chinese). Returns whether the translation was found.
 bool PrepareApplication(QApplication& app);
+
+// Installs the Chinese texts of Qt's file dialogs that its own translation lacks (the file
+// types of the dialog's list: "Folder", "%1 File", ...). PrepareApplication calls it.
+void InstallMissingQtTexts(QCoreApplication& app);
 
 }  // namespace ostrivane

@@ -50,11 +50,9 @@ namespace {
 
 // Client size of the window at its design size.
 constexpr QSize kDesignClientSize(752, 543);
-// Inner border of the working page, height of the source group and of the Start panel.
+// Inner border of the working page and of the help page.
 constexpr int kSheetBorder = 2;
 constexpr int kHelpSheetBorder = 4;
-constexpr int kSourceGroupHeight = 196;
-constexpr int kPanelHeight = 38;
 
 const QString kListFileFilter =
     QString::fromUtf8(app::kListFileDescription) + QStringLiteral("(*.lst)");
@@ -62,27 +60,38 @@ const QString kListFileOpenFilter = QStringLiteral("*.lst (*.lst)");
 // Description "*.*" with the pattern that matches every file name.
 const QString kAnyFileFilter = QStringLiteral("*.* (*)");
 
-// The working page. GroupBox1 follows the page's width at the top and Panel1 its width at
-// the bottom; every other group keeps its place.
+// The working page: its groups are laid out by layouts (LayOutWorkingPage), so both lists
+// take the room a larger window gives. The device view, shown during a run that writes to
+// several devices, stands over the options group wherever the layout puts it.
 class WorkingPage : public QWidget {
   public:
     using QWidget::QWidget;
-    QWidget* topGroup = nullptr;
-    QWidget* bottomPanel = nullptr;
+    QWidget* optionsGroup = nullptr;
+    QWidget* deviceView = nullptr;
+
+    void placeDeviceView() {
+        if (optionsGroup && deviceView) deviceView->setGeometry(optionsGroup->geometry());
+    }
 
   protected:
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);
-        const QRect inner =
-            rect().adjusted(kSheetBorder, kSheetBorder, -kSheetBorder, -kSheetBorder);
-        if (topGroup) {
-            topGroup->setGeometry(inner.left(), inner.top(), inner.width(), kSourceGroupHeight);
-        }
-        if (bottomPanel) {
-            bottomPanel->setGeometry(inner.left(), inner.bottom() + 1 - kPanelHeight, inner.width(),
-                                     kPanelHeight);
-        }
+        placeDeviceView();
     }
+};
+
+// Keeps the device view over the options group whenever the group moves or resizes.
+class FollowGeometry : public QObject {
+  public:
+    FollowGeometry(WorkingPage* page) : QObject(page), page_(page) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
+            page_->placeDeviceView();
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    WorkingPage* page_;
 };
 
 // A group's place on the working page: the groups' coordinates are those of the page's
@@ -299,11 +308,15 @@ void TForm1::BuildWindow() {
     BuildProgressGroup();
     BuildStartPanel();
     BuildRunFigures();
-    workingPage->topGroup = GroupBox1;
-    workingPage->bottomPanel = Panel1;
+    LayOutWorkingPage();
+    workingPage->optionsGroup = GroupBox3;
+    workingPage->deviceView = DeviceView;
+    GroupBox3->installEventFilter(new FollowGeometry(workingPage));
     SetTabOrder();
     ConnectCommands();
 
+    // Nothing is clipped down to the size every control needs, never below the design size.
+    setMinimumSize(minimumSizeHint().expandedTo(kDesignClientSize));
     resize(kDesignClientSize);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -405,10 +418,18 @@ void TForm1::BuildOptionsGroup() {
     BtnEmptyDestFolder->setObjectName(QStringLiteral("BtnEmptyDestFolder"));
     BtnEmptyDestFolder->setText(QStringLiteral("..."));
     BtnEmptyDestFolder->setToolTip(QString::fromUtf8(app::kEmptyNow));
-    BtnEmptyDestFolder->setFocusPolicy(Qt::NoFocus);
+    BtnEmptyDestFolder->setAccessibleName(QString::fromUtf8(app::kEmptyNow));
+    // Reachable with Tab; Space or Enter opens its menu as a press of the mouse does.
+    BtnEmptyDestFolder->setFocusPolicy(Qt::TabFocus);
     BtnEmptyDestFolder->setGeometry(InGroup(326, 47, 23, 22));
     BtnEmptyDestFolder->setVisible(false);
     BtnEmptyDestFolder->installEventFilter(this);
+
+    EmptyingNote = new QLabel(GroupBox3);
+    EmptyingNote->setObjectName(QStringLiteral("EmptyingNote"));
+    EmptyingNote->setWordWrap(true);
+    EmptyingNote->setStyleSheet(QStringLiteral("color: #b00000;"));
+    EmptyingNote->setVisible(false);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -460,8 +481,11 @@ void TForm1::BuildRunFigures() {
     StatusLabel = new QLabel(GroupBox4);
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
     StatusLabel->setGeometry(InGroup(8, 64, 346, 18));
-    // A long line loses its end, not the layout; the tool tip holds all of it.
+    // A long line wraps onto a second line instead of widening the window; the tool tip
+    // holds all of it too.
     StatusLabel->setTextFormat(Qt::PlainText);
+    StatusLabel->setWordWrap(true);
+    StatusLabel->setMinimumHeight(2 * StatusLabel->fontMetrics().lineSpacing());
     StatusLabel->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
 
     DeviceView = new QTreeWidget(TabSheet1);
@@ -484,6 +508,88 @@ void TForm1::BuildRunFigures() {
     figuresView_ = std::make_unique<RunFiguresView>(StatusLabel, DeviceView);
 }
 
+// Layouts for the working page in the arrangement of the design: the source group, the
+// destination group, the options and progress groups side by side, the Start panel. The
+// lists take the room a larger window gives, the button columns keep their width, and the
+// window cannot be made smaller than what keeps every caption whole.
+void TForm1::LayOutWorkingPage() {
+    const auto listWithButtons = [](QGroupBox* group, QListView* list,
+                                    std::initializer_list<QPushButton*> buttons) {
+        auto* row = new QHBoxLayout(group);
+        row->setContentsMargins(8, 4, 6, 8);
+        row->setSpacing(4);
+        row->addWidget(list, 1);
+        auto* column = new QVBoxLayout;
+        column->setSpacing(4);
+        for (QPushButton* button : buttons) {
+            button->setMinimumWidth(std::max(90, button->sizeHint().width()));
+            column->addWidget(button);
+        }
+        column->addStretch(1);
+        row->addLayout(column);
+        // Room for the whole button column in the list's height.
+        list->setMinimumHeight(column->minimumSize().height() / 2);
+    };
+    listWithButtons(GroupBox1, ListBox1,
+                    {Button1, Button5, Button2, Button6, BtnSaveFileList, BtnImpFileList});
+    listWithButtons(GroupBox2, ListBox2, {Button3, Button4, Button7, BtnSaveDirLst, BtnImpDirLst});
+
+    auto* options = new QVBoxLayout(GroupBox3);
+    options->setContentsMargins(6, 4, 6, 6);
+    options->setSpacing(4);
+    options->addWidget(Label1);
+    auto* policies = new QHBoxLayout;
+    policies->setContentsMargins(30, 0, 0, 0);
+    for (QRadioButton* radio : {Rb1, Rb2, Rb3, RbRename}) policies->addWidget(radio);
+    policies->addStretch(1);
+    options->addLayout(policies);
+    auto* emptying = new QHBoxLayout;
+    emptying->setContentsMargins(3, 0, 0, 0);
+    emptying->setSpacing(2);
+    emptying->addWidget(CheckBox1);
+    emptying->addWidget(BtnEmptyDestFolder);
+    emptying->addStretch(1);
+    options->addLayout(emptying);
+    options->addWidget(EmptyingNote);
+    auto* verify = new QHBoxLayout;
+    verify->setContentsMargins(3, 0, 0, 0);
+    verify->addWidget(CheckVerify);
+    options->addLayout(verify);
+    options->addStretch(1);
+
+    auto* progress = new QVBoxLayout(GroupBox4);
+    progress->setContentsMargins(8, 4, 8, 6);
+    progress->addStretch(1);
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(37, 0, 12, 0);
+    bar->addWidget(ProgressBar1);
+    progress->addLayout(bar);
+    progress->addWidget(StatusLabel);
+    progress->addStretch(1);
+
+    auto* start = new QHBoxLayout(Panel1);
+    start->setContentsMargins(4, 5, 4, 5);
+    start->addStretch(1);
+    BtnCopy->setMinimumWidth(100);
+    BtnStop->setMinimumWidth(100);
+    start->addWidget(BtnCopy);
+    start->addWidget(BtnStop);
+    start->addStretch(1);
+
+    auto* page = new QVBoxLayout(TabSheet1);
+    page->setContentsMargins(kSheetBorder, kSheetBorder, kSheetBorder, kSheetBorder);
+    page->setSpacing(4);
+    // The design's heights: 196 for the sources, 162 for the destinations.
+    page->addWidget(GroupBox1, 196);
+    page->addWidget(GroupBox2, 162);
+    auto* lower = new QHBoxLayout;
+    lower->setSpacing(16);
+    lower->addWidget(GroupBox3, 1);
+    lower->addWidget(GroupBox4, 1);
+    page->addLayout(lower);
+    page->addWidget(Panel1);
+}
+
 void TForm1::BuildHelpPage(bool webHelp) {
     TabSheet2 = new QWidget;
     TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
@@ -495,21 +601,34 @@ void TForm1::BuildHelpPage(bool webHelp) {
     PageControl1->addTab(TabSheet2, QString::fromUtf8(app::kHelpTab));
 }
 
+// Top to bottom and left to right, as the window reads: the source list and its buttons,
+// the destination list and its buttons, the options, then Start.
 void TForm1::SetTabOrder() {
-    QWidget* const order[] = {ListBox2, Button3, Button4, Button7, BtnSaveDirLst,   BtnImpDirLst,
-                              ListBox1, Button1, Button2, Button6, BtnSaveFileList, BtnImpFileList,
-                              Button5,  Rb1,     Rb2,     Rb3,     CheckBox1,       CheckVerify,
-                              RbRename, BtnCopy};
+    QWidget* const order[] = {
+        ListBox1,           Button1,  Button5, Button2, Button6,  BtnSaveFileList,
+        BtnImpFileList,     ListBox2, Button3, Button4, Button7,  BtnSaveDirLst,
+        BtnImpDirLst,       Rb1,      Rb2,     Rb3,     RbRename, CheckBox1,
+        BtnEmptyDestFolder, CheckVerify, BtnCopy, BtnStop};
     for (size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
-    setTabOrder(BtnCopy, BtnStop);
 }
 
 void TForm1::ConnectCommands() {
     // Every change of the option runs its handler, the program's own changes included.
     connect(CheckBox1, &QCheckBox::toggled, this, &TForm1::CheckBox1Click);
     connect(N1, &QAction::triggered, this, &TForm1::N1Click);
+    // The keyboard's press (Space) of BtnEmptyDestFolder opens the menu below it; the mouse's
+    // presses reach BtnEmptyDestFolderMouseDown through the event filter.
+    connect(BtnEmptyDestFolder, &QToolButton::clicked, this, [this] {
+        BtnEmptyDestFolderMouseDown(Qt::LeftButton, Qt::NoModifier, 0,
+                                    BtnEmptyDestFolder->height());
+    });
+    connect(CheckBox1, &QCheckBox::toggled, this, &TForm1::UpdateEmptyingNote);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(destinationModel_.get(), signal, this, &TForm1::UpdateEmptyingNote);
+    connect(destinationModel_.get(), &QAbstractItemModel::modelReset, this,
+            &TForm1::UpdateEmptyingNote);
 }
 
 // --- Handlers -----------------------------------------------------------------------------
@@ -603,6 +722,10 @@ void TForm1::N1Click() {
 
 void TForm1::BtnCopyClick() {
     Guarded([this] { CopyRun(); });
+    if (closeAfterRun_) {
+        closeAfterRun_ = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 void TForm1::BtnStopClick() {
@@ -632,6 +755,21 @@ bool TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // Closed while a copy run goes on: asked whether to stop it and quit; the window closes
+    // once the run has ended (a copy cut short leaves nothing under its final name). During
+    // the other long operations the window stays, as before.
+    if (busy_ && stoppable_ && runClock_.isValid()) {
+        event->ignore();
+        if (closeAfterRun_) return;
+        if (!prompts().question(QString::fromUtf8(app::kCloseDuringRun))) return;
+        if (!busy_) {  // the run ended while the question was open
+            close();
+            return;
+        }
+        closeAfterRun_ = true;
+        BtnStopClick();
+        return;
+    }
     if (FormClose()) {
         event->accept();
     } else {
@@ -839,6 +977,12 @@ void TForm1::ImportDestinations() {
         prompts().information(QString::fromUtf8(note));
 }
 
+void TForm1::UpdateEmptyingNote() {
+    EmptyingNote->setText(QString::fromUtf8(
+        app::FormatText(app::kEmptyingNote, {std::to_string(destinations_.count())})));
+    EmptyingNote->setVisible(CheckBox1->isChecked());
+}
+
 void TForm1::AskBeforeEmptyingOption() {
     if (!CheckBox1->isChecked()) return;
     if (!prompts().warning(messages::kEmptyingWarning)) CheckBox1->setChecked(false);
@@ -865,6 +1009,10 @@ void TForm1::CopyRun() {
     }
     const SameFilePolicy policy = CheckedPolicy();
     const bool emptyFirst = CheckBox1->isChecked();
+    // What was added to the destinations since the option was checked would go without a
+    // word: every run that empties asks again. No cancels the run, the option stays.
+    if (emptyFirst && !prompts().warning(QString::fromUtf8(app::kEmptyingWarning))) return;
+    askRemembered_.reset();
     const AskYesNo ask = [this](const std::string& question) { return AskOnGuiThread(question); };
     const ShowProgress progress = ProgressOnGuiThread();
     RunOptions options;
@@ -890,6 +1038,8 @@ void TForm1::CopyRun() {
         launcherPercent_ = -1;
         runClock_.start();
         figuresView_->begin();
+        lastFigures_ = TransferFigures();
+        barByBytes_ = false;
         try {
             RunStoppable([&] {
                 if (const auto total = ListedFilesTotal(sources_)) {
@@ -928,11 +1078,16 @@ void TForm1::CopyRun() {
                        ended->failures);
         return;
     }
-    std::string endText = result.stopped ? app::CopyStoppedText(result.failures)
-                                         : app::CopyCompletionText(result.failures);
-    // What was read back: a stopped check counts only the copies it reached.
-    if (options.verify) endText = app::WithVerifiedCopies(std::move(endText), result.copiesVerified);
-    ShowRunEnd(QString::fromStdString(endText), result.failures);
+    // The window closes now (asked for during the run): no box holds it open.
+    if (!closeAfterRun_) {
+        std::string text = result.stopped ? app::CopyStoppedText(result.failures)
+                                          : app::CopyCompletionText(result.failures);
+        // What was read back: a stopped check counts only the copies it reached.
+        if (options.verify) text = app::WithVerifiedCopies(std::move(text), result.copiesVerified);
+        const std::string tally = app::RunTallyText(lastFigures_, result.stopped);
+        if (!tally.empty()) text += "\n" + tally;
+        ShowRunEnd(QString::fromStdString(text), result.failures);
+    }
     figuresView_->end();
     ProgressBar1->setValue(0);
 }
@@ -1049,7 +1204,29 @@ bool TForm1::AskOnGuiThread(const std::string& question) {
         this,
         [&] {
             try {
-                yes = prompts().question(QString::fromStdString(question));
+                // An answer for the rest of the run answers without a box.
+                if (askRemembered_) {
+                    yes = *askRemembered_;
+                    return;
+                }
+                switch (prompts().askOverwrite(QString::fromStdString(question))) {
+                    case OverwriteAnswer::Yes:
+                        yes = true;
+                        break;
+                    case OverwriteAnswer::No:
+                        break;
+                    case OverwriteAnswer::YesToAll:
+                        yes = true;
+                        askRemembered_ = true;
+                        break;
+                    case OverwriteAnswer::NoToAll:
+                        askRemembered_ = false;
+                        break;
+                    case OverwriteAnswer::Stop:
+                        // The file asked about stays; nothing new starts.
+                        BtnStopClick();
+                        break;
+                }
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -1066,6 +1243,9 @@ ShowProgress TForm1::ProgressOnGuiThread() {
         QMetaObject::invokeMethod(
             this,
             [this, percent] {
+                // Once the run's amount is known the bar follows the bytes; the pairs only
+                // bring it to 100 at the end.
+                if (barByBytes_ && percent < 100) return;
                 ProgressBar1->setValue(percent);
                 UpdateLauncher();
             },
@@ -1081,7 +1261,14 @@ ShowTransfer TForm1::FiguresOnGuiThread() {
         QMetaObject::invokeMethod(
             this,
             [this, figures] {
-                figuresView_->show(figures);
+                lastFigures_ = figures;
+                const int percent = figuresView_->show(figures);
+                if (percent >= 0 && runClock_.isValid()) {
+                    barByBytes_ = true;
+                    // A total that grows (files met that the count missed) never moves the
+                    // bar back.
+                    ProgressBar1->setValue(std::max(ProgressBar1->value(), percent));
+                }
                 UpdateLauncher();
             },
             Qt::QueuedConnection);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/copy_run.h"
@@ -141,6 +142,8 @@ class TForm1 : public QMainWindow {
     // "复制后校验副本": every copy is read back from its device after the run.
     QCheckBox* CheckVerify = nullptr;
     QToolButton* BtnEmptyDestFolder = nullptr;
+    // While CheckBox1 is checked: how many destination folders the next run empties.
+    QLabel* EmptyingNote = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QAction* N1 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
@@ -241,6 +244,7 @@ class TForm1 : public QMainWindow {
     void BuildProgressGroup();
     void BuildStartPanel();
     void BuildRunFigures();
+    void LayOutWorkingPage();
     void BuildHelpPage(bool webHelp);
     void SetTabOrder();
     void ConnectCommands();
@@ -275,6 +279,8 @@ class TForm1 : public QMainWindow {
     void ImportSources();
     void ImportDestinations();
     void AskBeforeEmptyingOption();
+    // EmptyingNote after a change of CheckBox1 or of the destination list.
+    void UpdateEmptyingNote();
     void EmptyDestinationsNow();
     void CopyRun();
     // RunLongOperation with BtnStop shown and the stop request cleared first.
@@ -306,6 +312,13 @@ class TForm1 : public QMainWindow {
     // The stop request of the running operation, and whether the running one can stop.
     std::atomic<bool> stopRequest_{false};
     bool stoppable_ = false;
+    // The window was closed during a run and closes once it has ended.
+    bool closeAfterRun_ = false;
+    // The answer "全部是" (true) or "全部否" (false) for the rest of the running copy run.
+    std::optional<bool> askRemembered_;
+    // The running copy run's last figures, and whether its bar follows the bytes.
+    TransferFigures lastFigures_;
+    bool barByBytes_ = false;
     std::unique_ptr<RunFiguresView> figuresView_;
     std::unique_ptr<DesktopNotifier> notifier_;
     // Time since the copy run began; invalid while none runs.

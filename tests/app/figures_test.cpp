@@ -1,5 +1,6 @@
 // The run figures' texts, the speed meter and what the window shows after each report.
 #include "app/figures.h"
+#include "app/texts.h"
 
 #include <gtest/gtest.h>
 
@@ -156,4 +157,54 @@ TEST(Figures, TrackerRowsForSeveralDevices) {
     shown = tracker.update(3, run);
     EXPECT_TRUE(shown.devicesChanged);
     EXPECT_EQ(shown.devices[2].state, "完成");
+}
+
+// With the run's amount counted, the remaining time is the slowest device's, a device whose
+// destinations have all had their turn reads as done at once, the bar follows the bytes, and
+// a run that kept files says how many; at the end no remaining time is shown.
+TEST(Figures, TrackerTakesTheSlowestDeviceAndTellsAFinishedOne) {
+    RunFiguresTracker tracker;
+    tracker.estimateAfter = 0;
+    tracker.begin();
+    TransferFigures run;
+    run.amountKnown = true;
+    run.bytesExpected = 200 << 20;
+    run.devices = {{"/disk/", 0, DeviceFigures::State::Copying},
+                   {"/stick/", 0, DeviceFigures::State::Copying}};
+    run.devices[0].bytesExpected = run.devices[1].bytesExpected = 100 << 20;
+    tracker.update(0, run);
+    // After 10 seconds the disk has 90 MB (9 MB/s), the stick 10 MB (1 MB/s): 90 s left.
+    run.devices[0].bytesDone = 90 << 20;
+    run.devices[1].bytesDone = 10 << 20;
+    run.bytesDone = run.bytesPlanned = 100 << 20;
+    run.filesDone = 3;
+    run.filesKept = 2;
+    ShownFigures shown = tracker.update(10, run);
+    EXPECT_NE(shown.statusLine.find("，已跳过 2 个同名文件"), std::string::npos) << shown.statusLine;
+    EXPECT_NE(shown.statusLine.find("100 MB / 200 MB"), std::string::npos) << shown.statusLine;
+    EXPECT_NE(shown.statusLine.find("剩余约 1 分 30 秒"), std::string::npos) << shown.statusLine;
+    EXPECT_EQ(shown.percent, 50);
+    // The disk is through: it says so while the stick goes on.
+    run.devices[0].bytesDone = 100 << 20;
+    run.devices[0].finished = true;
+    run.devices[1].bytesDone = 11 << 20;
+    run.bytesDone = 111 << 20;
+    shown = tracker.update(11, run);
+    ASSERT_EQ(shown.devices.size(), 2u);
+    EXPECT_EQ(shown.devices[0].state, kStateDone);
+    EXPECT_EQ(shown.devices[0].speed, "");
+    EXPECT_EQ(shown.devices[1].state, kStateCopying);
+    EXPECT_NE(shown.statusLine.find("剩余约 1 分 29 秒"), std::string::npos) << shown.statusLine;
+    // The end: every device done, no remaining time.
+    for (DeviceFigures& device : run.devices) {
+        device.bytesDone = 100 << 20;
+        device.state = DeviceFigures::State::Done;
+    }
+    run.bytesDone = 200 << 20;
+    shown = tracker.update(12, run);
+    EXPECT_EQ(shown.statusLine.find("剩余"), std::string::npos) << shown.statusLine;
+    EXPECT_EQ(shown.percent, 100);
+    // Without a known amount the bar keeps the pairs.
+    tracker.begin();
+    EXPECT_EQ(tracker.update(1, TransferFigures()).percent, -1);
 }

@@ -114,3 +114,20 @@ TEST(Summaries, ReportNotSavedNamesFileAndReason) {
     EXPECT_EQ(ReportNotSavedText("/tmp/%2.csv", "Permission denied"),
               "无法保存报告“/tmp/%2.csv”：Permission denied");
 }
+
+// The end text of a stopped run tells the files it left undone apart from its failures,
+// where the amount is known; the kept files are told in every run that kept some.
+TEST(Summaries, RunTallyTellsUndoneAndKeptFiles) {
+    TransferFigures figures;
+    EXPECT_EQ(RunTallyText(figures, true), "");
+    figures.amountKnown = true;
+    figures.filesExpected = 4000;
+    figures.filesHandled = 65;
+    EXPECT_EQ(RunTallyText(figures, true), "有 3935 个文件未复制。");
+    EXPECT_EQ(RunTallyText(figures, false), "");
+    figures.filesKept = 12;
+    EXPECT_EQ(RunTallyText(figures, true), "有 3935 个文件未复制。\n已跳过 12 个同名文件。");
+    EXPECT_EQ(RunTallyText(figures, false), "已跳过 12 个同名文件。");
+    figures.amountKnown = false;
+    EXPECT_EQ(RunTallyText(figures, true), "已跳过 12 个同名文件。");
+}

@@ -265,7 +265,10 @@ TEST(CopyAll, MissingSourcesAndDestinationsAreRecorded) {
     EXPECT_EQ(run.questions.size(), 1u);
     EXPECT_EQ(ReadFile(t.path("out/gone.txt")), "kept");
     ASSERT_EQ(run.failures.size(), 2u);
-    EXPECT_EQ(run.failures[0].path, t.path("out/gone.txt"));
+    // The source that is gone is named where the destination was there to copy into; a
+    // destination that is missing itself is named under the target path.
+    EXPECT_EQ(run.failures[0].path, missing);
+    EXPECT_EQ(run.failures[0].reason, ErrorText(error::kNotFound));
     EXPECT_EQ(run.failures[1].path, t.path("new/deep/gone.txt"));
     EXPECT_EQ(run.failures[1].reason, ErrorText(error::kNotFound));
     // A folder source creates the missing destination.
@@ -276,7 +279,7 @@ TEST(CopyAll, MissingSourcesAndDestinationsAreRecorded) {
     Recorder skip;
     skip(List({missing}), List({t.path("out"), t.path("new")}), SameFilePolicy::Skip);
     ASSERT_EQ(skip.failures.size(), 1u);
-    EXPECT_EQ(skip.failures[0].path, t.path("new/gone.txt"));
+    EXPECT_EQ(skip.failures[0].path, missing);
     Recorder no;
     no.answer = false;
     no(List({missing}), List({t.path("out")}), SameFilePolicy::Ask);
@@ -348,7 +351,7 @@ TEST(CopyAll, FolderThatCannotBeEnteredEndsTheRun) {
         EXPECT_EQ(e.code, 5);
         EXPECT_STREQ(e.what(), "File access denied");
         ASSERT_EQ(e.failures.size(), 1u);
-        EXPECT_EQ(e.failures[0].path, t.path("out3/missing1"));
+        EXPECT_EQ(e.failures[0].path, t.path("src/missing1"));
     }
 }
 #endif
@@ -406,6 +409,32 @@ TEST(CopyAll, FailedReplaceIsRecordedAndKeepsTheOldFile) {
                failures[0].reason == ErrorText(EFBIG);
     }));
     EXPECT_EQ(ReadFile(t.path("out/big")), "old");
+}
+#endif
+
+#ifndef _WIN32
+// A numbered copy that failed is listed under the source's name in its destination folder,
+// a name the user has, not under the numbered name it never got; single files and files of
+// a tree alike.
+TEST(CopyAll, FailedNumberedCopyIsListedUnderTheSourcesName) {
+    TempTree t;
+    const std::string big(256 * 1024, 'n');
+    const std::string src = t.write("src/课程表.pdf", big);
+    t.write("src/Tree/课程表.pdf", big);
+    t.write("out/课程表.pdf", "old");
+    t.write("out/Tree/课程表.pdf", "old");
+    EXPECT_TRUE(test::TrueInChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        auto failures = CopyAll(List({src, t.path("src/Tree")}), List({t.path("out")}),
+                                SameFilePolicy::AutoNumber, nullptr, nullptr);
+        return failures.size() == 2 && failures[0].path == t.path("out/课程表.pdf") &&
+               failures[1].path == t.path("out/Tree/课程表.pdf") &&
+               failures[0].reason == ErrorText(EFBIG);
+    }));
+    EXPECT_FALSE(Exists(t.path("out/课程表_1.pdf")));
+    EXPECT_EQ(ReadFile(t.path("out/课程表.pdf")), "old");
 }
 #endif
 
@@ -793,6 +822,121 @@ TEST(TransferFigures, AddUpPerRunAndPerDevice) {
     EXPECT_EQ(last.bytesExpected, 2 * (bytes + 5));
     for (const TransferFigures& report : reports)
         EXPECT_TRUE(report.bytesExpected == 0 || report.bytesExpected == 2 * (bytes + 5));
+}
+
+
+// --- The run's whole amount, counted while it copies -------------------------------------
+
+// The count meets what the copy meets: files of every level, a link to a file (the copy
+// follows it) but not a link to a folder (the copy does not enter it), a file source by
+// itself; the whole file system and what is not there count nothing; a cancel ends it
+// unfinished.
+TEST(CountSources, CountsWhatTheCopyWouldMeet) {
+    TempTree t;
+    t.write("src/a.txt", "12345");
+    t.write("src/sub/b.txt", "123");
+    t.write("src/sub/deeper/c.txt", "");
+    t.write("elsewhere/big.bin", std::string(1000, 'x'));
+    const std::string single = t.write("single.txt", "1234567");
+#ifndef _WIN32
+    fs::create_directory_symlink(t.path("elsewhere"), t.path("src/folder-link"));
+    fs::create_symlink(t.path("elsewhere/big.bin"), t.path("src/file-link"));
+    const std::uint64_t linked = 1, linkedBytes = 1000;
+#else
+    const std::uint64_t linked = 0, linkedBytes = 0;
+#endif
+    const SourceAmount amount =
+        CountSources(List({t.path("src"), single, t.path("missing"), ""}), nullptr);
+    EXPECT_TRUE(amount.complete);
+    EXPECT_EQ(amount.files, 4u + linked);
+    EXPECT_EQ(amount.bytes, 5u + 3u + 0u + 7u + linkedBytes);
+    std::atomic<bool> cancel{true};
+    EXPECT_FALSE(CountSources(List({t.path("src")}), &cancel).complete);
+}
+
+// The figures tell the whole amount, what was kept and, after a stop, what was left undone;
+// a device whose destinations have all had their turn says so.
+TEST(Figures, TellTheWholeAmountTheKeptFilesAndAfterAStopWhatWasLeftUndone) {
+    TempTree t;
+    std::uint64_t bytes = 0;
+    for (int i = 0; i < 20; ++i) {
+        const std::string content = "new" + std::to_string(i);
+        t.write("src/f" + std::to_string(i), content);
+        bytes += content.size();
+    }
+    t.write("one/src/f7", "old");
+    t.mkdir("two");
+    const PathList sources = List({t.path("src")});
+    const PathList destinations = List({t.path("one/"), t.path("two/")});
+    std::atomic<bool> stop{false};
+    TransferFigures last;
+    RunOptions options;
+    options.maxWriters = 1;
+    options.stop = &stop;
+    options.showTransfer = [&](const TransferFigures& figures) { last = figures; };
+    const RunResult stopped = CopyAll(
+        sources, destinations, SameFilePolicy::Ask,
+        [&](const std::string&) {
+            stop = true;
+            return true;
+        },
+        {}, false, options);
+    ASSERT_TRUE(stopped.stopped);
+    ASSERT_TRUE(last.amountKnown);
+    EXPECT_EQ(last.filesExpected, 40u);
+    EXPECT_EQ(last.bytesExpected, 2 * bytes);
+    // The second destination was never started: its 20 files at least are undone, apart
+    // from the abandoned copy, which is a failure.
+    EXPECT_GE(last.filesExpected - last.filesHandled, 20u);
+    EXPECT_LE(last.filesHandled, 20u);
+    EXPECT_EQ(last.filesDone + stopped.failures.size() + last.filesKept, last.filesHandled);
+
+    // Skip keeps the files the first run made, and copies the rest.
+    const std::uint64_t before = last.filesDone;
+    options.stop = nullptr;
+    const RunResult completed =
+        CopyAll(sources, destinations, SameFilePolicy::Skip, {}, {}, false, options);
+    ASSERT_FALSE(completed.stopped);
+    ASSERT_TRUE(last.amountKnown);
+    EXPECT_EQ(last.filesExpected, 40u);
+    EXPECT_EQ(last.filesHandled, 40u);
+    EXPECT_EQ(last.filesKept, before + 1);  // f7 stood there from the start
+    EXPECT_EQ(last.filesDone, 40u - last.filesKept);
+    ASSERT_EQ(last.devices.size(), 1u);
+    EXPECT_TRUE(last.devices[0].finished);
+    // The one device's amount is the run's (the count, or what the run met where the run
+    // ended before the count).
+    EXPECT_EQ(last.devices[0].bytesExpected, last.bytesExpected);
+    EXPECT_GE(last.devices[0].bytesExpected, last.devices[0].bytesDone);
+}
+
+// The slowest device decides the remaining time: a fast disk nearly done does not hide a
+// slow stick; a finished device needs nothing more; without a known amount, nothing is told
+// until a whole amount can be.
+TEST(Figures, RemainingTimeIsTheSlowestDevicesRemainingWork) {
+    TransferFigures figures;
+    figures.seconds = 10;
+    figures.amountKnown = true;
+    DeviceFigures disk, stick;
+    disk.bytesExpected = 1000, disk.bytesDone = 900, disk.seconds = 10;  // 90 B/s: 1.1 s
+    stick.bytesExpected = 1000, stick.bytesDone = 100, stick.seconds = 10;  // 10 B/s: 90 s
+    figures.devices = {disk, stick};
+    figures.bytesDone = 1000;
+    figures.bytesExpected = 2000;
+    EXPECT_DOUBLE_EQ(RemainingSeconds(figures), 90);
+    figures.devices[1].finished = true;
+    EXPECT_NEAR(RemainingSeconds(figures), 100.0 / 90.0, 1e-9);
+    figures.devices[0].finished = true;
+    EXPECT_EQ(RemainingSeconds(figures), 0);
+    // A device not started yet goes at the run's rate (100 B/s here).
+    figures.devices[1] = DeviceFigures();
+    figures.devices[1].bytesExpected = 500;
+    EXPECT_DOUBLE_EQ(RemainingSeconds(figures), 5);
+    // Without the count: the whole remaining amount at the run's rate, or nothing at all.
+    figures.amountKnown = false;
+    EXPECT_DOUBLE_EQ(RemainingSeconds(figures), 10);
+    figures.bytesExpected = 0;
+    EXPECT_LT(RemainingSeconds(figures), 0);
 }
 
 }  // namespace

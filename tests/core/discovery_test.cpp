@@ -28,17 +28,28 @@ namespace {
 // Paths of the tests are built with the platform's separator.
 const std::string kSep(1, ostrivane::platform::kSeparator);
 
-// The folders below `folder` (ending with "/") in pre-order, siblings in the order the
-// directory listing gives them, down to `levels` levels (-1: all), read independently of
-// the code under test. Folders that cannot be listed contribute nothing.
+// Sibling order: names compared with ASCII letters in capitals (as NTFS lists a folder),
+// byte order between names that fold alike.
+bool NameBefore(const std::string& a, const std::string& b) {
+    std::string x = a, y = b;
+    for (char& c : x) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    for (char& c : y) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    return x != y ? x < y : a < b;
+}
+
+// The folders below `folder` (ending with "/") in pre-order, siblings by name (NameBefore),
+// down to `levels` levels (-1: all), read independently of the code under test. Folders
+// that cannot be listed contribute nothing.
 void CollectFolders(const std::string& folder, int levels, std::vector<std::string>& out) {
     out.push_back(folder);
     if (levels == 0) return;
     std::error_code ec;
+    std::vector<std::string> names;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->is_directory(ec))
-            CollectFolders(folder + it->path().filename().string() + kSep, levels - 1, out);
+        if (it->is_directory(ec)) names.push_back(it->path().filename().string());
     }
+    std::sort(names.begin(), names.end(), NameBefore);
+    for (const std::string& name : names) CollectFolders(folder + name + kSep, levels - 1, out);
 }
 
 std::vector<std::string> ExpectedWalk(const std::string& folder, int levels = -1) {
@@ -83,6 +94,32 @@ TEST(IndexDisk, AddsEveryFolderInPreOrderAfterTheExistingEntries) {
     PathList withoutSeparator;
     IndexDisk(tree.path("r"), withoutSeparator);
     EXPECT_EQ(withoutSeparator.entries(), ExpectedWalk(root));
+}
+
+// Subfolders come by name whatever order the file system lists them in: ASCII case folded
+// (as capitals, so "_" sorts after letters), other characters by their code, and two names
+// that differ only in case keep byte order.
+TEST(IndexDisk, SubfoldersComeByNameIgnoringAsciiCase) {
+    TempTree tree;
+    std::vector<std::string> created{"五班", "三班", "四班", "二班", "一班", "beta",
+                                     "Alpha", "_x", "b", "Gamma10", "gamma2"};
+    std::vector<std::string> order{"Alpha", "b", "beta", "Gamma10", "gamma2", "_x",
+                                   "一班",  "三班", "二班", "五班",    "四班"};
+#ifndef _WIN32
+    // Windows file systems keep no two names that differ in case only.
+    created.push_back("B");
+    order.insert(order.begin() + 1, "B");
+#endif
+    for (const std::string& name : created) tree.mkdir("r/" + name);
+    PathList list;
+    IndexDisk(tree.path("r/"), list);
+    std::vector<std::string> expected{tree.path("r/")};
+    for (const std::string& name : order) expected.push_back(tree.path("r/") + name + kSep);
+    EXPECT_EQ(list.entries(), expected);
+    EXPECT_TRUE(ostrivane::SubfolderNameBefore("abc", "ABD"));
+    EXPECT_FALSE(ostrivane::SubfolderNameBefore("ABD", "abc"));
+    EXPECT_TRUE(ostrivane::SubfolderNameBefore("Z", "_"));
+    EXPECT_TRUE(ostrivane::SubfolderNameBefore("ab", "abc"));
 }
 
 TEST(IndexDisk, RerunAddsOnlyNewFoldersAtTheEndButVisitsAll) {

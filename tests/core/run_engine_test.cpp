@@ -13,6 +13,7 @@
 #endif
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -470,16 +471,21 @@ TEST(RunEngine, FolderWalkWithManyWritersListsInTheOrderOfOneWalk) {
     fs::create_directory_symlink(root, root + "/t1/loop");
     for (int depth : {-1, 0, 1, 2}) {
         SCOPED_TRACE("depth " + std::to_string(depth));
-        std::vector<std::string> expected = {root + "/"};
-        for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-            if (it->is_symlink() || !it->is_directory()) continue;
-            if (depth >= 0 && it.depth() >= depth) {
-                it.disable_recursion_pending();
-                continue;
-            }
-            expected.push_back(it->path().string() + "/");
-            if (depth >= 0 && it.depth() + 1 >= depth) it.disable_recursion_pending();
-        }
+        // One walk in pre-order, siblings by name: the names here are lower-case ASCII, whose
+        // order without case is their byte order.
+        std::vector<std::string> expected;
+        const std::function<void(const std::string&, int)> walk = [&](const std::string& folder,
+                                                                      int levelsLeft) {
+            expected.push_back(folder + "/");
+            if (levelsLeft == 0) return;
+            std::vector<std::string> names;
+            for (const auto& entry : fs::directory_iterator(folder))
+                if (!entry.is_symlink() && entry.is_directory())
+                    names.push_back(entry.path().filename().string());
+            std::sort(names.begin(), names.end());
+            for (const std::string& name : names) walk(folder + "/" + name, levelsLeft - 1);
+        };
+        walk(root, depth);
         PathList found;
         int repaints = 0;
         if (depth < 0) {

@@ -24,6 +24,8 @@
 //       faults hit only files opened for writing, so a source's close stays clean.
 //   eio-write N            same as: fail write EIO at=N
 //   enospc-write N         same as: fail write ENOSPC at=N count=0 (a disk that stays full)
+//   full                   the device is full: every write fails with ENOSPC and statfs
+//                          reports no free blocks
 //   grow-on-read NAME B    the first read of a file named NAME appends B bytes to it
 //   truncate-on-read NAME B  the first read of a file named NAME cuts it to B bytes
 //   short-read NAME B      reads of a file named NAME end at byte B; its size stays as it is
@@ -135,7 +137,7 @@ struct State {
     long delayUs = 0;
     long bandwidth = 0;
     long createDelayUs = 0;
-    bool noPerms = false, noLink = false, noRenameFlags = false;
+    bool noPerms = false, noLink = false, noRenameFlags = false, full = false;
     Clock::time_point deviceFree{};
     // Silent corruption: armed, for files of this name (empty: any) and past this many bytes
     // of the mount's writes; `written` counts them since the command.
@@ -262,7 +264,7 @@ bool Apply(const std::string& line) {
         state.rules.clear();
         state.readRules.clear();
         state.delayUs = state.bandwidth = state.createDelayUs = 0;
-        state.noPerms = state.noLink = state.noRenameFlags = false;
+        state.noPerms = state.noLink = state.noRenameFlags = state.full = false;
         state.corrupt = false;
         state.counterfeitBlocks = 0;
         return true;
@@ -283,6 +285,10 @@ bool Apply(const std::string& line) {
     if (verb == "counterfeit" && words.size() == 2 && Number(words[1], n) && n > 0) {
         state.counterfeitBlocks = n * (1 << 20) / kDeviceBlock;
         return true;
+    }
+    if (verb == "full" && words.size() == 1) {
+        state.rules.push_back({kWrite, ENOSPC, 1, 0, {}});
+        return state.full = true;
     }
     if (verb == "no-perms" && words.size() == 1) return state.noPerms = true;
     if (verb == "no-link" && words.size() == 1) return state.noLink = true;
@@ -691,7 +697,10 @@ int Write(const char*, const char* data, size_t size, off_t offset, fuse_file_in
 
 int StatFs(const char*, struct statvfs* st) {
     Serve();
-    return Errno(fstatvfs(backing, st));
+    const int result = Errno(fstatvfs(backing, st));
+    std::lock_guard lock(state.mutex);
+    if (result == 0 && state.full) st->f_bavail = st->f_bfree = 0;
+    return result;
 }
 
 int Flush(const char*, fuse_file_info* fi) {

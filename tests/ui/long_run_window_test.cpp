@@ -184,6 +184,11 @@ class LongRunWindowTest : public QObject, protected WindowFixture<> {
         QCOMPARE(information.size(), 1);
         QVERIFY2(information[0].startsWith(QStringLiteral("复制已停止。")),
                  qPrintable(information[0]));
+        // Six copies were asked for: the abandoned one is a failure, the five never started
+        // are told apart from it.
+        QVERIFY2(information[0].contains(QStringLiteral("有 1 项未能完成")) &&
+                     information[0].endsWith(QStringLiteral("有 5 个文件未复制。")),
+                 qPrintable(information[0]));
         QCOMPARE(form_->ProgressBar1->value(), 0);
         QVERIFY(!form_->BtnStop->isVisible());
         QVERIFY(form_->StatusLabel->text().isEmpty());

@@ -3,20 +3,24 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFileIconProvider>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
 #include "core/fsops.h"
 #include "core/list_files.h"
 #include "ui/Messages.h"
+#include "ui/Startup.h"
 #include "ui/Unit1.h"
 #include "ui_test_support.h"
 
@@ -112,7 +116,8 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
                  QStringLiteral("立即清空（删除）目标文件夹中的原有内容"));
         QVERIFY(form_->BtnEmptyDestFolder->isHidden());
         QVERIFY(form_->BtnEmptyDestFolder->isEnabled());
-        QCOMPARE(form_->BtnEmptyDestFolder->focusPolicy(), Qt::NoFocus);
+        // Reachable with Tab, unlike the design's speed button: the keyboard opens its menu.
+        QCOMPARE(form_->BtnEmptyDestFolder->focusPolicy(), Qt::TabFocus);
         QVERIFY(form_->ListBox3->isHidden());
         QVERIFY(!form_->CheckBox1->isChecked());
         QVERIFY(!form_->CheckVerify->isChecked());
@@ -132,56 +137,98 @@ class MainWindowTest : public QObject, protected WindowFixture<> {
         QVERIFY(!(form_->windowFlags() & Qt::WindowMaximizeButtonHint));
     }
 
-    // The Tab key goes through the groups in their order; the policy buttons are one stop,
-    // the checked one, also when the program checked it.
-    void tabKeyGoesThroughTheGroupsInTheirOrder_data() {
+    // The Tab key goes through the window from top to bottom and left to right; the policy
+    // buttons are one stop, the checked one, also when the program checked it;
+    // BtnEmptyDestFolder is a stop while it is shown.
+    void tabKeyGoesThroughTheWindowInReadingOrder_data() {
         QTest::addColumn<QString>("checked");
-        QTest::addColumn<QStringList>("optionStops");
-        QTest::newRow("stored policy")
-            << "RbRename" << QStringList{"CheckBox1", "CheckVerify", "RbRename"};
-        QTest::newRow("first button") << "Rb1" << QStringList{"Rb1", "CheckBox1", "CheckVerify"};
-        QTest::newRow("third button") << "Rb3" << QStringList{"Rb3", "CheckBox1", "CheckVerify"};
+        QTest::addColumn<bool>("withDestination");
+        QTest::newRow("stored policy") << "RbRename" << false;
+        QTest::newRow("first button") << "Rb1" << false;
+        QTest::newRow("third button, emptying button shown") << "Rb3" << true;
     }
 
-    void tabKeyGoesThroughTheGroupsInTheirOrder() {
+    void tabKeyGoesThroughTheWindowInReadingOrder() {
         QFETCH(QString, checked);
-        QFETCH(QStringList, optionStops);
+        QFETCH(bool, withDestination);
         form_->findChild<QRadioButton*>(checked)->setChecked(true);
+        if (withDestination) form_->BtnEmptyDestFolder->setVisible(true);
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        const QStringList expected =
-            QStringList{"ListBox2",        "Button3",        "Button4", "Button7", "BtnSaveDirLst",
-                        "BtnImpDirLst",    "ListBox1",       "Button1", "Button2", "Button6",
-                        "BtnSaveFileList", "BtnImpFileList", "Button5"} +
-            optionStops + QStringList{"BtnCopy"};
-        form_->ListBox2->setFocus();
+        QStringList expected{"ListBox1",     "Button1",         "Button5",        "Button2",
+                             "Button6",      "BtnSaveFileList", "BtnImpFileList", "ListBox2",
+                             "Button3",      "Button4",         "Button7",        "BtnSaveDirLst",
+                             "BtnImpDirLst", checked,           "CheckBox1"};
+        if (withDestination) expected << "BtnEmptyDestFolder";
+        expected << "CheckVerify" << "BtnCopy";
+        form_->ListBox1->setFocus();
         QStringList reached{QApplication::focusWidget()->objectName()};
         while (reached.size() < expected.size()) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             reached << QApplication::focusWidget()->objectName();
         }
         QCOMPARE(reached, expected);
+        if (!withDestination) return;
+        // Space on the focused BtnEmptyDestFolder opens its menu.
+        form_->BtnEmptyDestFolder->setFocus();
+        QTest::keyClick(form_->BtnEmptyDestFolder, Qt::Key_Space);
+        QTRY_VERIFY(form_->PopupMenu1->isVisible());
+        form_->PopupMenu1->close();
     }
 
-    // Only the source group and the Start panel follow the window's size; every other group
-    // and every control inside a group keeps its place and size.
-    void onlySourceGroupAndStartPanelFollowTheSize() {
+    // At a large size and at the smallest the window allows, every control of the working
+    // page lies inside its group and the window, no two controls of one group overlap, every
+    // caption fits its control, and the lists take the extra room.
+    void layoutHoldsAtALargeAndAtTheSmallestSize() {
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        const QList<QWidget*> fixed = {form_->GroupBox2, form_->GroupBox3,   form_->GroupBox4,
-                                       form_->ListBox1,  form_->Button1,     form_->ListBox2,
-                                       form_->BtnCopy,   form_->ProgressBar1};
-        QList<QRect> fixedBefore;
-        for (const QWidget* widget : fixed) fixedBefore << widget->geometry();
-        const QRect source = form_->GroupBox1->geometry();
-        const QRect panel = form_->Panel1->geometry();
-
-        form_->resize(form_->width() + 120, form_->height() + 80);
-        QTRY_COMPARE(form_->GroupBox1->geometry(), source.adjusted(0, 0, 120, 0));
-        QTRY_COMPARE(form_->Panel1->geometry(), panel.adjusted(0, 80, 120, 80));
-        for (int i = 0; i < fixed.size(); ++i) {
-            QCOMPARE(fixed[i]->geometry(), fixedBefore[i]);
+        const QSize design = form_->size();
+        QVERIFY(form_->minimumWidth() >= 752 && form_->minimumHeight() >= 543);
+        const QRect sourceListAtDesign = form_->ListBox1->geometry();
+        for (const QSize& size : {QSize(1600, 1100), QSize(100, 40)}) {
+            form_->resize(size);
+            QTRY_VERIFY(form_->size() == size.expandedTo(form_->minimumSize()));
+            QApplication::processEvents();
+            const QRect page = form_->TabSheet1->rect();
+            const QList<QWidget*> groups{form_->GroupBox1, form_->GroupBox2, form_->GroupBox3,
+                                         form_->GroupBox4, form_->Panel1};
+            for (QWidget* group : groups) {
+                QVERIFY2(page.contains(group->geometry()), qPrintable(group->objectName()));
+                QList<QWidget*> inside;
+                for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                    if (child->isVisibleTo(form_.get())) inside << child;
+                for (int i = 0; i < inside.size(); ++i) {
+                    const QWidget* a = inside[i];
+                    QVERIFY2(group->rect().contains(a->geometry()), qPrintable(a->objectName()));
+                    // Whole captions: a control is never narrower than its text needs.
+                    if (qobject_cast<const QAbstractButton*>(a) || qobject_cast<const QLabel*>(a))
+                        QVERIFY2(a->width() >= a->minimumSizeHint().width(),
+                                 qPrintable(a->objectName()));
+                    for (int j = i + 1; j < inside.size(); ++j)
+                        QVERIFY2(!a->geometry().intersects(inside[j]->geometry()),
+                                 qPrintable(a->objectName() + " / " + inside[j]->objectName()));
+                }
+            }
+            for (int i = 0; i < groups.size(); ++i)
+                for (int j = i + 1; j < groups.size(); ++j)
+                    QVERIFY(!groups[i]->geometry().intersects(groups[j]->geometry()));
+            if (size.width() > design.width()) {
+                QVERIFY(form_->ListBox1->width() > sourceListAtDesign.width() + 700);
+                QVERIFY(form_->ListBox1->height() > sourceListAtDesign.height() + 150);
+                QVERIFY(form_->ListBox2->height() > sourceListAtDesign.height() + 100);
+            }
         }
+    }
+
+    // The file dialogs' list names the types of its entries in Chinese, also those that
+    // Qt's own translation lacks.
+    void fileDialogTypesSpeakChinese() {
+        ostrivane::InstallMissingQtTexts(*QCoreApplication::instance());
+        QTemporaryDir folder;
+        const QFileIconProvider types;
+        QCOMPARE(types.type(QFileInfo(folder.path())), QStringLiteral("文件夹"));
+        QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "%1 File"),
+                 QStringLiteral("%1 文件"));
     }
 
     void addFilesKeepsDialogOrderAndAddsEachOnce() {

@@ -61,6 +61,15 @@ class ScriptedPrompts : public Prompts {
         return NextAnswer(text);
     }
     void error(const QString& text) override { shown.push_back({"error", text}); }
+    // With overwriteAnswers scripted, the Ask question takes its answers from there (shown
+    // as "ask"); without, the plain question as the base class asks it.
+    std::deque<OverwriteAnswer> overwriteAnswers;
+    OverwriteAnswer askOverwrite(const QString& text) override {
+        if (overwriteAnswers.empty()) return Prompts::askOverwrite(text);
+        shown.push_back({"ask", text});
+        if (duringQuestion) duringQuestion();
+        return Next(overwriteAnswers, text);
+    }
     // Recorded as an information box (its text is the box's text).
     void report(const QString& text, const QString& details,
                 const std::function<void()>& saveReport) override {

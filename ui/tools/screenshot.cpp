@@ -17,8 +17,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QSemaphore>
 #include <QTabWidget>
@@ -116,7 +118,8 @@ void AnswerNextBox(const std::function<void(QMessageBox&)>& handle) {
     auto* poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, poll, [poll, handle] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible()) return;
+        // The Ask question has a picture of its own and is answered there.
+        if (!box || !box->isVisible() || box->objectName() == QStringLiteral("AskBox")) return;
         poll->stop();
         poll->deleteLater();
         handle(*box);
@@ -133,8 +136,9 @@ bool RunPictures(ostrivane::TForm1& form, const QString& folder, const QString& 
     const QString sources = QDir(sourceFolder).absolutePath() + QLatin1Char('/');
     form.SourceModel().clear();
     form.DestinationModel().clear();
-    const QStringList names = QDir(sourceFolder).entryList(QDir::Files, QDir::Name);
-    for (const QString& name : names) form.SourceModel().append(ostrivane::ToPath(sources + name));
+    // The folder itself: its files and bytes are counted while the run copies, so the
+    // status line shows the whole amount and the remaining time.
+    form.SourceModel().append(ostrivane::ToPath(sources));
     for (const QString& device : devices)
         form.DestinationModel().append(
             ostrivane::ToPath(QDir(device).absolutePath() + QLatin1Char('/')));
@@ -169,6 +173,38 @@ bool RunPictures(ostrivane::TForm1& form, const QString& folder, const QString& 
     form.BtnCopyClick();
     form.runFiguresHook = nullptr;
     if (!saved) return false;
+
+    // The Ask policy's question, for a file the stopped run had already copied: pictured,
+    // then the run stopped from the box.
+    ArmDevice(devices[0], "clear");
+    ArmDevice(devices[1], "clear");
+    const QStringList small = QDir(sourceFolder).entryList(QDir::Files, QDir::Name);
+    form.SourceModel().clear();
+    form.DestinationModel().clear();
+    form.DestinationModel().append(
+        ostrivane::ToPath(QDir(devices[0]).absolutePath() + QLatin1Char('/')));
+    for (const QString& name : small) {
+        if (QFileInfo(sources + name).size() >= (1 << 20)) continue;
+        form.SourceModel().append(ostrivane::ToPath(sources + name));
+        QFile::copy(sources + name, QDir(devices[0]).filePath(name));
+    }
+    form.Rb3->setChecked(true);
+    bool asked = false;
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, &asked, folder] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box->objectName() != QStringLiteral("AskBox")) return;
+        poll->stop();
+        poll->deleteLater();
+        LetPaintUntil(300, [box] { return IsExposed(*box); });
+        asked = Save(*box, folder, QStringLiteral("ask.png"));
+        if (auto* stop = box->findChild<QPushButton*>(QStringLiteral("Stop"))) stop->click();
+    });
+    poll->start(50);
+    AnswerNextBox([](QMessageBox&) {});
+    form.BtnCopyClick();
+    form.RbRename->setChecked(true);
+    if (!asked) return false;
 
     // The small files only, onto a first device that takes them and a second that is full.
     form.SourceModel().clear();
@@ -217,6 +253,18 @@ int main(int argc, char** argv) {
     form.show();
     LetPaintUntil(500, [&] { return IsExposed(form); });
     if (!Save(form, folder, QStringLiteral("main.png"))) return 1;
+    // Maximised: the lists take the room. Without a window manager (Xvfb) nothing maximises
+    // a window; it is then given the whole screen as a maximised window has it.
+    const QRect designGeometry = form.geometry();
+    form.showMaximized();
+    LetPaintUntil(500, [&] { return IsExposed(form); });
+    if (form.geometry() == designGeometry && form.screen())
+        form.setGeometry(form.screen()->availableGeometry());
+    LetPaintUntil(500, [&] { return IsExposed(form); });
+    if (!Save(form, folder, QStringLiteral("maximised.png"))) return 1;
+    form.showNormal();
+    form.setGeometry(designGeometry);
+    LetPaintUntil(300, [&] { return IsExposed(form); });
 
     ostrivane::TForm2& picker = *form.Form2;
     if (argc > 2) picker.SetRootFolder(QString::fromLocal8Bit(argv[2]));
