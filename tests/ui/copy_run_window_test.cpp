@@ -126,7 +126,8 @@ class CopyRunWindowTest : public QObject, protected WindowFixture<> {
         QCOMPARE(
             prompts_->Texts("information"),
             QStringList(
-                {kCopyDone + QStringLiteral("\n已校验 3 个副本：从目标设备读回，与源文件一致。")}));
+                {kCopyDone + QStringLiteral("\n已校验 3 个副本：从目标设备读回，与源文件一致。"
+                                            "\n已跳过 1 个同名文件。")}));
     }
 
     void askAnswersDecideWhileTheWindowWaits() {
