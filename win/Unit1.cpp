@@ -18,6 +18,7 @@
 #include "core/fsops.h"
 #include "core/intake.h"
 #include "core/list_files.h"
+#include "core/settings.h"
 #include "win/FileDrops.h"
 #include "win/HelpPage.h"
 #include "win/Unit2.h"
@@ -75,13 +76,17 @@ const Place kPlaces[] = {
     {&TForm1::BtnSaveDirLst, 0, kG2, 645, 98, 90, 25},
     {&TForm1::BtnImpDirLst, 0, kG2, 645, 127, 90, 25},
     {&TForm1::GroupBox3, 0, kG3, 0, 0, 362, 95},
-    {&TForm1::Label1, 0, kG3, 5, 21, 218, 13},
-    {&TForm1::Rb1, 0, kG3, 36, 40, 46, 17},
-    {&TForm1::Rb2, 0, kG3, 85, 40, 50, 17},
-    {&TForm1::Rb3, 0, kG3, 133, 40, 49, 17},
-    {&TForm1::RbRename, 0, kG3, 185, 40, 147, 17},
-    {&TForm1::CheckBox1, 0, kG3, 9, 67, 320, 17},
-    {&TForm1::BtnEmptyDestFolder, 0, kG3, 326, 64, 23, 22},
+    // Four rows under the caption: the label, the policies, the emptying with its button, the
+    // check after write. Neighbours stay a pixel apart at least, so that no scale makes them
+    // meet.
+    {&TForm1::Label1, 0, kG3, 5, 16, 218, 13},
+    {&TForm1::Rb1, 0, kG3, 36, 31, 46, 17},
+    {&TForm1::Rb2, 0, kG3, 85, 31, 47, 17},
+    {&TForm1::Rb3, 0, kG3, 133, 31, 49, 17},
+    {&TForm1::RbRename, 0, kG3, 185, 31, 147, 17},
+    {&TForm1::CheckBox1, 0, kG3, 9, 51, 315, 17},
+    {&TForm1::BtnEmptyDestFolder, 0, kG3, 326, 49, 23, 22},
+    {&TForm1::CheckVerify, 0, kG3, 9, 73, 315, 17},
     {&TForm1::DeviceView, 0, kG3, 0, 0, 362, 95},
     {&TForm1::GroupBox4, kG4x, kG4y, 0, 0, 362, 93},
     {&TForm1::ProgressBar1, kG4x, kG4y, 45, 40, 297, 22},
@@ -248,8 +253,8 @@ HWND TForm1::MakeControl(const wchar_t* className, const char* caption, DWORD st
 }
 
 // Created in the keyboard's tab order: the destination group, the source group (Button5
-// last), the options (RbRename after CheckBox1), the Start panel, the progress group. A group
-// frame comes before its controls, so it lies beneath them.
+// last), the options (CheckVerify, then RbRename after CheckBox1), the Start panel, the
+// progress group. A group frame comes before its controls, so it lies beneath them.
 void TForm1::CreateControls() {
     const DWORD visible = WS_VISIBLE;
     const DWORD button = visible | WS_TABSTOP | BS_PUSHBUTTON;
@@ -284,6 +289,8 @@ void TForm1::CreateControls() {
     Rb3 = MakeControl(WC_BUTTONW, app::kPolicyAsk, radio, kIdAsk);
     CheckBox1 = MakeControl(WC_BUTTONW, app::kEmptyFirst,
                             visible | WS_TABSTOP | WS_GROUP | BS_AUTOCHECKBOX, kIdEmptyFirst);
+    CheckVerify = MakeControl(WC_BUTTONW, app::kVerifyAfterCopy,
+                              visible | WS_TABSTOP | WS_GROUP | BS_AUTOCHECKBOX, kIdVerify);
     RbRename = MakeControl(WC_BUTTONW, app::kPolicyNumber, radio | WS_GROUP, kIdNumber);
     CheckRadioButton(TabSheet1, kIdOverwrite, kIdNumber, kIdOverwrite);
     // Hidden at start; never a tab stop.
@@ -334,6 +341,7 @@ void TForm1::CreateControls() {
     };
     tip(BtnEmptyDestFolder, app::kEmptyNow);
     tip(BtnStop, app::kStopTip);
+    tip(CheckVerify, app::kVerifyAfterCopyTip);
 
     RECT help{};
     helpPage_ = CreateHelpPage(TabSheet2, help, instance_);
@@ -712,6 +720,7 @@ void TForm1::FormCreate() {
         const SameFilePolicy stored = app::LoadStoredPolicy();
         CheckRadioButton(TabSheet1, kIdOverwrite, kIdNumber,
                          kIdOverwrite + static_cast<int>(stored) - 1);
+        Button_SetCheck(CheckVerify, LoadVerifyAfterCopy() ? BST_CHECKED : BST_UNCHECKED);
         InstallDropIntake();
         ShowPage(0);
     });
@@ -722,6 +731,7 @@ bool TForm1::FormClose() {
     bool stored = false;
     Guarded([&] {
         app::StorePolicy(CheckedPolicy());
+        SaveVerifyAfterCopy(Button_GetCheck(CheckVerify) == BST_CHECKED);
         stored = true;
     });
     return stored;
@@ -892,6 +902,7 @@ void TForm1::CopyRun() {
     RunOptions options;
     options.maxWriters = runWriters;
     options.stop = &stopRequest_;
+    options.verify = Button_GetCheck(CheckVerify) == BST_CHECKED;
     // The engine reports about ten times a second from whichever thread copies; the window
     // shows the newest report.
     options.showTransfer = [this](const TransferFigures& figures) {
@@ -932,6 +943,7 @@ void TForm1::CopyRun() {
         taskbarPercent_ = -1;
         flashedAtRunEnd = false;
         figures_.begin();
+        lastFigures_ = TransferFigures();
         SetWindowTextW(StatusLabel, Widen(app::RunFiguresTracker::InitialStatusLine()).c_str());
         // The bytes of the whole run when every source is a file (one look at each): the
         // engine's own figure grows only as it meets the files.
@@ -973,9 +985,15 @@ void TForm1::CopyRun() {
             ShowRunEnd(app::CopyEndedText(ended->failures), ended->failures);
         return;
     }
-    ShowRunEnd(result.stopped ? app::CopyStoppedText(result.failures)
-                              : app::CopyCompletionText(result.failures),
-               result.failures);
+    std::string text = result.stopped ? app::CopyStoppedText(result.failures)
+                                      : app::CopyCompletionText(result.failures);
+    // What was read back: a stopped check counts only the copies it reached.
+    if (options.verify) text = app::WithVerifiedCopies(std::move(text), result.copiesVerified);
+    // Every report was shown before the run's end arrived (posted ahead of it), so the last
+    // figures are the run's own.
+    const std::string tally = app::RunTallyText(lastFigures_, result.stopped);
+    if (!tally.empty()) text += "\n" + tally;
+    ShowRunEnd(text, result.failures);
     SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
 }
 
@@ -1142,6 +1160,7 @@ void TForm1::ShowFigures() {
         figures.swap(pendingFigures_);
     }
     if (!figures || !running_) return;
+    lastFigures_ = *figures;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart_).count();
     const app::ShownFigures shown = figures_.update(seconds, *figures);

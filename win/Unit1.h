@@ -1,7 +1,8 @@
 // The main window of the Windows program (window class "TForm1"): both path lists, the
-// same-name policy, the emptying option, the progress bar with the run's figures and the
-// Start and Stop commands, built with the Win32 API. Every command is one of its public
-// handlers, as in the Linux window; the controls carry the fixed control ids below.
+// same-name policy, the emptying option, the check after write, the progress bar with the
+// run's figures and the Start and Stop commands, built with the Win32 API. Every command is
+// one of its public handlers, as in the Linux window; the controls carry the fixed control
+// ids below.
 #pragma once
 
 #include <windows.h>
@@ -50,6 +51,7 @@ enum ControlId : int {
     kIdAsk = 1033,                 // Rb3
     kIdNumber = 1034,              // RbRename
     kIdEmptyFirst = 1041,          // CheckBox1
+    kIdVerify = 1042,              // CheckVerify
     kIdProgress = 1051,            // ProgressBar1
     kIdStart = 1061,               // BtnCopy
     kIdStop = 1062,                // BtnStop
@@ -109,7 +111,7 @@ class TForm1 {
     HWND BtnSaveFileList = nullptr, BtnImpFileList = nullptr;
     HWND BtnSaveDirLst = nullptr, BtnImpDirLst = nullptr;
     HWND Label1 = nullptr, Rb1 = nullptr, Rb2 = nullptr, Rb3 = nullptr, RbRename = nullptr;
-    HWND CheckBox1 = nullptr, BtnEmptyDestFolder = nullptr;
+    HWND CheckBox1 = nullptr, BtnEmptyDestFolder = nullptr, CheckVerify = nullptr;
     HMENU PopupMenu1 = nullptr;
     HWND ProgressBar1 = nullptr, StatusLabel = nullptr, DeviceView = nullptr;
     HWND Panel1 = nullptr, BtnCopy = nullptr, BtnStop = nullptr;
@@ -147,9 +149,9 @@ class TForm1 {
     void BtnCopyClick();
     // Asks the running operation to stop (Esc too); nothing while none runs.
     void BtnStopClick();
-    // Caption, stored policy, drop intake, first page.
+    // Caption, stored policy and check after write, drop intake, first page.
     void FormCreate();
-    // Stores the checked policy; false when the window must stay open (busy, or the
+    // Stores the checked policy and CheckVerify; false when the window must stay open (busy, or the
     // settings could not be written: the error has been shown).
     bool FormClose();
 
@@ -233,6 +235,8 @@ class TForm1 {
     std::mutex figuresLock_;
     std::optional<TransferFigures> pendingFigures_;
     app::RunFiguresTracker figures_;
+    // The last report the window showed: the run's tally in its end text comes from it.
+    TransferFigures lastFigures_;
     size_t deviceRows_ = 0;
     std::chrono::steady_clock::time_point runStart_;
     bool running_ = false;

@@ -180,18 +180,15 @@ TEST_F(MainWindow, EveryControlCarriesItsIdAndClassBelowTForm1) {
         const char* className;
     };
     const Expected expected[] = {
-        {1001, "ListBox"},         {1002, "ListBox"},
-        {1011, "Button"},          {1012, "Button"},
-        {1013, "Button"},          {1014, "Button"},
-        {1015, "Button"},          {1016, "Button"},
-        {1017, "Button"},          {1021, "Button"},
-        {1022, "Button"},          {1023, "Button"},
-        {1024, "Button"},          {1025, "Button"},
-        {1031, "Button"},          {1032, "Button"},
-        {1033, "Button"},          {1034, "Button"},
-        {1041, "Button"},          {1051, "msctls_progress32"},
-        {1061, "Button"},          {1062, "Button"},
-        {1071, "SysTabControl32"}, {1081, "Static"},
+        {1001, "ListBox"}, {1002, "ListBox"}, {1011, "Button"},
+        {1012, "Button"},  {1013, "Button"},  {1014, "Button"},
+        {1015, "Button"},  {1016, "Button"},  {1017, "Button"},
+        {1021, "Button"},  {1022, "Button"},  {1023, "Button"},
+        {1024, "Button"},  {1025, "Button"},  {1031, "Button"},
+        {1032, "Button"},  {1033, "Button"},  {1034, "Button"},
+        {1041, "Button"},  {1042, "Button"},  {1051, "msctls_progress32"},
+        {1061, "Button"},  {1062, "Button"},  {1071, "SysTabControl32"},
+        {1081, "Static"},
     };
     std::vector<HWND> descendants;
     EnumChildWindows(
@@ -214,6 +211,7 @@ TEST_F(MainWindow, EveryControlCarriesItsIdAndClassBelowTForm1) {
     EXPECT_EQ(ControlText(form_->BtnStop), "停止");
     EXPECT_EQ(ControlText(form_->BtnCopy), "开始复制");
     EXPECT_EQ(ControlText(form_->Label1), " 目标目录下已有同名文件存在时：");
+    EXPECT_EQ(ControlText(form_->CheckVerify), app::kVerifyAfterCopy);
     // Hidden until a run and until destinations are listed.
     EXPECT_FALSE(IsWindowVisible(form_->BtnStop));
     EXPECT_FALSE(IsWindowVisible(form_->BtnEmptyDestFolder));
@@ -275,6 +273,50 @@ TEST_F(MainWindow, LayoutFollowsTheDesignAndTheWindowsSize) {
     EXPECT_EQ(panelAfter.right - panelAfter.left, panel.right - panel.left + 100);
     EXPECT_EQ(PlaceIn(form_->ListBox2, page).right, list2.right);
     EXPECT_EQ(PlaceIn(form_->ProgressBar1, page).top, progress.top);
+}
+
+// The options group's rows (the label, the policies, the emptying with its button, the check
+// after write) lie inside the frame below its caption, and no two of them meet.
+TEST_F(MainWindow, OptionsRowsStayApartInsideTheirGroup) {
+    const HWND page = form_->TabSheet1;
+    const RECT group = PlaceIn(form_->GroupBox3, page);
+    HDC context = GetDC(form_->GroupBox3);
+    const HGDIOBJ oldFont = SelectObject(
+        context, reinterpret_cast<HGDIOBJ>(SendMessageW(form_->GroupBox3, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(context, &metrics);
+    SelectObject(context, oldFont);
+    ReleaseDC(form_->GroupBox3, context);
+    ASSERT_GT(metrics.tmHeight, 0);
+
+    const HWND rows[] = {form_->Label1,
+                         form_->Rb1,
+                         form_->Rb2,
+                         form_->Rb3,
+                         form_->RbRename,
+                         form_->CheckBox1,
+                         form_->BtnEmptyDestFolder,
+                         form_->CheckVerify};
+    std::vector<RECT> places;
+    for (HWND control : rows) {
+        const RECT place = PlaceIn(control, page);
+        EXPECT_GE(place.top, group.top + metrics.tmHeight) << GetDlgCtrlID(control);
+        EXPECT_GT(place.left, group.left) << GetDlgCtrlID(control);
+        EXPECT_LT(place.right, group.right) << GetDlgCtrlID(control);
+        EXPECT_LT(place.bottom, group.bottom) << GetDlgCtrlID(control);
+        places.push_back(place);
+    }
+    for (size_t i = 0; i < places.size(); ++i) {
+        for (size_t j = i + 1; j < places.size(); ++j) {
+            RECT common;
+            EXPECT_FALSE(IntersectRect(&common, &places[i], &places[j]))
+                << GetDlgCtrlID(rows[i]) << " meets " << GetDlgCtrlID(rows[j]);
+        }
+    }
+    // The check after write is the last row, below the emptying and its button.
+    const RECT verify = PlaceIn(form_->CheckVerify, page);
+    EXPECT_GE(verify.top, PlaceIn(form_->CheckBox1, page).bottom);
+    EXPECT_GE(verify.top, PlaceIn(form_->BtnEmptyDestFolder, page).bottom);
 }
 
 // --- Lists ----------------------------------------------------------------------------------
@@ -388,6 +430,13 @@ TEST_F(MainWindow, TabOrderAndEnterGoThroughTheLoopsDialogKeys) {
         EXPECT_TRUE(key(GetFocus(), VK_TAB));
         EXPECT_EQ(GetFocus(), next) << GetDlgCtrlID(GetFocus());
     }
+    // In the options the check after write follows the emptying.
+    SetFocus(form_->CheckBox1);
+    EXPECT_TRUE(key(GetFocus(), VK_TAB));
+    EXPECT_EQ(GetFocus(), form_->CheckVerify) << GetDlgCtrlID(GetFocus());
+    EXPECT_TRUE(key(GetFocus(), VK_TAB));
+    EXPECT_EQ(GetFocus(), form_->RbRename) << GetDlgCtrlID(GetFocus());
+
     form_->AddDroppedSources({files_.write("a.txt", "a")});
     SetFocus(form_->Button6);
     EXPECT_TRUE(key(form_->Button6, VK_RETURN));
@@ -570,6 +619,48 @@ TEST_F(MainWindow, CopyRunIntoTwoDestinationsNumbersTakenNames) {
     EXPECT_EQ(ControlText(form_->StatusLabel), "");
 }
 
+// With CheckVerify the run reads its copies back and the end box counts them, a copy it did
+// not make (Skip) left out and named on the run's tally line; the check box is stored at
+// close and read back by the next window.
+TEST_F(MainWindow, VerifiedRunCountsItsCopiesAndTheOptionIsStored) {
+    const std::string a = files_.write("src/a.txt", "A");
+    const std::string b = files_.write("src/b.txt", "B");
+    const std::string one = Folder("one");
+    const std::string two = Folder("two");
+    files_.write("one/a.txt", "kept");
+    prompts_.openAnswers = {{a, b}};
+    Click(form_->Button1);
+    prompts_.picks = {{true, one, false, false, ""}, {true, two, false, false, ""}};
+    Click(form_->Button3);
+    Click(form_->Button3);
+    Click(form_->Rb2);
+    EXPECT_EQ(SendMessageW(form_->CheckVerify, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    Click(form_->CheckVerify);
+    ASSERT_EQ(SendMessageW(form_->CheckVerify, BM_GETCHECK, 0, 0), BST_CHECKED);
+    Click(form_->BtnCopy);
+
+    EXPECT_EQ(ReadFile(files_.path("one/a.txt")), "kept");
+    EXPECT_EQ(ReadFile(files_.path("one/b.txt")), "B");
+    EXPECT_EQ(ReadFile(files_.path("two/a.txt")), "A");
+    EXPECT_EQ(ReadFile(files_.path("two/b.txt")), "B");
+    EXPECT_EQ(prompts_.texts("information"),
+              std::vector<std::string>{std::string(app::kCopyDone) +
+                                       "\n已校验 3 个副本：从目标设备读回，与源文件一致。"
+                                       "\n已跳过 1 个同名文件。"});
+
+    SendMessageW(form_->Handle(), WM_CLOSE, 0, 0);
+    const std::string settings = files_.path("appdata") + "\\Ostrivane\\Quillmere.ini";
+    EXPECT_TRUE(LoadVerifyAfterCopy(settings));
+    TForm1 again(GetModuleHandleW(nullptr), &prompts_);
+    EXPECT_EQ(SendMessageW(again.CheckVerify, BM_GETCHECK, 0, 0), BST_CHECKED);
+    // Unchecked, it is stored as off.
+    Click(again.CheckVerify);
+    SendMessageW(again.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(LoadVerifyAfterCopy(settings));
+    TForm1 third(GetModuleHandleW(nullptr), &prompts_);
+    EXPECT_EQ(SendMessageW(third.CheckVerify, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+}
+
 // A long run that ends while another window is active flashes the taskbar button; one that
 // ends in the active window does not.
 TEST_F(MainWindow, LongRunEndingInTheBackgroundFlashes) {
@@ -746,9 +837,9 @@ TEST_F(MainWindow, FailuresGoToTheReportBoxAndItsFile) {
     const std::string bytes = ReadFile(reportFile);
     const std::string head = "\xEF\xBB\xBF路径,原因\r\n";
     ASSERT_EQ(bytes.rfind(head, 0), 0u) << bytes;
-    // One line for the one failure: the target's path, quoted for its comma, and the
-    // system's reason.
-    const std::string field = "\"" + target + "missing, file.txt\",";
+    // One line for the one failure: the source's path (the source is what is gone), quoted
+    // for its comma, and the system's reason.
+    const std::string field = "\"" + missing + "\",";
     ASSERT_EQ(bytes.compare(head.size(), field.size(), field), 0) << bytes;
     const std::string reason = bytes.substr(head.size() + field.size());
     EXPECT_GT(reason.size(), 2u);
