@@ -164,7 +164,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     WriteFile(sources / L"年度报告.docx", 8);
     WriteFile(sources / L"预算表.xlsx", 4);
     for (int i = 1; i <= 6; ++i)
-        WriteFile(sources / L"照片" / (L"IMG_" + std::to_wstring(1000 + i) + L".jpg"), 40);
+        WriteFile(sources / L"照片" / (L"IMG_" + std::to_wstring(1000 + i) + L".jpg"), 80);
     std::vector<std::string> destinations;
     for (const wchar_t* name : {L"U盘备份", L"移动硬盘", L"共享文件夹"}) {
         fs::create_directories(data / L"目标" / name);
@@ -193,7 +193,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Pump(500);
 
     runWindow = form.Handle();
-    SetTimer(nullptr, 0, 2500, CaptureRun);
+    SetTimer(nullptr, 0, 1200, CaptureRun);
     SendMessageW(Control(form.Handle(), 1061), BM_CLICK, 0, 0);  // BtnCopy
     for (int i = 0; i < 600 && form.IsBusy(); ++i) Pump(100);
     Pump(300);
