@@ -31,14 +31,6 @@ using test::FaultFs;
 using test::ReadFile;
 using test::TempTree;
 
-#define MOUNT_OR_SKIP(var, Type, ...)                           \
-    std::unique_ptr<Type> var;                                  \
-    try {                                                       \
-        var = std::make_unique<Type>(__VA_ARGS__);              \
-    } catch (const test::MountUnavailable& unavailable) {       \
-        GTEST_SKIP() << "cannot mount: " << unavailable.what(); \
-    }
-
 PathList List(std::vector<std::string> entries) {
     PathList list;
     list.assign(std::move(entries));

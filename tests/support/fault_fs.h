@@ -98,3 +98,15 @@ class ExfatVolume : public Mount {
 int RunProgram(const std::vector<std::string>& argv, const std::string& log, double seconds = 10);
 
 }  // namespace ostrivane::test
+
+// In a GoogleTest test: mounts `Type` (made with the arguments) into the std::unique_ptr
+// `var`, or skips the test with the reason the mount is unavailable (needs <memory> and
+// <gtest/gtest.h>).
+#define MOUNT_OR_SKIP(var, Type, ...)                                        \
+    std::unique_ptr<Type> var;                                               \
+    try {                                                                    \
+        var = std::make_unique<Type>(__VA_ARGS__);                           \
+    } catch (const ::ostrivane::test::MountUnavailable& unavailable) {       \
+        GTEST_SKIP() << "cannot mount: " << unavailable.what();              \
+    }
+
