@@ -47,11 +47,7 @@ using test::Exists;
 using test::ReadFile;
 using test::TempTree;
 
-PathList List(std::vector<std::string> entries) {
-    PathList list;
-    list.assign(std::move(entries));
-    return list;
-}
+using test::List;
 
 // Runs CopyAll and keeps the questions asked and the progress shown.
 struct Recorder {

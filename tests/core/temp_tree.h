@@ -5,8 +5,18 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "core/path_list.h"
 
 namespace ostrivane::test {
+
+// A path list holding `entries` as they are, in their order.
+inline PathList List(std::vector<std::string> entries) {
+    PathList list;
+    list.assign(std::move(entries));
+    return list;
+}
 
 class TempTree {
   public:

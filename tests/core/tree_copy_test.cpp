@@ -286,11 +286,7 @@ long StatusKiB(const std::string& field) {
     return -1;
 }
 
-PathList List(std::vector<std::string> entries) {
-    PathList list;
-    list.assign(std::move(entries));
-    return list;
-}
+using test::List;
 
 // Not on Windows: the chain is made through descriptors, the peak read from /proc.
 // Memory grows with the depth, not with its square: a chain of 3,000 folders with 10-letter

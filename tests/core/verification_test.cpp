@@ -28,11 +28,7 @@ using test::TempTree;
 
 const std::string kSep(1, platform::kSeparator);
 
-PathList List(std::vector<std::string> entries) {
-    PathList list;
-    list.assign(std::move(entries));
-    return list;
-}
+using test::List;
 
 RunResult CopyRun(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
                   RunOptions options = {}) {

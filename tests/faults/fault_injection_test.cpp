@@ -50,11 +50,7 @@ using test::ReadFile;
 using test::SmallTmpfs;
 using test::TempTree;
 
-PathList List(std::vector<std::string> entries) {
-    PathList list;
-    list.assign(std::move(entries));
-    return list;
-}
+using test::List;
 
 std::vector<Failure> CopyInto(std::vector<std::string> sources, const std::string& destination,
                               SameFilePolicy policy = SameFilePolicy::Overwrite) {

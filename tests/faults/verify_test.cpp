@@ -31,11 +31,7 @@ using test::FaultFs;
 using test::ReadFile;
 using test::TempTree;
 
-PathList List(std::vector<std::string> entries) {
-    PathList list;
-    list.assign(std::move(entries));
-    return list;
-}
+using test::List;
 
 // `size` bytes that differ from file to file with `seed`.
 std::string Bytes(size_t size, int seed) {
