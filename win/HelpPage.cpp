@@ -4,9 +4,12 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <utility>
 
 #include "app/texts.h"
+#include "win/HelpBrowser.h"
 #include "win/WideText.h"
 
 namespace ostrivane::win {
@@ -18,10 +21,26 @@ extern const std::size_t kHelpHtmlSize;
 namespace {
 
 constexpr wchar_t kClassName[] = L"OstrivaneHelpPage";
-// Marks a page made by CreateHelpPage that shows the built-in text.
-constexpr wchar_t kBuiltInProperty[] = L"Ostrivane.HelpBuiltIn";
-// The font the page made for itself, deleted with the page.
-constexpr wchar_t kOwnFontProperty[] = L"Ostrivane.HelpFont";
+// Posted to the page by its browser when the top page could not be loaded.
+constexpr UINT kMsgLoadFailed = WM_APP + 1;
+
+// What a page made by CreateHelpPage holds (its GWLP_USERDATA).
+struct PageState {
+    HINSTANCE instance = nullptr;
+    std::unique_ptr<HelpBrowser> browser;
+    bool builtIn = false;
+    HFONT font = nullptr;     // the font of the built-in page's controls
+    HFONT ownFont = nullptr;  // made by the page itself, deleted with it
+};
+
+PageState* StateOf(HWND page) {
+    return reinterpret_cast<PageState*>(GetWindowLongPtrW(page, GWLP_USERDATA));
+}
+
+HelpBrowserUse& CurrentUse() {
+    static HelpBrowserUse use = HelpBrowserUse::IfEngineInstalled;
+    return use;
+}
 
 HelpLinkOpener& CurrentOpener() {
     static HelpLinkOpener opener = [](const std::string& address) {
@@ -177,10 +196,61 @@ void LayOut(HWND page) {
     if (text) MoveWindow(text, 0, top, client.right, std::max<LONG>(0, client.bottom - top), TRUE);
 }
 
+// The intro line with the address as SysLink markup.
+std::wstring LinkMarkup(const std::string& address) {
+    std::string line = app::kHelpOnlineIntro;
+    const std::string link = "<a href=\"" + address + "\">" + address + "</a>";
+    if (const size_t at = line.find("%1"); at != std::string::npos) line.replace(at, 2, link);
+    return Widen(line);
+}
+
+// Fills `page` with the built-in page: the address as a link above the help text.
+void ShowBuiltInPage(HWND page, PageState& state, const std::string& address) {
+    HWND link = CreateWindowExW(
+        0, WC_LINK, LinkMarkup(address).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0,
+        page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)), state.instance,
+        nullptr);
+    if (!link) {
+        // Without the common controls 6 there is no SysLink: the address as a plain line.
+        std::string line = app::kHelpOnlineIntro;
+        if (const size_t at = line.find("%1"); at != std::string::npos)
+            line.replace(at, 2, address);
+        link = CreateWindowExW(0, L"Static", Widen(line).c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT,
+                               0, 0, 0, 0, page,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)),
+                               state.instance, nullptr);
+    }
+    HWND text = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", Widen(BuiltInHelpText()).c_str(),
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
+                                    ES_READONLY | ES_AUTOVSCROLL,
+                                0, 0, 0, 0, page,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)),
+                                state.instance, nullptr);
+    for (HWND child : {link, text})
+        if (child) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
+    state.builtIn = true;
+    LayOut(page);
+}
+
 LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    PageState* state = StateOf(page);
     switch (message) {
         case WM_SIZE:
-            LayOut(page);
+            if (state && state->browser)
+                state->browser->Fit();
+            else
+                LayOut(page);
+            return 0;
+        case kMsgLoadFailed:
+            // The help page could not be loaded: the browser (and its error page) goes, the
+            // built-in page comes, still pointing at the address.
+            if (state && state->browser) {
+                std::wstring address(static_cast<size_t>(GetWindowTextLengthW(page)) + 1, L'\0');
+                address.resize(static_cast<size_t>(GetWindowTextW(
+                    page, address.data(), static_cast<int>(address.size()))));
+                state->browser.reset();
+                ShowBuiltInPage(page, *state, Narrow(address));
+            }
             return 0;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
@@ -203,25 +273,25 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
             break;
         case WM_SETFONT:
             // The window's font (and its size at the window's DPI) reaches the children.
+            if (state) state->font = reinterpret_cast<HFONT>(wParam);
             for (const int id : {kIdHelpLink, kIdHelpText})
                 if (HWND child = GetDlgItem(page, id))
                     SendMessageW(child, WM_SETFONT, wParam, lParam);
             LayOut(page);
             return 0;
+        case WM_DESTROY:
+            // The control is closed while its window is still there.
+            if (state) state->browser.reset();
+            break;
         case WM_NCDESTROY:
-            RemovePropW(page, kBuiltInProperty);
-            if (HANDLE font = RemovePropW(page, kOwnFontProperty)) DeleteObject(font);
+            if (state) {
+                SetWindowLongPtrW(page, GWLP_USERDATA, 0);
+                if (state->ownFont) DeleteObject(state->ownFont);
+                delete state;
+            }
             break;
     }
     return DefWindowProcW(page, message, wParam, lParam);
-}
-
-// The intro line with the address as SysLink markup.
-std::wstring LinkMarkup(const std::string& address) {
-    std::string line = app::kHelpOnlineIntro;
-    const std::string link = "<a href=\"" + address + "\">" + address + "</a>";
-    if (const size_t at = line.find("%1"); at != std::string::npos) line.replace(at, 2, link);
-    return Widen(line);
 }
 
 }  // namespace
@@ -274,8 +344,8 @@ std::string HelpHtmlToText(std::string_view html) {
 }
 
 std::string BuiltInHelpText() {
-    return HelpHtmlToText(
-        std::string_view(reinterpret_cast<const char*>(kHelpHtml), kHelpHtmlSize));
+    return HelpHtmlToText(app::WithPlatformDetails(
+        std::string(reinterpret_cast<const char*>(kHelpHtml), kHelpHtmlSize)));
 }
 
 HelpLinkOpener SetHelpLinkOpener(HelpLinkOpener opener) {
@@ -285,10 +355,33 @@ HelpLinkOpener SetHelpLinkOpener(HelpLinkOpener opener) {
 }
 
 bool HelpPageShowsBuiltInPage(HWND page) {
-    return page && GetPropW(page, kBuiltInProperty) != nullptr;
+    const PageState* state = page ? StateOf(page) : nullptr;
+    return state && state->builtIn;
 }
 
-HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance) {
+HWND HelpPageBrowserWindow(HWND page) {
+    const PageState* state = page ? StateOf(page) : nullptr;
+    return state && state->browser ? state->browser->Window() : nullptr;
+}
+
+bool HelpPageLoaded(HWND page) {
+    const PageState* state = page ? StateOf(page) : nullptr;
+    return state && state->browser && state->browser->PageLoaded();
+}
+
+bool HelpPageTranslateKey(HWND page, MSG& message) {
+    PageState* state = page ? StateOf(page) : nullptr;
+    return state && state->browser && state->browser->TranslateAccelerator(message);
+}
+
+HelpBrowserUse SetHelpBrowserUse(HelpBrowserUse use) {
+    const HelpBrowserUse previous = CurrentUse();
+    CurrentUse() = use;
+    return previous;
+}
+
+HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance,
+                    const std::string& address) {
     static const ATOM registered = [instance] {
         WNDCLASSEXW type{};
         type.cbSize = sizeof type;
@@ -303,47 +396,36 @@ HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LINK_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
-    HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, L"",
+    // The page's text is the address it shows, for the built-in page should the browser
+    // fail later.
+    HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Widen(address).c_str(),
                                 WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, area.left, area.top,
                                 area.right - area.left, area.bottom - area.top, parent, nullptr,
                                 instance, nullptr);
     if (!page) return nullptr;
-    HFONT font = reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0));
-    if (!font) {
+    auto* state = new PageState;
+    state->instance = instance;
+    SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+    state->font = reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0));
+    if (!state->font) {
         // The system's message font at the page's DPI, until the window sets its own.
         NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof metrics;
         const UINT dpi = GetDpiForWindow(page) ? GetDpiForWindow(page) : USER_DEFAULT_SCREEN_DPI;
-        if (SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
-            font = CreateFontIndirectW(&metrics.lfMessageFont);
-            SetPropW(page, kOwnFontProperty, font);
-        }
+        if (SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
+            state->font = state->ownFont = CreateFontIndirectW(&metrics.lfMessageFont);
     }
-    if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    if (!state->font) state->font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 
-    const std::string address = HelpAddress();
-    HWND link = CreateWindowExW(
-        0, WC_LINK, LinkMarkup(address).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0,
-        page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)), instance, nullptr);
-    if (!link) {
-        // Without the common controls 6 there is no SysLink: the address as a plain line.
-        std::string line = app::kHelpOnlineIntro;
-        if (const size_t at = line.find("%1"); at != std::string::npos)
-            line.replace(at, 2, address);
-        link = CreateWindowExW(
-            0, L"Static", Widen(line).c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0, 0, 0, page,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)), instance, nullptr);
+    const HelpBrowserUse use = CurrentUse();
+    if (use == HelpBrowserUse::Always ||
+        (use == HelpBrowserUse::IfEngineInstalled && BrowserEngineInstalled())) {
+        HRESULT error = S_OK;
+        state->browser = HelpBrowser::Create(page, kMsgLoadFailed, error);
+        // A browser that refuses the request shows nothing: the built-in page instead.
+        if (state->browser && FAILED(state->browser->Navigate(address))) state->browser.reset();
     }
-    HWND text = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", Widen(BuiltInHelpText()).c_str(),
-                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
-                                    ES_READONLY | ES_AUTOVSCROLL,
-                                0, 0, 0, 0, page,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)),
-                                instance, nullptr);
-    for (HWND child : {link, text})
-        if (child) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    SetPropW(page, kBuiltInProperty, reinterpret_cast<HANDLE>(1));
-    LayOut(page);
+    if (!state->browser) ShowBuiltInPage(page, *state, address);
     return page;
 }
 

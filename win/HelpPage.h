@@ -14,17 +14,41 @@
 
 namespace ostrivane::win {
 
-// Creates the help tab's page as a child of `parent` covering `area`: the built-in help page
-// (the same content as the Linux window's ui/help/help.html, not a second copy of its text)
-// below a line that names the help address as a link opening in the user's browser. The web
-// browser control (IWebBrowser2) is not hosted: where it exists the page would need an OLE
-// container of its own, and where it does not (Wine without its browser engine) this page is
-// what would show anyway. Move it with MoveWindow; its children follow its size.
-HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance);
+// Creates the help tab's page as a child of `parent` covering `area`, pointed at `address`
+// (the help address; tests give another). Move it with MoveWindow; what it shows follows
+// its size.
+// - When the system's browser engine is installed, the page is the web browser control
+//   (IWebBrowser2), told to load the address; the page loads in the background and nothing
+//   waits for it. Whenever the control cannot load it (no network, no such host, an error
+//   status from the server), or refuses the request, the control goes and the built-in page
+//   comes instead of the control's error page.
+// - Otherwise (the control or its engine is missing, as under Wine without its browser
+//   engine) the built-in page at once: the same content as the Linux window's
+//   ui/help/help.html (not a second copy of its text) in a read-only text view, below a line
+//   that names the address as a link opening in the user's browser.
+HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance,
+                    const std::string& address = app::HelpAddress());
 
-// True when `page` (made by CreateHelpPage) shows the built-in page rather than the web
-// browser control.
+// True when `page` (made by CreateHelpPage) shows the built-in page.
 bool HelpPageShowsBuiltInPage(HWND page);
+
+// The web browser control's window on `page`; nullptr when the page shows the built-in page.
+HWND HelpPageBrowserWindow(HWND page);
+
+// True once the web browser control on `page` has loaded the help page completely.
+bool HelpPageLoaded(HWND page);
+
+// Gives the web browser control on `page` the first look at a key message meant for one of
+// its windows (Tab between the page's links, arrows, Ctrl+C), as the message loop must for
+// a hosted control; true when the control handled it.
+bool HelpPageTranslateKey(HWND page, MSG& message);
+
+// Whether CreateHelpPage tries the web browser control: when the system's browser engine is
+// installed (what the program does), never, or always (tests under Wine, which has the
+// control but not the engine, drive the control's container through it). Returns the
+// previous choice.
+enum class HelpBrowserUse { IfEngineInstalled, Never, Always };
+HelpBrowserUse SetHelpBrowserUse(HelpBrowserUse use);
 
 // The help page's address is app::HelpAddress(), the Linux window's too.
 using app::HelpAddress;

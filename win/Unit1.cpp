@@ -416,6 +416,8 @@ bool TForm1::PreTranslate(MSG& message) {
         BtnStopClick();
         return true;
     }
+    // The help page's browser control sees its own keys before the dialog handling does.
+    if (HelpPageTranslateKey(helpPage_, message)) return true;
     return IsDialogMessageW(window_, &message) != FALSE;
 }
 

@@ -3,7 +3,8 @@
 target_sources(ostrivane_winui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Unit2.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileDrops.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/HelpPage.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/HelpPage.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HelpBrowser.cpp)
 target_link_libraries(ostrivane_winui PUBLIC comctl32 shell32 ole32 uuid)
 
 # The built-in help page is the Linux window's ui/help/help.html, compiled in as its bytes.

@@ -1,5 +1,6 @@
-// The help tab's page as Wine shows it (no browser engine): the built-in text of the Linux
-// window's page and the address as a link.
+// The help tab's page: the built-in text of the Linux window's page with the address as a
+// link, and the web browser control's container (Wine has the control but no engine to show
+// pages with, so a page it loads always fails: the built-in page must then take its place).
 // windows.h before the headers that build on it.
 #include <windows.h>
 
@@ -40,6 +41,10 @@ TEST(HelpPage, BuiltInPageShowsTheHelpTextAndOpensTheAddress) {
     EXPECT_EQ(text.find('<'), std::string::npos);
     EXPECT_EQ(text.find("@INTRO@"), std::string::npos);
     EXPECT_EQ(text.find("font-family"), std::string::npos);  // the style sheet is no text
+    // This platform's settings file and end-of-run signal, no marker left.
+    EXPECT_NE(text.find("%APPDATA%\\Ostrivane\\Quillmere.ini"), std::string::npos);
+    EXPECT_EQ(text.find("~/.config"), std::string::npos);
+    EXPECT_EQ(text.find('@'), std::string::npos);
     EXPECT_EQ(HelpAddress().rfind("http://", 0), 0u);
     EXPECT_NE(HelpAddress().find("/soft/Quillmere.asp?ver=3.12"), std::string::npos);
 
@@ -47,8 +52,11 @@ TEST(HelpPage, BuiltInPageShowsTheHelpTextAndOpensTheAddress) {
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(parent, nullptr);
     const RECT area{10, 20, 610, 420};
+    const HelpBrowserUse previousUse = SetHelpBrowserUse(HelpBrowserUse::Never);
     HWND page = CreateHelpPage(parent, area, GetModuleHandleW(nullptr));
+    SetHelpBrowserUse(previousUse);
     ASSERT_NE(page, nullptr);
+    EXPECT_EQ(HelpPageBrowserWindow(page), nullptr);
     EXPECT_TRUE(HelpPageShowsBuiltInPage(page));
     RECT placed;
     GetWindowRect(page, &placed);
@@ -86,6 +94,61 @@ TEST(HelpPage, BuiltInPageShowsTheHelpTextAndOpensTheAddress) {
     SendMessageW(page, WM_NOTIFY, kIdHelpLink, reinterpret_cast<LPARAM>(&click));
     SetHelpLinkOpener(previous);
     EXPECT_EQ(opened, HelpAddress());
+    DestroyWindow(parent);
+}
+
+// Handles the window messages of this thread until `done` or `seconds` have passed.
+template <class Done>
+bool PumpUntil(Done done, int seconds) {
+    const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    while (!done() && GetTickCount64() < until) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(10);
+    }
+    return done();
+}
+
+TEST(HelpPage, BrowserControlFillsThePageAndGivesWayToTheBuiltInPageWhenLoadingFails) {
+    HWND parent = CreateWindowExW(0, L"Static", L"", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(parent, nullptr);
+    // Nothing listens on this port: the load fails at once, with or without a network.
+    const std::string address = "http://127.0.0.1:9/soft/Quillmere.asp?ver=3.12";
+    const HelpBrowserUse previousUse = SetHelpBrowserUse(HelpBrowserUse::Always);
+    HWND page = CreateHelpPage(parent, RECT{10, 20, 610, 420}, GetModuleHandleW(nullptr), address);
+    SetHelpBrowserUse(previousUse);
+    ASSERT_NE(page, nullptr);
+
+    HWND browser = HelpPageBrowserWindow(page);
+    ASSERT_NE(browser, nullptr) << "the web browser control was not hosted";
+    EXPECT_FALSE(HelpPageShowsBuiltInPage(page));
+    EXPECT_TRUE(IsChild(page, browser));
+    EXPECT_EQ(GetDlgItem(page, kIdHelpText), nullptr);
+    // The control follows the page's size.
+    MoveWindow(page, 0, 0, 300, 200, TRUE);
+    RECT placed;
+    GetWindowRect(browser, &placed);
+    EXPECT_EQ(placed.right - placed.left, 300);
+    EXPECT_EQ(placed.bottom - placed.top, 200);
+
+    ASSERT_TRUE(PumpUntil([&] { return HelpPageShowsBuiltInPage(page); }, 30))
+        << "the failed load never brought the built-in page";
+    EXPECT_FALSE(IsWindow(browser));
+    EXPECT_EQ(HelpPageBrowserWindow(page), nullptr);
+    EXPECT_FALSE(HelpPageLoaded(page));
+    HWND link = GetDlgItem(page, kIdHelpLink);
+    ASSERT_NE(link, nullptr);
+    EXPECT_NE(TextOf(link).find(Widen(address)), std::wstring::npos);
+    HWND view = GetDlgItem(page, kIdHelpText);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(TextOf(view), Widen(BuiltInHelpText()));
+    RECT textArea;
+    GetWindowRect(view, &textArea);
+    EXPECT_EQ(textArea.right - textArea.left, 300);
     DestroyWindow(parent);
 }
 
