@@ -164,7 +164,7 @@ bool HelpViewShowsBuiltInPage(const QWidget* view) {
 QString BuiltInHelpPage(const QUrl& address, HelpAddressIntro intro) {
     QFile page(QStringLiteral(":/ostrivane/help/help.html"));
     if (!page.open(QIODevice::ReadOnly)) return {};
-    QString html = QString::fromUtf8(page.readAll());
+    QString html = QString::fromStdString(app::WithPlatformDetails(page.readAll().toStdString()));
     const QString link =
         QStringLiteral("<a href=\"%1\">%1</a>").arg(address.toString().toHtmlEscaped());
     const QString line = intro == HelpAddressIntro::OpenInBrowser
