@@ -152,5 +152,28 @@ TEST(HelpPage, BrowserControlFillsThePageAndGivesWayToTheBuiltInPageWhenLoadingF
     DestroyWindow(parent);
 }
 
+TEST(HelpPage, ClosedWhileTheBrowserControlIsStillLoading) {
+    // A window closed at once, while the control still waits for an address that never
+    // answers: the control is stopped and closed with the page, and nothing it was still
+    // doing reaches the page afterwards.
+    const HelpBrowserUse previousUse = SetHelpBrowserUse(HelpBrowserUse::Always);
+    for (int round = 0; round < 2; ++round) {
+        HWND parent = CreateWindowExW(0, L"Static", L"", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480,
+                                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(parent, nullptr);
+        HWND page = CreateHelpPage(parent, RECT{0, 0, 600, 400}, GetModuleHandleW(nullptr),
+                                   "http://10.255.255.1/soft/Quillmere.asp?ver=3.12");
+        ASSERT_NE(page, nullptr);
+        HWND browser = HelpPageBrowserWindow(page);
+        ASSERT_NE(browser, nullptr);
+        PumpUntil([] { return false; }, round);  // at once and a second into the load
+        DestroyWindow(parent);
+        EXPECT_FALSE(IsWindow(page));
+        EXPECT_FALSE(IsWindow(browser));
+        PumpUntil([] { return false; }, 1);
+    }
+    SetHelpBrowserUse(previousUse);
+}
+
 }  // namespace
 }  // namespace ostrivane::win
