@@ -318,11 +318,10 @@ TEST(CopyFolderTree, DeepChainCopiesInMemoryLinearInTheDepth) {
         RecordProperty("peak_kib_" + std::to_string(writers) + "_writers", std::to_string(peak));
         EXPECT_EQ(failures, 0) << writers << " writers";
         EXPECT_GT(peak, 0) << writers << " writers";
+        // What the copy added: the child starts with the resident memory of everything the
+        // tests before it did in this process, which differs with the user the suite runs
+        // as (the tests that need root run, or skip), so the whole peak says nothing of the copy.
         EXPECT_LT(peak - start, 32 * 1024) << writers << " writers: " << start << " KiB at the start";
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-        // Whole, where no sanitizer keeps memory of its own.
-        EXPECT_LT(peak, 32 * 1024) << writers << " writers";
-#endif
         // The bottom of the copy, reached by descriptors: its path is too long to name.
         int fd = open(out.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         fd = fd < 0 ? fd : [fd] {
