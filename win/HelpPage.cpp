@@ -1,6 +1,7 @@
 #include "win/HelpPage.h"
 
 #include <commctrl.h>
+#include <richedit.h>
 #include <shellapi.h>
 
 #include <cstdint>
@@ -36,6 +37,8 @@ struct PageState {
 PageState* StateOf(HWND page) {
     return reinterpret_cast<PageState*>(GetWindowLongPtrW(page, GWLP_USERDATA));
 }
+
+std::vector<HelpLine> BuiltInHelpLines();
 
 HelpBrowserUse& CurrentUse() {
     static HelpBrowserUse use = HelpBrowserUse::IfEngineInstalled;
@@ -152,9 +155,8 @@ class TextBuilder {
     void Break(bool blankBefore = false) {
         if (!line_.empty()) {
             if (line_ != "@INTRO@") {
-                if (!out_.empty()) out_ += "\r\n";
-                if (blankNext_ && !out_.empty()) out_ += "\r\n";
-                out_ += indent_ ? "    " + line_ : line_;
+                out_.push_back({indent_ ? "    " + line_ : line_, heading_,
+                                blankNext_ && !out_.empty()});
                 blankNext_ = false;
             }
             line_.clear();
@@ -163,17 +165,20 @@ class TextBuilder {
         blankNext_ = blankNext_ || blankBefore;
     }
     void Indent(bool on) { indent_ = on; }
-    std::string Finish() {
+    // The level of the heading the next lines belong to; 0 for body text.
+    void Heading(int level) { heading_ = level; }
+    std::vector<HelpLine> Finish() {
         Break();
         return std::move(out_);
     }
 
   private:
-    std::string out_;
+    std::vector<HelpLine> out_;
     std::string line_;
     bool pendingSpace_ = false;
     bool blankNext_ = false;
     bool indent_ = false;
+    int heading_ = 0;
 };
 
 // Lays out the children of a page: the link line on top, the text below it.
@@ -204,6 +209,39 @@ std::wstring LinkMarkup(const std::string& address) {
     return Widen(line);
 }
 
+bool IsRichText(HWND view) {
+    wchar_t name[32] = {};
+    GetClassNameW(view, name, static_cast<int>(std::size(name)));
+    return lstrcmpiW(name, MSFTEDIT_CLASS) == 0;
+}
+
+// Puts the built-in page into `view` if it is the rich-text view, in its current font:
+// headings in bold, the title half as large again and the headings a fifth. Done anew
+// whenever the font changes, since a new font resets every character's format.
+void FillRichText(HWND view) {
+    if (!view || !IsRichText(view)) return;
+    SetWindowTextW(view, L"");
+    CHARFORMAT2W body{};
+    body.cbSize = sizeof body;
+    SendMessageW(view, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&body));
+    const LONG size = body.yHeight > 0 ? body.yHeight : 180;  // twips
+    bool first = true;
+    for (const HelpLine& line : BuiltInHelpLines()) {
+        std::wstring piece = first ? L"" : (line.blankBefore ? L"\r\n\r\n" : L"\r\n");
+        piece += Widen(line.text);
+        first = false;
+        CHARFORMAT2W format{};
+        format.cbSize = sizeof format;
+        format.dwMask = CFM_BOLD | CFM_SIZE;
+        format.dwEffects = line.heading ? CFE_BOLD : 0;
+        format.yHeight = line.heading == 1 ? size * 3 / 2 : line.heading ? size * 6 / 5 : size;
+        SendMessageW(view, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+        SendMessageW(view, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+        SendMessageW(view, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
+    }
+    SendMessageW(view, EM_SETSEL, 0, 0);
+}
+
 // Fills `page` with the built-in page: the address as a link above the help text.
 void ShowBuiltInPage(HWND page, PageState& state, const std::string& address) {
     HWND link = CreateWindowExW(
@@ -220,14 +258,24 @@ void ShowBuiltInPage(HWND page, PageState& state, const std::string& address) {
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)),
                                state.instance, nullptr);
     }
-    HWND text = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", Widen(BuiltInHelpText()).c_str(),
-                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
-                                    ES_READONLY | ES_AUTOVSCROLL,
-                                0, 0, 0, 0, page,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)),
-                                state.instance, nullptr);
+    // The rich-text view where the system has one (headings in bold and larger), otherwise
+    // a plain one.
+    static const bool rich = LoadLibraryW(L"Msftedit.dll") != nullptr;
+    constexpr DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
+                            ES_READONLY | ES_AUTOVSCROLL;
+    HWND text = nullptr;
+    if (rich)
+        text = CreateWindowExW(WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"", style, 0, 0, 0, 0, page,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)),
+                               state.instance, nullptr);
+    if (!text)
+        text = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", Widen(BuiltInHelpText()).c_str(), style,
+                               0, 0, 0, 0, page,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)),
+                               state.instance, nullptr);
     for (HWND child : {link, text})
         if (child) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
+    FillRichText(text);
     state.builtIn = true;
     LayOut(page);
 }
@@ -277,6 +325,7 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
             for (const int id : {kIdHelpLink, kIdHelpText})
                 if (HWND child = GetDlgItem(page, id))
                     SendMessageW(child, WM_SETFONT, wParam, lParam);
+            FillRichText(GetDlgItem(page, kIdHelpText));
             LayOut(page);
             return 0;
         case WM_DESTROY:
@@ -297,6 +346,15 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 }  // namespace
 
 std::string HelpHtmlToText(std::string_view html) {
+    std::string out;
+    for (const HelpLine& line : HelpHtmlToLines(html)) {
+        if (!out.empty()) out += line.blankBefore ? "\r\n\r\n" : "\r\n";
+        out += line.text;
+    }
+    return out;
+}
+
+std::vector<HelpLine> HelpHtmlToLines(std::string_view html) {
     TextBuilder text;
     bool inHead = false;
     size_t at = 0;
@@ -319,6 +377,7 @@ std::string HelpHtmlToText(std::string_view html) {
                 // The title and the style sheet are no text of the page.
             } else if (name == "h1" || name == "h2" || name == "h3" || name == "p") {
                 text.Break(!closing);
+                text.Heading(name[0] == 'h' && !closing ? name[1] - '0' : 0);
             } else if (name == "tr") {
                 text.Indent(false);
                 text.Break();
@@ -342,6 +401,16 @@ std::string HelpHtmlToText(std::string_view html) {
     }
     return text.Finish();
 }
+
+namespace {
+
+// The built-in page's lines: ui/help/help.html with this platform's details.
+std::vector<HelpLine> BuiltInHelpLines() {
+    return HelpHtmlToLines(app::WithPlatformDetails(
+        std::string(reinterpret_cast<const char*>(kHelpHtml), kHelpHtmlSize)));
+}
+
+}  // namespace
 
 std::string BuiltInHelpText() {
     return HelpHtmlToText(app::WithPlatformDetails(

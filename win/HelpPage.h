@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/help.h"
 
@@ -24,8 +25,9 @@ namespace ostrivane::win {
 //   comes instead of the control's error page.
 // - Otherwise (the control or its engine is missing, as under Wine without its browser
 //   engine) the built-in page at once: the same content as the Linux window's
-//   ui/help/help.html (not a second copy of its text) in a read-only text view, below a line
-//   that names the address as a link opening in the user's browser.
+//   ui/help/help.html (not a second copy of its text) in a read-only rich-text view with its
+//   headings in bold (a plain text view where the system has no rich-text control), below a
+//   line that names the address as a link opening in the user's browser.
 HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance,
                     const std::string& address = app::HelpAddress());
 
@@ -61,6 +63,16 @@ using app::HelpAddress;
 // marker @INTRO@ is left out (the page shows the address above the text as a link).
 std::string HelpHtmlToText(std::string_view html);
 
+// The same lines one by one, with what the rich-text view makes of them: the heading level
+// (1 for the title, 2 and 3 for the headings below it, 0 for body text) and whether an
+// empty line comes before the line. HelpHtmlToText joins their texts with CR LF.
+struct HelpLine {
+    std::string text;
+    int heading = 0;
+    bool blankBefore = false;
+};
+std::vector<HelpLine> HelpHtmlToLines(std::string_view html);
+
 // The built-in help page as the text view shows it: HelpHtmlToText of ui/help/help.html,
 // embedded at build time.
 std::string BuiltInHelpText();
@@ -73,6 +85,6 @@ HelpLinkOpener SetHelpLinkOpener(HelpLinkOpener opener);
 
 // The controls of the built-in page, children of the page (GetDlgItem).
 inline constexpr int kIdHelpLink = 3001;  // SysLink with the address
-inline constexpr int kIdHelpText = 3002;  // read-only multi-line edit with the help text
+inline constexpr int kIdHelpText = 3002;  // read-only rich (or plain) edit with the help text
 
 }  // namespace ostrivane::win

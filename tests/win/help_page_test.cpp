@@ -5,9 +5,12 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <gtest/gtest.h>
+#include <richedit.h>
 
 #include <string>
+#include <vector>
 
 #include "app/texts.h"
 #include "win/HelpPage.h"
@@ -33,6 +36,11 @@ TEST(HelpPage, MarkupBecomesLines) {
     EXPECT_EQ(text,
               "Title\r\n\r\nOne a<b>& \xE4\xB8\xAD\xE6\x96\x87, &bogus; &amp\r\n\r\nKeys\r\n"
               "Copy\r\n    copies it\r\nStop\r\n    stops");
+    // Headings are known by their level; the text after them is body text.
+    std::vector<int> levels;
+    for (const HelpLine& line : HelpHtmlToLines("<h1>T</h1><p>a</p><h2>K</h2>b<h3>S</h3>"))
+        levels.push_back(line.heading);
+    EXPECT_EQ(levels, (std::vector<int>{1, 0, 2, 0, 3}));
 }
 
 TEST(HelpPage, BuiltInPageShowsTheHelpTextAndOpensTheAddress) {
@@ -66,6 +74,37 @@ TEST(HelpPage, BuiltInPageShowsTheHelpTextAndOpensTheAddress) {
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(TextOf(view), Widen(text));
     EXPECT_TRUE(GetWindowLongW(view, GWL_STYLE) & ES_READONLY);
+    // A rich-text view: the title and the headings bold and larger than the body text.
+    wchar_t className[32] = {};
+    GetClassNameW(view, className, static_cast<int>(std::size(className)));
+    EXPECT_EQ(lstrcmpiW(className, MSFTEDIT_CLASS), 0) << Narrow(className);
+    const auto formatAt = [view](LONG at) {
+        CHARFORMAT2W format{};
+        format.cbSize = sizeof format;
+        SendMessageW(view, EM_SETSEL, static_cast<WPARAM>(at), at + 1);
+        SendMessageW(view, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+        return format;
+    };
+    GETTEXTLENGTHEX length{GTL_NUMCHARS | GTL_PRECISE, 1200};
+    const LONG last = static_cast<LONG>(
+        SendMessageW(view, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0)) - 1;
+    FINDTEXTEXW find{};
+    find.chrg = {0, -1};
+    const std::wstring heading = Widen("设置保存在哪里");
+    find.lpstrText = heading.c_str();
+    const LONG headingAt = static_cast<LONG>(
+        SendMessageW(view, EM_FINDTEXTEXW, FR_DOWN, reinterpret_cast<LPARAM>(&find)));
+    ASSERT_GT(headingAt, 0);
+    const CHARFORMAT2W title = formatAt(0), section = formatAt(headingAt), body = formatAt(last);
+    EXPECT_TRUE(title.dwEffects & CFE_BOLD);
+    EXPECT_TRUE(section.dwEffects & CFE_BOLD);
+    EXPECT_FALSE(body.dwEffects & CFE_BOLD);
+    EXPECT_GT(title.yHeight, section.yHeight);
+    EXPECT_GT(section.yHeight, body.yHeight);
+    // A new font (another DPI) keeps the formats.
+    SendMessageW(page, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
+    EXPECT_TRUE(formatAt(0).dwEffects & CFE_BOLD);
+    EXPECT_EQ(TextOf(view), Widen(text));
     HWND link = GetDlgItem(page, kIdHelpLink);
     ASSERT_NE(link, nullptr);
     EXPECT_NE(TextOf(link).find(Widen(HelpAddress())), std::wstring::npos);
