@@ -155,8 +155,7 @@ class TextBuilder {
     void Break(bool blankBefore = false) {
         if (!line_.empty()) {
             if (line_ != "@INTRO@") {
-                out_.push_back({indent_ ? "    " + line_ : line_, heading_,
-                                blankNext_ && !out_.empty()});
+                out_.push_back({line_, heading_, indent_, blankNext_ && !out_.empty()});
                 blankNext_ = false;
             }
             line_.clear();
@@ -216,8 +215,9 @@ bool IsRichText(HWND view) {
 }
 
 // Puts the built-in page into `view` if it is the rich-text view, in its current font:
-// headings in bold, the title half as large again and the headings a fifth. Done anew
-// whenever the font changes, since a new font resets every character's format.
+// headings in bold, the title half as large again and the section headings a fifth; the
+// explanations of a table indented as paragraphs (not by spaces, which would keep a line of
+// Chinese text from wrapping where the text view breaks lines at spaces only).
 void FillRichText(HWND view) {
     if (!view || !IsRichText(view)) return;
     SetWindowTextW(view, L"");
@@ -234,12 +234,30 @@ void FillRichText(HWND view) {
         format.cbSize = sizeof format;
         format.dwMask = CFM_BOLD | CFM_SIZE;
         format.dwEffects = line.heading ? CFE_BOLD : 0;
-        format.yHeight = line.heading == 1 ? size * 3 / 2 : line.heading ? size * 6 / 5 : size;
+        format.yHeight = line.heading == 1                       ? size * 3 / 2
+                         : line.heading == 2 || line.heading == 3 ? size * 6 / 5
+                                                                  : size;
         SendMessageW(view, EM_SETSEL, static_cast<WPARAM>(-1), -1);
         SendMessageW(view, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
         SendMessageW(view, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
+        PARAFORMAT2 paragraph{};
+        paragraph.cbSize = sizeof paragraph;
+        paragraph.dwMask = PFM_STARTINDENT;
+        paragraph.dxStartIndent = line.indented ? 2 * size : 0;
+        SendMessageW(view, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+        SendMessageW(view, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
     }
     SendMessageW(view, EM_SETSEL, 0, 0);
+}
+
+// The rich-text view's messages: a new font, from the page or sent to every control of the
+// window, resets every character's format, so the page is put in again in that font.
+LRESULT CALLBACK RichTextProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam,
+                              UINT_PTR, DWORD_PTR) {
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(view, RichTextProc, 0);
+    const LRESULT result = DefSubclassProc(view, message, wParam, lParam);
+    if (message == WM_SETFONT) FillRichText(view);
+    return result;
 }
 
 // Fills `page` with the built-in page: the address as a link above the help text.
@@ -273,9 +291,9 @@ void ShowBuiltInPage(HWND page, PageState& state, const std::string& address) {
                                0, 0, 0, 0, page,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)),
                                state.instance, nullptr);
+    if (text && IsRichText(text)) SetWindowSubclass(text, RichTextProc, 0, 0);
     for (HWND child : {link, text})
         if (child) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
-    FillRichText(text);
     state.builtIn = true;
     LayOut(page);
 }
@@ -325,7 +343,6 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
             for (const int id : {kIdHelpLink, kIdHelpText})
                 if (HWND child = GetDlgItem(page, id))
                     SendMessageW(child, WM_SETFONT, wParam, lParam);
-            FillRichText(GetDlgItem(page, kIdHelpText));
             LayOut(page);
             return 0;
         case WM_DESTROY:
@@ -349,6 +366,7 @@ std::string HelpHtmlToText(std::string_view html) {
     std::string out;
     for (const HelpLine& line : HelpHtmlToLines(html)) {
         if (!out.empty()) out += line.blankBefore ? "\r\n\r\n" : "\r\n";
+        if (line.indented) out += "    ";
         out += line.text;
     }
     return out;
@@ -384,6 +402,7 @@ std::vector<HelpLine> HelpHtmlToLines(std::string_view html) {
             } else if (name == "th" || name == "td") {
                 text.Break();
                 text.Indent(name == "td" && !closing);
+                text.Heading(name == "th" && !closing ? 4 : 0);
             } else if (name == "table" || name == "br" || name == "li" || name == "div") {
                 text.Break();
             }

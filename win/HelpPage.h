@@ -64,11 +64,14 @@ using app::HelpAddress;
 std::string HelpHtmlToText(std::string_view html);
 
 // The same lines one by one, with what the rich-text view makes of them: the heading level
-// (1 for the title, 2 and 3 for the headings below it, 0 for body text) and whether an
-// empty line comes before the line. HelpHtmlToText joins their texts with CR LF.
+// (1 for the title, 2 and 3 for the headings below it, 4 for a table row's heading cell, 0
+// for body text), whether the line is indented (a table's other cells) and whether an empty
+// line comes before it. HelpHtmlToText joins their texts with CR LF, an indent as four
+// spaces.
 struct HelpLine {
-    std::string text;
+    std::string text;  // without its indent
     int heading = 0;
+    bool indented = false;
     bool blankBefore = false;
 };
 std::vector<HelpLine> HelpHtmlToLines(std::string_view html);

@@ -26,6 +26,13 @@ std::wstring TextOf(HWND window) {
     return text;
 }
 
+// `text` as the rich-text view holds it: the table's explanations are indented as
+// paragraphs there, not by spaces.
+std::wstring AsRichView(std::string text) {
+    for (size_t at; (at = text.find("\n    ")) != std::string::npos;) text.erase(at + 1, 4);
+    return Widen(text);
+}
+
 TEST(HelpPage, MarkupBecomesLines) {
     const std::string text = HelpHtmlToText(
         "<html><head><title>T</title><style>h1 { x: y; }</style></head>\n<body>"
@@ -38,9 +45,15 @@ TEST(HelpPage, MarkupBecomesLines) {
               "Copy\r\n    copies it\r\nStop\r\n    stops");
     // Headings are known by their level; the text after them is body text.
     std::vector<int> levels;
-    for (const HelpLine& line : HelpHtmlToLines("<h1>T</h1><p>a</p><h2>K</h2>b<h3>S</h3>"))
+    std::vector<bool> indents;
+    for (const HelpLine& line : HelpHtmlToLines(
+             "<h1>T</h1><p>a</p><h2>K</h2>b<h3>S</h3><table><tr><th>c</th><td>d</td></tr>"
+             "</table><p>e</p>")) {
         levels.push_back(line.heading);
-    EXPECT_EQ(levels, (std::vector<int>{1, 0, 2, 0, 3}));
+        indents.push_back(line.indented);
+    }
+    EXPECT_EQ(levels, (std::vector<int>{1, 0, 2, 0, 3, 4, 0, 0}));
+    EXPECT_EQ(indents, (std::vector<bool>{false, false, false, false, false, false, true, false}));
 }
 
 TEST(HelpPage, BuiltInPageShowsTheHelpTextAndOpensTheAddress) {
@@ -72,7 +85,8 @@ TEST(HelpPage, BuiltInPageShowsTheHelpTextAndOpensTheAddress) {
 
     HWND view = GetDlgItem(page, kIdHelpText);
     ASSERT_NE(view, nullptr);
-    EXPECT_EQ(TextOf(view), Widen(text));
+    const std::wstring unindented = AsRichView(text);
+    EXPECT_EQ(TextOf(view), unindented);
     EXPECT_TRUE(GetWindowLongW(view, GWL_STYLE) & ES_READONLY);
     // A rich-text view: the title and the headings bold and larger than the body text.
     wchar_t className[32] = {};
@@ -101,10 +115,15 @@ TEST(HelpPage, BuiltInPageShowsTheHelpTextAndOpensTheAddress) {
     EXPECT_FALSE(body.dwEffects & CFE_BOLD);
     EXPECT_GT(title.yHeight, section.yHeight);
     EXPECT_GT(section.yHeight, body.yHeight);
-    // A new font (another DPI) keeps the formats.
-    SendMessageW(page, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
-    EXPECT_TRUE(formatAt(0).dwEffects & CFE_BOLD);
-    EXPECT_EQ(TextOf(view), Widen(text));
+    // A new font (another DPI), through the page or sent to the view itself as the window
+    // does to all its controls, keeps the formats.
+    for (HWND target : {page, view}) {
+        SendMessageW(target, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                     TRUE);
+        EXPECT_TRUE(formatAt(0).dwEffects & CFE_BOLD);
+        EXPECT_FALSE(formatAt(last).dwEffects & CFE_BOLD);
+        EXPECT_EQ(TextOf(view), unindented);
+    }
     HWND link = GetDlgItem(page, kIdHelpLink);
     ASSERT_NE(link, nullptr);
     EXPECT_NE(TextOf(link).find(Widen(HelpAddress())), std::wstring::npos);
@@ -184,7 +203,7 @@ TEST(HelpPage, BrowserControlFillsThePageAndGivesWayToTheBuiltInPageWhenLoadingF
     EXPECT_NE(TextOf(link).find(Widen(address)), std::wstring::npos);
     HWND view = GetDlgItem(page, kIdHelpText);
     ASSERT_NE(view, nullptr);
-    EXPECT_EQ(TextOf(view), Widen(BuiltInHelpText()));
+    EXPECT_EQ(TextOf(view), AsRichView(BuiltInHelpText()));
     RECT textArea;
     GetWindowRect(view, &textArea);
     EXPECT_EQ(textArea.right - textArea.left, 300);
