@@ -102,12 +102,11 @@ INT_PTR CALLBACK AskBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             SetDlgItemTextW(dialog, IDC_ASK_TEXT, EditText(*text).c_str());
             SendDlgItemMessageW(dialog, IDC_ASK_ICON, STM_SETICON,
                                 reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_QUESTION)), 0);
-            const std::pair<int, const char*> captions[] = {
-                {IDYES, app::kYes},
-                {IDNO, app::kNo},
-                {IDC_ASK_YES_TO_ALL, app::kYesToAll},
-                {IDC_ASK_NO_TO_ALL, app::kNoToAll},
-                {IDCANCEL, app::kStop}};
+            const std::pair<int, const char*> captions[] = {{IDYES, app::kYes},
+                                                            {IDNO, app::kNo},
+                                                            {IDC_ASK_YES_TO_ALL, app::kYesToAll},
+                                                            {IDC_ASK_NO_TO_ALL, app::kNoToAll},
+                                                            {IDCANCEL, app::kStop}};
             for (const auto& [id, caption] : captions)
                 SetDlgItemTextW(dialog, id, Widen(caption).c_str());
             MessageBeep(MB_ICONQUESTION);
@@ -144,9 +143,8 @@ bool DialogPrompts::question(const std::string& text) {
 }
 
 app::OverwriteAnswer DialogPrompts::askOverwrite(const std::string& text) {
-    const INT_PTR chosen =
-        DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ASK), owner, AskBoxProc,
-                        reinterpret_cast<LPARAM>(&text));
+    const INT_PTR chosen = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ASK),
+                                           owner, AskBoxProc, reinterpret_cast<LPARAM>(&text));
     switch (chosen) {
         case IDYES:
             return app::OverwriteAnswer::Yes;

@@ -256,7 +256,8 @@ HWND TForm1::MakeControl(const wchar_t* className, const char* caption, DWORD st
 
 // Created in the keyboard's tab order: the destination group, the source group (Button5
 // last), the options (CheckVerify, then RbRename after CheckBox1, then BtnEmptyDestFolder
-// while it is shown), the Start panel, the progress group. A group frame comes before its controls, so it lies beneath them.
+// while it is shown), the Start panel, the progress group. A group frame comes before its
+// controls, so it lies beneath them.
 void TForm1::CreateControls() {
     const DWORD visible = WS_VISIBLE;
     const DWORD button = visible | WS_TABSTOP | BS_PUSHBUTTON;
@@ -297,8 +298,8 @@ void TForm1::CreateControls() {
     CheckRadioButton(TabSheet1, kIdOverwrite, kIdNumber, kIdOverwrite);
     // Hidden at start. A click never gives it the focus; Tab does, and Space or Enter on it
     // opens its menu.
-    BtnEmptyDestFolder = MakeControl(WC_BUTTONW, "...", WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON,
-                                     kIdEmptyNowButton);
+    BtnEmptyDestFolder =
+        MakeControl(WC_BUTTONW, "...", WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON, kIdEmptyNowButton);
     SetWindowSubclass(BtnEmptyDestFolder, SpeedButtonProc, 1, reinterpret_cast<DWORD_PTR>(this));
     PopupMenu1 = CreatePopupMenu();
     AppendMenuW(PopupMenu1, MF_STRING, kIdEmptyNow, Widen(app::kEmptyNow).c_str());
@@ -1049,8 +1050,7 @@ void TForm1::CopyRun() {
         std::string text = result.stopped ? app::CopyStoppedText(result.failures)
                                           : app::CopyCompletionText(result.failures);
         // What was read back: a stopped check counts only the copies it reached.
-        if (options.verify)
-            text = app::WithVerifiedCopies(std::move(text), result.copiesVerified);
+        if (options.verify) text = app::WithVerifiedCopies(std::move(text), result.copiesVerified);
         // Every report was shown before the run's end arrived (posted ahead of it), so the
         // last figures are the run's own.
         const std::string tally = app::RunTallyText(lastFigures_, result.stopped);

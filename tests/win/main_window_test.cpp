@@ -918,7 +918,8 @@ TEST_F(MainWindow, EmptyingNoteCountsTheDestinationsWhileTheOptionIsOn) {
     EXPECT_FALSE(IsWindowVisible(form_->EmptyingNote));
     EXPECT_EQ(GetDlgCtrlID(form_->EmptyingNote), kIdEmptyingNote);
     EXPECT_EQ(GetParent(form_->EmptyingNote), form_->TabSheet1);
-    prompts_.picks = {{true, Folder("one"), false, false, ""}, {true, Folder("two"), false, false, ""}};
+    prompts_.picks = {{true, Folder("one"), false, false, ""},
+                      {true, Folder("two"), false, false, ""}};
     Click(form_->Button3);
     Click(form_->Button3);
     prompts_.answers = {false};  // the warning refused: unchecked, no note
@@ -968,9 +969,9 @@ TEST_F(MainWindow, EveryEmptyingRunAsksAgainAndNoCancelsIt) {
     Click(form_->BtnCopy);
     EXPECT_EQ(ReadFile(files_.path("target/later.txt")), "added since");
     EXPECT_FALSE(Exists(files_.path("target/a.txt")));
-    EXPECT_EQ(prompts_.texts("warning"), (std::vector<std::string>{app::kEmptyingWarning,
-                                                                   app::kEmptyingWarning,
-                                                                   app::kEmptyingWarning}));
+    EXPECT_EQ(prompts_.texts("warning"),
+              (std::vector<std::string>{app::kEmptyingWarning, app::kEmptyingWarning,
+                                        app::kEmptyingWarning}));
     // No end box for the cancelled run; the option and its note stay.
     EXPECT_EQ(prompts_.texts("information").size(), 1u);
     EXPECT_EQ(SendMessageW(form_->CheckBox1, BM_GETCHECK, 0, 0), BST_CHECKED);
@@ -1067,7 +1068,8 @@ TEST_F(MainWindow, StoppedRunsBarDoesNotJumpToFull) {
 TEST_F(MainWindow, AskAnswersForTheRestOfTheRunAndStop) {
     std::vector<std::string> sources;
     for (const char* name : {"one", "two", "three", "four"})
-        sources.push_back(files_.write(std::string("src/") + name + ".txt", std::string("new ") + name));
+        sources.push_back(
+            files_.write(std::string("src/") + name + ".txt", std::string("new ") + name));
     const std::string target = Folder("target");
     const auto old = [&] {
         for (const char* name : {"one", "two", "three"})
@@ -1102,7 +1104,8 @@ TEST_F(MainWindow, AskAnswersForTheRestOfTheRunAndStop) {
     prompts_.overwriteAnswers = {A::NoToAll, A::Yes, A::Yes, A::Yes};
     Click(form_->BtnCopy);
     EXPECT_EQ(prompts_.texts("ask").size(), 1u);
-    for (const char* name : {"one", "two", "three"}) EXPECT_EQ(read(name), std::string("old ") + name);
+    for (const char* name : {"one", "two", "three"})
+        EXPECT_EQ(read(name), std::string("old ") + name);
     EXPECT_EQ(read("four"), "new four");
 
     std::filesystem::remove(test::NativePath(files_.path("target/four.txt")));
