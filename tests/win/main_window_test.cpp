@@ -70,8 +70,11 @@ class ScriptedPrompts : public Prompts {
         questionThreads.push_back(GetCurrentThreadId());
         shown.push_back({"question", text});
         ++questionCount;
+        // The user takes their time: the window goes on meanwhile.
+        if (whileQuestionOpen) whileQuestionOpen();
         return Next(answers, false);
     }
+    std::function<void()> whileQuestionOpen;
     app::OverwriteAnswer askOverwrite(const std::string& text) override {
         if (overwriteAnswers.empty()) return Prompts::askOverwrite(text);
         shown.push_back({"ask", text});
@@ -1188,6 +1191,43 @@ TEST_P(CloseDuringRun, AsksAndYesStopsThenCloses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(YesAndNo, CloseDuringRun, testing::Bool());
+
+// The run ends while the close question is open: Yes then just closes the window, with every
+// copy made and no end box.
+TEST_F(MainWindow, RunEndingWhileTheCloseQuestionIsOpenJustCloses) {
+    std::vector<std::string> sources;
+    for (int i = 0; i < 5; ++i)
+        sources.push_back(files_.write("src/f" + std::to_string(i) + ".txt", std::to_string(i)));
+    prompts_.openAnswers = {sources};
+    Click(form_->Button1);
+    const std::string out = Folder("out");
+    prompts_.picks = {{true, out, false, false, ""}};
+    Click(form_->Button3);
+    form_->runWriters = 1;
+    std::atomic<int> reports{0};
+    form_->runFiguresHook = [&](const TransferFigures&) {
+        if (++reports == 1) PostMessageW(form_->Handle(), WM_CLOSE, 0, 0);
+    };
+    const auto copies = [&] {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(test::NativePath(out)))
+            count += entry.is_regular_file() ? 1 : 0;
+        return count;
+    };
+    // While the question is open the run goes on to its end, its messages handled.
+    prompts_.whileQuestionOpen = [&] {
+        EXPECT_TRUE(PumpUntil([&] { return copies() == 5; }));
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        PumpUntil([&] { return std::chrono::steady_clock::now() > end; });
+    };
+    prompts_.answers = {true};
+    const HWND window = form_->Handle();
+    Click(form_->BtnCopy);
+    EXPECT_EQ(prompts_.texts("question"), std::vector<std::string>{app::kCloseDuringRun});
+    EXPECT_EQ(copies(), 5);
+    EXPECT_TRUE(prompts_.texts("information").empty());
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
+}
 
 // --- Drops ----------------------------------------------------------------------------------
 
