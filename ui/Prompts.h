@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 
+#include "app/run_view.h"
 #include "app/texts.h"
 
 class QWidget;
@@ -27,14 +28,8 @@ struct FileRequest {
     QString proposedName;  // the file name a save dialog proposes; empty for none
 };
 
-// The answers to the question of the Ask policy.
-enum class OverwriteAnswer {
-    Yes,
-    No,
-    YesToAll,  // Yes, and Yes to every further question of this run
-    NoToAll,   // No, and No to every further question of this run
-    Stop,      // No, and stop the run
-};
+// The answers to the question of the Ask policy, shared with the Windows window.
+using OverwriteAnswer = app::OverwriteAnswer;
 
 class Prompts {
   public:

@@ -978,8 +978,7 @@ void TForm1::ImportDestinations() {
 }
 
 void TForm1::UpdateEmptyingNote() {
-    EmptyingNote->setText(QString::fromUtf8(
-        app::FormatText(app::kEmptyingNote, {std::to_string(destinations_.count())})));
+    EmptyingNote->setText(QString::fromStdString(app::EmptyingNoteText(destinations_.count())));
     EmptyingNote->setVisible(CheckBox1->isChecked());
 }
 
@@ -1012,7 +1011,7 @@ void TForm1::CopyRun() {
     // What was added to the destinations since the option was checked would go without a
     // word: every run that empties asks again. No cancels the run, the option stays.
     if (emptyFirst && !prompts().warning(QString::fromUtf8(app::kEmptyingWarning))) return;
-    askRemembered_.reset();
+    runAnswers_.begin();
     const AskYesNo ask = [this](const std::string& question) { return AskOnGuiThread(question); };
     const ShowProgress progress = ProgressOnGuiThread();
     RunOptions options;
@@ -1039,7 +1038,7 @@ void TForm1::CopyRun() {
         runClock_.start();
         figuresView_->begin();
         lastFigures_ = TransferFigures();
-        barByBytes_ = false;
+        runBar_.begin();
         try {
             RunStoppable([&] {
                 if (const auto total = ListedFilesTotal(sources_)) {
@@ -1205,28 +1204,15 @@ bool TForm1::AskOnGuiThread(const std::string& question) {
         [&] {
             try {
                 // An answer for the rest of the run answers without a box.
-                if (askRemembered_) {
-                    yes = *askRemembered_;
+                if (const std::optional<bool> remembered = runAnswers_.remembered()) {
+                    yes = *remembered;
                     return;
                 }
-                switch (prompts().askOverwrite(QString::fromStdString(question))) {
-                    case OverwriteAnswer::Yes:
-                        yes = true;
-                        break;
-                    case OverwriteAnswer::No:
-                        break;
-                    case OverwriteAnswer::YesToAll:
-                        yes = true;
-                        askRemembered_ = true;
-                        break;
-                    case OverwriteAnswer::NoToAll:
-                        askRemembered_ = false;
-                        break;
-                    case OverwriteAnswer::Stop:
-                        // The file asked about stays; nothing new starts.
-                        BtnStopClick();
-                        break;
-                }
+                const OverwriteAnswer answer =
+                    prompts().askOverwrite(QString::fromStdString(question));
+                yes = runAnswers_.take(answer);
+                // The file asked about stays; nothing new starts.
+                if (answer == OverwriteAnswer::Stop) BtnStopClick();
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -1244,9 +1230,9 @@ ShowProgress TForm1::ProgressOnGuiThread() {
             this,
             [this, percent] {
                 // Once the run's amount is known the bar follows the bytes; the pairs only
-                // bring it to 100 at the end.
-                if (barByBytes_ && percent < 100) return;
-                ProgressBar1->setValue(percent);
+                // bring it to 100 at the end, and after a stop nothing moves it.
+                if (runBar_.pairs(percent, stopRequest_.load()))
+                    ProgressBar1->setValue(runBar_.value());
                 UpdateLauncher();
             },
             Qt::QueuedConnection);
@@ -1263,12 +1249,10 @@ ShowTransfer TForm1::FiguresOnGuiThread() {
             [this, figures] {
                 lastFigures_ = figures;
                 const int percent = figuresView_->show(figures);
-                if (percent >= 0 && runClock_.isValid()) {
-                    barByBytes_ = true;
-                    // A total that grows (files met that the count missed) never moves the
-                    // bar back.
-                    ProgressBar1->setValue(std::max(ProgressBar1->value(), percent));
-                }
+                // A total that grows (files met that the count missed) never moves the bar
+                // back.
+                if (runClock_.isValid() && runBar_.bytes(percent, stopRequest_.load()))
+                    ProgressBar1->setValue(runBar_.value());
                 UpdateLauncher();
             },
             Qt::QueuedConnection);

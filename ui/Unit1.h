@@ -314,11 +314,11 @@ class TForm1 : public QMainWindow {
     bool stoppable_ = false;
     // The window was closed during a run and closes once it has ended.
     bool closeAfterRun_ = false;
-    // The answer "全部是" (true) or "全部否" (false) for the rest of the running copy run.
-    std::optional<bool> askRemembered_;
-    // The running copy run's last figures, and whether its bar follows the bytes.
+    // The answers "全部是" and "全部否" for the rest of the running copy run.
+    app::RunAnswers runAnswers_;
+    // The running copy run's last figures, and its bar's value.
     TransferFigures lastFigures_;
-    bool barByBytes_ = false;
+    app::RunProgress runBar_;
     std::unique_ptr<RunFiguresView> figuresView_;
     std::unique_ptr<DesktopNotifier> notifier_;
     // Time since the copy run began; invalid while none runs.

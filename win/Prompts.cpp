@@ -3,6 +3,8 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <utility>
+
 #include "app/texts.h"
 #include "win/Unit2.h"
 #include "win/WideText.h"
@@ -92,6 +94,39 @@ INT_PTR CALLBACK ReportBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     return FALSE;
 }
 
+INT_PTR CALLBACK AskBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG: {
+            const auto* text = reinterpret_cast<const std::string*>(lParam);
+            SetWindowTextW(dialog, Widen(app::kApplicationTitle).c_str());
+            SetDlgItemTextW(dialog, IDC_ASK_TEXT, EditText(*text).c_str());
+            SendDlgItemMessageW(dialog, IDC_ASK_ICON, STM_SETICON,
+                                reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_QUESTION)), 0);
+            const std::pair<int, const char*> captions[] = {{IDYES, app::kYes},
+                                                            {IDNO, app::kNo},
+                                                            {IDC_ASK_YES_TO_ALL, app::kYesToAll},
+                                                            {IDC_ASK_NO_TO_ALL, app::kNoToAll},
+                                                            {IDCANCEL, app::kStop}};
+            for (const auto& [id, caption] : captions)
+                SetDlgItemTextW(dialog, id, Widen(caption).c_str());
+            MessageBeep(MB_ICONQUESTION);
+            return TRUE;  // the focus on the default button, Yes
+        }
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDYES:
+                case IDNO:
+                case IDC_ASK_YES_TO_ALL:
+                case IDC_ASK_NO_TO_ALL:
+                case IDCANCEL:  // the Stop button, Esc and the title bar's close button
+                    EndDialog(dialog, LOWORD(wParam));
+                    return TRUE;
+            }
+            return FALSE;
+    }
+    return FALSE;
+}
+
 }  // namespace
 
 int DialogPrompts::Box(const std::string& text, UINT flags) {
@@ -105,6 +140,24 @@ void DialogPrompts::information(const std::string& text) {
 
 bool DialogPrompts::question(const std::string& text) {
     return Box(text, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+app::OverwriteAnswer DialogPrompts::askOverwrite(const std::string& text) {
+    const INT_PTR chosen = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ASK),
+                                           owner, AskBoxProc, reinterpret_cast<LPARAM>(&text));
+    switch (chosen) {
+        case IDYES:
+            return app::OverwriteAnswer::Yes;
+        case IDNO:
+            return app::OverwriteAnswer::No;
+        case IDC_ASK_YES_TO_ALL:
+            return app::OverwriteAnswer::YesToAll;
+        case IDC_ASK_NO_TO_ALL:
+            return app::OverwriteAnswer::NoToAll;
+    }
+    // Stop, Esc, and a box that could not be shown: nothing is replaced and nothing new
+    // starts.
+    return app::OverwriteAnswer::Stop;
 }
 
 bool DialogPrompts::warning(const std::string& text) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/picker.h"
+#include "app/run_view.h"
 
 namespace ostrivane::win {
 
@@ -33,6 +34,12 @@ class Prompts {
     virtual void information(const std::string& text) = 0;
     // Modal question box, Yes and No with Yes the default; true for Yes.
     virtual bool question(const std::string& text) = 0;
+    // The question of the Ask policy: "是", "否", "全部是", "全部否" and "停止" (also Esc), Yes
+    // the default; the box has one width whatever the question, so its buttons stay under
+    // the pointer from question to question. By default the plain question box, Yes or No.
+    virtual app::OverwriteAnswer askOverwrite(const std::string& text) {
+        return question(text) ? app::OverwriteAnswer::Yes : app::OverwriteAnswer::No;
+    }
     // Modal warning box, Yes and No with No the default; true for Yes.
     virtual bool warning(const std::string& text) = 0;
     // Modal error box with OK, for unexpected errors.
@@ -66,6 +73,8 @@ class DialogPrompts : public Prompts {
 
     void information(const std::string& text) override;
     bool question(const std::string& text) override;
+    // The box IDD_ASK of the resources, of a fixed width.
+    app::OverwriteAnswer askOverwrite(const std::string& text) override;
     bool warning(const std::string& text) override;
     void error(const std::string& text) override;
     void report(const std::string& text, const std::string& details,

@@ -12,6 +12,7 @@
 #include "app/commands.h"
 #include "app/picker.h"
 #include "app/report.h"
+#include "app/run_view.h"
 #include "app/summaries.h"
 #include "app/texts.h"
 #include "core/emptying.h"
@@ -32,7 +33,7 @@ constexpr wchar_t kPageClass[] = L"OstrivanePage";
 
 // Client size of the window at its design size, at 96 dpi.
 constexpr int kDesignClientWidth = 752;
-constexpr int kDesignClientHeight = 543;
+constexpr int kDesignClientHeight = 575;
 // Inner border of the working page and of the help page; height of the source group and of
 // the Start panel, which follow the page's width.
 constexpr int kSheetBorder = 2;
@@ -75,10 +76,10 @@ const Place kPlaces[] = {
     {&TForm1::Button7, 0, kG2, 645, 69, 90, 25},
     {&TForm1::BtnSaveDirLst, 0, kG2, 645, 98, 90, 25},
     {&TForm1::BtnImpDirLst, 0, kG2, 645, 127, 90, 25},
-    {&TForm1::GroupBox3, 0, kG3, 0, 0, 362, 95},
-    // Four rows under the caption: the label, the policies, the emptying with its button, the
-    // check after write. Neighbours stay a pixel apart at least, so that no scale makes them
-    // meet.
+    {&TForm1::GroupBox3, 0, kG3, 0, 0, 362, 127},
+    // Five rows under the caption: the label, the policies, the emptying with its button, the
+    // check after write, and the emptying's note (two lines) while the emptying is checked.
+    // Neighbours stay a pixel apart at least, so that no scale makes them meet.
     {&TForm1::Label1, 0, kG3, 5, 16, 218, 13},
     {&TForm1::Rb1, 0, kG3, 36, 31, 46, 17},
     {&TForm1::Rb2, 0, kG3, 85, 31, 47, 17},
@@ -87,8 +88,9 @@ const Place kPlaces[] = {
     {&TForm1::CheckBox1, 0, kG3, 9, 51, 315, 17},
     {&TForm1::BtnEmptyDestFolder, 0, kG3, 326, 49, 23, 22},
     {&TForm1::CheckVerify, 0, kG3, 9, 73, 315, 17},
-    {&TForm1::DeviceView, 0, kG3, 0, 0, 362, 95},
-    {&TForm1::GroupBox4, kG4x, kG4y, 0, 0, 362, 93},
+    {&TForm1::EmptyingNote, 0, kG3, 9, 93, 346, 30},
+    {&TForm1::DeviceView, 0, kG3, 0, 0, 362, 127},
+    {&TForm1::GroupBox4, kG4x, kG4y, 0, 0, 362, 126},
     {&TForm1::ProgressBar1, kG4x, kG4y, 45, 40, 297, 22},
     {&TForm1::StatusLabel, kG4x, kG4y, 8, 66, 346, 18},
     {&TForm1::Panel1, 0, kFollowsBottom, 0, 0, 740, kPanelHeight, true},
@@ -253,8 +255,9 @@ HWND TForm1::MakeControl(const wchar_t* className, const char* caption, DWORD st
 }
 
 // Created in the keyboard's tab order: the destination group, the source group (Button5
-// last), the options (CheckVerify, then RbRename after CheckBox1), the Start panel, the
-// progress group. A group frame comes before its controls, so it lies beneath them.
+// last), the options (CheckVerify, then RbRename after CheckBox1, then BtnEmptyDestFolder
+// while it is shown), the Start panel, the progress group. A group frame comes before its
+// controls, so it lies beneath them.
 void TForm1::CreateControls() {
     const DWORD visible = WS_VISIBLE;
     const DWORD button = visible | WS_TABSTOP | BS_PUSHBUTTON;
@@ -293,11 +296,15 @@ void TForm1::CreateControls() {
                               visible | WS_TABSTOP | WS_GROUP | BS_AUTOCHECKBOX, kIdVerify);
     RbRename = MakeControl(WC_BUTTONW, app::kPolicyNumber, radio | WS_GROUP, kIdNumber);
     CheckRadioButton(TabSheet1, kIdOverwrite, kIdNumber, kIdOverwrite);
-    // Hidden at start; never a tab stop.
-    BtnEmptyDestFolder = MakeControl(WC_BUTTONW, "...", BS_PUSHBUTTON, kIdEmptyNowButton);
+    // Hidden at start. A click never gives it the focus; Tab does, and Space or Enter on it
+    // opens its menu.
+    BtnEmptyDestFolder =
+        MakeControl(WC_BUTTONW, "...", WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON, kIdEmptyNowButton);
     SetWindowSubclass(BtnEmptyDestFolder, SpeedButtonProc, 1, reinterpret_cast<DWORD_PTR>(this));
     PopupMenu1 = CreatePopupMenu();
     AppendMenuW(PopupMenu1, MF_STRING, kIdEmptyNow, Widen(app::kEmptyNow).c_str());
+    // Shown while CheckBox1 is checked.
+    EmptyingNote = MakeControl(WC_STATICW, "", SS_LEFT | SS_NOPREFIX, kIdEmptyingNote);
 
     Panel1 = MakeControl(WC_STATICW, "", visible | SS_ETCHEDFRAME, -1);
     BtnCopy = MakeControl(WC_BUTTONW, app::kStartCopy, button, kIdStart);
@@ -458,6 +465,9 @@ bool TForm1::PageMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
             return true;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
+            // The emptying's note in dark red, as a warning.
+            if (reinterpret_cast<HWND>(lParam) == EmptyingNote)
+                SetTextColor(reinterpret_cast<HDC>(wParam), RGB(0xb0, 0, 0));
             SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
             result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
             return true;
@@ -509,7 +519,7 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_CLOSE:
-            if (FormClose()) DestroyWindow(window_);
+            CloseRequested();
             return 0;
         case WM_SETCURSOR:
             // The busy cursor over the whole window while it works.
@@ -524,8 +534,7 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             (*reinterpret_cast<const std::function<void()>*>(wParam))();
             return 0;
         case kShowPercent:
-            SendMessageW(ProgressBar1, PBM_SETPOS, wParam, 0);
-            SetTaskbarProgress(static_cast<int>(wParam));
+            if (running_ && runBar_.pairs(static_cast<int>(wParam), StopRequested())) ShowBar();
             return 0;
         case kShowFigures:
             ShowFigures();
@@ -576,6 +585,9 @@ void TForm1::Command(int id, int code) {
         case kIdEmptyNow:
             N1Click();
             break;
+        case kIdEmptyNowButton:
+            BtnEmptyDestFolderClick();
+            break;
         case kIdEmptyFirst:
             CheckBox1Click();
             break;
@@ -625,6 +637,7 @@ void TForm1::Button3Click() {
 void TForm1::Button4Click() {
     Guarded([this] {
         RemoveSelected(ListBox2, destinations_);
+        UpdateEmptyingNote();
         if (destinations_.count() == 0) SetEmptyNowVisible(false);
     });
 }
@@ -686,6 +699,11 @@ void TForm1::AddDroppedDestinations(const std::vector<std::string>& paths) {
 
 void TForm1::CheckBox1Click() {
     Guarded([this] {
+        // The note follows the option whatever the answer, an error included.
+        struct Noted {
+            TForm1& form;
+            ~Noted() { form.UpdateEmptyingNote(); }
+        } noted{*this};
         if (Button_GetCheck(CheckBox1) != BST_CHECKED) return;
         if (!prompts().warning(app::kEmptyingWarning)) Button_SetCheck(CheckBox1, BST_UNCHECKED);
     });
@@ -702,12 +720,26 @@ void TForm1::BtnEmptyDestFolderMouseDown(int x, int y) {
     });
 }
 
+void TForm1::BtnEmptyDestFolderClick() {
+    // From the keyboard only (a click opens the menu at the pressed point): the menu below
+    // the button.
+    if (!emptyNowVisible_ || !IsWindowEnabled(BtnEmptyDestFolder)) return;
+    RECT button;
+    GetClientRect(BtnEmptyDestFolder, &button);
+    BtnEmptyDestFolderMouseDown(0, button.bottom);
+}
+
 void TForm1::N1Click() {
     Guarded([this] { EmptyDestinationsNow(); });
 }
 
 void TForm1::BtnCopyClick() {
     Guarded([this] { CopyRun(); });
+    // Closed during the run: the window goes now that the run has ended.
+    if (closeAfterRun_) {
+        closeAfterRun_ = false;
+        if (window_) PostMessageW(window_, WM_CLOSE, 0, 0);
+    }
 }
 
 void TForm1::BtnStopClick() {
@@ -737,6 +769,22 @@ bool TForm1::FormClose() {
         stored = true;
     });
     return stored;
+}
+
+void TForm1::CloseRequested() {
+    // Closed while a copy run goes on: asked whether to stop it and quit; the window closes
+    // once the run has ended (a copy cut short leaves nothing under its final name). During
+    // the other long operations the window stays, as before.
+    if (busy_ && stoppable_ && running_) {
+        if (closeAfterRun_) return;
+        if (!prompts().question(app::kCloseDuringRun)) return;
+        // A run that ended while the question was open is not stopped: the window just
+        // closes after it.
+        closeAfterRun_ = true;
+        BtnStopClick();
+        return;
+    }
+    if (FormClose()) DestroyWindow(window_);
 }
 
 SameFilePolicy TForm1::CheckedPolicy() const {
@@ -865,6 +913,11 @@ void TForm1::SetEmptyNowVisible(bool visible) {
     ShowWindow(BtnEmptyDestFolder, visible ? SW_SHOWNA : SW_HIDE);
 }
 
+void TForm1::UpdateEmptyingNote() {
+    SetWindowTextW(EmptyingNote, Widen(app::EmptyingNoteText(destinations_.count())).c_str());
+    ShowWindow(EmptyingNote, Button_GetCheck(CheckBox1) == BST_CHECKED ? SW_SHOWNA : SW_HIDE);
+}
+
 void TForm1::InstallDropIntake() {
     AcceptFileDrops(ListBox1, [this](std::vector<std::string> paths) { AddDroppedSources(paths); });
     AcceptFileDrops(ListBox2,
@@ -874,6 +927,7 @@ void TForm1::InstallDropIntake() {
 void TForm1::EmptyDestinationsNow() {
     if (!prompts().warning(app::kEmptyingWarning)) return;
     Button_SetCheck(CheckBox1, BST_UNCHECKED);
+    UpdateEmptyingNote();
     std::vector<Failure> leftOver;
     bool stopped = false;
     // Every destination in list order; the listed sources are kept.
@@ -893,6 +947,10 @@ void TForm1::CopyRun() {
     }
     const SameFilePolicy policy = CheckedPolicy();
     const bool emptyFirst = Button_GetCheck(CheckBox1) == BST_CHECKED;
+    // What was added to the destinations since the option was checked would go without a
+    // word: every run that empties asks again. No cancels the run, the option stays.
+    if (emptyFirst && !prompts().warning(app::kEmptyingWarning)) return;
+    runAnswers_.begin();
     const AskYesNo ask = [this](const std::string& question) {
         return AskOnWindowThread(question);
     };
@@ -945,6 +1003,8 @@ void TForm1::CopyRun() {
         taskbarPercent_ = -1;
         flashedAtRunEnd = false;
         figures_.begin();
+        runBar_.begin();
+        ShowBar();
         lastFigures_ = TransferFigures();
         SetWindowTextW(StatusLabel, Widen(app::RunFiguresTracker::InitialStatusLine()).c_str());
         // The bytes of the whole run when every source is a file (one look at each): the
@@ -987,15 +1047,18 @@ void TForm1::CopyRun() {
             ShowRunEnd(app::CopyEndedText(ended->failures), ended->failures);
         return;
     }
-    std::string text = result.stopped ? app::CopyStoppedText(result.failures)
-                                      : app::CopyCompletionText(result.failures);
-    // What was read back: a stopped check counts only the copies it reached.
-    if (options.verify) text = app::WithVerifiedCopies(std::move(text), result.copiesVerified);
-    // Every report was shown before the run's end arrived (posted ahead of it), so the last
-    // figures are the run's own.
-    const std::string tally = app::RunTallyText(lastFigures_, result.stopped);
-    if (!tally.empty()) text += "\n" + tally;
-    ShowRunEnd(text, result.failures);
+    // The window closes now (asked for during the run): no box holds it open.
+    if (!closeAfterRun_) {
+        std::string text = result.stopped ? app::CopyStoppedText(result.failures)
+                                          : app::CopyCompletionText(result.failures);
+        // What was read back: a stopped check counts only the copies it reached.
+        if (options.verify) text = app::WithVerifiedCopies(std::move(text), result.copiesVerified);
+        // Every report was shown before the run's end arrived (posted ahead of it), so the
+        // last figures are the run's own.
+        const std::string tally = app::RunTallyText(lastFigures_, result.stopped);
+        if (!tally.empty()) text += "\n" + tally;
+        ShowRunEnd(text, result.failures);
+    }
     SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
 }
 
@@ -1047,6 +1110,7 @@ void TForm1::ShowList(HWND box, const PathList& list, int from) {
     SendMessageW(box, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent), 0);
     SendMessageW(box, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(box, nullptr, TRUE);
+    if (box == ListBox2) UpdateEmptyingNote();
 }
 
 // --- Long operations ----------------------------------------------------------------------
@@ -1094,12 +1158,18 @@ void TForm1::RunLongOperation(const std::function<void()>& work) {
         if (got < 0) break;
         const bool toWindow = message.hwnd == window_ || IsChild(window_, message.hwnd);
         if (toWindow && IsUserInput(message.message)) {
-            // Only BtnStop and Esc reach the window while it works.
+            // Only BtnStop and Esc reach the window while it works, and during a copy run
+            // the ways to close it (Alt+F4, the title bar's close button), which ask first.
             if (stoppable_ && message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
                 BtnStopClick();
                 continue;
             }
-            if (!stoppable_ || message.hwnd != BtnStop) continue;
+            const bool closes =
+                (message.message == WM_SYSKEYDOWN && message.wParam == VK_F4) ||
+                (message.hwnd == window_ && message.wParam == HTCLOSE &&
+                 (message.message == WM_NCLBUTTONDOWN || message.message == WM_NCLBUTTONUP ||
+                  message.message == WM_NCMOUSEMOVE));
+            if (!(running_ && closes) && (!stoppable_ || message.hwnd != BtnStop)) continue;
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
@@ -1120,7 +1190,15 @@ bool TForm1::AskOnWindowThread(const std::string& question) {
     std::exception_ptr failure;
     OnWindowThread([&] {
         try {
-            yes = prompts().question(question);
+            // An answer for the rest of the run answers without a box.
+            if (const std::optional<bool> remembered = runAnswers_.remembered()) {
+                yes = *remembered;
+                return;
+            }
+            const app::OverwriteAnswer answer = prompts().askOverwrite(question);
+            yes = runAnswers_.take(answer);
+            // The file asked about stays; nothing new starts.
+            if (answer == app::OverwriteAnswer::Stop) BtnStopClick();
         } catch (...) {
             failure = std::current_exception();
         }
@@ -1167,6 +1245,8 @@ void TForm1::ShowFigures() {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart_).count();
     const app::ShownFigures shown = figures_.update(seconds, *figures);
     SetWindowTextW(StatusLabel, Widen(shown.statusLine).c_str());
+    // Once the run's amount is known the bar follows the bytes.
+    if (runBar_.bytes(shown.percent, StopRequested())) ShowBar();
     if (shown.devices.empty()) {
         ShowWindow(DeviceView, SW_HIDE);
     } else {
@@ -1192,6 +1272,11 @@ void TForm1::ShowFigures() {
         }
         SetWindowPos(DeviceView, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
     }
+}
+
+void TForm1::ShowBar() {
+    SendMessageW(ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(runBar_.value()), 0);
+    SetTaskbarProgress(runBar_.value());
 }
 
 // The taskbar button shows the progress of a run once it counts as long.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/figures.h"
+#include "app/run_view.h"
 #include "core/copy_run.h"
 #include "core/intake.h"
 #include "core/path_list.h"
@@ -52,6 +53,7 @@ enum ControlId : int {
     kIdNumber = 1034,              // RbRename
     kIdEmptyFirst = 1041,          // CheckBox1
     kIdVerify = 1042,              // CheckVerify
+    kIdEmptyingNote = 1043,        // EmptyingNote, beside CheckBox1 while it is checked
     kIdProgress = 1051,            // ProgressBar1
     kIdStart = 1061,               // BtnCopy
     kIdStop = 1062,                // BtnStop
@@ -101,6 +103,9 @@ class TForm1 {
     bool endsMessageLoop = false;
     // True after the last copy run flashed the taskbar button (it ended long and inactive).
     bool flashedAtRunEnd = false;
+    // The value the taskbar button's progress was last given during the running copy run;
+    // -1 when it shows none.
+    int TaskbarPercent() const { return taskbarPercent_; }
 
     // Controls, under their design names.
     HWND PageControl1 = nullptr, TabSheet1 = nullptr, TabSheet2 = nullptr;
@@ -112,6 +117,7 @@ class TForm1 {
     HWND BtnSaveDirLst = nullptr, BtnImpDirLst = nullptr;
     HWND Label1 = nullptr, Rb1 = nullptr, Rb2 = nullptr, Rb3 = nullptr, RbRename = nullptr;
     HWND CheckBox1 = nullptr, BtnEmptyDestFolder = nullptr, CheckVerify = nullptr;
+    HWND EmptyingNote = nullptr;
     HMENU PopupMenu1 = nullptr;
     HWND ProgressBar1 = nullptr, StatusLabel = nullptr, DeviceView = nullptr;
     HWND Panel1 = nullptr, BtnCopy = nullptr, BtnStop = nullptr;
@@ -142,6 +148,8 @@ class TForm1 {
     void CheckBox1Click();
     // Opens PopupMenu1 at the pressed point (x, y relative to the button), for any button.
     void BtnEmptyDestFolderMouseDown(int x, int y);
+    // Space or Enter on the focused BtnEmptyDestFolder: PopupMenu1 below the button.
+    void BtnEmptyDestFolderClick();
     // Asks the emptying warning and on Yes empties every destination, then disables
     // BtnEmptyDestFolder for good.
     void N1Click();
@@ -154,6 +162,10 @@ class TForm1 {
     // Stores the checked policy and CheckVerify; false when the window must stay open (busy, or the
     // settings could not be written: the error has been shown).
     bool FormClose();
+    // WM_CLOSE (the title bar's X, Alt+F4): during a copy run asks whether to stop it and
+    // quit; Yes stops the run and the window closes once it has ended. Otherwise FormClose
+    // decides.
+    void CloseRequested();
 
     // Runs `work` on a worker thread while this thread keeps the window painted and
     // answers the worker's requests; the user's input to the window is swallowed but for
@@ -195,6 +207,8 @@ class TForm1 {
     void ShowRunEnd(const std::string& text, const std::vector<Failure>& failures);
     void SaveFailureReport(const std::vector<Failure>& failures);
     void SetEmptyNowVisible(bool visible);
+    // EmptyingNote after a change of CheckBox1 or of the destination list.
+    void UpdateEmptyingNote();
     // Runs walk(repaint, stop) on the worker: a folder walk that appends to the
     // destinations; `repaint` shows the new entries on this thread (the worker waits).
     void WalkIntoDestinations(
@@ -209,6 +223,8 @@ class TForm1 {
     // Work on the window's thread for the worker: runs `task` there and waits for it.
     void OnWindowThread(const std::function<void()>& task);
     bool AskOnWindowThread(const std::string& question);
+    // The bar's value (and the taskbar's) from runBar_.
+    void ShowBar();
     void ShowFigures();
     void SetTaskbarProgress(int percent);
     void EndTaskbarProgress();
@@ -240,6 +256,11 @@ class TForm1 {
     size_t deviceRows_ = 0;
     std::chrono::steady_clock::time_point runStart_;
     bool running_ = false;
+    // The window was closed during the run and closes once it has ended.
+    bool closeAfterRun_ = false;
+    // The running copy run's Ask answers that hold for the rest of it, and its bar.
+    app::RunAnswers runAnswers_;
+    app::RunProgress runBar_;
     ITaskbarList3* taskbar_ = nullptr;
     int taskbarPercent_ = -1;
 };

@@ -123,5 +123,66 @@ TEST(RealDialogs, ReportBoxShowsTheDetailsAndSavesUntilOk) {
     EXPECT_EQ(saves, 2);
 }
 
+// The Ask box: its five answers in Chinese with Yes the default, one width for a short and a
+// long question, each answer returned as itself, Esc as Stop.
+TEST(RealDialogs, AskBoxOffersTheAnswersForTheRestOfTheRun) {
+    DialogPrompts prompts;
+    struct Seen {
+        std::string caption, text;
+        std::vector<std::string> buttons;
+        bool yesIsDefault = false;
+        int width = 0;
+    };
+    std::vector<Seen> seen;
+    const auto look = [&](HWND box) {
+        Seen now;
+        now.caption = TextOf(box);
+        now.text = TextOf(GetDlgItem(box, IDC_ASK_TEXT));
+        for (int id : {IDYES, IDNO, IDC_ASK_YES_TO_ALL, IDC_ASK_NO_TO_ALL, IDCANCEL})
+            now.buttons.push_back(TextOf(GetDlgItem(box, id)));
+        now.yesIsDefault = IsDefault(GetDlgItem(box, IDYES));
+        RECT frame;
+        GetWindowRect(box, &frame);
+        now.width = frame.right - frame.left;
+        seen.push_back(now);
+    };
+    const std::string shortQuestion = "C:\\a.txt 已存在，要替换吗？";
+    const std::string longQuestion = "C:\\" + std::string(40, 'x') + "\\" + std::string(60, 'y') +
+                                     "\\很长的文件名.txt 已存在，要替换吗？";
+    std::function<void(HWND)> yesToAll = [&](HWND box) {
+        look(box);
+        SendMessageW(GetDlgItem(box, IDC_ASK_YES_TO_ALL), BM_CLICK, 0, 0);
+    };
+    AnswerNextBox(yesToAll);
+    EXPECT_EQ(prompts.askOverwrite(shortQuestion), app::OverwriteAnswer::YesToAll);
+    std::function<void(HWND)> noToAll = [&](HWND box) {
+        look(box);
+        SendMessageW(GetDlgItem(box, IDC_ASK_NO_TO_ALL), BM_CLICK, 0, 0);
+    };
+    AnswerNextBox(noToAll);
+    EXPECT_EQ(prompts.askOverwrite(longQuestion), app::OverwriteAnswer::NoToAll);
+    std::function<void(HWND)> no = [&](HWND box) {
+        SendMessageW(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+    };
+    AnswerNextBox(no);
+    EXPECT_EQ(prompts.askOverwrite(shortQuestion), app::OverwriteAnswer::No);
+    // Esc, as the dialog's own loop takes it from the focused button.
+    std::function<void(HWND)> escape = [&](HWND) {
+        PostMessageW(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+    };
+    AnswerNextBox(escape);
+    EXPECT_EQ(prompts.askOverwrite(shortQuestion), app::OverwriteAnswer::Stop);
+
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].caption, app::kApplicationTitle);
+    EXPECT_EQ(seen[0].text, shortQuestion);
+    EXPECT_EQ(seen[1].text, longQuestion);
+    EXPECT_EQ(seen[0].buttons, (std::vector<std::string>{app::kYes, app::kNo, app::kYesToAll,
+                                                         app::kNoToAll, app::kStop}));
+    EXPECT_TRUE(seen[0].yesIsDefault);
+    EXPECT_GT(seen[0].width, 0);
+    EXPECT_EQ(seen[0].width, seen[1].width);
+}
+
 }  // namespace
 }  // namespace ostrivane::win

@@ -8,11 +8,14 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <filesystem>
 #include <thread>
 
+#include "app/run_view.h"
 #include "app/summaries.h"
 #include "app/texts.h"
 #include "core/copy_run.h"
@@ -36,6 +39,13 @@ class ScriptedPrompts : public Prompts {
     };
     std::vector<Shown> shown;
     std::deque<bool> answers;  // question and warning boxes, in order
+    // The Ask question's answers, in order; with none left it is the plain question box.
+    std::deque<app::OverwriteAnswer> overwriteAnswers;
+    // Questions asked so far (read by a run's thread while the window asks).
+    std::atomic<int> questionCount{0};
+    // The progress bar read as each end box opens, when set.
+    HWND barToRead = nullptr;
+    std::vector<int> barAtBoxes;
     std::deque<std::vector<std::string>> openAnswers;
     std::deque<std::string> fileAnswers;  // openFile, saveFile, browseFolder
     std::deque<app::PickedFolder> picks;
@@ -52,11 +62,23 @@ class ScriptedPrompts : public Prompts {
         return result;
     }
 
-    void information(const std::string& text) override { shown.push_back({"information", text}); }
+    void information(const std::string& text) override {
+        ReadBar();
+        shown.push_back({"information", text});
+    }
     bool question(const std::string& text) override {
         questionThreads.push_back(GetCurrentThreadId());
         shown.push_back({"question", text});
+        ++questionCount;
+        // The user takes their time: the window goes on meanwhile.
+        if (whileQuestionOpen) whileQuestionOpen();
         return Next(answers, false);
+    }
+    std::function<void()> whileQuestionOpen;
+    app::OverwriteAnswer askOverwrite(const std::string& text) override {
+        if (overwriteAnswers.empty()) return Prompts::askOverwrite(text);
+        shown.push_back({"ask", text});
+        return Next(overwriteAnswers, app::OverwriteAnswer::No);
     }
     bool warning(const std::string& text) override {
         shown.push_back({"warning", text});
@@ -65,6 +87,7 @@ class ScriptedPrompts : public Prompts {
     void error(const std::string& text) override { shown.push_back({"error", text}); }
     void report(const std::string& text, const std::string& details,
                 const std::function<void()>& saveReport) override {
+        ReadBar();
         shown.push_back({"report", text});
         reportDetails = details;
         for (int i = 0; i < reportSaves; ++i) saveReport();
@@ -92,6 +115,10 @@ class ScriptedPrompts : public Prompts {
     HWND pickOwner = nullptr;
 
   private:
+    void ReadBar() {
+        if (barToRead)
+            barAtBoxes.push_back(static_cast<int>(SendMessageW(barToRead, PBM_GETPOS, 0, 0)));
+    }
     template <typename T>
     static T Next(std::deque<T>& queue, T otherwise) {
         if (queue.empty()) return otherwise;
@@ -249,7 +276,7 @@ TEST_F(MainWindow, LayoutFollowsTheDesignAndTheWindowsSize) {
     RECT client;
     GetClientRect(form_->Handle(), &client);
     EXPECT_EQ(client.right, scaled(752));
-    EXPECT_EQ(client.bottom, scaled(543));
+    EXPECT_EQ(client.bottom, scaled(575));
     const RECT list1 = PlaceIn(form_->ListBox1, page);
     EXPECT_EQ(list1.right - list1.left, scaled(631));
     EXPECT_EQ(list1.bottom - list1.top, scaled(169));
@@ -296,7 +323,8 @@ TEST_F(MainWindow, OptionsRowsStayApartInsideTheirGroup) {
                          form_->RbRename,
                          form_->CheckBox1,
                          form_->BtnEmptyDestFolder,
-                         form_->CheckVerify};
+                         form_->CheckVerify,
+                         form_->EmptyingNote};
     std::vector<RECT> places;
     for (HWND control : rows) {
         const RECT place = PlaceIn(control, page);
@@ -317,6 +345,10 @@ TEST_F(MainWindow, OptionsRowsStayApartInsideTheirGroup) {
     const RECT verify = PlaceIn(form_->CheckVerify, page);
     EXPECT_GE(verify.top, PlaceIn(form_->CheckBox1, page).bottom);
     EXPECT_GE(verify.top, PlaceIn(form_->BtnEmptyDestFolder, page).bottom);
+    // The emptying's note below it, room for two lines of the window's font.
+    const RECT note = PlaceIn(form_->EmptyingNote, page);
+    EXPECT_GE(note.top, verify.bottom);
+    EXPECT_GE(note.bottom - note.top, 2 * metrics.tmHeight);
 }
 
 // --- Lists ----------------------------------------------------------------------------------
@@ -846,6 +878,355 @@ TEST_F(MainWindow, FailuresGoToTheReportBoxAndItsFile) {
     EXPECT_EQ(reason.find_first_of("\r\n"), reason.size() - 2) << bytes;
     EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
     EXPECT_EQ(prompts_.requests.back().proposedName, app::kReportFileName);
+}
+
+// --- The emptying's warning and note ----------------------------------------------------------
+
+// BtnEmptyDestFolder is reached with Tab after the policies once it shows, names its command
+// in its tool tip, and Enter on it opens its menu.
+TEST_F(MainWindow, EmptyingButtonTakesTabAndNamesItsCommand) {
+    prompts_.picks = {{true, Folder("target"), false, false, ""}};
+    Click(form_->Button3);
+    ASSERT_TRUE(IsWindowVisible(form_->BtnEmptyDestFolder));
+    SetForegroundWindow(form_->Handle());
+    SetFocus(form_->RbRename);
+    MSG tab{GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {}};
+    EXPECT_TRUE(form_->PreTranslate(tab));
+    EXPECT_EQ(GetFocus(), form_->BtnEmptyDestFolder) << GetDlgCtrlID(GetFocus());
+
+    wchar_t text[256] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = form_->TabSheet1;
+    tool.uId = reinterpret_cast<UINT_PTR>(form_->BtnEmptyDestFolder);
+    tool.lpszText = text;
+    SendMessageW(form_->ToolTip, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_EQ(Narrow(text), app::kEmptyNow);
+
+    menuShown = false;
+    SetTimer(nullptr, 0, 30, CloseMenuTimer);
+    MSG enter{GetFocus(), WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+    EXPECT_TRUE(form_->PreTranslate(enter));
+    EXPECT_TRUE(menuShown);
+    RECT button;
+    GetWindowRect(form_->BtnEmptyDestFolder, &button);
+    EXPECT_EQ(shownMenu.left, button.left);
+    EXPECT_EQ(shownMenu.top, button.bottom);
+    EXPECT_TRUE(prompts_.shown.empty());
+}
+
+// While CheckBox1 is checked the note beside it says how many destination folders the next
+// run empties, following the list; unchecked (or refused) it is hidden.
+TEST_F(MainWindow, EmptyingNoteCountsTheDestinationsWhileTheOptionIsOn) {
+    EXPECT_FALSE(IsWindowVisible(form_->EmptyingNote));
+    EXPECT_EQ(GetDlgCtrlID(form_->EmptyingNote), kIdEmptyingNote);
+    EXPECT_EQ(GetParent(form_->EmptyingNote), form_->TabSheet1);
+    prompts_.picks = {{true, Folder("one"), false, false, ""},
+                      {true, Folder("two"), false, false, ""}};
+    Click(form_->Button3);
+    Click(form_->Button3);
+    prompts_.answers = {false};  // the warning refused: unchecked, no note
+    Click(form_->CheckBox1);
+    EXPECT_FALSE(IsWindowVisible(form_->EmptyingNote));
+    prompts_.answers = {true};
+    Click(form_->CheckBox1);
+    ASSERT_EQ(SendMessageW(form_->CheckBox1, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_TRUE(IsWindowVisible(form_->EmptyingNote));
+    EXPECT_EQ(ControlText(form_->EmptyingNote), app::EmptyingNoteText(2));
+
+    prompts_.picks = {{true, Folder("three"), false, false, ""}};
+    Click(form_->Button3);
+    EXPECT_EQ(ControlText(form_->EmptyingNote), app::EmptyingNoteText(3));
+    SendMessageW(form_->ListBox2, LB_SETCURSEL, 0, 0);
+    Click(form_->Button4);
+    EXPECT_EQ(ControlText(form_->EmptyingNote), app::EmptyingNoteText(2));
+    Click(form_->Button7);
+    EXPECT_EQ(ControlText(form_->EmptyingNote), app::EmptyingNoteText(0));
+    EXPECT_TRUE(IsWindowVisible(form_->EmptyingNote));
+    Click(form_->CheckBox1);  // unchecked: no question, no note
+    EXPECT_FALSE(IsWindowVisible(form_->EmptyingNote));
+    EXPECT_EQ(prompts_.texts("warning").size(), 2u);
+}
+
+// Every run that empties first asks the warning again; No cancels that run, empties and
+// copies nothing, and keeps the option checked.
+TEST_F(MainWindow, EveryEmptyingRunAsksAgainAndNoCancelsIt) {
+    const std::string source = files_.write("src/a.txt", "A");
+    const std::string target = Folder("target");
+    files_.write("target/old.txt", "old");
+    prompts_.openAnswers = {{source}};
+    Click(form_->Button1);
+    prompts_.picks = {{true, target, false, false, ""}};
+    Click(form_->Button3);
+    prompts_.answers = {true};
+    Click(form_->CheckBox1);
+    prompts_.answers = {true};
+    Click(form_->BtnCopy);
+    EXPECT_FALSE(Exists(files_.path("target/old.txt")));
+    EXPECT_EQ(ReadFile(files_.path("target/a.txt")), "A");
+    EXPECT_EQ(prompts_.texts("information"), std::vector<std::string>{app::kCopyDone});
+
+    files_.write("target/later.txt", "added since");
+    std::filesystem::remove(test::NativePath(files_.path("target/a.txt")));
+    prompts_.answers = {false};
+    Click(form_->BtnCopy);
+    EXPECT_EQ(ReadFile(files_.path("target/later.txt")), "added since");
+    EXPECT_FALSE(Exists(files_.path("target/a.txt")));
+    EXPECT_EQ(prompts_.texts("warning"),
+              (std::vector<std::string>{app::kEmptyingWarning, app::kEmptyingWarning,
+                                        app::kEmptyingWarning}));
+    // No end box for the cancelled run; the option and its note stay.
+    EXPECT_EQ(prompts_.texts("information").size(), 1u);
+    EXPECT_EQ(SendMessageW(form_->CheckBox1, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_TRUE(IsWindowVisible(form_->EmptyingNote));
+    EXPECT_FALSE(form_->IsBusy());
+    EXPECT_TRUE(IsWindowEnabled(form_->BtnCopy));
+}
+
+// --- The bar, the Ask answers and closing during a run ------------------------------------------
+
+// One file of 8 MiB into one folder: the pairs say 0 until the file is done, so the bar moves
+// only by the bytes, report by report; the taskbar button shows the same value. At the end
+// box the bar is full, and afterwards back at 0.
+TEST_F(MainWindow, BarFollowsTheBytesOfOneLargeFile) {
+    constexpr std::uint64_t kSize = 8u << 20;
+    prompts_.openAnswers = {{files_.write("src/big.bin", std::string(kSize, 'b'))}};
+    Click(form_->Button1);
+    prompts_.picks = {{true, Folder("out"), false, false, ""}};
+    Click(form_->Button3);
+    form_->longRun = std::chrono::milliseconds(0);
+    prompts_.barToRead = form_->ProgressBar1;
+    std::uint64_t previous = 0;
+    int matched = 0, taskbarMatched = 0;
+    std::vector<int> bars;
+    form_->runFiguresHook = [&](const TransferFigures& figures) {
+        // While the run waits here the window shows the report before this one.
+        const int expected = static_cast<int>(previous * 100 / kSize);
+        if (expected > 0 && expected < 100) {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+            int bar = 0;
+            while ((bar = static_cast<int>(SendMessageW(form_->ProgressBar1, PBM_GETPOS, 0, 0))) !=
+                       expected &&
+                   std::chrono::steady_clock::now() < end)
+                Sleep(5);
+            bars.push_back(bar);
+            if (bar == expected) ++matched;
+            if (form_->TaskbarPercent() == expected) ++taskbarMatched;
+        }
+        previous = figures.bytesDone;
+        // The next report comes after the next piece of the file.
+        Sleep(120);
+    };
+    Click(form_->BtnCopy);
+    EXPECT_GE(matched, 2);
+    EXPECT_EQ(static_cast<size_t>(matched), bars.size());
+    EXPECT_EQ(taskbarMatched, matched);
+    EXPECT_TRUE(std::is_sorted(bars.begin(), bars.end()));
+    EXPECT_EQ(prompts_.texts("information").size(), 1u);
+    EXPECT_EQ(prompts_.barAtBoxes, std::vector<int>{100});
+    EXPECT_EQ(SendMessageW(form_->ProgressBar1, PBM_GETPOS, 0, 0), 0);
+    EXPECT_EQ(form_->TaskbarPercent(), -1);
+}
+
+// Stopped while the one large file is copied: the bar stays where the stop found it (the
+// abandoned copy still ends the run's only pair, which would say 100).
+TEST_F(MainWindow, StoppedRunsBarDoesNotJumpToFull) {
+    constexpr std::uint64_t kSize = 8u << 20;
+    prompts_.openAnswers = {{files_.write("src/big.bin", std::string(kSize, 'b'))}};
+    Click(form_->Button1);
+    prompts_.picks = {{true, Folder("out"), false, false, ""}};
+    Click(form_->Button3);
+    prompts_.barToRead = form_->ProgressBar1;
+    std::uint64_t previous = 0;
+    int barAtStop = -1;
+    form_->runFiguresHook = [&](const TransferFigures& figures) {
+        const int expected = static_cast<int>(previous * 100 / kSize);
+        previous = figures.bytesDone;
+        if (barAtStop >= 0 || expected <= 0 || expected >= 100) {
+            Sleep(120);
+            return;
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (SendMessageW(form_->ProgressBar1, PBM_GETPOS, 0, 0) != expected &&
+               std::chrono::steady_clock::now() < end)
+            Sleep(5);
+        PostMessageW(form_->BtnStop, BM_CLICK, 0, 0);
+        while (!form_->StopRequested() && std::chrono::steady_clock::now() < end) Sleep(5);
+        barAtStop = static_cast<int>(SendMessageW(form_->ProgressBar1, PBM_GETPOS, 0, 0));
+    };
+    Click(form_->BtnCopy);
+    ASSERT_TRUE(form_->StopRequested());
+    EXPECT_GT(barAtStop, 0);
+    EXPECT_LT(barAtStop, 100);
+    ASSERT_EQ(prompts_.shown.size(), 1u);
+    EXPECT_EQ(prompts_.shown[0].text.rfind(app::kCopyStopped, 0), 0u) << prompts_.shown[0].text;
+    EXPECT_EQ(prompts_.barAtBoxes, std::vector<int>{barAtStop});
+    EXPECT_FALSE(Exists(files_.path("out/big.bin")));
+    EXPECT_EQ(SendMessageW(form_->ProgressBar1, PBM_GETPOS, 0, 0), 0);
+}
+
+// Four sources, three of them already in the folder. "全部是" answers the rest of the run;
+// the next run asks again, and "全部否" keeps every file; "停止" keeps the file asked about
+// and starts nothing new.
+TEST_F(MainWindow, AskAnswersForTheRestOfTheRunAndStop) {
+    std::vector<std::string> sources;
+    for (const char* name : {"one", "two", "three", "four"})
+        sources.push_back(
+            files_.write(std::string("src/") + name + ".txt", std::string("new ") + name));
+    const std::string target = Folder("target");
+    const auto old = [&] {
+        for (const char* name : {"one", "two", "three"})
+            files_.write(std::string("target/") + name + ".txt", std::string("old ") + name);
+    };
+    old();
+    prompts_.openAnswers = {sources};
+    Click(form_->Button1);
+    prompts_.picks = {{true, target, false, false, ""}};
+    Click(form_->Button3);
+    Click(form_->Rb3);
+    const auto read = [&](const char* name) {
+        return ReadFile(files_.path(std::string("target/") + name + ".txt"));
+    };
+    using A = app::OverwriteAnswer;
+
+    prompts_.overwriteAnswers = {A::No, A::YesToAll, A::No, A::No};
+    Click(form_->BtnCopy);
+    EXPECT_EQ(prompts_.texts("ask"),
+              (std::vector<std::string>{OverwriteQuestion(files_.path("target/one.txt")),
+                                        OverwriteQuestion(files_.path("target/two.txt"))}));
+    EXPECT_EQ(read("one"), "old one");
+    EXPECT_EQ(read("two"), "new two");
+    EXPECT_EQ(read("three"), "new three");
+    EXPECT_EQ(read("four"), "new four");
+    // The complete run's box, with the file kept on its tally line.
+    ASSERT_EQ(prompts_.texts("information").size(), 1u);
+    EXPECT_EQ(prompts_.texts("information")[0].rfind(app::kCopyDone, 0), 0u);
+
+    old();
+    prompts_.shown.clear();
+    prompts_.overwriteAnswers = {A::NoToAll, A::Yes, A::Yes, A::Yes};
+    Click(form_->BtnCopy);
+    EXPECT_EQ(prompts_.texts("ask").size(), 1u);
+    for (const char* name : {"one", "two", "three"})
+        EXPECT_EQ(read(name), std::string("old ") + name);
+    EXPECT_EQ(read("four"), "new four");
+
+    std::filesystem::remove(test::NativePath(files_.path("target/four.txt")));
+    prompts_.shown.clear();
+    prompts_.overwriteAnswers = {A::Stop, A::Yes, A::Yes, A::Yes};
+    Click(form_->BtnCopy);
+    EXPECT_EQ(prompts_.texts("ask").size(), 1u);
+    EXPECT_EQ(read("one"), "old one");
+    EXPECT_EQ(read("two"), "old two");
+    EXPECT_FALSE(Exists(files_.path("target/four.txt")));
+    const std::vector<std::string> ends = prompts_.texts("information");
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].rfind(app::kCopyStopped, 0), 0u) << ends[0];
+    EXPECT_FALSE(form_->IsBusy());
+}
+
+// Closing during a copy run asks first. Yes (the close message here) stops the run and the
+// window closes once it has ended, without an end box and without a partial copy; No (Alt+F4
+// here) lets the run go on to its end.
+class CloseDuringRun : public MainWindow, public testing::WithParamInterface<bool> {};
+
+TEST_P(CloseDuringRun, AsksAndYesStopsThenCloses) {
+    const bool yes = GetParam();
+    std::vector<std::string> sources;
+    for (int i = 0; i < 20; ++i)
+        sources.push_back(files_.write("src/f" + std::to_string(i) + ".bin",
+                                       std::string(64 * 1024, static_cast<char>('a' + i))));
+    prompts_.openAnswers = {sources};
+    Click(form_->Button1);
+    const std::string out = Folder("out");
+    prompts_.picks = {{true, out, false, false, ""}};
+    Click(form_->Button3);
+    form_->runWriters = 1;
+    prompts_.answers = {yes};
+    std::atomic<int> reports{0};
+    bool asked = false, stopSeen = false;
+    form_->runFiguresHook = [&](const TransferFigures&) {
+        const int report = ++reports;
+        if (report == 1) Sleep(150);
+        if (report != 2) return;
+        if (yes) {
+            PostMessageW(form_->Handle(), WM_CLOSE, 0, 0);
+        } else {
+            // Alt+F4 in the focused list.
+            PostMessageW(form_->ListBox1, WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29));
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (prompts_.questionCount.load() == 0 && std::chrono::steady_clock::now() < end)
+            Sleep(5);
+        asked = prompts_.questionCount.load() == 1;
+        Sleep(50);
+        stopSeen = form_->StopRequested();
+    };
+    const HWND window = form_->Handle();
+    Click(form_->BtnCopy);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(prompts_.texts("question"), std::vector<std::string>{app::kCloseDuringRun});
+    EXPECT_EQ(stopSeen, yes);
+    int copies = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(test::NativePath(out))) {
+        ++copies;
+        EXPECT_EQ(ReadFile(Narrow(entry.path().wstring())),
+                  ReadFile(files_.path("src/" + Narrow(entry.path().filename().wstring()))));
+    }
+    if (yes) {
+        EXPECT_LT(copies, 20);
+        // No end box: the window goes.
+        EXPECT_TRUE(prompts_.texts("information").empty());
+        EXPECT_TRUE(prompts_.texts("report").empty());
+        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
+    } else {
+        EXPECT_EQ(copies, 20);
+        EXPECT_EQ(prompts_.texts("information"), std::vector<std::string>{app::kCopyDone});
+        // Whatever is queued now is handled: the window stays.
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        EXPECT_TRUE(IsWindow(window));
+        EXPECT_FALSE(form_->IsBusy());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(YesAndNo, CloseDuringRun, testing::Bool());
+
+// The run ends while the close question is open: Yes then just closes the window, with every
+// copy made and no end box.
+TEST_F(MainWindow, RunEndingWhileTheCloseQuestionIsOpenJustCloses) {
+    std::vector<std::string> sources;
+    for (int i = 0; i < 5; ++i)
+        sources.push_back(files_.write("src/f" + std::to_string(i) + ".txt", std::to_string(i)));
+    prompts_.openAnswers = {sources};
+    Click(form_->Button1);
+    const std::string out = Folder("out");
+    prompts_.picks = {{true, out, false, false, ""}};
+    Click(form_->Button3);
+    form_->runWriters = 1;
+    std::atomic<int> reports{0};
+    form_->runFiguresHook = [&](const TransferFigures&) {
+        if (++reports == 1) PostMessageW(form_->Handle(), WM_CLOSE, 0, 0);
+    };
+    const auto copies = [&] {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(test::NativePath(out)))
+            count += entry.is_regular_file() ? 1 : 0;
+        return count;
+    };
+    // While the question is open the run goes on to its end, its messages handled.
+    prompts_.whileQuestionOpen = [&] {
+        EXPECT_TRUE(PumpUntil([&] { return copies() == 5; }));
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        PumpUntil([&] { return std::chrono::steady_clock::now() > end; });
+    };
+    prompts_.answers = {true};
+    const HWND window = form_->Handle();
+    Click(form_->BtnCopy);
+    EXPECT_EQ(prompts_.texts("question"), std::vector<std::string>{app::kCloseDuringRun});
+    EXPECT_EQ(copies(), 5);
+    EXPECT_TRUE(prompts_.texts("information").empty());
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
 }
 
 // --- Drops ----------------------------------------------------------------------------------

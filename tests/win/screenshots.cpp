@@ -31,7 +31,9 @@ class QuietPrompts : public win::DialogPrompts {
   public:
     void information(const std::string&) override {}
     bool question(const std::string&) override { return false; }
-    bool warning(const std::string&) override { return false; }
+    // No, unless the shot needs Yes (the emptying option checked, with its note).
+    bool warning(const std::string&) override { return warningAnswer; }
+    bool warningAnswer = false;
     void error(const std::string& text) override {
         std::fprintf(stderr, "error: %s\n", text.c_str());
     }
@@ -179,8 +181,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                             win::Narrow((sources / L"预算表.xlsx").wstring()),
                             win::Narrow((sources / L"照片").wstring())});
     form.AddDroppedDestinations(destinations);
+    // The emptying option checked, with its note; unchecked again before the run.
+    prompts.warningAnswer = true;
+    SendMessageW(form.CheckBox1, BM_CLICK, 0, 0);
+    prompts.warningAnswer = false;
     Pump(1500);
     Capture(form.Handle(), L"window");
+    SendMessageW(form.CheckBox1, BM_CLICK, 0, 0);
 
     SetTimer(nullptr, 0, 2000, CapturePicker);
     form.Button3Click();
