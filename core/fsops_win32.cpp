@@ -20,7 +20,9 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string_view>
 #include <vector>
@@ -1146,12 +1148,15 @@ std::int64_t ModifiedNs(const BY_HANDLE_FILE_INFORMATION& info) {
 constexpr DWORD kPiece = 1 << 20;
 
 // The hash of the copy this thread is making, when its caller asked for one (CopyFileAt's
-// `placed`), and what is told once the copy stands under its final name.
+// `placed`), and what is told once the copy stands under its final name. It lives on
+// CopyFileAt's stack for the copy; the thread keeps only a pointer to it. (No thread-local
+// object here has a destructor: with mingw-w64's threads such a destructor can run when the
+// thread's storage is already gone, and a writer thread then crashes as it ends.)
 struct CopyHashing {
     PlacedCopy* out = nullptr;
     ContentHasher hasher;
 };
-thread_local CopyHashing hashing;
+thread_local CopyHashing* hashing = nullptr;
 
 bool CopiedAndStopped(std::uint64_t bytes) {
     if (!activeControl) return false;
@@ -1159,25 +1164,22 @@ bool CopiedAndStopped(std::uint64_t bytes) {
     return activeControl->stop && activeControl->stop->load(std::memory_order_relaxed);
 }
 
-std::vector<char>& CopyBuffer() {
-    static thread_local std::vector<char> buffer(kPiece);
-    return buffer;
-}
-
 // Copies from `source` to `target` up to the end; `length` receives the bytes copied.
-int CopyData(HANDLE source, HANDLE target, std::uint64_t& length) {
-    std::vector<char>& buffer = CopyBuffer();
+// `expected` is the source's size when it was opened: the buffer is no larger than that
+// needs (a small file takes one read and the read that finds the end), at most kPiece.
+int CopyData(HANDLE source, HANDLE target, std::uint64_t expected, std::uint64_t& length) {
+    const DWORD size = static_cast<DWORD>(std::clamp<std::uint64_t>(expected + 1, 4096, kPiece));
+    const std::unique_ptr<char[]> buffer(new char[size]);
     length = 0;
-    if (hashing.out) hashing.hasher.reset();
+    if (hashing) hashing->hasher.reset();
     for (;;) {
         DWORD got = 0;
-        if (!::ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-            return LastError();
+        if (!::ReadFile(source, buffer.get(), size, &got, nullptr)) return LastError();
         if (got == 0) return 0;
-        if (hashing.out) hashing.hasher.update(buffer.data(), got);
+        if (hashing) hashing->hasher.update(buffer.get(), got);
         for (DWORD written = 0; written < got;) {
             DWORD n = 0;
-            if (!::WriteFile(target, buffer.data() + written, got - written, &n, nullptr))
+            if (!::WriteFile(target, buffer.get() + written, got - written, &n, nullptr))
                 return LastError();
             if (n == 0) return ERROR_DISK_FULL;
             written += n;
@@ -1327,7 +1329,7 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
     }
     if (error) return error;
     std::uint64_t length = 0;
-    error = CopyData(source, temp.get(), length);
+    error = CopyData(source, temp.get(), SizeOf(st), length);
     if (!error) error = CheckSourceUnchanged(source, st, length);
     if (!error) {
         FILE_BASIC_INFO basic{};
@@ -1346,11 +1348,11 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
     }
     if (!error && flushEach && !::FlushFileBuffers(temp.get())) error = LastError();
     PlacedCopy placed;
-    if (!error && hashing.out) {
+    if (!error && hashing) {
         BY_HANDLE_FILE_INFORMATION copy;
         if (!InfoOf(temp.get(), copy)) error = LastError();
-        placed = {IdentityOf(temp.get(), copy), ModifiedNs(copy), length, hashing.hasher.digest(),
-                  false};
+        placed = {IdentityOf(temp.get(), copy), ModifiedNs(copy), length,
+                  hashing->hasher.digest(), false};
         // What the rename will replace: a file's old content is gone once it is done.
         std::uint32_t attributes = 0;
         placed.replacedFile = !failIfExists && EntryAttributesAt(target, targetName, attributes) &&
@@ -1361,7 +1363,7 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
         Discard(temp);
         return error;
     }
-    if (hashing.out) *hashing.out = placed;
+    if (hashing) *hashing->out = placed;
     return 0;
 }
 
@@ -1372,16 +1374,18 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                std::uint32_t, const CopyControl* control, PlacedCopy* placed) {
     if (placed) *placed = {};
     if (control && control->stop && control->stop->load()) return error::kStopped;
+    std::optional<CopyHashing> hashed;
+    if (placed) hashed.emplace().out = placed;
     struct ActiveControl {
-        ActiveControl(const CopyControl* control, PlacedCopy* placed) {
+        ActiveControl(const CopyControl* control, CopyHashing* copyHashing) {
             activeControl = control;
-            hashing.out = placed;
+            hashing = copyHashing;
         }
         ~ActiveControl() {
             activeControl = nullptr;
-            hashing.out = nullptr;
+            hashing = nullptr;
         }
-    } active(control, placed);
+    } active(control, hashed ? &*hashed : nullptr);
     Handle source;
     BY_HANDLE_FILE_INFORMATION info;
     if (int error = OpenSource(sourceFolder, sourceName, source, info)) return error;

@@ -126,7 +126,7 @@ void ChangeDpi(HWND window, int dpi, int clientWidth, int clientHeight) {
                  reinterpret_cast<LPARAM>(&suggested));
 }
 
-// 125 %: the design's client area of 752 x 543 becomes 940 x 679, which still fits Wine's
+// 125 %: the design's client area (752 wide) grows by a quarter, which still fits Wine's
 // 1024 x 768 desktop (a window cannot grow past it there).
 TEST(MainWindowDpi, MovedToA125PercentMonitorAndBack) {
     TempTree files;
@@ -135,15 +135,18 @@ TEST(MainWindowDpi, MovedToA125PercentMonitorAndBack) {
     form->Show(SW_SHOWNOACTIVATE);
     const HWND window = form->Handle();
     ASSERT_EQ(GetDpiForWindow(window), 96u) << "the tests expect Wine's 96 dpi display";
+    RECT design;
+    GetClientRect(window, &design);
+    ASSERT_EQ(design.right, 752);
     ExpectPageHoldsTogether(form->TabSheet1, 96);
     const int fontAt96 = FontHeight(form->BtnCopy);
     ASSERT_GT(fontAt96, 0);
 
-    ChangeDpi(window, 120, 940, 679);
+    ChangeDpi(window, 120, MulDiv(design.right, 120, 96), MulDiv(design.bottom, 120, 96));
     RECT client;
     GetClientRect(window, &client);
-    EXPECT_EQ(client.right, 940);
-    EXPECT_EQ(client.bottom, 679);
+    EXPECT_EQ(client.right, MulDiv(design.right, 120, 96));
+    EXPECT_EQ(client.bottom, MulDiv(design.bottom, 120, 96));
     const int fontAt120 = FontHeight(form->BtnCopy);
     EXPECT_GE(fontAt120 * 4, fontAt96 * 5 - 4) << fontAt96 << " -> " << fontAt120;
     ExpectPageHoldsTogether(form->TabSheet1, 120);
@@ -151,10 +154,10 @@ TEST(MainWindowDpi, MovedToA125PercentMonitorAndBack) {
     GetWindowRect(form->ListBox1, &list);
     EXPECT_EQ(list.right - list.left, MulDiv(631, 120, 96));
 
-    ChangeDpi(window, 96, 752, 543);
+    ChangeDpi(window, 96, design.right, design.bottom);
     GetClientRect(window, &client);
-    EXPECT_EQ(client.right, 752);
-    EXPECT_EQ(client.bottom, 543);
+    EXPECT_EQ(client.right, design.right);
+    EXPECT_EQ(client.bottom, design.bottom);
     EXPECT_EQ(FontHeight(form->BtnCopy), fontAt96);
     ExpectPageHoldsTogether(form->TabSheet1, 96);
     GetWindowRect(form->ListBox1, &list);
