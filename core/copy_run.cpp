@@ -42,18 +42,20 @@ struct TargetFolder {
     const std::string* source = nullptr;
 };
 
-// True when a failed copy's cause is its source: it changed while read, or it is no longer
-// there to be read. The user then looks at the source, not at the target.
-bool SourceCaused(const TargetFolder& target, int error) {
+// True when a failed copy's cause is its source, as the copy itself tells (`side`): it is
+// gone, cannot be opened or read (a failing disk, no permission), or changed while read.
+// The user then looks at the source, not at the target. A stop and a full device are the
+// target's whatever the side.
+bool SourceCaused(const TargetFolder& target, int error, CopySide side) {
     if (!target.source || error == error::kDeviceFull || error == error::kStopped) return false;
-    return error == error::kSourceChanged || !IsExistingFile(*target.source);
+    return side == CopySide::Source;
 }
 
 // Records a failed copy to `name` in the target folder, under the source where it caused it.
 void RecordCopyError(std::vector<Failure>* failures, const TargetFolder& target,
-                     const std::string& name, int error) {
-    RecordError(failures, SourceCaused(target, error) ? *target.source : target.path + name,
-                error);
+                     const std::string& name, int error, CopySide side) {
+    RecordError(failures,
+                SourceCaused(target, error, side) ? *target.source : target.path + name, error);
 }
 
 bool SomethingAt(const TargetFolder& target, const std::string& name) {
@@ -67,18 +69,20 @@ bool SomethingAt(const TargetFolder& target, const std::string& name) {
 // failure.
 CopyOutcome CopyKeepingExisting(const CopyFileTo& copyTo, const TargetFolder& target,
                                 const std::string& name, std::vector<Failure>* failures) {
-    int error = copyTo(name, true);
+    CopySide side = CopySide::None;
+    int error = copyTo(name, true, &side);
     if (error == 0) return CopyOutcome::Copied;
     if (error == kTargetExists || SomethingAt(target, name)) return CopyOutcome::Kept;
-    RecordCopyError(failures, target, name, error);
+    RecordCopyError(failures, target, name, error, side);
     return CopyOutcome::Failed;
 }
 
 CopyOutcome CopyReplacing(const CopyFileTo& copyTo, const TargetFolder& target,
                           const std::string& name, std::vector<Failure>* failures) {
-    int error = copyTo(name, false);
+    CopySide side = CopySide::None;
+    int error = copyTo(name, false, &side);
     if (error == 0) return CopyOutcome::Copied;
-    RecordCopyError(failures, target, name, error);
+    RecordCopyError(failures, target, name, error, side);
     return CopyOutcome::Failed;
 }
 
@@ -123,11 +127,12 @@ CopyOutcome CopyUnderNumberedName(const CopyFileTo& copyTo, const TargetFolder& 
     for (;;) {
         candidates.skipExistingFiles(target.folder);
         const std::string& candidate = candidates.current();
-        int error = copyTo(candidate, true);
+        CopySide side = CopySide::None;
+        int error = copyTo(candidate, true, &side);
         if (error == 0) return CopyOutcome::Copied;
         if (error != kTargetExists || !IsExistingFileAt(target.folder, candidate)) {
             // Under the source's own name: the numbered one was never the user's.
-            RecordCopyError(failures, target, name, error);
+            RecordCopyError(failures, target, name, error, side);
             return CopyOutcome::Failed;
         }
     }
@@ -251,11 +256,12 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
             return;
         }
         const Folder& folder = destination.folder();
-        CopyFileTo copyTo = [&](const std::string& targetName, bool failIfExists) {
+        CopyFileTo copyTo = [&](const std::string& targetName, bool failIfExists,
+                                CopySide* failedSide) {
             return CountedCopy(run, destinationIndex, destination.path(), targetName,
                                [&](const CopyControl* control, PlacedCopy* placed) {
                                    return CopyFileAt(nullptr, source, folder, targetName,
-                                                     failIfExists, 0, control, placed);
+                                                     failIfExists, 0, control, placed, failedSide);
                                });
         };
         const CopyOutcome outcome = CopyFileUnderPolicy(

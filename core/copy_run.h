@@ -109,9 +109,11 @@ void PrepareTargetFolder(const Folder& folder);
 std::string OverwriteQuestion(const std::string& targetPath);
 
 // Makes one copy to the entry `targetName` of the target folder; returns 0 or the
-// platform's error number. With `failIfExists` an existing target is never touched and the
-// call fails with EEXIST's number.
-using CopyFileTo = std::function<int(const std::string& targetName, bool failIfExists)>;
+// platform's error number, and sets *failedSide to the side a failure came from
+// (CopyFileAt's). With `failIfExists` an existing target is never touched and the call fails
+// with EEXIST's number.
+using CopyFileTo =
+    std::function<int(const std::string& targetName, bool failIfExists, CopySide* failedSide)>;
 
 // Copies one file into the open folder `folder` (shown as `folderPath`, which ends with the
 // separator) under `name` by the rule of `policy`: Overwrite replaces, Skip keeps an
@@ -119,10 +121,11 @@ using CopyFileTo = std::function<int(const std::string& targetName, bool failIfE
 // creates the first free numbered name exclusively and moves on to the next number when a
 // file takes it meanwhile. Every copy the policy wanted that did not happen is appended to
 // *failures when given; a target that Skip or a No answer leaves in place is no failure.
-// A failure is listed under the target's path, except that a failure the source caused (it
-// is gone, or changed while read) is listed under `sourcePath` when given, and a numbered
-// copy that failed is listed under the source's own name in the folder, a name the user
-// knows, not the numbered one it did not get.
+// A failure is listed under the target's path, except that a failure the source caused (the
+// copy's side of it is CopySide::Source: the source is gone, cannot be opened or read, or
+// changed while read) is listed under `sourcePath` when given; a stop request and a full
+// device stay the target's. A numbered copy that failed is listed under the source's own
+// name in the folder, a name the user knows, not the numbered one it did not get.
 // How one file's copy under a policy ended.
 enum class CopyOutcome { Copied, Kept, Failed };
 

@@ -340,15 +340,27 @@ struct PlacedCopy {
     bool replacedFile = false;  // it took the place of an existing file
 };
 
+// Which side of a copy a failure came from.
+enum class CopySide {
+    None,    // the copy did not fail
+    Source,  // the source: looking at it, opening, reading or mapping it, or its change while
+             // read (error::kSourceChanged); also a source that is no regular file
+    Target,  // the target: creating, writing, finishing, flushing or renaming the copy, a
+             // target in the way, a full device (error::kDeviceFull too), a stop request
+};
+
 // With `placed` given, the copy also hashes the source's bytes (those it wrote where the
 // data passes through this process; a second read of the source where the file system
 // clones or copies in the kernel) and, when it succeeds and stands under its final name,
 // fills *placed. A copy that leaves the target as it was (the source itself) fills nothing:
-// placed->size and identity stay 0.
+// placed->size and identity stay 0. With `failedSide` given, it is set to the side the
+// returned error came from (CopySide::None for 0). Where the kernel copies the data itself
+// and fails without saying which file failed, the source is read once more where the copy
+// stopped: the error is the source's when that read fails too, else the target's.
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
                std::uint32_t listedAttributes = 0, const CopyControl* control = nullptr,
-               PlacedCopy* placed = nullptr);
+               PlacedCopy* placed = nullptr, CopySide* failedSide = nullptr);
 
 // True when the entry `name` of `folder` is still the copy `placed` (a regular file of its
 // identity and modification time; a link is not followed).

@@ -1024,6 +1024,38 @@ std::vector<char>& CopyBuffer() {
 // The control of the copy this thread is making, if its caller gave one.
 thread_local const CopyControl* activeControl = nullptr;
 
+// The error number with which the source failed the copy this thread is making (a look at
+// it, its open, a read, a mapping, a change while it was read); 0 while it has not. Every
+// other failure of a copy is the target's. CopyFileAt clears it and tells its caller the
+// source's side when the error it returns is this one.
+thread_local int sourceFailure = 0;
+
+// Notes `error` as the source's failure and returns it.
+int SourceFailed(int error) {
+    sourceFailure = error;
+    return error;
+}
+
+// The side of the copy this thread made that `error` came from.
+CopySide SideOf(int error) {
+    if (error == 0) return CopySide::None;
+    if (error == error::kSourceChanged || error == sourceFailure) return CopySide::Source;
+    return CopySide::Target;
+}
+
+// The kernel's copy (copy_file_range) failed with `error` at byte `offset` of `source`,
+// without saying which of the two files failed. A read of the source there tells: where it
+// fails too, the source is what failed; otherwise the target. A full device or a file too
+// big for it is the target's without a look. Returns `error`.
+int KernelCopyFailed(int source, off_t offset, int error) {
+    if (MeansDeviceFull(error) || error == EFBIG) return error;
+    char probe[4096];
+    for (;;) {
+        if (::pread(source, probe, sizeof probe, offset) >= 0) return error;
+        if (errno != EINTR) return SourceFailed(error);
+    }
+}
+
 // The hash of the copy this thread is making, when its caller asked for one (CopyFileAt's
 // `placed`): the source's bytes as the copy reads them, and what is told once the copy
 // stands under its final name.
@@ -1079,7 +1111,7 @@ int CopyByReadWrite(int source, int target, off_t& length, off_t knownSize = 0) 
         if (n == 0) return 0;
         if (n < 0) {
             if (errno == EINTR) continue;
-            return errno;
+            return SourceFailed(errno);
         }
         HashRead(buffer.data(), n);
         if (int error = WriteAll(target, buffer.data(), static_cast<size_t>(n))) return error;
@@ -1114,7 +1146,8 @@ int CopyRange(int source, int target, off_t offset, off_t count, off_t& done) {
             }
             if (n == 0) return 0;
             if (errno == EINTR) continue;
-            if (!KernelCopyUnsupported(errno)) return errno;
+            if (!KernelCopyUnsupported(errno))
+                return KernelCopyFailed(source, offset + done, errno);
             if (errno == ENOSYS) kernelCopyMissing = true;
             kernel = false;
         }
@@ -1125,7 +1158,7 @@ int CopyRange(int source, int target, off_t offset, off_t count, off_t& done) {
         if (n == 0) return 0;
         if (n < 0) {
             if (errno == EINTR) continue;
-            return errno;
+            return SourceFailed(errno);
         }
         for (ssize_t written = 0; written < n;) {
             ssize_t w = ::pwrite(target, buffer.data() + written,
@@ -1155,11 +1188,11 @@ int CopySparse(int source, int target, off_t size, off_t& length) {
         off_t data = ::lseek(source, position, SEEK_DATA);
         if (data < 0) {
             if (errno == ENXIO) break;  // only a hole up to the end
-            return position == 0 ? kNoHoleSearch : errno;
+            return position == 0 ? kNoHoleSearch : SourceFailed(errno);
         }
         if (data >= size) break;
         off_t hole = ::lseek(source, data, SEEK_HOLE);
-        if (hole < 0) return position == 0 ? kNoHoleSearch : errno;
+        if (hole < 0) return position == 0 ? kNoHoleSearch : SourceFailed(errno);
         hole = std::min(hole, size);
         off_t copied = 0;
         if (int error = CopyRange(source, target, data, hole - data, copied)) return error;
@@ -1269,9 +1302,11 @@ int HashSource(int source, off_t length) {
 int HashSourceOnce(int source, off_t length) {
     hashing.hasher.reset();
     if (length >= kMappedHashFrom) {
+        // A bus error while the source is mapped (a page it lost meanwhile, or one its
+        // device could not read) is the source's failure, like any other here.
         const int result =
             HashMapped(source, length, hashing.hasher, nullptr, nullptr, error::kSourceChanged);
-        if (result != -1) return result;
+        if (result != -1) return result == 0 ? 0 : SourceFailed(result);
         hashing.hasher.reset();
     }
     std::vector<char>& buffer = CopyBuffer();
@@ -1280,8 +1315,8 @@ int HashSourceOnce(int source, off_t length) {
             static_cast<size_t>(std::min<off_t>(length - done, static_cast<off_t>(buffer.size())));
         ssize_t n = ::pread(source, buffer.data(), want, done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return error::kSourceChanged;  // shorter than the copy
+        if (n < 0) return SourceFailed(errno);
+        if (n == 0) return SourceFailed(error::kSourceChanged);  // shorter than the copy
         hashing.hasher.update(buffer.data(), static_cast<size_t>(n));
         done += n;
     }
@@ -1331,7 +1366,8 @@ int CopyData(int source, int target, const struct stat& st, off_t& length) {
             if (n == 0 && length > 0) return Hashing() ? HashSource(source, length) : 0;
             if (n == 0) break;
             if (errno == EINTR) continue;
-            if (length > 0 || !KernelCopyUnsupported(errno)) return errno;
+            if (length > 0 || !KernelCopyUnsupported(errno))
+                return KernelCopyFailed(source, length, errno);
             if (errno == ENOSYS) kernelCopyMissing = true;
             break;
         }
@@ -1371,12 +1407,12 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 // tick cannot be seen.
 int CheckSourceUnchanged(int source, const struct stat& before, off_t length) {
     struct stat after;
-    if (::fstat(source, &after) != 0) return errno;
+    if (::fstat(source, &after) != 0) return SourceFailed(errno);
     if (after.st_size != before.st_size || !SameTime(after.st_mtim, before.st_mtim) ||
         !SameTime(after.st_ctim, before.st_ctim))
-        return error::kSourceChanged;
+        return SourceFailed(error::kSourceChanged);
     if (before.st_size != 0 && length != before.st_size && !OnPseudoFileSystem(source))
-        return error::kSourceChanged;
+        return SourceFailed(error::kSourceChanged);
     return 0;
 }
 
@@ -1762,9 +1798,9 @@ int OpenSource(int dirFd, const char* name, bool knownRegular) {
 // Copies the open source to `place`.
 int CopyFromOpenSource(int source, const Place& place, bool failIfExists) {
     struct stat st;
-    if (::fstat(source, &st) != 0) return errno;
-    if (S_ISDIR(st.st_mode)) return EISDIR;
-    if (!S_ISREG(st.st_mode)) return kNotRegularFile;
+    if (::fstat(source, &st) != 0) return SourceFailed(errno);
+    if (S_ISDIR(st.st_mode)) return SourceFailed(EISDIR);
+    if (!S_ISREG(st.st_mode)) return SourceFailed(kNotRegularFile);
     if (activeControl && activeControl->opened)
         activeControl->opened(static_cast<std::uint64_t>(st.st_size));
     if (activeControl && activeControl->roomFor &&
@@ -1780,11 +1816,11 @@ int CopyFromOpenSource(int source, const Place& place, bool failIfExists) {
     if (MayUseUnnamedFile(place)) {
         const int result = CopyThroughUnnamedFile(source, st, place, failIfExists);
         if (result != kUseNamedTemporary) return result;
-        if (::lseek(source, 0, SEEK_SET) < 0) return errno;
+        if (::lseek(source, 0, SEEK_SET) < 0) return SourceFailed(errno);
     }
     const int result = CopyThroughNamedTemporary(source, st, place, failIfExists);
     if (result != kTemporaryOnAnotherMount) return result;
-    if (::lseek(source, 0, SEEK_SET) < 0) return errno;
+    if (::lseek(source, 0, SEEK_SET) < 0) return SourceFailed(errno);
     return CopyThroughNamedTemporary(source, st, place, failIfExists, true);
 }
 
@@ -1792,7 +1828,7 @@ int CopyFromOpenSource(int source, const Place& place, bool failIfExists) {
 
 int CopyOneFile(const std::string& source, const std::string& target, bool failIfExists) {
     Fd fd(OpenSource(AT_FDCWD, source.c_str(), false));
-    if (!fd.valid()) return errno;
+    if (!fd.valid()) return SourceFailed(errno);
     return CopyFromOpenSource(fd.get(), MakePlace(AT_FDCWD, target, nullptr), failIfExists);
 }
 
@@ -1802,21 +1838,27 @@ int CopyOneFileFromSearch(const SearchRec& folder, const std::string& name,
     const bool knownRegular =
         folder.entry.name == name && (folder.entry.attributes & attr::kArchive);
     Fd fd(OpenSource(SearchFd(folder), name.c_str(), knownRegular));
-    if (!fd.valid()) return errno;
+    if (!fd.valid()) return SourceFailed(errno);
     return CopyFromOpenSource(fd.get(), MakePlace(AT_FDCWD, target, nullptr), failIfExists);
 }
 
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
-               std::uint32_t listedAttributes, const CopyControl* control, PlacedCopy* placed) {
+               std::uint32_t listedAttributes, const CopyControl* control, PlacedCopy* placed,
+               CopySide* failedSide) {
     if (placed) *placed = {};
-    if (control && control->stop && control->stop->load()) return error::kStopped;
+    if (failedSide) *failedSide = CopySide::None;
+    if (control && control->stop && control->stop->load()) {
+        if (failedSide) *failedSide = CopySide::Target;
+        return error::kStopped;
+    }
     // The copy's loops consult the control and the hash; they are this thread's only while
     // this call runs.
     struct ActiveControl {
         ActiveControl(const CopyControl* control, PlacedCopy* placed) {
             activeControl = control;
             hashing.out = placed;
+            sourceFailure = 0;
         }
         ~ActiveControl() {
             activeControl = nullptr;
@@ -1827,10 +1869,14 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
         (listedAttributes & attr::kArchive) != 0 && (listedAttributes & attr::kLink) == 0;
     Fd fd(OpenSource(sourceFolder ? FdOf(*sourceFolder) : AT_FDCWD, sourceName.c_str(),
                      knownRegular));
-    if (!fd.valid()) return errno;
-    return CopyFromOpenSource(
-        fd.get(), MakePlace(FdOf(targetFolder), targetName, &targetFolder.identity()),
-        failIfExists);
+    int error = fd.valid() ? 0 : SourceFailed(errno);
+    if (error == 0) {
+        error = CopyFromOpenSource(
+            fd.get(), MakePlace(FdOf(targetFolder), targetName, &targetFolder.identity()),
+            failIfExists);
+    }
+    if (failedSide) *failedSide = SideOf(error);
+    return error;
 }
 
 bool IsPlacedCopy(const struct stat& st, const PlacedCopy& placed) {

@@ -1137,6 +1137,25 @@ bool ProcessAlive(DWORD pid) {
 
 thread_local const CopyControl* activeControl = nullptr;
 
+// The error number with which the source failed the copy this thread is making (its open,
+// a look at it, a read, a change while it was read); 0 while it has not. Every other failure
+// of a copy is the target's. CopyFileAt clears it and tells its caller the source's side
+// when the error it returns is this one.
+thread_local int sourceFailure = 0;
+
+// Notes `error` as the source's failure and returns it.
+int SourceFailed(int error) {
+    sourceFailure = error;
+    return error;
+}
+
+// The side of the copy this thread made that `error` came from.
+CopySide SideOf(int error) {
+    if (error == 0) return CopySide::None;
+    if (error == error::kSourceChanged || error == sourceFailure) return CopySide::Source;
+    return CopySide::Target;
+}
+
 // A modification time in 100-nanosecond steps since 1601, as the file system keeps it.
 std::int64_t ModifiedNs(const BY_HANDLE_FILE_INFORMATION& info) {
     return static_cast<std::int64_t>(
@@ -1174,7 +1193,8 @@ int CopyData(HANDLE source, HANDLE target, std::uint64_t expected, std::uint64_t
     if (hashing) hashing->hasher.reset();
     for (;;) {
         DWORD got = 0;
-        if (!::ReadFile(source, buffer.get(), size, &got, nullptr)) return LastError();
+        if (!::ReadFile(source, buffer.get(), size, &got, nullptr))
+            return SourceFailed(LastError());
         if (got == 0) return 0;
         if (hashing) hashing->hasher.update(buffer.get(), got);
         for (DWORD written = 0; written < got;) {
@@ -1197,10 +1217,10 @@ bool SameTime(const FILETIME& a, const FILETIME& b) {
 int CheckSourceUnchanged(HANDLE source, const BY_HANDLE_FILE_INFORMATION& before,
                          std::uint64_t length) {
     BY_HANDLE_FILE_INFORMATION after;
-    if (!InfoOf(source, after)) return LastError();
+    if (!InfoOf(source, after)) return SourceFailed(LastError());
     if (SizeOf(after) != SizeOf(before) || !SameTime(after.ftLastWriteTime, before.ftLastWriteTime))
-        return error::kSourceChanged;
-    if (length != SizeOf(before)) return error::kSourceChanged;
+        return SourceFailed(error::kSourceChanged);
+    if (length != SizeOf(before)) return SourceFailed(error::kSourceChanged);
     return 0;
 }
 
@@ -1371,15 +1391,21 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
 
 int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                const Folder& targetFolder, const std::string& targetName, bool failIfExists,
-               std::uint32_t, const CopyControl* control, PlacedCopy* placed) {
+               std::uint32_t, const CopyControl* control, PlacedCopy* placed,
+               CopySide* failedSide) {
     if (placed) *placed = {};
-    if (control && control->stop && control->stop->load()) return error::kStopped;
+    if (failedSide) *failedSide = CopySide::None;
+    if (control && control->stop && control->stop->load()) {
+        if (failedSide) *failedSide = CopySide::Target;
+        return error::kStopped;
+    }
     std::optional<CopyHashing> hashed;
     if (placed) hashed.emplace().out = placed;
     struct ActiveControl {
         ActiveControl(const CopyControl* control, CopyHashing* copyHashing) {
             activeControl = control;
             hashing = copyHashing;
+            sourceFailure = 0;
         }
         ~ActiveControl() {
             activeControl = nullptr;
@@ -1388,8 +1414,14 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
     } active(control, hashed ? &*hashed : nullptr);
     Handle source;
     BY_HANDLE_FILE_INFORMATION info;
-    if (int error = OpenSource(sourceFolder, sourceName, source, info)) return error;
-    return CopyFromOpenSource(source.get(), info, targetFolder, targetName, failIfExists);
+    // Whatever keeps the source from being opened as a regular file is the source's.
+    int error = OpenSource(sourceFolder, sourceName, source, info);
+    if (error)
+        SourceFailed(error);
+    else
+        error = CopyFromOpenSource(source.get(), info, targetFolder, targetName, failIfExists);
+    if (failedSide) *failedSide = SideOf(error);
+    return error;
 }
 
 bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedCopy& placed) {

@@ -493,16 +493,17 @@ void TreeWalk::copyFile(const FolderEntry& entry, const TargetLevel& target) {
     }
     const Folder& sourceFolder = sources_.current();
     const Folder& targetFolder = targets_.current();
-    CopyFileTo copyTo = [&](const std::string& targetName, bool failIfExists) {
+    CopyFileTo copyTo = [&](const std::string& targetName, bool failIfExists,
+                            CopySide* failedSide) {
         if (!run_) {
             return CopyFileAt(&sourceFolder, entry.name, targetFolder, targetName, failIfExists,
-                              entry.attributes);
+                              entry.attributes, nullptr, nullptr, failedSide);
         }
         return CountedCopy(*run_, destinationIndex_, targetPrefix, targetName,
                            [&](const CopyControl* control, PlacedCopy* placed) {
                                return CopyFileAt(&sourceFolder, entry.name, targetFolder,
                                                  targetName, failIfExists, entry.attributes,
-                                                 control, placed);
+                                                 control, placed, failedSide);
                            });
     };
     // The source's path, for a failure the source caused: grown by the name and cut back,

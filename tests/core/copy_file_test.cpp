@@ -465,6 +465,85 @@ TEST(CopyFile, SourceWrittenDuringTheCopyIsNotPutInPlace) {
     }
 }
 
+// A failed copy tells which side it came from: the source (gone, no regular file, not to be
+// read) or the target (a folder in the way, a file kept, a folder that takes no new file),
+// also where both give the same error number. Where the kernel's copy fails without saying
+// which file failed, a source that reads well leaves the failure to the target; a full
+// device is the target's in any case.
+TEST(CopyFile, AFailureTellsWhichSideItCameFrom) {
+    for (PlacingWay way : kAllPlacingWays) {
+        TempTree t;
+        const std::string content = Pattern(300 * 1024, 9);
+        const std::string src = t.write("src", content);
+        const std::string locked = t.write("locked", "locked");
+        chmod(locked.c_str(), 0);
+        ASSERT_EQ(mkfifo(t.path("fifo").c_str(), 0600), 0);
+        t.mkdir("out/folder");
+        t.write("out/file", "old");
+        t.mkdir("closed");
+        chmod(t.path("closed").c_str(), 0555);
+        EXPECT_EQ(ProblemsInChild(way, [&](Problems& p) {
+                      Folder out, closed;
+                      p.expectEqual(OpenFolder(t.path("out"), out), 0, "open out");
+                      p.expectEqual(OpenFolder(t.path("closed"), closed), 0, "open closed");
+                      struct Case {
+                          const char* what;
+                          std::string source;
+                          const Folder& folder;
+                          const char* target;
+                          bool failIfExists;
+                          int error;
+                          CopySide side;
+                      };
+                      std::vector<Case> cases = {
+                          {"a copy that works", src, out, "new", false, 0, CopySide::None},
+                          {"a missing source", t.path("missing"), out, "m", false, ENOENT,
+                           CopySide::Source},
+                          {"a FIFO", t.path("fifo"), out, "f", false, ENOTSUP, CopySide::Source},
+                          {"a source that is a folder", t.path("out"), out, "d", false, EISDIR,
+                           CopySide::Source},
+                          {"a folder in the way", src, out, "folder", false, EISDIR,
+                           CopySide::Target},
+                          {"an existing file kept", src, out, "file", true, EEXIST,
+                           CopySide::Target},
+                      };
+                      if (test::PermissionsApply()) {
+                          cases.push_back({"a source that may not be read", locked, out, "l",
+                                           false, EACCES, CopySide::Source});
+                          cases.push_back({"a folder that takes no new file", src, closed, "c",
+                                           false, EACCES, CopySide::Target});
+                      }
+                      for (const Case& c : cases) {
+                          CopySide side = CopySide::Target;
+                          p.expectEqual(CopyFileAt(nullptr, c.source, c.folder, c.target,
+                                                   c.failIfExists, 0, nullptr, nullptr, &side),
+                                        c.error, std::string(c.what) + ": error");
+                          p.expectEqual(static_cast<int>(side), static_cast<int>(c.side),
+                                        std::string(c.what) + ": side");
+                      }
+                      for (int error : {EIO, ENOSPC}) {
+                          test::failKernelCopy = error;
+                          CopySide side = CopySide::None;
+                          const int result = CopyFileAt(nullptr, src, out, "k", false, 0,
+                                                        nullptr, nullptr, &side);
+                          test::failKernelCopy = 0;
+                          const std::string what =
+                              std::string("the kernel's copy failing with ") + strerror(error);
+                          p.expectEqual(result, error, what + ": error");
+                          p.expectEqual(static_cast<int>(side), static_cast<int>(CopySide::Target),
+                                        what + ": side");
+                      }
+                  }),
+                  "");
+        chmod(t.path("closed").c_str(), 0755);
+        EXPECT_EQ(ReadFile(t.path("out/new")), content) << test::NameOf(way);
+        EXPECT_EQ(ReadFile(t.path("out/file")), "old");
+        EXPECT_EQ(NamesIn(t.path("out")), (std::vector<std::string>{"file", "folder", "new"}))
+            << test::NameOf(way);
+        EXPECT_TRUE(NamesIn(t.path("closed")).empty());
+    }
+}
+
 // Files of /proc report a size of 0 and those of /sys one of a page, whatever they hold: they
 // are copied as read, not taken for sources that changed.
 TEST(CopyFile, KernelFilesAreCopiedAsRead) {

@@ -38,6 +38,9 @@ inline std::atomic<int> linksThroughProc{0};
 // Runs once, right after the next copy_file_range call that copied data, and is then
 // cleared: something happening to the files while a copy is under way.
 inline std::function<void()> duringNextCopy;
+// While not 0, every copy_file_range call fails with this error number without reaching the
+// kernel: the kernel's copy failing without saying which of its two files failed.
+inline std::atomic<int> failKernelCopy{0};
 
 // The ways a copy can be put in place, by what the file system offers.
 enum class PlacingWay { UnnamedFile, RenameNoReplace, HardLink, LookAndRename };
@@ -137,6 +140,10 @@ extern "C" int linkat(int oldDirFd, const char* oldPath, int newDirFd, const cha
 
 extern "C" ssize_t copy_file_range(int inFd, off64_t* inOffset, int outFd, off64_t* outOffset,
                                    size_t length, unsigned int flags) {
+    if (const int error = ostrivane::test::failKernelCopy.load()) {
+        errno = error;
+        return -1;
+    }
     ssize_t n = syscall(SYS_copy_file_range, inFd, inOffset, outFd, outOffset, length, flags);
     if (n > 0 && ostrivane::test::duringNextCopy) {
         const int savedErrno = errno;

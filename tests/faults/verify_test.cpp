@@ -215,6 +215,45 @@ TEST(Verify, ReadBackReachesTheDeviceNotTheCache) {
     EXPECT_FALSE(Exists(device->backing() + "/d/x_1.bin"));
 }
 
+// A copy that cannot be read back (its device fails every read) is the target's failure:
+// named by the copy's path, never by its source's, with one writer and with several. The
+// copies themselves were made: only the check reads from that device. (Copies under 1 MiB,
+// read through a buffer: a mapped page whose every read fails is retried by the kernel
+// without end on a FUSE file.)
+TEST(Verify, ACopyThatCannotBeReadBackIsNamedNotItsSource) {
+    MOUNT_OR_SKIP(device, FaultFs);
+    TempTree src;
+    const std::string small = Bytes(300 * 1024, 1), other = Bytes(200 * 1024, 2);
+    src.write("one.bin", small);
+    src.write("dir/two.bin", other);
+    for (int writers : {1, 4}) {
+        SCOPED_TRACE(std::to_string(writers) + " writers");
+        const std::string dest = "d" + std::to_string(writers);
+        fs::create_directories(device->backing() + "/" + dest);
+        const long firedBefore = device->counter("fired");
+        device->arm("clear\nfail read EIO count=0");
+        RunOptions options;
+        options.maxWriters = writers;
+        options.verify = true;
+        const RunResult result =
+            CopyAll(List({src.path("one.bin"), src.path("dir")}), List({device->path(dest)}),
+                    SameFilePolicy::Overwrite, {}, {}, false, options);
+        device->arm("clear");
+        EXPECT_GT(device->counter("fired"), firedBefore);
+        std::set<std::string> failed;
+        for (const Failure& f : result.failures) {
+            EXPECT_EQ(f.reason, ErrorText(EIO)) << f.path;
+            failed.insert(f.path);
+        }
+        EXPECT_EQ(failed, (std::set<std::string>{device->path(dest) + "/one.bin",
+                                                 device->path(dest) + "/dir/two.bin"}))
+            << Describe(result.failures);
+        EXPECT_EQ(result.copiesVerified, 0u);
+        EXPECT_TRUE(ReadFile(device->backing() + "/" + dest + "/one.bin") == small);
+        EXPECT_TRUE(ReadFile(device->backing() + "/" + dest + "/dir/two.bin") == other);
+    }
+}
+
 // A stop while the copies are read back ends the check: what was not read is neither a
 // failure nor counted as verified.
 TEST(Verify, StopDuringTheCheckEndsItWithoutClaims) {
