@@ -181,6 +181,54 @@ TEST(Win32Copy, FailIfExistsReplaceAndTimes) {
     EXPECT_FALSE(Exists(t.path("dst\\x")));
 }
 
+// A failed copy tells which side it came from: a missing source, a folder given as the
+// source and a source another program holds without sharing are the source's; a file kept,
+// a read-only file and a folder in the way are the target's.
+TEST(Win32Copy, AFailureTellsWhichSideItCameFrom) {
+    TempTree t;
+    t.write("src\\a.txt", "data");
+    t.write("src\\held.txt", "held");
+    t.write("dst\\kept.txt", "kept");
+    t.write("dst\\ro.txt", "ro");
+    t.mkdir("dst\\folder");
+    ASSERT_TRUE(SetFileAttributesW(Wide(t.path("dst\\ro.txt")).c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE held = CreateFileW(Wide(t.path("src\\held.txt")).c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Folder src, dst;
+    ASSERT_EQ(OpenFolder(t.path("src"), src), 0);
+    ASSERT_EQ(OpenFolder(t.path("dst"), dst), 0);
+    struct Case {
+        const char* what;
+        const Folder* folder;
+        std::string source;
+        const char* target;
+        bool failIfExists;
+        CopySide side;
+    };
+    const Case cases[] = {
+        {"a copy that works", &src, "a.txt", "new.txt", false, CopySide::None},
+        {"a missing source", &src, "missing.txt", "m.txt", false, CopySide::Source},
+        {"a folder as the source", nullptr, t.path("src"), "x", false, CopySide::Source},
+        {"a source held without sharing", &src, "held.txt", "h.txt", false, CopySide::Source},
+        {"a file kept", &src, "a.txt", "kept.txt", true, CopySide::Target},
+        {"a read-only file", &src, "a.txt", "ro.txt", false, CopySide::Target},
+        {"a folder in the way", &src, "a.txt", "folder", false, CopySide::Target},
+    };
+    for (const Case& c : cases) {
+        CopySide side = c.side == CopySide::Target ? CopySide::Source : CopySide::Target;
+        const int error = CopyFileAt(c.folder, c.source, dst, c.target, c.failIfExists, 0,
+                                     nullptr, nullptr, &side);
+        EXPECT_EQ(error == 0, c.side == CopySide::None) << c.what << ": " << error;
+        EXPECT_EQ(static_cast<int>(side), static_cast<int>(c.side)) << c.what;
+    }
+    CloseHandle(held);
+    EXPECT_EQ(ReadFile(t.path("dst\\new.txt")), "data");
+    EXPECT_EQ(ReadFile(t.path("dst\\kept.txt")), "kept");
+    EXPECT_EQ(ReadFile(t.path("dst\\ro.txt")), "ro");
+    EXPECT_EQ(Names(dst), (std::vector<std::string>{"folder", "kept.txt", "new.txt", "ro.txt"}));
+}
+
 TEST(Win32Copy, StopLeavesNothingUnderTheName) {
     TempTree t;
     t.write("big.bin", std::string(3 << 20, 'x'));
