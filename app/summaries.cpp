@@ -64,6 +64,16 @@ std::string WithVerifiedCopies(std::string endText, std::uint64_t copiesVerified
     return endText;
 }
 
+std::string CopyRunEndText(const RunResult& result, bool verified, const TransferFigures& last) {
+    std::string text =
+        result.stopped ? CopyStoppedText(result.failures) : CopyCompletionText(result.failures);
+    // A stopped check counts only the copies it reached.
+    if (verified) text = WithVerifiedCopies(std::move(text), result.copiesVerified);
+    const std::string tally = RunTallyText(last, result.stopped);
+    if (!tally.empty()) text += "\n" + tally;
+    return text;
+}
+
 std::string CopyEndedText(const std::vector<Failure>& failures) {
     return RunEndText(kCopyEnded, failures);
 }
@@ -97,8 +107,9 @@ std::string ReportNotSavedText(const std::string& file, const std::string& reaso
 std::string RunTallyText(const TransferFigures& figures, bool stopped) {
     std::string text;
     if (stopped && figures.amountKnown && figures.filesExpected > figures.filesHandled)
-        text += FormatText(kUndoneCount, {std::to_string(figures.filesExpected -
-                                                         figures.filesHandled)}) + "。";
+        text += FormatText(kUndoneCount,
+                           {std::to_string(figures.filesExpected - figures.filesHandled)}) +
+                "。";
     if (figures.filesKept > 0) {
         if (!text.empty()) text += "\n";
         text += FormatText(kKeptCount, {std::to_string(figures.filesKept)}) + "。";

@@ -40,6 +40,11 @@ std::string WithVerifiedCopies(std::string endText, std::uint64_t copiesVerified
 // file of that name stood there ("已跳过 N 个同名文件。").
 std::string RunTallyText(const TransferFigures& figures, bool stopped);
 
+// The end box's text of a copy run that was not ended by an error: CopyCompletionText or
+// CopyStoppedText, what was read back (WithVerifiedCopies) when the run checked its copies,
+// and RunTallyText of the run's last figures on a line of its own.
+std::string CopyRunEndText(const RunResult& result, bool verified, const TransferFigures& last);
+
 // After the error box of a run that a folder which could not be entered ended: "复制因错误
 // 而中止。", then the failures before that error as CopyCompletionText lists them.
 std::string CopyEndedText(const std::vector<Failure>& failures);

@@ -1079,13 +1079,9 @@ void TForm1::CopyRun() {
     }
     // The window closes now (asked for during the run): no box holds it open.
     if (!closeAfterRun_) {
-        std::string text = result.stopped ? app::CopyStoppedText(result.failures)
-                                          : app::CopyCompletionText(result.failures);
-        // What was read back: a stopped check counts only the copies it reached.
-        if (options.verify) text = app::WithVerifiedCopies(std::move(text), result.copiesVerified);
-        const std::string tally = app::RunTallyText(lastFigures_, result.stopped);
-        if (!tally.empty()) text += "\n" + tally;
-        ShowRunEnd(QString::fromStdString(text), result.failures);
+        ShowRunEnd(
+            QString::fromStdString(app::CopyRunEndText(result, options.verify, lastFigures_)),
+            result.failures);
     }
     figuresView_->end();
     ProgressBar1->setValue(0);

@@ -198,8 +198,7 @@ class HelpBrowser::Site final : public IOleClientSite,
     bool loaded_ = false;
 };
 
-std::unique_ptr<HelpBrowser> HelpBrowser::Create(HWND host, UINT failedMessage,
-                                                 HRESULT& error) {
+std::unique_ptr<HelpBrowser> HelpBrowser::Create(HWND host, UINT failedMessage, HRESULT& error) {
     std::unique_ptr<HelpBrowser> made(new HelpBrowser());
     made->host_ = host;
     error = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
@@ -211,13 +210,13 @@ std::unique_ptr<HelpBrowser> HelpBrowser::Create(HWND host, UINT failedMessage,
     }
     made->site_ = new Site(host, failedMessage);
     IUnknown* identity = nullptr;
-    if (SUCCEEDED(made->object_->QueryInterface(IID_IUnknown,
-                                                reinterpret_cast<void**>(&identity)))) {
+    if (SUCCEEDED(
+            made->object_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)))) {
         made->site_->SetControl(identity);
         identity->Release();
     }
-    error = made->object_->QueryInterface(IID_IWebBrowser2,
-                                          reinterpret_cast<void**>(&made->browser_));
+    error =
+        made->object_->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&made->browser_));
     if (FAILED(error)) return nullptr;
     error = made->object_->SetClientSite(made->site_);
     if (FAILED(error)) return nullptr;
@@ -317,6 +316,8 @@ bool HelpBrowser::TranslateAccelerator(MSG& message) {
     return handled;
 }
 
-bool HelpBrowser::PageLoaded() const { return site_ && site_->loaded(); }
+bool HelpBrowser::PageLoaded() const {
+    return site_ && site_->loaded();
+}
 
 }  // namespace ostrivane::win

@@ -234,7 +234,7 @@ void FillRichText(HWND view) {
         format.cbSize = sizeof format;
         format.dwMask = CFM_BOLD | CFM_SIZE;
         format.dwEffects = line.heading ? CFE_BOLD : 0;
-        format.yHeight = line.heading == 1                       ? size * 3 / 2
+        format.yHeight = line.heading == 1                        ? size * 3 / 2
                          : line.heading == 2 || line.heading == 3 ? size * 6 / 5
                                                                   : size;
         SendMessageW(view, EM_SETSEL, static_cast<WPARAM>(-1), -1);
@@ -252,8 +252,8 @@ void FillRichText(HWND view) {
 
 // The rich-text view's messages: a new font, from the page or sent to every control of the
 // window, resets every character's format, so the page is put in again in that font.
-LRESULT CALLBACK RichTextProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam,
-                              UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK RichTextProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                              DWORD_PTR) {
     if (message == WM_NCDESTROY) RemoveWindowSubclass(view, RichTextProc, 0);
     const LRESULT result = DefSubclassProc(view, message, wParam, lParam);
     if (message == WM_SETFONT) FillRichText(view);
@@ -264,17 +264,15 @@ LRESULT CALLBACK RichTextProc(HWND view, UINT message, WPARAM wParam, LPARAM lPa
 void ShowBuiltInPage(HWND page, PageState& state, const std::string& address) {
     HWND link = CreateWindowExW(
         0, WC_LINK, LinkMarkup(address).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0,
-        page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)), state.instance,
-        nullptr);
+        page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)), state.instance, nullptr);
     if (!link) {
         // Without the common controls 6 there is no SysLink: the address as a plain line.
         std::string line = app::kHelpOnlineIntro;
         if (const size_t at = line.find("%1"); at != std::string::npos)
             line.replace(at, 2, address);
-        link = CreateWindowExW(0, L"Static", Widen(line).c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT,
-                               0, 0, 0, 0, page,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)),
-                               state.instance, nullptr);
+        link = CreateWindowExW(
+            0, L"Static", Widen(line).c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0, 0, 0, page,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)), state.instance, nullptr);
     }
     // The rich-text view where the system has one (headings in bold and larger), otherwise
     // a plain one.
@@ -287,10 +285,9 @@ void ShowBuiltInPage(HWND page, PageState& state, const std::string& address) {
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)),
                                state.instance, nullptr);
     if (!text)
-        text = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", Widen(BuiltInHelpText()).c_str(), style,
-                               0, 0, 0, 0, page,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)),
-                               state.instance, nullptr);
+        text = CreateWindowExW(
+            WS_EX_CLIENTEDGE, L"Edit", Widen(BuiltInHelpText()).c_str(), style, 0, 0, 0, 0, page,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)), state.instance, nullptr);
     if (text && IsRichText(text)) SetWindowSubclass(text, RichTextProc, 0, 0);
     for (HWND child : {link, text})
         if (child) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
@@ -312,8 +309,8 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
             // built-in page comes, still pointing at the address.
             if (state && state->browser) {
                 std::wstring address(static_cast<size_t>(GetWindowTextLengthW(page)) + 1, L'\0');
-                address.resize(static_cast<size_t>(GetWindowTextW(
-                    page, address.data(), static_cast<int>(address.size()))));
+                address.resize(static_cast<size_t>(
+                    GetWindowTextW(page, address.data(), static_cast<int>(address.size()))));
                 state->browser.reset();
                 ShowBuiltInPage(page, *state, Narrow(address));
             }
@@ -468,8 +465,7 @@ HelpBrowserUse SetHelpBrowserUse(HelpBrowserUse use) {
     return previous;
 }
 
-HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance,
-                    const std::string& address) {
+HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance, const std::string& address) {
     static const ATOM registered = [instance] {
         WNDCLASSEXW type{};
         type.cbSize = sizeof type;

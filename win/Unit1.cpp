@@ -1049,15 +1049,9 @@ void TForm1::CopyRun() {
     }
     // The window closes now (asked for during the run): no box holds it open.
     if (!closeAfterRun_) {
-        std::string text = result.stopped ? app::CopyStoppedText(result.failures)
-                                          : app::CopyCompletionText(result.failures);
-        // What was read back: a stopped check counts only the copies it reached.
-        if (options.verify) text = app::WithVerifiedCopies(std::move(text), result.copiesVerified);
         // Every report was shown before the run's end arrived (posted ahead of it), so the
         // last figures are the run's own.
-        const std::string tally = app::RunTallyText(lastFigures_, result.stopped);
-        if (!tally.empty()) text += "\n" + tally;
-        ShowRunEnd(text, result.failures);
+        ShowRunEnd(app::CopyRunEndText(result, options.verify, lastFigures_), result.failures);
     }
     SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
 }

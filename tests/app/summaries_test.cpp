@@ -131,3 +131,27 @@ TEST(Summaries, RunTallyTellsUndoneAndKeptFiles) {
     figures.amountKnown = false;
     EXPECT_EQ(RunTallyText(figures, true), "已跳过 12 个同名文件。");
 }
+
+// The end box's text: the summary's first line, what was read back below it, the failures,
+// then the tally.
+TEST(Summaries, CopyRunEndTextPutsItsPartsInOrder) {
+    RunResult result;
+    result.stopped = true;
+    result.copiesVerified = 3;
+    result.failures = {{"/d/a.txt", "磁盘已满"}};
+    TransferFigures figures;
+    figures.filesKept = 2;
+    const std::string text = CopyRunEndText(result, true, figures);
+    EXPECT_EQ(text.rfind("复制已停止。\n已校验 3 个副本：从目标设备读回，与源文件一致。\n", 0), 0u)
+        << text;
+    const size_t failure = text.find("/d/a.txt");
+    ASSERT_NE(failure, std::string::npos) << text;
+    EXPECT_LT(failure, text.find("已跳过 2 个同名文件。"));
+    EXPECT_EQ(text.substr(text.size() - std::string("\n已跳过 2 个同名文件。").size()),
+              "\n已跳过 2 个同名文件。");
+    // Without the check nothing is said of it; a completed run keeps no undone count.
+    result.stopped = false;
+    result.failures.clear();
+    figures.filesKept = 0;
+    EXPECT_EQ(CopyRunEndText(result, false, figures), "复制工作完成！");
+}

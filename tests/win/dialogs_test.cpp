@@ -166,9 +166,10 @@ TEST(RealDialogs, AskBoxOffersTheAnswersForTheRestOfTheRun) {
     };
     AnswerNextBox(no);
     EXPECT_EQ(prompts.askOverwrite(shortQuestion), app::OverwriteAnswer::No);
-    // Esc, as the dialog's own loop takes it from the focused button.
-    std::function<void(HWND)> escape = [&](HWND) {
-        PostMessageW(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+    // Esc, as the dialog's own loop takes it from its focused button (named here: the focus
+    // is the desktop's, and another window may hold it).
+    std::function<void(HWND)> escape = [&](HWND box) {
+        PostMessageW(GetDlgItem(box, IDYES), WM_KEYDOWN, VK_ESCAPE, 0);
     };
     AnswerNextBox(escape);
     EXPECT_EQ(prompts.askOverwrite(shortQuestion), app::OverwriteAnswer::Stop);

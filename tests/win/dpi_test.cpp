@@ -3,9 +3,8 @@
 // grows with the DPI, every control stays inside the window's first page, no two controls
 // meet and every caption fits its control; back on the first monitor the design's layout
 // returns. Wine's display is 96 dpi, so the message is sent here as Windows would send it.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -36,10 +35,10 @@ std::string NameOf(HWND control) {
     wchar_t className[64] = {};
     GetClassNameW(control, className, 64);
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<size_t>(
-        GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-    return Narrow(className) + " " + std::to_string(GetDlgCtrlID(control)) + " \"" +
-           Narrow(text) + "\"";
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return Narrow(className) + " " + std::to_string(GetDlgCtrlID(control)) + " \"" + Narrow(text) +
+           "\"";
 }
 
 // A group box or an etched frame: drawn around other controls.
@@ -54,11 +53,11 @@ bool IsFrame(HWND control) {
 // The width the caption of `control` takes in its font.
 int CaptionWidth(HWND control) {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<size_t>(
-        GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     HDC context = GetDC(control);
-    const HGDIOBJ old = SelectObject(
-        context, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    const HGDIOBJ old =
+        SelectObject(context, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
     SIZE extent{};
     GetTextExtentPoint32W(context, text.c_str(), static_cast<int>(text.size()), &extent);
     SelectObject(context, old);
@@ -94,8 +93,8 @@ void ExpectPageHoldsTogether(HWND page, int dpi) {
         for (size_t j = i + 1; j < leaves.size(); ++j) {
             RECT common;
             EXPECT_FALSE(IntersectRect(&common, &leaves[i].second, &leaves[j].second))
-                << NameOf(leaves[i].first) << " meets " << NameOf(leaves[j].first) << " at "
-                << dpi << " dpi";
+                << NameOf(leaves[i].first) << " meets " << NameOf(leaves[j].first) << " at " << dpi
+                << " dpi";
         }
         wchar_t className[16] = {};
         GetClassNameW(leaves[i].first, className, 16);
@@ -104,8 +103,8 @@ void ExpectPageHoldsTogether(HWND page, int dpi) {
             // A check box or radio button draws its box before the caption.
             const bool boxed = style == BS_AUTOCHECKBOX || style == BS_CHECKBOX ||
                                style == BS_AUTORADIOBUTTON || style == BS_RADIOBUTTON;
-            const int room = leaves[i].second.right - leaves[i].second.left -
-                             MulDiv(boxed ? 16 : 6, dpi, 96);
+            const int room =
+                leaves[i].second.right - leaves[i].second.left - MulDiv(boxed ? 16 : 6, dpi, 96);
             EXPECT_LE(CaptionWidth(leaves[i].first), room)
                 << NameOf(leaves[i].first) << " cuts its caption at " << dpi << " dpi";
         }
@@ -122,8 +121,7 @@ void ChangeDpi(HWND window, int dpi, int clientWidth, int clientHeight) {
     const int extraWidth = (frame.right - frame.left) - client.right;
     const int extraHeight = (frame.bottom - frame.top) - client.bottom;
     RECT suggested{20, 20, 20 + clientWidth + extraWidth, 20 + clientHeight + extraHeight};
-    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
-                 reinterpret_cast<LPARAM>(&suggested));
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
 }
 
 // 125 %: the design's client area (752 wide) grows by a quarter, which still fits Wine's

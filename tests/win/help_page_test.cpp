@@ -100,8 +100,9 @@ TEST(HelpPage, BuiltInPageShowsTheHelpTextAndOpensTheAddress) {
         return format;
     };
     GETTEXTLENGTHEX length{GTL_NUMCHARS | GTL_PRECISE, 1200};
-    const LONG last = static_cast<LONG>(
-        SendMessageW(view, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0)) - 1;
+    const LONG last = static_cast<LONG>(SendMessageW(view, EM_GETTEXTLENGTHEX,
+                                                     reinterpret_cast<WPARAM>(&length), 0)) -
+                      1;
     FINDTEXTEXW find{};
     find.chrg = {0, -1};
     const std::wstring heading = Widen("设置保存在哪里");
