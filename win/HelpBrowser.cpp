@@ -147,9 +147,11 @@ class HelpBrowser::Site final : public IOleClientSite,
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
         return E_NOTIMPL;
     }
+    // The control also asks its site here for ambient properties (download control, user
+    // mode...): none is set, so it keeps its defaults.
     STDMETHODIMP Invoke(DISPID event, REFIID, LCID, WORD, DISPPARAMS* arguments, VARIANT*,
                         EXCEPINFO*, UINT*) override {
-        if (!arguments) return S_OK;
+        if (!arguments) return DISP_E_MEMBERNOTFOUND;
         switch (event) {
             case DISPID_NAVIGATEERROR:
                 // (pDisp, URL, TargetFrameName, StatusCode, Cancel): a frame or an image of
@@ -166,7 +168,7 @@ class HelpBrowser::Site final : public IOleClientSite,
                 if (arguments->cArgs >= 2 && IsTopPage(arguments->rgvarg[1])) loaded_ = true;
                 break;
             default:
-                break;
+                return DISP_E_MEMBERNOTFOUND;
         }
         return S_OK;
     }
