@@ -189,6 +189,17 @@ class MainWindow : public testing::Test {
 
     std::string Folder(const std::string& relative) { return files_.mkdir(relative) + "\\"; }
 
+    // `count` files src/f0.bin, src/f1.bin... of `size` bytes each (f0 of 'a', f1 of 'b'...)
+    // put into the source list through Button1.
+    void AddSources(int count, size_t size) {
+        std::vector<std::string> sources;
+        for (int i = 0; i < count; ++i)
+            sources.push_back(files_.write("src/f" + std::to_string(i) + ".bin",
+                                           std::string(size, static_cast<char>('a' + i))));
+        prompts_.openAnswers = {sources};
+        Click(form_->Button1);
+    }
+
     TempTree files_;
     ScriptedPrompts prompts_;
     std::unique_ptr<TForm1> form_;
@@ -762,12 +773,7 @@ DWORD VolumeSerial(const std::string& folder) {
 
 TEST_P(StoppedRun, EndsWithTheStopBoxAndFewerCopies) {
     const bool byEscape = GetParam();
-    std::vector<std::string> sources;
-    for (int i = 0; i < 20; ++i)
-        sources.push_back(files_.write("src/f" + std::to_string(i) + ".bin",
-                                       std::string(64 * 1024, static_cast<char>('a' + i))));
-    prompts_.openAnswers = {sources};
-    Click(form_->Button1);
+    AddSources(20, 64 * 1024);
     // The second folder beside the test's program, on the drive of the build (under
     // scripts/test-windows another volume than the temporary folder's, so the window shows
     // one row per device).
@@ -1132,12 +1138,7 @@ class CloseDuringRun : public MainWindow, public testing::WithParamInterface<boo
 
 TEST_P(CloseDuringRun, AsksAndYesStopsThenCloses) {
     const bool yes = GetParam();
-    std::vector<std::string> sources;
-    for (int i = 0; i < 20; ++i)
-        sources.push_back(files_.write("src/f" + std::to_string(i) + ".bin",
-                                       std::string(64 * 1024, static_cast<char>('a' + i))));
-    prompts_.openAnswers = {sources};
-    Click(form_->Button1);
+    AddSources(20, 64 * 1024);
     const std::string out = Folder("out");
     prompts_.picks = {{true, out, false, false, ""}};
     Click(form_->Button3);
@@ -1195,11 +1196,7 @@ INSTANTIATE_TEST_SUITE_P(YesAndNo, CloseDuringRun, testing::Bool());
 // The run ends while the close question is open: Yes then just closes the window, with every
 // copy made and no end box.
 TEST_F(MainWindow, RunEndingWhileTheCloseQuestionIsOpenJustCloses) {
-    std::vector<std::string> sources;
-    for (int i = 0; i < 5; ++i)
-        sources.push_back(files_.write("src/f" + std::to_string(i) + ".txt", std::to_string(i)));
-    prompts_.openAnswers = {sources};
-    Click(form_->Button1);
+    AddSources(5, 1);
     const std::string out = Folder("out");
     prompts_.picks = {{true, out, false, false, ""}};
     Click(form_->Button3);
