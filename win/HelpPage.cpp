@@ -28,6 +28,7 @@ constexpr UINT kMsgLoadFailed = WM_APP + 1;
 // What a page made by CreateHelpPage holds (its GWLP_USERDATA).
 struct PageState {
     HINSTANCE instance = nullptr;
+    std::string address;  // the help address, which the built-in page names too
     std::unique_ptr<HelpBrowser> browser;
     bool builtIn = false;
     HFONT font = nullptr;     // the font of the built-in page's controls
@@ -39,6 +40,18 @@ PageState* StateOf(HWND page) {
 }
 
 std::vector<HelpLine> BuiltInHelpLines();
+
+// `lines` as text: CR LF between them (two before a line with an empty line above it), an
+// indent as four spaces.
+std::string JoinedLines(const std::vector<HelpLine>& lines) {
+    std::string out;
+    for (const HelpLine& line : lines) {
+        if (!out.empty()) out += line.blankBefore ? "\r\n\r\n" : "\r\n";
+        if (line.indented) out += "    ";
+        out += line.text;
+    }
+    return out;
+}
 
 HelpBrowserUse& CurrentUse() {
     static HelpBrowserUse use = HelpBrowserUse::IfEngineInstalled;
@@ -261,7 +274,8 @@ LRESULT CALLBACK RichTextProc(HWND view, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 // Fills `page` with the built-in page: the address as a link above the help text.
-void ShowBuiltInPage(HWND page, PageState& state, const std::string& address) {
+void ShowBuiltInPage(HWND page, PageState& state) {
+    const std::string& address = state.address;
     HWND link = CreateWindowExW(
         0, WC_LINK, LinkMarkup(address).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0,
         page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)), state.instance, nullptr);
@@ -308,11 +322,8 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
             // The help page could not be loaded: the browser (and its error page) goes, the
             // built-in page comes, still pointing at the address.
             if (state && state->browser) {
-                std::wstring address(static_cast<size_t>(GetWindowTextLengthW(page)) + 1, L'\0');
-                address.resize(static_cast<size_t>(
-                    GetWindowTextW(page, address.data(), static_cast<int>(address.size()))));
                 state->browser.reset();
-                ShowBuiltInPage(page, *state, Narrow(address));
+                ShowBuiltInPage(page, *state);
             }
             return 0;
         case WM_NOTIFY: {
@@ -359,15 +370,7 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 
 }  // namespace
 
-std::string HelpHtmlToText(std::string_view html) {
-    std::string out;
-    for (const HelpLine& line : HelpHtmlToLines(html)) {
-        if (!out.empty()) out += line.blankBefore ? "\r\n\r\n" : "\r\n";
-        if (line.indented) out += "    ";
-        out += line.text;
-    }
-    return out;
-}
+std::string HelpHtmlToText(std::string_view html) { return JoinedLines(HelpHtmlToLines(html)); }
 
 std::vector<HelpLine> HelpHtmlToLines(std::string_view html) {
     TextBuilder text;
@@ -428,10 +431,7 @@ std::vector<HelpLine> BuiltInHelpLines() {
 
 }  // namespace
 
-std::string BuiltInHelpText() {
-    return HelpHtmlToText(app::WithPlatformDetails(
-        std::string(reinterpret_cast<const char*>(kHelpHtml), kHelpHtmlSize)));
-}
+std::string BuiltInHelpText() { return JoinedLines(BuiltInHelpLines()); }
 
 HelpLinkOpener SetHelpLinkOpener(HelpLinkOpener opener) {
     HelpLinkOpener previous = std::move(CurrentOpener());
@@ -480,15 +480,14 @@ HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance, const std
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LINK_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
-    // The page's text is the address it shows, for the built-in page should the browser
-    // fail later.
-    HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Widen(address).c_str(),
+    HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, L"",
                                 WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, area.left, area.top,
                                 area.right - area.left, area.bottom - area.top, parent, nullptr,
                                 instance, nullptr);
     if (!page) return nullptr;
     auto* state = new PageState;
     state->instance = instance;
+    state->address = address;
     SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
     state->font = reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0));
     if (!state->font) {
@@ -509,7 +508,7 @@ HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance, const std
         // A browser that refuses the request shows nothing: the built-in page instead.
         if (state->browser && FAILED(state->browser->Navigate(address))) state->browser.reset();
     }
-    if (!state->browser) ShowBuiltInPage(page, *state, address);
+    if (!state->browser) ShowBuiltInPage(page, *state);
     return page;
 }
 
