@@ -345,6 +345,10 @@ const char* const kVerifyFailed = "校验失败：副本与源文件不一致";
 const char* const kVerifyFailedReplaced =
     "校验失败：副本与源文件不一致（它替换了原有的同名文件，原文件已不存在）";
 const char* const kVerifyNotRemoved = "；未能删除该副本：";
+const char* const kVerifyFailedLinkBack =
+    "校验失败：副本与源文件不一致，已删除；原来在此的符号链接已放回";
+const char* const kVerifyFailedLinkGone =
+    "校验失败：副本与源文件不一致（它替换了原有的同名符号链接，该链接已不存在）";
 }  // namespace run_reason
 
 ERunEnded::ERunEnded(const EInOutError& cause, std::vector<Failure> failures)
@@ -529,7 +533,10 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
         run.beginFlush();
         run.endFlush(FlushDestinations(destinationFolders, into));
         if (!ledger) return;
-        ledger->sort();
+        std::vector<std::string> listed;
+        for (int d = 0; d < destinationCount; ++d)
+            listed.push_back(WithTrailingSeparator(destinations.at(d)));
+        ledger->sort(listed);
         // Once every copy is on its device: each is read back from there, all devices at
         // once. A run already stopped checks nothing more.
         if (options.verify && !run.stopped()) {

@@ -50,6 +50,11 @@ extern const char* const kDestinationGone;  // a destination gone or replaced si
 extern const char* const kVerifyFailed;     // a copy read back differs from its source
 extern const char* const kVerifyFailedReplaced;  // the same, where the copy replaced a file
 extern const char* const kVerifyNotRemoved;      // follows kVerifyFailed: why the copy stayed
+// A copy read back differs from its source where it had replaced a symbolic link: removed
+// and the link made again (kVerifyFailedLinkBack), or the link is gone (kVerifyFailedLinkGone;
+// the copy stays, followed by kVerifyNotRemoved and why where the link could not be made).
+extern const char* const kVerifyFailedLinkBack;
+extern const char* const kVerifyFailedLinkGone;
 }  // namespace run_reason
 
 // The EInOutError that ended a run (the text and code of the folder that could not be

@@ -338,6 +338,12 @@ struct PlacedCopy {
     std::uint64_t size = 0;     // its length as written
     ContentHash sourceHash;     // the source's bytes as the copy read them
     bool replacedFile = false;  // it took the place of an existing file
+    // It took the place of a symbolic link (to a file, or to nothing): the link's target and
+    // owner, where the platform can make such a link again (POSIX), so that the check can
+    // put the link back instead of a wrong copy.
+    bool replacedLink = false;
+    std::string linkTarget;  // empty where the link cannot be made again
+    std::uint32_t linkOwner = 0, linkGroup = 0;
 };
 
 // Which side of a copy a failure came from.
@@ -365,6 +371,13 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
 // True when the entry `name` of `folder` is still the copy `placed` (a regular file of its
 // identity and modification time; a link is not followed).
 bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedCopy& placed);
+
+// Puts the symbolic link that the copy `placed` replaced (placed.linkTarget, its owner and
+// group where the process may give them) back under `name` of `folder`, in the copy's
+// place in one rename, only while that name still stands for the copy (IsPlacedCopyAt). 0,
+// error::kChangedMeanwhile's number when another file stands there, or the platform's error
+// number; the copy stays where the link cannot be made (no target known: Windows).
+int PutLinkBackAt(const Folder& folder, const std::string& name, const PlacedCopy& placed);
 
 // Reads the copy `name` of `folder` back from its device and hashes it: the entry must be
 // the copy `expected` (its identity and modification time; a link is not followed; another

@@ -1078,11 +1078,15 @@ void HashRead(const char* data, ssize_t bytes) {
     if (Hashing()) hashing.hasher.update(data, static_cast<size_t>(bytes));
 }
 
-// The written copy now stands under its final name.
-void Placed(bool replacedFile) {
+// What a replacing copy took the place of (defined below).
+struct Replaced;
+void NotePlaced(PlacedCopy& placed, const Replaced& replaced);
+
+// The written copy now stands under its final name, where `replaced` stood.
+void Placed(const Replaced* replaced) {
     if (!Hashing()) return;
     *hashing.out = hashing.pending;
-    hashing.out->replacedFile = replacedFile;
+    if (replaced) NotePlaced(*hashing.out, *replaced);
 }
 
 // Pieces of data a controlled copy moves between two looks at its stop request.
@@ -1559,7 +1563,17 @@ struct Replaced {
     bool regularFile = false;  // a regular file (no link): its owner is kept
     uid_t owner = 0;
     gid_t group = 0;
+    bool link = false;       // a symbolic link
+    std::string linkTarget;  // its target, where it could be read
 };
+
+void NotePlaced(PlacedCopy& placed, const Replaced& replaced) {
+    placed.replacedFile = replaced.regularFile;
+    placed.replacedLink = replaced.link;
+    placed.linkTarget = replaced.linkTarget;
+    placed.linkOwner = replaced.owner;
+    placed.linkGroup = replaced.group;
+}
 
 // Marks a replacement that has nothing to do: the target is the source itself.
 constexpr int kNothingToDo = -3;
@@ -1571,6 +1585,26 @@ constexpr int kNothingToDo = -3;
 int CheckReplaceable(const Place& place, const struct stat& st, Replaced& replaced) {
     struct stat entry;
     if (::fstatat(place.dirFd, place.target.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    if (S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)) {
+        replaced.regularFile = S_ISREG(entry.st_mode);
+        replaced.owner = entry.st_uid;
+        replaced.group = entry.st_gid;
+    }
+    if (S_ISLNK(entry.st_mode)) {
+        // A link is made again if the copy turns out wrong: its target as it reads now.
+        replaced.link = true;
+        std::string target(std::max<size_t>(static_cast<size_t>(entry.st_size) + 1, 256), '\0');
+        for (; target.size() <= (1u << 16); target.resize(target.size() * 2)) {
+            const ssize_t n =
+                ::readlinkat(place.dirFd, place.target.c_str(), target.data(), target.size());
+            if (n <= 0) break;
+            if (static_cast<size_t>(n) < target.size()) {
+                target.resize(static_cast<size_t>(n));
+                replaced.linkTarget = std::move(target);
+                break;
+            }
+        }
+    }
     struct stat what = entry;
     if (S_ISLNK(entry.st_mode) && ::fstatat(place.dirFd, place.target.c_str(), &what, 0) != 0)
         return 0;  // a link to nothing
@@ -1579,11 +1613,6 @@ int CheckReplaceable(const Place& place, const struct stat& st, Replaced& replac
     if (S_ISREG(what.st_mode) &&
         ::faccessat(place.dirFd, place.target.c_str(), W_OK, AT_EACCESS) != 0)
         return errno;
-    if (S_ISREG(entry.st_mode)) {
-        replaced.regularFile = true;
-        replaced.owner = entry.st_uid;
-        replaced.group = entry.st_gid;
-    }
     return 0;
 }
 
@@ -1680,7 +1709,7 @@ int CopyThroughUnnamedFile(int source, const struct stat& st, const Place& place
             ::unlinkat(place.dirFd, place.target.c_str(), 0);
             return closeError;
         }
-        Placed(false);
+        Placed(nullptr);
         return 0;
     }
     if (error != EEXIST || failIfExists) return error;
@@ -1706,7 +1735,7 @@ int CopyThroughUnnamedFile(int source, const struct stat& st, const Place& place
         return closeError;
     }
     error = RenameOver(place, tempName);
-    if (error == 0) Placed(replaced.regularFile);
+    if (error == 0) Placed(&replaced);
     return error;
 }
 
@@ -1771,7 +1800,7 @@ int CopyThroughNamedTemporary(int source, const struct stat& st, const Place& pl
         error = RenameExclusively(place, tempName, TraitsOf(tempStat.st_dev), tempDirFd);
     else
         error = RenameOver(place, tempName, tempDirFd);
-    if (error == 0) Placed(replaced.regularFile);
+    if (error == 0) Placed(&replaced);
     return error == EXDEV && elsewhere >= 0 ? kTemporaryOnAnotherMount : error;
 }
 
@@ -1879,15 +1908,95 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
     return error;
 }
 
-bool IsPlacedCopy(const struct stat& st, const PlacedCopy& placed) {
-    return S_ISREG(st.st_mode) && IdentityOf(st) == placed.identity &&
-           ModifiedNs(st) == placed.modifiedNs;
+namespace {
+
+// Whether the file system of `fd` keeps a file's inode number for as long as the file
+// exists. Those that make the number up when the kernel loads the file (FAT and exFAT in
+// the kernel, through exfat-fuse, FUSE without the use_ino option, whose number is the
+// daemon's node, given anew once the kernel forgot the file) give a file that was out of
+// the kernel's cache another number than before; network file systems may too (a client
+// without the server's numbers). FUSE keeps use_ino to the daemon and the mount table does
+// not tell it, nor does every daemon name its kind there (exfat-fuse mounts as "fuseblk"),
+// so every FUSE mount counts as unstable. Remembered per device and thread, as a check
+// looks at many files of one device.
+bool StableIdentities(int fd, dev_t device) {
+    struct Known {
+        dev_t device;
+        bool stable;
+    };
+    thread_local std::vector<Known> known;
+    for (const Known& k : known)
+        if (k.device == device) return k.stable;
+    struct statfs fs;
+    bool stable = true;
+    if (::fstatfs(fd, &fs) == 0) {
+        switch (static_cast<unsigned long>(fs.f_type)) {
+            case MSDOS_SUPER_MAGIC:  // vfat, msdos
+            case 0x2011BAB0:         // exFAT (kernel)
+            case FUSE_SUPER_MAGIC:   // fuse, fuseblk: exfat-fuse, ntfs-3g, sshfs, ...
+            case NFS_SUPER_MAGIC:
+            case SMB_SUPER_MAGIC:
+            case 0xFF534D42:  // CIFS
+            case 0xFE534D42:  // SMB2
+            case V9FS_MAGIC:
+            case 0x00C36400:  // Ceph
+            case AFS_SUPER_MAGIC:
+            case 0x6B414653:  // AFS (kernel client)
+            case CODA_SUPER_MAGIC:
+            case NCP_SUPER_MAGIC:
+                stable = false;
+                break;
+            default:
+                break;
+        }
+    }
+    if (known.size() >= 32) known.erase(known.begin());
+    known.push_back({device, stable});
+    return stable;
 }
+
+// True when `st` (of the open `fd`, or of an entry of the folder `fd`) is the copy
+// `placed`. Where identities are stable: a regular file of its identity and modification
+// time (identities are reused once a file is deleted, times seldom with them). Elsewhere the
+// identity says nothing after the file left the kernel's cache: a regular file of its
+// modification time, the one the copy was given (the source's, as the file system stores
+// it) counts as the copy. Its length is not asked: a device that lost a part of the copy
+// keeps the copy's time, and that copy is a wrong copy of the run, not another file.
+bool IsPlacedCopy(int fd, const struct stat& st, const PlacedCopy& placed) {
+    if (!S_ISREG(st.st_mode) || ModifiedNs(st) != placed.modifiedNs) return false;
+    return IdentityOf(st) == placed.identity || !StableIdentities(fd, st.st_dev);
+}
+
+}  // namespace
 
 bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedCopy& placed) {
     struct stat st;
     return ::fstatat(FdOf(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-           IsPlacedCopy(st, placed);
+           IsPlacedCopy(FdOf(folder), st, placed);
+}
+
+int PutLinkBackAt(const Folder& folder, const std::string& name, const PlacedCopy& placed) {
+    if (!placed.replacedLink || placed.linkTarget.empty()) return ENOTSUP;
+    const int dirFd = FdOf(folder);
+    // The link is made under a temporary name beside the copy and renamed over it: the name
+    // goes from the copy to the link at once, never free in between.
+    std::string tempName;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        tempName = NewTemporaryName();
+        error = ::symlinkat(placed.linkTarget.c_str(), dirFd, tempName.c_str()) == 0 ? 0 : errno;
+    }
+    if (error) return error;
+    // The user's link stays the user's (root may give it back; others make it their own).
+    if (placed.linkOwner != ::geteuid() || placed.linkGroup != ::getegid())
+        (void)::fchownat(dirFd, tempName.c_str(), placed.linkOwner, placed.linkGroup,
+                         AT_SYMLINK_NOFOLLOW);
+    if (!IsPlacedCopyAt(folder, name, placed))
+        error = error::kChangedMeanwhile;
+    else if (::renameat(dirFd, tempName.c_str(), dirFd, name.c_str()) != 0)
+        error = errno;
+    if (error) ::unlinkat(dirFd, tempName.c_str(), 0);
+    return error;
 }
 
 namespace {
@@ -1919,7 +2028,7 @@ int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy
     if (!fd.valid()) return errno == ELOOP ? error::kChangedMeanwhile : errno;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return errno;
-    if (!IsPlacedCopy(st, expected)) return error::kChangedMeanwhile;
+    if (!IsPlacedCopy(fd.get(), st, expected)) return error::kChangedMeanwhile;
     // The run's flush left the pages clean, so the kernel drops them: what is read next
     // comes from the device. (A RAM file system has nothing else to read from.)
     if (!InMemoryFileSystem(fd.get(), st.st_dev))

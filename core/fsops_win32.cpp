@@ -1375,8 +1375,11 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
                   hashing->hasher.digest(), false};
         // What the rename will replace: a file's old content is gone once it is done.
         std::uint32_t attributes = 0;
-        placed.replacedFile = !failIfExists && EntryAttributesAt(target, targetName, attributes) &&
-                              !IsFolderAttr(attributes) && !IsReparseAttr(attributes);
+        const bool exists = !failIfExists && EntryAttributesAt(target, targetName, attributes) &&
+                            !IsFolderAttr(attributes);
+        placed.replacedFile = exists && !IsReparseAttr(attributes);
+        // A link to a file: it cannot be made again here (linkTarget stays empty).
+        placed.replacedLink = exists && IsReparseAttr(attributes);
     }
     if (!error) error = RenameInto(temp.get(), FolderHandle(target), targetName, !failIfExists);
     if (error) {
@@ -1433,6 +1436,11 @@ bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedC
     BY_HANDLE_FILE_INFORMATION info;
     return InfoOf(h, info) && !IsReparseAttr(info.dwFileAttributes) &&
            IdentityOf(h, info) == placed.identity && ModifiedNs(info) == placed.modifiedNs;
+}
+
+int PutLinkBackAt(const Folder&, const std::string&, const PlacedCopy&) {
+    // Making a symbolic link takes a privilege most accounts lack; the copy stays.
+    return ERROR_NOT_SUPPORTED;
 }
 
 int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy& expected,

@@ -24,11 +24,46 @@ void CopyLedger::add(int index, const std::string& folderPath, const std::string
     destination.copies.push_back({found->second, name, placed, ++sequence_, false});
 }
 
-void CopyLedger::sort() {
-    // The latest copy to each path; an overlapping destination or a second source of one
+namespace {
+
+// For each destination (`roots`, as listed), whether it may reach a place another one
+// reaches: one inside another, or one folder reached through a link or a bind mount.
+std::vector<bool> SharingDestinations(const std::vector<std::string>& roots) {
+    std::vector<bool> sharing(roots.size(), false);
+    if (roots.size() < 2) return sharing;
+    std::vector<FolderFootprint> footprints;
+    for (const std::string& root : roots) footprints.push_back(FootprintOf(root));
+    for (size_t a = 0; a < roots.size(); ++a)
+        for (size_t b = a + 1; b < roots.size(); ++b)
+            if (FootprintsOverlap(footprints[a], footprints[b])) sharing[a] = sharing[b] = true;
+    return sharing;
+}
+
+// What names the folder `path` whatever way it was reached: its file system and its path
+// there (through links and bind mounts: the mount table's place); empty when that cannot be
+// told.
+std::string PlaceKey(const std::string& path) {
+    const std::vector<FolderPlace> places = PlacesOf(path);
+    if (places.empty()) return {};
+    std::string key = std::to_string(places.front().device) + ':' + places.front().path;
+    if (key.back() != platform::kSeparator) key += platform::kSeparator;
+    return key;
+}
+
+}  // namespace
+
+void CopyLedger::sort(const std::vector<std::string>& roots) {
+    const std::vector<bool> sharing = SharingDestinations(roots);
+    // Each copy's place: within a destination its folder's path (one spelling for one
+    // folder there); in a destination that may reach another's folders, the folder's place,
+    // so that a copy made there through another spelling (a link, a bind mount) meets the
+    // copies made through the first one. Identities cannot tell this: a file system that
+    // makes its inode numbers up as it loads files (exFAT) may give one folder two.
+    // The latest copy to each place; an overlapping destination or a second source of one
     // name wrote it after the others (the engine keeps such writes in order).
     std::unordered_map<std::string, Copy*> latest;
-    for (Destination& destination : destinations_) {
+    for (size_t d = 0; d < destinations_.size(); ++d) {
+        Destination& destination = destinations_[d];
         const std::vector<std::string>& folders = destination.folders;
         std::sort(destination.copies.begin(), destination.copies.end(),
                   [&](const Copy& a, const Copy& b) {
@@ -36,8 +71,14 @@ void CopyLedger::sort() {
                       if (a.name != b.name) return a.name < b.name;
                       return a.sequence < b.sequence;
                   });
+        std::vector<std::string> keys(folders.size());
+        for (size_t f = 0; f < folders.size(); ++f) {
+            if (d < sharing.size() && sharing[d]) keys[f] = PlaceKey(folders[f]);
+            // Unshared, or no place to be told: the destination's own spelling.
+            if (keys[f].empty()) keys[f] = std::to_string(d) + '|' + folders[f];
+        }
         for (Copy& copy : destination.copies) {
-            Copy*& last = latest[folders[copy.folder] + copy.name];
+            Copy*& last = latest[keys[copy.folder] + copy.name];
             if (last && last->sequence > copy.sequence) {
                 copy.superseded = true;
                 continue;
@@ -77,6 +118,19 @@ Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl
     }
     if (copy.placed.replacedFile) {
         checked.reason = run_reason::kVerifyFailedReplaced;
+        return checked;
+    }
+    if (copy.placed.replacedLink) {
+        // The copy took the place of a symbolic link: the link is made again in the copy's
+        // place, so the name holds what it held before the run. Where that cannot be done the
+        // copy stays, and the reason says that the link is gone.
+        checked.reason = run_reason::kVerifyFailedLinkGone;
+        if (copy.placed.linkTarget.empty()) return checked;
+        const int error = PutLinkBackAt(folder, copy.name, copy.placed);
+        if (error == 0)
+            checked.reason = run_reason::kVerifyFailedLinkBack;
+        else if (error != error::kChangedMeanwhile)
+            checked.reason += std::string(run_reason::kVerifyNotRemoved) + ErrorText(error);
         return checked;
     }
     // A copy under a name that was free: removed, so that nothing wrong stays under that

@@ -47,8 +47,10 @@ class CopyLedger {
     int destinations() const { return static_cast<int>(destinations_.size()); }
     // Sorts each destination's copies by folder and name, so that the outcome and the
     // failures come in one order whatever order the writers made them in, and marks the
-    // copies that a later copy to the same path replaced.
-    void sort();
+    // copies that a later copy to the same file replaced: one path of one destination, or
+    // one place reached through several destinations (`roots`, each destination as
+    // listed: nested, or one folder through a link or a bind mount).
+    void sort(const std::vector<std::string>& roots = {});
 
   private:
     std::deque<Destination> destinations_;
