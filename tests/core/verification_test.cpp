@@ -8,9 +8,13 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -213,6 +217,101 @@ TEST(Verification, ACopyTheRunReplacedItselfIsNoFailure) {
         EXPECT_EQ(result.copiesVerified, 3u);
     }
 }
+
+#ifndef _WIN32
+// The same when the inner destination is named through a link to it: the run knows the two
+// for one folder (the later copy waits for the earlier), and so does the check.
+TEST(Verification, ACopyTheRunReplacedThroughAnotherSpellingIsNoFailure) {
+    TempTree t;
+    t.write("a" + kSep + "x.txt", "first");
+    t.write("b" + kSep + "x.txt", "second");
+    t.write("sub" + kSep + "x.txt", "in a folder");
+    t.mkdir("d" + kSep + "sub");
+    std::filesystem::create_directory_symlink(NativePath(t.path("d" + kSep + "sub")),
+                                              NativePath(t.path("inner")));
+    for (int writers : {1, 0}) {
+        RunOptions options = VerifyOptions();
+        options.maxWriters = writers;
+        options.listHashes = true;
+        const RunResult result = CopyRun(
+            List({t.path("sub"), t.path("a" + kSep + "x.txt"), t.path("b" + kSep + "x.txt")}),
+            List({t.path("d"), t.path("inner")}), SameFilePolicy::Overwrite, options);
+        EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
+        EXPECT_EQ(ReadFile(t.path("d" + kSep + "sub" + kSep + "x.txt")), "second");
+        EXPECT_EQ(result.copiesVerified, 3u);
+    }
+}
+
+// A copy that took the place of a symbolic link and came out wrong gives the place back to
+// the link, as it was (the file it led to was never touched); a link to nothing too. Where
+// the link cannot be made again, the copy stays and the reason says that the link is gone.
+TEST(Verification, AWrongCopyThatReplacedALinkGivesThePlaceBackToTheLink) {
+    TempTree t;
+    for (const char* name : {"to-file.txt", "to-nothing.txt", "fine.txt"})
+        t.write(std::string("src") + kSep + name, "the source's bytes");
+    t.write("elsewhere.txt", "the user's file");
+    const std::string copies = t.mkdir("dest" + kSep + "src") + kSep;
+    const std::string toFile = "../../elsewhere.txt";
+    std::filesystem::create_symlink(toFile, copies + "to-file.txt");
+    std::filesystem::create_symlink("nowhere", copies + "to-nothing.txt");
+    std::filesystem::create_symlink(toFile, copies + "fine.txt");
+    bool changed = false;
+    RunOptions options = VerifyOptions();
+    options.maxWriters = 1;
+    options.showTransfer = [&](const TransferFigures& figures) {
+        if (changed || figures.devices.at(0).state != DeviceFigures::State::Verifying) return;
+        changed = true;
+        Overwrite(copies + "to-file.txt", "THE");
+        Overwrite(copies + "to-nothing.txt", "THE");
+    };
+    const RunResult result =
+        CopyRun(List({t.path("src")}), List({t.path("dest")}), SameFilePolicy::Overwrite, options);
+    ASSERT_TRUE(changed);
+    ASSERT_EQ(result.failures.size(), 2u) << Describe(result.failures);
+    EXPECT_EQ(result.failures[0].path, copies + "to-file.txt");
+    EXPECT_EQ(result.failures[1].path, copies + "to-nothing.txt");
+    for (const Failure& failure : result.failures)
+        EXPECT_EQ(failure.reason, run_reason::kVerifyFailedLinkBack);
+    EXPECT_EQ(result.copiesVerified, 1u);
+    ASSERT_TRUE(std::filesystem::is_symlink(copies + "to-file.txt"));
+    EXPECT_EQ(std::filesystem::read_symlink(copies + "to-file.txt").string(), toFile);
+    EXPECT_EQ(ReadFile(copies + "to-file.txt"), "the user's file");
+    ASSERT_TRUE(std::filesystem::is_symlink(copies + "to-nothing.txt"));
+    EXPECT_EQ(std::filesystem::read_symlink(copies + "to-nothing.txt").string(), "nowhere");
+    // The right copy stays in the link's place; nothing else is left in the folder.
+    EXPECT_FALSE(std::filesystem::is_symlink(copies + "fine.txt"));
+    EXPECT_EQ(ReadFile(copies + "fine.txt"), "the source's bytes");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(copies),
+                            std::filesystem::directory_iterator()),
+              3);
+
+    // A folder that takes no new entries (only where permissions bind the process).
+    if (::geteuid() == 0) return;
+    std::filesystem::remove(copies + "to-file.txt");
+    std::filesystem::create_symlink(toFile, copies + "to-file.txt");
+    changed = false;
+    options.showTransfer = [&](const TransferFigures& figures) {
+        if (changed || figures.devices.at(0).state != DeviceFigures::State::Verifying) return;
+        changed = true;
+        Overwrite(copies + "to-file.txt", "THE");
+        std::filesystem::permissions(copies, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::remove);
+    };
+    const RunResult locked = CopyRun(List({t.path("src" + kSep + "to-file.txt")}),
+                                     List({t.path("dest" + kSep + "src")}),
+                                     SameFilePolicy::Overwrite, options);
+    std::filesystem::permissions(copies, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    ASSERT_TRUE(changed);
+    ASSERT_EQ(locked.failures.size(), 1u) << Describe(locked.failures);
+    EXPECT_EQ(locked.failures[0].reason.rfind(std::string(run_reason::kVerifyFailedLinkGone) +
+                                                  run_reason::kVerifyNotRemoved,
+                                              0),
+              0u)
+        << locked.failures[0].reason;
+    EXPECT_EQ(ReadFile(copies + "to-file.txt"), "THE source's bytes");
+}
+#endif
 
 TEST(Verification, HashesListEveryCopiedFileByItsPathInTheDestination) {
     TempTree t;

@@ -50,6 +50,9 @@
 //                          wrap around onto the first ones, overwriting what earlier files
 //                          hold there (as sticks that report more than they have), while
 //                          every write succeeds
+//   renumber               every look at a regular file reports another inode number, as a
+//                          file system that makes the numbers up when it loads a file
+//                          (exfat-fuse, FAT, exFAT) does each time the kernel forgot it
 //   clear                  everything above off, counters kept
 //
 // The mount is one device with one clock: the delay and the time the bandwidth gives a
@@ -71,6 +74,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -138,6 +142,8 @@ struct State {
     long bandwidth = 0;
     long createDelayUs = 0;
     bool noPerms = false, noLink = false, noRenameFlags = false, full = false;
+    bool renumber = false;
+    std::uint64_t renumbered = 0;  // the looks renumbered so far
     Clock::time_point deviceFree{};
     // Silent corruption: armed, for files of this name (empty: any) and past this many bytes
     // of the mount's writes; `written` counts them since the command.
@@ -265,6 +271,7 @@ bool Apply(const std::string& line) {
         state.readRules.clear();
         state.delayUs = state.bandwidth = state.createDelayUs = 0;
         state.noPerms = state.noLink = state.noRenameFlags = state.full = false;
+        state.renumber = false;
         state.corrupt = false;
         state.counterfeitBlocks = 0;
         return true;
@@ -290,6 +297,7 @@ bool Apply(const std::string& line) {
         state.rules.push_back({kWrite, ENOSPC, 1, 0, {}});
         return state.full = true;
     }
+    if (verb == "renumber" && words.size() == 1) return state.renumber = true;
     if (verb == "no-perms" && words.size() == 1) return state.noPerms = true;
     if (verb == "no-link" && words.size() == 1) return state.noLink = true;
     if (verb == "no-rename-flags" && words.size() == 1) return state.noRenameFlags = true;
@@ -411,6 +419,11 @@ int GetAttr(const char* path, struct stat* st, fuse_file_info* fi) {
         fi ? fstat(H(fi)->fd, st) : fstatat(backing, Rel(path).c_str(), st, AT_SYMLINK_NOFOLLOW);
     if (r < 0) return -errno;
     Permissionless(st);
+    if (S_ISREG(st->st_mode)) {
+        std::lock_guard lock(state.mutex);
+        // Far above the backing's numbers, never the same twice.
+        if (state.renumber) st->st_ino += static_cast<ino_t>(++state.renumbered << 40);
+    }
     return 0;
 }
 
