@@ -369,7 +369,9 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
                PlacedCopy* placed = nullptr, CopySide* failedSide = nullptr);
 
 // True when the entry `name` of `folder` is still the copy `placed` (a regular file of its
-// identity and modification time; a link is not followed).
+// identity and modification time; a link is not followed). Where the file system does not
+// keep inode numbers (FAT, exFAT, FUSE, network file systems: a file may get another number
+// once the kernel forgot it), a regular file of its modification time.
 bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedCopy& placed);
 
 // Puts the symbolic link that the copy `placed` replaced (placed.linkTarget, its owner and
@@ -380,8 +382,8 @@ bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedC
 int PutLinkBackAt(const Folder& folder, const std::string& name, const PlacedCopy& placed);
 
 // Reads the copy `name` of `folder` back from its device and hashes it: the entry must be
-// the copy `expected` (its identity and modification time; a link is not followed; another
-// file fails with error::kChangedMeanwhile's number). Its cached pages are dropped first (POSIX:
+// the copy `expected` (as IsPlacedCopyAt tells; a link is not followed; another file fails
+// with error::kChangedMeanwhile's number). Its cached pages are dropped first (POSIX:
 // the file system must have been flushed, so that they are clean), or the file is read without the
 // system's cache (Windows), so that the bytes come from the device, not from memory. `read` is told
 // each piece's bytes. With `stop` set, the read is abandoned with error::kStopped. 0 or the

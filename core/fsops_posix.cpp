@@ -1448,8 +1448,11 @@ int FillTemporary(int source, int target, const struct stat& st, bool createdWit
     if (Hashing()) {
         struct stat copy;
         if (::fstat(target, &copy) != 0) return errno;
-        hashing.pending = {IdentityOf(copy), ModifiedNs(copy), static_cast<std::uint64_t>(length),
-                           useSharedDigest ? sharedDigest : hashing.hasher.digest(), false};
+        hashing.pending = {};
+        hashing.pending.identity = IdentityOf(copy);
+        hashing.pending.modifiedNs = ModifiedNs(copy);
+        hashing.pending.size = static_cast<std::uint64_t>(length);
+        hashing.pending.sourceHash = useSharedDigest ? sharedDigest : hashing.hasher.digest();
     }
     return 0;
 }

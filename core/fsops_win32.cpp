@@ -1371,8 +1371,10 @@ int CopyFromOpenSource(HANDLE source, const BY_HANDLE_FILE_INFORMATION& st, cons
     if (!error && hashing) {
         BY_HANDLE_FILE_INFORMATION copy;
         if (!InfoOf(temp.get(), copy)) error = LastError();
-        placed = {IdentityOf(temp.get(), copy), ModifiedNs(copy), length,
-                  hashing->hasher.digest(), false};
+        placed.identity = IdentityOf(temp.get(), copy);
+        placed.modifiedNs = ModifiedNs(copy);
+        placed.size = length;
+        placed.sourceHash = hashing->hasher.digest();
         // What the rename will replace: a file's old content is gone once it is done.
         std::uint32_t attributes = 0;
         const bool exists = !failIfExists && EntryAttributesAt(target, targetName, attributes) &&
@@ -1427,6 +1429,43 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
     return error;
 }
 
+namespace {
+
+// Whether the volume of the open file `h` keeps a file's id for as long as the file exists:
+// NTFS and ReFS on a local disk. FAT and exFAT make the id up from where the file's entry
+// stands (a rename to a longer name moves it), and a share's ids are the server's to give.
+// Remembered per volume and thread.
+bool StableFileIds(HANDLE h, DWORD volume) {
+    struct Known {
+        DWORD volume;
+        bool stable;
+    };
+    thread_local std::vector<Known> known;
+    for (const Known& k : known)
+        if (k.volume == volume) return k.stable;
+    wchar_t name[MAX_PATH + 1] = {};
+    FILE_REMOTE_PROTOCOL_INFO remote{};
+    const bool stable =
+        ::GetVolumeInformationByHandleW(h, nullptr, 0, nullptr, nullptr, nullptr, name,
+                                        MAX_PATH + 1) &&
+        (std::wstring_view(name) == L"NTFS" || std::wstring_view(name) == L"ReFS") &&
+        !::GetFileInformationByHandleEx(h, FileRemoteProtocolInfo, &remote, sizeof remote);
+    if (known.size() >= 32) known.erase(known.begin());
+    known.push_back({volume, stable});
+    return stable;
+}
+
+// True when the open file `h` is the copy `placed`: a file (no link) of its modification
+// time and, where the volume keeps ids, of its id (POSIX's IsPlacedCopy tells why).
+bool IsPlacedCopy(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info, const PlacedCopy& placed) {
+    if (IsReparseAttr(info.dwFileAttributes) || ModifiedNs(info) != placed.modifiedNs)
+        return false;
+    return IdentityOf(h, info) == placed.identity ||
+           !StableFileIds(h, info.dwVolumeSerialNumber);
+}
+
+}  // namespace
+
 bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedCopy& placed) {
     HANDLE h = INVALID_HANDLE_VALUE;
     if (OpenAt(FolderHandle(folder), name, FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_NON_DIRECTORY_FILE,
@@ -1434,8 +1473,7 @@ bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedC
         return false;
     Handle entry(h);
     BY_HANDLE_FILE_INFORMATION info;
-    return InfoOf(h, info) && !IsReparseAttr(info.dwFileAttributes) &&
-           IdentityOf(h, info) == placed.identity && ModifiedNs(info) == placed.modifiedNs;
+    return InfoOf(h, info) && IsPlacedCopy(h, info, placed);
 }
 
 int PutLinkBackAt(const Folder&, const std::string&, const PlacedCopy&) {
@@ -1458,9 +1496,7 @@ int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy
     Handle copy(h);
     BY_HANDLE_FILE_INFORMATION info;
     if (!InfoOf(h, info)) return LastError();
-    if (IsReparseAttr(info.dwFileAttributes) || !(IdentityOf(h, info) == expected.identity) ||
-        ModifiedNs(info) != expected.modifiedNs)
-        return error::kChangedMeanwhile;
+    if (!IsPlacedCopy(h, info, expected)) return error::kChangedMeanwhile;
     struct Aligned {
         void* bytes = ::VirtualAlloc(nullptr, kPiece, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         ~Aligned() {
