@@ -9,6 +9,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -255,6 +256,9 @@ TEST(Verification, AWrongCopyThatReplacedALinkGivesThePlaceBackToTheLink) {
     std::filesystem::create_symlink(toFile, copies + "to-file.txt");
     std::filesystem::create_symlink("nowhere", copies + "to-nothing.txt");
     std::filesystem::create_symlink(toFile, copies + "fine.txt");
+    // As root, a link of another user's is given back to that user.
+    const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+    if (::geteuid() == 0) ASSERT_EQ(::lchown((copies + "to-file.txt").c_str(), owner, 65534), 0);
     bool changed = false;
     RunOptions options = VerifyOptions();
     options.maxWriters = 1;
@@ -276,6 +280,9 @@ TEST(Verification, AWrongCopyThatReplacedALinkGivesThePlaceBackToTheLink) {
     ASSERT_TRUE(std::filesystem::is_symlink(copies + "to-file.txt"));
     EXPECT_EQ(std::filesystem::read_symlink(copies + "to-file.txt").string(), toFile);
     EXPECT_EQ(ReadFile(copies + "to-file.txt"), "the user's file");
+    struct stat link {};
+    ASSERT_EQ(::lstat((copies + "to-file.txt").c_str(), &link), 0);
+    EXPECT_EQ(link.st_uid, owner);
     ASSERT_TRUE(std::filesystem::is_symlink(copies + "to-nothing.txt"));
     EXPECT_EQ(std::filesystem::read_symlink(copies + "to-nothing.txt").string(), "nowhere");
     // The right copy stays in the link's place; nothing else is left in the folder.
