@@ -1458,10 +1458,8 @@ bool StableFileIds(HANDLE h, DWORD volume) {
 // True when the open file `h` is the copy `placed`: a file (no link) of its modification
 // time and, where the volume keeps ids, of its id (POSIX's IsPlacedCopy tells why).
 bool IsPlacedCopy(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info, const PlacedCopy& placed) {
-    if (IsReparseAttr(info.dwFileAttributes) || ModifiedNs(info) != placed.modifiedNs)
-        return false;
-    return IdentityOf(h, info) == placed.identity ||
-           !StableFileIds(h, info.dwVolumeSerialNumber);
+    if (IsReparseAttr(info.dwFileAttributes) || ModifiedNs(info) != placed.modifiedNs) return false;
+    return IdentityOf(h, info) == placed.identity || !StableFileIds(h, info.dwVolumeSerialNumber);
 }
 
 }  // namespace

@@ -280,7 +280,7 @@ TEST(Verification, AWrongCopyThatReplacedALinkGivesThePlaceBackToTheLink) {
     ASSERT_TRUE(std::filesystem::is_symlink(copies + "to-file.txt"));
     EXPECT_EQ(std::filesystem::read_symlink(copies + "to-file.txt").string(), toFile);
     EXPECT_EQ(ReadFile(copies + "to-file.txt"), "the user's file");
-    struct stat link {};
+    struct stat link = {};
     ASSERT_EQ(::lstat((copies + "to-file.txt").c_str(), &link), 0);
     EXPECT_EQ(link.st_uid, owner);
     ASSERT_TRUE(std::filesystem::is_symlink(copies + "to-nothing.txt"));
@@ -304,17 +304,17 @@ TEST(Verification, AWrongCopyThatReplacedALinkGivesThePlaceBackToTheLink) {
         std::filesystem::permissions(copies, std::filesystem::perms::owner_write,
                                      std::filesystem::perm_options::remove);
     };
-    const RunResult locked = CopyRun(List({t.path("src" + kSep + "to-file.txt")}),
-                                     List({t.path("dest" + kSep + "src")}),
-                                     SameFilePolicy::Overwrite, options);
+    const RunResult locked =
+        CopyRun(List({t.path("src" + kSep + "to-file.txt")}), List({t.path("dest" + kSep + "src")}),
+                SameFilePolicy::Overwrite, options);
     std::filesystem::permissions(copies, std::filesystem::perms::owner_write,
                                  std::filesystem::perm_options::add);
     ASSERT_TRUE(changed);
     ASSERT_EQ(locked.failures.size(), 1u) << Describe(locked.failures);
-    EXPECT_EQ(locked.failures[0].reason.rfind(std::string(run_reason::kVerifyFailedLinkGone) +
-                                                  run_reason::kVerifyNotRemoved,
-                                              0),
-              0u)
+    EXPECT_EQ(
+        locked.failures[0].reason.rfind(
+            std::string(run_reason::kVerifyFailedLinkGone) + run_reason::kVerifyNotRemoved, 0),
+        0u)
         << locked.failures[0].reason;
     EXPECT_EQ(ReadFile(copies + "to-file.txt"), "THE source's bytes");
 }

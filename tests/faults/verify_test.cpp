@@ -11,10 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
-
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -303,7 +302,8 @@ TEST(Verify, CopiesAreRecognisedWhereInodeNumbersChange) {
         const std::string copies = device->path("d/set/");
         const std::string stored = device->backing() + "/d/set/";
         bool changed = false;
-        struct stat first {}, second {};
+        struct stat first = {};
+        struct stat second = {};
         RunOptions options;
         options.maxWriters = writers;
         options.verify = true;
@@ -345,7 +345,8 @@ TEST(Verify, CopiesOnExfatAreRecognisedAfterTheKernelForgotThem) {
     const auto files = MakeSet(src);
     const std::string copies = volume->path("d/set/");
     bool dropped = false;
-    struct stat before {}, after {};
+    struct stat before = {};
+    struct stat after = {};
     RunOptions options;
     options.verify = true;
     options.showTransfer = [&](const TransferFigures& figures) {
