@@ -50,9 +50,10 @@ extern const char* const kDestinationGone;  // a destination gone or replaced si
 extern const char* const kVerifyFailed;     // a copy read back differs from its source
 extern const char* const kVerifyFailedReplaced;  // the same, where the copy replaced a file
 extern const char* const kVerifyNotRemoved;      // follows kVerifyFailed: why the copy stayed
-// A copy read back differs from its source where it had replaced a symbolic link: removed
-// and the link made again (kVerifyFailedLinkBack), or the link is gone (kVerifyFailedLinkGone;
-// the copy stays, followed by kVerifyNotRemoved and why where the link could not be made).
+// A copy read back differs from its source where it had replaced a symbolic link: the link
+// is made again in its place (kVerifyFailedLinkBack), or, where it cannot be, the copy is
+// removed as under a free name and the link is gone (kVerifyFailedLinkGone, followed by
+// kVerifyNotRemoved and why where the copy could not be removed either).
 extern const char* const kVerifyFailedLinkBack;
 extern const char* const kVerifyFailedLinkGone;
 }  // namespace run_reason

@@ -378,7 +378,7 @@ bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedC
 // group where the process may give them) back under `name` of `folder`, in the copy's
 // place in one rename, only while that name still stands for the copy (IsPlacedCopyAt). 0,
 // error::kChangedMeanwhile's number when another file stands there, or the platform's error
-// number; the copy stays where the link cannot be made (no target known: Windows).
+// number (Windows makes no links: ERROR_NOT_SUPPORTED); the name is left as it was unless 0.
 int PutLinkBackAt(const Folder& folder, const std::string& name, const PlacedCopy& placed);
 
 // Reads the copy `name` of `folder` back from its device and hashes it: the entry must be

@@ -1475,7 +1475,8 @@ bool IsPlacedCopyAt(const Folder& folder, const std::string& name, const PlacedC
 }
 
 int PutLinkBackAt(const Folder&, const std::string&, const PlacedCopy&) {
-    // Making a symbolic link takes a privilege most accounts lack; the copy stays.
+    // Making a symbolic link takes a privilege most accounts lack; the check removes the
+    // copy instead and says that the link is gone.
     return ERROR_NOT_SUPPORTED;
 }
 

@@ -120,23 +120,20 @@ Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl
         checked.reason = run_reason::kVerifyFailedReplaced;
         return checked;
     }
-    if (copy.placed.replacedLink) {
-        // The copy took the place of a symbolic link: the link is made again in the copy's
-        // place, so the name holds what it held before the run. Where that cannot be done the
-        // copy stays, and the reason says that the link is gone.
-        checked.reason = run_reason::kVerifyFailedLinkGone;
-        if (copy.placed.linkTarget.empty()) return checked;
-        const int error = PutLinkBackAt(folder, copy.name, copy.placed);
-        if (error == 0)
+    // A copy that took the place of a symbolic link: the link is made again in the copy's
+    // place, so the name holds what it held before the run. Where that cannot be done, the
+    // copy is removed as under a free name, and the reason says that the link is gone.
+    if (copy.placed.replacedLink && !copy.placed.linkTarget.empty()) {
+        if (PutLinkBackAt(folder, copy.name, copy.placed) == 0) {
             checked.reason = run_reason::kVerifyFailedLinkBack;
-        else if (error != error::kChangedMeanwhile)
-            checked.reason += std::string(run_reason::kVerifyNotRemoved) + ErrorText(error);
-        return checked;
+            return checked;
+        }
     }
     // A copy under a name that was free: removed, so that nothing wrong stays under that
     // name and a later run that keeps existing files copies it again. Only while the name
     // still stands for the copy: whatever took its place meanwhile is not the run's.
-    checked.reason = run_reason::kVerifyFailed;
+    checked.reason =
+        copy.placed.replacedLink ? run_reason::kVerifyFailedLinkGone : run_reason::kVerifyFailed;
     if (!IsPlacedCopyAt(folder, copy.name, copy.placed)) return checked;
     if (const int removal = DeleteEntryAt(folder, copy.name))
         checked.reason += std::string(run_reason::kVerifyNotRemoved) + ErrorText(removal);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -328,9 +329,11 @@ TEST(Verify, CopiesAreRecognisedWhereInodeNumbersChange) {
         EXPECT_EQ(result.copiesVerified, files.size() - 2);
         EXPECT_FALSE(Exists(stored + "f5.bin"));
         EXPECT_EQ(ReadFile(stored + "f7.bin"), "the user's own");
-        for (const auto& [name, content] : files)
-            if (name != "f5.bin" && name != "f7.bin")
+        for (const auto& [name, content] : files) {
+            if (name != "f5.bin" && name != "f7.bin") {
                 EXPECT_TRUE(ReadFile(stored + name) == content) << name;
+            }
+        }
     }
 }
 
@@ -363,6 +366,43 @@ TEST(Verify, CopiesOnExfatAreRecognisedAfterTheKernelForgotThem) {
     if (before.st_ino == after.st_ino) GTEST_SKIP() << "the kernel kept the files";
     EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
     EXPECT_EQ(result.copiesVerified, files.size());
+}
+
+// A wrong copy that took the place of a symbolic link on a device where copies are renamed
+// into place: the link is made again; where the device refuses links, the copy is removed
+// all the same and the reason says that the link is gone.
+TEST(Verify, AWrongCopyThatReplacedALinkLeavesNoWrongFile) {
+    TempTree src;
+    src.write("set/x.txt", "the source's bytes");
+    for (bool linksRefused : {false, true}) {
+        SCOPED_TRACE(linksRefused ? "links refused" : "links made");
+        MOUNT_OR_SKIP(device, FaultFs);
+        fs::create_directories(device->backing() + "/d/set");
+        WriteFile(device->backing() + "/d/elsewhere.txt", "the user's file");
+        fs::create_symlink("../elsewhere.txt", device->backing() + "/d/set/x.txt");
+        device->arm(std::string("corrupt name=x.txt") +
+                    (linksRefused ? "\nfail symlink EPERM count=0" : ""));
+        RunOptions options;
+        options.verify = true;
+        const RunResult result = CopyAll(List({src.path("set")}), List({device->path("d")}),
+                                         SameFilePolicy::Overwrite, {}, {}, false, options);
+        ASSERT_EQ(result.failures.size(), 1u) << Describe(result.failures);
+        EXPECT_EQ(result.failures[0].path, device->path("d/set/x.txt"));
+        EXPECT_EQ(result.failures[0].reason, linksRefused ? run_reason::kVerifyFailedLinkGone
+                                                          : run_reason::kVerifyFailedLinkBack);
+        const std::string there = device->backing() + "/d/set/x.txt";
+        if (linksRefused) {
+            EXPECT_FALSE(fs::exists(fs::symlink_status(there))) << "a wrong copy stayed";
+        } else {
+            ASSERT_TRUE(fs::is_symlink(there));
+            EXPECT_EQ(fs::read_symlink(there).string(), "../elsewhere.txt");
+        }
+        EXPECT_EQ(ReadFile(device->backing() + "/d/elsewhere.txt"), "the user's file");
+        // Nothing of the run's is left beside it.
+        EXPECT_EQ(std::distance(fs::directory_iterator(device->backing() + "/d/set"),
+                                fs::directory_iterator()),
+                  linksRefused ? 0 : 1);
+    }
 }
 
 // A destination inside another, named through a bind mount of it: the copies that a later
