@@ -100,7 +100,7 @@ bool WriteChecksums(const std::string& name, const std::vector<FileHash>& hashes
         if (count > 0) PrintLine(stderr, kPrefix + app::FormatText(text, {std::to_string(count)}));
     }
     if (const std::string changed = ChecksumPlaceChanged(name); !changed.empty()) {
-        PrintLine(stderr, kPrefix + app::FormatText(t.checksumsNotWritten, {name, changed}));
+        PrintLine(stderr, kPrefix + changed);
         return false;
     }
     std::string text;
