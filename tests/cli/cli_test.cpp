@@ -11,6 +11,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -515,17 +516,21 @@ TEST_F(CliCopy, AChecksumFileIsRefusedBeforeTheRunWhereItCannotOrMustNotGo) {
          "is the report file"},
     };
 #ifndef _WIN32
-    // A device (as root /dev/null itself would have been replaced), a FIFO, links (to a
-    // file, a folder, a device, nowhere), a hard link to a source.
+    // A device, a FIFO, links (to a file, a folder, a device, nowhere), a hard link to a
+    // source. Root (whose rename could replace /dev/null itself, were the check gone) gets
+    // a twin of /dev/null of its own in the tree; anybody else cannot replace an entry of
+    // /dev.
+    const std::string device = ::geteuid() == 0 ? p("null") : "/dev/null";
+    if (::geteuid() == 0) ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
     ASSERT_EQ(::mkfifo(p("fifo").c_str(), 0600), 0);
     ASSERT_EQ(::symlink(p("other/x").c_str(), p("dangling").c_str()), 0);
     ASSERT_EQ(::symlink(p("other").c_str(), p("folder-link").c_str()), 0);
-    ASSERT_EQ(::symlink("/dev/null", p("null-link").c_str()), 0);
+    ASSERT_EQ(::symlink(device.c_str(), p("null-link").c_str()), 0);
     tree.write("file", "stays");
     ASSERT_EQ(::symlink(p("file").c_str(), p("file-link").c_str()), 0);
     ASSERT_EQ(::link(p("src/c.txt").c_str(), p("hard").c_str()), 0);
     for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
-             {"/dev/null", "neither a regular file nor a new name"},
+             {device, "neither a regular file nor a new name"},
              {p("fifo"), "neither a regular file nor a new name"},
              {p("dangling"), "symbolic link"},
              {p("folder-link"), "symbolic link"},
@@ -564,7 +569,7 @@ TEST_F(CliCopy, AChecksumFileIsRefusedBeforeTheRunWhereItCannotOrMustNotGo) {
     }
 #ifndef _WIN32
     struct stat st;
-    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    ASSERT_EQ(::stat(device.c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     ASSERT_EQ(::lstat(p("fifo").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
