@@ -36,8 +36,8 @@ const Texts kEnglish = {
     "all failures as UTF-8 CSV (path,reason); \"-\" for standard output",
     "a live display of the progress: auto (on a terminal), always or never",
     "read every copy back from its device after the run and compare it with its source",
-    "the XXH3-128 hash of every file copied, one line each, as `xxhsum -H2 -c` checks them "
-    "in a destination folder",
+    "the XXH3-128 hash of every file copied alike into every destination, one line each, as "
+    "`xxhsum -H2 -c` checks them in a destination folder",
     "print this help and exit",
     "print the version and exit",
     "Exit status: 0 everything done; 1 finished with failures; 2 bad usage or input, nothing "
@@ -116,7 +116,7 @@ const Texts kChinese = {
     "把所有失败项写成 UTF-8 CSV（path,reason）；“-”表示标准输出",
     "显示进度：auto（仅在终端上）、always 或 never",
     "复制后从设备读回每个副本，与源文件比较",
-    "把复制的每个文件的 XXH3-128 校验值写入文件，每行一个，可在目标文件夹中用 `xxhsum -H2 -c` 检查",
+    "把以相同内容复制到每个目标文件夹的每个文件的 XXH3-128 校验值写入文件，每行一个，可在目标文件夹中用 `xxhsum -H2 -c` 检查",
     "显示本帮助并退出",
     "显示版本并退出",
     "退出状态：0 全部完成；1 完成但有失败项；2 用法或输入错误，未复制任何内容；3 被 Ctrl-C 或 "
