@@ -1050,6 +1050,33 @@ TEST(CliMounted, AWrongCopyFailsTheVerifiedRunWithStatusOne) {
     EXPECT_EQ(ReadFile(plain.path("c.txt")), "gamma");
 }
 
+// A copy that failed its check in one destination is not in the checksum file, which holds
+// for every destination; the run says so. The copy on the honest folder is right, and the
+// list checks there and on the device alike.
+TEST(CliMounted, TheChecksumFileLeavesOutACopyThatFailedInOneDestination) {
+    std::unique_ptr<ostrivane::test::FaultFs> ffs;
+    try {
+        ffs = std::make_unique<ostrivane::test::FaultFs>();
+    } catch (const ostrivane::test::MountUnavailable& unavailable) {
+        GTEST_SKIP() << "cannot mount: " << unavailable.what();
+    }
+    TempTree src, work, plain;
+    src.write("c.txt", "gamma");
+    src.write("e.txt", "epsilon");
+    fs::create_directories(ffs->backing() + "/d");
+    ffs->arm("corrupt name=c.txt");
+    const pid_t pid = Start({src.path("c.txt"), src.path("e.txt"), "--to", plain.root(), "--to",
+                             ffs->path("d"), "--verify", "--checksum-file", work.path("sums")},
+                            work.path("out"), work.path("err"), work.root(), {});
+    EXPECT_EQ(Wait(pid), 1) << ReadFile(work.path("err"));
+    const std::string err = ReadFile(work.path("err"));
+    EXPECT_NE(err.find("checksum file: 1 files not listed: their copy failed in a destination"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(ReadFile(work.path("sums")), ostrivane::HashOf("epsilon", 7).hex() + "  e.txt\n");
+    EXPECT_EQ(ReadFile(plain.path("c.txt")), "gamma");
+}
+
 // A run onto a slow device stopped by a signal: status 3 at once, the file being copied
 // nowhere (not under its name, no partial copy), the file copied before it complete.
 TEST(CliInterrupt, ASignalStopsASlowRunLeavingNothingPartial) {
