@@ -627,6 +627,16 @@ TEST_F(CliCopy, TheChecksumFileHoldsWhatIsTrueInEveryDestination) {
         }
 #endif
     }
+    // The note in Chinese under a Chinese locale (d2 keeps its c.txt again).
+    fs::remove_all(NativePath(p("d1")));
+    tree.mkdir("d1");
+    const Outcome chinese = run({p("src/c.txt"), "--to", p("d1"), "--to", p("d2"), "--policy",
+                                 "skip", "--checksum-file", sums},
+                                {{"LC_ALL", "zh_CN.UTF-8"}});
+    EXPECT_EQ(chinese.status, 0) << chinese.err;
+    EXPECT_NE(chinese.err.find("校验文件：有 1 个文件未列入：并非以该名称复制到每个目标文件夹"),
+              std::string::npos)
+        << chinese.err;
     // The same copies in every destination: everything listed, nothing said.
     fs::remove_all(NativePath(p("d1")));
     fs::remove_all(NativePath(p("d2")));
