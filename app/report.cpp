@@ -68,8 +68,9 @@ std::string CsvField(std::string_view text, ReportFormat format) {
                            (text.front() == ' ' || text.back() == ' ');
     // A spreadsheet takes a cell that begins with one of these for a formula (a tab or CR
     // before one is passed over by some): a quote mark before it makes the cell text.
-    const bool formulaStart = format == ReportFormat::Spreadsheet && !text.empty() &&
-                              std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+    const bool formulaStart =
+        format == ReportFormat::Spreadsheet && !text.empty() &&
+        std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
     if (!edgeBlank && !formulaStart && text.find_first_of(",\"\r\n") == std::string_view::npos)
         return std::string(text);
     std::string field = formulaStart ? "\"'" : "\"";

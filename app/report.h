@@ -33,7 +33,8 @@ enum class ReportFormat {
 // One CSV field in `format`: quoted, with inner quotes doubled, when it holds a comma, a
 // quote or a line break (CR or LF), for ReportFormat::Script also when it begins or ends
 // with a blank, and for ReportFormat::Spreadsheet, with "'" before the text, when it begins
-// with a formula's first character; otherwise unchanged. `text` is taken as it is (no UTF-8 repair).
+// with a formula's first character; otherwise unchanged. `text` is taken as it is (no UTF-8
+// repair).
 std::string CsvField(std::string_view text, ReportFormat format);
 
 // The whole report in `format`: the header line, then one line "path,reason" per failure,

@@ -271,8 +271,8 @@ int Run(const std::vector<std::string>& arguments) {
     ListFailures(t.failuresHeading, result.failures);
     bool reported = WriteReport(report.get(), request.report.value_or(""), result.failures);
     if (request.checksumFile)
-        reported = WriteChecksums(*request.checksumFile, result.hashes, result.hashesLeftOut) &&
-                   reported;
+        reported =
+            WriteChecksums(*request.checksumFile, result.hashes, result.hashesLeftOut) && reported;
     TransferFigures figures;
     {
         std::lock_guard<std::mutex> lock(figuresMutex);

@@ -49,7 +49,8 @@ std::string ChecksumPlaceNow(const std::string& name) {
         case FilePlaceKind::File:
             break;
     }
-    if (error != 0) return app::FormatText(t.checksumCannotWrite, {kChecksumOption, name, ErrorText(error)});
+    if (error != 0)
+        return app::FormatText(t.checksumCannotWrite, {kChecksumOption, name, ErrorText(error)});
     return {};
 }
 
@@ -69,8 +70,8 @@ NamedPlace NamedPlaceOf(const std::string& path) {
         for (char& c : place.name)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    place.known = GetIdentity(cut == 0 ? std::string(".") : path.substr(0, static_cast<size_t>(cut)),
-                              place.folder);
+    place.known = GetIdentity(
+        cut == 0 ? std::string(".") : path.substr(0, static_cast<size_t>(cut)), place.folder);
     return place;
 }
 
@@ -84,8 +85,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string ReportPlaceRefusal(const std::string& name, PathList& sources,
-                               PathList& destinations) {
+std::string ReportPlaceRefusal(const std::string& name, PathList& sources, PathList& destinations) {
     if (name == "-") return {};
     return PlaceRefusal("--report", name, sources, destinations);
 }

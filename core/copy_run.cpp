@@ -551,8 +551,8 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
             // in the destinations before the run.
             const size_t first =
                 &into == &result.failures ? std::min(emptyingFailures, into.size()) : 0;
-            result.hashes = HashesOf(*ledger, roots, std::span(into).subspan(first),
-                                     &result.hashesLeftOut);
+            result.hashes =
+                HashesOf(*ledger, roots, std::span(into).subspan(first), &result.hashesLeftOut);
         }
     };
     // Each destination's failures after those of the emptying, in the described order.

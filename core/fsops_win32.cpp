@@ -1616,7 +1616,7 @@ int LookAtFilePlace(const std::string& path, FilePlaceKind& kind) {
     }
     const DWORD existing = ::GetFileAttributesW(target.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES) {
-        kind = IsReparseAttr(existing) ? FilePlaceKind::Link
+        kind = IsReparseAttr(existing)  ? FilePlaceKind::Link
                : IsFolderAttr(existing) ? FilePlaceKind::Folder
                                         : FilePlaceKind::File;
         if (kind != FilePlaceKind::File) return 0;

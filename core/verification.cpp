@@ -247,8 +247,10 @@ std::vector<FileHash> HashesOf(CopyLedger& ledger, const std::vector<std::string
             }
             path.remove_prefix(root.size());
             while (!path.empty() && path.back() == platform::kSeparator) path.remove_suffix(1);
-            if (path.empty()) everythingFailed = true;
-            else failedPaths.emplace(path);
+            if (path.empty())
+                everythingFailed = true;
+            else
+                failedPaths.emplace(path);
         }
     }
     const auto failedAt = [&](const std::string& path) {

@@ -86,7 +86,6 @@ VerifyOutcome VerifyCopies(CopyLedger& ledger, RunControl& run,
 // in one destination is missing from that destination's ledger under the path the others
 // have, and so left out.
 std::vector<FileHash> HashesOf(CopyLedger& ledger, const std::vector<std::string>& destinations,
-                               std::span<const Failure> failures,
-                               HashesLeftOut* leftOut = nullptr);
+                               std::span<const Failure> failures, HashesLeftOut* leftOut = nullptr);
 
 }  // namespace ostrivane

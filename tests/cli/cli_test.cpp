@@ -499,11 +499,9 @@ TEST_F(CliCopy, AChecksumFileIsRefusedBeforeTheRunWhereItCannotOrMustNotGo) {
         {{p("src/data"), "--to", p("d1"), "--checksum-file", p("src/data/sums.xxh")},
          "inside the source folder"},
         // Where a source of that name (or a numbered copy of any) would land.
-        {{p("src/sums.xxh"), p("src/c.txt"), "--to", p("d1"), "--checksum-file",
-          p("d1/sums.xxh")},
+        {{p("src/sums.xxh"), p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("d1/sums.xxh")},
          "inside the destination folder"},
-        {{p("src/c.txt"), "--to", p("d2"), "--to", p("d1"), "--checksum-file",
-          p("d1/sub/c_1.txt")},
+        {{p("src/c.txt"), "--to", p("d2"), "--to", p("d1"), "--checksum-file", p("d1/sub/c_1.txt")},
          "inside the destination folder"},
         {{p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("other")}, "is a folder"},
         {{p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("other") + "/"}, "is a folder"},
@@ -583,8 +581,8 @@ TEST_F(CliCopy, AChecksumFileIsRefusedBeforeTheRunWhereItCannotOrMustNotGo) {
     // A regular file of the user's and a new name are taken.
     tree.write("old.xxh", "older list");
     for (const std::string& sums : {p("old.xxh"), p("new.xxh")}) {
-        const Outcome outcome = run({p("src/c.txt"), "--to", p("d1"), "--policy", "overwrite",
-                                     "--checksum-file", sums});
+        const Outcome outcome = run(
+            {p("src/c.txt"), "--to", p("d1"), "--policy", "overwrite", "--checksum-file", sums});
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_EQ(ReadFile(sums), ostrivane::HashOf("gamma", 5).hex() + "  c.txt\n");
     }
@@ -597,18 +595,18 @@ TEST_F(CliCopy, AChecksumFileIsRefusedBeforeTheRunWhereItCannotOrMustNotGo) {
 TEST_F(CliCopy, TheChecksumFileHoldsWhatIsTrueInEveryDestination) {
     const std::string sums = work.path("sums.xxh");
     const std::string sep(1, ostrivane::platform::kSeparator);
-    const std::string dataLines = ostrivane::HashOf("alpha", 5).hex() + "  data" + sep +
-                                  "a.txt\n" + ostrivane::HashOf("beta", 4).hex() + "  data" +
-                                  sep + "sub" + sep + "b.txt\n";
+    const std::string dataLines = ostrivane::HashOf("alpha", 5).hex() + "  data" + sep + "a.txt\n" +
+                                  ostrivane::HashOf("beta", 4).hex() + "  data" + sep + "sub" +
+                                  sep + "b.txt\n";
     for (const std::string policy : {"number", "skip"}) {
         SCOPED_TRACE(policy);
         fs::remove_all(NativePath(p("d1")));
         fs::remove_all(NativePath(p("d2")));
         tree.mkdir("d1");
         tree.write("d2/c.txt", "older");
-        const Outcome outcome = run({p("src/data"), p("src/c.txt"), "--to", p("d1"), "--to",
-                                     p("d2"), "--policy", policy, "--verify", "--checksum-file",
-                                     sums});
+        const Outcome outcome =
+            run({p("src/data"), p("src/c.txt"), "--to", p("d1"), "--to", p("d2"), "--policy",
+                 policy, "--verify", "--checksum-file", sums});
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_EQ(ReadFile(sums), dataLines);
         // Under number, c.txt (d1) and c_1.txt (d2); under skip, c.txt (d1 only).
@@ -621,8 +619,8 @@ TEST_F(CliCopy, TheChecksumFileHoldsWhatIsTrueInEveryDestination) {
 #ifndef _WIN32
         if (std::system("command -v xxhsum > /dev/null") != 0) continue;
         for (const std::string& folder : {p("d1"), p("d2")}) {
-            const std::string command = "cd '" + folder + "' && xxhsum -H2 -c '" + sums +
-                                        "' > '" + work.path("check") + "' 2>&1";
+            const std::string command = "cd '" + folder + "' && xxhsum -H2 -c '" + sums + "' > '" +
+                                        work.path("check") + "' 2>&1";
             EXPECT_EQ(std::system(command.c_str()), 0) << folder << ReadFile(work.path("check"));
         }
 #endif
@@ -642,8 +640,8 @@ TEST_F(CliCopy, TheChecksumFileHoldsWhatIsTrueInEveryDestination) {
     fs::remove_all(NativePath(p("d2")));
     tree.mkdir("d1");
     tree.mkdir("d2");
-    const Outcome alike = run({p("src/data"), p("src/c.txt"), "--to", p("d1"), "--to", p("d2"),
-                               "--checksum-file", sums});
+    const Outcome alike = run(
+        {p("src/data"), p("src/c.txt"), "--to", p("d1"), "--to", p("d2"), "--checksum-file", sums});
     EXPECT_EQ(alike.status, 0) << alike.err;
     EXPECT_EQ(alike.err, "");
     EXPECT_EQ(ReadFile(sums), ostrivane::HashOf("gamma", 5).hex() + "  c.txt\n" + dataLines);
@@ -657,15 +655,13 @@ TEST_F(CliCopy, ReasonsAreInTheLanguageOfTheMessages) {
     ASSERT_EQ(::symlink(p("d2").c_str(), p("src/data/elsewhere").c_str()), 0);
     const std::string english = "not copied: a link to a folder elsewhere";
     const std::string chinese = "未复制：这是指向其他位置的文件夹链接";
-    const Outcome outcome =
-        run({p("src/data"), "--to", p("d1"), "--report", work.path("r.csv")});
+    const Outcome outcome = run({p("src/data"), "--to", p("d1"), "--report", work.path("r.csv")});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.err.find(p("src/data/elsewhere") + ": " + english), std::string::npos)
         << outcome.err;
     EXPECT_EQ(outcome.err.find(chinese), std::string::npos) << outcome.err;
     EXPECT_NE(ReadFile(work.path("r.csv")).find(english), std::string::npos);
-    const Outcome inChinese = run({p("src/data"), "--to", p("d2"), "--report",
-                                   work.path("r.csv")},
+    const Outcome inChinese = run({p("src/data"), "--to", p("d2"), "--report", work.path("r.csv")},
                                   {{"LC_ALL", "zh_CN.UTF-8"}});
     EXPECT_EQ(inChinese.status, 1);
     EXPECT_NE(inChinese.err.find(p("src/data/elsewhere") + ": " + chinese), std::string::npos)
@@ -975,8 +971,7 @@ TEST_F(CliCopy, AsksOnATerminal) {
 TEST_F(CliCopy, AChecksumFileWhosePlaceChangedDuringTheRunIsNotWritten) {
     tree.write("d1/c.txt", "older");
     const std::string sums = work.path("sums.xxh");
-    Terminal terminal({p("src/c.txt"), "--to", p("d1"), "--policy", "ask", "--checksum-file",
-                       sums},
+    Terminal terminal({p("src/c.txt"), "--to", p("d1"), "--policy", "ask", "--checksum-file", sums},
                       work.root());
     ASSERT_TRUE(terminal.waitFor("Overwrite? [y/N]")) << terminal.seen();
     ASSERT_EQ(::mkfifo(sums.c_str(), 0600), 0);

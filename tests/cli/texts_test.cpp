@@ -1,6 +1,8 @@
 // The command line's English for the reasons the core words itself: every reason worded in
 // the core's sources has one, and reasons the core joins from parts come out whole in
 // English.
+#include "cli/texts.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -10,7 +12,6 @@
 #include <sstream>
 #include <string>
 
-#include "cli/texts.h"
 #include "core/copy_run.h"
 #include "core/emptying.h"
 #include "core/fsops.h"

@@ -288,7 +288,8 @@ TEST(Verification, HashesLeaveOutWhatIsNotAlikeInEveryDestination) {
 
     // A failure of a whole destination (its flush, named by the destination itself) leaves
     // nothing that holds everywhere.
-    EXPECT_TRUE(HashesOf(ledger, {d1, d2}, std::vector<Failure>{{d2, "I/O error"}}, &leftOut).empty());
+    EXPECT_TRUE(
+        HashesOf(ledger, {d1, d2}, std::vector<Failure>{{d2, "I/O error"}}, &leftOut).empty());
     EXPECT_EQ(leftOut.failed, 8u);
     // Without failures every alike path is listed.
     EXPECT_EQ(HashesOf(ledger, {d1, d2}, {}, &leftOut).size(), 5u);
