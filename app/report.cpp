@@ -66,9 +66,14 @@ std::string ValidUtf8(std::string_view bytes) {
 std::string CsvField(std::string_view text, ReportFormat format) {
     const bool edgeBlank = RulesOf(format).quoteEdgeBlanks && !text.empty() &&
                            (text.front() == ' ' || text.back() == ' ');
-    if (!edgeBlank && text.find_first_of(",\"\r\n") == std::string_view::npos)
+    // A spreadsheet takes a cell that begins with one of these for a formula (a tab or CR
+    // before one is passed over by some): a quote mark before it makes the cell text.
+    const bool formulaStart =
+        format == ReportFormat::Spreadsheet && !text.empty() &&
+        std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+    if (!edgeBlank && !formulaStart && text.find_first_of(",\"\r\n") == std::string_view::npos)
         return std::string(text);
-    std::string field = "\"";
+    std::string field = formulaStart ? "\"'" : "\"";
     for (const char c : text) {
         if (c == '"') field += '"';
         field += c;

@@ -24,13 +24,17 @@ enum class ReportFormat {
     Script,
     // The windows' ("保存报告…"): a UTF-8 byte-order mark (spreadsheet programs then read it
     // as UTF-8), the header "路径,原因", lines ending with CR LF; a field is quoted only when
-    // RFC 4180 needs it.
+    // RFC 4180 needs it, or when it begins with a character that makes a spreadsheet take
+    // the cell for a formula ("=", "+", "-", "@", a tab or CR): then the quoted field
+    // begins with a quote mark "'", which shows the cell as text.
     Spreadsheet,
 };
 
 // One CSV field in `format`: quoted, with inner quotes doubled, when it holds a comma, a
-// quote or a line break (CR or LF), and for ReportFormat::Script also when it begins or
-// ends with a blank; otherwise unchanged. `text` is taken as it is (no UTF-8 repair).
+// quote or a line break (CR or LF), for ReportFormat::Script also when it begins or ends
+// with a blank, and for ReportFormat::Spreadsheet, with "'" before the text, when it begins
+// with a formula's first character; otherwise unchanged. `text` is taken as it is (no UTF-8
+// repair).
 std::string CsvField(std::string_view text, ReportFormat format);
 
 // The whole report in `format`: the header line, then one line "path,reason" per failure,

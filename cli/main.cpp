@@ -57,25 +57,9 @@ std::string LocalQuestion(const std::string& question) {
     return question;
 }
 
-// The reasons the core words itself (the others are the system's error texts).
-const std::string kCoreReasons[11] = {
-    ErrorText(error::kStopped),      ErrorText(error::kSourceChanged),
-    emptying_reason::kSourceKept,    emptying_reason::kRootRefused,
-    emptying_reason::kChangedDuring, ErrorText(error::kChangedMeanwhile),
-    run_reason::kDestinationGone,    emptying_reason::kGoneSinceStart,
-    run_reason::kVerifyFailed,       run_reason::kVerifyFailedReplaced,
-    ErrorText(error::kDeviceFull)};
-
 // The failures with the core's reasons in the language of the messages.
 std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
-    const Texts& t = Text();
-    for (Failure& failure : failures) {
-        for (int i = 0; i < 11; ++i) {
-            if (t.coreReasons[i] != nullptr && failure.reason == kCoreReasons[i]) {
-                failure.reason = t.coreReasons[i];
-            }
-        }
-    }
+    for (Failure& failure : failures) failure.reason = LocalReason(failure.reason);
     return failures;
 }
 
@@ -103,10 +87,22 @@ bool WriteReport(ReportFile* report, const std::string& name,
 }
 
 // Writes the checksum file: one line "<32 hex digits>  <path>" per copied file, the path
-// relative to the destination folder, as `xxhsum -H2 -c` reads it in that folder. A name
-// with a line break cannot be written so: it is left out with a note. False with a message
-// when the file cannot be written.
-bool WriteChecksums(const std::string& name, const std::vector<FileHash>& hashes) {
+// relative to the destination folder, as `xxhsum -H2 -c` reads it in that folder. What the
+// run left out (not alike in every destination) is told, by count and why. A name with a
+// line break cannot be written so: it is left out with a note. False with a message when
+// the file cannot be written, or no longer may be where it was checked before the run.
+bool WriteChecksums(const std::string& name, const std::vector<FileHash>& hashes,
+                    const HashesLeftOut& leftOut) {
+    const Texts& t = Text();
+    for (const auto& [count, text] : {std::pair{leftOut.notEverywhere, t.checksumNotEverywhere},
+                                      std::pair{leftOut.failed, t.checksumFailedSomewhere},
+                                      std::pair{leftOut.differing, t.checksumDiffering}}) {
+        if (count > 0) PrintLine(stderr, kPrefix + app::FormatText(text, {std::to_string(count)}));
+    }
+    if (const std::string changed = ChecksumPlaceChanged(name); !changed.empty()) {
+        PrintLine(stderr, kPrefix + changed);
+        return false;
+    }
     std::string text;
     for (const FileHash& hash : hashes) {
         if (hash.path.find_first_of("\r\n") != std::string::npos) {
@@ -154,6 +150,14 @@ int Run(const std::vector<std::string>& arguments) {
         const std::string refusal =
             ReportPlaceRefusal(*request.report, request.sources, request.destinations);
         if (!refusal.empty()) return BadInput(refusal);
+    }
+    // Likewise the checksum file, written after the run: refused now rather than after it.
+    if (request.checksumFile) {
+        const std::string refusal = ChecksumPlaceRefusal(*request.checksumFile, request.report,
+                                                         request.sources, request.destinations);
+        if (!refusal.empty()) return BadInput(refusal);
+    }
+    if (request.report) {
         try {
             report = std::make_unique<ReportFile>(*request.report);
         } catch (const std::exception& error) {
@@ -267,7 +271,8 @@ int Run(const std::vector<std::string>& arguments) {
     ListFailures(t.failuresHeading, result.failures);
     bool reported = WriteReport(report.get(), request.report.value_or(""), result.failures);
     if (request.checksumFile)
-        reported = WriteChecksums(*request.checksumFile, result.hashes) && reported;
+        reported =
+            WriteChecksums(*request.checksumFile, result.hashes, result.hashesLeftOut) && reported;
     TransferFigures figures;
     {
         std::lock_guard<std::mutex> lock(figuresMutex);

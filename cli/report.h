@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,20 @@ namespace ostrivane::cli {
 // any spelling or link (core/intake.h). Empty when it may be written there, and for "-".
 std::string ReportPlaceRefusal(const std::string& name, PathList& sources,
                                PathList& destinations);
+
+// Why the checksum file `name` (written whole after the run, its temporary renamed over the
+// name) must not be written where it is, in one line for the user; empty when it may. Every
+// refusal of ReportPlaceRefusal, and: the report file itself (`report`, when given), a name
+// that is anything but a regular file or a new name (a folder, a link, a device, FIFO or
+// socket: the rename would replace it), and a place where it cannot be written now (its
+// folder missing or taking no new file, a file without write permission).
+std::string ChecksumPlaceRefusal(const std::string& name, const std::optional<std::string>& report,
+                                 PathList& sources, PathList& destinations);
+
+// The same look just before the file is written (the run may have taken long): why it can
+// no longer be written there as it was checked (anything but a regular file or a new name,
+// or no longer writable); empty when it can.
+std::string ChecksumPlaceChanged(const std::string& name);
 
 // Where the report goes, opened before the run starts so that a report that cannot be
 // created stops the program before anything is copied. "-" is standard output.

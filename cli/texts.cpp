@@ -1,10 +1,14 @@
 #include "cli/texts.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
 #include "app/texts.h"
 #include "cli/console.h"
+#include "core/copy_run.h"
+#include "core/emptying.h"
+#include "core/fsops.h"
 
 namespace ostrivane::cli {
 namespace {
@@ -32,8 +36,8 @@ const Texts kEnglish = {
     "all failures as UTF-8 CSV (path,reason); \"-\" for standard output",
     "a live display of the progress: auto (on a terminal), always or never",
     "read every copy back from its device after the run and compare it with its source",
-    "the XXH3-128 hash of every file copied, one line each, as `xxhsum -H2 -c` checks them "
-    "in a destination folder",
+    "the XXH3-128 hash of every file copied alike into every destination, one line each, as "
+    "`xxhsum -H2 -c` checks them in a destination folder",
     "print this help and exit",
     "print the version and exit",
     "Exit status: 0 everything done; 1 finished with failures; 2 bad usage or input, nothing "
@@ -50,10 +54,15 @@ const Texts kEnglish = {
     "--empty-first and --empty-now exclude each other",
     "emptying deletes without undo and asks first: run on a terminal or give --yes",
     "cannot create the report file %1: %2",
-    "--report %1: refused: it is the source %2",
-    "--report %1: refused: it lies inside the source folder %2",
-    "--report %1: refused: it lies inside the destination folder %2, where the run writes "
+    "%1 %2: refused: it is the source %3",
+    "%1 %2: refused: it lies inside the source folder %3",
+    "%1 %2: refused: it lies inside the destination folder %3, where the run writes "
     "(and may delete)",
+    "%1 %2: refused: it is the report file",
+    "%1 %2: refused: it is a folder",
+    "%1 %2: refused: it is a symbolic link (name the file it leads to)",
+    "%1 %2: refused: it is neither a regular file nor a new name (a device, FIFO or socket)",
+    "%1 %2: cannot be written there: %3",
     "%1: \"%2\" is not one of %3",
     "--writers: \"%1\" is not a whole number from 1 to 1024",
     "unexpected arguments: %1",
@@ -76,16 +85,10 @@ const Texts kEnglish = {
     "; copies verified: %1",
     "cannot write the checksum file %1: %2",
     "checksum file: %1 is not listed (xxhsum cannot read a name with a line break)",
-    {"stopped; the unfinished copy was discarded", "the source changed while it was copied",
-     "a source of the copy, not deleted", "the whole drive (file system) is never emptied",
-     "replaced meanwhile (by a link or another folder), not deleted",
-     "moved, deleted or replaced (by a link or another folder) during the run",
-     "the destination folder was deleted or replaced after the run began; nothing written",
-     "deleted or moved away after the run began",
-     "verification failed: the copy differs from its source",
-     "verification failed: the copy differs from its source (it replaced the file of that "
-     "name, which is gone)",
-     "not copied: the destination's disk is full"},
+    "checksum file: %1 files not listed: not copied under that name into every destination "
+    "(a file of that name kept, a numbered copy, or a failed copy)",
+    "checksum file: %1 files not listed: their copy failed in a destination",
+    "checksum file: %1 files not listed: the copies in the destinations differ",
     "files",
     "left",
     "flushing",
@@ -113,7 +116,8 @@ const Texts kChinese = {
     "把所有失败项写成 UTF-8 CSV（path,reason）；“-”表示标准输出",
     "显示进度：auto（仅在终端上）、always 或 never",
     "复制后从设备读回每个副本，与源文件比较",
-    "把复制的每个文件的 XXH3-128 校验值写入文件，每行一个，可在目标文件夹中用 `xxhsum -H2 -c` 检查",
+    "把以相同内容复制到每个目标文件夹的每个文件的 XXH3-128 校验值写入文件，每行一个，"
+    "可在目标文件夹中用 `xxhsum -H2 -c` 检查",
     "显示本帮助并退出",
     "显示版本并退出",
     "退出状态：0 全部完成；1 完成但有失败项；2 用法或输入错误，未复制任何内容；3 被 Ctrl-C 或 "
@@ -129,9 +133,14 @@ const Texts kChinese = {
     "--empty-first 和 --empty-now 不能同时使用",
     "清空（删除）操作是不可撤消（恢复）的，需要先确认：请在终端上运行或给出 --yes",
     "无法创建报告文件 %1：%2",
-    "--report %1：拒绝：它就是源 %2",
-    "--report %1：拒绝：它位于源文件夹 %2 之内",
-    "--report %1：拒绝：它位于目标文件夹 %2 之内，复制会写入（也可能删除）那里",
+    "%1 %2：拒绝：它就是源 %3",
+    "%1 %2：拒绝：它位于源文件夹 %3 之内",
+    "%1 %2：拒绝：它位于目标文件夹 %3 之内，复制会写入（也可能删除）那里",
+    "%1 %2：拒绝：它就是报告文件",
+    "%1 %2：拒绝：它是文件夹",
+    "%1 %2：拒绝：它是符号链接（请给出它指向的文件）",
+    "%1 %2：拒绝：它既不是普通文件也不是新文件名（设备、FIFO 或套接字）",
+    "%1 %2：无法写入该位置：%3",
     "%1：“%2”不是可选的值（%3）",
     "--writers：“%1”不是 1 到 1024 之间的整数",
     "无法识别的参数：%1",
@@ -154,8 +163,10 @@ const Texts kChinese = {
     "；已校验 %1 个副本",
     "无法写入校验文件 %1：%2",
     "校验文件：%1 未列入（xxhsum 无法读取含换行符的文件名）",
-    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr},  // the core's words as they are
+    "校验文件：有 %1 个文件未列入：并非以该名称复制到每个目标文件夹"
+    "（保留了同名文件、自动编号或复制失败）",
+    "校验文件：有 %1 个文件未列入：它们在某个目标文件夹中复制失败",
+    "校验文件：有 %1 个文件未列入：各目标文件夹中的副本不一致",
     "文件",
     "剩余",
     app::kStateFlushing,
@@ -168,6 +179,71 @@ const Texts kChinese = {
 };
 
 }  // namespace
+
+const std::vector<CoreReason>& CoreReasons() {
+    static const std::vector<CoreReason> reasons = [] {
+        std::vector<CoreReason> list = {
+            // ErrorText of the core's own error numbers (core/fsops_*.cpp).
+            {ErrorText(error::kStopped), "stopped; the unfinished copy was discarded"},
+            {ErrorText(error::kSourceChanged), "the source changed while it was copied"},
+            {ErrorText(error::kChangedMeanwhile),
+             "moved, deleted or replaced (by a link or another folder) during the run"},
+            {ErrorText(error::kDeviceFull), "not copied: the destination's disk is full"},
+            // The copy run (core/copy_run.h).
+            {run_reason::kDestinationGone,
+             "the destination folder was deleted or replaced after the run began; nothing "
+             "written"},
+            {run_reason::kVerifyFailed, "verification failed: the copy differs from its source"},
+            {run_reason::kVerifyFailedReplaced,
+             "verification failed: the copy differs from its source (it replaced the file of "
+             "that name, which is gone)"},
+            {run_reason::kVerifyNotRemoved, "; the copy could not be removed: "},
+            {"不能对整个驱动器（磁盘）进行复制！",
+             "refused: the whole drive (file system) cannot be copied"},
+            // The emptying (core/emptying.h).
+            {emptying_reason::kSourceKept, "a source of the copy, not deleted"},
+            {emptying_reason::kRootRefused, "the whole drive (file system) is never emptied"},
+            {emptying_reason::kChangedDuring,
+             "replaced meanwhile (by a link or another folder), not deleted"},
+            {emptying_reason::kGoneSinceStart, "deleted or moved away after the run began"},
+            // The folder tree copy (core/tree_copy.cpp).
+            {"源文件夹与目标文件夹是同一个文件夹",
+             "the source folder and the destination folder are one folder"},
+            {"未复制：这是指向其他位置的文件夹链接",
+             "not copied: a link to a folder elsewhere (links to folders are not followed)"},
+            {"未复制：文件夹在复制过程中被移动或替换",
+             "not copied: the folder was moved or replaced while it was copied"},
+        };
+        // Longest first: a reason that begins with a shorter one is matched whole.
+        std::stable_sort(list.begin(), list.end(), [](const CoreReason& a, const CoreReason& b) {
+            return a.chinese.size() > b.chinese.size();
+        });
+        return list;
+    }();
+    return reasons;
+}
+
+std::string EnglishReason(const std::string& reason) {
+    const std::vector<CoreReason>& reasons = CoreReasons();
+    std::string english;
+    size_t at = 0;
+    while (at < reason.size()) {
+        const auto part = std::find_if(reasons.begin(), reasons.end(), [&](const CoreReason& r) {
+            return !r.chinese.empty() && reason.compare(at, r.chinese.size(), r.chinese) == 0;
+        });
+        if (part != reasons.end()) {
+            english += part->english;
+            at += part->chinese.size();
+        } else {
+            english += reason[at++];
+        }
+    }
+    return english;
+}
+
+std::string LocalReason(const std::string& reason) {
+    return LocaleIsChinese() ? reason : EnglishReason(reason);
+}
 
 bool LocaleIsChinese() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {

@@ -5,6 +5,9 @@
 // are filled in by app::FormatText.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace ostrivane::cli {
 
 struct Texts {
@@ -39,10 +42,17 @@ struct Texts {
     const char* emptyBoth;
     const char* emptyingNeedsAnswer;
     const char* reportNotCreated;  // %1 file, %2 reason
-    // A report the run could overwrite, copy or delete; %1 the report, %2 the entry.
-    const char* reportIsSource;
-    const char* reportInSource;
-    const char* reportInDestination;
+    // A report or checksum file the run could overwrite, copy or delete; %1 the option
+    // (--report, --checksum-file), %2 the file, %3 the entry.
+    const char* fileIsSource;
+    const char* fileInSource;
+    const char* fileInDestination;
+    // A checksum file that cannot go where it is named; %1 the option, %2 the file.
+    const char* checksumIsReport;
+    const char* checksumIsFolder;
+    const char* checksumIsLink;
+    const char* checksumNotAFile;     // a device, FIFO or socket
+    const char* checksumCannotWrite;  // %3 the system's reason
     const char* valueNotAllowed;   // %1 option, %2 value, %3 the values allowed
     const char* writersNotNumber;  // %1 value
     const char* unexpectedArguments;  // %1 the arguments
@@ -68,13 +78,14 @@ struct Texts {
     const char* copiesVerified;     // %1 count
     const char* checksumsNotWritten;  // %1 file, %2 reason
     const char* checksumLineBreak;    // %1 path: a name xxhsum cannot list
-    // The core's own reasons (the window's words) in this language, in the order of
-    // kCoreReasons in main.cpp: a stopped copy, a source changed while read, a source kept
-    // by the emptying, the root refused by it, an entry swapped meanwhile (emptying), an
-    // entry moved or swapped during the run, a destination gone since the run began (copy),
-    // the same (emptying), a copy that differs from its source, the same where it replaced
-    // a file, a copy not tried because its device is full.
-    const char* coreReasons[11];
+    // The paths the checksum file leaves out because they are not the same in every
+    // destination (%1 each): copied under that name into some destinations only (a file of
+    // that name kept, a numbered copy, a failed copy); a failure in a destination (a
+    // failed check, a failed copy where an earlier one stands); copies of different
+    // contents.
+    const char* checksumNotEverywhere;
+    const char* checksumFailedSomewhere;
+    const char* checksumDiffering;
     // The progress line.
     const char* files;
     const char* remaining;
@@ -91,6 +102,22 @@ struct Texts {
 
 // The texts of the language the environment asks for.
 const Texts& Text();
+
+// The reasons of failures that the core words itself (in the windows' language, Chinese),
+// each with its English text: a whole reason, or a part of one that the core joins to
+// another or to the system's reason. Every string literal of the core's sources with
+// Chinese in it is here (tests/cli/texts_test.cpp checks that): a new reason of the core
+// is one more line in this table (cli/texts.cpp, kCoreReasons).
+struct CoreReason {
+    std::string chinese;
+    const char* english;
+};
+const std::vector<CoreReason>& CoreReasons();
+// `reason` with every part that the core worded in English (CoreReasons, the longest part
+// first where parts begin alike); the rest (the system's reason, names) as it is.
+std::string EnglishReason(const std::string& reason);
+// `reason` in the language of the messages: as it is in Chinese, else EnglishReason.
+std::string LocalReason(const std::string& reason);
 // True when LC_ALL, else LC_MESSAGES, else LANG (the first that is set and not empty)
 // begins with "zh"; when none is set, true when the system's language for the user
 // interface is Chinese (Windows only: GetUserDefaultUILanguage).

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <thread>
 
@@ -448,6 +449,7 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
                               options.maxWriters))
             run.markStopped();
     }
+    const size_t emptyingFailures = result.failures.size();
 
     // One step per destination, with the sources in list order, as the described order
     // makes them. Steps on several devices, or on a device that takes several writers, run
@@ -552,7 +554,12 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
             std::vector<std::string> roots;
             for (int d = 0; d < destinationCount; ++d)
                 roots.push_back(WithTrailingSeparator(destinations.at(d)));
-            result.hashes = HashesOf(*ledger, roots);
+            // The failures of the copies; the emptying's, before them, are about what stood
+            // in the destinations before the run.
+            const size_t first =
+                &into == &result.failures ? std::min(emptyingFailures, into.size()) : 0;
+            result.hashes =
+                HashesOf(*ledger, roots, std::span(into).subspan(first), &result.hashesLeftOut);
         }
     };
     // Each destination's failures after those of the emptying, in the described order.

@@ -73,6 +73,20 @@ struct FileHash {
     ContentHash hash;
 };
 
+// The files a list of hashes (HashesOf) leaves out because they are not the same in every
+// destination, counted by path.
+struct HashesLeftOut {
+    // Copied under that path into some destinations only: a file of that name kept, a
+    // numbered copy (listed under neither name), a copy that failed or was not made.
+    std::uint64_t notEverywhere = 0;
+    // A failure recorded at that path (or at a folder above it) in some destination: a copy
+    // that failed its check, a failed copy where an earlier copy of the run stands.
+    std::uint64_t failed = 0;
+    // Copied into every destination, from sources of different contents.
+    std::uint64_t differing = 0;
+    std::uint64_t total() const { return notEverywhere + failed + differing; }
+};
+
 // The outcome of a run: every failure, and whether a stop request ended it early.
 struct RunResult {
     std::vector<Failure> failures;
@@ -81,8 +95,10 @@ struct RunResult {
     // With RunOptions::verify: the copies read back from their devices and found equal to
     // their sources.
     std::uint64_t copiesVerified = 0;
-    // With RunOptions::listHashes: every copied file's hash (HashesOf).
+    // With RunOptions::listHashes: the hash of every file copied alike into every
+    // destination (HashesOf), and what that list left out.
     std::vector<FileHash> hashes;
+    HashesLeftOut hashesLeftOut;
 };
 
 // CopyAll with run options. With `options.stop` set by another thread, no new file starts

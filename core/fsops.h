@@ -561,6 +561,22 @@ int ReadWholeFile(const std::string& path, std::string& bytes);
 int WriteFileAtomically(const std::string& path, std::string_view bytes,
                         bool* shortWrite = nullptr);
 
+// What stands at `path` for a file that is to be written there whole (WriteFileAtomically
+// renames its temporary over whatever the name holds), the entry itself, a link not
+// followed.
+enum class FilePlaceKind {
+    Free,    // nothing: a new name
+    File,    // a regular file
+    Folder,  // a folder, or a name that can only mean one (ending with a separator, ".", "..")
+    Link,    // a symbolic link (on Windows any reparse point that stands for another name)
+    Other,   // a device, FIFO or socket
+};
+// Looks at `path` and sets `kind`. For Free and File, returns 0 when a file can be written
+// there now: the folder it goes into exists and takes a new file, and an existing file may
+// be written; else the error number of why not (the kind stays set). 0 for the other kinds,
+// which a caller refuses by their kind.
+int LookAtFilePlace(const std::string& path, FilePlaceKind& kind);
+
 // Absolute form of `path` for messages (the path itself when it cannot be resolved).
 std::string AbsolutePath(const std::string& path);
 // The absolute path of what `path` names with every ".", ".." and link resolved; empty

@@ -2217,6 +2217,37 @@ int WriteFileAtomically(const std::string& requestedPath, std::string_view bytes
     return 0;
 }
 
+int LookAtFilePlace(const std::string& path, FilePlaceKind& kind) {
+    kind = FilePlaceKind::Free;
+    if (path.empty()) return ENOENT;
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        kind = FilePlaceKind::Folder;
+        return 0;
+    }
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+        kind = S_ISLNK(st.st_mode)   ? FilePlaceKind::Link
+               : S_ISDIR(st.st_mode) ? FilePlaceKind::Folder
+               : S_ISREG(st.st_mode) ? FilePlaceKind::File
+                                     : FilePlaceKind::Other;
+        if (kind != FilePlaceKind::File) return 0;
+        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return errno;
+    } else if (errno != ENOENT) {
+        return errno;
+    }
+    // The temporary is made in the same folder and renamed over the name.
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? std::string("/")
+                                                          : path.substr(0, slash);
+    struct stat folderStat;
+    if (::stat(folder.c_str(), &folderStat) != 0) return errno;
+    if (!S_ISDIR(folderStat.st_mode)) return ENOTDIR;
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return errno;
+    return 0;
+}
+
 std::string CanonicalPath(const std::string& path) {
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (!resolved) return {};

@@ -1641,6 +1641,46 @@ int WriteFileAtomically(const std::string& path, std::string_view bytes, bool* s
     return 0;
 }
 
+int LookAtFilePlace(const std::string& path, FilePlaceKind& kind) {
+    kind = FilePlaceKind::Free;
+    const int delimiter = LastDelimiterIndex("\\/:", path);
+    const std::string name = path.substr(static_cast<size_t>(delimiter));
+    if (!path.empty() && (name.empty() || name == "." || name == "..")) {
+        kind = FilePlaceKind::Folder;
+        return 0;
+    }
+    std::wstring target;
+    if (!LongPath(path, target)) return LastError();
+    // The device namespace ("NUL", "CON", "\\.\PhysicalDrive0" as GetFullPathNameW gives them).
+    if (target.starts_with(L"\\\\?\\UNC\\.\\") || target.starts_with(L"\\\\?\\UNC\\?\\") ||
+        target.starts_with(L"\\\\.\\")) {
+        kind = FilePlaceKind::Other;
+        return 0;
+    }
+    const DWORD existing = ::GetFileAttributesW(target.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES) {
+        kind = IsReparseAttr(existing)  ? FilePlaceKind::Link
+               : IsFolderAttr(existing) ? FilePlaceKind::Folder
+                                        : FilePlaceKind::File;
+        if (kind != FilePlaceKind::File) return 0;
+        if (existing & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+    } else if (const DWORD error = ::GetLastError(); error != ERROR_FILE_NOT_FOUND) {
+        return static_cast<int>(error);
+    }
+    // The temporary is made in the same folder and moved over the name: a probe made and
+    // deleted at once tells whether the folder takes a new file.
+    const std::wstring folder = target.substr(0, target.rfind(L'\\') + 1);
+    const DWORD folderAttributes = ::GetFileAttributesW(folder.c_str());
+    if (folderAttributes == INVALID_FILE_ATTRIBUTES) return LastError();
+    if (!IsFolderAttr(folderAttributes)) return ERROR_DIRECTORY;
+    std::wstring probe;
+    ToWide(NewTemporaryName(), probe);
+    Handle h(::CreateFileW((folder + probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!h.valid()) return LastError();
+    return 0;
+}
+
 std::string CanonicalPath(const std::string& path) {
     Handle h(OpenPath(path, FILE_READ_ATTRIBUTES, true));
     std::wstring final;

@@ -1,6 +1,7 @@
 #include "core/verification.h"
 
 #include <algorithm>
+#include <string_view>
 #include <unordered_set>
 
 #include "core/run_engine.h"
@@ -249,24 +250,99 @@ VerifyOutcome VerifyCopies(CopyLedger& ledger, RunControl& run,
     return outcome;
 }
 
-std::vector<FileHash> HashesOf(CopyLedger& ledger, const std::vector<std::string>& destinations) {
-    std::vector<FileHash> hashes;
-    std::unordered_set<std::string> listed;
-    for (int d = 0; d < ledger.destinations(); ++d) {
+std::vector<FileHash> HashesOf(CopyLedger& ledger, const std::vector<std::string>& destinations,
+                               std::span<const Failure> failures, HashesLeftOut* leftOut) {
+    const int destinationCount = ledger.destinations();
+    const auto rootOf = [&](int d) -> const std::string& {
+        return destinations.at(static_cast<size_t>(d));
+    };
+    // Each destination's copies by their path relative to it.
+    std::vector<std::unordered_map<std::string, ContentHash>> byPath(
+        static_cast<size_t>(destinationCount));
+    std::vector<std::string> paths;  // every path copied into some destination, once
+    std::unordered_set<std::string> seen;
+    for (int d = 0; d < destinationCount; ++d) {
         CopyLedger::Destination& destination = ledger.destination(d);
-        const std::string& root = destinations.at(static_cast<size_t>(d));
+        const std::string& root = rootOf(d);
         for (const CopyLedger::Copy& copy : destination.copies) {
             if (copy.superseded) continue;
             const std::string& folder = destination.folders[copy.folder];
             std::string path = folder.compare(0, root.size(), root) == 0
                                    ? folder.substr(root.size()) + copy.name
                                    : folder + copy.name;
-            if (!listed.insert(path).second) continue;
-            hashes.push_back({std::move(path), copy.placed.sourceHash});
+            if (seen.insert(path).second) paths.push_back(path);
+            byPath[static_cast<size_t>(d)].emplace(std::move(path), copy.placed.sourceHash);
+        }
+    }
+    // The failures at a path relative to a destination that holds them: at the path itself,
+    // or at a folder above it (a folder not created or not entered, a destination gone, a
+    // file system whose flush failed).
+    std::unordered_set<std::string> failedPaths;
+    bool everythingFailed = false;
+    for (const Failure& failure : failures) {
+        for (int d = 0; d < destinationCount; ++d) {
+            const std::string& root = rootOf(d);
+            if (root.size() <= 1) continue;  // an entry that names no folder
+            std::string_view path = failure.path;
+            if (path.size() + 1 == root.size() && root.compare(0, path.size(), path) == 0) {
+                everythingFailed = true;  // the destination itself, without its separator
+                continue;
+            }
+            if (path.compare(0, root.size(), root) != 0) {
+                // A folder above the destination (a flush names the first destination of a
+                // file system, which may hold others).
+                if (!path.empty() && path.back() == platform::kSeparator &&
+                    root.compare(0, path.size(), path) == 0)
+                    everythingFailed = true;
+                continue;
+            }
+            path.remove_prefix(root.size());
+            while (!path.empty() && path.back() == platform::kSeparator) path.remove_suffix(1);
+            if (path.empty())
+                everythingFailed = true;
+            else
+                failedPaths.emplace(path);
+        }
+    }
+    const auto failedAt = [&](const std::string& path) {
+        if (everythingFailed || failedPaths.count(path)) return true;
+        for (size_t cut = path.find(platform::kSeparator); cut != std::string::npos;
+             cut = path.find(platform::kSeparator, cut + 1))
+            if (failedPaths.count(path.substr(0, cut))) return true;
+        return false;
+    };
+
+    HashesLeftOut counts;
+    std::vector<FileHash> hashes;
+    for (std::string& path : paths) {
+        if (failedAt(path)) {
+            ++counts.failed;
+            continue;
+        }
+        const ContentHash* first = nullptr;
+        bool everywhere = true, alike = true;
+        for (int d = 0; d < destinationCount && everywhere; ++d) {
+            const auto& copies = byPath[static_cast<size_t>(d)];
+            const auto found = copies.find(path);
+            if (found == copies.end()) {
+                everywhere = false;
+            } else if (!first) {
+                first = &found->second;
+            } else if (!(found->second == *first)) {
+                alike = false;
+            }
+        }
+        if (!everywhere) {
+            ++counts.notEverywhere;
+        } else if (!alike) {
+            ++counts.differing;
+        } else {
+            hashes.push_back({std::move(path), *first});
         }
     }
     std::sort(hashes.begin(), hashes.end(),
               [](const FileHash& a, const FileHash& b) { return a.path < b.path; });
+    if (leftOut) *leftOut = counts;
     return hashes;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -78,9 +79,15 @@ VerifyOutcome VerifyCopies(CopyLedger& ledger, RunControl& run,
                            const std::atomic<bool>* stop);
 
 // The hashes of the copies in the sorted `ledger`, each by its path relative to its
-// destination folder (`destinations[d]`, shown, ending with the separator), in path order;
-// a path copied into several destinations is listed once, with its first destination's
-// hash.
-std::vector<FileHash> HashesOf(CopyLedger& ledger, const std::vector<std::string>& destinations);
+// destination folder (`destinations[d]`, shown, ending with the separator; an empty entry
+// names none), in path order: one list that holds in every destination, so only a path
+// copied into every destination, from sources of one content, and with no failure of the
+// run's `failures` at it or at a folder above it in any destination (a failure's path taken
+// relative to each destination that holds it); listed once. What it leaves out is counted
+// in *leftOut when given. A file kept under its name, or copied under a numbered one,
+// in one destination is missing from that destination's ledger under the path the others
+// have, and so left out.
+std::vector<FileHash> HashesOf(CopyLedger& ledger, const std::vector<std::string>& destinations,
+                               std::span<const Failure> failures, HashesLeftOut* leftOut = nullptr);
 
 }  // namespace ostrivane

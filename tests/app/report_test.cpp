@@ -64,3 +64,25 @@ TEST(Report, FieldsAreQuotedOnlyWhereTheFormatNeedsIt) {
     EXPECT_EQ(CsvField(" a", ReportFormat::Script), "\" a\"");
     EXPECT_EQ(CsvField(" a", ReportFormat::Spreadsheet), " a");
 }
+
+// A cell that begins like a formula is shown as text by the spreadsheet: the windows'
+// report puts a quote mark before it inside the quoting; the command line's file keeps its
+// fields as they are, for the scripts that read it.
+TEST(Report, SpreadsheetCellsThatBeginLikeAFormulaAreText) {
+    for (const std::string start : {"=", "+", "-", "@", "\t", "\r"}) {
+        SCOPED_TRACE(start);
+        const std::string text = start + "HYPERLINK(\"http://x\",\"y\")";
+        std::string doubled;
+        for (const char c : text) doubled += c == '"' ? std::string("\"\"") : std::string(1, c);
+        EXPECT_EQ(CsvField(text, ReportFormat::Spreadsheet), "\"'" + doubled + "\"");
+        EXPECT_EQ(CsvField(start + "1", ReportFormat::Spreadsheet), "\"'" + start + "1\"");
+        EXPECT_EQ(CsvField(start + "1", ReportFormat::Script),
+                  start == "\r" ? "\"\r1\"" : start + "1");
+    }
+    // Only the first character counts; a path or reason with one inside stays as it was.
+    EXPECT_EQ(CsvField("a=b-c", ReportFormat::Spreadsheet), "a=b-c");
+    EXPECT_EQ(CsvField(" =1", ReportFormat::Spreadsheet), " =1");
+    EXPECT_EQ(ReportText({{"-rf", "=1+1"}}, ReportFormat::Spreadsheet),
+              "\xEF\xBB\xBF路径,原因\r\n\"'-rf\",\"'=1+1\"\r\n");
+    EXPECT_EQ(ReportText({{"-rf", "=1+1"}}, ReportFormat::Script), "path,reason\n-rf,=1+1\n");
+}

@@ -11,6 +11,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -478,6 +479,199 @@ TEST_F(CliCopy, AReportOnASourceOrInsideASourceOrADestinationIsRefused) {
     }
 }
 
+// A checksum file the run could copy, overwrite or delete, or one that cannot go where it
+// is named (anything but a regular file or a new name, a place that takes no file): refused
+// before anything is copied, with status 2 and one line, and what stands there is left as
+// it was.
+TEST_F(CliCopy, AChecksumFileIsRefusedBeforeTheRunWhereItCannotOrMustNotGo) {
+    tree.write("src/sums.xxh", "a source of that name");
+    tree.mkdir("other");
+    tree.mkdir("d1/sub");
+    const std::string report = work.path("r.csv");
+    struct Case {
+        std::vector<std::string> args;
+        std::string why;
+    };
+    std::vector<Case> cases = {
+        {{p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("src/c.txt")}, "is the source"},
+        {{p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("src/../src/c.txt")},
+         "is the source"},
+        {{p("src/data"), "--to", p("d1"), "--checksum-file", p("src/data/sums.xxh")},
+         "inside the source folder"},
+        // Where a source of that name (or a numbered copy of any) would land.
+        {{p("src/sums.xxh"), p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("d1/sums.xxh")},
+         "inside the destination folder"},
+        {{p("src/c.txt"), "--to", p("d2"), "--to", p("d1"), "--checksum-file", p("d1/sub/c_1.txt")},
+         "inside the destination folder"},
+        {{p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("other")}, "is a folder"},
+        {{p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("other") + "/"}, "is a folder"},
+        {{p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("none/sums.xxh")},
+         "cannot be written there"},
+        {{p("src/c.txt"), "--to", p("d1"), "--report", report, "--checksum-file", report},
+         "is the report file"},
+        {{p("src/c.txt"), "--to", p("d1"), "--report", report, "--checksum-file",
+          work.path("./r.csv")},
+         "is the report file"},
+    };
+#ifndef _WIN32
+    // A device, a FIFO, links (to a file, a folder, a device, nowhere), a hard link to a
+    // source. Root (whose rename could replace /dev/null itself, were the check gone) gets
+    // a twin of /dev/null of its own in the tree; anybody else cannot replace an entry of
+    // /dev.
+    const std::string device = ::geteuid() == 0 ? p("null") : "/dev/null";
+    if (::geteuid() == 0) ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_EQ(::mkfifo(p("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(p("other/x").c_str(), p("dangling").c_str()), 0);
+    ASSERT_EQ(::symlink(p("other").c_str(), p("folder-link").c_str()), 0);
+    ASSERT_EQ(::symlink(device.c_str(), p("null-link").c_str()), 0);
+    tree.write("file", "stays");
+    ASSERT_EQ(::symlink(p("file").c_str(), p("file-link").c_str()), 0);
+    ASSERT_EQ(::link(p("src/c.txt").c_str(), p("hard").c_str()), 0);
+    for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
+             {device, "neither a regular file nor a new name"},
+             {p("fifo"), "neither a regular file nor a new name"},
+             {p("dangling"), "symbolic link"},
+             {p("folder-link"), "symbolic link"},
+             {p("null-link"), "symbolic link"},
+             {p("file-link"), "symbolic link"},
+             {p("hard"), "is the source"}}) {
+        cases.push_back({{p("src/c.txt"), "--to", p("d1"), "--checksum-file", path}, why});
+    }
+    // A folder that takes no new file, a file that may not be written (root may write both).
+    tree.mkdir("locked");
+    tree.write("readonly.xxh", "stays");
+    ASSERT_EQ(::chmod(p("locked").c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(p("readonly.xxh").c_str(), 0444), 0);
+    if (::geteuid() != 0) {
+        cases.push_back({{p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("locked/s.xxh")},
+                         "cannot be written there: Permission denied"});
+        cases.push_back({{p("src/c.txt"), "--to", p("d1"), "--checksum-file", p("readonly.xxh")},
+                         "cannot be written there: Permission denied"});
+    }
+#endif
+    for (const Case& c : cases) {
+        std::string line;
+        for (const auto& arg : c.args) line += arg + " ";
+        SCOPED_TRACE(line);
+        const Outcome outcome = run(c.args);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+        EXPECT_NE(outcome.err.find("--checksum-file"), std::string::npos) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.why), std::string::npos) << outcome.err;
+        EXPECT_EQ(Tree(p("d1")), std::set<std::string>{"sub/"});
+        EXPECT_EQ(Tree(p("d2")), std::set<std::string>{});
+        EXPECT_EQ(ReadFile(p("src/c.txt")), "gamma");
+        EXPECT_EQ(ReadFile(p("src/sums.xxh")), "a source of that name");
+        EXPECT_FALSE(Exists(report));  // not even the report was created
+        EXPECT_EQ(Tree(p("other")), std::set<std::string>{});
+    }
+#ifndef _WIN32
+    struct stat st;
+    ASSERT_EQ(::stat(device.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    ASSERT_EQ(::lstat(p("fifo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(ReadFile(p("file")), "stays");
+    EXPECT_EQ(ReadFile(p("readonly.xxh")), "stays");
+    ASSERT_EQ(::lstat(p("dangling").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(Tree(p("locked")), std::set<std::string>{});
+    ::chmod(p("locked").c_str(), 0755);
+#endif
+    // A regular file of the user's and a new name are taken.
+    tree.write("old.xxh", "older list");
+    for (const std::string& sums : {p("old.xxh"), p("new.xxh")}) {
+        const Outcome outcome = run(
+            {p("src/c.txt"), "--to", p("d1"), "--policy", "overwrite", "--checksum-file", sums});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(ReadFile(sums), ostrivane::HashOf("gamma", 5).hex() + "  c.txt\n");
+    }
+}
+
+// The checksum file holds only what is true in every destination: a name that one
+// destination kept, or that a copy there was numbered away from, is left out (under both
+// names), and the run says how many and why; xxhsum then checks the list in every
+// destination without a fault.
+TEST_F(CliCopy, TheChecksumFileHoldsWhatIsTrueInEveryDestination) {
+    const std::string sums = work.path("sums.xxh");
+    const std::string sep(1, ostrivane::platform::kSeparator);
+    const std::string dataLines = ostrivane::HashOf("alpha", 5).hex() + "  data" + sep + "a.txt\n" +
+                                  ostrivane::HashOf("beta", 4).hex() + "  data" + sep + "sub" +
+                                  sep + "b.txt\n";
+    for (const std::string policy : {"number", "skip"}) {
+        SCOPED_TRACE(policy);
+        fs::remove_all(NativePath(p("d1")));
+        fs::remove_all(NativePath(p("d2")));
+        tree.mkdir("d1");
+        tree.write("d2/c.txt", "older");
+        const Outcome outcome =
+            run({p("src/data"), p("src/c.txt"), "--to", p("d1"), "--to", p("d2"), "--policy",
+                 policy, "--verify", "--checksum-file", sums});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(ReadFile(sums), dataLines);
+        // Under number, c.txt (d1) and c_1.txt (d2); under skip, c.txt (d1 only).
+        const std::string count = policy == "number" ? "2" : "1";
+        EXPECT_NE(outcome.err.find("checksum file: " + count +
+                                   " files not listed: not copied under that name into every "
+                                   "destination"),
+                  std::string::npos)
+            << outcome.err;
+#ifndef _WIN32
+        if (std::system("command -v xxhsum > /dev/null") != 0) continue;
+        for (const std::string& folder : {p("d1"), p("d2")}) {
+            const std::string command = "cd '" + folder + "' && xxhsum -H2 -c '" + sums + "' > '" +
+                                        work.path("check") + "' 2>&1";
+            EXPECT_EQ(std::system(command.c_str()), 0) << folder << ReadFile(work.path("check"));
+        }
+#endif
+    }
+    // The note in Chinese under a Chinese locale (d2 keeps its c.txt again).
+    fs::remove_all(NativePath(p("d1")));
+    tree.mkdir("d1");
+    const Outcome chinese = run({p("src/c.txt"), "--to", p("d1"), "--to", p("d2"), "--policy",
+                                 "skip", "--checksum-file", sums},
+                                {{"LC_ALL", "zh_CN.UTF-8"}});
+    EXPECT_EQ(chinese.status, 0) << chinese.err;
+    EXPECT_NE(chinese.err.find("校验文件：有 1 个文件未列入：并非以该名称复制到每个目标文件夹"),
+              std::string::npos)
+        << chinese.err;
+    // The same copies in every destination: everything listed, nothing said.
+    fs::remove_all(NativePath(p("d1")));
+    fs::remove_all(NativePath(p("d2")));
+    tree.mkdir("d1");
+    tree.mkdir("d2");
+    const Outcome alike = run(
+        {p("src/data"), p("src/c.txt"), "--to", p("d1"), "--to", p("d2"), "--checksum-file", sums});
+    EXPECT_EQ(alike.status, 0) << alike.err;
+    EXPECT_EQ(alike.err, "");
+    EXPECT_EQ(ReadFile(sums), ostrivane::HashOf("gamma", 5).hex() + "  c.txt\n" + dataLines);
+}
+
+// Every reason is English under an English locale, the most common first: a link to a
+// folder inside a source folder, which is not followed; on standard error and in the
+// report. Under a Chinese locale it stays the window's.
+TEST_F(CliCopy, ReasonsAreInTheLanguageOfTheMessages) {
+#ifndef _WIN32
+    ASSERT_EQ(::symlink(p("d2").c_str(), p("src/data/elsewhere").c_str()), 0);
+    const std::string english = "not copied: a link to a folder elsewhere";
+    const std::string chinese = "未复制：这是指向其他位置的文件夹链接";
+    const Outcome outcome = run({p("src/data"), "--to", p("d1"), "--report", work.path("r.csv")});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find(p("src/data/elsewhere") + ": " + english), std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(outcome.err.find(chinese), std::string::npos) << outcome.err;
+    EXPECT_NE(ReadFile(work.path("r.csv")).find(english), std::string::npos);
+    const Outcome inChinese = run({p("src/data"), "--to", p("d2"), "--report", work.path("r.csv")},
+                                  {{"LC_ALL", "zh_CN.UTF-8"}});
+    EXPECT_EQ(inChinese.status, 1);
+    EXPECT_NE(inChinese.err.find(p("src/data/elsewhere") + ": " + chinese), std::string::npos)
+        << inChinese.err;
+    EXPECT_NE(ReadFile(work.path("r.csv")).find(chinese), std::string::npos);
+#else
+    GTEST_SKIP() << "links to folders need privileges on Windows";
+#endif
+}
+
 // One folder named in several spellings is one destination, one source in several
 // spellings one source; a link to a source folder is a source of its own (it is copied
 // under its own name).
@@ -771,6 +965,27 @@ TEST_F(CliCopy, AsksOnATerminal) {
                                                     "data/sub/b.txt"}));
 }
 
+// The checksum file's place is looked at again when the list is written: what took its
+// name during the run (here a FIFO, while a question waited) is neither replaced nor
+// written into; the run ends with status 1.
+TEST_F(CliCopy, AChecksumFileWhosePlaceChangedDuringTheRunIsNotWritten) {
+    tree.write("d1/c.txt", "older");
+    const std::string sums = work.path("sums.xxh");
+    Terminal terminal({p("src/c.txt"), "--to", p("d1"), "--policy", "ask", "--checksum-file", sums},
+                      work.root());
+    ASSERT_TRUE(terminal.waitFor("Overwrite? [y/N]")) << terminal.seen();
+    ASSERT_EQ(::mkfifo(sums.c_str(), 0600), 0);
+    terminal.type("y\n");
+    EXPECT_TRUE(terminal.waitFor("ostrivane-cli: --checksum-file " + sums +
+                                 ": refused: it is neither a regular file nor a new name"))
+        << terminal.seen();
+    EXPECT_EQ(terminal.status(), 1);
+    EXPECT_EQ(ReadFile(p("d1/c.txt")), "gamma");
+    struct stat st;
+    ASSERT_EQ(::lstat(sums.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
 // Ctrl-C while a question waits for its answer (the question is asked on a writer thread):
 // the question is answered No, the run stops with status 3, the summary and the report.
 TEST_F(CliCopy, CtrlCWhileAQuestionWaitsStopsTheRun) {
@@ -837,6 +1052,33 @@ TEST(CliMounted, AWrongCopyFailsTheVerifiedRunWithStatusOne) {
     EXPECT_NE(ReadFile(work.path("out")).find("copies verified: 1"), std::string::npos)
         << ReadFile(work.path("out"));
     EXPECT_FALSE(ostrivane::test::Exists(ffs->backing() + "/d/c.txt"));
+    EXPECT_EQ(ReadFile(plain.path("c.txt")), "gamma");
+}
+
+// A copy that failed its check in one destination is not in the checksum file, which holds
+// for every destination; the run says so. The copy on the honest folder is right, and the
+// list checks there and on the device alike.
+TEST(CliMounted, TheChecksumFileLeavesOutACopyThatFailedInOneDestination) {
+    std::unique_ptr<ostrivane::test::FaultFs> ffs;
+    try {
+        ffs = std::make_unique<ostrivane::test::FaultFs>();
+    } catch (const ostrivane::test::MountUnavailable& unavailable) {
+        GTEST_SKIP() << "cannot mount: " << unavailable.what();
+    }
+    TempTree src, work, plain;
+    src.write("c.txt", "gamma");
+    src.write("e.txt", "epsilon");
+    fs::create_directories(ffs->backing() + "/d");
+    ffs->arm("corrupt name=c.txt");
+    const pid_t pid = Start({src.path("c.txt"), src.path("e.txt"), "--to", plain.root(), "--to",
+                             ffs->path("d"), "--verify", "--checksum-file", work.path("sums")},
+                            work.path("out"), work.path("err"), work.root(), {});
+    EXPECT_EQ(Wait(pid), 1) << ReadFile(work.path("err"));
+    const std::string err = ReadFile(work.path("err"));
+    EXPECT_NE(err.find("checksum file: 1 files not listed: their copy failed in a destination"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(ReadFile(work.path("sums")), ostrivane::HashOf("epsilon", 7).hex() + "  e.txt\n");
     EXPECT_EQ(ReadFile(plain.path("c.txt")), "gamma");
 }
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "core/temp_tree.h"
 
@@ -415,6 +416,45 @@ TEST(WholeFiles, AtomicWriteKeepsModeAndOldFileOnFailure) {
     chmod(t.root().c_str(), 0755);
     ASSERT_EQ(ReadWholeFile(path, bytes), 0);
     EXPECT_EQ(bytes, "two");
+}
+
+// What a whole-file write would replace, the entry itself looked at: only a new name and a
+// regular file are places to write, and only where the folder takes a new file.
+TEST(WholeFiles, FilePlaceTellsWhatTheNameHoldsAndWhetherItCanBeWritten) {
+    TempTree t;
+    t.write("file", "x");
+    t.mkdir("folder");
+    ASSERT_EQ(::mkfifo(t.path("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(t.path("file").c_str(), t.path("link").c_str()), 0);
+    ASSERT_EQ(::symlink(t.path("none").c_str(), t.path("dangling").c_str()), 0);
+    const std::vector<std::tuple<std::string, FilePlaceKind, int>> cases = {
+        {t.path("new"), FilePlaceKind::Free, 0},
+        {t.path("file"), FilePlaceKind::File, 0},
+        {t.path("folder"), FilePlaceKind::Folder, 0},
+        {t.path("new") + "/", FilePlaceKind::Folder, 0},
+        {t.path("folder/.."), FilePlaceKind::Folder, 0},
+        {t.path("fifo"), FilePlaceKind::Other, 0},
+        {"/dev/null", FilePlaceKind::Other, 0},
+        {t.path("link"), FilePlaceKind::Link, 0},
+        {t.path("dangling"), FilePlaceKind::Link, 0},
+        {t.path("none/new"), FilePlaceKind::Free, ENOENT},
+        {t.path("file/new"), FilePlaceKind::Free, ENOTDIR},
+    };
+    for (const auto& [path, kind, error] : cases) {
+        SCOPED_TRACE(path);
+        FilePlaceKind found = FilePlaceKind::File;
+        EXPECT_EQ(LookAtFilePlace(path, found), error);
+        EXPECT_EQ(found, kind);
+    }
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    ASSERT_EQ(::chmod(t.path("file").c_str(), 0444), 0);
+    FilePlaceKind kind = FilePlaceKind::Free;
+    EXPECT_EQ(LookAtFilePlace(t.path("file"), kind), EACCES);
+    EXPECT_EQ(kind, FilePlaceKind::File);
+    ASSERT_EQ(::chmod(t.path("folder").c_str(), 0555), 0);
+    EXPECT_EQ(LookAtFilePlace(t.path("folder/new"), kind), EACCES);
+    EXPECT_EQ(kind, FilePlaceKind::Free);
+    ::chmod(t.path("folder").c_str(), 0755);
 }
 
 TEST(Attributes, ReadOnlyBitAndFolderPermission) {

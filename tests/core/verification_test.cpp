@@ -336,13 +336,69 @@ TEST(Verification, HashesListEveryCopiedFileByItsPathInTheDestination) {
     EXPECT_EQ(result.copiesVerified, 0u);  // nothing read back without verify
     std::vector<std::pair<std::string, std::string>> listed;
     for (const FileHash& hash : result.hashes) listed.emplace_back(hash.path, hash.hash.hex());
-    // One line per path, in path order; d2's numbered copy has a path of its own.
+    // One line per path, in path order. d2 kept its own one.txt and got a numbered copy:
+    // neither name holds the source's bytes in both destinations, so neither is listed.
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"one.txt", HashOf("1", 1).hex()},
-        {"one_1.txt", HashOf("1", 1).hex()},
         {"src" + kSep + "a.txt", HashOf("A", 1).hex()},
         {"src" + kSep + "sub" + kSep + "b.txt", HashOf("BB", 2).hex()}};
     EXPECT_EQ(listed, expected);
+    EXPECT_EQ(result.hashesLeftOut.notEverywhere, 2u);
+    EXPECT_EQ(result.hashesLeftOut.total(), 2u);
+}
+
+}  // namespace
+}  // namespace ostrivane
+
+namespace ostrivane {
+namespace {
+
+// The list of hashes from a ledger and the run's failures: only a path copied into every
+// destination from one content and without a failure at it (or above it) anywhere.
+TEST(Verification, HashesLeaveOutWhatIsNotAlikeInEveryDestination) {
+    const std::string d1 = kSep + "out" + kSep + "d1" + kSep;
+    const std::string d2 = kSep + "out" + kSep + "d2" + kSep;
+    const auto placed = [](const std::string& content) {
+        PlacedCopy copy;
+        copy.sourceHash = HashOf(content.data(), content.size());
+        return copy;
+    };
+    CopyLedger ledger(2);
+    for (const std::string& root : {d1, d2}) {
+        ledger.add(root == d1 ? 0 : 1, root, "a.txt", placed("a"));
+        ledger.add(root == d1 ? 0 : 1, root, "b.txt", placed(root == d1 ? "b" : "B"));
+        ledger.add(root == d1 ? 0 : 1, root + "sub" + kSep, "e.txt", placed("e"));
+        ledger.add(root == d1 ? 0 : 1, root + "sub2" + kSep, "e.txt", placed("e"));
+        ledger.add(root == d1 ? 0 : 1, root, "f.txt", placed("f"));
+        ledger.add(root == d1 ? 0 : 1, root, "g.txt", placed("g"));
+    }
+    ledger.add(0, d1, "c.txt", placed("c"));    // kept or not copied in d2
+    ledger.add(1, d2, "c_1.txt", placed("c"));  // numbered in d2
+    ledger.sort();
+    const std::vector<Failure> failures = {
+        {d2 + "sub", "a folder not created"},                  // e.txt below it
+        {d1 + "f.txt", "verification failed"},                 // a check that failed
+        {kSep + "src" + kSep + "g.txt", "the source failed"},  // no destination's path
+    };
+    HashesLeftOut leftOut;
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (const FileHash& hash : HashesOf(ledger, {d1, d2}, failures, &leftOut))
+        listed.emplace_back(hash.path, hash.hash.hex());
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"a.txt", HashOf("a", 1).hex()},
+        {"g.txt", HashOf("g", 1).hex()},
+        {"sub2" + kSep + "e.txt", HashOf("e", 1).hex()}};
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(leftOut.notEverywhere, 2u);  // c.txt, c_1.txt
+    EXPECT_EQ(leftOut.failed, 2u);         // sub/e.txt, f.txt
+    EXPECT_EQ(leftOut.differing, 1u);      // b.txt
+
+    // A failure of a whole destination (its flush, named by the destination itself) leaves
+    // nothing that holds everywhere.
+    EXPECT_TRUE(
+        HashesOf(ledger, {d1, d2}, std::vector<Failure>{{d2, "I/O error"}}, &leftOut).empty());
+    EXPECT_EQ(leftOut.failed, 8u);
+    // Without failures every alike path is listed.
+    EXPECT_EQ(HashesOf(ledger, {d1, d2}, {}, &leftOut).size(), 5u);
 }
 
 }  // namespace
