@@ -197,6 +197,12 @@ const std::vector<CoreReason>& CoreReasons() {
             {run_reason::kVerifyFailedReplaced,
              "verification failed: the copy differs from its source (it replaced the file of "
              "that name, which is gone)"},
+            {run_reason::kVerifyFailedLinkBack,
+             "verification failed: the copy differs from its source; it was removed and the "
+             "symbolic link that stood there was put back"},
+            {run_reason::kVerifyFailedLinkGone,
+             "verification failed: the copy differs from its source (it replaced the symbolic "
+             "link of that name, which is gone)"},
             {run_reason::kVerifyNotRemoved, "; the copy could not be removed: "},
             {"不能对整个驱动器（磁盘）进行复制！",
              "refused: the whole drive (file system) cannot be copied"},

@@ -519,7 +519,9 @@ TEST_F(CliCopy, AChecksumFileIsRefusedBeforeTheRunWhereItCannotOrMustNotGo) {
     // a twin of /dev/null of its own in the tree; anybody else cannot replace an entry of
     // /dev.
     const std::string device = ::geteuid() == 0 ? p("null") : "/dev/null";
-    if (::geteuid() == 0) ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    }
     ASSERT_EQ(::mkfifo(p("fifo").c_str(), 0600), 0);
     ASSERT_EQ(::symlink(p("other/x").c_str(), p("dangling").c_str()), 0);
     ASSERT_EQ(::symlink(p("other").c_str(), p("folder-link").c_str()), 0);

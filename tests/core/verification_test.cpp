@@ -258,7 +258,9 @@ TEST(Verification, AWrongCopyThatReplacedALinkGivesThePlaceBackToTheLink) {
     std::filesystem::create_symlink(toFile, copies + "fine.txt");
     // As root, a link of another user's is given back to that user.
     const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
-    if (::geteuid() == 0) ASSERT_EQ(::lchown((copies + "to-file.txt").c_str(), owner, 65534), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::lchown((copies + "to-file.txt").c_str(), owner, 65534), 0);
+    }
     bool changed = false;
     RunOptions options = VerifyOptions();
     options.maxWriters = 1;
