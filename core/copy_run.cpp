@@ -539,6 +539,15 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
                 into.insert(into.end(), std::make_move_iterator(failures.begin()),
                             std::make_move_iterator(failures.end()));
             result.copiesVerified = outcome.copiesVerified;
+            // What the check removed stands no more: the figures leave it out of the copies.
+            bool removed = false;
+            for (size_t d = 0; d < outcome.removed.size(); ++d) {
+                for (std::uint64_t size : outcome.removed[d]) {
+                    run.copyRemoved(static_cast<int>(d), size);
+                    removed = true;
+                }
+            }
+            if (removed) run.report();
             if (outcome.stopped) run.markStopped();
         }
         if (options.listHashes) {
