@@ -991,5 +991,29 @@ TEST(Figures, RemainingTimeIsTheSlowestDevicesRemainingWork) {
     EXPECT_LT(RemainingSeconds(figures), 0);
 }
 
+// On a device where a copy found no room, a copy is refused untried only where it cannot fit:
+// it is as large as the smallest copy that failed and the space the process may use, told,
+// is too small for it. An empty file and a smaller one are always tried, the space told or
+// not; the order in which the copies come cannot matter.
+TEST(Figures, ACopyIsRefusedUntriedOnlyWhereItCannotFit) {
+    constexpr std::uint64_t kMiB = 1 << 20;
+    // No copy has failed: everything is tried.
+    EXPECT_TRUE(CopyMayFit(64 * kMiB, kNoneFull, false, 0, 0));
+    // After an 8 MiB copy failed, 0 bytes free told.
+    EXPECT_TRUE(CopyMayFit(0, 8 * kMiB, true, 0, 0));
+    EXPECT_TRUE(CopyMayFit(8 * 1024, 8 * kMiB, true, 0, 0));
+    EXPECT_TRUE(CopyMayFit(8 * kMiB - 1, 8 * kMiB, false, 0, 0));
+    EXPECT_FALSE(CopyMayFit(8 * kMiB, 8 * kMiB, true, 0, UINT64_MAX));
+    EXPECT_FALSE(CopyMayFit(9 * kMiB, 8 * kMiB, false, 100 * kMiB, UINT64_MAX));
+    // Space came back: as large a copy fits beside the margin, and only then.
+    EXPECT_TRUE(CopyMayFit(8 * kMiB, 8 * kMiB, true, 9 * kMiB, UINT64_MAX));
+    EXPECT_FALSE(CopyMayFit(8 * kMiB, 8 * kMiB, true, 8 * kMiB + 1024, UINT64_MAX));
+    // Room for the bytes, no free entry for the file.
+    EXPECT_FALSE(CopyMayFit(8 * kMiB, 8 * kMiB, true, 100 * kMiB, 0));
+    // An empty file that failed (no entry left) leaves empty files to be tried still.
+    EXPECT_TRUE(CopyMayFit(0, 0, true, 0, 0));
+    EXPECT_FALSE(CopyMayFit(1, 0, true, 0, 0));
+}
+
 }  // namespace
 }  // namespace ostrivane

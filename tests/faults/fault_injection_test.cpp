@@ -504,6 +504,62 @@ TEST(FullDisk, WhatFitsIsCopiedWhateverCameBefore) {
     }
 }
 
+// Writes the file `name` of the open folder until the device is full.
+void FillUntilFull(const Folder& folder, const char* name) {
+    const int fd = ::openat(static_cast<int>(folder.native()), name,
+                            O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << strerror(errno);
+    const std::string piece(4096, 'f');
+    while (::write(fd, piece.data(), piece.size()) > 0) {
+    }
+    EXPECT_EQ(errno, ENOSPC);
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Where the file system keeps blocks back for root (ext4's reserve), a process that may use
+// them counts them as free: once other users have filled the device, root is told the
+// reserve and another user next to nothing; and a copy as large as one that found the device
+// full is tried again, not refused untried, once room came back in the reserve.
+TEST(FullDisk, TheReserveCountsForAProcessThatMayUseIt) {
+    constexpr std::uint64_t kMiB = 1 << 20;
+    MOUNT_OR_SKIP(disk, test::Ext4Volume, 32, 25);  // 8 MiB kept for root
+    constexpr uid_t kNobody = 65534;
+    const std::string dest = disk->path("d");
+    ASSERT_EQ(::mkdir(dest.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(dest.c_str(), kNobody, kNobody), 0);
+    Folder folder;
+    ASSERT_EQ(OpenFolder(dest, folder), 0);
+    std::uint64_t userBytes = 0, rootBytes = 0, entries = 0;
+    ASSERT_EQ(::seteuid(kNobody), 0);
+    FillUntilFull(folder, "filler");  // (the folders above may be closed to that user)
+    const bool toldUser = FreeSpaceAt(folder, userBytes, entries);
+    ASSERT_EQ(::seteuid(0), 0);
+    ASSERT_TRUE(toldUser);
+    EXPECT_LT(userBytes, 1 * kMiB);
+    ASSERT_TRUE(FreeSpaceAt(folder, rootBytes, entries));
+    EXPECT_GT(rootBytes, 7 * kMiB);
+    EXPECT_GT(entries, 0u);
+    // Root takes most of the reserve; the big copy then finds no room, and the file that
+    // held the reserve is deleted before the next one, as large, comes.
+    WriteFile(dest + "/held", Bytes(6 * kMiB, 7));
+    TempTree src;
+    const std::string big = src.write("big.bin", Bytes(5 * kMiB, 8));
+    const std::string again = src.write("again.bin", Bytes(5 * kMiB, 9));
+    RunOptions options;
+    options.maxWriters = 1;
+    const ShowProgress afterEachSource = [&](int percent) {
+        if (percent != 50) return;
+        ::unlink((dest + "/held").c_str());
+        ::sync();
+    };
+    const RunResult result = CopyAll(List({big, again}), List({dest}), SameFilePolicy::Overwrite,
+                                     {}, afterEachSource, false, options);
+    ExpectOnlyFailure(result.failures, dest + "/big.bin", ENOSPC);
+    EXPECT_EQ(Content(dest + "/again.bin"), Digest(Bytes(5 * kMiB, 9)));
+    EXPECT_EQ(Tree(dest), (std::set<std::string>{"filler", "again.bin"}));
+}
+
 TEST(FullDisk, FullInodeTableFailsTheCopiesThatFindNoneAndKeepsTheOthersWhole) {
     constexpr size_t kInodes = 5;  // the root folder takes one
     MOUNT_OR_SKIP(disk, SmallTmpfs, 1 << 20, kInodes);
