@@ -840,6 +840,42 @@ TEST(CliMounted, AWrongCopyFailsTheVerifiedRunWithStatusOne) {
     EXPECT_EQ(ReadFile(plain.path("c.txt")), "gamma");
 }
 
+// The summary counts what stands on the destinations: a copy that failed midway adds no
+// bytes, and one the check after write removed is no copy.
+TEST(CliMounted, TheSummaryCountsOnlyTheCopiesThatStand) {
+    std::unique_ptr<ostrivane::test::FaultFs> ffs;
+    try {
+        ffs = std::make_unique<ostrivane::test::FaultFs>();
+    } catch (const ostrivane::test::MountUnavailable& unavailable) {
+        GTEST_SKIP() << "cannot mount: " << unavailable.what();
+    }
+    TempTree src, work;
+    src.write("big.bin", std::string(8 << 20, 'b'));
+    src.write("c.txt", "gamma");
+    struct Case {
+        const char* fault;
+        std::string source;
+        std::vector<std::string> more;
+    };
+    const Case cases[] = {{"fail write EIO past=1000000", src.path("big.bin"), {}},
+                          {"corrupt name=c.txt", src.path("c.txt"), {"--verify"}}};
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const std::string dest = "d" + std::to_string(++round);
+        fs::create_directories(ffs->backing() + "/" + dest);
+        ffs->arm(std::string("clear\n") + c.fault);
+        std::vector<std::string> args{c.source, "--to", ffs->path(dest)};
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        const pid_t pid = Start(args, work.path("out"), work.path("err"), work.root(), {});
+        EXPECT_EQ(Wait(pid), 1) << ReadFile(work.path("err"));
+        ffs->arm("clear");
+        const std::string out = ReadFile(work.path("out"));
+        EXPECT_EQ(out.rfind("Copy finished. files copied: 0, 0 B in ", 0), 0u) << out;
+        EXPECT_EQ(Tree(ffs->backing() + "/" + dest), std::set<std::string>{});
+    }
+}
+
 // A run onto a slow device stopped by a signal: status 3 at once, the file being copied
 // nowhere (not under its name, no partial copy), the file copied before it complete.
 TEST(CliInterrupt, ASignalStopsASlowRunLeavingNothingPartial) {
