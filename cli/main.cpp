@@ -69,12 +69,21 @@ const std::string kCoreReasons[11] = {
 // The failures with the core's reasons in the language of the messages.
 std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
     const Texts& t = Text();
+    const std::string_view notCopiedTo = run_reason::kNotCopiedTo;
     for (Failure& failure : failures) {
+        // A failure the source caused names the target that lacks the copy after its reason.
+        std::string target;
+        const size_t marker = failure.reason.find(notCopiedTo);
+        if (marker != std::string::npos) {
+            target = t.notCopiedTo + failure.reason.substr(marker + notCopiedTo.size());
+            failure.reason.resize(marker);
+        }
         for (int i = 0; i < 11; ++i) {
             if (t.coreReasons[i] != nullptr && failure.reason == kCoreReasons[i]) {
                 failure.reason = t.coreReasons[i];
             }
         }
+        failure.reason += target;
     }
     return failures;
 }

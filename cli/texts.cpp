@@ -95,6 +95,7 @@ const Texts kEnglish = {
     "failed",
     "%1 files not copied",
     "%1 files kept as they stood (same name)",
+    "; not copied to: ",
 };
 
 const Texts kChinese = {
@@ -165,6 +166,7 @@ const Texts kChinese = {
     app::kStateFailed,
     "有 %1 个文件未复制",
     "已跳过 %1 个同名文件",
+    "；未复制到：",
 };
 
 }  // namespace

@@ -87,6 +87,8 @@ struct Texts {
     // failures; the files kept because a file of that name stood there (%1).
     const char* undone;
     const char* kept;
+    // Follows the reason of a failure the source caused: the target that lacks the copy.
+    const char* notCopiedTo;
 };
 
 // The texts of the language the environment asks for.

@@ -51,11 +51,14 @@ bool SourceCaused(const TargetFolder& target, int error, CopySide side) {
     return side == CopySide::Source;
 }
 
-// Records a failed copy to `name` in the target folder, under the source where it caused it.
+// Records a failed copy to `name` in the target folder, under the source where it caused it
+// (its reason then names the target, which lacks the copy).
 void RecordCopyError(std::vector<Failure>* failures, const TargetFolder& target,
                      const std::string& name, int error, CopySide side) {
-    RecordError(failures,
-                SourceCaused(target, error, side) ? *target.source : target.path + name, error);
+    if (SourceCaused(target, error, side))
+        Record(failures, *target.source, SourceFailureReason(ErrorText(error), target.path + name));
+    else
+        RecordError(failures, target.path + name, error);
 }
 
 bool SomethingAt(const TargetFolder& target, const std::string& name) {
@@ -345,7 +348,12 @@ const char* const kVerifyFailed = "校验失败：副本与源文件不一致";
 const char* const kVerifyFailedReplaced =
     "校验失败：副本与源文件不一致（它替换了原有的同名文件，原文件已不存在）";
 const char* const kVerifyNotRemoved = "；未能删除该副本：";
+const char* const kNotCopiedTo = "；未复制到：";
 }  // namespace run_reason
+
+std::string SourceFailureReason(const std::string& reason, const std::string& target) {
+    return reason + run_reason::kNotCopiedTo + target;
+}
 
 ERunEnded::ERunEnded(const EInOutError& cause, std::vector<Failure> failures)
     : EInOutError(cause), failures(std::move(failures)) {}

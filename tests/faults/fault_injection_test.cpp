@@ -45,6 +45,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ExfatVolume;
+using test::Exists;
 using test::FaultFs;
 using test::ReadFile;
 using test::SmallTmpfs;
@@ -610,14 +611,51 @@ TEST(SourceFaults, ASourceThatChangesOrFailsWhileReadIsNotPutInPlace) {
             ffs->arm(std::string("clear\n") + change);
             auto failures = CopyInto({ffs->path("src/f.bin"), ffs->path("src/other.txt")}, dest);
             ffs->arm("clear");  // the faults name f.bin, and the target is read back below
-            // A source that changed while read, or that could not be read, is named, not
-            // the target it did not reach.
+            // A source that changed while read, or that could not be read, is named, and the
+            // target it did not reach after its reason.
             ExpectOnlyFailure(failures, ffs->path("src/f.bin"));
+            EXPECT_TRUE(failures[0].reason.ends_with(SourceFailureReason("", dest + "/f.bin")))
+                << failures[0].reason;
             EXPECT_EQ(Content(dest + "/f.bin"), replacing ? "older" : "<missing>");
             EXPECT_EQ(Content(dest + "/other.txt"), "other");
             EXPECT_EQ(Tree(dest), replacing ? (std::set<std::string>{"f.bin", "other.txt"})
                                             : (std::set<std::string>{"other.txt"}));
         }
+    }
+}
+
+// A source that changes while it is copied into one of three destinations: the one failure
+// names the source and the destination that lacks the copy; the other two hold it.
+TEST(SourceFaults, ASourceThatChangedNamesTheDestinationThatLacksTheCopy) {
+    MOUNT_OR_SKIP(ffs, FaultFs);
+    const std::string content = Bytes(300 * 1024, 4);
+    TempTree out;
+    int round = 0;
+    for (int writers : {1, 0}) {
+        SCOPED_TRACE(writers == 1 ? "one writer" : "writers");
+        WriteFile(ffs->backing() + "/src/f.bin", content);
+        std::vector<std::string> dests;
+        for (int d = 1; d <= 3; ++d) dests.push_back(out.mkdir("r" + std::to_string(++round)));
+        ffs->arm("clear\ngrow-on-read f.bin 4096");
+        RunOptions options;
+        options.maxWriters = writers;
+        const RunResult result = CopyAll(List({ffs->path("src/f.bin")}), List(dests),
+                                         SameFilePolicy::Overwrite, {}, {}, false, options);
+        ffs->arm("clear");
+        ExpectOnlyFailure(result.failures, ffs->path("src/f.bin"));
+        int lacking = 0;
+        for (const std::string& dest : dests) {
+            if (Exists(dest + "/f.bin")) {
+                EXPECT_EQ(Content(dest + "/f.bin"), Digest(content + std::string(4096, '+')))
+                    << dest;
+                continue;
+            }
+            ++lacking;
+            EXPECT_EQ(result.failures[0].reason,
+                      SourceFailureReason(ErrorText(error::kSourceChanged), dest + "/f.bin"));
+            if (writers == 1) EXPECT_EQ(dest, dests[0]);
+        }
+        EXPECT_EQ(lacking, 1);
     }
 }
 
@@ -675,9 +713,17 @@ TEST(SourceFaults, AnUnreadableSourceIsNamedNotItsTargets) {
             EXPECT_GT(ffs->counter("fired"), 0);
             const std::string bad = ffs->path("src/bad.bin"), inDir = ffs->path("src/dir/bad.bin"),
                               inSub = ffs->path("src/dir/sub/bad.bin");
-            EXPECT_EQ(FailedPaths(result.failures, EIO),
-                      (std::multiset<std::string>{bad, bad, inDir, inDir, inSub, inSub}))
-                << Describe(result.failures);
+            // Each names the target that lacks the copy.
+            std::multiset<std::string> rows, expected;
+            for (const Failure& f : result.failures) rows.insert(f.path + ": " + f.reason);
+            for (const std::string& dest : {near, far}) {
+                expected.insert(bad + ": " + SourceFailureReason(ErrorText(EIO), dest + "/bad.bin"));
+                expected.insert(inDir + ": " +
+                                SourceFailureReason(ErrorText(EIO), dest + "/dir/bad.bin"));
+                expected.insert(inSub + ": " +
+                                SourceFailureReason(ErrorText(EIO), dest + "/dir/sub/bad.bin"));
+            }
+            EXPECT_EQ(rows, expected) << Describe(result.failures);
             for (const std::string& dest : {near, far}) {
                 EXPECT_EQ(Tree(dest), (std::set<std::string>{"dir/", "dir/good.txt", "dir/sub/",
                                                               "dir/sub/fine.txt"}))
