@@ -136,7 +136,9 @@ const CopyControl* RunControl::copyControl(int index) {
     return &control;
 }
 
-void RunControl::copyBegins() { tally = CopyTally(); }
+void RunControl::copyBegins() {
+    tally = CopyTally();
+}
 
 void RunControl::copyEnded(int index, int error) {
     Destination& destination = destinations_.at(static_cast<size_t>(index));

@@ -194,7 +194,8 @@ VerifyOutcome VerifyCopies(CopyLedger& ledger, RunControl& run,
                 continue;
             }
             const CopyLedger::Copy& copy = destination.copies[c];
-            if (checked.removed) outcome.removed[static_cast<size_t>(d)].push_back(copy.placed.size);
+            if (checked.removed)
+                outcome.removed[static_cast<size_t>(d)].push_back(copy.placed.size);
             outcome.failures[static_cast<size_t>(d)].push_back(
                 {destination.folders[copy.folder] + copy.name, checked.reason});
         }

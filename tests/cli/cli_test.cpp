@@ -889,9 +889,10 @@ TEST(CliMounted, ASourceThatChangedNamesTheDestinationThatLacksTheCopy) {
     std::ofstream(ffs->backing() + "/f.bin", std::ios::binary) << std::string(300 * 1024, 'f');
     ffs->arm("grow-on-read f.bin 4096");
     const std::string source = ffs->path("f.bin");
-    const pid_t pid = Start({source, "--to", out.mkdir("d1"), "--to", out.mkdir("d2"), "--to",
-                             out.mkdir("d3"), "--writers", "1", "--report", work.path("report.csv")},
-                            work.path("out"), work.path("err"), work.root(), {});
+    const pid_t pid =
+        Start({source, "--to", out.mkdir("d1"), "--to", out.mkdir("d2"), "--to", out.mkdir("d3"),
+               "--writers", "1", "--report", work.path("report.csv")},
+              work.path("out"), work.path("err"), work.root(), {});
     EXPECT_EQ(Wait(pid), 1) << ReadFile(work.path("err"));
     ffs->arm("clear");
     const std::string reason =

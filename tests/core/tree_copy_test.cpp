@@ -172,7 +172,8 @@ TEST(CopyFolderTree, FolderThatCannotBeListedIsRecordedAndSkipped) {
         CopyFolderTree(source, t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
         ASSERT_EQ(failures.size(), 1u);
         EXPECT_EQ(failures[0].path, t.path("src/unlisted"));
-        EXPECT_EQ(failures[0].reason, SourceFailureReason(ErrorText(EACCES), t.path("out/unlisted")));
+        EXPECT_EQ(failures[0].reason,
+                  SourceFailureReason(ErrorText(EACCES), t.path("out/unlisted")));
     }
     EXPECT_EQ(Describe(t.path("out")), (std::set<std::string>{"a=a", "unlisted/"}));
 
@@ -358,8 +359,9 @@ TEST(CopyFolderTree, SpecialFilesAreRecordedAndTheWalkGoesOn) {
         CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
         std::set<std::string> refused;
         for (const auto& f : failures)
-            if (f.reason == SourceFailureReason(ErrorText(ENOTSUP),
-                                                t.path("out/" + fs::path(f.path).filename().string())))
+            if (f.reason ==
+                SourceFailureReason(ErrorText(ENOTSUP),
+                                    t.path("out/" + fs::path(f.path).filename().string())))
                 refused.insert(f.path);
         return refused == std::set<std::string>{t.path("src/fifo"), t.path("src/zeros")};
     }));

@@ -487,9 +487,9 @@ TEST(FullDisk, WhatFitsIsCopiedWhateverCameBefore) {
         ASSERT_EQ(::statvfs(disk->root().c_str(), &st), 0);
         ASSERT_EQ(st.f_bavail * st.f_frsize, 60u * 1024);
         ASSERT_EQ(st.f_bavail, st.f_bfree);  // tmpfs keeps no reserve
-        const std::vector<std::string> sources =
-            bigFirst ? std::vector<std::string>{big, empty, small}
-                     : std::vector<std::string>{empty, small, big};
+        const std::vector<std::string> sources = bigFirst
+                                                     ? std::vector<std::string>{big, empty, small}
+                                                     : std::vector<std::string>{empty, small, big};
         std::vector<TransferFigures> last(1);
         RunOptions options;
         options.showTransfer = [&](const TransferFigures& figures) { last[0] = figures; };
@@ -717,7 +717,8 @@ TEST(SourceFaults, AnUnreadableSourceIsNamedNotItsTargets) {
             std::multiset<std::string> rows, expected;
             for (const Failure& f : result.failures) rows.insert(f.path + ": " + f.reason);
             for (const std::string& dest : {near, far}) {
-                expected.insert(bad + ": " + SourceFailureReason(ErrorText(EIO), dest + "/bad.bin"));
+                expected.insert(bad + ": " +
+                                SourceFailureReason(ErrorText(EIO), dest + "/bad.bin"));
                 expected.insert(inDir + ": " +
                                 SourceFailureReason(ErrorText(EIO), dest + "/dir/bad.bin"));
                 expected.insert(inSub + ": " +

@@ -274,8 +274,8 @@ Ext4Volume::Ext4Volume(unsigned mebibytes, unsigned reservedPercent) {
         throw MountUnavailable("mkfs.ext4 (e2fsprogs) failed or is missing:\n" + ReadFile(log));
     std::string device;
     int loop = AttachLoop(image, device);
-    const int mounted = ::mount(device.c_str(), mountPoint_.c_str(), "ext4", MS_NOSUID | MS_NODEV,
-                                nullptr);
+    const int mounted =
+        ::mount(device.c_str(), mountPoint_.c_str(), "ext4", MS_NOSUID | MS_NODEV, nullptr);
     const int error = errno;
     ::close(loop);  // the mount holds the device now (or it lets go of it)
     if (mounted != 0) throw MountUnavailable(Reason("mounting the ext4 image was refused", error));
