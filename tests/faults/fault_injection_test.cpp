@@ -552,7 +552,7 @@ TEST(FullDisk, TheReserveCountsForAProcessThatMayUseIt) {
     const ShowProgress afterEachSource = [&](int percent) {
         if (percent != 50) return;
         ::unlink((dest + "/held").c_str());
-        ::sync();
+        ::syncfs(static_cast<int>(folder.native()));
     };
     const RunResult result = CopyAll(List({big, again}), List({dest}), SameFilePolicy::Overwrite,
                                      {}, afterEachSource, false, options);
