@@ -43,7 +43,8 @@ std::string StatusLine(const TransferFigures& figures, double bytesPerSecond,
 // The speed of a growing byte count over the last few seconds.
 class RateMeter {
   public:
-    // Adds the count `bytes` reached at `seconds` since the start (both never decrease).
+    // Adds the count `bytes` reached at `seconds` since the start (the seconds never
+    // decrease; the bytes fall back when a copy under way fails and gives its bytes back).
     void add(double seconds, std::uint64_t bytes);
     // Bytes per second over the samples kept (at most the last kWindow seconds, with one
     // sample at or before the window's start); 0 before two samples lie apart.

@@ -204,6 +204,7 @@ const std::vector<CoreReason>& CoreReasons() {
              "verification failed: the copy differs from its source (it replaced the symbolic "
              "link of that name, which is gone)"},
             {run_reason::kVerifyNotRemoved, "; the copy could not be removed: "},
+            {run_reason::kNotCopiedTo, "; not copied to: "},
             {"不能对整个驱动器（磁盘）进行复制！",
              "refused: the whole drive (file system) cannot be copied"},
             // The emptying (core/emptying.h).

@@ -52,11 +52,14 @@ bool SourceCaused(const TargetFolder& target, int error, CopySide side) {
     return side == CopySide::Source;
 }
 
-// Records a failed copy to `name` in the target folder, under the source where it caused it.
+// Records a failed copy to `name` in the target folder, under the source where it caused it
+// (its reason then names the target, which lacks the copy).
 void RecordCopyError(std::vector<Failure>* failures, const TargetFolder& target,
                      const std::string& name, int error, CopySide side) {
-    RecordError(failures,
-                SourceCaused(target, error, side) ? *target.source : target.path + name, error);
+    if (SourceCaused(target, error, side))
+        Record(failures, *target.source, SourceFailureReason(ErrorText(error), target.path + name));
+    else
+        RecordError(failures, target.path + name, error);
 }
 
 bool SomethingAt(const TargetFolder& target, const std::string& name) {
@@ -350,7 +353,12 @@ const char* const kVerifyFailedLinkBack =
     "校验失败：副本与源文件不一致，已删除；原来在此的符号链接已放回";
 const char* const kVerifyFailedLinkGone =
     "校验失败：副本与源文件不一致（它替换了原有的同名符号链接，该链接已不存在）";
+const char* const kNotCopiedTo = "；未复制到：";
 }  // namespace run_reason
+
+std::string SourceFailureReason(const std::string& reason, const std::string& target) {
+    return reason + run_reason::kNotCopiedTo + target;
+}
 
 ERunEnded::ERunEnded(const EInOutError& cause, std::vector<Failure> failures)
     : EInOutError(cause), failures(std::move(failures)) {}
@@ -548,6 +556,15 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
                 into.insert(into.end(), std::make_move_iterator(failures.begin()),
                             std::make_move_iterator(failures.end()));
             result.copiesVerified = outcome.copiesVerified;
+            // What the check removed stands no more: the figures leave it out of the copies.
+            bool removed = false;
+            for (size_t d = 0; d < outcome.removed.size(); ++d) {
+                for (std::uint64_t size : outcome.removed[d]) {
+                    run.copyRemoved(static_cast<int>(d), size);
+                    removed = true;
+                }
+            }
+            if (removed) run.report();
             if (outcome.stopped) run.markStopped();
         }
         if (options.listHashes) {

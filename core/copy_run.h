@@ -56,7 +56,15 @@ extern const char* const kVerifyNotRemoved;      // follows kVerifyFailed: why t
 // kVerifyNotRemoved and why where the copy could not be removed either).
 extern const char* const kVerifyFailedLinkBack;
 extern const char* const kVerifyFailedLinkGone;
+// Follows the reason of a failure the source caused (listed under the source's path): the
+// target that lacks the copy.
+extern const char* const kNotCopiedTo;
 }  // namespace run_reason
+
+// The reason of a failure the source caused, listed under the source's path: `reason`, then
+// run_reason::kNotCopiedTo and `target`, the path that lacks the copy (one failure per
+// destination, so that every destination without the copy is named).
+std::string SourceFailureReason(const std::string& reason, const std::string& target);
 
 // The EInOutError that ended a run (the text and code of the folder that could not be
 // entered), carrying the failures recorded before it in the described order, so that a
@@ -145,8 +153,9 @@ using CopyFileTo =
 // *failures when given; a target that Skip or a No answer leaves in place is no failure.
 // A failure is listed under the target's path, except that a failure the source caused (the
 // copy's side of it is CopySide::Source: the source is gone, cannot be opened or read, or
-// changed while read) is listed under `sourcePath` when given; a stop request and a full
-// device stay the target's. A numbered copy that failed is listed under the source's own
+// changed while read) is listed under `sourcePath` when given, its reason naming the target
+// that lacks the copy (SourceFailureReason); a stop request and a full device stay the
+// target's. A numbered copy that failed is listed under the source's own
 // name in the folder, a name the user knows, not the numbered one it did not get.
 // How one file's copy under a policy ended.
 enum class CopyOutcome { Copied, Kept, Failed };

@@ -546,8 +546,9 @@ extern const int kDeviceFull;        // not tried: the target's device is full (
 bool MeansDeviceFull(int error);
 
 // The space left to the caller on the file system of the open folder: free bytes, and free
-// file entries (UINT64_MAX where the file system keeps no count of them). False when it
-// cannot be told.
+// file entries (UINT64_MAX where the file system keeps no count of them), the reserve a file
+// system keeps for the privileged included where this process may use it (on Windows: the
+// free space the caller's quota leaves). False when it cannot be told.
 bool FreeSpaceAt(const Folder& folder, std::uint64_t& bytes, std::uint64_t& entries);
 
 // Whole-file reading and writing for list and settings files. ReadWholeFile fills `bytes`

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <linux/capability.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
@@ -353,12 +355,32 @@ int FdOf(const Folder& folder) {
 
 }  // namespace
 
+namespace {
+
+// True when this process may write into the blocks a file system keeps back for the
+// privileged (ext2/3/4 keep 5 % by default): its user is root (the reserve's default owner),
+// or it holds CAP_SYS_RESOURCE. Asked each time: a process may change its user.
+bool MayUseReservedBlocks() {
+    if (::geteuid() == 0) return true;
+    __user_cap_header_struct header{};
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    return (data[CAP_SYS_RESOURCE / 32].effective >> (CAP_SYS_RESOURCE % 32)) & 1U;
+}
+
+}  // namespace
+
 bool FreeSpaceAt(const Folder& folder, std::uint64_t& bytes, std::uint64_t& entries) {
     struct statvfs st;
     if (::fstatvfs(FdOf(folder), &st) != 0) return false;
-    bytes = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    // f_bavail leaves out the reserve; a process that may use it has f_bfree. (Where the
+    // file system's own figures differ otherwise, a copy tried in vain fails as any other.)
+    const bool reserve = MayUseReservedBlocks();
+    bytes = static_cast<std::uint64_t>(reserve ? st.f_bfree : st.f_bavail) * st.f_frsize;
     // A file system that keeps no count of its entries (btrfs, FUSE ones) reports 0 of 0.
-    entries = st.f_files == 0 ? UINT64_MAX : static_cast<std::uint64_t>(st.f_favail);
+    entries = st.f_files == 0 ? UINT64_MAX
+                              : static_cast<std::uint64_t>(reserve ? st.f_ffree : st.f_favail);
     return true;
 }
 

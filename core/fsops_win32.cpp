@@ -352,6 +352,7 @@ bool FreeSpaceAt(const Folder& folder, std::uint64_t& bytes, std::uint64_t& entr
     std::wstring path;
     if (!PathOfHandle(FolderHandle(folder), path)) return false;
     if (path.empty() || path.back() != L'\\') path += L'\\';
+    // What the caller may use: its quota counted (NTFS keeps no reserve of the privileged).
     ULARGE_INTEGER available{};
     if (!::GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) return false;
     bytes = available.QuadPart;

@@ -14,6 +14,15 @@ std::int64_t Now() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
+
+// The copy under way on this thread (a writer makes one copy at a time, and a copy's
+// callbacks run on the thread that makes it): its source's size once open, and the bytes it
+// has written so far.
+struct CopyTally {
+    std::uint64_t size = kNoneFull;  // not known yet
+    std::uint64_t written = 0;
+};
+thread_local CopyTally tally;
 }  // namespace
 
 RunControl::RunControl(const RunOptions& options)
@@ -54,7 +63,7 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
         DeviceFigures figures;
         figures.folder = folder;
         figures_.push_back(std::move(figures));
-        deviceFull_.emplace_back(false);
+        smallestFull_.emplace_back(kNoneFull);
         destinationsOnDevice_.push_back(0);
         destinationsEnded_.push_back(0);
         deviceBegan_.push_back(0);
@@ -67,12 +76,19 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
     added.control.stop = stop_;
     added.control.sourceHashes = ledger_ ? &sourceHashes_ : nullptr;
     added.control.roomFor = [this, &added](std::uint64_t size) { return roomFor(added, size); };
+    // The source's size is kept for a copy that finds its device full.
     if (showTransfer_) {
-        added.control.opened = [&added](std::uint64_t size) { added.bytesPlanned += size; };
+        added.control.opened = [&added](std::uint64_t size) {
+            tally.size = size;
+            added.bytesPlanned += size;
+        };
         added.control.copied = [this, &added](std::uint64_t bytes) {
+            tally.written += bytes;
             added.bytesDone += bytes;
             reportSoon();
         };
+    } else {
+        added.control.opened = [](std::uint64_t size) { tally.size = size; };
     }
 }
 
@@ -120,9 +136,31 @@ const CopyControl* RunControl::copyControl(int index) {
     return &control;
 }
 
-void RunControl::fileDone(int index) {
-    ++destinations_.at(static_cast<size_t>(index)).filesDone;
+void RunControl::copyBegins() {
+    tally = CopyTally();
+}
+
+void RunControl::copyEnded(int index, int error) {
+    Destination& destination = destinations_.at(static_cast<size_t>(index));
+    if (error == 0) {
+        ++destination.filesDone;
+        // A copy counts with its length: the holes of a sparse file are written as holes,
+        // never told to the control as bytes.
+        if (tally.size != kNoneFull && tally.size > tally.written)
+            destination.bytesDone += tally.size - tally.written;
+    } else {
+        // Nothing of a failed copy stands: its bytes leave the figures.
+        destination.bytesDone -= tally.written;
+        if (MeansDeviceFull(error)) deviceFull(index, tally.size);
+    }
+    tally = CopyTally();
     reportSoon();
+}
+
+void RunControl::copyRemoved(int index, std::uint64_t bytes) {
+    Destination& destination = destinations_.at(static_cast<size_t>(index));
+    --destination.filesDone;
+    destination.bytesDone -= std::min(bytes, destination.bytesDone.load());
 }
 
 void RunControl::copyPlaced(int index, const std::string& folderPath, const std::string& name,
@@ -198,21 +236,32 @@ void RunControl::amountFromRun() {
     amountKnown_ = true;  // the figures' own counts raise the expected ones to what was met
 }
 
-void RunControl::deviceFull(int index) {
-    deviceFull_.at(static_cast<size_t>(deviceOf(index))).store(true);
+void RunControl::deviceFull(int index, std::uint64_t size) {
+    std::atomic<std::uint64_t>& smallest = smallestFull_.at(static_cast<size_t>(deviceOf(index)));
+    // A copy whose size was not told (no control) leaves every size to be tried.
+    std::uint64_t known = smallest.load();
+    while (size < known && !smallest.compare_exchange_weak(known, size)) {
+    }
     anyDeviceFull_.store(true);
 }
 
-bool RunControl::roomFor(const Destination& destination, std::uint64_t size) const {
-    if (!deviceFull_[static_cast<size_t>(destination.device)].load()) return true;
+bool CopyMayFit(std::uint64_t size, std::uint64_t smallestFull, bool spaceKnown,
+                std::uint64_t freeBytes, std::uint64_t freeEntries) {
+    if (size == 0 || size < smallestFull) return true;
     // Space comes back when a copy that failed midway gives its blocks back, or when the
     // user frees some: a copy that fits what is left is still tried. The margin stands for
     // the file system's own blocks (the entry, the file's last block).
     constexpr std::uint64_t kMargin = 64 * 1024;
+    return spaceKnown && freeEntries > 0 && freeBytes > kMargin && size <= freeBytes - kMargin;
+}
+
+bool RunControl::roomFor(const Destination& destination, std::uint64_t size) const {
+    const std::uint64_t smallest = smallestFull_[static_cast<size_t>(destination.device)].load();
+    if (CopyMayFit(size, smallest, false, 0, 0)) return true;
     std::uint64_t bytes = 0, entries = 0;
     const Folder* folder = destination.control.temporaryFolder;
-    return folder && FreeSpaceAt(*folder, bytes, entries) && entries > 0 && bytes > kMargin &&
-           size <= bytes - kMargin;
+    const bool known = folder && FreeSpaceAt(*folder, bytes, entries);
+    return CopyMayFit(size, smallest, known, bytes, entries);
 }
 
 void RunControl::report() {

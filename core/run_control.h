@@ -38,6 +38,12 @@ struct DeviceFigures {
 // `bytesExpected` is the run's whole amount once it can be told without a walk of its own:
 // every destination gets the same sources, so when one destination is complete, its bytes
 // times the destinations (at least bytesPlanned); 0 until then.
+//
+// `filesDone` counts the copies that stand complete under their final names, `bytesDone`
+// their bytes plus what the copies under way have written so far: a copy that fails or is
+// stopped gives its bytes back, and a copy the check after write removed is taken out of
+// both. Once the run has ended they are what stands on the destinations, the figures every
+// front end's summary gives as copied.
 struct TransferFigures {
     std::uint64_t filesDone = 0, bytesDone = 0, bytesPlanned = 0, bytesExpected = 0;
     std::uint64_t bytesVerified = 0;  // copies read back from their devices so far
@@ -132,8 +138,15 @@ class RunControl {
     const Folder* temporaryFolder(int index) const {
         return destinations_.at(static_cast<size_t>(index)).control.temporaryFolder;
     }
-    // One file was copied into destination `index`.
-    void fileDone(int index);
+    // One copy into destination `index` begins on the calling thread / has ended there with
+    // `error` (0: it stands under its final name). CountedCopy calls both around each copy:
+    // a copy that failed gives back the bytes it wrote, and one that found its device full
+    // tells the device how large a copy did not fit.
+    void copyBegins();
+    void copyEnded(int index, int error);
+    // A copy of `bytes` into destination `index` that was counted as done is gone again (the
+    // check after write removed it).
+    void copyRemoved(int index, std::uint64_t bytes);
     // Where the copies of the run are noted for their check (null: nowhere, and copies are
     // not hashed). Set before the writers start.
     void setLedger(CopyLedger* ledger) {
@@ -166,10 +179,10 @@ class RunControl {
     // Reports the figures now, whatever the time since the last report.
     void report();
 
-    // A copy into destination `index` found its device full: from now on a copy to that
-    // device is tried only where its device has room for it (FreeSpaceAt); the others fail
-    // untried with error::kDeviceFull.
-    void deviceFull(int index);
+    // A copy of `size` bytes into destination `index` found its device full: from now on a
+    // copy of that size or more to that device is tried only where the device has room for
+    // it (CopyMayFit); the others fail untried with error::kDeviceFull.
+    void deviceFull(int index, std::uint64_t size);
 
   private:
     // The counters of one destination: mostly one writer's own, so that writers on other
@@ -187,7 +200,8 @@ class RunControl {
 
     const std::atomic<bool>* stop_;
     ShowTransfer showTransfer_;
-    std::deque<std::atomic<bool>> deviceFull_;  // per device
+    // Per device: the smallest copy that found it full (kNoneFull while none did).
+    std::deque<std::atomic<std::uint64_t>> smallestFull_;
     std::atomic<bool> anyDeviceFull_{false};
     std::atomic<bool> stopped_{false};
     std::deque<Destination> destinations_;  // stable addresses: copies hold their control
@@ -212,6 +226,17 @@ class RunControl {
     std::uint64_t sourceFiles_ = 0, sourceBytes_ = 0;
 };
 
+// Whether a copy of `size` bytes may be tried on a device where a copy of `smallestFull`
+// bytes already failed for lack of space (kNoneFull: none did). Nothing that may fit is
+// refused untried: an empty file is always tried (it takes no data blocks), and so is a copy
+// smaller than the one that failed (the space left may hold it, whatever the file system
+// says of its free space). A copy as large or larger is tried only where the space the
+// process may use is known (`spaceKnown`) and holds it beside a margin for the file
+// system's own blocks: `freeBytes` and `freeEntries` as FreeSpaceAt tells them.
+inline constexpr std::uint64_t kNoneFull = UINT64_MAX;
+bool CopyMayFit(std::uint64_t size, std::uint64_t smallestFull, bool spaceKnown,
+                std::uint64_t freeBytes, std::uint64_t freeEntries);
+
 // Makes one copy through `copy`, which gets the run's control for destination `index`;
 // counts the copy when it is done and notes a copy the stop request abandoned.
 // `copy` gets the run's control and, when the run keeps its copies, where the copy tells
@@ -220,11 +245,11 @@ template <typename Copy>
 int CountedCopy(RunControl& run, int index, const std::string& folderPath, const std::string& name,
                 Copy copy) {
     PlacedCopy placed;
+    run.copyBegins();
     const int error = copy(run.copyControl(index), run.keepsCopies() ? &placed : nullptr);
-    if (error == 0) run.fileDone(index);
+    run.copyEnded(index, error);
     if (error == 0 && !(placed.identity == FileIdentity{}))
         run.copyPlaced(index, folderPath, name, placed);
-    if (MeansDeviceFull(error)) run.deviceFull(index);
     if (error == error::kStopped) run.markStopped();
     return error;
 }

@@ -105,8 +105,10 @@ class TreeWalk {
     // Creates and opens the target subfolder `name` of the current target folder.
     TargetLevel enterTarget(const std::string& name, const TargetLevel& parent);
     void createTargetOnly(const std::string& name, const TargetLevel& parent);
-    // Opens and lists the source folder; false when there is nothing to walk (recorded).
-    bool openSource(const std::string& source, Folder& top, std::vector<FolderEntry>& entries);
+    // Opens and lists the source folder, to be copied to `target`; false when there is
+    // nothing to walk (recorded).
+    bool openSource(const std::string& source, const std::string& target, Folder& top,
+                    std::vector<FolderEntry>& entries);
     // Walks the listed source into the target level made under the chain of targets.
     void walk(const std::string& source, Folder top, std::vector<FolderEntry> entries,
               const std::string& target, const TargetLevel& level);
@@ -114,6 +116,11 @@ class TreeWalk {
         if (failures_) failures_->push_back({path, std::move(reason)});
     }
     void recordError(const std::string& path, int error) { record(path, ErrorText(error)); }
+    // A folder of the source not copied for a reason of the source's: listed under its path,
+    // naming the target that lacks it.
+    void recordSource(const std::string& path, const std::string& target, std::string reason) {
+        record(path, SourceFailureReason(reason, target));
+    }
 
     SameFilePolicy mode_;
     const AskYesNo& askYesNo_;
@@ -178,7 +185,7 @@ void CheckEnterable(const std::string& path) {
     if (int error = CheckSearchPermission(path)) throw CannotEnter(error, path);
 }
 
-bool TreeWalk::openSource(const std::string& source, Folder& top,
+bool TreeWalk::openSource(const std::string& source, const std::string& target, Folder& top,
                           std::vector<FolderEntry>& entries) {
     CheckEnterable(source);
     int error = OpenFolder(source, top);
@@ -186,14 +193,14 @@ bool TreeWalk::openSource(const std::string& source, Folder& top,
     if (error == 0) return true;
     // It can be entered but not listed: the target root is not created.
     if (error != error::kAccessDenied) throw CannotEnter(error, source);
-    recordError(source, error);
+    recordSource(source, target, ErrorText(error));
     return false;
 }
 
 void TreeWalk::copyTop(const std::string& source, const std::string& target) {
     Folder top;
     std::vector<FolderEntry> entries;
-    if (!openSource(source, top, entries)) return;
+    if (!openSource(source, target, top, entries)) return;
     // The folder part of the target (up to its last separator) and its last component.
     const std::string name = FileNamePart(target);
     const std::string parentPath =
@@ -229,7 +236,7 @@ void TreeWalk::copyInto(const std::string& source, const Folder& destination,
                         const std::string& target, const std::string& name) {
     Folder top;
     std::vector<FolderEntry> entries;
-    if (!openSource(source, top, entries)) return;
+    if (!openSource(source, target, top, entries)) return;
     TargetLevel level;
     Folder parent;
     // A chain of its own, starting at the destination the caller holds open.
@@ -329,7 +336,8 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, std::string sourceP
                     break;
                 case kSubfolder:
                     if (entry.attributes & attr::kLink) {
-                        record(sourcePath_ + entry.name, std::string(kFolderLinkNotFollowed));
+                        recordSource(sourcePath_ + entry.name, targetPath_ + entry.name,
+                                     std::string(kFolderLinkNotFollowed));
                     } else if (top && handsOver && mayHandOver[frame.next - 1]) {
                         handedOver_.push_back({frame.next - 1, entry, frame.target, {}, {}});
                     } else {
@@ -418,8 +426,8 @@ void TreeWalk::startSubfolder(const FolderEntry& entry, TargetLevel parentTarget
     int error = CanEnterAt(sources_.current(), name);
     if (error == error::kNotFound || error == error::kIsLink || error == error::kNotAFolder) {
         // Vanished, or swapped for a link or a file since the listing: nothing to copy.
-        record(sourcePath, error == error::kNotFound ? ErrorText(error)
-                                                     : std::string(kChangedMeanwhile));
+        recordSource(sourcePath, targetPath_,
+                     error == error::kNotFound ? ErrorText(error) : std::string(kChangedMeanwhile));
         return;
     }
     if (error != 0) {
@@ -431,8 +439,8 @@ void TreeWalk::startSubfolder(const FolderEntry& entry, TargetLevel parentTarget
     error = sources_.enter(name, entry.inode);
     if (error == error::kNotFound || error == error::kIsLink || error == error::kChangedMeanwhile ||
         error == error::kNotAFolder) {
-        record(sourcePath, error == error::kNotFound ? ErrorText(error)
-                                                     : std::string(kChangedMeanwhile));
+        recordSource(sourcePath, targetPath_,
+                     error == error::kNotFound ? ErrorText(error) : std::string(kChangedMeanwhile));
         return;
     }
     if (error != 0 && error != error::kAccessDenied) {
@@ -449,7 +457,7 @@ void TreeWalk::startSubfolder(const FolderEntry& entry, TargetLevel parentTarget
         }
         if (sources_.currentIsAncestor()) {
             if (int lost = sources_.leave()) throw WalkLost{sourcePath, lost};
-            recordError(sourcePath, error::kLinkLoop);
+            recordSource(sourcePath, targetPath_, ErrorText(error::kLinkLoop));
             return;
         }
         error = ReadFolder(sources_.current(), entries);
@@ -460,7 +468,7 @@ void TreeWalk::startSubfolder(const FolderEntry& entry, TargetLevel parentTarget
     if (error != 0) {
         // It can be entered but not listed: its target stays empty.
         createTargetOnly(name, parentTarget);
-        recordError(sourcePath, error);
+        recordSource(sourcePath, targetPath_, ErrorText(error));
         return;
     }
     const TargetLevel target = enterTarget(name, parentTarget);

@@ -97,6 +97,7 @@ struct Checked {
     bool done = false;      // read back (equal or not) or failed; false: not reached
     bool verified = false;  // equal to the source
     std::string reason;     // why it failed
+    bool removed = false;   // differed, and was removed
 };
 
 // Reads back one copy in its open folder and judges it.
@@ -138,6 +139,8 @@ Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl
     if (!IsPlacedCopyAt(folder, copy.name, copy.placed)) return checked;
     if (const int removal = DeleteEntryAt(folder, copy.name))
         checked.reason += std::string(run_reason::kVerifyNotRemoved) + ErrorText(removal);
+    else
+        checked.removed = true;
     return checked;
 }
 
@@ -149,6 +152,7 @@ VerifyOutcome VerifyCopies(CopyLedger& ledger, RunControl& run,
     VerifyOutcome outcome;
     const int destinationCount = ledger.destinations();
     outcome.failures.resize(static_cast<size_t>(destinationCount));
+    outcome.removed.resize(static_cast<size_t>(destinationCount));
     // The copies of each device, destination by destination.
     struct Item {
         int destination;
@@ -242,6 +246,8 @@ VerifyOutcome VerifyCopies(CopyLedger& ledger, RunControl& run,
                 continue;
             }
             const CopyLedger::Copy& copy = destination.copies[c];
+            if (checked.removed)
+                outcome.removed[static_cast<size_t>(d)].push_back(copy.placed.size);
             outcome.failures[static_cast<size_t>(d)].push_back(
                 {destination.folders[copy.folder] + copy.name, checked.reason});
         }

@@ -62,6 +62,8 @@ class CopyLedger {
 struct VerifyOutcome {
     std::vector<std::vector<Failure>> failures;  // per destination, by path
     std::uint64_t copiesVerified = 0;            // copies read back equal to their sources
+    // Per destination: the sizes of the copies the check removed (they stand no more).
+    std::vector<std::vector<std::uint64_t>> removed;
     bool stopped = false;                        // the stop request ended the check
 };
 

@@ -6,12 +6,13 @@ OSTRIVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Packages the build and the tests need on Debian 12 (qt6-webengine-dev: the help tab's
 # web browser; without it the tab shows the help address as a link). The fault tests'
 # file systems: libfuse3-dev builds our fault-injection file system, fuse3 brings
-# fusermount3 (for its auto_unmount), exfat-fuse and exfatprogs make an exFAT volume. The
+# fusermount3 (for its auto_unmount), exfat-fuse and exfatprogs make an exFAT volume,
+# e2fsprogs an ext4 volume with a reserve for root. The
 # command-line program: libcli11-dev parses its arguments, help2man makes its manual page.
 # libxxhash-dev: the XXH3 hashes of the check after write.
 OSTRIVANE_BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev util-linux
-  libfuse3-dev fuse3 exfat-fuse exfatprogs libcli11-dev help2man libxxhash-dev)
+  libfuse3-dev fuse3 exfat-fuse exfatprogs e2fsprogs libcli11-dev help2man libxxhash-dev)
 # The Windows cross build and its tests (scripts/test-windows): mingw-w64 with the posix
 # thread model, Wine to run the tests, GoogleTest's source to build it with mingw-w64,
 # CLI11's headers for the command line, xxhash.h (built in whole, header only), a display

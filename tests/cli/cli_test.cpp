@@ -1084,6 +1084,72 @@ TEST(CliMounted, TheChecksumFileLeavesOutACopyThatFailedInOneDestination) {
     EXPECT_EQ(ReadFile(plain.path("c.txt")), "gamma");
 }
 
+// The summary counts what stands on the destinations: a copy that failed midway adds no
+// bytes, and one the check after write removed is no copy.
+TEST(CliMounted, TheSummaryCountsOnlyTheCopiesThatStand) {
+    std::unique_ptr<ostrivane::test::FaultFs> ffs;
+    try {
+        ffs = std::make_unique<ostrivane::test::FaultFs>();
+    } catch (const ostrivane::test::MountUnavailable& unavailable) {
+        GTEST_SKIP() << "cannot mount: " << unavailable.what();
+    }
+    TempTree src, work;
+    src.write("big.bin", std::string(8 << 20, 'b'));
+    src.write("c.txt", "gamma");
+    struct Case {
+        const char* fault;
+        std::string source;
+        std::vector<std::string> more;
+    };
+    const Case cases[] = {{"fail write EIO past=1000000", src.path("big.bin"), {}},
+                          {"corrupt name=c.txt", src.path("c.txt"), {"--verify"}}};
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const std::string dest = "d" + std::to_string(++round);
+        fs::create_directories(ffs->backing() + "/" + dest);
+        ffs->arm(std::string("clear\n") + c.fault);
+        std::vector<std::string> args{c.source, "--to", ffs->path(dest)};
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        const pid_t pid = Start(args, work.path("out"), work.path("err"), work.root(), {});
+        EXPECT_EQ(Wait(pid), 1) << ReadFile(work.path("err"));
+        ffs->arm("clear");
+        const std::string out = ReadFile(work.path("out"));
+        EXPECT_EQ(out.rfind("Copy finished. files copied: 0, 0 B in ", 0), 0u) << out;
+        EXPECT_EQ(Tree(ffs->backing() + "/" + dest), std::set<std::string>{});
+    }
+}
+
+// A source that changes while it is copied into the first of three destinations: the line
+// and the report's row name the source, and in English, the destination that lacks the copy.
+TEST(CliMounted, ASourceThatChangedNamesTheDestinationThatLacksTheCopy) {
+    std::unique_ptr<ostrivane::test::FaultFs> ffs;
+    try {
+        ffs = std::make_unique<ostrivane::test::FaultFs>();
+    } catch (const ostrivane::test::MountUnavailable& unavailable) {
+        GTEST_SKIP() << "cannot mount: " << unavailable.what();
+    }
+    TempTree work, out;
+    std::ofstream(ffs->backing() + "/f.bin", std::ios::binary) << std::string(300 * 1024, 'f');
+    ffs->arm("grow-on-read f.bin 4096");
+    const std::string source = ffs->path("f.bin");
+    const pid_t pid =
+        Start({source, "--to", out.mkdir("d1"), "--to", out.mkdir("d2"), "--to", out.mkdir("d3"),
+               "--writers", "1", "--report", work.path("report.csv")},
+              work.path("out"), work.path("err"), work.root(), {});
+    EXPECT_EQ(Wait(pid), 1) << ReadFile(work.path("err"));
+    ffs->arm("clear");
+    const std::string reason =
+        "the source changed while it was copied; not copied to: " + out.path("d1/f.bin");
+    const std::string err = ReadFile(work.path("err"));
+    EXPECT_NE(err.find("not done (1):\n" + source + ": " + reason + "\n"), std::string::npos)
+        << err;
+    EXPECT_EQ(ReadFile(work.path("report.csv")), "path,reason\n" + source + "," + reason + "\n");
+    EXPECT_FALSE(ostrivane::test::Exists(out.path("d1/f.bin")));
+    EXPECT_TRUE(ostrivane::test::Exists(out.path("d2/f.bin")));
+    EXPECT_TRUE(ostrivane::test::Exists(out.path("d3/f.bin")));
+}
+
 // A run onto a slow device stopped by a signal: status 3 at once, the file being copied
 // nowhere (not under its name, no partial copy), the file copied before it complete.
 TEST(CliInterrupt, ASignalStopsASlowRunLeavingNothingPartial) {

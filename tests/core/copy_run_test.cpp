@@ -263,10 +263,12 @@ TEST(CopyAll, MissingSourcesAndDestinationsAreRecorded) {
     EXPECT_EQ(run.questions.size(), 1u);
     EXPECT_EQ(ReadFile(t.path("out/gone.txt")), "kept");
     ASSERT_EQ(run.failures.size(), 2u);
-    // The source that is gone is named where the destination was there to copy into; a
-    // destination that is missing itself is named under the target path.
+    // The source that is gone is named where the destination was there to copy into, with
+    // the target that lacks the copy; a destination that is missing itself is named under
+    // the target path.
     EXPECT_EQ(run.failures[0].path, missing);
-    EXPECT_EQ(run.failures[0].reason, ErrorText(error::kNotFound));
+    EXPECT_EQ(run.failures[0].reason,
+              SourceFailureReason(ErrorText(error::kNotFound), t.path("out/gone.txt")));
     EXPECT_EQ(run.failures[1].path, t.path("new/deep/gone.txt"));
     EXPECT_EQ(run.failures[1].reason, ErrorText(error::kNotFound));
     // A folder source creates the missing destination.
@@ -368,13 +370,15 @@ TEST(CopyAll, ASourceThatMayNotBeReadIsNamedNotItsTargets) {
     t.write("src/Tree/sub/open.txt", "open");
     ASSERT_EQ(chmod(single.c_str(), 0), 0);
     ASSERT_EQ(chmod(inTree.c_str(), 0), 0);
-    const auto failedPaths = [](const std::vector<Failure>& failures) {
-        std::multiset<std::string> paths;
-        for (const Failure& f : failures) {
-            EXPECT_EQ(f.reason, ErrorText(EACCES)) << f.path;
-            paths.insert(f.path);
-        }
-        return paths;
+    // "path: reason" of every failure.
+    const auto rows = [](const std::vector<Failure>& failures) {
+        std::multiset<std::string> rows;
+        for (const Failure& f : failures) rows.insert(f.path + ": " + f.reason);
+        return rows;
+    };
+    // The source named, with the target in `destination` that lacks its copy.
+    const auto lacking = [](const std::string& source, const std::string& target) {
+        return source + ": " + SourceFailureReason(ErrorText(EACCES), target);
     };
     int round = 0;
     for (SameFilePolicy policy : {SameFilePolicy::Overwrite, SameFilePolicy::Skip,
@@ -390,8 +394,12 @@ TEST(CopyAll, ASourceThatMayNotBeReadIsNamedNotItsTargets) {
             const RunResult result =
                 CopyAll(List({single, t.path("src/Tree")}), List(destinations), policy,
                         [](const std::string&) { return true; }, {}, false, options);
-            EXPECT_EQ(failedPaths(result.failures),
-                      (std::multiset<std::string>{single, single, inTree, inTree}));
+            std::multiset<std::string> expected;
+            for (const std::string& d : destinations) {
+                expected.insert(lacking(single, d + "/secret.txt"));
+                expected.insert(lacking(inTree, d + "/Tree/sub/secret.txt"));
+            }
+            EXPECT_EQ(rows(result.failures), expected);
             for (const std::string& d : destinations) {
                 EXPECT_EQ(ReadFile(d + "/Tree/open.txt"), "open");
                 EXPECT_EQ(ReadFile(d + "/Tree/sub/open.txt"), "open");
@@ -403,7 +411,8 @@ TEST(CopyAll, ASourceThatMayNotBeReadIsNamedNotItsTargets) {
     std::vector<Failure> failures;
     CopyFolderTree(t.path("src/Tree"), t.path("plain"), SameFilePolicy::Overwrite, nullptr,
                    &failures);
-    EXPECT_EQ(failedPaths(failures), std::multiset<std::string>{inTree});
+    EXPECT_EQ(rows(failures),
+              std::multiset<std::string>{lacking(inTree, t.path("plain/sub/secret.txt"))});
     EXPECT_EQ(ReadFile(t.path("plain/sub/open.txt")), "open");
 }
 #endif
@@ -989,6 +998,30 @@ TEST(Figures, RemainingTimeIsTheSlowestDevicesRemainingWork) {
     EXPECT_DOUBLE_EQ(RemainingSeconds(figures), 10);
     figures.bytesExpected = 0;
     EXPECT_LT(RemainingSeconds(figures), 0);
+}
+
+// On a device where a copy found no room, a copy is refused untried only where it cannot fit:
+// it is as large as the smallest copy that failed and the space the process may use, told,
+// is too small for it. An empty file and a smaller one are always tried, the space told or
+// not; the order in which the copies come cannot matter.
+TEST(Figures, ACopyIsRefusedUntriedOnlyWhereItCannotFit) {
+    constexpr std::uint64_t kMiB = 1 << 20;
+    // No copy has failed: everything is tried.
+    EXPECT_TRUE(CopyMayFit(64 * kMiB, kNoneFull, false, 0, 0));
+    // After an 8 MiB copy failed, 0 bytes free told.
+    EXPECT_TRUE(CopyMayFit(0, 8 * kMiB, true, 0, 0));
+    EXPECT_TRUE(CopyMayFit(8 * 1024, 8 * kMiB, true, 0, 0));
+    EXPECT_TRUE(CopyMayFit(8 * kMiB - 1, 8 * kMiB, false, 0, 0));
+    EXPECT_FALSE(CopyMayFit(8 * kMiB, 8 * kMiB, true, 0, UINT64_MAX));
+    EXPECT_FALSE(CopyMayFit(9 * kMiB, 8 * kMiB, false, 100 * kMiB, UINT64_MAX));
+    // Space came back: as large a copy fits beside the margin, and only then.
+    EXPECT_TRUE(CopyMayFit(8 * kMiB, 8 * kMiB, true, 9 * kMiB, UINT64_MAX));
+    EXPECT_FALSE(CopyMayFit(8 * kMiB, 8 * kMiB, true, 8 * kMiB + 1024, UINT64_MAX));
+    // Room for the bytes, no free entry for the file.
+    EXPECT_FALSE(CopyMayFit(8 * kMiB, 8 * kMiB, true, 100 * kMiB, 0));
+    // An empty file that failed (no entry left) leaves empty files to be tried still.
+    EXPECT_TRUE(CopyMayFit(0, 0, true, 0, 0));
+    EXPECT_FALSE(CopyMayFit(1, 0, true, 0, 0));
 }
 
 }  // namespace

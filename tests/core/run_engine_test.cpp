@@ -273,7 +273,7 @@ Outcome RunCase(unsigned seed, SameFilePolicy policy, bool emptyFirst, int write
         [&](int percent) { outcome.progress.push_back(std::to_string(percent)); }, emptyFirst,
         options);
     for (const Failure& failure : result.failures)
-        outcome.failures.push_back(relative(failure.path) + " | " + failure.reason);
+        outcome.failures.push_back(relative(failure.path) + " | " + relative(failure.reason));
     outcome.tree = Snapshot(root);
     outcome.writersAtOnce = result.writersAtOnce;
 #ifndef _WIN32

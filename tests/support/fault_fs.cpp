@@ -256,4 +256,30 @@ ExfatVolume::ExfatVolume(unsigned mebibytes) {
     ::close(loop);  // the mount holds the device now
 }
 
+// --- Ext4Volume -------------------------------------------------------------------------
+
+Ext4Volume::Ext4Volume(unsigned mebibytes, unsigned reservedPercent) {
+    if (::geteuid() != 0) throw MountUnavailable("mounting an ext4 image needs root");
+    const std::string image = temp_.path("ext4.img");
+    const std::string log = temp_.path("ext4.log");
+    int fd = ::open(image.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(mebibytes) << 20) != 0)
+        throw MountUnavailable(Reason("cannot make the image", errno));
+    ::close(fd);
+    // No journal: blocks freed are free at once, so the figures a test reads are the ones
+    // the next write meets.
+    if (RunProgram({"mkfs.ext4", "-q", "-F", "-b", "4096", "-O", "^has_journal", "-m",
+                    std::to_string(reservedPercent), image},
+                   log) != 0)
+        throw MountUnavailable("mkfs.ext4 (e2fsprogs) failed or is missing:\n" + ReadFile(log));
+    std::string device;
+    int loop = AttachLoop(image, device);
+    const int mounted =
+        ::mount(device.c_str(), mountPoint_.c_str(), "ext4", MS_NOSUID | MS_NODEV, nullptr);
+    const int error = errno;
+    ::close(loop);  // the mount holds the device now (or it lets go of it)
+    if (mounted != 0) throw MountUnavailable(Reason("mounting the ext4 image was refused", error));
+    mounted_ = true;
+}
+
 }  // namespace ostrivane::test

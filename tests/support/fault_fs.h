@@ -93,6 +93,14 @@ class ExfatVolume : public Mount {
     explicit ExfatVolume(unsigned mebibytes = 16);
 };
 
+// An ext4 file system in an image file of `mebibytes`, made with `reservedPercent` of its
+// blocks kept back for root (mkfs.ext4 -m; 5 by default), attached to a loop device and
+// mounted by the kernel.
+class Ext4Volume : public Mount {
+  public:
+    explicit Ext4Volume(unsigned mebibytes = 32, unsigned reservedPercent = 5);
+};
+
 // Runs `argv` (the program looked up on PATH) with output to `log`; its exit status, or -1
 // when it could not be started or outlived `seconds` (it is then killed).
 int RunProgram(const std::vector<std::string>& argv, const std::string& log, double seconds = 10);
