@@ -223,9 +223,8 @@ TEST(Verify, ReadBackReachesTheDeviceNotTheCache) {
 
 // A copy that cannot be read back (its device fails every read) is the target's failure:
 // named by the copy's path, never by its source's, with one writer and with several. The
-// copies themselves were made: only the check reads from that device. (Copies under 1 MiB,
-// read through a buffer: a mapped page whose every read fails is retried by the kernel
-// without end on a FUSE file.)
+// copies themselves were made: only the check reads from that device. (Copies under 1 MiB;
+// the big ones have a case of their own below.)
 TEST(Verify, ACopyThatCannotBeReadBackIsNamedNotItsSource) {
     MOUNT_OR_SKIP(device, FaultFs);
     TempTree src;
