@@ -58,19 +58,19 @@ std::string LocalQuestion(const std::string& question) {
 }
 
 // The reasons the core words itself (the others are the system's error texts).
-const std::string kCoreReasons[11] = {
+const std::string kCoreReasons[12] = {
     ErrorText(error::kStopped),      ErrorText(error::kSourceChanged),
     emptying_reason::kSourceKept,    emptying_reason::kRootRefused,
     emptying_reason::kChangedDuring, ErrorText(error::kChangedMeanwhile),
     run_reason::kDestinationGone,    emptying_reason::kGoneSinceStart,
     run_reason::kVerifyFailed,       run_reason::kVerifyFailedReplaced,
-    ErrorText(error::kDeviceFull)};
+    ErrorText(error::kDeviceFull),   run_reason::kVerifySourceChanged};
 
 // The failures with the core's reasons in the language of the messages.
 std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
     const Texts& t = Text();
     for (Failure& failure : failures) {
-        for (int i = 0; i < 11; ++i) {
+        for (int i = 0; i < 12; ++i) {
             if (t.coreReasons[i] != nullptr && failure.reason == kCoreReasons[i]) {
                 failure.reason = t.coreReasons[i];
             }

@@ -85,7 +85,9 @@ const Texts kEnglish = {
      "verification failed: the copy differs from its source",
      "verification failed: the copy differs from its source (it replaced the file of that "
      "name, which is gone)",
-     "not copied: the destination's disk is full"},
+     "not copied: the destination's disk is full",
+     "verification failed: the source changed while or after it was copied (its modification "
+     "time did not); the copy was kept"},
     "files",
     "left",
     "flushing",
@@ -155,7 +157,7 @@ const Texts kChinese = {
     "无法写入校验文件 %1：%2",
     "校验文件：%1 未列入（xxhsum 无法读取含换行符的文件名）",
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr},  // the core's words as they are
+     nullptr, nullptr},  // the core's words as they are
     "文件",
     "剩余",
     app::kStateFlushing,

@@ -73,8 +73,9 @@ struct Texts {
     // by the emptying, the root refused by it, an entry swapped meanwhile (emptying), an
     // entry moved or swapped during the run, a destination gone since the run began (copy),
     // the same (emptying), a copy that differs from its source, the same where it replaced
-    // a file, a copy not tried because its device is full.
-    const char* coreReasons[11];
+    // a file, a copy not tried because its device is full, a copy that differs because its
+    // source changed while or after it was copied.
+    const char* coreReasons[12];
     // The progress line.
     const char* files;
     const char* remaining;

@@ -258,7 +258,7 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
         const Folder& folder = destination.folder();
         CopyFileTo copyTo = [&](const std::string& targetName, bool failIfExists,
                                 CopySide* failedSide) {
-            return CountedCopy(run, destinationIndex, destination.path(), targetName,
+            return CountedCopy(run, destinationIndex, destination.path(), targetName, source,
                                [&](const CopyControl* control, PlacedCopy* placed) {
                                    return CopyFileAt(nullptr, source, folder, targetName,
                                                      failIfExists, 0, control, placed, failedSide);
@@ -345,6 +345,8 @@ const char* const kVerifyFailed = "校验失败：副本与源文件不一致";
 const char* const kVerifyFailedReplaced =
     "校验失败：副本与源文件不一致（它替换了原有的同名文件，原文件已不存在）";
 const char* const kVerifyNotRemoved = "；未能删除该副本：";
+const char* const kVerifySourceChanged =
+    "校验未通过：源文件在复制时或复制后已被改动（修改时间未变），副本已保留";
 }  // namespace run_reason
 
 ERunEnded::ERunEnded(const EInOutError& cause, std::vector<Failure> failures)

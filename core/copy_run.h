@@ -50,6 +50,9 @@ extern const char* const kDestinationGone;  // a destination gone or replaced si
 extern const char* const kVerifyFailed;     // a copy read back differs from its source
 extern const char* const kVerifyFailedReplaced;  // the same, where the copy replaced a file
 extern const char* const kVerifyNotRemoved;      // follows kVerifyFailed: why the copy stayed
+// A copy read back differs from its source's hash, and the source read again differs from
+// that hash too: the source changed while or after it was copied; the copy stays.
+extern const char* const kVerifySourceChanged;
 }  // namespace run_reason
 
 // The EInOutError that ended a run (the text and code of the folder that could not be

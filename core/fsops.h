@@ -377,6 +377,12 @@ int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy
                  ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop = nullptr,
                  const std::function<void(std::uint64_t)>& read = {});
 
+// Hashes the file at `path` as a copy reads its source (a link is followed; only a regular
+// file; holes are hashed as zeros without being read); `size` receives its length. With
+// `stop` set, the read is abandoned with error::kStopped. 0 or the platform's error number.
+int HashFile(const std::string& path, ContentHash& hash, std::uint64_t& size,
+             const std::atomic<bool>* stop = nullptr);
+
 // Deletes the named temporaries of copies (see CopyOneFile) that a killed or crashed run
 // left in `folder`: entries of exactly the shape ".ostrivane-partial-<process id>-<16 hex
 // digits>" that are regular files (a link is never followed nor removed) and whose writer

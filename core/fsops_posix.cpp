@@ -1945,6 +1945,23 @@ int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy
     return 0;
 }
 
+int HashFile(const std::string& path, ContentHash& hash, std::uint64_t& size,
+             const std::atomic<bool>* stop) {
+    size = 0;
+    Fd fd(OpenSource(AT_FDCWD, path.c_str(), false));
+    if (!fd.valid()) return errno;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return kNotRegularFile;
+    ContentHasher hasher;
+    if (int error = HashByReading(fd.get(), st.st_size, WorthHoleSearch(st), hasher, stop,
+                                  nullptr, error::kSourceChanged))
+        return error;
+    size = static_cast<std::uint64_t>(st.st_size);
+    hash = hasher.digest();
+    return 0;
+}
+
 namespace {
 
 // How long a temporary on a file system without locks must have stood unwritten before it

@@ -126,8 +126,8 @@ void RunControl::fileDone(int index) {
 }
 
 void RunControl::copyPlaced(int index, const std::string& folderPath, const std::string& name,
-                            const PlacedCopy& placed) {
-    if (ledger_) ledger_->add(index, folderPath, name, placed);
+                            const std::string& sourcePath, const PlacedCopy& placed) {
+    if (ledger_) ledger_->add(index, folderPath, name, sourcePath, placed);
 }
 
 void RunControl::beginVerify(const std::vector<int>& devices) {

@@ -10,7 +10,7 @@ namespace ostrivane {
 CopyLedger::CopyLedger(int destinations) : destinations_(static_cast<size_t>(destinations)) {}
 
 void CopyLedger::add(int index, const std::string& folderPath, const std::string& name,
-                     const PlacedCopy& placed) {
+                     const std::string& sourcePath, const PlacedCopy& placed) {
     Destination& destination = destinations_.at(static_cast<size_t>(index));
     std::lock_guard lock(destination.mutex);
     // Copies come folder by folder: most find their folder at once.
@@ -21,7 +21,7 @@ void CopyLedger::add(int index, const std::string& folderPath, const std::string
                     .first;
         destination.folders.push_back(folderPath);
     }
-    destination.copies.push_back({found->second, name, placed, ++sequence_, false});
+    destination.copies.push_back({found->second, name, sourcePath, placed, ++sequence_, false});
 }
 
 void CopyLedger::sort() {
@@ -73,6 +73,20 @@ Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl
     }
     if (size == copy.placed.size && hash == copy.placed.sourceHash) {
         checked.verified = true;
+        return checked;
+    }
+    // The source read again: where it no longer holds what the copy read from it, the source
+    // changed while or after it was copied (written through a mapping, or in the same tick of
+    // its clock, so without a new modification time) and the copy holds what was read then;
+    // it stays, whatever it replaced. Where the source cannot be read now, the copy is judged
+    // as before.
+    ContentHash sourceNow;
+    std::uint64_t sourceSize = 0;
+    const int sourceError = HashFile(copy.source, sourceNow, sourceSize, stop);
+    if (sourceError == error::kStopped) return {};
+    if (sourceError == 0 &&
+        (sourceSize != copy.placed.size || !(sourceNow == copy.placed.sourceHash))) {
+        checked.reason = run_reason::kVerifySourceChanged;
         return checked;
     }
     if (copy.placed.replacedFile) {

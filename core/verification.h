@@ -23,13 +23,16 @@ class CopyLedger {
     explicit CopyLedger(int destinations);
 
     // Notes the copy `name` in the folder `folderPath` (shown, ending with the separator)
-    // of destination `index`.
+    // of destination `index`, made from the source at `sourcePath`.
     void add(int index, const std::string& folderPath, const std::string& name,
-             const PlacedCopy& placed);
+             const std::string& sourcePath, const PlacedCopy& placed);
 
     struct Copy {
         std::uint32_t folder = 0;  // index into the destination's folders
         std::string name;
+        // The source's path, read again when the copy differs from the hash taken as it was
+        // copied: a source changed without a new modification time is told from a wrong copy.
+        std::string source;
         PlacedCopy placed;
         std::uint64_t sequence = 0;  // the order of the run's copies
         // A later copy of the run took this one's place (two sources of one name under

@@ -191,6 +191,49 @@ TEST(Verification, WhatACopyThatDiffersBecomes) {
     EXPECT_EQ(ReadFile(copies + "new.txt"), "the source's bytes");
 }
 
+// A source changed while or after it was copied without a new modification time (written
+// through a mapping): its copy differs from the hash taken as it was copied, and so does the
+// source read again. The source is named as what changed and the copy stays, whether its
+// name was free or it replaced a file; a copy that differs from a source that did not change
+// is the copy's fault, as before.
+TEST(Verification, ACopyOfASourceThatChangedAfterwardsIsNotBlamedNorRemoved) {
+    TempTree t;
+    const std::string bytes = "the source's bytes";
+    for (const char* name : {"changed.txt", "replacing.txt", "wrong.txt"})
+        t.write("src" + kSep + name, bytes);
+    t.write("dest" + kSep + "src" + kSep + "replacing.txt", "an older file");
+    const std::string sources = t.path("src" + kSep);
+    const std::string copies = t.path("dest" + kSep + "src" + kSep);
+    bool changed = false;
+    RunOptions options = VerifyOptions();
+    options.maxWriters = 1;
+    options.showTransfer = [&](const TransferFigures& figures) {
+        if (changed || figures.devices.at(0).state != DeviceFigures::State::Verifying) return;
+        changed = true;
+        // The copy as a kernel copy made it before the source's change reached the hash;
+        // the source as it is afterwards.
+        for (const char* name : {"changed.txt", "replacing.txt"}) {
+            Overwrite(sources + name, "THE");
+            Overwrite(copies + name, "OLD");
+        }
+        Overwrite(copies + "wrong.txt", "BAD");
+    };
+    const RunResult result =
+        CopyRun(List({t.path("src")}), List({t.path("dest")}), SameFilePolicy::Overwrite, options);
+    ASSERT_TRUE(changed);
+    ASSERT_EQ(result.failures.size(), 3u) << Describe(result.failures);
+    EXPECT_EQ(result.failures[0].path, copies + "changed.txt");
+    EXPECT_EQ(result.failures[0].reason, run_reason::kVerifySourceChanged);
+    EXPECT_EQ(result.failures[1].path, copies + "replacing.txt");
+    EXPECT_EQ(result.failures[1].reason, run_reason::kVerifySourceChanged);
+    EXPECT_EQ(result.failures[2].path, copies + "wrong.txt");
+    EXPECT_EQ(result.failures[2].reason, run_reason::kVerifyFailed);
+    EXPECT_EQ(result.copiesVerified, 0u);
+    EXPECT_EQ(ReadFile(copies + "changed.txt"), "OLD source's bytes");
+    EXPECT_EQ(ReadFile(copies + "replacing.txt"), "OLD source's bytes");
+    EXPECT_FALSE(Exists(copies + "wrong.txt"));
+}
+
 // A copy that a later copy of the same run replaced (two sources of one name, a destination
 // inside another that gets the same file again) is no failure: the last one is checked.
 TEST(Verification, ACopyTheRunReplacedItselfIsNoFailure) {
