@@ -1209,16 +1209,18 @@ int CopySparse(int source, int target, off_t size, off_t& length) {
 // device busy while a piece is hashed.
 constexpr size_t kHashPiece = 1 << 20;
 
-std::vector<char>& HashBuffer() {
-    static thread_local std::vector<char> buffer(kHashPiece);
-    return buffer;
+// This thread's buffer for hashing, of at least `bytes` (at most kHashPiece): a thread that
+// hashes only small files keeps a small one.
+char* HashBuffer(size_t bytes) {
+    static thread_local std::vector<char> buffer;
+    if (buffer.size() < bytes)
+        buffer.resize(std::min(std::max(bytes, buffer.size() * 2), kHashPiece));
+    return buffer.data();
 }
 
-// Zeros that stand for a file's holes in its hash.
-const char* ZeroPiece() {
-    static const std::vector<char> zeros(kHashPiece, '\0');
-    return zeros.data();
-}
+// Zeros that stand for a file's holes in its hash (never written: its pages are the system's
+// zero page, no memory of the process's own).
+const char kZeroPiece[kHashPiece] = {};
 
 // Files from this size on that hold fewer blocks than their size have their holes found
 // (SEEK_DATA/SEEK_HOLE): the hash takes zeros for them without reading them.
@@ -1234,8 +1236,9 @@ constexpr off_t kHoleSearchFrom = 1 << 20;
 int HashByReading(int fd, off_t length, bool sparse, ContentHasher& hasher,
                   const std::atomic<bool>* stop, const std::function<void(std::uint64_t)>* read,
                   int shortError) {
-    std::vector<char>& buffer = HashBuffer();
-    const char* zeros = ZeroPiece();
+    char* const buffer =
+        HashBuffer(static_cast<size_t>(std::min<off_t>(length, static_cast<off_t>(kHashPiece))));
+    const char* const zeros = kZeroPiece;
     off_t done = 0;
     // The end of the data run that `done` is in (holes before it are hashed as zeros).
     off_t dataEnd = sparse ? 0 : length;
@@ -1264,12 +1267,12 @@ int HashByReading(int fd, off_t length, bool sparse, ContentHasher& hasher,
             if (done >= length) break;
         }
         const size_t want = static_cast<size_t>(
-            std::min<off_t>(std::min(length, dataEnd) - done, static_cast<off_t>(buffer.size())));
-        const ssize_t n = ::pread(fd, buffer.data(), want, done);
+            std::min<off_t>(std::min(length, dataEnd) - done, static_cast<off_t>(kHashPiece)));
+        const ssize_t n = ::pread(fd, buffer, want, done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return errno;
         if (n == 0) return shortError;
-        hasher.update(buffer.data(), static_cast<size_t>(n));
+        hasher.update(buffer, static_cast<size_t>(n));
         done += n;
         if (read && *read) (*read)(static_cast<std::uint64_t>(n));
     }
