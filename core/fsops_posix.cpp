@@ -1932,13 +1932,15 @@ int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy
     // The size the file reports ends the reading, so no read is spent on finding the end.
     // Holes of a sparse copy are hashed as zeros without being read.
     ContentHasher hasher;
-    const int error = HashByReading(fd.get(), st.st_size, WorthHoleSearch(st), hasher, stop,
-                                    &read, error::kChangedMeanwhile);
+    const bool sparse = WorthHoleSearch(st);
+    const int error = HashByReading(fd.get(), st.st_size, sparse, hasher, stop, &read,
+                                    error::kChangedMeanwhile);
     if (error) return error;
-    // A copy cut short or grown meanwhile is not the copy the run made.
+    // A copy cut short meanwhile: a read finds its end early, but where holes were skipped
+    // the lost part may have been taken for one.
     struct stat after;
-    if (::fstat(fd.get(), &after) != 0) return errno;
-    if (after.st_size != st.st_size || !IsPlacedCopy(after, expected))
+    if (sparse && ::fstat(fd.get(), &after) != 0) return errno;
+    if (sparse && (after.st_size != st.st_size || !IsPlacedCopy(after, expected)))
         return error::kChangedMeanwhile;
     // Nobody asked for these pages in memory; leave the cache to what the user works with.
     if (st.st_size > static_cast<off_t>(kHashPiece) && !InMemoryFileSystem(fd.get(), st.st_dev))
