@@ -21,7 +21,21 @@ void CopyLedger::add(int index, const std::string& folderPath, const std::string
                     .first;
         destination.folders.push_back(folderPath);
     }
-    destination.copies.push_back({found->second, name, sourcePath, placed, ++sequence_, false});
+    // The source's folder part (up to its last separator) once; its name only where the
+    // copy has another.
+    size_t cut = sourcePath.find_last_of("/" + std::string(1, platform::kSeparator));
+    cut = cut == std::string::npos ? 0 : cut + 1;
+    std::string sourceFolder = sourcePath.substr(0, cut);
+    auto source = destination.sourceFolderIndex.find(sourceFolder);
+    if (source == destination.sourceFolderIndex.end()) {
+        const auto index = static_cast<std::uint32_t>(destination.sourceFolders.size());
+        destination.sourceFolders.push_back(sourceFolder);
+        source = destination.sourceFolderIndex.emplace(std::move(sourceFolder), index).first;
+    }
+    std::string sourceName;
+    if (sourcePath.compare(cut, std::string::npos, name) != 0) sourceName = sourcePath.substr(cut);
+    destination.copies.push_back(
+        {found->second, name, source->second, std::move(sourceName), placed, ++sequence_, false});
 }
 
 void CopyLedger::sort() {
@@ -58,8 +72,8 @@ struct Checked {
 };
 
 // Reads back one copy in its open folder and judges it.
-Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl& run,
-                  const std::atomic<bool>* stop) {
+Checked CheckCopy(const Folder& folder, const CopyLedger::Destination& destination,
+                  const CopyLedger::Copy& copy, RunControl& run, const std::atomic<bool>* stop) {
     Checked checked;
     ContentHash hash;
     std::uint64_t size = 0;
@@ -82,7 +96,7 @@ Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl
     // as before.
     ContentHash sourceNow;
     std::uint64_t sourceSize = 0;
-    const int sourceError = HashFile(copy.source, sourceNow, sourceSize, stop);
+    const int sourceError = HashFile(destination.sourceOf(copy), sourceNow, sourceSize, stop);
     if (sourceError == error::kStopped) return {};
     if (sourceError == 0 &&
         (sourceSize != copy.placed.size || !(sourceNow == copy.placed.sourceHash))) {
@@ -159,7 +173,7 @@ VerifyOutcome VerifyCopies(CopyLedger& ledger, RunControl& run,
                 checked = {true, false, ErrorText(folderError)};
                 continue;
             }
-            checked = CheckCopy(folder, copy, run, stop);
+            checked = CheckCopy(folder, destination, copy, run, stop);
             if (!checked.done) {
                 stopped.store(true);
                 return;

@@ -232,6 +232,24 @@ TEST(Verification, ACopyOfASourceThatChangedAfterwardsIsNotBlamedNorRemoved) {
     EXPECT_EQ(ReadFile(copies + "changed.txt"), "OLD source's bytes");
     EXPECT_EQ(ReadFile(copies + "replacing.txt"), "OLD source's bytes");
     EXPECT_FALSE(Exists(copies + "wrong.txt"));
+
+    // A file given as a source, copied under a numbered name: the source is found by its own
+    // name, not the copy's.
+    changed = false;
+    options.showTransfer = [&](const TransferFigures& figures) {
+        if (changed || figures.devices.at(0).state != DeviceFigures::State::Verifying) return;
+        changed = true;
+        Overwrite(sources + "wrong.txt", "NEW");
+        Overwrite(copies + "wrong_1.txt", "OLD");
+    };
+    t.write("dest" + kSep + "src" + kSep + "wrong.txt", "the user's own");
+    const RunResult numbered = CopyRun(List({sources + "wrong.txt"}), List({copies}),
+                                       SameFilePolicy::AutoNumber, options);
+    ASSERT_TRUE(changed);
+    ASSERT_EQ(numbered.failures.size(), 1u) << Describe(numbered.failures);
+    EXPECT_EQ(numbered.failures[0].path, copies + "wrong_1.txt");
+    EXPECT_EQ(numbered.failures[0].reason, run_reason::kVerifySourceChanged);
+    EXPECT_EQ(ReadFile(copies + "wrong_1.txt"), "OLD source's bytes");
 }
 
 // A copy that a later copy of the same run replaced (two sources of one name, a destination
