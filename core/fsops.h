@@ -343,7 +343,7 @@ struct PlacedCopy {
 // Which side of a copy a failure came from.
 enum class CopySide {
     None,    // the copy did not fail
-    Source,  // the source: looking at it, opening, reading or mapping it, or its change while
+    Source,  // the source: looking at it, opening or reading it, or its change while
              // read (error::kSourceChanged); also a source that is no regular file
     Target,  // the target: creating, writing, finishing, flushing or renaming the copy, a
              // target in the way, a full device (error::kDeviceFull too), a stop request

@@ -1023,7 +1023,7 @@ std::vector<char>& CopyBuffer() {
 thread_local const CopyControl* activeControl = nullptr;
 
 // The error number with which the source failed the copy this thread is making (a look at
-// it, its open, a read, a mapping, a change while it was read); 0 while it has not. Every
+// it, its open, a read, a change while it was read); 0 while it has not. Every
 // other failure of a copy is the target's. CopyFileAt clears it and tells its caller the
 // source's side when the error it returns is this one.
 thread_local int sourceFailure = 0;
