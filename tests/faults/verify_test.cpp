@@ -306,9 +306,15 @@ BoundedRun RunWithin(double seconds, Run run) {
     ::close(pipeFds[0]);
     if (child > 0) {
         if (!outcome.ended) ::kill(child, SIGKILL);
+        // A child stuck in the kernel may not die at once: waited for a bounded time only.
         int status = 0;
-        ::waitpid(child, &status, 0);
-        outcome.ended = outcome.ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        pid_t waited = 0;
+        for (int i = 0; i < 1000 && waited == 0; ++i) {
+            waited = ::waitpid(child, &status, WNOHANG);
+            if (waited == 0) ::usleep(10000);
+        }
+        outcome.ended =
+            outcome.ended && waited == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
     if (!outcome.ended) outcome.text.clear();
     return outcome;
