@@ -1213,8 +1213,8 @@ constexpr size_t kHashPiece = 1 << 20;
 // hashes only small files keeps a small one.
 char* HashBuffer(size_t bytes) {
     static thread_local std::vector<char> buffer;
-    if (buffer.size() < bytes)
-        buffer.resize(std::min(std::max(bytes, buffer.size() * 2), kHashPiece));
+    constexpr size_t kStep = 64 * 1024;
+    if (buffer.size() < bytes) buffer.resize(std::min((bytes + kStep - 1) / kStep * kStep, kHashPiece));
     return buffer.data();
 }
 
