@@ -1209,12 +1209,13 @@ int CopySparse(int source, int target, off_t size, off_t& length) {
 // device busy while a piece is hashed.
 constexpr size_t kHashPiece = 1 << 20;
 
-// This thread's buffer for hashing, of at least `bytes` (at most kHashPiece): a thread that
-// hashes only small files keeps a small one.
+// This thread's buffer for hashing `bytes` (at most kHashPiece) at a time: the copy buffer
+// where they fit (never in use while a file is hashed), so a thread that hashes only small
+// files holds no other; one of kHashPiece otherwise.
 char* HashBuffer(size_t bytes) {
-    static thread_local std::vector<char> buffer;
-    constexpr size_t kStep = 64 * 1024;
-    if (buffer.size() < bytes) buffer.resize(std::min((bytes + kStep - 1) / kStep * kStep, kHashPiece));
+    std::vector<char>& copyBuffer = CopyBuffer();
+    if (bytes <= copyBuffer.size()) return copyBuffer.data();
+    static thread_local std::vector<char> buffer(kHashPiece);
     return buffer.data();
 }
 
