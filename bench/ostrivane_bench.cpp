@@ -247,6 +247,7 @@ int RunCopy(std::vector<std::string> args) {
             args.erase(args.begin());
         } else if (!args.empty() && args.front() == "--verify") {
             options.verify = true;
+            args.erase(args.begin());
         } else if (!args.empty() && args.front() == "--figures") {
             options.showTransfer = [](const TransferFigures&) {};
             args.erase(args.begin());

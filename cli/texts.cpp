@@ -205,6 +205,9 @@ const std::vector<CoreReason>& CoreReasons() {
              "link of that name, which is gone)"},
             {run_reason::kVerifyNotRemoved, "; the copy could not be removed: "},
             {run_reason::kNotCopiedTo, "; not copied to: "},
+            {run_reason::kVerifySourceChanged,
+             "verification failed: the source changed while or after it was copied (its "
+             "modification time did not); the copy was kept"},
             {"不能对整个驱动器（磁盘）进行复制！",
              "refused: the whole drive (file system) cannot be copied"},
             // The emptying (core/emptying.h).

@@ -262,7 +262,7 @@ void CopySource(const std::string& source, DestinationFolder& destination, SameF
         const Folder& folder = destination.folder();
         CopyFileTo copyTo = [&](const std::string& targetName, bool failIfExists,
                                 CopySide* failedSide) {
-            return CountedCopy(run, destinationIndex, destination.path(), targetName,
+            return CountedCopy(run, destinationIndex, destination.path(), targetName, source,
                                [&](const CopyControl* control, PlacedCopy* placed) {
                                    return CopyFileAt(nullptr, source, folder, targetName,
                                                      failIfExists, 0, control, placed, failedSide);
@@ -354,6 +354,8 @@ const char* const kVerifyFailedLinkBack =
 const char* const kVerifyFailedLinkGone =
     "校验失败：副本与源文件不一致（它替换了原有的同名符号链接，该链接已不存在）";
 const char* const kNotCopiedTo = "；未复制到：";
+const char* const kVerifySourceChanged =
+    "校验未通过：源文件在复制时或复制后已被改动（修改时间未变），副本已保留";
 }  // namespace run_reason
 
 std::string SourceFailureReason(const std::string& reason, const std::string& target) {

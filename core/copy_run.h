@@ -59,6 +59,9 @@ extern const char* const kVerifyFailedLinkGone;
 // Follows the reason of a failure the source caused (listed under the source's path): the
 // target that lacks the copy.
 extern const char* const kNotCopiedTo;
+// A copy read back differs from its source's hash, and the source read again differs from
+// that hash too: the source changed while or after it was copied; the copy stays.
+extern const char* const kVerifySourceChanged;
 }  // namespace run_reason
 
 // The reason of a failure the source caused, listed under the source's path: `reason`, then

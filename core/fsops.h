@@ -349,7 +349,7 @@ struct PlacedCopy {
 // Which side of a copy a failure came from.
 enum class CopySide {
     None,    // the copy did not fail
-    Source,  // the source: looking at it, opening, reading or mapping it, or its change while
+    Source,  // the source: looking at it, opening or reading it, or its change while
              // read (error::kSourceChanged); also a source that is no regular file
     Target,  // the target: creating, writing, finishing, flushing or renaming the copy, a
              // target in the way, a full device (error::kDeviceFull too), a stop request
@@ -391,6 +391,12 @@ int PutLinkBackAt(const Folder& folder, const std::string& name, const PlacedCop
 int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy& expected,
                  ContentHash& hash, std::uint64_t& size, const std::atomic<bool>* stop = nullptr,
                  const std::function<void(std::uint64_t)>& read = {});
+
+// Hashes the file at `path` as a copy reads its source (a link is followed; only a regular
+// file; holes are hashed as zeros without being read); `size` receives its length. With
+// `stop` set, the read is abandoned with error::kStopped. 0 or the platform's error number.
+int HashFile(const std::string& path, ContentHash& hash, std::uint64_t& size,
+             const std::atomic<bool>* stop = nullptr);
 
 // Deletes the named temporaries of copies (see CopyOneFile) that a killed or crashed run
 // left in `folder`: entries of exactly the shape ".ostrivane-partial-<process id>-<16 hex

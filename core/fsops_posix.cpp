@@ -8,11 +8,9 @@
 #include <linux/magic.h>
 #include <poll.h>
 #include <sched.h>
-#include <setjmp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
@@ -1047,7 +1045,7 @@ std::vector<char>& CopyBuffer() {
 thread_local const CopyControl* activeControl = nullptr;
 
 // The error number with which the source failed the copy this thread is making (a look at
-// it, its open, a read, a mapping, a change while it was read); 0 while it has not. Every
+// it, its open, a read, a change while it was read); 0 while it has not. Every
 // other failure of a copy is the target's. CopyFileAt clears it and tells its caller the
 // source's side when the error it returns is this one.
 thread_local int sourceFailure = 0;
@@ -1233,79 +1231,99 @@ int CopySparse(int source, int target, off_t size, off_t& length) {
     return 0;
 }
 
-// Files from this size on are hashed through a mapping of their pages: the hash reads the
-// cache (or the device) in place, without a copy into a buffer. Smaller ones are read.
-constexpr off_t kMappedHashFrom = 1 << 20;
+// Hashes of big files are read in pieces of this size: few calls, and readahead keeps the
+// device busy while a piece is hashed.
+constexpr size_t kHashPiece = 1 << 20;
 
-// Where a bus error in a mapped hash of this thread returns to: a file cut short by another
-// process while it is mapped makes the access to its lost pages fault.
-thread_local sigjmp_buf* mappedHashReturn = nullptr;
-
-// The handler the process had before (the default action, or a sanitizer's).
-struct sigaction previousBusError;
-
-void OnBusError(int signal, siginfo_t*, void*) {
-    if (sigjmp_buf* back = mappedHashReturn) siglongjmp(*back, 1);
-    // Not a mapped hash: the handler before, when the faulting access comes again.
-    ::sigaction(signal, &previousBusError, nullptr);
+// This thread's buffer for hashing `bytes` (at most kHashPiece) at a time: the copy buffer
+// where they fit (never in use while a file is hashed), so a thread that hashes only small
+// files holds no other; one of kHashPiece otherwise.
+char* HashBuffer(size_t bytes) {
+    std::vector<char>& copyBuffer = CopyBuffer();
+    if (bytes <= copyBuffer.size()) return copyBuffer.data();
+    static thread_local std::vector<char> buffer(kHashPiece);
+    return buffer.data();
 }
 
-std::once_flag busErrorHandler;
+// Zeros that stand for a file's holes in its hash (never written: its pages are the system's
+// zero page, no memory of the process's own).
+const char kZeroPiece[kHashPiece] = {};
 
-// Hashes the first `length` bytes of the open file `fd` into `hasher` through mappings of a
-// few MiB at a time (so that the pages held stay few), telling `read` each piece and giving
-// up when `stop` is set. 0, error::kStopped, `lostError` when the file lost pages meanwhile
-// (a bus error), or -1 when the file cannot be mapped (the caller reads it instead).
-int HashMapped(int fd, off_t length, ContentHasher& hasher, const std::atomic<bool>* stop,
-               const std::function<void(std::uint64_t)>* read, int lostError) {
-    std::call_once(busErrorHandler, [] {
-        struct sigaction action {};
-        action.sa_sigaction = OnBusError;
-        action.sa_flags = SA_SIGINFO | SA_NODEFER;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGBUS, &action, &previousBusError);
-    });
-    constexpr off_t kWindow = 4 << 20;
-    sigjmp_buf back;
-    // Only plain values live between here and the jump back.
-    volatile off_t done = 0;
-    void* volatile window = nullptr;
-    volatile size_t windowLength = 0;
-    if (sigsetjmp(back, 1) != 0) {
-        mappedHashReturn = nullptr;
-        if (window) ::munmap(window, windowLength);
-        return lostError;
-    }
+// Files from this size on that hold fewer blocks than their size have their holes found
+// (SEEK_DATA/SEEK_HOLE): the hash takes zeros for them without reading them.
+constexpr off_t kHoleSearchFrom = 1 << 20;
+
+// Hashes the first `length` bytes of the open file `fd` into `hasher` with pread in pieces,
+// telling `read` each piece and giving up when `stop` is set (looked at between two reads).
+// With `sparse`, holes are not read: the hash takes zeros for them, so a file system whose
+// reads of holes would allocate pages (tmpfs through a mapping) keeps its file as it was.
+// Nothing is ever mapped: a page whose read fails is one failed read here, never a fault the
+// kernel retries. 0, error::kStopped, the read's error number, or `shortError` when the
+// file ends before `length`.
+int HashByReading(int fd, off_t length, bool sparse, ContentHasher& hasher,
+                  const std::atomic<bool>* stop, const std::function<void(std::uint64_t)>* read,
+                  int shortError) {
+    char* const buffer =
+        HashBuffer(static_cast<size_t>(std::min<off_t>(length, static_cast<off_t>(kHashPiece))));
+    const char* const zeros = kZeroPiece;
+    off_t done = 0;
+    // The end of the data run that `done` is in (holes before it are hashed as zeros).
+    off_t dataEnd = sparse ? 0 : length;
     while (done < length) {
         if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
-        const off_t piece = std::min<off_t>(kWindow, length - done);
-        void* at = ::mmap(nullptr, static_cast<size_t>(piece), PROT_READ, MAP_SHARED | MAP_POPULATE,
-                          fd, done);
-        if (at == MAP_FAILED) return done == 0 ? -1 : errno;
-        ::madvise(at, static_cast<size_t>(piece), MADV_SEQUENTIAL);
-        windowLength = static_cast<size_t>(piece);
-        window = at;
-        mappedHashReturn = &back;
-        hasher.update(at, static_cast<size_t>(piece));
-        mappedHashReturn = nullptr;
-        window = nullptr;
-        ::munmap(at, static_cast<size_t>(piece));
-        done = done + piece;
-        if (read && *read) (*read)(static_cast<std::uint64_t>(piece));
+        if (done >= dataEnd) {
+            off_t data = ::lseek(fd, done, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) data = length;  // a hole up to the end
+            if (data < 0) {
+                // The file system cannot say: read the rest.
+                dataEnd = length;
+                continue;
+            }
+            data = std::min(data, length);
+            off_t hole = data < length ? ::lseek(fd, data, SEEK_HOLE) : length;
+            if (hole < 0) hole = length;
+            dataEnd = std::max(std::min(hole, length), data + 1);
+            while (done < data) {
+                const size_t piece = static_cast<size_t>(
+                    std::min<off_t>(data - done, static_cast<off_t>(kHashPiece)));
+                hasher.update(zeros, piece);
+                done += static_cast<off_t>(piece);
+                if (read && *read) (*read)(piece);
+                if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
+            }
+            if (done >= length) break;
+        }
+        const size_t want = static_cast<size_t>(
+            std::min<off_t>(std::min(length, dataEnd) - done, static_cast<off_t>(kHashPiece)));
+        const ssize_t n = ::pread(fd, buffer, want, done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return shortError;
+        hasher.update(buffer, static_cast<size_t>(n));
+        done += n;
+        if (read && *read) (*read)(static_cast<std::uint64_t>(n));
     }
     return 0;
+}
+
+// True when `st` holds fewer blocks than its size asks for, enough to search its holes.
+bool WorthHoleSearch(const struct stat& st) {
+    return st.st_size >= kHoleSearchFrom && static_cast<off_t>(st.st_blocks) * 512 < st.st_size;
 }
 
 // Hashes the first `length` bytes of `source` for a copy whose data did not pass through
 // this process (a clone, an in-kernel copy): a second read, mostly from the cache.
 int HashSourceOnce(int source, off_t length);
 
+// Sources from this size on copied into several destinations are hashed once for all.
+constexpr off_t kSharedHashFrom = 1 << 20;
+
 // The same through the run's shared hashes where a big source is copied into several
 // destinations: one copy hashes it, the others take that hash.
 int HashSource(int source, off_t length) {
     SharedSourceHashes* shared = activeControl ? activeControl->sourceHashes : nullptr;
     struct stat st;
-    if (!shared || length < kMappedHashFrom || ::fstat(source, &st) != 0 || st.st_size != length)
+    if (!shared || length < kSharedHashFrom || ::fstat(source, &st) != 0 || st.st_size != length)
         return HashSourceOnce(source, length);
     const SourceVersion version{static_cast<std::uint64_t>(st.st_dev),
                                 static_cast<std::uint64_t>(st.st_ino),
@@ -1327,26 +1345,13 @@ int HashSource(int source, off_t length) {
 
 int HashSourceOnce(int source, off_t length) {
     hashing.hasher.reset();
-    if (length >= kMappedHashFrom) {
-        // A bus error while the source is mapped (a page it lost meanwhile, or one its
-        // device could not read) is the source's failure, like any other here.
-        const int result =
-            HashMapped(source, length, hashing.hasher, nullptr, nullptr, error::kSourceChanged);
-        if (result != -1) return result == 0 ? 0 : SourceFailed(result);
-        hashing.hasher.reset();
-    }
-    std::vector<char>& buffer = CopyBuffer();
-    for (off_t done = 0; done < length;) {
-        const size_t want =
-            static_cast<size_t>(std::min<off_t>(length - done, static_cast<off_t>(buffer.size())));
-        ssize_t n = ::pread(source, buffer.data(), want, done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return SourceFailed(errno);
-        if (n == 0) return SourceFailed(error::kSourceChanged);  // shorter than the copy
-        hashing.hasher.update(buffer.data(), static_cast<size_t>(n));
-        done += n;
-    }
-    return 0;
+    struct stat st;
+    const bool sparse = ::fstat(source, &st) == 0 && WorthHoleSearch(st);
+    const std::atomic<bool>* stop = activeControl ? activeControl->stop : nullptr;
+    // A source shorter than the copy changed meanwhile; a read that fails is the source's.
+    const int error =
+        HashByReading(source, length, sparse, hashing.hasher, stop, nullptr, error::kSourceChanged);
+    return error == 0 || error == error::kStopped ? error : SourceFailed(error);
 }
 
 // Copies the data of `source` into the empty file `target`: a clone where the file system
@@ -1374,9 +1379,10 @@ int CopyData(int source, int target, const struct stat& st, off_t& length) {
         if (error != kNoHoleSearch) return error;
     }
     // A small copy that is hashed reads the data anyway: through this process, it is read
-    // once. A big one is copied by the kernel and its source hashed through a mapping.
-    const bool hashedByMapping = st.st_size >= kMappedHashFrom;
-    if (!kernelCopyMissing && (!Hashing() || hashedByMapping)) {
+    // once. A big one is copied by the kernel and its source read again for the hash (from
+    // the cache, mostly), once for all its destinations.
+    const bool hashedAfterwards = st.st_size >= kSharedHashFrom;
+    if (!kernelCopyMissing && (!Hashing() || hashedAfterwards)) {
         // The known size bounds the copy: one call per file instead of a second one that
         // finds the end. A file that grew meanwhile is caught by the check after the copy.
         while (length < st.st_size) {
@@ -2058,40 +2064,40 @@ int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy
     // comes from the device. (A RAM file system has nothing else to read from.)
     if (!InMemoryFileSystem(fd.get(), st.st_dev))
         ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
-    // Small files are read in one piece; the size the file reports ends the reading, so
-    // no read is spent on finding the end.
-    constexpr off_t kLargeFile = 1 << 20;
-    const bool large = st.st_size > kLargeFile;
+    // The size the file reports ends the reading, so no read is spent on finding the end.
+    // Holes of a sparse copy are hashed as zeros without being read.
     ContentHasher hasher;
-    if (large) {
-        const int error =
-            HashMapped(fd.get(), st.st_size, hasher, stop, &read, error::kChangedMeanwhile);
-        if (error != -1) {
-            if (error) return error;
-            ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
-            size = static_cast<std::uint64_t>(st.st_size);
-            hash = hasher.digest();
-            return 0;
-        }
-        hasher.reset();
-        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    }
-    std::vector<char>& buffer = CopyBuffer();
-    for (;;) {
-        if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
-        if (static_cast<off_t>(size) >= st.st_size) break;
-        ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        hasher.update(buffer.data(), static_cast<size_t>(n));
-        size += static_cast<std::uint64_t>(n);
-        if (read) read(static_cast<std::uint64_t>(n));
-    }
+    const bool sparse = WorthHoleSearch(st);
+    const int error = HashByReading(fd.get(), st.st_size, sparse, hasher, stop, &read,
+                                    error::kChangedMeanwhile);
+    if (error) return error;
+    // A copy cut short meanwhile: a read finds its end early, but where holes were skipped
+    // the lost part may have been taken for one.
+    struct stat after;
+    if (sparse && ::fstat(fd.get(), &after) != 0) return errno;
+    if (sparse && (after.st_size != st.st_size || !IsPlacedCopy(fd.get(), after, expected)))
+        return error::kChangedMeanwhile;
     // Nobody asked for these pages in memory; leave the cache to what the user works with.
-    if (large) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (st.st_size > static_cast<off_t>(kHashPiece) && !InMemoryFileSystem(fd.get(), st.st_dev))
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    size = static_cast<std::uint64_t>(st.st_size);
+    hash = hasher.digest();
+    return 0;
+}
+
+int HashFile(const std::string& path, ContentHash& hash, std::uint64_t& size,
+             const std::atomic<bool>* stop) {
+    size = 0;
+    Fd fd(OpenSource(AT_FDCWD, path.c_str(), false));
+    if (!fd.valid()) return errno;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return kNotRegularFile;
+    ContentHasher hasher;
+    if (int error = HashByReading(fd.get(), st.st_size, WorthHoleSearch(st), hasher, stop,
+                                  nullptr, error::kSourceChanged))
+        return error;
+    size = static_cast<std::uint64_t>(st.st_size);
     hash = hasher.digest();
     return 0;
 }

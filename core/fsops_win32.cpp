@@ -1518,6 +1518,30 @@ int ReadBackHash(const Folder& folder, const std::string& name, const PlacedCopy
     return 0;
 }
 
+int HashFile(const std::string& path, ContentHash& hash, std::uint64_t& size,
+             const std::atomic<bool>* stop) {
+    size = 0;
+    Handle h(OpenPath(path, GENERIC_READ, true, kShareAll, OPEN_EXISTING,
+                      FILE_FLAG_SEQUENTIAL_SCAN));
+    if (!h.valid()) return LastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!InfoOf(h.get(), info)) return LastError();
+    if (IsFolderAttr(info.dwFileAttributes)) return kIsAFolder;
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK) return kNotRegularFile;
+    std::vector<char> buffer(kPiece);
+    ContentHasher hasher;
+    for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed)) return error::kStopped;
+        DWORD got = 0;
+        if (!::ReadFile(h.get(), buffer.data(), kPiece, &got, nullptr)) return LastError();
+        if (got == 0) break;
+        hasher.update(buffer.data(), got);
+        size += got;
+    }
+    hash = hasher.digest();
+    return 0;
+}
+
 namespace {
 
 // The folder part of `target` (".\" when it has none) and its last component.

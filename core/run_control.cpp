@@ -164,8 +164,8 @@ void RunControl::copyRemoved(int index, std::uint64_t bytes) {
 }
 
 void RunControl::copyPlaced(int index, const std::string& folderPath, const std::string& name,
-                            const PlacedCopy& placed) {
-    if (ledger_) ledger_->add(index, folderPath, name, placed);
+                            const std::string& sourcePath, const PlacedCopy& placed) {
+    if (ledger_) ledger_->add(index, folderPath, name, sourcePath, placed);
 }
 
 void RunControl::beginVerify(const std::vector<int>& devices) {

@@ -156,9 +156,9 @@ class RunControl {
     }
     bool keepsCopies() const { return ledger_ != nullptr; }
     // The copy `name` in the folder `folderPath` (shown, ending with the separator) of
-    // destination `index` stands under its final name.
+    // destination `index`, made from the source at `sourcePath`, stands under its final name.
     void copyPlaced(int index, const std::string& folderPath, const std::string& name,
-                    const PlacedCopy& placed);
+                    const std::string& sourcePath, const PlacedCopy& placed);
     // The copies on the devices `devices` (figures indexes) are read back now.
     void beginVerify(const std::vector<int>& devices);
     // `bytes` more were read back.
@@ -240,16 +240,17 @@ bool CopyMayFit(std::uint64_t size, std::uint64_t smallestFull, bool spaceKnown,
 // Makes one copy through `copy`, which gets the run's control for destination `index`;
 // counts the copy when it is done and notes a copy the stop request abandoned.
 // `copy` gets the run's control and, when the run keeps its copies, where the copy tells
-// what it placed: the copy `name` in `folderPath` (shown, ending with the separator).
+// what it placed: the copy `name` in `folderPath` (shown, ending with the separator) of the
+// source at `sourcePath`.
 template <typename Copy>
 int CountedCopy(RunControl& run, int index, const std::string& folderPath, const std::string& name,
-                Copy copy) {
+                const std::string& sourcePath, Copy copy) {
     PlacedCopy placed;
     run.copyBegins();
     const int error = copy(run.copyControl(index), run.keepsCopies() ? &placed : nullptr);
     run.copyEnded(index, error);
     if (error == 0 && !(placed.identity == FileIdentity{}))
-        run.copyPlaced(index, folderPath, name, placed);
+        run.copyPlaced(index, folderPath, name, sourcePath, placed);
     if (error == error::kStopped) run.markStopped();
     return error;
 }

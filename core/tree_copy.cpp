@@ -507,7 +507,7 @@ void TreeWalk::copyFile(const FolderEntry& entry, const TargetLevel& target) {
             return CopyFileAt(&sourceFolder, entry.name, targetFolder, targetName, failIfExists,
                               entry.attributes, nullptr, nullptr, failedSide);
         }
-        return CountedCopy(*run_, destinationIndex_, targetPrefix, targetName,
+        return CountedCopy(*run_, destinationIndex_, targetPrefix, targetName, sourcePath_,
                            [&](const CopyControl* control, PlacedCopy* placed) {
                                return CopyFileAt(&sourceFolder, entry.name, targetFolder,
                                                  targetName, failIfExists, entry.attributes,

@@ -11,7 +11,7 @@ namespace ostrivane {
 CopyLedger::CopyLedger(int destinations) : destinations_(static_cast<size_t>(destinations)) {}
 
 void CopyLedger::add(int index, const std::string& folderPath, const std::string& name,
-                     const PlacedCopy& placed) {
+                     const std::string& sourcePath, const PlacedCopy& placed) {
     Destination& destination = destinations_.at(static_cast<size_t>(index));
     std::lock_guard lock(destination.mutex);
     // Copies come folder by folder: most find their folder at once.
@@ -22,7 +22,21 @@ void CopyLedger::add(int index, const std::string& folderPath, const std::string
                     .first;
         destination.folders.push_back(folderPath);
     }
-    destination.copies.push_back({found->second, name, placed, ++sequence_, false});
+    // The source's folder part (up to its last separator) once; its name only where the
+    // copy has another.
+    size_t cut = sourcePath.find_last_of("/" + std::string(1, platform::kSeparator));
+    cut = cut == std::string::npos ? 0 : cut + 1;
+    std::string sourceFolder = sourcePath.substr(0, cut);
+    auto source = destination.sourceFolderIndex.find(sourceFolder);
+    if (source == destination.sourceFolderIndex.end()) {
+        const auto index = static_cast<std::uint32_t>(destination.sourceFolders.size());
+        destination.sourceFolders.push_back(sourceFolder);
+        source = destination.sourceFolderIndex.emplace(std::move(sourceFolder), index).first;
+    }
+    std::string sourceName;
+    if (sourcePath.compare(cut, std::string::npos, name) != 0) sourceName = sourcePath.substr(cut);
+    destination.copies.push_back(
+        {found->second, name, source->second, std::move(sourceName), placed, ++sequence_, false});
 }
 
 namespace {
@@ -101,8 +115,8 @@ struct Checked {
 };
 
 // Reads back one copy in its open folder and judges it.
-Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl& run,
-                  const std::atomic<bool>* stop) {
+Checked CheckCopy(const Folder& folder, const CopyLedger::Destination& destination,
+                  const CopyLedger::Copy& copy, RunControl& run, const std::atomic<bool>* stop) {
     Checked checked;
     ContentHash hash;
     std::uint64_t size = 0;
@@ -118,6 +132,20 @@ Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl
         checked.verified = true;
         return checked;
     }
+    // The source read again: where it no longer holds what the copy read from it, the source
+    // changed while or after it was copied (written through a mapping, or in the same tick of
+    // its clock, so without a new modification time) and the copy holds what was read then;
+    // it stays, whatever it replaced. Where the source cannot be read now, the copy is judged
+    // as before.
+    ContentHash sourceNow;
+    std::uint64_t sourceSize = 0;
+    const int sourceError = HashFile(destination.sourceOf(copy), sourceNow, sourceSize, stop);
+    if (sourceError == error::kStopped) return {};
+    if (sourceError == 0 &&
+        (sourceSize != copy.placed.size || !(sourceNow == copy.placed.sourceHash))) {
+        checked.reason = run_reason::kVerifySourceChanged;
+        return checked;
+    }
     if (copy.placed.replacedFile) {
         checked.reason = run_reason::kVerifyFailedReplaced;
         return checked;
@@ -128,6 +156,7 @@ Checked CheckCopy(const Folder& folder, const CopyLedger::Copy& copy, RunControl
     if (copy.placed.replacedLink && !copy.placed.linkTarget.empty()) {
         if (PutLinkBackAt(folder, copy.name, copy.placed) == 0) {
             checked.reason = run_reason::kVerifyFailedLinkBack;
+            checked.removed = true;  // the link stands there now, not the copy
             return checked;
         }
     }
@@ -201,7 +230,7 @@ VerifyOutcome VerifyCopies(CopyLedger& ledger, RunControl& run,
                 checked = {true, false, ErrorText(folderError)};
                 continue;
             }
-            checked = CheckCopy(folder, copy, run, stop);
+            checked = CheckCopy(folder, destination, copy, run, stop);
             if (!checked.done) {
                 stopped.store(true);
                 return;

@@ -24,13 +24,19 @@ class CopyLedger {
     explicit CopyLedger(int destinations);
 
     // Notes the copy `name` in the folder `folderPath` (shown, ending with the separator)
-    // of destination `index`.
+    // of destination `index`, made from the source at `sourcePath`.
     void add(int index, const std::string& folderPath, const std::string& name,
-             const PlacedCopy& placed);
+             const std::string& sourcePath, const PlacedCopy& placed);
 
     struct Copy {
         std::uint32_t folder = 0;  // index into the destination's folders
         std::string name;
+        // The source's path, read again when the copy differs from the hash taken as it was
+        // copied (a source changed without a new modification time is told from a wrong
+        // copy): its folder part, an index into the destination's sourceFolders, and its
+        // name where that is not the copy's.
+        std::uint32_t sourceFolder = 0;
+        std::string sourceName;
         PlacedCopy placed;
         std::uint64_t sequence = 0;  // the order of the run's copies
         // A later copy of the run took this one's place (two sources of one name under
@@ -41,7 +47,14 @@ class CopyLedger {
         std::mutex mutex;
         std::vector<std::string> folders;  // each folder's path once
         std::unordered_map<std::string, std::uint32_t> folderIndex;
+        std::vector<std::string> sourceFolders;  // each source folder's path once
+        std::unordered_map<std::string, std::uint32_t> sourceFolderIndex;
         std::vector<Copy> copies;
+        // The path of the source of `copy`.
+        std::string sourceOf(const Copy& copy) const {
+            return sourceFolders[copy.sourceFolder] +
+                   (copy.sourceName.empty() ? copy.name : copy.sourceName);
+        }
     };
     // Destination `index`'s copies; for reading once the writers are done.
     Destination& destination(int index) { return destinations_.at(static_cast<size_t>(index)); }

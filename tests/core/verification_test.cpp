@@ -196,6 +196,67 @@ TEST(Verification, WhatACopyThatDiffersBecomes) {
     EXPECT_EQ(ReadFile(copies + "new.txt"), "the source's bytes");
 }
 
+// A source changed while or after it was copied without a new modification time (written
+// through a mapping): its copy differs from the hash taken as it was copied, and so does the
+// source read again. The source is named as what changed and the copy stays, whether its
+// name was free or it replaced a file; a copy that differs from a source that did not change
+// is the copy's fault, as before.
+TEST(Verification, ACopyOfASourceThatChangedAfterwardsIsNotBlamedNorRemoved) {
+    TempTree t;
+    const std::string bytes = "the source's bytes";
+    for (const char* name : {"changed.txt", "replacing.txt", "wrong.txt"})
+        t.write("src" + kSep + name, bytes);
+    t.write("dest" + kSep + "src" + kSep + "replacing.txt", "an older file");
+    const std::string sources = t.path("src" + kSep);
+    const std::string copies = t.path("dest" + kSep + "src" + kSep);
+    bool changed = false;
+    RunOptions options = VerifyOptions();
+    options.maxWriters = 1;
+    options.showTransfer = [&](const TransferFigures& figures) {
+        if (changed || figures.devices.at(0).state != DeviceFigures::State::Verifying) return;
+        changed = true;
+        // The copy as a kernel copy made it before the source's change reached the hash;
+        // the source as it is afterwards.
+        for (const char* name : {"changed.txt", "replacing.txt"}) {
+            Overwrite(sources + name, "THE");
+            Overwrite(copies + name, "OLD");
+        }
+        Overwrite(copies + "wrong.txt", "BAD");
+    };
+    const RunResult result =
+        CopyRun(List({t.path("src")}), List({t.path("dest")}), SameFilePolicy::Overwrite, options);
+    ASSERT_TRUE(changed);
+    ASSERT_EQ(result.failures.size(), 3u) << Describe(result.failures);
+    EXPECT_EQ(result.failures[0].path, copies + "changed.txt");
+    EXPECT_EQ(result.failures[0].reason, run_reason::kVerifySourceChanged);
+    EXPECT_EQ(result.failures[1].path, copies + "replacing.txt");
+    EXPECT_EQ(result.failures[1].reason, run_reason::kVerifySourceChanged);
+    EXPECT_EQ(result.failures[2].path, copies + "wrong.txt");
+    EXPECT_EQ(result.failures[2].reason, run_reason::kVerifyFailed);
+    EXPECT_EQ(result.copiesVerified, 0u);
+    EXPECT_EQ(ReadFile(copies + "changed.txt"), "OLD source's bytes");
+    EXPECT_EQ(ReadFile(copies + "replacing.txt"), "OLD source's bytes");
+    EXPECT_FALSE(Exists(copies + "wrong.txt"));
+
+    // A file given as a source, copied under a numbered name: the source is found by its own
+    // name, not the copy's.
+    changed = false;
+    options.showTransfer = [&](const TransferFigures& figures) {
+        if (changed || figures.devices.at(0).state != DeviceFigures::State::Verifying) return;
+        changed = true;
+        Overwrite(sources + "wrong.txt", "NEW");
+        Overwrite(copies + "wrong_1.txt", "OLD");
+    };
+    t.write("dest" + kSep + "src" + kSep + "wrong.txt", "the user's own");
+    const RunResult numbered = CopyRun(List({sources + "wrong.txt"}), List({copies}),
+                                       SameFilePolicy::AutoNumber, options);
+    ASSERT_TRUE(changed);
+    ASSERT_EQ(numbered.failures.size(), 1u) << Describe(numbered.failures);
+    EXPECT_EQ(numbered.failures[0].path, copies + "wrong_1.txt");
+    EXPECT_EQ(numbered.failures[0].reason, run_reason::kVerifySourceChanged);
+    EXPECT_EQ(ReadFile(copies + "wrong_1.txt"), "OLD source's bytes");
+}
+
 // A copy that a later copy of the same run replaced (two sources of one name, a destination
 // inside another that gets the same file again) is no failure: the last one is checked.
 TEST(Verification, ACopyTheRunReplacedItselfIsNoFailure) {
@@ -366,15 +427,19 @@ TEST(Verification, HashesLeaveOutWhatIsNotAlikeInEveryDestination) {
     };
     CopyLedger ledger(2);
     for (const std::string& root : {d1, d2}) {
-        ledger.add(root == d1 ? 0 : 1, root, "a.txt", placed("a"));
-        ledger.add(root == d1 ? 0 : 1, root, "b.txt", placed(root == d1 ? "b" : "B"));
-        ledger.add(root == d1 ? 0 : 1, root + "sub" + kSep, "e.txt", placed("e"));
-        ledger.add(root == d1 ? 0 : 1, root + "sub2" + kSep, "e.txt", placed("e"));
-        ledger.add(root == d1 ? 0 : 1, root, "f.txt", placed("f"));
-        ledger.add(root == d1 ? 0 : 1, root, "g.txt", placed("g"));
+        ledger.add(root == d1 ? 0 : 1, root, "a.txt", kSep + "src" + kSep + "a.txt", placed("a"));
+        ledger.add(root == d1 ? 0 : 1, root, "b.txt", kSep + "src" + kSep + "b.txt",
+                   placed(root == d1 ? "b" : "B"));
+        ledger.add(root == d1 ? 0 : 1, root + "sub" + kSep, "e.txt", kSep + "src" + kSep + "e.txt",
+                   placed("e"));
+        ledger.add(root == d1 ? 0 : 1, root + "sub2" + kSep, "e.txt", kSep + "src" + kSep + "e.txt",
+                   placed("e"));
+        ledger.add(root == d1 ? 0 : 1, root, "f.txt", kSep + "src" + kSep + "f.txt", placed("f"));
+        ledger.add(root == d1 ? 0 : 1, root, "g.txt", kSep + "src" + kSep + "g.txt", placed("g"));
     }
-    ledger.add(0, d1, "c.txt", placed("c"));    // kept or not copied in d2
-    ledger.add(1, d2, "c_1.txt", placed("c"));  // numbered in d2
+    ledger.add(0, d1, "c.txt", kSep + "src" + kSep + "c.txt",
+               placed("c"));  // kept or not copied in d2
+    ledger.add(1, d2, "c_1.txt", kSep + "src" + kSep + "c.txt", placed("c"));  // numbered in d2
     ledger.sort();
     const std::vector<Failure> failures = {
         {d2 + "sub", "a folder not created"},                  // e.txt below it

@@ -664,7 +664,7 @@ TEST(SourceFaults, ASourceThatChangedNamesTheDestinationThatLacksTheCopy) {
 // Sources on the fault mount for the cases below: "bad.bin" alone, and in a folder source
 // beside files that copy well, one level down too, so that several writers may split the
 // folder. Big enough (past 1 MiB) for the copy of a hashed run to go through the kernel's
-// copy and a mapped hash.
+// copy and a second read for the hash.
 struct FaultySources {
     const std::string content = Bytes(1536 * 1024, 6);
     explicit FaultySources(const FaultFs& ffs) {
