@@ -52,11 +52,27 @@ bool SourceCaused(const TargetFolder& target, int error, CopySide side) {
     return side == CopySide::Source;
 }
 
+// True when a folder (or a link to one) stands at `name` in the target folder.
+bool FolderAt(const TargetFolder& target, const std::string& name) {
+    std::uint32_t attributes = 0;
+    return EntryAttributesAt(target.folder, name, attributes) && (attributes & attr::kFolder);
+}
+
 // Records a failed copy to `name` in the target folder, under the source where it caused it.
+// A failure of the target where a folder stands at the name the copy was to take (`tried`,
+// `name` itself unless a numbered name was tried) says so: the system's words for it ("File
+// exists", "Is a directory", or none at all) do not tell what is in the way.
 void RecordCopyError(std::vector<Failure>* failures, const TargetFolder& target,
-                     const std::string& name, int error, CopySide side) {
-    RecordError(failures,
-                SourceCaused(target, error, side) ? *target.source : target.path + name, error);
+                     const std::string& name, int error, CopySide side,
+                     const std::string* tried = nullptr) {
+    if (SourceCaused(target, error, side)) {
+        RecordError(failures, *target.source, error);
+    } else if (error != error::kStopped && error != error::kDeviceFull &&
+               FolderAt(target, tried ? *tried : name)) {
+        Record(failures, target.path + name, run_reason::kFolderInTheWay);
+    } else {
+        RecordError(failures, target.path + name, error);
+    }
 }
 
 bool SomethingAt(const TargetFolder& target, const std::string& name) {
@@ -133,7 +149,7 @@ CopyOutcome CopyUnderNumberedName(const CopyFileTo& copyTo, const TargetFolder& 
         if (error == 0) return CopyOutcome::Copied;
         if (error != kTargetExists || !IsExistingFileAt(target.folder, candidate)) {
             // Under the source's own name: the numbered one was never the user's.
-            RecordCopyError(failures, target, name, error, side);
+            RecordCopyError(failures, target, name, error, side, &candidate);
             return CopyOutcome::Failed;
         }
     }
@@ -350,6 +366,9 @@ const char* const kVerifyFailedLinkBack =
     "校验失败：副本与源文件不一致，已删除；原来在此的符号链接已放回";
 const char* const kVerifyFailedLinkGone =
     "校验失败：副本与源文件不一致（它替换了原有的同名符号链接，该链接已不存在）";
+const char* const kFolderInTheWay = "同名文件夹挡在那里，文件无法以该名称复制";
+const char* const kFileInTheWay = "同名文件挡在那里，无法建立该文件夹";
+const char* const kFilesNotCopiedInside = "；其中未复制的文件数：";
 }  // namespace run_reason
 
 ERunEnded::ERunEnded(const EInOutError& cause, std::vector<Failure> failures)

@@ -56,6 +56,13 @@ extern const char* const kVerifyNotRemoved;      // follows kVerifyFailed: why t
 // kVerifyNotRemoved and why where the copy could not be removed either).
 extern const char* const kVerifyFailedLinkBack;
 extern const char* const kVerifyFailedLinkGone;
+// An entry of the other kind in the way: a folder where a file was to be copied (under
+// numbered names and Ask such a folder counts as a free name, and the copy fails), a file
+// where a folder was to be made; the latter followed by kFilesNotCopiedInside and the
+// number of files the source folder held below it, which were not copied.
+extern const char* const kFolderInTheWay;
+extern const char* const kFileInTheWay;
+extern const char* const kFilesNotCopiedInside;
 }  // namespace run_reason
 
 // The EInOutError that ended a run (the text and code of the folder that could not be

@@ -530,7 +530,9 @@ bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
         // moved away meanwhile, perhaps with a link on its path.
         if (hadFolder && (error == error::kNotFound || error == error::kNotAFolder))
             failures->push_back({shown, emptying_reason::kGoneSinceStart});
-        else if (error != error::kNotFound)
+        else if (error != error::kNotFound || IsExistingFolder(path))
+            // A folder that is there but cannot be opened under this spelling is not
+            // emptied: said, never passed over as if it had been.
             failures->push_back({shown, ErrorText(error)});
         return false;
     }

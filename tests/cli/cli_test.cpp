@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "core/content_hash.h"
+#include "core/copy_run.h"
 #include "core/fsops.h"
 #include "core/temp_tree.h"
 #ifndef _WIN32
@@ -34,6 +35,7 @@
 #endif
 
 namespace fs = std::filesystem;
+namespace run_reason = ostrivane::run_reason;
 using ostrivane::test::Exists;
 using ostrivane::test::NativePath;
 using ostrivane::test::ReadFile;
@@ -396,6 +398,40 @@ TEST_F(CliCopy, FailuresGiveStatusOneAndAQuotedUtf8Report) {
     EXPECT_EQ(run({p("src/c.txt"), "--to", p("d2"), "--report", work.path("report.csv")}).status,
               0);
     EXPECT_EQ(ReadFile(work.path("report.csv")), "path,reason\n");
+}
+
+// An entry of the other kind in the way is named in the run's language: a folder where a
+// file goes, and a file where a folder goes, with one line for that folder and the number of
+// files it held instead of a line for each of them.
+TEST_F(CliCopy, AnEntryOfTheOtherKindInTheWayIsNamed) {
+    tree.mkdir("d1/c.txt");
+    tree.write("d1/data", "a file");
+    for (const char* policy : {"overwrite", "number"}) {
+        const Outcome outcome =
+            run({p("src/c.txt"), p("src/data"), "--to", p("d1"), "--policy", policy});
+        EXPECT_EQ(outcome.status, 1) << policy;
+        EXPECT_NE(outcome.err.find(p("d1/c.txt") + ": a folder of that name is in the way\n"),
+                  std::string::npos)
+            << outcome.err;
+        EXPECT_NE(outcome.err.find(p("d1/data") +
+                                   ": a file of that name is in the way; files it held, not "
+                                   "copied: 2\n"),
+                  std::string::npos)
+            << outcome.err;
+        EXPECT_EQ(outcome.err.find("b.txt"), std::string::npos) << outcome.err;
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 3) << outcome.err;
+    }
+    const Outcome chinese = run({p("src/c.txt"), p("src/data"), "--to", p("d1"), "--policy",
+                                 "overwrite"},
+                                {{"LC_ALL", "zh_CN.UTF-8"}});
+    EXPECT_NE(chinese.err.find(p("d1/c.txt") + ": " + run_reason::kFolderInTheWay),
+              std::string::npos)
+        << chinese.err;
+    EXPECT_NE(chinese.err.find(std::string(run_reason::kFileInTheWay) +
+                               run_reason::kFilesNotCopiedInside + "2"),
+              std::string::npos)
+        << chinese.err;
+    EXPECT_EQ(ReadFile(p("d1/data")), "a file");
 }
 
 // --verify counts what it read back; --checksum-file lists every copied file's XXH3-128 by
