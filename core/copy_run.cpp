@@ -167,9 +167,8 @@ CopyOutcome CopyAfterQuestion(const CopyFileTo& copyTo, const TargetFolder& targ
 // text after the last separator.
 std::string FolderNameOf(const std::string& source) {
     std::string_view trimmed = source;
-    while (!trimmed.empty() && trimmed.back() == platform::kSeparator) trimmed.remove_suffix(1);
-    const char separator[] = {platform::kSeparator, '\0'};
-    int last = LastDelimiterIndex(separator, trimmed);
+    while (!trimmed.empty() && platform::IsSeparator(trimmed.back())) trimmed.remove_suffix(1);
+    int last = LastDelimiterIndex(platform::kSeparators, trimmed);
     return std::string(trimmed.substr(static_cast<size_t>(last)));
 }
 

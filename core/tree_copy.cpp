@@ -276,7 +276,7 @@ void TreeWalk::walk(const std::string& source, Folder top, std::vector<FolderEnt
     sources_.start(std::move(top));
     // The source as listed may end with the separator; its entries are joined with one.
     std::string sourcePath = source;
-    if (!sourcePath.empty() && sourcePath.back() == platform::kSeparator) sourcePath.pop_back();
+    if (!sourcePath.empty() && platform::IsSeparator(sourcePath.back())) sourcePath.pop_back();
     try {
         copyEntries(std::move(entries), sourcePath, target, level);
     } catch (const WalkLost& lost) {

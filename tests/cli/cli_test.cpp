@@ -400,6 +400,42 @@ TEST_F(CliCopy, FailuresGiveStatusOneAndAQuotedUtf8Report) {
     EXPECT_EQ(ReadFile(work.path("report.csv")), "path,reason\n");
 }
 
+#ifdef _WIN32
+// The path with every "\" written as "/", as a user may type it.
+std::string Slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+// On Windows "/" separates as "\" does: sources and destinations so spelled are copied under
+// their own names, and a list file's line with "/" is the same entry as with "\". "/" is the
+// root of the current drive: refused for copying and emptying alike, as every spelling of a
+// drive root, and nothing claims to have been deleted.
+TEST_F(CliCopy, SlashesSeparateAndEveryDriveRootSpellingIsRefused) {
+    const Outcome slashed =
+        run({Slashed(p("src/c.txt")), Slashed(p("src/data")), "--to", Slashed(p("d1"))});
+    EXPECT_EQ(slashed.status, 0) << slashed.err;
+    EXPECT_EQ(Tree(p("d1")), copied);
+    tree.write("sources.lst", Slashed(p("src/c.txt")) + "\r\n" + p("src/c.txt") + "\r\n");
+    const Outcome listed =
+        run({"--sources-list", p("sources.lst"), "--to", p("d2"), "--policy", "number"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(Tree(p("d2")), std::set<std::string>{"c.txt"});
+    for (const char* root : {"/", "\\", "C:", "C:/", "C:\\", "\\\\?\\C:\\"}) {
+        const Outcome emptied = run({"--empty-now", "--yes", "--to", root});
+        EXPECT_EQ(emptied.status, 2) << root;
+        EXPECT_NE(emptied.err.find("refused: the whole drive"), std::string::npos) << emptied.err;
+        EXPECT_EQ(emptied.out, "") << root;
+        const Outcome copy = run({p("src/c.txt"), "--to", root});
+        EXPECT_EQ(copy.status, 2) << root << copy.err;
+    }
+    // A drive named by its letter alone is shown with its separator, the colon not doubled.
+    const Outcome letter = run({p("src/c.txt"), "--to", "C:"});
+    EXPECT_NE(letter.err.find("C:\\: refused"), std::string::npos) << letter.err;
+    EXPECT_EQ(letter.err.find("C::"), std::string::npos) << letter.err;
+}
+#endif
+
 // An entry of the other kind in the way is named in the run's language: a folder where a
 // file goes, and a file where a folder goes, with one line for that folder and the number of
 // files it held instead of a line for each of them.
