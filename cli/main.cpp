@@ -66,8 +66,8 @@ std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
 // The error that ended a run: the folder that could not be entered, where known, and the
 // error's message.
 std::string RunEndedText(const EInOutError& error) {
-    if (error.path.empty()) return error.what();
-    return app::FormatText(Text().cannotEnterFolder, {error.path, error.what()});
+    if (error.path.empty()) return LocalReason(error.what());
+    return app::FormatText(Text().cannotEnterFolder, {error.path, LocalReason(error.what())});
 }
 
 // "path: reason" under a heading, on standard error.
@@ -112,7 +112,7 @@ bool WriteChecksums(const std::string& name, const std::vector<FileHash>& hashes
         text += hash.hash.hex() + "  " + hash.path + "\n";
     }
     if (const int error = WriteFileAtomically(name, text)) {
-        PrintLine(stderr, kPrefix + app::FormatText(Text().checksumsNotWritten, {name, ErrorText(error)}));
+        PrintLine(stderr, kPrefix + app::FormatText(Text().checksumsNotWritten, {name, LocalReason(ErrorText(error))}));
         return false;
     }
     return true;
