@@ -146,34 +146,41 @@ TEST(Win32Copy, SlashSpelledSourcesKeepTheirNames) {
 // every path the core opens: a copy into such a folder is found again by the check.
 TEST(Win32Files, NamesEndingInDotsOrSpacesStayWholeInPaths) {
     TempTree t;
-    Folder root;
+    const std::string plain = t.write("plain.txt", "dotted");
+    // src\dirtrail.\f.txt, made through the folders' handles as a copy makes its folders.
+    Folder root, src, dottedFolder;
     ASSERT_EQ(OpenFolder(t.root(), root), 0);
-    ASSERT_EQ(CreateFolderAt(root, "dirtrail."), 0);
+    ASSERT_EQ(CreateFolderAt(root, "src"), 0);
+    ASSERT_EQ(OpenSubfolder(root, "src", src), 0);
+    ASSERT_EQ(CreateFolderAt(src, "dirtrail."), 0);
     ASSERT_EQ(CreateFolderAt(root, "space "), 0);
-    const std::string dotted = t.root() + "\\dirtrail.";
-    EXPECT_TRUE(IsExistingFolder(dotted));
-    EXPECT_FALSE(IsExistingFolder(t.root() + "\\dirtrail"));
-    EXPECT_TRUE(IsExistingFolder(t.root() + "\\space \\"));
-    Folder open;
-    EXPECT_EQ(OpenFolder(dotted + "\\", open), 0);
-    EXPECT_EQ(OpenFolder(t.root() + "\\space \\..\\dirtrail.", open), 0);
-    EXPECT_EQ(WriteFileAtomically(dotted + "\\f.txt", "dotted"), 0);
-    std::string bytes;
-    ASSERT_EQ(ReadWholeFile(dotted + "\\f.txt", bytes), 0);
-    EXPECT_EQ(bytes, "dotted");
+    ASSERT_EQ(OpenSubfolder(src, "dirtrail.", dottedFolder), 0);
+    ASSERT_EQ(CopyFileAt(nullptr, plain, dottedFolder, "f.txt", true), 0);
 
-    // A tree with such a folder, copied and verified: every copy is found and checked.
+    // The tree copied and verified: every copy is found and checked.
     const std::string out = t.mkdir("out");
     RunOptions options;
     options.verify = true;
-    const RunResult result = CopyAll(ListOf({dotted}), ListOf({out}), SameFilePolicy::Overwrite,
-                                     [](const std::string&) { return true; }, [](int) {}, false,
-                                     options);
-    EXPECT_TRUE(result.failures.empty())
-        << result.failures.front().path << ": " << result.failures.front().reason;
+    const RunResult result =
+        CopyAll(ListOf({t.path("src")}), ListOf({out}), SameFilePolicy::Overwrite,
+                [](const std::string&) { return true; }, [](int) {}, false, options);
+    for (const Failure& failure : result.failures)
+        ADD_FAILURE() << failure.path << ": " << failure.reason;
     EXPECT_EQ(result.copiesVerified, 1u);
-    ASSERT_EQ(ReadWholeFile(out + "\\dirtrail.\\f.txt", bytes), 0);
+
+    // Every path to such a name reaches it, and no other.
+    const std::string dotted = t.path("src/dirtrail.");
+    EXPECT_TRUE(IsExistingFolder(dotted));
+    EXPECT_FALSE(IsExistingFolder(t.path("src/dirtrail")));
+    EXPECT_TRUE(IsExistingFolder(t.root() + "\\space \\"));
+    Folder open;
+    EXPECT_EQ(OpenFolder(dotted + "\\", open), 0);
+    EXPECT_EQ(OpenFolder(t.root() + "\\space \\..\\src\\dirtrail.", open), 0);
+    std::string bytes;
+    EXPECT_EQ(ReadWholeFile(out + "\\src\\dirtrail.\\f.txt", bytes), 0);
     EXPECT_EQ(bytes, "dotted");
+    EXPECT_EQ(WriteFileAtomically(dotted + "\\g.txt", "written"), 0);
+    EXPECT_TRUE(IsExistingFileAt(dottedFolder, "g.txt"));
 }
 
 // Every error number gets words: the system's, or the core's own where the system has none.
