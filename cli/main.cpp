@@ -9,6 +9,7 @@
 #include <atomic>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -307,7 +308,11 @@ int Run(const std::vector<std::string>& arguments) {
 
 int main(int argc, char** argv) {
 #ifdef LC_MESSAGES
-    // The system's error texts in the user's language (numbers stay as C writes them).
+    // The system's error texts in the language of the run's messages, which LC_ALL,
+    // LC_MESSAGES and LANG choose (numbers stay as C writes them). GNU's LANGUAGE list
+    // would put the C library's texts in another language than the program's own (Chinese
+    // reasons in an English run): it is not consulted.
+    ::unsetenv("LANGUAGE");
     std::setlocale(LC_MESSAGES, "");
 #endif
     ostrivane::cli::PrepareConsole();

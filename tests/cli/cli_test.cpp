@@ -17,6 +17,7 @@
 #endif
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -433,6 +434,26 @@ TEST_F(CliCopy, SlashesSeparateAndEveryDriveRootSpellingIsRefused) {
     const Outcome letter = run({p("src/c.txt"), "--to", "C:"});
     EXPECT_NE(letter.err.find("C:\\: refused"), std::string::npos) << letter.err;
     EXPECT_EQ(letter.err.find("C::"), std::string::npos) << letter.err;
+}
+#endif
+
+#ifndef _WIN32
+// The system's reasons come in the run's language too: GNU's LANGUAGE list (set on many
+// Chinese desktops) does not turn them Chinese in an English run.
+TEST_F(CliCopy, SystemReasonsFollowTheRunsLanguageNotLanguageLists) {
+    // A name of 255 bytes already there: its numbered form is too long a name.
+    const std::string name = std::string(251, 'n') + ".txt";
+    tree.write("src/" + name, "new");
+    tree.write("d1/" + name, "old");
+    const Outcome english = run({p("src/" + name), "--to", p("d1"), "--policy", "number"},
+                                {{"LANGUAGE", "zh_CN:zh"}});
+    EXPECT_EQ(english.status, 1);
+    EXPECT_NE(english.err.find(p("d1/" + name) + ": " + std::strerror(ENAMETOOLONG) + "\n"),
+              std::string::npos)
+        << english.err;
+    EXPECT_TRUE(std::all_of(english.err.begin(), english.err.end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        << english.err;
 }
 #endif
 
