@@ -113,7 +113,8 @@ bool WriteChecksums(const std::string& name, const std::vector<FileHash>& hashes
         text += hash.hash.hex() + "  " + hash.path + "\n";
     }
     if (const int error = WriteFileAtomically(name, text)) {
-        PrintLine(stderr, kPrefix + app::FormatText(Text().checksumsNotWritten, {name, LocalReason(ErrorText(error))}));
+        PrintLine(stderr, kPrefix + app::FormatText(Text().checksumsNotWritten,
+                                                    {name, LocalReason(ErrorText(error))}));
         return false;
     }
     return true;

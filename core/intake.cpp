@@ -223,8 +223,7 @@ std::optional<IntakeOutcome> DestinationRefusal(const std::string& given) {
 }
 
 IntakeOutcome AddNamedDestination(const std::string& given, const DestinationReach& reach,
-                                  ListedEntries& destinations,
-                                  const std::function<void()>& repaint,
+                                  ListedEntries& destinations, const std::function<void()>& repaint,
                                   const std::atomic<bool>* stop) {
     const std::string path = NativeSeparators(given);
     if (const auto refusal = DestinationRefusal(path)) return *refusal;

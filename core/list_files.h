@@ -60,8 +60,8 @@ struct DestinationImport {
 
 // Import into the destination list: each line naming an existing folder other than the
 // file-system root, and not listed yet (ListedEntries, core/intake.h: "d1", "d1/" and
-// "/abs/d1" are one folder), is appended unchanged (on Windows with "/" written as "\\"), and `onAdded` runs after each such line.
-// The lines left out are counted in the result.
+// "/abs/d1" are one folder), is appended unchanged (on Windows with "/" written as "\\"), and
+// `onAdded` runs after each such line. The lines left out are counted in the result.
 DestinationImport ImportDestinationList(const std::string& fileName, PathList& scratch,
                                         PathList& destinations,
                                         const std::function<void()>& onAdded = {});

@@ -143,9 +143,8 @@ bool IsDriveRoot(const std::string& given) {
     return cut != std::string_view::npos && cut > 0 && cut + 1 < rest.size() &&
            rest.find('\\', cut + 1) == std::string_view::npos;
 #else
-    return !given.empty() && std::all_of(given.begin(), given.end(), [](char c) {
-        return c == platform::kSeparator;
-    });
+    return !given.empty() && std::all_of(given.begin(), given.end(),
+                                         [](char c) { return c == platform::kSeparator; });
 #endif
 }
 

@@ -514,7 +514,8 @@ TreeWalk::TargetLevel TreeWalk::enterTarget(const std::string& name, const Targe
 void TreeWalk::recordFailedTarget(const std::string& path, const TargetLevel& level) {
     pendingFailure_ = {};
     if (!failures_) return;
-    record(path, level.fileInTheWay ? std::string(run_reason::kFileInTheWay) : ErrorText(level.error));
+    record(path,
+           level.fileInTheWay ? std::string(run_reason::kFileInTheWay) : ErrorText(level.error));
     pendingFailure_ = {failures_, failures_->size() - 1, 0};
 }
 

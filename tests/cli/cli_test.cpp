@@ -17,8 +17,8 @@
 #endif
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -445,15 +445,15 @@ TEST_F(CliCopy, SystemReasonsFollowTheRunsLanguageNotLanguageLists) {
     const std::string name = std::string(251, 'n') + ".txt";
     tree.write("src/" + name, "new");
     tree.write("d1/" + name, "old");
-    const Outcome english = run({p("src/" + name), "--to", p("d1"), "--policy", "number"},
-                                {{"LANGUAGE", "zh_CN:zh"}});
+    const Outcome english =
+        run({p("src/" + name), "--to", p("d1"), "--policy", "number"}, {{"LANGUAGE", "zh_CN:zh"}});
     EXPECT_EQ(english.status, 1);
     EXPECT_NE(english.err.find(p("d1/" + name) + ": " + std::strerror(ENAMETOOLONG) + "\n"),
               std::string::npos)
         << english.err;
-    EXPECT_TRUE(std::all_of(english.err.begin(), english.err.end(),
-                            [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        << english.err;
+    EXPECT_TRUE(std::all_of(english.err.begin(), english.err.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80;
+    })) << english.err;
 }
 #endif
 
@@ -478,9 +478,9 @@ TEST_F(CliCopy, AnEntryOfTheOtherKindInTheWayIsNamed) {
         EXPECT_EQ(outcome.err.find("b.txt"), std::string::npos) << outcome.err;
         EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 3) << outcome.err;
     }
-    const Outcome chinese = run({p("src/c.txt"), p("src/data"), "--to", p("d1"), "--policy",
-                                 "overwrite"},
-                                {{"LC_ALL", "zh_CN.UTF-8"}});
+    const Outcome chinese =
+        run({p("src/c.txt"), p("src/data"), "--to", p("d1"), "--policy", "overwrite"},
+            {{"LC_ALL", "zh_CN.UTF-8"}});
     EXPECT_NE(chinese.err.find(p("d1/c.txt") + ": " + run_reason::kFolderInTheWay),
               std::string::npos)
         << chinese.err;

@@ -181,7 +181,8 @@ TEST(CopyAll, AFolderInTheWaySaysSo) {
     t.mkdir("out/a.txt");
     t.write("out/b.txt", "old");
     t.mkdir("out/b_1.txt");
-    for (auto policy : {SameFilePolicy::Overwrite, SameFilePolicy::Ask, SameFilePolicy::AutoNumber}) {
+    for (auto policy :
+         {SameFilePolicy::Overwrite, SameFilePolicy::Ask, SameFilePolicy::AutoNumber}) {
         Recorder run;
         run(List({a, b}), List({t.path("out")}), policy);
         const size_t expected = policy == SameFilePolicy::AutoNumber ? 2u : 1u;
@@ -189,7 +190,8 @@ TEST(CopyAll, AFolderInTheWaySaysSo) {
         EXPECT_EQ(run.failures[0].path, t.path("out/a.txt"));
         for (const Failure& failure : run.failures)
             EXPECT_EQ(failure.reason, run_reason::kFolderInTheWay) << failure.path;
-        if (policy == SameFilePolicy::AutoNumber) EXPECT_EQ(run.failures[1].path, t.path("out/b.txt"));
+        if (policy == SameFilePolicy::AutoNumber)
+            EXPECT_EQ(run.failures[1].path, t.path("out/b.txt"));
     }
     EXPECT_EQ(ReadFile(t.path("out/b.txt")), "new");  // replaced by the runs that replace
 }

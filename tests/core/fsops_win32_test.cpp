@@ -1,16 +1,15 @@
 // The Windows layer's own cases: wide names, long paths, the attribute word as Windows
 // reports it, Windows path rules, copies put in place only when complete, and reparse
 // points never followed. Built for Windows only (run under Wine in the cross build).
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <random>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/copy_run.h"
@@ -80,8 +79,8 @@ TEST(Win32PathRules, SlashesSeparateAndEveryDriveRootSpellingIsARoot) {
     EXPECT_EQ(FileNamePart("C:\\data/report.txt"), "report.txt");
     EXPECT_EQ(ExtensionPart("x.y/readme"), "");
     EXPECT_EQ(WithTrailingSeparator("C:/data/"), "C:/data/");
-    for (const char* root : {"/", "\\", "//", "C:/", "c:\\", "\\\\?\\C:\\", "//?/C:/", "\\\\.\\C:\\",
-                             "//server/share/", "\\\\?\\UNC\\server\\share\\",
+    for (const char* root : {"/", "\\", "//", "C:/", "c:\\", "\\\\?\\C:\\", "//?/C:/",
+                             "\\\\.\\C:\\", "//server/share/", "\\\\?\\UNC\\server\\share\\",
                              "\\\\?\\unc\\server\\share\\", "\\\\?\\Volume{0d1e2f3a-4b5c}\\"})
         EXPECT_TRUE(IsDriveRoot(root)) << root;
     for (const char* folder : {"C:/data/", "C:", "//server/", "\\\\?\\C:\\data\\",
@@ -121,7 +120,8 @@ TEST(Win32Intake, SlashSpellingsAreOneEntryAndSlashIsADriveRoot) {
     EXPECT_EQ(imported.entries(), (std::vector<std::string>{file, folder}));
     t.write("dirs.lst", Slashed(folder) + "\r\n" + folder + "\\\r\n/\r\nC:/\r\n");
     PathList destinations;
-    const DestinationImport result = ImportDestinationList(t.path("dirs.lst"), scratch, destinations);
+    const DestinationImport result =
+        ImportDestinationList(t.path("dirs.lst"), scratch, destinations);
     EXPECT_EQ(destinations.entries(), std::vector<std::string>{folder});
     EXPECT_EQ(result.refusedRoots, 2);
     EXPECT_TRUE(result.skipped);
@@ -133,10 +133,9 @@ TEST(Win32Copy, SlashSpelledSourcesKeepTheirNames) {
     const std::string file = t.write("src/hello.txt", "hello");
     t.write("src/tree/inner.txt", "inner");
     const std::string out = t.mkdir("out");
-    const std::vector<Failure> failures =
-        CopyAll(ListOf({Slashed(file), Slashed(t.path("src/tree")) + "/"}),
-                ListOf({Slashed(out)}), SameFilePolicy::Overwrite,
-                [](const std::string&) { return true; }, [](int) {});
+    const std::vector<Failure> failures = CopyAll(
+        ListOf({Slashed(file), Slashed(t.path("src/tree")) + "/"}), ListOf({Slashed(out)}),
+        SameFilePolicy::Overwrite, [](const std::string&) { return true; }, [](int) {});
     EXPECT_TRUE(failures.empty()) << failures.front().path << ": " << failures.front().reason;
     EXPECT_EQ(ReadFile(t.path("out/hello.txt")), "hello");
     EXPECT_EQ(ReadFile(t.path("out/tree/inner.txt")), "inner");
@@ -161,9 +160,9 @@ TEST(Win32Files, NamesEndingInDotsOrSpacesStayWholeInPaths) {
     const std::string out = t.mkdir("out");
     RunOptions options;
     options.verify = true;
-    const RunResult result =
-        CopyAll(ListOf({t.path("src")}), ListOf({out}), SameFilePolicy::Overwrite,
-                [](const std::string&) { return true; }, [](int) {}, false, options);
+    const RunResult result = CopyAll(
+        ListOf({t.path("src")}), ListOf({out}), SameFilePolicy::Overwrite,
+        [](const std::string&) { return true; }, [](int) {}, false, options);
     for (const Failure& failure : result.failures)
         ADD_FAILURE() << failure.path << ": " << failure.reason;
     EXPECT_EQ(result.copiesVerified, 1u);

@@ -375,8 +375,8 @@ TEST(CopyFolderTree, TargetFolderBlockedByAFileIsRecorded) {
     // One line for the folder, saying what is in the way and how many files it held.
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].path, t.path("out/sub"));
-    EXPECT_EQ(failures[0].reason, std::string(run_reason::kFileInTheWay) +
-                                      run_reason::kFilesNotCopiedInside + "1");
+    EXPECT_EQ(failures[0].reason,
+              std::string(run_reason::kFileInTheWay) + run_reason::kFilesNotCopiedInside + "1");
     EXPECT_EQ(ReadFile(t.path("out/sub")), "a file");
     EXPECT_EQ(ReadFile(t.path("out/y")), "y");
 }
@@ -399,9 +399,11 @@ TEST(CopyFolderTree, ABlockedTargetFolderIsOneLineWithTheFilesItHeld) {
     CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
     std::map<std::string, std::string> byPath;
     for (const auto& f : failures) byPath[f.path] = f.reason;
-    const std::string blocked = std::string(run_reason::kFileInTheWay) + run_reason::kFilesNotCopiedInside;
-    EXPECT_EQ(byPath, (std::map<std::string, std::string>{{t.path("out/sub"), blocked + "4"},
-                                                          {t.path("out/other/inner"), blocked + "1"}}));
+    const std::string blocked =
+        std::string(run_reason::kFileInTheWay) + run_reason::kFilesNotCopiedInside;
+    EXPECT_EQ(byPath,
+              (std::map<std::string, std::string>{{t.path("out/sub"), blocked + "4"},
+                                                  {t.path("out/other/inner"), blocked + "1"}}));
     EXPECT_EQ(ReadFile(t.path("out/top")), "top");
     EXPECT_EQ(ReadFile(t.path("out/other/v")), "v");
     EXPECT_EQ(ReadFile(t.path("out/sub")), "a file");
