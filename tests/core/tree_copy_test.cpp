@@ -141,6 +141,30 @@ TEST(CopyFolderTree, QuestionsComeInPreOrderWithTheTargetPath) {
 }
 
 #ifndef _WIN32
+// Not on Windows: POSIX permission bits. A target folder that cannot be made for another
+// reason (its parent takes no new entry) is one line too: the system's reason and the
+// number of files the source folder held below it.
+TEST(CopyFolderTree, ATargetFolderThatCannotBeMadeIsOneLineWithItsFileCount) {
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree t;
+    t.write("src/sub/x", "x");
+    t.write("src/sub/deeper/y", "y");
+    t.write("src/z", "z");
+    t.mkdir("out");
+    ASSERT_EQ(chmod(t.path("out").c_str(), 0555), 0);
+    std::vector<Failure> failures;
+    CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
+    chmod(t.path("out").c_str(), 0755);
+    std::map<std::string, std::string> byPath;
+    for (const auto& f : failures) byPath[f.path] = f.reason;
+    EXPECT_EQ(byPath, (std::map<std::string, std::string>{
+                          {t.path("out/z"), ErrorText(EACCES)},
+                          {t.path("out/sub"), ErrorText(EACCES) +
+                                                  run_reason::kFilesNotCopiedInside + "2"}}));
+}
+#endif
+
+#ifndef _WIN32
 // Not on Windows: POSIX permission bits (chmod 0) make the folder one that cannot be entered.
 TEST(CopyFolderTree, FolderThatCannotBeEnteredRaises) {
     if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
