@@ -96,13 +96,20 @@ struct App {
     }
 };
 
+// A refused drive root as the message names it: a drive named by its letter alone ("Z:")
+// with the separator of the root it stands for ("Z:\"), so that the colon after it is not
+// doubled ("Z:: refused").
+std::string RootAsShown(const std::string& path) {
+    return path.ends_with(':') ? path + platform::kSeparator : path;
+}
+
 // The folder `path` with the folders below it that `reach` takes; a usage error where it is
 // the whole drive or no folder.
 void AddDestination(const std::string& path, const DestinationReach& reach,
                     ListedEntries& destinations) {
     switch (AddNamedDestination(path, reach, destinations)) {
         case IntakeOutcome::RootRefused:
-            throw UsageError(app::FormatText(Text().rootRefused, {path}));
+            throw UsageError(app::FormatText(Text().rootRefused, {RootAsShown(path)}));
         case IntakeOutcome::Missing:
             throw UsageError(app::FormatText(Text().notAFolder, {path}));
         default:
@@ -153,7 +160,7 @@ void AddFolder(const std::string& path, ListedEntries& destinations) {
 void AddSource(const std::string& path, ListedEntries& sources) {
     switch (AddNamedSource(path, sources)) {
         case IntakeOutcome::RootRefused:
-            throw UsageError(app::FormatText(Text().rootRefused, {path}));
+            throw UsageError(app::FormatText(Text().rootRefused, {RootAsShown(path)}));
         case IntakeOutcome::Missing:
             throw UsageError(app::FormatText(Text().sourceMissing, {path}));
         default:

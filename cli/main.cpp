@@ -9,6 +9,7 @@
 #include <atomic>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,8 +67,8 @@ std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
 // The error that ended a run: the folder that could not be entered, where known, and the
 // error's message.
 std::string RunEndedText(const EInOutError& error) {
-    if (error.path.empty()) return error.what();
-    return app::FormatText(Text().cannotEnterFolder, {error.path, error.what()});
+    if (error.path.empty()) return LocalReason(error.what());
+    return app::FormatText(Text().cannotEnterFolder, {error.path, LocalReason(error.what())});
 }
 
 // "path: reason" under a heading, on standard error.
@@ -112,7 +113,8 @@ bool WriteChecksums(const std::string& name, const std::vector<FileHash>& hashes
         text += hash.hash.hex() + "  " + hash.path + "\n";
     }
     if (const int error = WriteFileAtomically(name, text)) {
-        PrintLine(stderr, kPrefix + app::FormatText(Text().checksumsNotWritten, {name, ErrorText(error)}));
+        PrintLine(stderr, kPrefix + app::FormatText(Text().checksumsNotWritten,
+                                                    {name, LocalReason(ErrorText(error))}));
         return false;
     }
     return true;
@@ -307,7 +309,11 @@ int Run(const std::vector<std::string>& arguments) {
 
 int main(int argc, char** argv) {
 #ifdef LC_MESSAGES
-    // The system's error texts in the user's language (numbers stay as C writes them).
+    // The system's error texts in the language of the run's messages, which LC_ALL,
+    // LC_MESSAGES and LANG choose (numbers stay as C writes them). GNU's LANGUAGE list
+    // would put the C library's texts in another language than the program's own (Chinese
+    // reasons in an English run): it is not consulted.
+    ::unsetenv("LANGUAGE");
     std::setlocale(LC_MESSAGES, "");
 #endif
     ostrivane::cli::PrepareConsole();

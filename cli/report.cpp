@@ -50,7 +50,8 @@ std::string ChecksumPlaceNow(const std::string& name) {
             break;
     }
     if (error != 0)
-        return app::FormatText(t.checksumCannotWrite, {kChecksumOption, name, ErrorText(error)});
+        return app::FormatText(t.checksumCannotWrite,
+                               {kChecksumOption, name, LocalReason(ErrorText(error))});
     return {};
 }
 

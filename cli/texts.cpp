@@ -208,6 +208,13 @@ const std::vector<CoreReason>& CoreReasons() {
             {run_reason::kVerifySourceChanged,
              "verification failed: the source changed while or after it was copied (its "
              "modification time did not); the copy was kept"},
+            {run_reason::kFolderInTheWay, "a folder of that name is in the way"},
+            {run_reason::kFileInTheWay, "a file of that name is in the way"},
+            {run_reason::kFilesNotCopiedInside, "; files it held, not copied: "},
+            // Windows error texts the core words itself (core/fsops_win32.cpp).
+            {"这是文件夹，不是文件", "a folder, not a file"},
+            {"Windows 错误 ", "Windows error "},
+            {"（系统没有关于它的说明）", " (the system has no text for it)"},
             {"不能对整个驱动器（磁盘）进行复制！",
              "refused: the whole drive (file system) cannot be copied"},
             // The emptying (core/emptying.h).

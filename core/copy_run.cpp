@@ -52,14 +52,28 @@ bool SourceCaused(const TargetFolder& target, int error, CopySide side) {
     return side == CopySide::Source;
 }
 
+// True when a folder (or a link to one) stands at `name` in the target folder.
+bool FolderAt(const TargetFolder& target, const std::string& name) {
+    std::uint32_t attributes = 0;
+    return EntryAttributesAt(target.folder, name, attributes) && (attributes & attr::kFolder);
+}
+
 // Records a failed copy to `name` in the target folder, under the source where it caused it
 // (its reason then names the target, which lacks the copy).
+// A failure of the target where a folder stands at the name the copy was to take (`tried`,
+// `name` itself unless a numbered name was tried) says so: the system's words for it ("File
+// exists", "Is a directory", or none at all) do not tell what is in the way.
 void RecordCopyError(std::vector<Failure>* failures, const TargetFolder& target,
-                     const std::string& name, int error, CopySide side) {
-    if (SourceCaused(target, error, side))
+                     const std::string& name, int error, CopySide side,
+                     const std::string* tried = nullptr) {
+    if (SourceCaused(target, error, side)) {
         Record(failures, *target.source, SourceFailureReason(ErrorText(error), target.path + name));
-    else
+    } else if (error != error::kStopped && error != error::kDeviceFull &&
+               FolderAt(target, tried ? *tried : name)) {
+        Record(failures, target.path + name, run_reason::kFolderInTheWay);
+    } else {
         RecordError(failures, target.path + name, error);
+    }
 }
 
 bool SomethingAt(const TargetFolder& target, const std::string& name) {
@@ -136,7 +150,7 @@ CopyOutcome CopyUnderNumberedName(const CopyFileTo& copyTo, const TargetFolder& 
         if (error == 0) return CopyOutcome::Copied;
         if (error != kTargetExists || !IsExistingFileAt(target.folder, candidate)) {
             // Under the source's own name: the numbered one was never the user's.
-            RecordCopyError(failures, target, name, error, side);
+            RecordCopyError(failures, target, name, error, side, &candidate);
             return CopyOutcome::Failed;
         }
     }
@@ -154,9 +168,8 @@ CopyOutcome CopyAfterQuestion(const CopyFileTo& copyTo, const TargetFolder& targ
 // text after the last separator.
 std::string FolderNameOf(const std::string& source) {
     std::string_view trimmed = source;
-    while (!trimmed.empty() && trimmed.back() == platform::kSeparator) trimmed.remove_suffix(1);
-    const char separator[] = {platform::kSeparator, '\0'};
-    int last = LastDelimiterIndex(separator, trimmed);
+    while (!trimmed.empty() && platform::IsSeparator(trimmed.back())) trimmed.remove_suffix(1);
+    int last = LastDelimiterIndex(platform::kSeparators, trimmed);
     return std::string(trimmed.substr(static_cast<size_t>(last)));
 }
 
@@ -356,6 +369,9 @@ const char* const kVerifyFailedLinkGone =
 const char* const kNotCopiedTo = "；未复制到：";
 const char* const kVerifySourceChanged =
     "校验未通过：源文件在复制时或复制后已被改动（修改时间未变），副本已保留";
+const char* const kFolderInTheWay = "同名文件夹挡在那里，文件无法以该名称复制";
+const char* const kFileInTheWay = "同名文件挡在那里，无法建立该文件夹";
+const char* const kFilesNotCopiedInside = "；其中未复制的文件数：";
 }  // namespace run_reason
 
 std::string SourceFailureReason(const std::string& reason, const std::string& target) {

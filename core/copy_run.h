@@ -62,6 +62,13 @@ extern const char* const kNotCopiedTo;
 // A copy read back differs from its source's hash, and the source read again differs from
 // that hash too: the source changed while or after it was copied; the copy stays.
 extern const char* const kVerifySourceChanged;
+// An entry of the other kind in the way: a folder where a file was to be copied (under
+// numbered names and Ask such a folder counts as a free name, and the copy fails), a file
+// where a folder was to be made; the latter followed by kFilesNotCopiedInside and the
+// number of files the source folder held below it, which were not copied.
+extern const char* const kFolderInTheWay;
+extern const char* const kFileInTheWay;
+extern const char* const kFilesNotCopiedInside;
 }  // namespace run_reason
 
 // The reason of a failure the source caused, listed under the source's path: `reason`, then

@@ -20,8 +20,8 @@ namespace {
 // The folder part of `path` up to and with its last separator (trailing separators of
 // `path` not counted), or empty when it has none.
 std::string_view ParentPrefix(std::string_view path) {
-    while (!path.empty() && path.back() == platform::kSeparator) path.remove_suffix(1);
-    const size_t last = path.rfind(platform::kSeparator);
+    while (!path.empty() && platform::IsSeparator(path.back())) path.remove_suffix(1);
+    const size_t last = path.find_last_of(platform::kSeparators);
     return last == std::string_view::npos ? std::string_view() : path.substr(0, last + 1);
 }
 
@@ -530,7 +530,9 @@ bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
         // moved away meanwhile, perhaps with a link on its path.
         if (hadFolder && (error == error::kNotFound || error == error::kNotAFolder))
             failures->push_back({shown, emptying_reason::kGoneSinceStart});
-        else if (error != error::kNotFound)
+        else if (error != error::kNotFound || IsExistingFolder(path))
+            // A folder that is there but cannot be opened under this spelling is not
+            // emptied: said, never passed over as if it had been.
             failures->push_back({shown, ErrorText(error)});
         return false;
     }
@@ -554,7 +556,7 @@ bool EmptyOne(const std::string& path, int index, const EmptyingGuard& guard,
     if (first != -1 && index != -1 && first < index) failures = nullptr;
     // A link listed with the separator ("link/") is still the link: look at it without one.
     std::string entryPath = path;
-    while (entryPath.size() > 1 && entryPath.back() == platform::kSeparator) entryPath.pop_back();
+    while (entryPath.size() > 1 && platform::IsSeparator(entryPath.back())) entryPath.pop_back();
     std::uint32_t attributes = 0;
     const bool isLink = GetAttributes(entryPath, attributes) && (attributes & attr::kLink) != 0;
     const bool remove = first == -1 && !isLink;

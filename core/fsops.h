@@ -25,13 +25,16 @@ namespace ostrivane {
 namespace platform {
 #ifdef _WIN32
 inline constexpr char kSeparator = '\\';
-inline constexpr std::string_view kFileNameDelimiters = "\\:";
-inline constexpr std::string_view kExtensionDelimiters = ".\\:";
+// "/" separates as "\\" does wherever Windows reads a path; a name never holds either.
+inline constexpr std::string_view kSeparators = "\\/";
+inline constexpr std::string_view kFileNameDelimiters = "\\/:";
+inline constexpr std::string_view kExtensionDelimiters = ".\\/:";
 inline constexpr bool kPathsIgnoreCase = true;
 // ".profile" is a name made of an extension alone.
 inline constexpr bool kLeadingDotStartsExtension = true;
 #else
 inline constexpr char kSeparator = '/';
+inline constexpr std::string_view kSeparators = "/";
 inline constexpr std::string_view kFileNameDelimiters = "/";
 inline constexpr std::string_view kExtensionDelimiters = "./";
 // Linux file names are case-sensitive: /data/Photos and /data/photos are two folders.
@@ -40,6 +43,10 @@ inline constexpr bool kPathsIgnoreCase = false;
 // has ".old".
 inline constexpr bool kLeadingDotStartsExtension = false;
 #endif
+// True for a character that separates the names of a path ("\\" and "/" on Windows).
+inline constexpr bool IsSeparator(char c) {
+    return kSeparators.find(c) != std::string_view::npos;
+}
 }  // namespace platform
 
 // Raised when a folder cannot be entered. `code` is the platform's error number in the

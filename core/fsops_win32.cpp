@@ -110,6 +110,11 @@ namespace {
 constexpr int kIsAFolder = 336;  // ERROR_DIRECTORY_NOT_SUPPORTED
 // Something that is no regular disk file (a device, a pipe).
 constexpr int kNotRegularFile = ERROR_NOT_SUPPORTED;
+// The words for a folder where a file was wanted, and for an error number of which the
+// system has no text (the number between the two parts).
+constexpr const char* kIsAFolderText = "这是文件夹，不是文件";
+constexpr const char* kNoSystemTextBefore = "Windows 错误 ";
+constexpr const char* kNoSystemTextAfter = "（系统没有关于它的说明）";
 }  // namespace
 
 // ------------------------------------------------------------------------------------------
@@ -172,9 +177,74 @@ bool HasLongPrefix(std::wstring_view path) {
     return path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\");
 }
 
-// The path in the form the wide calls take without a length limit: absolute, with the
-// "\\?\" prefix ("\\?\UNC\server\share\..." for a network path). False, with the error
-// set, for text that is no UTF-8 or no path.
+// The absolute form of `path` (with "/" read as "\") in which every name stays exactly as
+// written: "." and empty names are left out and ".." takes the name before it away, as
+// GetFullPathNameW does, but no name loses the dots and spaces at its end (a folder
+// "dirtrail." stays "dirtrail.", not "dirtrail"; copies are made under such names through
+// their folder's handle, and every later look at them must find them) and no name is read
+// as a device ("CON"). The system gives only the start of a path that is not absolute: the
+// current folder, that of a drive ("C:x"), or the current drive's root ("\x").
+bool AbsoluteWide(std::wstring wide, std::wstring& result, bool fromSystem = false) {
+    for (wchar_t& c : wide) {
+        if (c == L'/') c = L'\\';
+    }
+    const auto isLetter = [](wchar_t c) {
+        return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+    };
+    std::wstring root;
+    size_t rest = 0;
+    if (wide.starts_with(L"\\\\")) {
+        // "\\server\share\...": the share is the root.
+        const size_t server = wide.find(L'\\', 2);
+        if (server == std::wstring::npos || server == 2) return FullWidePath(wide, result);
+        const size_t share = wide.find(L'\\', server + 1);
+        root = wide.substr(0, share == std::wstring::npos ? wide.size() : share);
+        rest = share == std::wstring::npos ? wide.size() : share + 1;
+    } else if (wide.size() >= 3 && isLetter(wide[0]) && wide[1] == L':' && wide[2] == L'\\') {
+        root = wide.substr(0, 2);
+        rest = 3;
+    } else if (fromSystem) {
+        return FullWidePath(wide, result);  // no start the rules above know: as it is
+    } else {
+        std::wstring base;
+        size_t after = 0;
+        if (!wide.empty() && wide[0] == L'\\') {
+            if (!FullWidePath(L"\\", base)) return false;
+            after = 1;
+        } else if (wide.size() >= 2 && isLetter(wide[0]) && wide[1] == L':') {
+            if (!FullWidePath(wide.substr(0, 2), base)) return false;
+            after = 2;
+        } else {
+            if (!FullWidePath(L".", base)) return false;
+        }
+        // The system's answer is absolute: its names are taken as they are.
+        return AbsoluteWide(base + L"\\" + wide.substr(after), result, true);
+    }
+    std::vector<std::wstring_view> names;
+    const std::wstring_view text(wide);
+    for (size_t at = rest; at < text.size();) {
+        size_t end = text.find(L'\\', at);
+        if (end == std::wstring_view::npos) end = text.size();
+        const std::wstring_view name = text.substr(at, end - at);
+        if (name == L"..") {
+            if (!names.empty()) names.pop_back();
+        } else if (!name.empty() && name != L".") {
+            names.push_back(name);
+        }
+        at = end + 1;
+    }
+    result = root + L"\\";
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) result += L'\\';
+        result += names[i];
+    }
+    if (!names.empty() && wide.back() == L'\\') result += L'\\';
+    return true;
+}
+
+// The path in the form the wide calls take without a length limit: absolute
+// (AbsoluteWide), with the "\\?\" prefix ("\\?\UNC\server\share\..." for a network
+// path). False, with the error set, for text that is no UTF-8 or no path.
 bool LongPath(const std::string& path, std::wstring& result) {
     std::wstring wide;
     if (path.empty() || !ToWide(path, wide)) {
@@ -186,7 +256,7 @@ bool LongPath(const std::string& path, std::wstring& result) {
         return true;
     }
     std::wstring full;
-    if (!FullWidePath(wide, full)) return false;
+    if (!AbsoluteWide(wide, full)) return false;
     if (full.starts_with(L"\\\\")) {
         result = L"\\\\?\\UNC\\" + full.substr(2);
     } else {
@@ -369,7 +439,11 @@ std::string ErrorText(int error) {
     DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    if (length == 0 || !buffer) return "Error " + std::to_string(error);
+    if (length == 0 || !buffer) {
+        // Numbers the system has no words for (Wine lacks many): never a bare number.
+        if (error == kIsAFolder) return kIsAFolderText;
+        return kNoSystemTextBefore + std::to_string(error) + kNoSystemTextAfter;
+    }
     std::wstring text(buffer, length);
     ::LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))

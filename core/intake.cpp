@@ -6,13 +6,7 @@ namespace ostrivane {
 
 namespace {
 
-bool IsSeparator(char c) {
-#ifdef _WIN32
-    return c == '\\' || c == '/';
-#else
-    return c == platform::kSeparator;
-#endif
-}
+using platform::IsSeparator;
 
 // The name a source is copied under: its last component, trailing separators left out
 // ("/abs/photos/" and "photos" are both copied as photos).
@@ -144,13 +138,15 @@ void ListedEntries::index(int i, Place place) {
     places_.push_back(std::move(place));
 }
 
-int ListedEntries::find(const std::string& path) {
+int ListedEntries::find(const std::string& given) {
+    const std::string path = NativeSeparators(given);
     const int exact = list_.find(path);
     if (exact != -1) return exact;
     return findPlace(placeOf(path), role_ == ListRole::Sources ? &path : nullptr);
 }
 
-bool ListedEntries::addIfAbsent(const std::string& path) {
+bool ListedEntries::addIfAbsent(const std::string& given) {
+    const std::string path = NativeSeparators(given);
     if (list_.find(path) != -1) return false;
     Place place = placeOf(path);
     if (findPlace(place, role_ == ListRole::Sources ? &path : nullptr) != -1) return false;
@@ -182,10 +178,14 @@ ListedEntries::Holder ListedEntries::findHolder(const std::string& path) {
 // --- Intake -------------------------------------------------------------------------------
 
 bool IsWholeFileSystem(const std::string& path) {
-    return IsDriveRoot(path) || IsFileSystemRoot(path);
+    // A drive named by its letter alone ("C:") is that drive's root too where a destination
+    // or a folder source takes the separator.
+    return IsDriveRoot(path) || (path.ends_with(':') && IsDriveRoot(path + platform::kSeparator)) ||
+           IsFileSystemRoot(path);
 }
 
-IntakeOutcome AddNamedSource(const std::string& path, ListedEntries& sources) {
+IntakeOutcome AddNamedSource(const std::string& given, ListedEntries& sources) {
+    const std::string path = NativeSeparators(given);
     if (path.empty()) return IntakeOutcome::Missing;
     if (IsExistingFolder(path)) {
         const std::string folder = WithTrailingSeparator(path);
@@ -201,28 +201,31 @@ IntakeOutcome AddNamedSource(const std::string& path, PathList& sources) {
     return AddNamedSource(path, listed);
 }
 
-IntakeOutcome AddChosenSource(const std::string& path, bool isFolder, ListedEntries& sources) {
+IntakeOutcome AddChosenSource(const std::string& given, bool isFolder, ListedEntries& sources) {
+    const std::string path = NativeSeparators(given);
     const std::string entry = isFolder ? WithTrailingSeparator(path) : path;
     if (isFolder && IsWholeFileSystem(entry)) return IntakeOutcome::RootRefused;
     return sources.addIfAbsent(entry) ? IntakeOutcome::Added : IntakeOutcome::AlreadyListed;
 }
 
-IntakeOutcome AppendDroppedSource(const std::string& path, PathList& sources) {
+IntakeOutcome AppendDroppedSource(const std::string& given, PathList& sources) {
+    std::string path = NativeSeparators(given);
     if (IsWholeFileSystem(path)) return IntakeOutcome::RootRefused;
-    sources.append(path);
+    sources.append(std::move(path));
     return IntakeOutcome::Added;
 }
 
-std::optional<IntakeOutcome> DestinationRefusal(const std::string& path) {
+std::optional<IntakeOutcome> DestinationRefusal(const std::string& given) {
+    const std::string path = NativeSeparators(given);
     if (path.empty() || !IsExistingFolder(path)) return IntakeOutcome::Missing;
     if (IsWholeFileSystem(WithTrailingSeparator(path))) return IntakeOutcome::RootRefused;
     return std::nullopt;
 }
 
-IntakeOutcome AddNamedDestination(const std::string& path, const DestinationReach& reach,
-                                  ListedEntries& destinations,
-                                  const std::function<void()>& repaint,
+IntakeOutcome AddNamedDestination(const std::string& given, const DestinationReach& reach,
+                                  ListedEntries& destinations, const std::function<void()>& repaint,
                                   const std::atomic<bool>* stop) {
+    const std::string path = NativeSeparators(given);
     if (const auto refusal = DestinationRefusal(path)) return *refusal;
     const std::string folder = WithTrailingSeparator(path);
     const int before = destinations.list().count();

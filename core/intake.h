@@ -1,7 +1,9 @@
 // The rules by which a path that the user names joins the source or the destination list,
 // shared by the front ends (the window's commands, picker and drops, the command line) and
 // the list-file imports: which paths are taken, in which form, which are refused, and when
-// two spellings are one entry.
+// two spellings are one entry. On Windows every path named here is taken with its "/"
+// written as "\" (NativeSeparators), so that "C:/x" and "C:\x" are one entry and every rule
+// that looks at separators or drive roots sees one spelling.
 #pragma once
 
 #include <atomic>

@@ -174,7 +174,8 @@ void ImportSourceList(const std::string& fileName, PathList& scratch, ListedEntr
     for (const std::string& line : scratch.entries()) {
         // An empty line names nothing; the check also keeps "" away from the file system.
         if (line.empty()) continue;
-        if (IsExistingFile(line) || IsExistingFolder(line)) sources.addIfAbsent(line);
+        if (IsExistingFile(line) || IsExistingFolder(line))
+            sources.addIfAbsent(NativeSeparators(line));
     }
 }
 
@@ -188,11 +189,12 @@ DestinationImport ImportDestinationList(const std::string& fileName, PathList& s
                                         const std::function<void()>& onAdded) {
     DestinationImport result;
     LoadListFile(scratch, fileName);
-    for (const std::string& line : scratch.entries()) {
+    for (const std::string& given : scratch.entries()) {
+        const std::string line = NativeSeparators(given);
         // The list is asked first so that a line already present costs no disk access.
         if (line.empty() || destinations.list().find(line) != -1 || !IsExistingFolder(line)) {
             result.skipped = true;
-        } else if (IsFileSystemRoot(line)) {
+        } else if (IsWholeFileSystem(line)) {
             ++result.refusedRoots;
         } else if (!destinations.addIfAbsent(line)) {
             result.skipped = true;  // the folder is listed in another spelling

@@ -43,7 +43,8 @@ void SaveListFile(const PathList& list, const std::string& fileName);
 void LoadListFile(PathList& list, const std::string& fileName);
 
 // Import into the source list: the file's lines go to `scratch`; each line naming an
-// existing file or folder is added to `sources`, unchanged, unless the list names it already
+// existing file or folder is added to `sources`, unchanged (on Windows with "/" written as
+// "\\"), unless the list names it already
 // (ListedEntries, core/intake.h: "d1" and "/abs/d1" are one source).
 void ImportSourceList(const std::string& fileName, PathList& scratch, PathList& sources);
 void ImportSourceList(const std::string& fileName, PathList& scratch, ListedEntries& sources);
@@ -59,8 +60,8 @@ struct DestinationImport {
 
 // Import into the destination list: each line naming an existing folder other than the
 // file-system root, and not listed yet (ListedEntries, core/intake.h: "d1", "d1/" and
-// "/abs/d1" are one folder), is appended unchanged, and `onAdded` runs after each such line.
-// The lines left out are counted in the result.
+// "/abs/d1" are one folder), is appended unchanged (on Windows with "/" written as "\\"), and
+// `onAdded` runs after each such line. The lines left out are counted in the result.
 DestinationImport ImportDestinationList(const std::string& fileName, PathList& scratch,
                                         PathList& destinations,
                                         const std::function<void()>& onAdded = {});

@@ -105,23 +105,46 @@ void PathList::assign(std::vector<std::string> entries) {
     rebuildIndex();
 }
 
+std::string NativeSeparators(std::string path) {
+#ifdef _WIN32
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+#endif
+    return path;
+}
+
 std::string WithTrailingSeparator(const std::string& path) {
-    if (!path.empty() && path.back() == platform::kSeparator) return path;
+    if (!path.empty() && platform::IsSeparator(path.back())) return path;
     return path + platform::kSeparator;
 }
 
-bool IsDriveRoot(const std::string& path) {
+bool IsDriveRoot(const std::string& given) {
 #ifdef _WIN32
-    // "C:\" (any text ending in ":\"), or the root of a network share "\\server\share\".
+    const std::string path = NativeSeparators(given);
+    // Separators alone: the root of the current drive ("\\", "/").
+    if (!path.empty() && path.find_first_not_of('\\') == std::string::npos) return true;
+    // "C:\", also behind "\\?\" or "\\.\" (any text ending in ":\").
     if (path.ends_with(":\\")) return true;
     if (!path.starts_with("\\\\") || !path.ends_with('\\')) return false;
-    const std::string_view rest = std::string_view(path).substr(2, path.size() - 3);
+    std::string_view rest = std::string_view(path).substr(2, path.size() - 3);
+    // The long forms: "\\?\UNC\server\share\", "\\?\Volume{...}\".
+    for (const std::string_view prefix : {"?\\UNC\\", ".\\UNC\\"}) {
+        if (rest.size() >= prefix.size() &&
+            PathCaseKey(rest.substr(0, prefix.size())) == PathCaseKey(prefix)) {
+            rest.remove_prefix(prefix.size());
+            break;
+        }
+    }
+    // One name behind "\\?\" or "\\.\": a volume or a device as a whole.
+    if (rest.starts_with("?\\") || rest.starts_with(".\\"))
+        return rest.size() > 2 && rest.find('\\', 2) == std::string_view::npos;
     const size_t cut = rest.find('\\');
     return cut != std::string_view::npos && cut > 0 && cut + 1 < rest.size() &&
            rest.find('\\', cut + 1) == std::string_view::npos;
 #else
-    return !path.empty() &&
-           std::all_of(path.begin(), path.end(), [](char c) { return c == platform::kSeparator; });
+    return !given.empty() && std::all_of(given.begin(), given.end(),
+                                         [](char c) { return c == platform::kSeparator; });
 #endif
 }
 

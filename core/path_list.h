@@ -50,12 +50,20 @@ class PathList {
     std::vector<Slot> slots_;  // size a power of two, at most half full
 };
 
+// The path as the lists keep it: on Windows every "/" (which Windows reads as a separator)
+// becomes "\", so that one path has one spelling for every rule that looks at separators;
+// elsewhere the path unchanged.
+std::string NativeSeparators(std::string path);
+
 // Appends the separator unless the path already ends with one (one at most is added, none
-// removed).
+// removed; on Windows a "/" at the end counts).
 std::string WithTrailingSeparator(const std::string& path);
 
 // True for a path that names a whole drive: on Linux a path made only of "/" characters; on
-// Windows a path ending in ":\" ("C:\") or the root of a network share ("\\server\share\").
+// Windows ("/" counting as "\") a path made only of separators (the root of the current
+// drive), a path ending in ":\" ("C:\", "\\?\C:\", "\\.\C:\"), the root of a network
+// share ("\\server\share\", "\\?\UNC\server\share\") or of a volume named by its GUID
+// ("\\?\Volume{...}\").
 bool IsDriveRoot(const std::string& path);
 
 }  // namespace ostrivane

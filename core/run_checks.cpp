@@ -22,8 +22,8 @@ namespace {
 bool RefusedAsWholeDrive(const std::string& source) {
     if (IsFileSystemRoot(source)) return true;
     std::string_view trimmed = source;
-    while (!trimmed.empty() && trimmed.back() == platform::kSeparator) trimmed.remove_suffix(1);
-    const std::string_view name = trimmed.substr(trimmed.rfind(platform::kSeparator) + 1);
+    while (!trimmed.empty() && platform::IsSeparator(trimmed.back())) trimmed.remove_suffix(1);
+    const std::string_view name = trimmed.substr(trimmed.find_last_of(platform::kSeparators) + 1);
     if (name != "." && name != "..") return false;
     const std::string canonical = CanonicalPath(source);
     return canonical.empty() || IsDriveRoot(canonical);
@@ -54,7 +54,7 @@ void CheckTree(const std::string& source, const std::atomic<bool>* stop) {
     // The shown path: the source as listed without one trailing separator, then a
     // separator and a name per level.
     std::string path = source;
-    if (!path.empty() && path.back() == platform::kSeparator) path.pop_back();
+    if (!path.empty() && platform::IsSeparator(path.back())) path.pop_back();
     path.push_back(platform::kSeparator);
     std::vector<Level> levels;
     levels.push_back({std::move(entries), 0, path.size()});

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "core/folder_walk.h"
 #include "core/run_engine.h"
@@ -58,6 +59,15 @@ class TreeWalk {
     struct TargetLevel {
         bool open = false;
         int error = 0;
+        bool fileInTheWay = false;  // the folder could not be made: a file has its name
+    };
+
+    // Where the walk recorded the one line of a target folder it could not make or open:
+    // the files below it are counted there, not recorded one by one.
+    struct FailedTarget {
+        std::vector<Failure>* failures = nullptr;
+        size_t index = 0;
+        std::uint64_t files = 0;
     };
 
     // One folder being copied: its listing and how far the walk has come through it. The
@@ -72,6 +82,8 @@ class TreeWalk {
         // every entry's path is that much of the path plus its name.
         size_t sourceLength = 0, targetLength = 0;
         TargetLevel target;
+        // Set on the frame whose target folder failed while its parent's was open.
+        FailedTarget failed;
     };
 
     // A subfolder of the source folder handed to another writer, and what its copy left.
@@ -121,6 +133,14 @@ class TreeWalk {
     void recordSource(const std::string& path, const std::string& target, std::string reason) {
         record(path, SourceFailureReason(reason, target));
     }
+    // Records the target folder `path` that `level` could not make or open; the next frame
+    // pushed counts the files not copied into it.
+    void recordFailedTarget(const std::string& path, const TargetLevel& level);
+    // A file not copied since its target folder is not open: counted on the frame that
+    // recorded that folder (else, where none did, recorded on its own).
+    void countNotCopied(const std::string& path, int error);
+    // Adds the count of files not copied to the frame's line, once the walk has left it.
+    static void closeFailedTarget(const Frame& frame);
 
     SameFilePolicy mode_;
     const AskYesNo& askYesNo_;
@@ -137,6 +157,7 @@ class TreeWalk {
     FolderChain sources_;
     FolderChain targets_;
     std::vector<Frame> frames_;
+    FailedTarget pendingFailure_;  // recorded, for the next frame pushed
 };
 
 // The names of which `name` could be a numbered form ("a_1.txt" of "a.txt", "notes_12" of
@@ -251,7 +272,7 @@ void TreeWalk::copyInto(const std::string& source, const Folder& destination,
 void TreeWalk::walk(const std::string& source, Folder top, std::vector<FolderEntry> entries,
                     const std::string& target, const TargetLevel& level) {
     // The target root itself is never a link (enterTarget opens it without following one).
-    if (!level.open) recordError(target, level.error);
+    if (!level.open) recordFailedTarget(target, level);
     if (level.open) {
         targetRoot_ = targets_.current().identity();
         if (*targetRoot_ == top.identity()) {
@@ -262,7 +283,7 @@ void TreeWalk::walk(const std::string& source, Folder top, std::vector<FolderEnt
     sources_.start(std::move(top));
     // The source as listed may end with the separator; its entries are joined with one.
     std::string sourcePath = source;
-    if (!sourcePath.empty() && sourcePath.back() == platform::kSeparator) sourcePath.pop_back();
+    if (!sourcePath.empty() && platform::IsSeparator(sourcePath.back())) sourcePath.pop_back();
     try {
         copyEntries(std::move(entries), sourcePath, target, level);
     } catch (const WalkLost& lost) {
@@ -277,7 +298,8 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, std::string sourceP
     sourcePath_ += platform::kSeparator;
     targetPath_ += platform::kSeparator;
     frames_.clear();
-    frames_.push_back({std::move(entries), 0, sourcePath_.size(), targetPath_.size(), target});
+    frames_.push_back({std::move(entries), 0, sourcePath_.size(), targetPath_.size(), target,
+                       std::exchange(pendingFailure_, {})});
     const bool handsOver = writers_ > 1 && target.open;
     std::vector<Failure>* const outside = failures_;
     // The subfolders that go to other writers: those whose target no other entry of this
@@ -354,6 +376,7 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, std::string sourceP
         if (frames_.size() == 1) break;
         const Frame done = std::move(frame);
         frames_.pop_back();
+        closeFailedTarget(done);
         if (done.target.open) {
             if (int lost = targets_.leave())
                 throw WalkLost{WithoutSeparator(targetPath_), lost};
@@ -362,6 +385,7 @@ void TreeWalk::copyEntries(std::vector<FolderEntry> entries, std::string sourceP
         cutPathsTo(frames_.back());
     }
     // A stop may have left deeper frames: the handed-over subfolders are the first one's.
+    for (const Frame& frame : frames_) closeFailedTarget(frame);
     cutPathsTo(frames_.front());
     frames_.clear();
     if (!handedOver_.empty()) copyHandedOver();
@@ -472,10 +496,11 @@ void TreeWalk::startSubfolder(const FolderEntry& entry, TargetLevel parentTarget
         return;
     }
     const TargetLevel target = enterTarget(name, parentTarget);
-    if (!target.open && parentTarget.open) recordError(targetPath_, target.error);
+    if (!target.open && parentTarget.open) recordFailedTarget(targetPath_, target);
     sourcePath_ += platform::kSeparator;
     targetPath_ += platform::kSeparator;
-    frames_.push_back({std::move(entries), 0, sourcePath_.size(), targetPath_.size(), target});
+    frames_.push_back({std::move(entries), 0, sourcePath_.size(), targetPath_.size(), target,
+                       std::exchange(pendingFailure_, {})});
     cutBack.pushed = true;
 }
 
@@ -483,9 +508,39 @@ TreeWalk::TargetLevel TreeWalk::enterTarget(const std::string& name, const Targe
     if (!parent.open) return {false, parent.error};
     const int created = CreateFolderAt(targets_.current(), name);
     const int error = targets_.enter(name);
-    if (error != 0) return {false, created != 0 && created != error::kAlreadyExists ? created : error};
+    if (error != 0) {
+        std::uint32_t attributes = 0;
+        const bool file = created == error::kAlreadyExists &&
+                          EntryAttributesAt(targets_.current(), name, attributes) &&
+                          !(attributes & attr::kFolder);
+        return {false, created != 0 && created != error::kAlreadyExists ? created : error, file};
+    }
     PrepareTargetFolder(targets_.current());
     return {true, 0};
+}
+
+void TreeWalk::recordFailedTarget(const std::string& path, const TargetLevel& level) {
+    pendingFailure_ = {};
+    if (!failures_) return;
+    record(path,
+           level.fileInTheWay ? std::string(run_reason::kFileInTheWay) : ErrorText(level.error));
+    pendingFailure_ = {failures_, failures_->size() - 1, 0};
+}
+
+void TreeWalk::countNotCopied(const std::string& path, int error) {
+    for (auto frame = frames_.rbegin(); frame != frames_.rend(); ++frame) {
+        if (frame->failed.failures) {
+            ++frame->failed.files;
+            return;
+        }
+    }
+    recordError(path, error);
+}
+
+void TreeWalk::closeFailedTarget(const Frame& frame) {
+    if (!frame.failed.failures || frame.failed.files == 0) return;
+    (*frame.failed.failures)[frame.failed.index].reason +=
+        std::string(run_reason::kFilesNotCopiedInside) + std::to_string(frame.failed.files);
 }
 
 void TreeWalk::createTargetOnly(const std::string& name, const TargetLevel& parent) {
@@ -495,7 +550,7 @@ void TreeWalk::createTargetOnly(const std::string& name, const TargetLevel& pare
 void TreeWalk::copyFile(const FolderEntry& entry, const TargetLevel& target) {
     const std::string& targetPrefix = targetPath_;
     if (!target.open) {
-        recordError(targetPrefix + entry.name, target.error);
+        countNotCopied(targetPrefix + entry.name, target.error);
         if (run_) run_->fileHandled(destinationIndex_, false);
         return;
     }

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "core/content_hash.h"
+#include "core/copy_run.h"
 #include "core/fsops.h"
 #include "core/temp_tree.h"
 #ifndef _WIN32
@@ -34,6 +36,7 @@
 #endif
 
 namespace fs = std::filesystem;
+namespace run_reason = ostrivane::run_reason;
 using ostrivane::test::Exists;
 using ostrivane::test::NativePath;
 using ostrivane::test::ReadFile;
@@ -396,6 +399,96 @@ TEST_F(CliCopy, FailuresGiveStatusOneAndAQuotedUtf8Report) {
     EXPECT_EQ(run({p("src/c.txt"), "--to", p("d2"), "--report", work.path("report.csv")}).status,
               0);
     EXPECT_EQ(ReadFile(work.path("report.csv")), "path,reason\n");
+}
+
+#ifdef _WIN32
+// The path with every "\" written as "/", as a user may type it.
+std::string Slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+// On Windows "/" separates as "\" does: sources and destinations so spelled are copied under
+// their own names, and a list file's line with "/" is the same entry as with "\". "/" is the
+// root of the current drive: refused for copying and emptying alike, as every spelling of a
+// drive root, and nothing claims to have been deleted.
+TEST_F(CliCopy, SlashesSeparateAndEveryDriveRootSpellingIsRefused) {
+    const Outcome slashed =
+        run({Slashed(p("src/c.txt")), Slashed(p("src/data")), "--to", Slashed(p("d1"))});
+    EXPECT_EQ(slashed.status, 0) << slashed.err;
+    EXPECT_EQ(Tree(p("d1")), copied);
+    tree.write("sources.lst", Slashed(p("src/c.txt")) + "\r\n" + p("src/c.txt") + "\r\n");
+    const Outcome listed =
+        run({"--sources-list", p("sources.lst"), "--to", p("d2"), "--policy", "number"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(Tree(p("d2")), std::set<std::string>{"c.txt"});
+    for (const char* root : {"/", "\\", "C:", "C:/", "C:\\", "\\\\?\\C:\\"}) {
+        const Outcome emptied = run({"--empty-now", "--yes", "--to", root});
+        EXPECT_EQ(emptied.status, 2) << root;
+        EXPECT_NE(emptied.err.find("refused: the whole drive"), std::string::npos) << emptied.err;
+        EXPECT_EQ(emptied.out, "") << root;
+        const Outcome copy = run({p("src/c.txt"), "--to", root});
+        EXPECT_EQ(copy.status, 2) << root << copy.err;
+    }
+    // A drive named by its letter alone is shown with its separator, the colon not doubled.
+    const Outcome letter = run({p("src/c.txt"), "--to", "C:"});
+    EXPECT_NE(letter.err.find("C:\\: refused"), std::string::npos) << letter.err;
+    EXPECT_EQ(letter.err.find("C::"), std::string::npos) << letter.err;
+}
+#endif
+
+#ifndef _WIN32
+// The system's reasons come in the run's language too: GNU's LANGUAGE list (set on many
+// Chinese desktops) does not turn them Chinese in an English run.
+TEST_F(CliCopy, SystemReasonsFollowTheRunsLanguageNotLanguageLists) {
+    // A name of 255 bytes already there: its numbered form is too long a name.
+    const std::string name = std::string(251, 'n') + ".txt";
+    tree.write("src/" + name, "new");
+    tree.write("d1/" + name, "old");
+    const Outcome english =
+        run({p("src/" + name), "--to", p("d1"), "--policy", "number"}, {{"LANGUAGE", "zh_CN:zh"}});
+    EXPECT_EQ(english.status, 1);
+    EXPECT_NE(english.err.find(p("d1/" + name) + ": " + std::strerror(ENAMETOOLONG) + "\n"),
+              std::string::npos)
+        << english.err;
+    EXPECT_TRUE(std::all_of(english.err.begin(), english.err.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80;
+    })) << english.err;
+}
+#endif
+
+// An entry of the other kind in the way is named in the run's language: a folder where a
+// file goes, and a file where a folder goes, with one line for that folder and the number of
+// files it held instead of a line for each of them.
+TEST_F(CliCopy, AnEntryOfTheOtherKindInTheWayIsNamed) {
+    tree.mkdir("d1/c.txt");
+    tree.write("d1/data", "a file");
+    for (const char* policy : {"overwrite", "number"}) {
+        const Outcome outcome =
+            run({p("src/c.txt"), p("src/data"), "--to", p("d1"), "--policy", policy});
+        EXPECT_EQ(outcome.status, 1) << policy;
+        EXPECT_NE(outcome.err.find(p("d1/c.txt") + ": a folder of that name is in the way\n"),
+                  std::string::npos)
+            << outcome.err;
+        EXPECT_NE(outcome.err.find(p("d1/data") +
+                                   ": a file of that name is in the way; files it held, not "
+                                   "copied: 2\n"),
+                  std::string::npos)
+            << outcome.err;
+        EXPECT_EQ(outcome.err.find("b.txt"), std::string::npos) << outcome.err;
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 3) << outcome.err;
+    }
+    const Outcome chinese =
+        run({p("src/c.txt"), p("src/data"), "--to", p("d1"), "--policy", "overwrite"},
+            {{"LC_ALL", "zh_CN.UTF-8"}});
+    EXPECT_NE(chinese.err.find(p("d1/c.txt") + ": " + run_reason::kFolderInTheWay),
+              std::string::npos)
+        << chinese.err;
+    EXPECT_NE(chinese.err.find(std::string(run_reason::kFileInTheWay) +
+                               run_reason::kFilesNotCopiedInside + "2"),
+              std::string::npos)
+        << chinese.err;
+    EXPECT_EQ(ReadFile(p("d1/data")), "a file");
 }
 
 // --verify counts what it read back; --checksum-file lists every copied file's XXH3-128 by

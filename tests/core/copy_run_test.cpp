@@ -171,6 +171,32 @@ TEST(CopyAll, FolderInTheWayFailsUnlessSkipped) {
     }
 }
 
+// The reason of a folder in the way names it, whatever the system calls the failure ("File
+// exists", "Is a directory"): under numbered names, where the folder has the name the copy
+// tried (the file's own or a numbered one), and when replacing.
+TEST(CopyAll, AFolderInTheWaySaysSo) {
+    TempTree t;
+    const std::string a = t.write("src/a.txt", "new");
+    const std::string b = t.write("src/b.txt", "new");
+    t.mkdir("out/a.txt");
+    t.write("out/b.txt", "old");
+    t.mkdir("out/b_1.txt");
+    for (auto policy :
+         {SameFilePolicy::Overwrite, SameFilePolicy::Ask, SameFilePolicy::AutoNumber}) {
+        Recorder run;
+        run(List({a, b}), List({t.path("out")}), policy);
+        const size_t expected = policy == SameFilePolicy::AutoNumber ? 2u : 1u;
+        ASSERT_EQ(run.failures.size(), expected) << static_cast<int>(policy);
+        EXPECT_EQ(run.failures[0].path, t.path("out/a.txt"));
+        for (const Failure& failure : run.failures)
+            EXPECT_EQ(failure.reason, run_reason::kFolderInTheWay) << failure.path;
+        if (policy == SameFilePolicy::AutoNumber) {
+            EXPECT_EQ(run.failures[1].path, t.path("out/b.txt"));
+        }
+    }
+    EXPECT_EQ(ReadFile(t.path("out/b.txt")), "new");  // replaced by the runs that replace
+}
+
 TEST(CopyFileUnderPolicy, NumberTakenMeanwhileMovesOnToTheNextNumber) {
     TempTree t;
     const std::string src = t.write("src/a.txt", "mine");

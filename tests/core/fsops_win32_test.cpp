@@ -1,19 +1,21 @@
 // The Windows layer's own cases: wide names, long paths, the attribute word as Windows
 // reports it, Windows path rules, copies put in place only when complete, and reparse
 // points never followed. Built for Windows only (run under Wine in the cross build).
+#include <gtest/gtest.h>
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <random>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/copy_run.h"
 #include "core/fsops.h"
+#include "core/intake.h"
+#include "core/list_files.h"
 #include "core/path_list.h"
 #include "core/temp_tree.h"
 
@@ -57,6 +59,137 @@ TEST(Win32PathRules, SeparatorDelimitersAndRoots) {
     EXPECT_FALSE(IsDriveRoot("\\\\server\\"));
     // A drive designator inside a path ends the chain: nothing is created for it.
     EXPECT_TRUE(CreateFolderChain("D:\\out\\C:"));
+}
+
+// The path with every "\" written as "/", as a user may type it.
+std::string Slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+PathList ListOf(std::initializer_list<std::string> entries) {
+    PathList list;
+    for (const std::string& entry : entries) list.append(entry);
+    return list;
+}
+
+TEST(Win32PathRules, SlashesSeparateAndEveryDriveRootSpellingIsARoot) {
+    EXPECT_EQ(NativeSeparators("C:/data/sub/"), "C:\\data\\sub\\");
+    EXPECT_EQ(FileNamePart("C:/data/report.txt"), "report.txt");
+    EXPECT_EQ(FileNamePart("C:\\data/report.txt"), "report.txt");
+    EXPECT_EQ(ExtensionPart("x.y/readme"), "");
+    EXPECT_EQ(WithTrailingSeparator("C:/data/"), "C:/data/");
+    for (const char* root : {"/", "\\", "//", "C:/", "c:\\", "\\\\?\\C:\\", "//?/C:/",
+                             "\\\\.\\C:\\", "//server/share/", "\\\\?\\UNC\\server\\share\\",
+                             "\\\\?\\unc\\server\\share\\", "\\\\?\\Volume{0d1e2f3a-4b5c}\\"})
+        EXPECT_TRUE(IsDriveRoot(root)) << root;
+    for (const char* folder : {"C:/data/", "C:", "//server/", "\\\\?\\C:\\data\\",
+                               "\\\\?\\UNC\\server\\share\\sub\\", "/data/"})
+        EXPECT_FALSE(IsDriveRoot(folder)) << folder;
+    // As the lists take them: a drive named by its letter alone stands for its root.
+    for (const char* root : {"/", "\\", "C:", "C:/", "\\\\?\\C:\\"})
+        EXPECT_TRUE(IsWholeFileSystem(root)) << root;
+}
+
+// A path written with "/" joins a list in the form with "\", so that its two spellings are
+// one entry, from the command line's intake, a drop and a list file alike; the root of the
+// current drive ("/") is refused everywhere.
+TEST(Win32Intake, SlashSpellingsAreOneEntryAndSlashIsADriveRoot) {
+    TempTree t;
+    const std::string file = t.write("src/a.txt", "a");
+    const std::string folder = t.mkdir("src/sub");
+    PathList sources;
+    EXPECT_EQ(AddNamedSource(Slashed(file), sources), IntakeOutcome::Added);
+    EXPECT_EQ(AddNamedSource(file, sources), IntakeOutcome::AlreadyListed);
+    EXPECT_EQ(AddNamedSource(Slashed(folder) + "/", sources), IntakeOutcome::Added);
+    EXPECT_EQ(AddNamedSource(folder, sources), IntakeOutcome::AlreadyListed);
+    EXPECT_EQ(sources.entries(), (std::vector<std::string>{file, folder + "\\"}));
+    for (const char* root : {"/", "\\", "C:", "C:/"}) {
+        EXPECT_EQ(AddNamedSource(root, sources), IntakeOutcome::RootRefused) << root;
+        EXPECT_EQ(AppendDroppedSource(root, sources), IntakeOutcome::RootRefused) << root;
+        EXPECT_EQ(DestinationRefusal(root), IntakeOutcome::RootRefused) << root;
+    }
+    EXPECT_EQ(sources.count(), 2);
+    PathList dropped;
+    EXPECT_EQ(AppendDroppedSource(Slashed(file), dropped), IntakeOutcome::Added);
+    EXPECT_EQ(dropped.entries(), std::vector<std::string>{file});
+
+    t.write("sources.lst", Slashed(file) + "\r\n" + file + "\r\n" + Slashed(folder) + "\r\n");
+    PathList scratch, imported;
+    ImportSourceList(t.path("sources.lst"), scratch, imported);
+    EXPECT_EQ(imported.entries(), (std::vector<std::string>{file, folder}));
+    t.write("dirs.lst", Slashed(folder) + "\r\n" + folder + "\\\r\n/\r\nC:/\r\n");
+    PathList destinations;
+    const DestinationImport result =
+        ImportDestinationList(t.path("dirs.lst"), scratch, destinations);
+    EXPECT_EQ(destinations.entries(), std::vector<std::string>{folder});
+    EXPECT_EQ(result.refusedRoots, 2);
+    EXPECT_TRUE(result.skipped);
+}
+
+// Sources and destinations spelled with "/" are copied under their own names, as with "\".
+TEST(Win32Copy, SlashSpelledSourcesKeepTheirNames) {
+    TempTree t;
+    const std::string file = t.write("src/hello.txt", "hello");
+    t.write("src/tree/inner.txt", "inner");
+    const std::string out = t.mkdir("out");
+    const std::vector<Failure> failures = CopyAll(
+        ListOf({Slashed(file), Slashed(t.path("src/tree")) + "/"}), ListOf({Slashed(out)}),
+        SameFilePolicy::Overwrite, [](const std::string&) { return true; }, [](int) {});
+    EXPECT_TRUE(failures.empty()) << failures.front().path << ": " << failures.front().reason;
+    EXPECT_EQ(ReadFile(t.path("out/hello.txt")), "hello");
+    EXPECT_EQ(ReadFile(t.path("out/tree/inner.txt")), "inner");
+}
+
+// Names that end in a dot or a space (which the old path functions cut off) stay whole in
+// every path the core opens: a copy into such a folder is found again by the check.
+TEST(Win32Files, NamesEndingInDotsOrSpacesStayWholeInPaths) {
+    TempTree t;
+    const std::string plain = t.write("plain.txt", "dotted");
+    // src\dirtrail.\f.txt, made through the folders' handles as a copy makes its folders.
+    Folder root, src, dottedFolder;
+    ASSERT_EQ(OpenFolder(t.root(), root), 0);
+    ASSERT_EQ(CreateFolderAt(root, "src"), 0);
+    ASSERT_EQ(OpenSubfolder(root, "src", src), 0);
+    ASSERT_EQ(CreateFolderAt(src, "dirtrail."), 0);
+    ASSERT_EQ(CreateFolderAt(root, "space "), 0);
+    ASSERT_EQ(OpenSubfolder(src, "dirtrail.", dottedFolder), 0);
+    ASSERT_EQ(CopyFileAt(nullptr, plain, dottedFolder, "f.txt", true), 0);
+
+    // The tree copied and verified: every copy is found and checked.
+    const std::string out = t.mkdir("out");
+    RunOptions options;
+    options.verify = true;
+    const RunResult result = CopyAll(
+        ListOf({t.path("src")}), ListOf({out}), SameFilePolicy::Overwrite,
+        [](const std::string&) { return true; }, [](int) {}, false, options);
+    for (const Failure& failure : result.failures)
+        ADD_FAILURE() << failure.path << ": " << failure.reason;
+    EXPECT_EQ(result.copiesVerified, 1u);
+
+    // Every path to such a name reaches it, and no other.
+    const std::string dotted = t.path("src/dirtrail.");
+    EXPECT_TRUE(IsExistingFolder(dotted));
+    EXPECT_FALSE(IsExistingFolder(t.path("src/dirtrail")));
+    EXPECT_TRUE(IsExistingFolder(t.root() + "\\space \\"));
+    Folder open;
+    EXPECT_EQ(OpenFolder(dotted + "\\", open), 0);
+    EXPECT_EQ(OpenFolder(t.root() + "\\space \\..\\src\\dirtrail.", open), 0);
+    std::string bytes;
+    EXPECT_EQ(ReadWholeFile(out + "\\src\\dirtrail.\\f.txt", bytes), 0);
+    EXPECT_EQ(bytes, "dotted");
+    EXPECT_EQ(WriteFileAtomically(dotted + "\\g.txt", "written"), 0);
+    EXPECT_TRUE(IsExistingFileAt(dottedFolder, "g.txt"));
+}
+
+// Every error number gets words: the system's, or the core's own where the system has none.
+TEST(Win32Errors, NoErrorIsABareNumber) {
+    for (int error : {2, 3, 5, 32, 112, 267, 336, 0x1234567}) {
+        const std::string text = ErrorText(error);
+        EXPECT_FALSE(text.empty()) << error;
+        EXPECT_NE(text, "Error " + std::to_string(error));
+    }
+    EXPECT_NE(ErrorText(0x1234567).find("19088743"), std::string::npos);
 }
 
 TEST(Win32PathRules, FindIgnoresLetterCaseOfEveryScript) {

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -138,6 +139,30 @@ TEST(CopyFolderTree, QuestionsComeInPreOrderWithTheTargetPath) {
     // A source with a trailing separator joins its subfolders without doubling it.
     EXPECT_EQ(AskAll(t.path("src/"), t.path("out"), true), expected);
 }
+
+#ifndef _WIN32
+// Not on Windows: POSIX permission bits. A target folder that cannot be made for another
+// reason (its parent takes no new entry) is one line too: the system's reason and the
+// number of files the source folder held below it.
+TEST(CopyFolderTree, ATargetFolderThatCannotBeMadeIsOneLineWithItsFileCount) {
+    if (!test::PermissionsApply()) GTEST_SKIP() << "permissions do not apply to this user";
+    TempTree t;
+    t.write("src/sub/x", "x");
+    t.write("src/sub/deeper/y", "y");
+    t.write("src/z", "z");
+    t.mkdir("out");
+    ASSERT_EQ(chmod(t.path("out").c_str(), 0555), 0);
+    std::vector<Failure> failures;
+    CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
+    chmod(t.path("out").c_str(), 0755);
+    std::map<std::string, std::string> byPath;
+    for (const auto& f : failures) byPath[f.path] = f.reason;
+    EXPECT_EQ(byPath, (std::map<std::string, std::string>{
+                          {t.path("out/z"), ErrorText(EACCES)},
+                          {t.path("out/sub"), ErrorText(EACCES) +
+                                                  run_reason::kFilesNotCopiedInside + "2"}}));
+}
+#endif
 
 #ifndef _WIN32
 // Not on Windows: POSIX permission bits (chmod 0) make the folder one that cannot be entered.
@@ -376,11 +401,41 @@ TEST(CopyFolderTree, TargetFolderBlockedByAFileIsRecorded) {
     t.write("out/sub", "a file");
     std::vector<Failure> failures;
     CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
-    std::set<std::string> paths;
-    for (const auto& f : failures) paths.insert(f.path);
-    EXPECT_EQ(paths, (std::set<std::string>{t.path("out/sub"), t.path("out/sub/x")}));
+    // One line for the folder, saying what is in the way and how many files it held.
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].path, t.path("out/sub"));
+    EXPECT_EQ(failures[0].reason,
+              std::string(run_reason::kFileInTheWay) + run_reason::kFilesNotCopiedInside + "1");
     EXPECT_EQ(ReadFile(t.path("out/sub")), "a file");
     EXPECT_EQ(ReadFile(t.path("out/y")), "y");
+}
+
+// A folder that cannot be made is one line with the count of the files below it, at every
+// depth; the files beside it are copied, and the walk's count of handled files still sees
+// every file. A blocked folder deeper down is a line of its own, counted apart.
+TEST(CopyFolderTree, ABlockedTargetFolderIsOneLineWithTheFilesItHeld) {
+    TempTree t;
+    t.write("src/sub/x", "x");
+    t.write("src/sub/deeper/y", "y");
+    t.write("src/sub/deeper/z", "z");
+    t.write("src/sub/empty/.keep", "k");
+    t.write("src/other/inner/w", "w");
+    t.write("src/other/v", "v");
+    t.write("src/top", "top");
+    t.write("out/sub", "a file");
+    t.write("out/other/inner", "another file");
+    std::vector<Failure> failures;
+    CopyFolderTree(t.path("src"), t.path("out"), SameFilePolicy::Overwrite, nullptr, &failures);
+    std::map<std::string, std::string> byPath;
+    for (const auto& f : failures) byPath[f.path] = f.reason;
+    const std::string blocked =
+        std::string(run_reason::kFileInTheWay) + run_reason::kFilesNotCopiedInside;
+    EXPECT_EQ(byPath,
+              (std::map<std::string, std::string>{{t.path("out/sub"), blocked + "4"},
+                                                  {t.path("out/other/inner"), blocked + "1"}}));
+    EXPECT_EQ(ReadFile(t.path("out/top")), "top");
+    EXPECT_EQ(ReadFile(t.path("out/other/v")), "v");
+    EXPECT_EQ(ReadFile(t.path("out/sub")), "a file");
 }
 
 }  // namespace
