@@ -104,12 +104,16 @@ std::string ReportNotSavedText(const std::string& file, const std::string& reaso
     return FormatText(kReportNotSaved, {ValidUtf8(file), ValidUtf8(reason)});
 }
 
+std::uint64_t FilesLeftUndone(const TransferFigures& figures) {
+    return figures.amountKnown && figures.filesExpected > figures.filesHandled
+               ? figures.filesExpected - figures.filesHandled
+               : 0;
+}
+
 std::string RunTallyText(const TransferFigures& figures, bool stopped) {
     std::string text;
-    if (stopped && figures.amountKnown && figures.filesExpected > figures.filesHandled)
-        text += FormatText(kUndoneCount,
-                           {std::to_string(figures.filesExpected - figures.filesHandled)}) +
-                "。";
+    if (const std::uint64_t undone = FilesLeftUndone(figures); stopped && undone > 0)
+        text += FormatText(kUndoneCount, {std::to_string(undone)}) + "。";
     if (figures.filesKept > 0) {
         if (!text.empty()) text += "\n";
         text += FormatText(kKeptCount, {std::to_string(figures.filesKept)}) + "。";

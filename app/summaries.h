@@ -34,6 +34,10 @@ std::string CopyStoppedText(const std::vector<Failure>& failures);
 // its first line: how many copies a run with the check after write read back and found
 // equal to their sources (a stopped check counts only the copies it reached).
 std::string WithVerifiedCopies(std::string endText, std::uint64_t copiesVerified);
+// The files a stopped run left undone, counted apart from its failures: how many of the
+// files it expected it did not handle, where the amount is known; 0 where it is not.
+std::uint64_t FilesLeftUndone(const TransferFigures& figures);
+
 // What a run's last figures add to its end text, one line each, each ending with "。" (empty
 // when there is nothing to add): the files a stopped run left undone, counted apart from its
 // failures, where the amount is known ("有 N 个文件未复制。"), and the files kept because a

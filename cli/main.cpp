@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/summaries.h"
 #include "app/texts.h"
 #include "cli/command_line.h"
 #include "cli/console.h"
@@ -289,9 +291,8 @@ int Run(const std::vector<std::string>& arguments) {
     if (leftUndone) {
         PrintLine(stderr, t.stopped);
         PrintLine(stderr, summary + verified);
-        if (figures.amountKnown && figures.filesExpected > figures.filesHandled)
-            PrintLine(stderr, app::FormatText(t.undone, {std::to_string(figures.filesExpected -
-                                                                        figures.filesHandled)}));
+        if (const std::uint64_t undone = app::FilesLeftUndone(figures); undone > 0)
+            PrintLine(stderr, app::FormatText(t.undone, {std::to_string(undone)}));
         if (figures.filesKept > 0)
             PrintLine(stderr, app::FormatText(t.kept, {std::to_string(figures.filesKept)}));
         return kStopped;

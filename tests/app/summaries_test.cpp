@@ -115,6 +115,21 @@ TEST(Summaries, ReportNotSavedNamesFileAndReason) {
               "无法保存报告“/tmp/%2.csv”：Permission denied");
 }
 
+// The files left undone: only where the amount is known, never below 0 (a run that handled
+// more than it first expected, as a source that grew while listed).
+TEST(Summaries, FilesLeftUndoneOnlyWhereTheAmountIsKnown) {
+    TransferFigures figures;
+    figures.filesExpected = 10;
+    figures.filesHandled = 4;
+    EXPECT_EQ(FilesLeftUndone(figures), 0u);
+    figures.amountKnown = true;
+    EXPECT_EQ(FilesLeftUndone(figures), 6u);
+    figures.filesHandled = 10;
+    EXPECT_EQ(FilesLeftUndone(figures), 0u);
+    figures.filesHandled = 11;
+    EXPECT_EQ(FilesLeftUndone(figures), 0u);
+}
+
 // The end text of a stopped run tells the files it left undone apart from its failures,
 // where the amount is known; the kept files are told in every run that kept some.
 TEST(Summaries, RunTallyTellsUndoneAndKeptFiles) {
