@@ -66,10 +66,10 @@ std::string WithVerifiedCopies(std::string endText, std::uint64_t copiesVerified
 
 std::string CopyRunEndText(const RunResult& result, bool verified, const TransferFigures& last) {
     std::string text =
-        result.stopped ? CopyStoppedText(result.failures) : CopyCompletionText(result.failures);
+        result.stopped() ? CopyStoppedText(result.failures) : CopyCompletionText(result.failures);
     // A stopped check counts only the copies it reached.
     if (verified) text = WithVerifiedCopies(std::move(text), result.copiesVerified);
-    const std::string tally = RunTallyText(last, result.stopped);
+    const std::string tally = RunTallyText(last, result.stopped());
     if (!tally.empty()) text += "\n" + tally;
     return text;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/run_copy.h"
 #include "core/temp_tree.h"
 
 namespace ostrivane {
@@ -308,7 +309,7 @@ TEST(CopyFolderTree, DeepChainCopiesInMemoryLinearInTheDepth) {
             const long start = StatusKiB("VmRSS");
             RunOptions options;
             options.maxWriters = writers;
-            const RunResult result = CopyAll(List({t.path("src")}), List({out}),
+            const RunResult result = test::RunCopy(List({t.path("src")}), List({out}),
                                              SameFilePolicy::Overwrite, nullptr, nullptr, false,
                                              options);
             std::ofstream(report) << start << " " << StatusKiB("VmHWM") << " "
