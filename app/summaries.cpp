@@ -66,10 +66,10 @@ std::string WithVerifiedCopies(std::string endText, std::uint64_t copiesVerified
 
 std::string CopyRunEndText(const RunResult& result, bool verified, const TransferFigures& last) {
     std::string text =
-        result.stopped ? CopyStoppedText(result.failures) : CopyCompletionText(result.failures);
+        result.stopped() ? CopyStoppedText(result.failures) : CopyCompletionText(result.failures);
     // A stopped check counts only the copies it reached.
     if (verified) text = WithVerifiedCopies(std::move(text), result.copiesVerified);
-    const std::string tally = RunTallyText(last, result.stopped);
+    const std::string tally = RunTallyText(last, result.stopped());
     if (!tally.empty()) text += "\n" + tally;
     return text;
 }
@@ -104,12 +104,16 @@ std::string ReportNotSavedText(const std::string& file, const std::string& reaso
     return FormatText(kReportNotSaved, {ValidUtf8(file), ValidUtf8(reason)});
 }
 
+std::uint64_t FilesLeftUndone(const TransferFigures& figures) {
+    return figures.amountKnown && figures.filesExpected > figures.filesHandled
+               ? figures.filesExpected - figures.filesHandled
+               : 0;
+}
+
 std::string RunTallyText(const TransferFigures& figures, bool stopped) {
     std::string text;
-    if (stopped && figures.amountKnown && figures.filesExpected > figures.filesHandled)
-        text += FormatText(kUndoneCount,
-                           {std::to_string(figures.filesExpected - figures.filesHandled)}) +
-                "。";
+    if (const std::uint64_t undone = FilesLeftUndone(figures); stopped && undone > 0)
+        text += FormatText(kUndoneCount, {std::to_string(undone)}) + "。";
     if (figures.filesKept > 0) {
         if (!text.empty()) text += "\n";
         text += FormatText(kKeptCount, {std::to_string(figures.filesKept)}) + "。";

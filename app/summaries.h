@@ -34,6 +34,10 @@ std::string CopyStoppedText(const std::vector<Failure>& failures);
 // its first line: how many copies a run with the check after write read back and found
 // equal to their sources (a stopped check counts only the copies it reached).
 std::string WithVerifiedCopies(std::string endText, std::uint64_t copiesVerified);
+// The files a stopped run left undone, counted apart from its failures: how many of the
+// files it expected it did not handle, where the amount is known; 0 where it is not.
+std::uint64_t FilesLeftUndone(const TransferFigures& figures);
+
 // What a run's last figures add to its end text, one line each, each ending with "。" (empty
 // when there is nothing to add): the files a stopped run left undone, counted apart from its
 // failures, where the amount is known ("有 N 个文件未复制。"), and the files kept because a
@@ -60,16 +64,9 @@ std::string EmptyingCompletionText(const std::vector<Failure>& leftOver);
 // completion box).
 std::string FailureDetails(const std::vector<Failure>& failures);
 
-// How a copy run ended, for the texts that follow it.
-enum class RunEnd {
-    Done,     // every step ran (some may have failed)
-    Stopped,  // the user stopped it
-    Ended,    // a folder that could not be entered ended it (after its error box)
-};
-
-// The desktop notice of a long run that ended while the window was not active: the first
-// line of the run's end text ("复制工作完成！", "复制已停止。", "复制因错误而中止。"), followed
-// by "有 N 项未能完成。" when `failureCount` is not 0.
+// The desktop notice of a long run that ended (`end`, as CopyAll's result tells it) while the
+// window was not active: the first line of the run's end text ("复制工作完成！", "复制已停止。",
+// "复制因错误而中止。"), followed by "有 N 项未能完成。" when `failureCount` is not 0.
 std::string RunEndNotice(RunEnd end, std::size_t failureCount);
 
 // The error of a failure report that could not be saved: "无法保存报告“<file>”：<reason>".

@@ -32,6 +32,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/copy_run.h"
@@ -263,16 +264,20 @@ int RunCopy(std::vector<std::string> args) {
     sources.append(args.front());
     PathList destinations;
     for (std::size_t i = 1; i < args.size(); ++i) destinations.append(args[i]);
-    std::vector<Failure> failures;
-    const double seconds = Seconds([&] {
-        failures = CopyAll(
-                       sources, destinations, SameFilePolicy::Overwrite,
-                       [](const std::string&) { return false; }, [](int) {}, false, options)
-                       .failures;
-    });
+    RunRequest request;
+    request.sources = std::move(sources);
+    request.destinations = std::move(destinations);
+    request.policy = SameFilePolicy::Overwrite;
+    request.ask = [](const std::string&) { return false; };
+    request.progress = [](int) {};
+    request.options = options;
+    RunResult result;
+    const double seconds = Seconds([&] { result = CopyAll(request); });
+    // A folder that could not be entered ends the measurement as an error.
+    if (result.ended()) throw BenchError(result.endedBy.path + ": " + result.endedBy.text);
     std::printf("%.6f\n", seconds);
     if (reportMemory) std::printf("%ld\n", PeakMemoryKiB());
-    return ReportFailures(failures);
+    return ReportFailures(result.failures);
 }
 
 // IndexDisk of DIR into an empty list; prints the seconds and the folders found, then ends

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/summaries.h"
 #include "app/texts.h"
 #include "cli/command_line.h"
 #include "cli/console.h"
@@ -66,9 +68,9 @@ std::vector<Failure> LocalReasons(std::vector<Failure> failures) {
 
 // The error that ended a run: the folder that could not be entered, where known, and the
 // error's message.
-std::string RunEndedText(const EInOutError& error) {
-    if (error.path.empty()) return LocalReason(error.what());
-    return app::FormatText(Text().cannotEnterFolder, {error.path, LocalReason(error.what())});
+std::string RunEndedText(const FolderNotEntered& folder) {
+    if (folder.path.empty()) return LocalReason(folder.text);
+    return app::FormatText(Text().cannotEnterFolder, {folder.path, LocalReason(folder.text)});
 }
 
 // "path: reason" under a heading, on standard error.
@@ -234,28 +236,19 @@ int Run(const std::vector<std::string>& arguments) {
         return yes && !stop;
     };
 
+    RunRequest run;
+    run.sources = request.sources;
+    run.destinations = request.destinations;
+    run.policy = request.policy;
+    run.emptyFirst = request.emptyFirst;
+    run.options = options;
+    run.ask = ask;
+    run.progress = progress;
     const auto started = std::chrono::steady_clock::now();
     RunResult result;
     try {
-        RunWatched(
-            [&] {
-                result = CopyAll(request.sources, request.destinations, request.policy, ask,
-                                 progress, request.emptyFirst, options);
-            },
-            stop, [&] { display.withTerminal(stopping); });
-    } catch (const ERunEnded& error) {
-        // The failures before the folder that ended the run, then that folder's error.
-        display.erase();
-        const std::vector<Failure> failures = LocalReasons(error.failures);
-        ListFailures(t.failuresHeading, failures);
-        PrintLine(stderr, kPrefix + RunEndedText(error));
-        WriteReport(report.get(), request.report.value_or(""), failures);
-        return kRunEnded;
-    } catch (const EInOutError& error) {
-        display.erase();
-        PrintLine(stderr, kPrefix + RunEndedText(error));
-        WriteReport(report.get(), request.report.value_or(""), {});
-        return kRunEnded;
+        RunWatched([&] { result = CopyAll(run); }, stop,
+                   [&] { display.withTerminal(stopping); });
     } catch (const std::exception& error) {
         display.erase();
         PrintLine(stderr, kPrefix + std::string(error.what()));
@@ -263,12 +256,20 @@ int Run(const std::vector<std::string>& arguments) {
         return kFailures;
     }
     display.erase();
+    if (result.ended()) {
+        // The failures before the folder that ended the run, then that folder's error.
+        const std::vector<Failure> failures = LocalReasons(std::move(result.failures));
+        ListFailures(t.failuresHeading, failures);
+        PrintLine(stderr, kPrefix + RunEndedText(result.endedBy));
+        WriteReport(report.get(), request.report.value_or(""), failures);
+        return kRunEnded;
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     // A stop request that came when nothing was left to do (during the final flush, which
     // a stop does not cut short) leaves a complete run.
-    const bool leftUndone = result.stopped || questionCut;
+    const bool leftUndone = result.stopped() || questionCut;
     result.failures = LocalReasons(std::move(result.failures));
     ListFailures(t.failuresHeading, result.failures);
     bool reported = WriteReport(report.get(), request.report.value_or(""), result.failures);
@@ -291,9 +292,8 @@ int Run(const std::vector<std::string>& arguments) {
     if (leftUndone) {
         PrintLine(stderr, t.stopped);
         PrintLine(stderr, summary + verified);
-        if (figures.amountKnown && figures.filesExpected > figures.filesHandled)
-            PrintLine(stderr, app::FormatText(t.undone, {std::to_string(figures.filesExpected -
-                                                                        figures.filesHandled)}));
+        if (const std::uint64_t undone = app::FilesLeftUndone(figures); undone > 0)
+            PrintLine(stderr, app::FormatText(t.undone, {std::to_string(undone)}));
         if (figures.filesKept > 0)
             PrintLine(stderr, app::FormatText(t.kept, {std::to_string(figures.filesKept)}));
         return kStopped;

@@ -378,9 +378,6 @@ std::string SourceFailureReason(const std::string& reason, const std::string& ta
     return reason + run_reason::kNotCopiedTo + target;
 }
 
-ERunEnded::ERunEnded(const EInOutError& cause, std::vector<Failure> failures)
-    : EInOutError(cause), failures(std::move(failures)) {}
-
 std::string NumberedName(const std::string& folder, const std::string& name) {
     NumberedCandidates candidates(name);
     Folder open;
@@ -406,16 +403,22 @@ CopyOutcome CopyFileUnderPolicy(const CopyFileTo& copyTo, const Folder& folder,
     return CopyOutcome::Failed;
 }
 
-std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinations,
-                             SameFilePolicy policy, const AskYesNo& askYesNo,
-                             const ShowProgress& showProgress, bool emptyFirst) {
-    return CopyAll(sources, destinations, policy, askYesNo, showProgress, emptyFirst, RunOptions())
-        .failures;
+namespace {
+
+// The folder named by `error`, raised for a folder that could not be entered.
+FolderNotEntered NotEntered(const EInOutError& error) {
+    return {error.path, error.what(), error.code};
 }
 
-RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
-                  const AskYesNo& askYesNo, const ShowProgress& showProgress, bool emptyFirst,
-                  const RunOptions& options) {
+}  // namespace
+
+RunResult CopyAll(const RunRequest& request) {
+    const PathList& sources = request.sources;
+    const PathList& destinations = request.destinations;
+    const SameFilePolicy policy = request.policy;
+    const AskYesNo& askYesNo = request.ask;
+    const ShowProgress& showProgress = request.progress;
+    const RunOptions& options = request.options;
     RunResult result;
     RunControl run(options);
     // The copies are noted (and hashed) only for a check or a list of hashes.
@@ -465,11 +468,13 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
     // Every destination is emptied before the first copy: emptying one destination after
     // copying into another would delete copies of this run where destinations nest. What
     // would end the run halfway is found first, before anything is deleted.
-    if (emptyFirst) {
+    if (request.emptyFirst) {
         try {
             CheckSourcesCanBeEntered(sources, options.stop);
         } catch (const EInOutError& error) {
-            throw ERunEnded(error, {});
+            result.end = RunEnd::Ended;
+            result.endedBy = NotEntered(error);
+            return result;
         }
         if (EmptyDestinations(destinations, sources, &result.failures, options.stop,
                               options.maxWriters))
@@ -610,10 +615,12 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
         });
     } catch (const EInOutError& error) {
         // The copies made before the error are worth as much as those of a complete run:
-        // they reach the device too; the failures before it go on with the error.
+        // they reach the device too; the failures before it go with the folder's error.
         gatherFailures();
         flush(result.failures);
-        throw ERunEnded(error, std::move(result.failures));
+        result.end = RunEnd::Ended;
+        result.endedBy = NotEntered(error);
+        return result;
     } catch (...) {
         std::vector<Failure> unreported;
         flush(unreported);
@@ -635,7 +642,9 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
         if (options.showTransfer) run.amountFromRun();
     }
     flush(result.failures);
-    result.stopped = run.stopped();
+    result.end = run.stopped()              ? RunEnd::Stopped
+                 : result.failures.empty() ? RunEnd::Done
+                                           : RunEnd::Failures;
     return result;
 }
 

@@ -26,24 +26,6 @@ struct Failure {
     std::string reason;  // the platform's reason
 };
 
-// Copies every source into every destination, destination by destination and source by
-// source in list order. A source that is an existing folder is copied as a tree under its
-// own name; anything else as one file. With `emptyFirst` every destination is emptied
-// before anything is copied (EmptyDestinations: listed sources are kept), so nested
-// destinations keep every copy of the run; before that, every source tree is walked
-// (CheckSourcesCanBeEntered), and a folder that cannot be entered ends the run there, as an
-// ERunEnded without failures, with nothing deleted. A destination that was a folder when
-// the run began and is gone or another folder when it is written into is not written into
-// and never made anew: each copy into it is a failure with run_reason::kDestinationGone. After each source, showProgress gets
-// (d*S + i + 1) * 100 / (D*S). Returns every failed copy, folder creation or deletion;
-// the run goes on past them. An EInOutError from a folder that cannot be entered ends the
-// run and passes on as an ERunEnded (an EInOutError of the same code and text that also
-// holds the failures recorded before it). Before returning, and before such an error
-// passes on, the file systems written to are flushed.
-std::vector<Failure> CopyAll(const PathList& sources, const PathList& destinations,
-                             SameFilePolicy policy, const AskYesNo& askYesNo,
-                             const ShowProgress& showProgress, bool emptyFirst = false);
-
 // The reasons the run words itself (the others are the platform's error texts).
 namespace run_reason {
 extern const char* const kDestinationGone;  // a destination gone or replaced since the start
@@ -76,15 +58,6 @@ extern const char* const kFilesNotCopiedInside;
 // destination, so that every destination without the copy is named).
 std::string SourceFailureReason(const std::string& reason, const std::string& target);
 
-// The EInOutError that ended a run (the text and code of the folder that could not be
-// entered), carrying the failures recorded before it in the described order, so that a
-// caller can report them as it reports those of a complete run.
-class ERunEnded : public EInOutError {
-  public:
-    ERunEnded(const EInOutError& cause, std::vector<Failure> failures);
-    std::vector<Failure> failures;
-};
-
 // The hash of a file the run copied, by the copy's path relative to its destination folder.
 struct FileHash {
     std::string path;
@@ -105,10 +78,40 @@ struct HashesLeftOut {
     std::uint64_t total() const { return notEverywhere + failed + differing; }
 };
 
-// The outcome of a run: every failure, and whether a stop request ended it early.
+// What a copy run is asked to do: every source into every destination under one same-name
+// policy, the destinations emptied first or not, with the run's options and the two
+// callbacks (both may be empty).
+struct RunRequest {
+    PathList sources;
+    PathList destinations;
+    SameFilePolicy policy = SameFilePolicy::Overwrite;
+    bool emptyFirst = false;
+    RunOptions options;
+    AskYesNo ask;           // asked before a file of the name is replaced under Ask
+    ShowProgress progress;  // the whole percentage after each source (CopyAll)
+};
+
+// How a run ended.
+enum class RunEnd {
+    Done,      // every step ran and nothing failed
+    Failures,  // every step ran; some copies, folder creations or deletions failed
+    Stopped,   // a stop request left work undone (what failed before it is listed too)
+    Ended,     // a folder that could not be entered ended it (RunResult::endedBy)
+};
+
+// The folder that could not be entered and so ended a run: its path (empty where its error
+// named none) and its error's code and text (those of the EInOutError raised for it).
+struct FolderNotEntered {
+    std::string path;
+    std::string text;
+    int code = 0;
+};
+
+// The outcome of a run: how it ended, and every failure recorded before that.
 struct RunResult {
+    RunEnd end = RunEnd::Done;
+    FolderNotEntered endedBy;  // with RunEnd::Ended
     std::vector<Failure> failures;
-    bool stopped = false;
     int writersAtOnce = 0;  // the most destinations that were written at the same time
     // With RunOptions::verify: the copies read back from their devices and found equal to
     // their sources.
@@ -117,24 +120,43 @@ struct RunResult {
     // destination (HashesOf), and what that list left out.
     std::vector<FileHash> hashes;
     HashesLeftOut hashesLeftOut;
+
+    // Whether a stop request ended the run early.
+    bool stopped() const { return end == RunEnd::Stopped; }
+    // Whether a folder that could not be entered ended it.
+    bool ended() const { return end == RunEnd::Ended; }
 };
 
-// CopyAll with run options. With `options.stop` set by another thread, no new file starts
-// (and no new deletion when emptying), a copy in progress is abandoned without leaving
-// anything under its final name (it is recorded with error::kStopped's reason), the file
-// systems written to are still flushed, and the result says the run was stopped.
-// `options.showTransfer` receives the transfer figures.
+// Copies every source into every destination, destination by destination and source by
+// source in list order. A source that is an existing folder is copied as a tree under its
+// own name; anything else as one file. With `emptyFirst` every destination is emptied
+// before anything is copied (EmptyDestinations: listed sources are kept), so nested
+// destinations keep every copy of the run; before that, every source tree is walked
+// (CheckSourcesCanBeEntered), and a folder that cannot be entered ends the run there
+// (RunEnd::Ended) without failures, with nothing deleted. A destination that was a folder
+// when the run began and is gone or another folder when it is written into is not written
+// into and never made anew: each copy into it is a failure with
+// run_reason::kDestinationGone. After each source, `progress` gets (d*S + i + 1) * 100 /
+// (D*S). The result lists every failed copy, folder creation or deletion; the run goes on
+// past them. A folder that cannot be entered (an EInOutError while copying) ends the run:
+// the result says RunEnd::Ended with that folder's path and error text, and holds the
+// failures recorded before it. Before returning, the file systems written to are flushed.
+// Any other error passes on as an exception (after the flush).
+//
+// With `options.stop` set by another thread, no new file starts (and no new deletion when
+// emptying), a copy in progress is abandoned without leaving anything under its final name
+// (it is recorded with error::kStopped's reason), the file systems written to are still
+// flushed, and the result says the run was stopped. `options.showTransfer` receives the
+// transfer figures.
 // The run engine (core/run_engine.h) writes several destinations at once where the
 // outcome cannot differ from the described order: one queue of writers per destination
 // device (options.maxWriters), a destination that holds another (or is it in another
 // spelling) kept before it; under Ask, with a destination inside a source or holding one,
 // or with a source folder that cannot be entered, one writer makes the whole run. The
 // destination trees, the failures (in the described order) and the sequence of
-// percentages are those of the described order. showProgress may then be called on any
+// percentages are those of the described order. `progress` may then be called on any
 // writer's thread, never by two at once.
-RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
-                  const AskYesNo& askYesNo, const ShowProgress& showProgress, bool emptyFirst,
-                  const RunOptions& options);
+RunResult CopyAll(const RunRequest& request);
 
 // The first free name for `name` in `folder` (which ends with the separator): the name
 // itself, else stem + "_" + n + extension for n = 1, 2, ... A folder carrying a candidate's

@@ -6,6 +6,29 @@
 
 namespace ostrivane {
 
+namespace detail {
+
+namespace {
+// The error number with which the source failed the copy this thread is making; 0 while it
+// has not.
+thread_local int sourceFailure = 0;
+}  // namespace
+
+void ClearSourceFailure() { sourceFailure = 0; }
+
+int SourceFailed(int error) {
+    sourceFailure = error;
+    return error;
+}
+
+CopySide SideOf(int error) {
+    if (error == 0) return CopySide::None;
+    if (error == error::kSourceChanged || error == sourceFailure) return CopySide::Source;
+    return CopySide::Target;
+}
+
+}  // namespace detail
+
 EInOutError::EInOutError(int code, const std::string& message, std::string path)
     : std::runtime_error(message), code(code), path(std::move(path)) {}
 

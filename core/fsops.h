@@ -362,6 +362,20 @@ enum class CopySide {
              // target in the way, a full device (error::kDeviceFull too), a stop request
 };
 
+// Which side of the copy this thread is making failed, for the platform layer's CopyFileAt:
+// it clears the note when a copy starts and notes each failure of the source (a look at it,
+// its open, a read, a change while it was read) with SourceFailed; SideOf then tells the
+// side of the error the copy ended with. Every other failure of a copy is the target's.
+namespace detail {
+// Forgets the source's failure of the copy this thread made before.
+void ClearSourceFailure();
+// Notes `error` as the source's failure of the copy this thread is making; returns it.
+int SourceFailed(int error);
+// The side of the copy this thread is making that `error` came from: None for 0, the
+// source for error::kSourceChanged and for the error noted by SourceFailed, else the target.
+CopySide SideOf(int error);
+}  // namespace detail
+
 // With `placed` given, the copy also hashes the source's bytes (those it wrote where the
 // data passes through this process; a second read of the source where the file system
 // clones or copies in the kernel) and, when it succeeds and stands under its final name,

@@ -1044,24 +1044,10 @@ std::vector<char>& CopyBuffer() {
 // The control of the copy this thread is making, if its caller gave one.
 thread_local const CopyControl* activeControl = nullptr;
 
-// The error number with which the source failed the copy this thread is making (a look at
-// it, its open, a read, a change while it was read); 0 while it has not. Every
-// other failure of a copy is the target's. CopyFileAt clears it and tells its caller the
-// source's side when the error it returns is this one.
-thread_local int sourceFailure = 0;
-
-// Notes `error` as the source's failure and returns it.
-int SourceFailed(int error) {
-    sourceFailure = error;
-    return error;
-}
-
-// The side of the copy this thread made that `error` came from.
-CopySide SideOf(int error) {
-    if (error == 0) return CopySide::None;
-    if (error == error::kSourceChanged || error == sourceFailure) return CopySide::Source;
-    return CopySide::Target;
-}
+// The side of a failed copy (core/fsops.cpp): CopyFileAt clears the source's failure when a
+// copy starts and tells its caller the source's side when the error it returns is that one.
+using detail::SideOf;
+using detail::SourceFailed;
 
 // The kernel's copy (copy_file_range) failed with `error` at byte `offset` of `source`,
 // without saying which of the two files failed. A read of the source there tells: where it
@@ -1918,7 +1904,7 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
         ActiveControl(const CopyControl* control, PlacedCopy* placed) {
             activeControl = control;
             hashing.out = placed;
-            sourceFailure = 0;
+            detail::ClearSourceFailure();
         }
         ~ActiveControl() {
             activeControl = nullptr;

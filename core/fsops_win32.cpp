@@ -1212,24 +1212,10 @@ bool ProcessAlive(DWORD pid) {
 
 thread_local const CopyControl* activeControl = nullptr;
 
-// The error number with which the source failed the copy this thread is making (its open,
-// a look at it, a read, a change while it was read); 0 while it has not. Every other failure
-// of a copy is the target's. CopyFileAt clears it and tells its caller the source's side
-// when the error it returns is this one.
-thread_local int sourceFailure = 0;
-
-// Notes `error` as the source's failure and returns it.
-int SourceFailed(int error) {
-    sourceFailure = error;
-    return error;
-}
-
-// The side of the copy this thread made that `error` came from.
-CopySide SideOf(int error) {
-    if (error == 0) return CopySide::None;
-    if (error == error::kSourceChanged || error == sourceFailure) return CopySide::Source;
-    return CopySide::Target;
-}
+// The side of a failed copy (core/fsops.cpp): CopyFileAt clears the source's failure when a
+// copy starts and tells its caller the source's side when the error it returns is that one.
+using detail::SideOf;
+using detail::SourceFailed;
 
 // A modification time in 100-nanosecond steps since 1601, as the file system keeps it.
 std::int64_t ModifiedNs(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -1485,7 +1471,7 @@ int CopyFileAt(const Folder* sourceFolder, const std::string& sourceName,
         ActiveControl(const CopyControl* control, CopyHashing* copyHashing) {
             activeControl = control;
             hashing = copyHashing;
-            sourceFailure = 0;
+            detail::ClearSourceFailure();
         }
         ~ActiveControl() {
             activeControl = nullptr;

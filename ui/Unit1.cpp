@@ -1012,16 +1012,19 @@ void TForm1::CopyRun() {
     // word: every run that empties asks again. No cancels the run, the option stays.
     if (emptyFirst && !prompts().warning(QString::fromUtf8(app::kEmptyingWarning))) return;
     runAnswers_.begin();
-    const AskYesNo ask = [this](const std::string& question) { return AskOnGuiThread(question); };
-    const ShowProgress progress = ProgressOnGuiThread();
-    RunOptions options;
-    options.maxWriters = runWriters;
-    options.stop = &stopRequest_;
-    options.showTransfer = FiguresOnGuiThread();
-    options.verify = CheckVerify->isChecked();
+    RunRequest request;
+    request.sources = sources_;
+    request.destinations = destinations_;
+    request.policy = policy;
+    request.emptyFirst = emptyFirst;
+    request.ask = [this](const std::string& question) { return AskOnGuiThread(question); };
+    request.progress = ProgressOnGuiThread();
+    request.options.maxWriters = runWriters;
+    request.options.stop = &stopRequest_;
+    request.options.showTransfer = FiguresOnGuiThread();
+    request.options.verify = CheckVerify->isChecked();
     RunResult result;
     bool longRun = false;
-    std::optional<ERunEnded> ended;
     {
         // The figures and the launcher are cleared on every way out, an error included.
         struct RunEnd {
@@ -1041,47 +1044,40 @@ void TForm1::CopyRun() {
         runBar_.begin();
         try {
             RunStoppable([&] {
-                if (const auto total = ListedFilesTotal(sources_)) {
-                    const std::uint64_t bytes = *total * destinations_.count();
+                if (const auto total = ListedFilesTotal(request.sources)) {
+                    const std::uint64_t bytes = *total * request.destinations.count();
                     QMetaObject::invokeMethod(
                         this, [this, bytes] { figuresView_->setTotal(bytes); },
                         Qt::QueuedConnection);
                 }
-                result =
-                    CopyAll(sources_, destinations_, policy, ask, progress, emptyFirst, options);
+                result = CopyAll(request);
             });
-        } catch (const ERunEnded& error) {
-            figuresView_->end();
-            ended = error;
         } catch (...) {
             figuresView_->end();
             throw;
         }
+        if (result.ended()) figuresView_->end();
     }
-    if (longRun && !isActiveWindow()) {
-        const std::vector<Failure>& failures = ended ? ended->failures : result.failures;
-        const app::RunEnd end = ended            ? app::RunEnd::Ended
-                                : result.stopped ? app::RunEnd::Stopped
-                                                 : app::RunEnd::Done;
-        Notifier().notify(QString::fromStdString(app::RunEndNotice(end, failures.size())));
-    }
-    if (ended) {
+    if (longRun && !isActiveWindow())
+        Notifier().notify(
+            QString::fromStdString(app::RunEndNotice(result.end, result.failures.size())));
+    if (result.ended()) {
         // The folder that could not be entered ends the run with its error box, as any
         // error does, the folder named on a second line; what failed before it is then
         // reported like the failures of a complete run.
-        QString text = QString::fromStdString(app::ErrorBoxText(ended->what()));
-        if (!ended->path.empty()) text += QLatin1Char('\n') + FromPath(ended->path);
+        QString text = QString::fromStdString(app::ErrorBoxText(result.endedBy.text));
+        if (!result.endedBy.path.empty()) text += QLatin1Char('\n') + FromPath(result.endedBy.path);
         prompts().error(text);
-        if (!ended->failures.empty())
-            ShowRunEnd(QString::fromStdString(app::CopyEndedText(ended->failures)),
-                       ended->failures);
+        if (!result.failures.empty())
+            ShowRunEnd(QString::fromStdString(app::CopyEndedText(result.failures)),
+                       result.failures);
         return;
     }
     // The window closes now (asked for during the run): no box holds it open.
     if (!closeAfterRun_) {
-        ShowRunEnd(
-            QString::fromStdString(app::CopyRunEndText(result, options.verify, lastFigures_)),
-            result.failures);
+        ShowRunEnd(QString::fromStdString(
+                       app::CopyRunEndText(result, request.options.verify, lastFigures_)),
+                   result.failures);
     }
     figuresView_->end();
     ProgressBar1->setValue(0);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/help.h"
+#include "app/help_text.h"
 
 namespace ostrivane::win {
 
@@ -55,26 +56,11 @@ HelpBrowserUse SetHelpBrowserUse(HelpBrowserUse use);
 // The help page's address is app::HelpAddress(), the Linux window's too.
 using app::HelpAddress;
 
-// `html` as the lines of plain text a read-only text view shows (UTF-8, CR LF): what <head>
-// holds is left out; headings and paragraphs become lines with an empty line before them; a
-// table row becomes its heading cell on one line and its other cells indented on the next;
-// other tags go, with runs of white space made one space as a browser shows them; character
-// references (&lt; &amp; &#20013; &#x4e2d; ...) are decoded; a paragraph holding only the
-// marker @INTRO@ is left out (the page shows the address above the text as a link).
-std::string HelpHtmlToText(std::string_view html);
-
-// The same lines one by one, with what the rich-text view makes of them: the heading level
-// (1 for the title, 2 and 3 for the headings below it, 4 for a table row's heading cell, 0
-// for body text), whether the line is indented (a table's other cells) and whether an empty
-// line comes before it. HelpHtmlToText joins their texts with CR LF, an indent as four
-// spaces.
-struct HelpLine {
-    std::string text;  // without its indent
-    int heading = 0;
-    bool indented = false;
-    bool blankBefore = false;
-};
-std::vector<HelpLine> HelpHtmlToLines(std::string_view html);
+// The help page's markup as lines of text (app/help_text.h): HelpHtmlToText gives the text
+// a plain text view shows, HelpHtmlToLines the lines the rich-text view lays out.
+using app::HelpHtmlToLines;
+using app::HelpHtmlToText;
+using app::HelpLine;
 
 // The built-in help page as the text view shows it: HelpHtmlToText of ui/help/help.html,
 // embedded at build time.

@@ -951,21 +951,23 @@ void TForm1::CopyRun() {
     // word: every run that empties asks again. No cancels the run, the option stays.
     if (emptyFirst && !prompts().warning(app::kEmptyingWarning)) return;
     runAnswers_.begin();
-    const AskYesNo ask = [this](const std::string& question) {
-        return AskOnWindowThread(question);
-    };
-    const ShowProgress progress = [this, last = -1](int percent) mutable {
+    RunRequest request;
+    request.sources = sources_;
+    request.destinations = destinations_;
+    request.policy = policy;
+    request.emptyFirst = emptyFirst;
+    request.ask = [this](const std::string& question) { return AskOnWindowThread(question); };
+    request.progress = [this, last = -1](int percent) mutable {
         if (percent == last) return;
         last = percent;
         PostMessageW(window_, kShowPercent, static_cast<WPARAM>(percent), 0);
     };
-    RunOptions options;
-    options.maxWriters = runWriters;
-    options.stop = &stopRequest_;
-    options.verify = Button_GetCheck(CheckVerify) == BST_CHECKED;
+    request.options.maxWriters = runWriters;
+    request.options.stop = &stopRequest_;
+    request.options.verify = Button_GetCheck(CheckVerify) == BST_CHECKED;
     // The engine reports about ten times a second from whichever thread copies; the window
     // shows the newest report.
-    options.showTransfer = [this](const TransferFigures& figures) {
+    request.options.showTransfer = [this](const TransferFigures& figures) {
         if (runFiguresHook) runFiguresHook(figures);
         {
             const std::lock_guard<std::mutex> lock(figuresLock_);
@@ -976,7 +978,6 @@ void TForm1::CopyRun() {
         PostMessageW(window_, kShowFigures, 0, 0);
     };
     RunResult result;
-    std::optional<ERunEnded> ended;
     bool longRun = false;
     {
         // The figures and the taskbar are cleared on every way out, an error included.
@@ -1022,14 +1023,7 @@ void TForm1::CopyRun() {
             total += (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         }
         if (filesOnly) figures_.setTotal(total * static_cast<std::uint64_t>(destinations_.count()));
-        try {
-            RunStoppable([&] {
-                result =
-                    CopyAll(sources_, destinations_, policy, ask, progress, emptyFirst, options);
-            });
-        } catch (const ERunEnded& error) {
-            ended = error;
-        }
+        RunStoppable([&] { result = CopyAll(request); });
     }
     // A long run that ends while the user works elsewhere calls them back.
     if (longRun && GetForegroundWindow() != window_) {
@@ -1037,21 +1031,22 @@ void TForm1::CopyRun() {
         FlashWindowEx(&flash);
         flashedAtRunEnd = true;
     }
-    if (ended) {
+    if (result.ended()) {
         // The folder that could not be entered ends the run with its error box, the folder
         // named on a second line; what failed before it is then reported as after any run.
-        std::string text = app::ErrorBoxText(ended->what());
-        if (!ended->path.empty()) text += "\n" + ended->path;
+        std::string text = app::ErrorBoxText(result.endedBy.text);
+        if (!result.endedBy.path.empty()) text += "\n" + result.endedBy.path;
         prompts().error(text);
-        if (!ended->failures.empty())
-            ShowRunEnd(app::CopyEndedText(ended->failures), ended->failures);
+        if (!result.failures.empty())
+            ShowRunEnd(app::CopyEndedText(result.failures), result.failures);
         return;
     }
     // The window closes now (asked for during the run): no box holds it open.
     if (!closeAfterRun_) {
         // Every report was shown before the run's end arrived (posted ahead of it), so the
         // last figures are the run's own.
-        ShowRunEnd(app::CopyRunEndText(result, options.verify, lastFigures_), result.failures);
+        ShowRunEnd(app::CopyRunEndText(result, request.options.verify, lastFigures_),
+                   result.failures);
     }
     SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
 }

@@ -105,6 +105,7 @@ TEST(Summaries, ErrorBoxTextEndsASentenceOnce) {
 TEST(Summaries, NoticeOfALongRun) {
     EXPECT_EQ(RunEndNotice(RunEnd::Done, 0), "复制工作完成！");
     EXPECT_EQ(RunEndNotice(RunEnd::Done, 2), "复制工作完成！有 2 项未能完成。");
+    EXPECT_EQ(RunEndNotice(RunEnd::Failures, 2), "复制工作完成！有 2 项未能完成。");
     EXPECT_EQ(RunEndNotice(RunEnd::Stopped, 1), "复制已停止。有 1 项未能完成。");
     EXPECT_EQ(RunEndNotice(RunEnd::Ended, 0), "复制因错误而中止。");
 }
@@ -113,6 +114,21 @@ TEST(Summaries, ReportNotSavedNamesFileAndReason) {
     // A file name with a placeholder of its own is shown as it is.
     EXPECT_EQ(ReportNotSavedText("/tmp/%2.csv", "Permission denied"),
               "无法保存报告“/tmp/%2.csv”：Permission denied");
+}
+
+// The files left undone: only where the amount is known, never below 0 (a run that handled
+// more than it first expected, as a source that grew while listed).
+TEST(Summaries, FilesLeftUndoneOnlyWhereTheAmountIsKnown) {
+    TransferFigures figures;
+    figures.filesExpected = 10;
+    figures.filesHandled = 4;
+    EXPECT_EQ(FilesLeftUndone(figures), 0u);
+    figures.amountKnown = true;
+    EXPECT_EQ(FilesLeftUndone(figures), 6u);
+    figures.filesHandled = 10;
+    EXPECT_EQ(FilesLeftUndone(figures), 0u);
+    figures.filesHandled = 11;
+    EXPECT_EQ(FilesLeftUndone(figures), 0u);
 }
 
 // The end text of a stopped run tells the files it left undone apart from its failures,
@@ -136,7 +152,7 @@ TEST(Summaries, RunTallyTellsUndoneAndKeptFiles) {
 // then the tally.
 TEST(Summaries, CopyRunEndTextPutsItsPartsInOrder) {
     RunResult result;
-    result.stopped = true;
+    result.end = RunEnd::Stopped;
     result.copiesVerified = 3;
     result.failures = {{"/d/a.txt", "磁盘已满"}};
     TransferFigures figures;
@@ -150,7 +166,7 @@ TEST(Summaries, CopyRunEndTextPutsItsPartsInOrder) {
     EXPECT_EQ(text.substr(text.size() - std::string("\n已跳过 2 个同名文件。").size()),
               "\n已跳过 2 个同名文件。");
     // Without the check nothing is said of it; a completed run keeps no undone count.
-    result.stopped = false;
+    result.end = RunEnd::Done;
     result.failures.clear();
     figures.filesKept = 0;
     EXPECT_EQ(CopyRunEndText(result, false, figures), "复制工作完成！");

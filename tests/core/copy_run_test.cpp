@@ -21,6 +21,7 @@
 #include "core/emptying.h"
 #include "core/fsops.h"
 #include "core/run_checks.h"
+#include "core/run_copy.h"
 #include "core/temp_tree.h"
 #include "core/tree_copy.h"
 
@@ -55,18 +56,20 @@ using test::List;
 struct Recorder {
     std::vector<std::string> questions;
     std::vector<int> progress;
-    std::vector<Failure> failures;
+    RunResult result;
+    std::vector<Failure> failures;  // result.failures
     bool answer = true;
 
     void operator()(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
                     bool emptyFirst = false) {
-        failures = CopyAll(
+        result = test::RunCopy(
             sources, destinations, policy,
             [this](const std::string& q) {
                 questions.push_back(q);
                 return answer;
             },
             [this](int p) { progress.push_back(p); }, emptyFirst);
+        failures = result.failures;
     }
 };
 
@@ -347,6 +350,36 @@ TEST(CopyAll, RootSourceRefusedAndTheRunGoesOn) {
 }
 #endif
 
+// The result tells how the run ended: every step done, done with failures, or stopped (which
+// a stop request that came before the first file makes even without a failure).
+TEST(CopyAll, TheResultTellsHowTheRunEnded) {
+    TempTree t;
+    const std::string file = t.write("src/a.txt", "a");
+    const std::string out = t.mkdir("out");
+    Recorder run;
+    run(List({file}), List({out}), SameFilePolicy::Overwrite);
+    EXPECT_EQ(run.result.end, RunEnd::Done);
+    EXPECT_FALSE(run.result.stopped());
+    EXPECT_FALSE(run.result.ended());
+    EXPECT_TRUE(run.result.endedBy.path.empty());
+
+    run(List({file, t.path("src/missing.txt")}), List({out}), SameFilePolicy::Overwrite);
+    EXPECT_EQ(run.result.end, RunEnd::Failures);
+    ASSERT_EQ(run.failures.size(), 1u);
+    EXPECT_EQ(run.failures[0].path, t.path("src/missing.txt"));
+    EXPECT_FALSE(run.result.stopped());
+
+    std::atomic<bool> stop{true};
+    RunOptions options;
+    options.stop = &stop;
+    const RunResult stopped = test::RunCopy(List({file}), List({t.mkdir("later")}),
+                                            SameFilePolicy::Overwrite, {}, {}, false, options);
+    EXPECT_EQ(stopped.end, RunEnd::Stopped);
+    EXPECT_TRUE(stopped.stopped());
+    EXPECT_TRUE(stopped.failures.empty());
+    EXPECT_FALSE(Exists(t.path("later/a.txt")));
+}
+
 #ifndef _WIN32
 // Not on Windows: POSIX permission bits (chmod 0).
 TEST(CopyAll, FolderThatCannotBeEnteredEndsTheRun) {
@@ -356,29 +389,27 @@ TEST(CopyAll, FolderThatCannotBeEnteredEndsTheRun) {
     chmod(t.path("src/Tree/locked").c_str(), 0);
     const std::string later = t.write("src/later.txt", "later");
     Recorder run;
-    try {
-        run(List({t.path("src/Tree"), later}), List({t.path("out1"), t.path("out2")}),
-            SameFilePolicy::Overwrite);
-        FAIL() << "no EInOutError";
-    } catch (const EInOutError& e) {
-        EXPECT_EQ(e.code, 5);
-        EXPECT_STREQ(e.what(), "File access denied");
-    }
+    run(List({t.path("src/Tree"), later}), List({t.path("out1"), t.path("out2")}),
+        SameFilePolicy::Overwrite);
+    EXPECT_EQ(run.result.end, RunEnd::Ended);
+    EXPECT_TRUE(run.result.ended());
+    EXPECT_FALSE(run.result.stopped());
+    EXPECT_EQ(run.result.endedBy.code, 5);
+    EXPECT_EQ(run.result.endedBy.text, "File access denied");
+    EXPECT_EQ(run.result.endedBy.path, t.path("src/Tree/locked"));
+    EXPECT_TRUE(run.failures.empty());
     EXPECT_TRUE(run.progress.empty());
     EXPECT_FALSE(Exists(t.path("out1/later.txt")));
     EXPECT_FALSE(Exists(t.path("out2")));
 
-    // The failures before the error go on with it, in order; none after it.
-    try {
-        run(List({t.path("src/missing1"), t.path("src/Tree"), t.path("src/missing2")}),
-            List({t.mkdir("out3")}), SameFilePolicy::Overwrite);
-        FAIL() << "no EInOutError";
-    } catch (const ERunEnded& e) {
-        EXPECT_EQ(e.code, 5);
-        EXPECT_STREQ(e.what(), "File access denied");
-        ASSERT_EQ(e.failures.size(), 1u);
-        EXPECT_EQ(e.failures[0].path, t.path("src/missing1"));
-    }
+    // The failures before the error go with it, in order; none after it.
+    run(List({t.path("src/missing1"), t.path("src/Tree"), t.path("src/missing2")}),
+        List({t.mkdir("out3")}), SameFilePolicy::Overwrite);
+    EXPECT_EQ(run.result.end, RunEnd::Ended);
+    EXPECT_EQ(run.result.endedBy.code, 5);
+    EXPECT_EQ(run.result.endedBy.text, "File access denied");
+    ASSERT_EQ(run.failures.size(), 1u);
+    EXPECT_EQ(run.failures[0].path, t.path("src/missing1"));
 }
 #endif
 
@@ -418,7 +449,7 @@ TEST(CopyAll, ASourceThatMayNotBeReadIsNamedNotItsTargets) {
             RunOptions options;
             options.maxWriters = writers;
             const RunResult result =
-                CopyAll(List({single, t.path("src/Tree")}), List(destinations), policy,
+                test::RunCopy(List({single, t.path("src/Tree")}), List(destinations), policy,
                         [](const std::string&) { return true; }, {}, false, options);
             std::multiset<std::string> expected;
             for (const std::string& d : destinations) {
@@ -458,9 +489,8 @@ TEST(CopyAll, FlushesEachFileSystemOnceAlsoWhenTheRunEndsWithAnError) {
     t.write("src/Tree/locked/x", "x");
     chmod(t.path("src/Tree/locked").c_str(), 0);
     fileSystemFlushes = 0;
-    EXPECT_THROW(
-        run(List({src, t.path("src/Tree")}), List({t.path("out1")}), SameFilePolicy::Overwrite),
-        EInOutError);
+    run(List({src, t.path("src/Tree")}), List({t.path("out1")}), SameFilePolicy::Overwrite);
+    EXPECT_EQ(run.result.end, RunEnd::Ended);
     EXPECT_EQ(fileSystemFlushes, 1);
 }
 #endif
@@ -490,8 +520,8 @@ TEST(CopyAll, FailedReplaceIsRecordedAndKeepsTheOldFile) {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = {64 * 1024, 64 * 1024};
         setrlimit(RLIMIT_FSIZE, &limit);
-        auto failures = CopyAll(List({src}), List({t.path("out")}), SameFilePolicy::Overwrite,
-                                nullptr, nullptr);
+        auto failures = test::RunCopy(List({src}), List({t.path("out")}), SameFilePolicy::Overwrite,
+                                nullptr, nullptr).failures;
         return failures.size() == 1 && failures[0].path == t.path("out/big") &&
                failures[0].reason == ErrorText(EFBIG);
     }));
@@ -514,8 +544,8 @@ TEST(CopyAll, FailedNumberedCopyIsListedUnderTheSourcesName) {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = {64 * 1024, 64 * 1024};
         setrlimit(RLIMIT_FSIZE, &limit);
-        auto failures = CopyAll(List({src, t.path("src/Tree")}), List({t.path("out")}),
-                                SameFilePolicy::AutoNumber, nullptr, nullptr);
+        auto failures = test::RunCopy(List({src, t.path("src/Tree")}), List({t.path("out")}),
+                                SameFilePolicy::AutoNumber, nullptr, nullptr).failures;
         return failures.size() == 2 && failures[0].path == t.path("out/课程表.pdf") &&
                failures[1].path == t.path("out/Tree/课程表.pdf") &&
                failures[0].reason == ErrorText(EFBIG);
@@ -577,14 +607,14 @@ TEST(CopyAll, DestinationSwappedForALinkDuringTheRunIsNotWrittenInto) {
     t.write("first/a.txt", "old");
     t.mkdir("second");
     const std::string outside = t.mkdir("outside");
-    std::vector<Failure> failures = CopyAll(
+    std::vector<Failure> failures = test::RunCopy(
         List({file, folder}), List({t.path("first/"), t.path("second/")}), SameFilePolicy::Ask,
         [&](const std::string&) {
             fs::rename(t.path("second"), t.path("second.moved"));
             fs::create_directory_symlink(outside, t.path("second"));
             return true;
         },
-        {});
+        {}).failures;
     EXPECT_TRUE(fs::is_empty(outside));
     EXPECT_EQ(ReadFile(t.path("first/a.txt")), "new");
     EXPECT_EQ(ReadFile(t.path("first/tree/b.txt")), "b");
@@ -607,14 +637,14 @@ TEST(CopyAll, DestinationGoneSinceTheRunBeganIsAFailureAndNotMadeAnew) {
         const std::string folder = t.write("src/tree/b.txt", "b").substr(0, t.path("src/tree").size());
         t.write("first/a.txt", "old");
         t.write("second/kept.txt", "k");
-        std::vector<Failure> failures = CopyAll(
+        std::vector<Failure> failures = test::RunCopy(
             List({file, folder}), List({t.path("first"), t.path("second")}), SameFilePolicy::Ask,
             [&](const std::string&) {
                 fs::rename(t.path("second"), t.path("second.moved"));
                 if (replaced) fs::create_directory(t.path("second"));
                 return true;
             },
-            {});
+            {}).failures;
         EXPECT_EQ(ReadFile(t.path("first/tree/b.txt")), "b");
         EXPECT_EQ(Exists(t.path("second")), replaced);
         if (replaced) {
@@ -646,7 +676,7 @@ TEST(CopyAll, LinkAboveADestinationStaysThroughEmptyingAndTheDestinationIsFilled
         RunOptions options;
         options.maxWriters = writers;
         const RunResult result =
-            CopyAll(List({data, notes}), List({t.path("x"), t.path("x/ln/sub")}),
+            test::RunCopy(List({data, notes}), List({t.path("x"), t.path("x/ln/sub")}),
                     SameFilePolicy::Overwrite, {}, {}, true, options);
         EXPECT_TRUE(result.failures.empty())
             << result.failures.front().path << ": " << result.failures.front().reason;
@@ -712,16 +742,12 @@ TEST(CopyAll, EmptyFirstFindsAFolderThatCannotBeEnteredBeforeDeletingAnything) {
     const std::vector<std::string> destinations = {t.path("d1"), t.path("d2"), t.path("d3")};
     for (const std::string& d : destinations) t.write(d.substr(t.root().size() + 1) + "/old.txt", "old");
     Recorder run;
-    try {
-        run(List({file, t.path("src/data/")}), List(destinations), SameFilePolicy::Overwrite,
-            true);
-        ADD_FAILURE() << "no ERunEnded";
-    } catch (const ERunEnded& e) {
-        EXPECT_EQ(e.code, 5);
-        EXPECT_STREQ(e.what(), "File access denied");
-        EXPECT_EQ(e.path, t.path("src/data/deep/locked"));
-        EXPECT_TRUE(e.failures.empty());
-    }
+    run(List({file, t.path("src/data/")}), List(destinations), SameFilePolicy::Overwrite, true);
+    EXPECT_EQ(run.result.end, RunEnd::Ended);
+    EXPECT_EQ(run.result.endedBy.code, 5);
+    EXPECT_EQ(run.result.endedBy.text, "File access denied");
+    EXPECT_EQ(run.result.endedBy.path, t.path("src/data/deep/locked"));
+    EXPECT_TRUE(run.failures.empty());
     chmod(t.path("src/data/deep/locked").c_str(), 0755);
     EXPECT_TRUE(run.progress.empty());
     for (const std::string& d : destinations) {
@@ -827,14 +853,14 @@ TEST(Stop, EndsTheRunAndALaterRunCompletesIt) {
     std::atomic<bool> stop{false};
     RunOptions options;
     options.stop = &stop;
-    const RunResult stopped = CopyAll(
+    const RunResult stopped = test::RunCopy(
         List({t.path("src")}), List({t.path("one/"), t.path("two/")}), SameFilePolicy::Ask,
         [&](const std::string&) {
             stop = true;
             return true;
         },
         {}, false, options);
-    EXPECT_TRUE(stopped.stopped);
+    EXPECT_TRUE(stopped.stopped());
     EXPECT_EQ(ReadFile(t.path("one/src/f7")), "old");
     EXPECT_TRUE(fs::is_empty(t.path("two")));
     for (const Failure& failure : stopped.failures) EXPECT_EQ(failure.reason, ErrorText(error::kStopped));
@@ -843,9 +869,9 @@ TEST(Stop, EndsTheRunAndALaterRunCompletesIt) {
         if (e.path().filename() != "f7") {
             EXPECT_EQ(ReadFile(e.path().string()), "new" + e.path().filename().string().substr(1));
         }
-    const RunResult completed = CopyAll(List({t.path("src")}), List({t.path("one/"), t.path("two/")}),
+    const RunResult completed = test::RunCopy(List({t.path("src")}), List({t.path("one/"), t.path("two/")}),
                                         SameFilePolicy::Skip, {}, {}, false, RunOptions());
-    EXPECT_FALSE(completed.stopped);
+    EXPECT_FALSE(completed.stopped());
     EXPECT_TRUE(completed.failures.empty());
     for (int i = 0; i < 20; ++i) {
         if (i != 7) {
@@ -865,8 +891,8 @@ TEST(Stop, SetBeforeTheRunDeletesAndCopiesNothing) {
     RunOptions options;
     options.stop = &stop;
     const RunResult result =
-        CopyAll(List({file}), List({t.path("out/")}), SameFilePolicy::Overwrite, {}, {}, true, options);
-    EXPECT_TRUE(result.stopped);
+        test::RunCopy(List({file}), List({t.path("out/")}), SameFilePolicy::Overwrite, {}, {}, true, options);
+    EXPECT_TRUE(result.stopped());
     EXPECT_EQ(ReadFile(t.path("out/keep.txt")), "k");
     EXPECT_FALSE(Exists(t.path("out/a.txt")));
 }
@@ -887,7 +913,7 @@ TEST(TransferFigures, AddUpPerRunAndPerDevice) {
     std::vector<TransferFigures> reports;
     RunOptions options;
     options.showTransfer = [&](const TransferFigures& figures) { reports.push_back(figures); };
-    const RunResult result = CopyAll(List({t.path("src"), single}), List({t.path("one/"), t.path("two/")}),
+    const RunResult result = test::RunCopy(List({t.path("src"), single}), List({t.path("one/"), t.path("two/")}),
                                      SameFilePolicy::Overwrite, {}, {}, false, options);
     ASSERT_TRUE(result.failures.empty());
     ASSERT_FALSE(reports.empty());
@@ -961,14 +987,14 @@ TEST(Figures, TellTheWholeAmountTheKeptFilesAndAfterAStopWhatWasLeftUndone) {
     options.maxWriters = 1;
     options.stop = &stop;
     options.showTransfer = [&](const TransferFigures& figures) { last = figures; };
-    const RunResult stopped = CopyAll(
+    const RunResult stopped = test::RunCopy(
         sources, destinations, SameFilePolicy::Ask,
         [&](const std::string&) {
             stop = true;
             return true;
         },
         {}, false, options);
-    ASSERT_TRUE(stopped.stopped);
+    ASSERT_TRUE(stopped.stopped());
     ASSERT_TRUE(last.amountKnown);
     EXPECT_EQ(last.filesExpected, 40u);
     EXPECT_EQ(last.bytesExpected, 2 * bytes);
@@ -982,8 +1008,8 @@ TEST(Figures, TellTheWholeAmountTheKeptFilesAndAfterAStopWhatWasLeftUndone) {
     const std::uint64_t before = last.filesDone;
     options.stop = nullptr;
     const RunResult completed =
-        CopyAll(sources, destinations, SameFilePolicy::Skip, {}, {}, false, options);
-    ASSERT_FALSE(completed.stopped);
+        test::RunCopy(sources, destinations, SameFilePolicy::Skip, {}, {}, false, options);
+    ASSERT_FALSE(completed.stopped());
     ASSERT_TRUE(last.amountKnown);
     EXPECT_EQ(last.filesExpected, 40u);
     EXPECT_EQ(last.filesHandled, 40u);

@@ -22,6 +22,7 @@
 #include "core/copy_run.h"
 #include "core/file_system_stand_ins.h"
 #include "core/fsops.h"
+#include "core/run_copy.h"
 #include "core/temp_tree.h"
 
 namespace ostrivane {
@@ -131,9 +132,9 @@ class KilledCopies : public ::testing::Test {
         if (child == 0) {
             alarm(20);
             test::OfferOnly(way);
-            std::vector<Failure> failures = CopyAll(
+            std::vector<Failure> failures = test::RunCopy(
                 sources_, destinations_, policy, [](const std::string&) { return false; },
-                [](int) {});
+                [](int) {}).failures;
             for (const Failure& failure : failures)
                 std::cerr << "failed: " << failure.path << ": " << failure.reason << "\n";
             _exit(failures.empty() ? 0 : 1);
@@ -266,9 +267,9 @@ TEST_F(KilledCopies, LeaveCompleteOrUntouchedFilesAndAKeepingRunCompletesThem) {
 
         // The keeping run in this process (forks are dear under the sanitizers); it finds
         // the temporaries of both ways, whatever way it copies itself.
-        const std::vector<Failure> failures = CopyAll(
+        const std::vector<Failure> failures = test::RunCopy(
             sources_, destinations_, SameFilePolicy::Skip,
-            [](const std::string&) { return false; }, [](int) {});
+            [](const std::string&) { return false; }, [](int) {}).failures;
         if (!failures.empty()) {
             ++failedSkipRuns;
             if (firstProblem.empty())

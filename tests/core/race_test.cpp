@@ -18,6 +18,7 @@
 
 #include "core/copy_run.h"
 #include "core/emptying.h"
+#include "core/run_copy.h"
 #include "core/temp_tree.h"
 
 namespace fs = std::filesystem;
@@ -127,8 +128,8 @@ void CopyRace(const TempTree& tree, Figures& figures) {
         tree.mkdir("dest/src/x");
         GiveToAttacker(tree.path("dest"));
         const pid_t swapper = StartSwapper(tree.path("dest/src/x"), outside, &figures.swaps);
-        ostrivane::CopyAll(ListOf({tree.path("src")}), ListOf({dest}),
-                           ostrivane::SameFilePolicy::Overwrite, {}, {});
+        ostrivane::test::RunCopy(ListOf({tree.path("src")}), ListOf({dest}),
+                           ostrivane::SameFilePolicy::Overwrite, {}, {}).failures;
         StopChild(swapper);
         figures.lost = static_cast<int>(
             std::distance(fs::directory_iterator(outside), fs::directory_iterator()));

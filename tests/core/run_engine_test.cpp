@@ -27,6 +27,7 @@
 #include "core/copy_run.h"
 #include "core/discovery.h"
 #include "core/emptying.h"
+#include "core/run_copy.h"
 #include "core/temp_tree.h"
 
 namespace ostrivane {
@@ -268,7 +269,7 @@ Outcome RunCase(unsigned seed, SameFilePolicy policy, bool emptyFirst, int write
     };
     RunOptions options;
     options.maxWriters = writers;
-    const RunResult result = CopyAll(
+    const RunResult result = test::RunCopy(
         made.sources, made.destinations, policy, ask,
         [&](int percent) { outcome.progress.push_back(std::to_string(percent)); }, emptyFirst,
         options);
@@ -337,14 +338,11 @@ TEST(RunEngine, AFolderThatCannotBeEnteredEndsTheRunWhereOneWriterEndsIt) {
         for (const char* name : {"d1", "d2", "d3"}) destinations.addIfAbsent(temp.mkdir(name));
         RunOptions options;
         options.maxWriters = writers;
-        bool ended = false;
-        try {
-            CopyAll(sources, destinations, SameFilePolicy::Overwrite, {}, {}, false, options);
-        } catch (const EInOutError&) {
-            ended = true;
-        }
+        const RunResult result = test::RunCopy(sources, destinations, SameFilePolicy::Overwrite,
+                                               {}, {}, false, options);
         ::chmod(temp.path("src/tree/b").c_str(), 0755);
-        EXPECT_TRUE(ended);
+        EXPECT_EQ(result.end, RunEnd::Ended);
+        EXPECT_EQ(result.endedBy.path, temp.path("src/tree/b"));
         // The sources are made anew for each run, so their times differ: names count.
         std::map<std::string, std::string> copies;
         for (const char* name : {"d1", "d2", "d3"}) {
@@ -522,7 +520,7 @@ TEST(RunEngine, StopAtAnyMomentLeavesOnlyCompleteFilesAndASecondRunCompletesTheS
             stop = true;
         });
         const RunResult stopped =
-            CopyAll(sources, destinations, SameFilePolicy::Overwrite, {}, {}, false, options);
+            test::RunCopy(sources, destinations, SameFilePolicy::Overwrite, {}, {}, false, options);
         stopper.join();
         for (int d = 0; d < 4; ++d) {
             const std::string copy = temp.path("d" + std::to_string(d) + "/src");
@@ -536,11 +534,11 @@ TEST(RunEngine, StopAtAnyMomentLeavesOnlyCompleteFilesAndASecondRunCompletesTheS
             }
         }
         const RunResult second =
-            CopyAll(sources, destinations, SameFilePolicy::Skip, {}, {}, false, RunOptions());
+            test::RunCopy(sources, destinations, SameFilePolicy::Skip, {}, {}, false, RunOptions());
         EXPECT_TRUE(second.failures.empty());
         for (int d = 0; d < 4; ++d)
             EXPECT_EQ(Snapshot(temp.path("d" + std::to_string(d) + "/src")), source);
-        if (stopped.stopped) {
+        if (stopped.stopped()) {
             bool anyFailureStopped = true;
             for (const Failure& failure : stopped.failures)
                 anyFailureStopped &= failure.reason == ErrorText(error::kStopped);

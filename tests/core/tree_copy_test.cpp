@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/run_copy.h"
 #include "core/temp_tree.h"
 
 namespace ostrivane {
@@ -333,7 +334,7 @@ TEST(CopyFolderTree, DeepChainCopiesInMemoryLinearInTheDepth) {
             const long start = StatusKiB("VmRSS");
             RunOptions options;
             options.maxWriters = writers;
-            const RunResult result = CopyAll(List({t.path("src")}), List({out}),
+            const RunResult result = test::RunCopy(List({t.path("src")}), List({out}),
                                              SameFilePolicy::Overwrite, nullptr, nullptr, false,
                                              options);
             std::ofstream(report) << start << " " << StatusKiB("VmHWM") << " "

@@ -21,6 +21,7 @@
 
 #include "core/content_hash.h"
 #include "core/copy_run.h"
+#include "core/run_copy.h"
 #include "core/temp_tree.h"
 
 namespace ostrivane {
@@ -37,7 +38,7 @@ using test::List;
 
 RunResult CopyRun(const PathList& sources, const PathList& destinations, SameFilePolicy policy,
                   RunOptions options = {}) {
-    return CopyAll(
+    return test::RunCopy(
         sources, destinations, policy, [](const std::string&) { return false; }, {}, false,
         options);
 }

@@ -37,6 +37,7 @@
 #include "core/run_engine.h"
 #include "core/tree_copy.h"
 #include "core/fsops.h"
+#include "core/run_copy.h"
 #include "core/temp_tree.h"
 #include "support/fault_fs.h"
 
@@ -55,9 +56,9 @@ using test::List;
 
 std::vector<Failure> CopyInto(std::vector<std::string> sources, const std::string& destination,
                               SameFilePolicy policy = SameFilePolicy::Overwrite) {
-    return CopyAll(
+    return test::RunCopy(
         List(std::move(sources)), List({destination}), policy,
-        [](const std::string&) { return true; }, nullptr);
+        [](const std::string&) { return true; }, nullptr).failures;
 }
 
 // `size` bytes of a pattern that differs from file to file with `seed`.
@@ -246,7 +247,7 @@ TEST(SlowDevices, TwoDevicesAreWrittenAtTheSameTime) {
         options.maxWriters = writers;
         const auto start = std::chrono::steady_clock::now();
         const RunResult result =
-            CopyAll(sources, destinations, SameFilePolicy::Overwrite, {}, {}, false, options);
+            test::RunCopy(sources, destinations, SameFilePolicy::Overwrite, {}, {}, false, options);
         EXPECT_TRUE(result.failures.empty());
         for (int i = 0; i < 8; ++i) {
             const std::string name = "dest/src/f" + std::to_string(i);
@@ -316,7 +317,7 @@ TEST(WriteFaults, FiguresCountOnlyTheCopiesThatStand) {
             options.maxWriters = writers;
             options.verify = true;
             options.showTransfer = [&](const TransferFigures& figures) { last = figures; };
-            const RunResult result = CopyAll(List({src.path("set")}), List({dest}),
+            const RunResult result = test::RunCopy(List({src.path("set")}), List({dest}),
                                              SameFilePolicy::Overwrite, {}, {}, false, options);
             ffs->arm("clear");
             ExpectOnlyFailure(result.failures, dest + "/set/a.bin");
@@ -436,7 +437,7 @@ TEST(FullDisk, AFullDeviceFailsFastAndTheOtherDeviceGoesOn) {
         RunOptions options;
         options.maxWriters = writers;
         const RunResult result =
-            CopyAll(List({temp.path("src/"), temp.path("single.txt")}),
+            test::RunCopy(List({temp.path("src/"), temp.path("single.txt")}),
                     List({full->path("dest"), roomy->path("dest")}), SameFilePolicy::Overwrite,
                     {}, {}, false, options);
         int noSpace = 0, untried = 0;
@@ -493,7 +494,7 @@ TEST(FullDisk, WhatFitsIsCopiedWhateverCameBefore) {
         std::vector<TransferFigures> last(1);
         RunOptions options;
         options.showTransfer = [&](const TransferFigures& figures) { last[0] = figures; };
-        const RunResult result = CopyAll(List(sources), List({disk->root()}),
+        const RunResult result = test::RunCopy(List(sources), List({disk->root()}),
                                          SameFilePolicy::Overwrite, {}, {}, false, options);
         ExpectOnlyFailure(result.failures, disk->path("big.bin"), ENOSPC);
         EXPECT_EQ(Tree(disk->root()), (std::set<std::string>{"filler", "empty.txt", "small.bin"}));
@@ -554,7 +555,7 @@ TEST(FullDisk, TheReserveCountsForAProcessThatMayUseIt) {
         ::unlink((dest + "/held").c_str());
         ::syncfs(static_cast<int>(folder.native()));
     };
-    const RunResult result = CopyAll(List({big, again}), List({dest}), SameFilePolicy::Overwrite,
+    const RunResult result = test::RunCopy(List({big, again}), List({dest}), SameFilePolicy::Overwrite,
                                      {}, afterEachSource, false, options);
     ExpectOnlyFailure(result.failures, dest + "/big.bin", ENOSPC);
     EXPECT_EQ(Content(dest + "/again.bin"), Digest(Bytes(5 * kMiB, 9)));
@@ -639,7 +640,7 @@ TEST(SourceFaults, ASourceThatChangedNamesTheDestinationThatLacksTheCopy) {
         ffs->arm("clear\ngrow-on-read f.bin 4096");
         RunOptions options;
         options.maxWriters = writers;
-        const RunResult result = CopyAll(List({ffs->path("src/f.bin")}), List(dests),
+        const RunResult result = test::RunCopy(List({ffs->path("src/f.bin")}), List(dests),
                                          SameFilePolicy::Overwrite, {}, {}, false, options);
         ffs->arm("clear");
         ExpectOnlyFailure(result.failures, ffs->path("src/f.bin"));
@@ -709,7 +710,7 @@ TEST(SourceFaults, AnUnreadableSourceIsNamedNotItsTargets) {
             options.maxWriters = writers;
             options.verify = verify;
             const RunResult result =
-                CopyAll(List({ffs->path("src/bad.bin"), ffs->path("src/dir")}), List({near, far}),
+                test::RunCopy(List({ffs->path("src/bad.bin"), ffs->path("src/dir")}), List({near, far}),
                         SameFilePolicy::Overwrite, {}, {}, false, options);
             ffs->arm("clear");
             EXPECT_GT(ffs->counter("fired"), 0);
@@ -758,7 +759,7 @@ TEST(SourceFaults, AFailingWriteStillNamesTheTarget) {
             options.maxWriters = writers;
             options.verify = verify;
             const RunResult result =
-                CopyAll(List({ffs->path("src/bad.bin"), ffs->path("src/dir")}), List({d1, d2}),
+                test::RunCopy(List({ffs->path("src/bad.bin"), ffs->path("src/dir")}), List({d1, d2}),
                         SameFilePolicy::Overwrite, {}, {}, false, options);
             ffs->arm("clear");
             EXPECT_GT(ffs->counter("fired"), 0);
@@ -963,7 +964,7 @@ TEST(Exfat, ManyWritersGiveOneWritersOutcomeWhereNamesDifferInCaseOnly) {
             ASSERT_TRUE(fs::create_directory(dest));
             RunOptions options;
             options.maxWriters = writers;
-            const RunResult result = CopyAll(List({src.path("top")}), List({dest}), policy,
+            const RunResult result = test::RunCopy(List({src.path("top")}), List({dest}), policy,
                                              {}, {}, false, options);
             auto& tree = outcome[writers == 4];
             for (const std::string& name : Tree(dest))
@@ -1014,7 +1015,7 @@ TEST(Exfat, OneFolderListedInSeveralSpellingsGetsEveryCopyWithAnyWriters) {
         options.maxWriters = writers;
         std::uint64_t copied = 0;
         options.showTransfer = [&](const TransferFigures& figures) { copied = figures.filesDone; };
-        const RunResult result = CopyAll(List(sources), List(destinations),
+        const RunResult result = test::RunCopy(List(sources), List(destinations),
                                          SameFilePolicy::AutoNumber, {}, {}, false, options);
         EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
         EXPECT_EQ(copied, 360u);
@@ -1087,7 +1088,7 @@ TEST(BindMount, DestinationSeenThroughABindMountInsideAnotherKeepsTheListOrder) 
                 if (entry.path() != t.path("mnt/b")) fs::remove_all(entry.path());
         RunOptions options;
         options.maxWriters = writers;
-        const RunResult result = CopyAll(List(sources), List({data, mnt}),
+        const RunResult result = test::RunCopy(List(sources), List({data, mnt}),
                                          SameFilePolicy::AutoNumber, {}, {}, false, options);
         EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
         EXPECT_EQ(Content(data + "/x042"), "top");

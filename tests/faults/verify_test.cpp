@@ -29,6 +29,7 @@
 
 #include "core/copy_run.h"
 #include "core/fsops.h"
+#include "core/run_copy.h"
 #include "core/temp_tree.h"
 #include "support/fault_fs.h"
 
@@ -81,7 +82,7 @@ RunResult CopyRun(const std::string& source, const std::vector<std::string>& des
     RunOptions options;
     options.maxWriters = writers;
     options.verify = verify;
-    return CopyAll(List({source}), List(destinations), policy, {}, {}, false, options);
+    return test::RunCopy(List({source}), List(destinations), policy, {}, {}, false, options);
 }
 
 // One lie of the device per case, each with one and with several writers; the other two
@@ -122,7 +123,7 @@ TEST(Verify, EveryWrongCopyIsFoundOnTheLyingDeviceAndNoOther) {
                 liar->arm(lie.commands);
                 const RunResult result =
                     CopyRun(src.path("set"), roots, SameFilePolicy::Overwrite, writers);
-                EXPECT_FALSE(result.stopped);
+                EXPECT_FALSE(result.stopped());
                 // What the liar holds now decides which copies are wrong; the others are
                 // what they should be.
                 std::set<std::string> wrong, reported;
@@ -182,7 +183,7 @@ TEST(Verify, CleanRunReportsNothingAndCountsEveryCopyAndByte) {
     RunOptions options;
     options.verify = true;
     options.showTransfer = [&](const TransferFigures& figures) { seen.push_back(figures); };
-    const RunResult result = CopyAll(List({src.path("set")}), List({device->path("d")}),
+    const RunResult result = test::RunCopy(List({src.path("set")}), List({device->path("d")}),
                                      SameFilePolicy::AutoNumber, {}, {}, false, options);
     EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
     EXPECT_EQ(result.copiesVerified, files.size());
@@ -245,7 +246,7 @@ TEST(Verify, ACopyThatCannotBeReadBackIsNamedNotItsSource) {
         options.maxWriters = writers;
         options.verify = true;
         const RunResult result =
-            CopyAll(List({src.path("one.bin"), src.path("dir")}), List({device->path(dest)}),
+            test::RunCopy(List({src.path("one.bin"), src.path("dir")}), List({device->path(dest)}),
                     SameFilePolicy::Overwrite, {}, {}, false, options);
         device->arm("clear");
         EXPECT_GT(device->counter("fired"), firedBefore);
@@ -279,7 +280,7 @@ BoundedRun RunWithin(double seconds, Run run) {
     if (child == 0) {
         ::close(pipeFds[0]);
         const RunResult result = run();
-        std::string text = std::string(result.stopped ? "stopped" : "ended") + "\nverified " +
+        std::string text = std::string(result.stopped() ? "stopped" : "ended") + "\nverified " +
                            std::to_string(result.copiesVerified) + "\n";
         for (const Failure& f : result.failures) text += f.path + "\t" + f.reason + "\n";
         for (size_t done = 0; done < text.size();) {
@@ -350,7 +351,7 @@ TEST(Verify, ABigCopyThatCannotBeReadBackFailsPromptlyAndAStopEndsIt) {
                         stop = true;
                 };
             }
-            return CopyAll(List({src.path("big.bin")}), List({device->path(dest)}),
+            return test::RunCopy(List({src.path("big.bin")}), List({device->path(dest)}),
                            SameFilePolicy::Overwrite, {}, {}, false, options);
         });
         const double seconds =
@@ -405,7 +406,7 @@ TEST(Verify, HashingLeavesTheHolesOfSparseFilesAlone) {
     RunOptions options;
     options.verify = true;
     options.listHashes = true;
-    const RunResult result = CopyAll(List({source}), List({tmpfs->path("dst")}),
+    const RunResult result = test::RunCopy(List({source}), List({tmpfs->path("dst")}),
                                      SameFilePolicy::Overwrite, {}, {}, false, options);
     EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
     EXPECT_EQ(result.copiesVerified, 1u);
@@ -444,9 +445,9 @@ TEST(Verify, StopDuringTheCheckEndsItWithoutClaims) {
             stop = true;
         }
     };
-    const RunResult result = CopyAll(List({src.path("set")}), List({device->path("d")}),
+    const RunResult result = test::RunCopy(List({src.path("set")}), List({device->path("d")}),
                                      SameFilePolicy::Overwrite, {}, {}, false, options);
-    EXPECT_TRUE(result.stopped);
+    EXPECT_TRUE(result.stopped());
     EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
     EXPECT_LT(result.copiesVerified, files.size());
     // The copies themselves were all made and stay.
@@ -483,7 +484,7 @@ TEST(Verify, CopiesAreRecognisedWhereInodeNumbersChange) {
             fs::remove(stored + "f7.bin");
             WriteFile(stored + "f7.bin", "the user's own");
         };
-        const RunResult result = CopyAll(List({src.path("set")}), List({device->path("d")}),
+        const RunResult result = test::RunCopy(List({src.path("set")}), List({device->path("d")}),
                                          SameFilePolicy::Overwrite, {}, {}, false, options);
         ASSERT_TRUE(changed);
         EXPECT_NE(first.st_ino, second.st_ino) << "the file system kept its numbers";
@@ -526,7 +527,7 @@ TEST(Verify, CopiesOnExfatAreRecognisedAfterTheKernelForgotThem) {
         ::stat((copies + "f0.bin").c_str(), &after);
     };
     fs::create_directories(volume->path("d"));
-    const RunResult result = CopyAll(List({src.path("set")}), List({volume->path("d")}),
+    const RunResult result = test::RunCopy(List({src.path("set")}), List({volume->path("d")}),
                                      SameFilePolicy::Overwrite, {}, {}, false, options);
     ASSERT_TRUE(dropped);
     if (before.st_ino == after.st_ino) GTEST_SKIP() << "the kernel kept the files";
@@ -550,7 +551,7 @@ TEST(Verify, AWrongCopyThatReplacedALinkLeavesNoWrongFile) {
                     (linksRefused ? "\nfail symlink EPERM count=0" : ""));
         RunOptions options;
         options.verify = true;
-        const RunResult result = CopyAll(List({src.path("set")}), List({device->path("d")}),
+        const RunResult result = test::RunCopy(List({src.path("set")}), List({device->path("d")}),
                                          SameFilePolicy::Overwrite, {}, {}, false, options);
         ASSERT_EQ(result.failures.size(), 1u) << Describe(result.failures);
         EXPECT_EQ(result.failures[0].path, device->path("d/set/x.txt"));
@@ -591,7 +592,7 @@ TEST(Verify, ANestedDestinationThroughABindMountIsNoFalseAlarm) {
         options.verify = true;
         options.maxWriters = writers;
         const RunResult result =
-            CopyAll(List({t.path("sub"), t.path("a/x.txt"), t.path("b/x.txt")}),
+            test::RunCopy(List({t.path("sub"), t.path("a/x.txt"), t.path("b/x.txt")}),
                     List({t.path("d"), t.path("inner")}), SameFilePolicy::Overwrite, {}, {}, false,
                     options);
         EXPECT_TRUE(result.failures.empty()) << Describe(result.failures);
