@@ -76,6 +76,12 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
     }
 }
 
+void RunControl::adaptWriters(const std::vector<int>& start, int most) {
+    gates_.clear();
+    for (size_t d = 0; d < deviceIds_.size(); ++d)
+        gates_.push_back(std::make_unique<WriterGate>(d < start.size() ? start[d] : 1, most));
+}
+
 void RunControl::beginDestination(int index) {
     {
         std::lock_guard lock(mutex_);

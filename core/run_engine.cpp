@@ -154,6 +154,77 @@ void RunEachAtOnce(std::size_t count, int writers, const std::function<void(std:
     RunSteps(steps, {writers}, [](std::size_t, std::size_t) { return false; });
 }
 
+WriterGate::WriterGate(int start, int most, Tuning tuning)
+    : most_(std::max(1, most)),
+      tuning_(tuning),
+      limit_(std::clamp(start, 1, std::max(1, most))),
+      windowStart_(std::chrono::steady_clock::now()) {}
+
+void WriterGate::enter() {
+    std::unique_lock lock(mutex_);
+    freed_.wait(lock, [&] { return running_ < limit_; });
+    if (running_ == 0 && windowFiles_ == 0) windowStart_ = std::chrono::steady_clock::now();
+    ++running_;
+}
+
+void WriterGate::leave(bool finished) {
+    std::lock_guard lock(mutex_);
+    --running_;
+    if (finished) {
+        ++windowFiles_;
+        const auto now = std::chrono::steady_clock::now();
+        if (windowFiles_ >= tuning_.windowFiles && now - windowStart_ >= tuning_.window)
+            endWindow(now);
+    }
+    freed_.notify_all();
+}
+
+int WriterGate::limit() const {
+    std::lock_guard lock(mutex_);
+    return limit_;
+}
+
+void WriterGate::setLimit(int limit) {
+    limit_ = std::clamp(limit, 1, most_);
+    freed_.notify_all();
+}
+
+void WriterGate::endWindow(std::chrono::steady_clock::time_point now) {
+    const double seconds = std::chrono::duration<double>(now - windowStart_).count();
+    const double rate = windowFiles_ / seconds;
+    windowStart_ = now;
+    windowFiles_ = 0;
+    if (most_ == 1) return;
+    if (triedFrom_ != 0) {
+        const bool up = limit_ > triedFrom_;
+        // One more must bring `gain`; one fewer may cost up to that.
+        const bool keep = up ? rate >= settledRate_ * tuning_.gain
+                             : rate * tuning_.gain >= settledRate_;
+        if (!keep) {
+            setLimit(triedFrom_);
+            triedFrom_ = 0;
+            settledRate_ = 0;  // measured again at the limit gone back to
+            wait_ = backoff_;
+            backoff_ = std::min(backoff_ * 2, 64);
+            nextStep_ = up ? -1 : 1;
+            return;
+        }
+        triedFrom_ = 0;
+        backoff_ = 1;
+        nextStep_ = up ? 1 : -1;  // on in the same direction
+    }
+    settledRate_ = rate;
+    if (wait_ > 0) {
+        --wait_;
+        return;
+    }
+    // The next try: in the direction chosen, else the other one.
+    int step = nextStep_;
+    if (limit_ + step < 1 || limit_ + step > most_) step = -step;
+    triedFrom_ = limit_;
+    setLimit(limit_ + step);
+}
+
 int WritersForDevice(std::uint64_t device, int requested) {
     if (requested > 1) return requested;
     return IsRotatingDisk(device) ? 1 : kFastDeviceWriters;
