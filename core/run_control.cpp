@@ -67,8 +67,12 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
     added.control.stop = stop_;
     added.control.sourceHashes = ledger_ ? &sourceHashes_ : nullptr;
     added.control.roomFor = [this, &added](std::uint64_t size) { return roomFor(added, size); };
+    // The size of each copy counts for the figures and for the device's writer gate.
+    added.control.opened = [this, &added](std::uint64_t size) {
+        if (showTransfer_) added.bytesPlanned += size;
+        if (!gates_.empty()) gates_[static_cast<size_t>(added.device)]->opened(size);
+    };
     if (showTransfer_) {
-        added.control.opened = [&added](std::uint64_t size) { added.bytesPlanned += size; };
         added.control.copied = [this, &added](std::uint64_t bytes) {
             added.bytesDone += bytes;
             reportSoon();
@@ -78,6 +82,7 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
 
 void RunControl::adaptWriters(const std::vector<int>& start, int most) {
     gates_.clear();
+    gates_.reserve(deviceIds_.size());
     for (size_t d = 0; d < deviceIds_.size(); ++d)
         gates_.push_back(std::make_unique<WriterGate>(d < start.size() ? start[d] : 1, most));
 }

@@ -191,15 +191,14 @@ void WriterGate::setLimit(int limit) {
 
 void WriterGate::endWindow(std::chrono::steady_clock::time_point now) {
     const double seconds = std::chrono::duration<double>(now - windowStart_).count();
-    const double rate = windowFiles_ / seconds;
+    const double rate =
+        (windowFiles_ + static_cast<double>(windowBytes_.exchange(0)) / kFileCost) / seconds;
     windowStart_ = now;
     windowFiles_ = 0;
     if (most_ == 1) return;
     if (triedFrom_ != 0) {
         const bool up = limit_ > triedFrom_;
-        // One more must bring `gain`; one fewer may cost up to that.
-        const bool keep = up ? rate >= settledRate_ * tuning_.gain
-                             : rate * tuning_.gain >= settledRate_;
+        const bool keep = rate >= settledRate_ * (up ? tuning_.gain : tuning_.keep);
         if (!keep) {
             setLimit(triedFrom_);
             triedFrom_ = 0;

@@ -4,6 +4,7 @@
 // overlaps it, so the outcome is the one of the described order.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -50,21 +51,23 @@ void RunEachAtOnce(std::size_t count, int writers, const std::function<void(std:
 inline constexpr int kFastDeviceWriters = 4;
 int WritersForDevice(std::uint64_t device, int requested);
 
-// How many writers copy to one device at once, adjusted while the run goes on by the files
-// per second the device delivers. It starts at a guess (WritersForDevice) and tries one
-// writer more or one fewer, window after window: one more is kept only when it brings at
-// least `gain` times the files per second, one fewer whenever it costs less than that. A
-// device that does not get faster with more writers (a single-queue device, a USB stick, a
-// rotating disk) so settles at one; one that does grows up to `most`. After a refused try
-// the next waits twice as many windows as the last wait, so a settled device is seldom
-// disturbed.
+// How many writers copy to one device at once, adjusted while the run goes on by what the
+// device delivers: files and bytes per second (a file counting as kFileCost bytes). It
+// starts at a guess (WritersForDevice) and tries one writer more or one fewer, window after
+// window: one more is kept only when it brings at least `gain` times as much, one fewer
+// whenever it keeps at least `keep` times as much. A device that does not get faster with
+// more writers (a single-queue device, a USB stick, a rotating disk) so settles at one; one
+// that does grows up to `most`. After a refused try the next waits twice as many windows as
+// the last wait, so a settled device is seldom disturbed.
 class WriterGate {
   public:
     struct Tuning {
-        std::chrono::steady_clock::duration window = std::chrono::milliseconds(250);
-        int windowFiles = 8;  // at least this many files finish in a window
-        double gain = 1.15;
+        std::chrono::steady_clock::duration window = std::chrono::milliseconds(500);
+        int windowFiles = 16;  // at least this many files finish in a window
+        double gain = 1.10;
+        double keep = 0.95;
     };
+    static constexpr double kFileCost = 64 * 1024;
     WriterGate(int start, int most) : WriterGate(start, most, Tuning{}) {}
     WriterGate(int start, int most, Tuning tuning);
     WriterGate(const WriterGate&) = delete;
@@ -74,6 +77,8 @@ class WriterGate {
     void enter();
     // A writer's copy ended (`finished`: a file was made).
     void leave(bool finished);
+    // A copy of `bytes` began.
+    void opened(std::uint64_t bytes) { windowBytes_ += bytes; }
     // The writers allowed at once now.
     int limit() const;
 
@@ -105,6 +110,7 @@ class WriterGate {
     int limit_, running_ = 0;
     std::chrono::steady_clock::time_point windowStart_;
     int windowFiles_ = 0;
+    std::atomic<std::uint64_t> windowBytes_{0};
     // The rate at the limit before a try, the limit tried from (0: no try under way), the
     // direction of the next try, the windows to wait before it and the wait after the next
     // refused try.
