@@ -491,7 +491,13 @@ RunResult CopyAll(const PathList& sources, const PathList& destinations, SameFil
         }
         run.setTreeWriters(std::move(treeWriters));
     }
-    if (atOnce && options.maxWriters == 0) run.adaptWriters(guessedWriters, kFastDeviceWriters);
+    // Every gate begins at the most: a queue that says it rotates is as often a virtual
+    // machine's disk or a USB bridge that gains from several writers, and a device that
+    // does not gain is found within a few windows, while one begun at one writer loses
+    // most of a short run climbing.
+    if (atOnce && options.maxWriters == 0)
+        run.adaptWriters(std::vector<int>(deviceWriters.size(), kFastDeviceWriters),
+                         kFastDeviceWriters);
     std::vector<std::vector<Failure>> failuresOf(static_cast<size_t>(destinationCount));
     std::vector<char> reached(static_cast<size_t>(destinationCount), 0);
     std::mutex progressMutex;

@@ -199,17 +199,24 @@ void WriterGate::endWindow(std::chrono::steady_clock::time_point now) {
     if (triedFrom_ != 0) {
         const bool up = limit_ > triedFrom_;
         const bool keep = rate >= settledRate_ * (up ? tuning_.gain : tuning_.keep);
+        // One fewer must hold for two windows: where the rate is noisy, a device that gains
+        // from its writers does not lose them to one lucky window.
+        if (keep && !up && ++confirmed_ < 2) return;
+        confirmed_ = 0;
         if (!keep) {
             setLimit(triedFrom_);
             triedFrom_ = 0;
             settledRate_ = 0;  // measured again at the limit gone back to
-            wait_ = backoff_;
-            backoff_ = std::min(backoff_ * 2, 64);
+            // A device that did not gain from one more is left alone longer and longer; one
+            // that lost with one fewer is asked again sooner.
+            int& backoff = up ? upBackoff_ : downBackoff_;
+            wait_ = backoff;
+            backoff = std::min(backoff * 2, up ? 64 : 8);
             nextStep_ = up ? -1 : 1;
             return;
         }
         triedFrom_ = 0;
-        backoff_ = 1;
+        (up ? upBackoff_ : downBackoff_) = 1;
         nextStep_ = up ? 1 : -1;  // on in the same direction
     }
     settledRate_ = rate;

@@ -55,10 +55,11 @@ int WritersForDevice(std::uint64_t device, int requested);
 // device delivers: files and bytes per second (a file counting as kFileCost bytes). It
 // starts at a guess (WritersForDevice) and tries one writer more or one fewer, window after
 // window: one more is kept only when it brings at least `gain` times as much, one fewer
-// whenever it keeps at least `keep` times as much. A device that does not get faster with
-// more writers (a single-queue device, a USB stick, a rotating disk) so settles at one; one
-// that does grows up to `most`. After a refused try the next waits twice as many windows as
-// the last wait, so a settled device is seldom disturbed.
+// when it keeps at least `keep` times as much for two windows in a row. A device that does
+// not get faster with more writers (a single-queue device, a USB stick, a rotating disk) so
+// settles at one; one that does grows up to `most`. After a refused try the next waits twice as many windows as
+// the last wait (at most 64 after one more, 8 after one fewer), so a settled device is
+// seldom disturbed.
 class WriterGate {
   public:
     struct Tuning {
@@ -116,8 +117,9 @@ class WriterGate {
     // refused try.
     double settledRate_ = 0;
     int triedFrom_ = 0;
+    int confirmed_ = 0;  // windows that kept a try of one fewer so far
     int nextStep_ = -1;
-    int wait_ = 0, backoff_ = 1;
+    int wait_ = 0, upBackoff_ = 1, downBackoff_ = 1;
 };
 
 // Where a step reads or writes: a folder by its identity, with the identities of the
