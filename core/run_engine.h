@@ -53,7 +53,7 @@ int WritersForDevice(std::uint64_t device, int requested);
 
 // How many writers copy to one device at once, adjusted while the run goes on by what the
 // device delivers: files and bytes per second (a file counting as kFileCost bytes). It
-// starts at a guess (WritersForDevice) and tries one writer more or one fewer, window after
+// starts at `start` and tries one writer more or one fewer, window after
 // window: one more is kept only when it brings at least `gain` times as much, one fewer
 // when it keeps at least `keep` times as much for two windows in a row. A device that does
 // not get faster with more writers (a single-queue device, a USB stick, a rotating disk) so
