@@ -101,16 +101,18 @@ class WriterGate {
     };
 
   private:
+    bool tryEnter();
+    // Both with mutex_ held.
     void endWindow(std::chrono::steady_clock::time_point now);
     void setLimit(int limit);
 
     const int most_;
     const Tuning tuning_;
-    mutable std::mutex mutex_;
+    std::mutex mutex_;  // guards the choice of the limit and the waits
     std::condition_variable freed_;
-    int limit_, running_ = 0;
-    std::chrono::steady_clock::time_point windowStart_;
-    int windowFiles_ = 0;
+    std::atomic<int> limit_, running_{0}, waiting_{0};
+    std::atomic<std::chrono::steady_clock::rep> windowStart_;
+    std::atomic<int> windowFiles_{0};
     std::atomic<std::uint64_t> windowBytes_{0};
     // The rate at the limit before a try, the limit tried from (0: no try under way), the
     // direction of the next try, the windows to wait before it and the wait after the next
