@@ -315,6 +315,7 @@ int RunCopy(std::vector<std::string> args) {
             args.erase(args.begin());
         } else if (!args.empty() && args.front() == "--verify") {
             options.verify = true;
+            args.erase(args.begin());
         } else if (!args.empty() && args.front() == "--folder-links") {
             folderLinks = true;
             args.erase(args.begin());
