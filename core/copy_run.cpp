@@ -488,11 +488,15 @@ RunResult CopyAll(const RunRequest& request) {
     // place before it.
     // One queue per destination device (devices numbered in the order the list first names
     // them); one writer in all where the run must keep the described order.
-    std::vector<int> deviceWriters;
+    // Left to the engine (maxWriters 0), each device gets the most writers and a gate that
+    // lets as many copy at once as the device is found to gain from, beginning at the guess.
+    std::vector<int> deviceWriters, guessedWriters;
     for (int d = 0; d < destinationCount; ++d) {
         if (static_cast<size_t>(run.deviceOf(d)) < deviceWriters.size()) continue;
         const auto& id = atStart[static_cast<size_t>(d)];
-        deviceWriters.push_back(WritersForDevice(id ? id->device : 0, options.maxWriters));
+        guessedWriters.push_back(WritersForDevice(id ? id->device : 0, options.maxWriters));
+        deviceWriters.push_back(options.maxWriters == 0 ? kFastDeviceWriters
+                                                        : guessedWriters.back());
     }
     // A single writer in any case (destinations on one rotating disk) needs no look at the
     // sources.
@@ -524,6 +528,13 @@ RunResult CopyAll(const RunRequest& request) {
         }
         run.setTreeWriters(std::move(treeWriters));
     }
+    // Every gate begins at the most: a queue that says it rotates is as often a virtual
+    // machine's disk or a USB bridge that gains from several writers, and a device that
+    // does not gain is found within a few windows, while one begun at one writer loses
+    // most of a short run climbing.
+    if (atOnce && options.maxWriters == 0)
+        run.adaptWriters(std::vector<int>(deviceWriters.size(), kFastDeviceWriters),
+                         kFastDeviceWriters);
     std::vector<std::vector<Failure>> failuresOf(static_cast<size_t>(destinationCount));
     std::vector<char> reached(static_cast<size_t>(destinationCount), 0);
     std::mutex progressMutex;
@@ -574,7 +585,7 @@ RunResult CopyAll(const RunRequest& request) {
         // once. A run already stopped checks nothing more.
         if (options.verify && !run.stopped()) {
             VerifyOutcome outcome =
-                VerifyCopies(*ledger, run, deviceWriters, options.maxWriters == 1, options.stop);
+                VerifyCopies(*ledger, run, guessedWriters, options.maxWriters == 1, options.stop);
             for (std::vector<Failure>& failures : outcome.failures)
                 into.insert(into.end(), std::make_move_iterator(failures.begin()),
                             std::make_move_iterator(failures.end()));

@@ -76,20 +76,27 @@ void RunControl::addDestination(const std::string& folder, std::uint64_t device)
     added.control.stop = stop_;
     added.control.sourceHashes = ledger_ ? &sourceHashes_ : nullptr;
     added.control.roomFor = [this, &added](std::uint64_t size) { return roomFor(added, size); };
-    // The source's size is kept for a copy that finds its device full.
+    // The source's size is kept for a copy that finds its device full, and counts for the
+    // figures and for the device's writer gate.
+    added.control.opened = [this, &added](std::uint64_t size) {
+        tally.size = size;
+        if (showTransfer_) added.bytesPlanned += size;
+        if (!gates_.empty()) gates_[static_cast<size_t>(added.device)]->opened(size);
+    };
     if (showTransfer_) {
-        added.control.opened = [&added](std::uint64_t size) {
-            tally.size = size;
-            added.bytesPlanned += size;
-        };
         added.control.copied = [this, &added](std::uint64_t bytes) {
             tally.written += bytes;
             added.bytesDone += bytes;
             reportSoon();
         };
-    } else {
-        added.control.opened = [](std::uint64_t size) { tally.size = size; };
     }
+}
+
+void RunControl::adaptWriters(const std::vector<int>& start, int most) {
+    gates_.clear();
+    gates_.reserve(deviceIds_.size());
+    for (size_t d = 0; d < deviceIds_.size(); ++d)
+        gates_.push_back(std::make_unique<WriterGate>(d < start.size() ? start[d] : 1, most));
 }
 
 void RunControl::beginDestination(int index) {

@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/fsops.h"
+#include "core/run_engine.h"
 
 namespace ostrivane {
 
@@ -119,6 +121,15 @@ class RunControl {
                    ? treeWriters_[static_cast<size_t>(index)]
                    : 1;
     }
+    // Copies to each device pass its WriterGate, which begins at start[device] writers and
+    // may grow to `most` (copies pass no gate unless set). Call before the run's writers
+    // start.
+    void adaptWriters(const std::vector<int>& start, int most);
+    // The gate of destination `index`'s device; null when there is none.
+    WriterGate* writerGate(int index) {
+        if (gates_.empty()) return nullptr;
+        return gates_.at(static_cast<size_t>(deviceOf(index))).get();
+    }
     // A writer works on destination `index` now.
     void beginDestination(int index);
     // Every destination on the devices is being flushed / flushed with this outcome.
@@ -207,6 +218,7 @@ class RunControl {
     std::deque<Destination> destinations_;  // stable addresses: copies hold their control
     std::vector<std::uint64_t> deviceIds_;  // per device
     std::vector<int> treeWriters_;          // per destination
+    std::vector<std::unique_ptr<WriterGate>> gates_;  // per device
     // Guards the device folders and states, and serialises the hook's calls.
     std::mutex mutex_;
     std::vector<DeviceFigures> figures_;
@@ -246,8 +258,10 @@ template <typename Copy>
 int CountedCopy(RunControl& run, int index, const std::string& folderPath, const std::string& name,
                 const std::string& sourcePath, Copy copy) {
     PlacedCopy placed;
+    WriterGate::Pass pass(run.writerGate(index));
     run.copyBegins();
     const int error = copy(run.copyControl(index), run.keepsCopies() ? &placed : nullptr);
+    pass.finished = error == 0;
     run.copyEnded(index, error);
     if (error == 0 && !(placed.identity == FileIdentity{}))
         run.copyPlaced(index, folderPath, name, sourcePath, placed);

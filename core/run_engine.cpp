@@ -154,6 +154,105 @@ void RunEachAtOnce(std::size_t count, int writers, const std::function<void(std:
     RunSteps(steps, {writers}, [](std::size_t, std::size_t) { return false; });
 }
 
+WriterGate::WriterGate(int start, int most, Tuning tuning)
+    : most_(std::max(1, most)),
+      tuning_(tuning),
+      limit_(std::clamp(start, 1, std::max(1, most))),
+      windowStart_(std::chrono::steady_clock::now().time_since_epoch().count()) {}
+
+// Takes a place when one is free; no lock on the way (copies of small files pass the gate
+// tens of thousands of times a second).
+bool WriterGate::tryEnter() {
+    int running = running_.load();
+    while (running < limit_.load())
+        if (running_.compare_exchange_weak(running, running + 1)) return true;
+    return false;
+}
+
+void WriterGate::enter() {
+    if (tryEnter()) return;
+    std::unique_lock lock(mutex_);
+    ++waiting_;
+    freed_.wait(lock, [&] { return tryEnter(); });
+    --waiting_;
+}
+
+void WriterGate::leave(bool finished) {
+    --running_;
+    if (finished) {
+        const int files = ++windowFiles_;
+        const auto now = std::chrono::steady_clock::now();
+        if (files >= tuning_.windowFiles &&
+            now.time_since_epoch().count() - windowStart_.load() >=
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(tuning_.window)
+                    .count()) {
+            std::lock_guard lock(mutex_);
+            // Another writer may have ended the window meanwhile.
+            if (now.time_since_epoch().count() - windowStart_.load() >=
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(tuning_.window)
+                    .count())
+                endWindow(now);
+        }
+    }
+    // A writer that waits counted itself before it looked at the places (both sequentially
+    // consistent), so it is either seen here or sees this place free.
+    if (waiting_.load() > 0) {
+        std::lock_guard lock(mutex_);
+        freed_.notify_all();
+    }
+}
+
+int WriterGate::limit() const { return limit_.load(); }
+
+void WriterGate::setLimit(int limit) {
+    limit_ = std::clamp(limit, 1, most_);
+    freed_.notify_all();
+}
+
+void WriterGate::endWindow(std::chrono::steady_clock::time_point now) {
+    const auto start = std::chrono::steady_clock::time_point(
+        std::chrono::steady_clock::duration(windowStart_.load()));
+    const double seconds = std::chrono::duration<double>(now - start).count();
+    const double rate = (windowFiles_.exchange(0) +
+                         static_cast<double>(windowBytes_.exchange(0)) / kFileCost) /
+                        seconds;
+    windowStart_ = now.time_since_epoch().count();
+    if (most_ == 1) return;
+    if (triedFrom_ != 0) {
+        const bool up = limit_ > triedFrom_;
+        const bool keep = rate >= settledRate_ * (up ? tuning_.gain : tuning_.keep);
+        // One fewer must hold for two windows: where the rate is noisy, a device that gains
+        // from its writers does not lose them to one lucky window.
+        if (keep && !up && ++confirmed_ < 2) return;
+        confirmed_ = 0;
+        if (!keep) {
+            setLimit(triedFrom_);
+            triedFrom_ = 0;
+            settledRate_ = 0;  // measured again at the limit gone back to
+            // A device that did not gain from one more is left alone longer and longer; one
+            // that lost with one fewer is asked again sooner.
+            int& backoff = up ? upBackoff_ : downBackoff_;
+            wait_ = backoff;
+            backoff = std::min(backoff * 2, up ? 64 : 8);
+            nextStep_ = up ? -1 : 1;
+            return;
+        }
+        triedFrom_ = 0;
+        (up ? upBackoff_ : downBackoff_) = 1;
+        nextStep_ = up ? 1 : -1;  // on in the same direction
+    }
+    settledRate_ = rate;
+    if (wait_ > 0) {
+        --wait_;
+        return;
+    }
+    // The next try: in the direction chosen, else the other one.
+    int step = nextStep_;
+    if (limit_ + step < 1 || limit_ + step > most_) step = -step;
+    triedFrom_ = limit_;
+    setLimit(limit_ + step);
+}
+
 int WritersForDevice(std::uint64_t device, int requested) {
     if (requested > 1) return requested;
     return IsRotatingDisk(device) ? 1 : kFastDeviceWriters;

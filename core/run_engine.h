@@ -4,9 +4,13 @@
 // overlaps it, so the outcome is the one of the described order.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,11 +43,86 @@ inline constexpr int kMaxWriterThreads = 32;
 // writers at once (RunSteps with one queue and nothing in conflict).
 void RunEachAtOnce(std::size_t count, int writers, const std::function<void(std::size_t)>& each);
 
-// Writers worth giving one device at once: one on a rotating disk (seeks between files
-// cost more than they gain), kFastDeviceWriters on anything else (SSD, NVMe, RAM file
-// systems, network and FUSE file systems). `requested` > 1 is taken as it is.
+// Writers worth giving one device at once to begin with: one on a device whose queue says it
+// rotates (seeks between files may cost more than they gain; many virtual machines' disks
+// and USB bridges say so too, which is why a copy run then measures: WriterGate),
+// kFastDeviceWriters on anything else (SSD, NVMe, RAM file systems, network and FUSE file
+// systems). `requested` > 1 is taken as it is.
 inline constexpr int kFastDeviceWriters = 4;
 int WritersForDevice(std::uint64_t device, int requested);
+
+// How many writers copy to one device at once, adjusted while the run goes on by what the
+// device delivers: files and bytes per second (a file counting as kFileCost bytes). It
+// starts at `start` and tries one writer more or one fewer, window after
+// window: one more is kept only when it brings at least `gain` times as much, one fewer
+// when it keeps at least `keep` times as much for two windows in a row. A device that does
+// not get faster with more writers (a single-queue device, a USB stick, a rotating disk) so
+// settles at one; one that does grows up to `most`. After a refused try the next waits twice as many windows as
+// the last wait (at most 64 after one more, 8 after one fewer), so a settled device is
+// seldom disturbed.
+class WriterGate {
+  public:
+    struct Tuning {
+        std::chrono::steady_clock::duration window = std::chrono::milliseconds(500);
+        int windowFiles = 16;  // at least this many files finish in a window
+        double gain = 1.10;
+        double keep = 0.95;
+    };
+    static constexpr double kFileCost = 64 * 1024;
+    WriterGate(int start, int most) : WriterGate(start, most, Tuning{}) {}
+    WriterGate(int start, int most, Tuning tuning);
+    WriterGate(const WriterGate&) = delete;
+    WriterGate& operator=(const WriterGate&) = delete;
+
+    // Waits until one more writer may copy to the device.
+    void enter();
+    // A writer's copy ended (`finished`: a file was made).
+    void leave(bool finished);
+    // A copy of `bytes` began.
+    void opened(std::uint64_t bytes) { windowBytes_ += bytes; }
+    // The writers allowed at once now.
+    int limit() const;
+
+    // Holds a place in the gate (none when null) for one copy.
+    class Pass {
+      public:
+        explicit Pass(WriterGate* gate) : gate_(gate) {
+            if (gate_) gate_->enter();
+        }
+        ~Pass() {
+            if (gate_) gate_->leave(finished);
+        }
+        Pass(const Pass&) = delete;
+        Pass& operator=(const Pass&) = delete;
+        bool finished = false;
+
+      private:
+        WriterGate* gate_;
+    };
+
+  private:
+    bool tryEnter();
+    // Both with mutex_ held.
+    void endWindow(std::chrono::steady_clock::time_point now);
+    void setLimit(int limit);
+
+    const int most_;
+    const Tuning tuning_;
+    std::mutex mutex_;  // guards the choice of the limit and the waits
+    std::condition_variable freed_;
+    std::atomic<int> limit_, running_{0}, waiting_{0};
+    std::atomic<std::chrono::steady_clock::rep> windowStart_;
+    std::atomic<int> windowFiles_{0};
+    std::atomic<std::uint64_t> windowBytes_{0};
+    // The rate at the limit before a try, the limit tried from (0: no try under way), the
+    // direction of the next try, the windows to wait before it and the wait after the next
+    // refused try.
+    double settledRate_ = 0;
+    int triedFrom_ = 0;
+    int confirmed_ = 0;  // windows that kept a try of one fewer so far
+    int nextStep_ = -1;
+    int wait_ = 0, upBackoff_ = 1, downBackoff_ = 1;
+};
 
 // Where a step reads or writes: a folder by its identity, with the identities of the
 // folders above it up to the file-system root (through its canonical path, so a folder

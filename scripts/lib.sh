@@ -27,7 +27,9 @@ OSTRIVANE_RUN_PACKAGES=(qt6-translations-l10n fonts-wqy-microhei locales libc-l1
 # The window tests start a private D-Bus session bus (dbus-daemon) for the desktop
 # notifications; Qt's D-Bus module comes with qt6-base-dev. The completion test sources
 # bash-completion. xxhsum (package xxhash) checks the command line's checksum files.
-OSTRIVANE_TEST_PACKAGES=(dbus-daemon bash-completion xxhash)
+# xfsprogs: the kill and race tests run once more on an XFS loop file (ext4's mkfs comes
+# with e2fsprogs).
+OSTRIVANE_TEST_PACKAGES=(dbus-daemon bash-completion xxhash xfsprogs)
 # Screenshots and benchmarks.
 OSTRIVANE_SCREENSHOT_PACKAGES=(xvfb xauth imagemagick)
 # Screenshots of the Windows window under Wine (scripts/screenshot-windows): a CJK font for

@@ -7,6 +7,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -566,6 +568,11 @@ TEST(CopyFile, MissingUnnamedFilesAreProbedOncePerDevice) {
     const std::string src = t.write("src", "data");
     t.mkdir("a");
     t.mkdir("b");
+    // On ext4 a copy into an open folder asks for no unnamed file at all (named temporaries
+    // are chosen there by the file system's kind).
+    struct statfs where {};
+    ASSERT_EQ(statfs(t.path("a").c_str(), &where), 0);
+    const int inOpenFolder = where.f_type == 0xEF53 ? 0 : 1;
     EXPECT_EQ(ProblemsInChild(PlacingWay::RenameNoReplace, [&](Problems& p) {
                   test::unnamedFileRequests = 0;
                   Folder a;
@@ -573,16 +580,46 @@ TEST(CopyFile, MissingUnnamedFilesAreProbedOncePerDevice) {
                   for (int i = 0; i < 3; ++i)
                       p.expectEqual(CopyFileAt(nullptr, src, a, "f" + std::to_string(i), true), 0,
                                     "copy into an open folder");
-                  p.expectEqual(test::unnamedFileRequests, 1, "unnamed files asked for in a");
+                  p.expectEqual(test::unnamedFileRequests, inOpenFolder,
+                                "unnamed files asked for in a");
                   // By path the device is not known beforehand: one probe per folder.
                   for (int i = 0; i < 3; ++i)
                       p.expectEqual(CopyOneFile(src, t.path("b/f") + std::to_string(i), true), 0,
                                     "copy by path");
-                  p.expectEqual(test::unnamedFileRequests, 2, "unnamed files asked for in all");
+                  p.expectEqual(test::unnamedFileRequests, inOpenFolder + 1,
+                                "unnamed files asked for in all");
               }),
               "");
     EXPECT_EQ(NamesIn(t.path("a")), (std::vector<std::string>{"f0", "f1", "f2"}));
     EXPECT_EQ(NamesIn(t.path("b")), (std::vector<std::string>{"f0", "f1", "f2"}));
+}
+
+// On ext4 a copy into an open folder is made under a named temporary, without asking for
+// an unnamed file (which costs the file system's orphan list there); elsewhere it is made
+// as an unnamed file. Runs on ext4 through tests/support/on_loop_file_system.
+TEST(CopyFile, OnExt4CopiesAreMadeUnderNamedTemporariesElsewhereAsUnnamedFiles) {
+    TempTree t;
+    const std::string src = t.write("src", "data");
+    t.mkdir("a");
+    struct statfs where {};
+    ASSERT_EQ(statfs(t.path("a").c_str(), &where), 0);
+    const bool ext4 = where.f_type == 0xEF53;
+    std::cout << "[ file sys ] type 0x" << std::hex << static_cast<unsigned long>(where.f_type)
+              << std::dec << (ext4 ? " (ext4)" : "") << "\n";
+    EXPECT_EQ(ProblemsInChild(PlacingWay::UnnamedFile, [&](Problems& p) {
+                  test::unnamedFileRequests = 0;
+                  Folder a;
+                  p.expectEqual(OpenFolder(t.path("a"), a), 0, "open a");
+                  for (int i = 0; i < 3; ++i)
+                      p.expectEqual(CopyFileAt(nullptr, src, a, "f" + std::to_string(i), true), 0,
+                                    "copy into an open folder");
+                  p.expectEqual(CopyFileAt(nullptr, src, a, "f0", true), EEXIST,
+                                "a taken name is kept");
+                  p.expectEqual(test::unnamedFileRequests, ext4 ? 0 : 3,
+                                "unnamed files asked for");
+              }),
+              "");
+    EXPECT_EQ(NamesIn(t.path("a")), (std::vector<std::string>{"f0", "f1", "f2"}));
 }
 
 // Where the kernel does not let the process link its unnamed file by descriptor, the link

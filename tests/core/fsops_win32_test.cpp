@@ -17,6 +17,7 @@
 #include "core/intake.h"
 #include "core/list_files.h"
 #include "core/path_list.h"
+#include "core/run_copy.h"
 #include "core/temp_tree.h"
 
 namespace ostrivane {
@@ -133,9 +134,11 @@ TEST(Win32Copy, SlashSpelledSourcesKeepTheirNames) {
     const std::string file = t.write("src/hello.txt", "hello");
     t.write("src/tree/inner.txt", "inner");
     const std::string out = t.mkdir("out");
-    const std::vector<Failure> failures = CopyAll(
-        ListOf({Slashed(file), Slashed(t.path("src/tree")) + "/"}), ListOf({Slashed(out)}),
-        SameFilePolicy::Overwrite, [](const std::string&) { return true; }, [](int) {});
+    const std::vector<Failure> failures =
+        test::RunCopy(ListOf({Slashed(file), Slashed(t.path("src/tree")) + "/"}),
+                      ListOf({Slashed(out)}), SameFilePolicy::Overwrite,
+                      [](const std::string&) { return true; }, [](int) {})
+            .failures;
     EXPECT_TRUE(failures.empty()) << failures.front().path << ": " << failures.front().reason;
     EXPECT_EQ(ReadFile(t.path("out/hello.txt")), "hello");
     EXPECT_EQ(ReadFile(t.path("out/tree/inner.txt")), "inner");
@@ -160,9 +163,9 @@ TEST(Win32Files, NamesEndingInDotsOrSpacesStayWholeInPaths) {
     const std::string out = t.mkdir("out");
     RunOptions options;
     options.verify = true;
-    const RunResult result = CopyAll(
-        ListOf({t.path("src")}), ListOf({out}), SameFilePolicy::Overwrite,
-        [](const std::string&) { return true; }, [](int) {}, false, options);
+    const RunResult result =
+        test::RunCopy(ListOf({t.path("src")}), ListOf({out}), SameFilePolicy::Overwrite,
+                      [](const std::string&) { return true; }, [](int) {}, false, options);
     for (const Failure& failure : result.failures)
         ADD_FAILURE() << failure.path << ": " << failure.reason;
     EXPECT_EQ(result.copiesVerified, 1u);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -78,11 +79,13 @@ class KilledCopies : public ::testing::Test {
   protected:
     void SetUp() override {
         // A RAM file system where there is one, so that the runs do not write gigabytes to
-        // a disk; the behaviour under test is that of the copy, not of the device.
+        // a disk; the behaviour under test is that of the copy, not of the device. Run on a
+        // disk's file system (tests/support/on_loop_file_system), the test stays there.
         const char* previous = std::getenv("TMPDIR");
         if (previous) savedTmpdir_ = previous;
         hadTmpdir_ = previous != nullptr;
-        if (access("/dev/shm", W_OK | X_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+        const bool keepTmpdir = previous && std::getenv("OSTRIVANE_TEST_KEEP_TMPDIR");
+        if (!keepTmpdir && access("/dev/shm", W_OK | X_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
         tree_ = std::make_unique<TempTree>();
         if (hadTmpdir_)
             setenv("TMPDIR", savedTmpdir_.c_str(), 1);
@@ -283,7 +286,11 @@ TEST_F(KilledCopies, LeaveCompleteOrUntouchedFilesAndAKeepingRunCompletesThem) {
         if (firstProblem.empty()) firstProblem = afterSkip.firstProblem;
     }
 
-    std::cout << "kill test (seed " << seed << "): undisturbed run " << runSeconds * 1000
+    struct statfs where {};
+    statfs(tree_->path("a").c_str(), &where);
+    std::cout << "kill test (seed " << seed << ", file system type 0x" << std::hex
+              << static_cast<unsigned long>(where.f_type) << std::dec
+              << "): undisturbed run " << runSeconds * 1000
               << " ms; " << kills << " runs killed, " << finishedFirst
               << " finished before the kill; " << checked << " files checked; " << partial
               << " partial files; temporaries left by killed runs: "

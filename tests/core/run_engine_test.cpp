@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -87,6 +88,115 @@ TEST(RunSteps, NothingAfterAThrowingStepStartsAndTheEarliestErrorPassesOn) {
     }
     EXPECT_TRUE(step2Ran);
     EXPECT_FALSE(lateRan);
+}
+
+// --- Writers by measurement ---------------------------------------------------------------
+
+// A simulated device: each file takes `perFile`; a single-queue device takes one file at a
+// time, whatever the writers, another takes as many at once as come.
+struct SimulatedDevice {
+    bool singleQueue = false;
+    std::chrono::microseconds perFile{2000};
+    std::mutex queue;
+    void write() {
+        if (singleQueue) {
+            std::lock_guard lock(queue);
+            std::this_thread::sleep_for(perFile);
+        } else {
+            std::this_thread::sleep_for(perFile);
+        }
+    }
+};
+
+struct GateRun {
+    double shareAtOne = 0, shareAtMost = 0;  // of the limits seen in the second half
+    int files = 0;
+};
+
+// Four writers copy to `device` through `gate` for `seconds`; the gate's limit is looked at
+// every millisecond of the second half.
+GateRun RunThroughGate(WriterGate& gate, SimulatedDevice& device, double seconds) {
+    std::atomic<bool> done{false};
+    std::atomic<int> files{0};
+    std::vector<std::thread> writers;
+    for (int i = 0; i < 4; ++i)
+        writers.emplace_back([&] {
+            while (!done) {
+                WriterGate::Pass pass(&gate);
+                device.write();
+                pass.finished = true;
+                ++files;
+            }
+        });
+    const auto start = std::chrono::steady_clock::now();
+    const auto half = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(seconds / 2));
+    const auto end = half + (half - start);
+    std::this_thread::sleep_until(half);
+    int looks = 0, atOne = 0, atMost = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        const int limit = gate.limit();
+        ++looks;
+        atOne += limit == 1;
+        atMost += limit == 4;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    done = true;
+    for (std::thread& writer : writers) writer.join();
+    return {static_cast<double>(atOne) / looks, static_cast<double>(atMost) / looks, files.load()};
+}
+
+TEST(WriterGate, SettlesAtOneOnASingleQueueDeviceAndGrowsWhereMoreWritersGain) {
+    WriterGate::Tuning quick;
+    quick.window = std::chrono::milliseconds(30);
+    quick.windowFiles = 4;
+    {
+        // Guessed fast, found single-queue: down to one writer, and it stays there.
+        SimulatedDevice device;
+        device.singleQueue = true;
+        WriterGate gate(4, 4, quick);
+        const GateRun run = RunThroughGate(gate, device, 2.0);
+        std::cout << "single queue: limit 1 " << run.shareAtOne * 100 << "% of the second half, " << run.files << " files\n";
+        EXPECT_GE(run.shareAtOne, 0.6) << "limit 1 only " << run.shareAtOne * 100
+                                       << "% of the second half";
+        EXPECT_GT(run.files, 300);  // the device was kept busy: about 500 files of 2 ms
+    }
+    {
+        // Guessed rotating (one writer), found to take four at once: up to four.
+        SimulatedDevice device;
+        WriterGate gate(1, 4, quick);
+        const GateRun run = RunThroughGate(gate, device, 2.0);
+        std::cout << "four at once: limit 4 " << run.shareAtMost * 100 << "% of the second half, " << run.files << " files\n";
+        EXPECT_GE(run.shareAtMost, 0.6) << "limit 4 only " << run.shareAtMost * 100
+                                        << "% of the second half";
+        EXPECT_GT(run.files, 2000);  // one writer would make about 1,000
+    }
+}
+
+TEST(WriterGate, NeverLetsMoreThanItsLimitThroughAndAOneWriterGateStaysAtOne) {
+    WriterGate::Tuning quick;
+    quick.window = std::chrono::milliseconds(5);
+    quick.windowFiles = 2;
+    SimulatedDevice device;  // gains from every writer: the gate would grow if it could
+    WriterGate gate(1, 1, quick);
+    std::atomic<int> inside{0}, most{0};
+    std::vector<std::thread> writers;
+    for (int i = 0; i < 4; ++i)
+        writers.emplace_back([&] {
+            for (int n = 0; n < 50; ++n) {
+                WriterGate::Pass pass(&gate);
+                const int now = ++inside;
+                int seen = most.load();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+                device.write();
+                --inside;
+                pass.finished = true;
+            }
+        });
+    for (std::thread& writer : writers) writer.join();
+    EXPECT_EQ(most.load(), 1);
+    EXPECT_EQ(gate.limit(), 1);
 }
 
 // --- One writer against many ---------------------------------------------------------------
