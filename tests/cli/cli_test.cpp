@@ -1102,12 +1102,7 @@ TEST_F(CliCopy, CtrlCWhileAQuestionWaitsStopsTheRun) {
 // One folder of an exFAT volume in several spellings: exfat-fuse gives each spelling an
 // inode number of its own, yet it is one destination, copied into once.
 TEST(CliMounted, OneExfatFolderInSeveralSpellingsIsOneDestination) {
-    std::unique_ptr<ostrivane::test::ExfatVolume> volume;
-    try {
-        volume = std::make_unique<ostrivane::test::ExfatVolume>();
-    } catch (const ostrivane::test::MountUnavailable& unavailable) {
-        GTEST_SKIP() << "cannot mount: " << unavailable.what();
-    }
+    MOUNT_OR_SKIP(volume, ostrivane::test::ExfatVolume);
     TempTree src, work;
     src.write("c.txt", "gamma");
     fs::create_directories(volume->path("X/Dir"));
@@ -1123,12 +1118,7 @@ TEST(CliMounted, OneExfatFolderInSeveralSpellingsIsOneDestination) {
 // is listed and reported with its reason and is not left under its name; the copy on the
 // honest folder is counted as verified.
 TEST(CliMounted, AWrongCopyFailsTheVerifiedRunWithStatusOne) {
-    std::unique_ptr<ostrivane::test::FaultFs> ffs;
-    try {
-        ffs = std::make_unique<ostrivane::test::FaultFs>();
-    } catch (const ostrivane::test::MountUnavailable& unavailable) {
-        GTEST_SKIP() << "cannot mount: " << unavailable.what();
-    }
+    MOUNT_OR_SKIP(ffs, ostrivane::test::FaultFs);
     TempTree src, work, plain;
     src.write("c.txt", "gamma");
     fs::create_directories(ffs->backing() + "/d");
@@ -1154,12 +1144,7 @@ TEST(CliMounted, AWrongCopyFailsTheVerifiedRunWithStatusOne) {
 // for every destination; the run says so. The copy on the honest folder is right, and the
 // list checks there and on the device alike.
 TEST(CliMounted, TheChecksumFileLeavesOutACopyThatFailedInOneDestination) {
-    std::unique_ptr<ostrivane::test::FaultFs> ffs;
-    try {
-        ffs = std::make_unique<ostrivane::test::FaultFs>();
-    } catch (const ostrivane::test::MountUnavailable& unavailable) {
-        GTEST_SKIP() << "cannot mount: " << unavailable.what();
-    }
+    MOUNT_OR_SKIP(ffs, ostrivane::test::FaultFs);
     TempTree src, work, plain;
     src.write("c.txt", "gamma");
     src.write("e.txt", "epsilon");
@@ -1180,12 +1165,7 @@ TEST(CliMounted, TheChecksumFileLeavesOutACopyThatFailedInOneDestination) {
 // The summary counts what stands on the destinations: a copy that failed midway adds no
 // bytes, and one the check after write removed is no copy.
 TEST(CliMounted, TheSummaryCountsOnlyTheCopiesThatStand) {
-    std::unique_ptr<ostrivane::test::FaultFs> ffs;
-    try {
-        ffs = std::make_unique<ostrivane::test::FaultFs>();
-    } catch (const ostrivane::test::MountUnavailable& unavailable) {
-        GTEST_SKIP() << "cannot mount: " << unavailable.what();
-    }
+    MOUNT_OR_SKIP(ffs, ostrivane::test::FaultFs);
     TempTree src, work;
     src.write("big.bin", std::string(8 << 20, 'b'));
     src.write("c.txt", "gamma");
@@ -1216,12 +1196,7 @@ TEST(CliMounted, TheSummaryCountsOnlyTheCopiesThatStand) {
 // A source that changes while it is copied into the first of three destinations: the line
 // and the report's row name the source, and in English, the destination that lacks the copy.
 TEST(CliMounted, ASourceThatChangedNamesTheDestinationThatLacksTheCopy) {
-    std::unique_ptr<ostrivane::test::FaultFs> ffs;
-    try {
-        ffs = std::make_unique<ostrivane::test::FaultFs>();
-    } catch (const ostrivane::test::MountUnavailable& unavailable) {
-        GTEST_SKIP() << "cannot mount: " << unavailable.what();
-    }
+    MOUNT_OR_SKIP(ffs, ostrivane::test::FaultFs);
     TempTree work, out;
     std::ofstream(ffs->backing() + "/f.bin", std::ios::binary) << std::string(300 * 1024, 'f');
     ffs->arm("grow-on-read f.bin 4096");
@@ -1246,12 +1221,7 @@ TEST(CliMounted, ASourceThatChangedNamesTheDestinationThatLacksTheCopy) {
 // A run onto a slow device stopped by a signal: status 3 at once, the file being copied
 // nowhere (not under its name, no partial copy), the file copied before it complete.
 TEST(CliInterrupt, ASignalStopsASlowRunLeavingNothingPartial) {
-    std::unique_ptr<ostrivane::test::FaultFs> ffs;
-    try {
-        ffs = std::make_unique<ostrivane::test::FaultFs>();
-    } catch (const ostrivane::test::MountUnavailable& unavailable) {
-        GTEST_SKIP() << "cannot mount: " << unavailable.what();
-    }
+    MOUNT_OR_SKIP(ffs, ostrivane::test::FaultFs);
     TempTree src, work;
     src.write("a-small.txt", "small");
     src.write("b-big.bin", std::string(8 << 20, 'x'));
