@@ -11,6 +11,7 @@
 #include "app/texts.h"
 #include "win/HelpBrowser.h"
 #include "win/WideText.h"
+#include "win/Window.h"
 
 namespace ostrivane::win {
 
@@ -24,8 +25,15 @@ constexpr wchar_t kClassName[] = L"OstrivaneHelpPage";
 // Posted to the page by its browser when the top page could not be loaded.
 constexpr UINT kMsgLoadFailed = WM_APP + 1;
 
-// What a page made by CreateHelpPage holds (its GWLP_USERDATA).
-struct PageState {
+// A page made by CreateHelpPage, bound to its window; it goes with the window.
+struct PageState : Window {
+    LRESULT OnMessage(HWND page, UINT message, WPARAM wParam, LPARAM lParam) override;
+    HWND Create(const RECT& area, HWND parent) {
+        return CreateBound(WS_EX_CONTROLPARENT, kClassName, L"",
+                           WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, area.left, area.top,
+                           area.right - area.left, area.bottom - area.top, parent, instance);
+    }
+
     HINSTANCE instance = nullptr;
     std::string address;  // the help address, which the built-in page names too
     std::unique_ptr<HelpBrowser> browser;
@@ -35,7 +43,7 @@ struct PageState {
 };
 
 PageState* StateOf(HWND page) {
-    return reinterpret_cast<PageState*>(GetWindowLongPtrW(page, GWLP_USERDATA));
+    return dynamic_cast<PageState*>(Window::BoundTo(page));
 }
 
 // The built-in page's lines: ui/help/help.html with this platform's details.
@@ -64,9 +72,9 @@ void LayOut(HWND page) {
     GetClientRect(page, &client);
     HWND link = GetDlgItem(page, kIdHelpLink);
     HWND text = GetDlgItem(page, kIdHelpText);
-    const UINT dpi = GetDpiForWindow(page) ? GetDpiForWindow(page) : USER_DEFAULT_SCREEN_DPI;
-    const int margin = MulDiv(4, static_cast<int>(dpi), 96);
-    int linkHeight = MulDiv(20, static_cast<int>(dpi), 96);
+    const UINT dpi = Window::DpiOf(page);
+    const int margin = Window::Scaled(4, dpi);
+    int linkHeight = Window::Scaled(20, dpi);
     if (link) {
         // The link line as high as its text needs at this width (it may wrap).
         const LRESULT ideal =
@@ -141,32 +149,28 @@ LRESULT CALLBACK RichTextProc(HWND view, UINT message, WPARAM wParam, LPARAM lPa
 // Fills `page` with the built-in page: the address as a link above the help text.
 void ShowBuiltInPage(HWND page, PageState& state) {
     const std::string& address = state.address;
-    HWND link = CreateWindowExW(
-        0, WC_LINK, LinkMarkup(address).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0,
-        page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)), state.instance, nullptr);
+    HWND link = Window::Child({page, WC_LINK, LinkMarkup(address), WS_VISIBLE | WS_TABSTOP,
+                               kIdHelpLink, 0, state.instance});
     if (!link) {
         // Without the common controls 6 there is no SysLink: the address as a plain line.
         std::string line = app::kHelpOnlineIntro;
         if (const size_t at = line.find("%1"); at != std::string::npos)
             line.replace(at, 2, address);
-        link = CreateWindowExW(
-            0, L"Static", Widen(line).c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0, 0, 0, page,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpLink)), state.instance, nullptr);
+        link = Window::Child(
+            {page, L"Static", Widen(line), WS_VISIBLE | SS_LEFT, kIdHelpLink, 0, state.instance});
     }
     // The rich-text view where the system has one (headings in bold and larger), otherwise
     // a plain one.
     static const bool rich = LoadLibraryW(L"Msftedit.dll") != nullptr;
-    constexpr DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
-                            ES_READONLY | ES_AUTOVSCROLL;
+    constexpr DWORD style =
+        WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL;
     HWND text = nullptr;
     if (rich)
-        text = CreateWindowExW(WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"", style, 0, 0, 0, 0, page,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)),
-                               state.instance, nullptr);
+        text = Window::Child(
+            {page, MSFTEDIT_CLASS, L"", style, kIdHelpText, WS_EX_CLIENTEDGE, state.instance});
     if (!text)
-        text = CreateWindowExW(
-            WS_EX_CLIENTEDGE, L"Edit", Widen(BuiltInHelpText()).c_str(), style, 0, 0, 0, 0, page,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdHelpText)), state.instance, nullptr);
+        text = Window::Child({page, L"Edit", Widen(BuiltInHelpText()), style, kIdHelpText,
+                              WS_EX_CLIENTEDGE, state.instance});
     if (text && IsRichText(text)) SetWindowSubclass(text, RichTextProc, 0, 0);
     for (HWND child : {link, text})
         if (child) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
@@ -174,21 +178,20 @@ void ShowBuiltInPage(HWND page, PageState& state) {
     LayOut(page);
 }
 
-LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
-    PageState* state = StateOf(page);
+LRESULT PageState::OnMessage(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_SIZE:
-            if (state && state->browser)
-                state->browser->Fit();
+            if (browser)
+                browser->Fit();
             else
                 LayOut(page);
             return 0;
         case kMsgLoadFailed:
             // The help page could not be loaded: the browser (and its error page) goes, the
             // built-in page comes, still pointing at the address.
-            if (state && state->browser) {
-                state->browser.reset();
-                ShowBuiltInPage(page, *state);
+            if (browser) {
+                browser.reset();
+                ShowBuiltInPage(page, *this);
             }
             return 0;
         case WM_NOTIFY: {
@@ -212,7 +215,7 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
             break;
         case WM_SETFONT:
             // The window's font (and its size at the window's DPI) reaches the children.
-            if (state) state->font = reinterpret_cast<HFONT>(wParam);
+            font = reinterpret_cast<HFONT>(wParam);
             for (const int id : {kIdHelpLink, kIdHelpText})
                 if (HWND child = GetDlgItem(page, id))
                     SendMessageW(child, WM_SETFONT, wParam, lParam);
@@ -220,15 +223,14 @@ LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         case WM_DESTROY:
             // The control is closed while its window is still there.
-            if (state) state->browser.reset();
+            browser.reset();
             break;
-        case WM_NCDESTROY:
-            if (state) {
-                SetWindowLongPtrW(page, GWLP_USERDATA, 0);
-                if (state->ownFont) DeleteObject(state->ownFont);
-                delete state;
-            }
-            break;
+        case WM_NCDESTROY: {
+            // The window has been unbound; the page goes with it.
+            if (ownFont) DeleteObject(ownFont);
+            delete this;
+            return DefWindowProcW(page, message, wParam, lParam);
+        }
     }
     return DefWindowProcW(page, message, wParam, lParam);
 }
@@ -270,38 +272,22 @@ HelpBrowserUse SetHelpBrowserUse(HelpBrowserUse use) {
 }
 
 HWND CreateHelpPage(HWND parent, const RECT& area, HINSTANCE instance, const std::string& address) {
-    static const ATOM registered = [instance] {
-        WNDCLASSEXW type{};
-        type.cbSize = sizeof type;
-        type.lpfnWndProc = PageProc;
-        type.hInstance = instance;
-        type.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        type.lpszClassName = kClassName;
-        return RegisterClassExW(&type);
-    }();
-    (void)registered;
+    Window::RegisterClassOnce({instance, kClassName, COLOR_WINDOW});
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LINK_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
-    HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, L"",
-                                WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, area.left, area.top,
-                                area.right - area.left, area.bottom - area.top, parent, nullptr,
-                                instance, nullptr);
-    if (!page) return nullptr;
+    // Made before its window, which is bound to it from its first message on and deletes it
+    // with its last.
     auto* state = new PageState;
     state->instance = instance;
     state->address = address;
-    SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+    HWND page = state->Create(area, parent);
+    // A window refused before its first message leaves the page behind; one refused later
+    // took the page with it.
+    if (!page) return nullptr;
     state->font = reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0));
-    if (!state->font) {
-        // The system's message font at the page's DPI, until the window sets its own.
-        NONCLIENTMETRICSW metrics{};
-        metrics.cbSize = sizeof metrics;
-        const UINT dpi = GetDpiForWindow(page) ? GetDpiForWindow(page) : USER_DEFAULT_SCREEN_DPI;
-        if (SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
-            state->font = state->ownFont = CreateFontIndirectW(&metrics.lfMessageFont);
-    }
+    // The system's message font at the page's DPI, until the window sets its own.
+    if (!state->font) state->font = state->ownFont = Window::MessageFont(Window::DpiOf(page));
     if (!state->font) state->font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 
     const HelpBrowserUse use = CurrentUse();

@@ -146,23 +146,12 @@ void RegisterClasses(HINSTANCE instance) {
                                                        ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES |
                                                        ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    WNDCLASSEXW form{};
-    form.cbSize = sizeof form;
-    form.lpfnWndProc = DefWindowProcW;
-    form.hInstance = instance;
-    form.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    form.lpszClassName = kWindowClass;
-    form.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    form.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
-                                                 GetSystemMetrics(SM_CXSMICON),
-                                                 GetSystemMetrics(SM_CYSMICON), 0));
-    RegisterClassExW(&form);
-    WNDCLASSEXW page = form;
-    page.lpszClassName = kPageClass;
-    page.hIcon = nullptr;
-    page.hIconSm = nullptr;
-    RegisterClassExW(&page);
+    Window::RegisterClassOnce(
+        {instance, kWindowClass, COLOR_BTNFACE, LoadIconW(instance, MAKEINTRESOURCEW(1)),
+         static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                       0))});
+    Window::RegisterClassOnce({instance, kPageClass});
     registered = true;
 }
 
@@ -185,31 +174,26 @@ TForm1::TForm1(HINSTANCE instance, Prompts* prompts) : instance_(instance), prom
 
 TForm1::~TForm1() {
     if (taskbar_) taskbar_->Release();
-    if (window_) {
-        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-        DestroyWindow(window_);
-    }
+    DestroyUnbound(window_);
     if (PopupMenu1) DestroyMenu(PopupMenu1);
     if (font_) DeleteObject(font_);
 }
 
 void TForm1::BuildWindow() {
-    // The window class's procedure is set per window, so the object is known from the first
-    // message on.
-    window_ = CreateWindowExW(
+    // Bound to the object from its first message on; OnMessage hands its messages to Handle
+    // once window_ names it.
+    window_ = CreateBound(
         0, kWindowClass, Widen(app::kApplicationTitle).c_str(),
         WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN,
-        CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance_, nullptr);
+        CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, instance_);
     if (!window_) throw std::runtime_error("the main window could not be created");
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TForm1::WindowProc));
     dpi_ = GetDpiForWindow(window_);
     if (dpi_ == 0) dpi_ = 96;
 
-    PageControl1 = CreateWindowExW(
-        WS_EX_CONTROLPARENT, WC_TABCONTROLW, L"",
-        WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | TCS_BUTTONS | TCS_FLATBUTTONS,
-        0, 0, 10, 10, window_, reinterpret_cast<HMENU>(kIdPages), instance_, nullptr);
+    PageControl1 =
+        Child({window_, WC_TABCONTROLW, L"",
+               WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | TCS_BUTTONS | TCS_FLATBUTTONS,
+               kIdPages, WS_EX_CONTROLPARENT, instance_, 10, 10});
     const auto page = [&](const char* caption) {
         const std::wstring text = Widen(caption);
         TCITEMW item{};
@@ -218,11 +202,8 @@ void TForm1::BuildWindow() {
         TabCtrl_InsertItem(PageControl1, TabCtrl_GetItemCount(PageControl1), &item);
         // No WS_CLIPCHILDREN: group boxes and the panel's frame leave their inside to the
         // page's background.
-        HWND sheet = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD, 0, 0, 10, 10,
-                                     PageControl1, nullptr, instance_, nullptr);
-        SetWindowLongPtrW(sheet, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        SetWindowLongPtrW(sheet, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TForm1::PageProc));
-        return sheet;
+        return CreateBound(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD, 0, 0, 10, 10,
+                           PageControl1, instance_);
     };
     TabSheet1 = page(app::kWorkingTab);
     TabSheet2 = page(app::kHelpTab);
@@ -249,9 +230,7 @@ void TForm1::BuildWindow() {
 
 HWND TForm1::MakeControl(const wchar_t* className, const char* caption, DWORD style, int id,
                          DWORD exStyle) {
-    return CreateWindowExW(exStyle, className, Widen(caption).c_str(), WS_CHILD | style, 0, 0, 10,
-                           10, TabSheet1, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                           instance_, nullptr);
+    return Child({TabSheet1, className, Widen(caption), style, id, exStyle, instance_, 10, 10});
 }
 
 // Created in the keyboard's tab order: the destination group, the source group (Button5
@@ -355,16 +334,12 @@ void TForm1::CreateControls() {
 }
 
 int TForm1::Scaled(int pixels) const {
-    return MulDiv(pixels, static_cast<int>(dpi_), 96);
+    return Window::Scaled(pixels, dpi_);
 }
 
 // The system's UI font (the message font) at the window's DPI.
 void TForm1::ApplyFont() {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    HFONT font = nullptr;
-    if (SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi_))
-        font = CreateFontIndirectW(&metrics.lfMessageFont);
+    HFONT font = MessageFont(dpi_);
     if (!font) return;
     const auto setFont = [](HWND child, LPARAM font) -> BOOL {
         SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
@@ -430,16 +405,14 @@ bool TForm1::PreTranslate(MSG& message) {
 
 // --- Messages -----------------------------------------------------------------------------
 
-LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!form) return DefWindowProcW(window, message, wParam, lParam);
-    return form->Handle(message, wParam, lParam);
-}
-
-LRESULT CALLBACK TForm1::PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+// The window's messages go to Handle, the pages' to PageMessage; while a window is being
+// created (before its handle is known here) the defaults answer.
+LRESULT TForm1::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (window && window == window_) return Handle(message, wParam, lParam);
     LRESULT result = 0;
-    if (form && form->PageMessage(message, wParam, lParam, result)) return result;
+    if (window && (window == TabSheet1 || window == TabSheet2) &&
+        PageMessage(message, wParam, lParam, result))
+        return result;
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -548,62 +521,30 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void TForm1::Command(int id, int code) {
     if (code != BN_CLICKED && code != 0) return;
-    switch (id) {
-        case kIdAddFiles:
-            Button1Click();
-            break;
-        case kIdRemoveSource:
-            Button2Click();
-            break;
-        case kIdAddDestination:
-            Button3Click();
-            break;
-        case kIdRemoveDestination:
-            Button4Click();
-            break;
-        case kIdAddSourceFolder:
-            Button5Click();
-            break;
-        case kIdClearSources:
-            Button6Click();
-            break;
-        case kIdClearDestinations:
-            Button7Click();
-            break;
-        case kIdExportSources:
-            BtnSaveFileListClick();
-            break;
-        case kIdImportSources:
-            BtnImpFileListClick();
-            break;
-        case kIdExportDestinations:
-            BtnSaveDirLstClick();
-            break;
-        case kIdImportDestinations:
-            BtnImpDirLstClick();
-            break;
-        case kIdEmptyNow:
-            N1Click();
-            break;
-        case kIdEmptyNowButton:
-            BtnEmptyDestFolderClick();
-            break;
-        case kIdEmptyFirst:
-            CheckBox1Click();
-            break;
-        case kIdStart:
-            BtnCopyClick();
-            break;
-        case kIdStop:
-            BtnStopClick();
-            break;
-        case kIdOverwrite:
-        case kIdSkip:
-        case kIdAsk:
-        case kIdNumber:
-            if (!busy_) CheckRadioButton(TabSheet1, kIdOverwrite, kIdNumber, id);
-            break;
+    // The policy buttons are checked by hand (CheckBox1 sits between them in the tab order).
+    if (id >= kIdOverwrite && id <= kIdNumber) {
+        if (!busy_) CheckRadioButton(TabSheet1, kIdOverwrite, kIdNumber, id);
+        return;
     }
+    static const CommandRoute<TForm1> kCommands[] = {
+        {kIdAddFiles, &TForm1::Button1Click},
+        {kIdRemoveSource, &TForm1::Button2Click},
+        {kIdAddDestination, &TForm1::Button3Click},
+        {kIdRemoveDestination, &TForm1::Button4Click},
+        {kIdAddSourceFolder, &TForm1::Button5Click},
+        {kIdClearSources, &TForm1::Button6Click},
+        {kIdClearDestinations, &TForm1::Button7Click},
+        {kIdExportSources, &TForm1::BtnSaveFileListClick},
+        {kIdImportSources, &TForm1::BtnImpFileListClick},
+        {kIdExportDestinations, &TForm1::BtnSaveDirLstClick},
+        {kIdImportDestinations, &TForm1::BtnImpDirLstClick},
+        {kIdEmptyNow, &TForm1::N1Click},
+        {kIdEmptyNowButton, &TForm1::BtnEmptyDestFolderClick},
+        {kIdEmptyFirst, &TForm1::CheckBox1Click},
+        {kIdStart, &TForm1::BtnCopyClick},
+        {kIdStop, &TForm1::BtnStopClick},
+    };
+    Dispatch(*this, kCommands, id);
 }
 
 // --- Handlers -----------------------------------------------------------------------------
@@ -627,7 +568,7 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button2Click() {
-    Guarded([this] { RemoveSelected(ListBox1, sources_); });
+    Guarded([this] { RemoveSelectedSource(); });
 }
 
 void TForm1::Button3Click() {
@@ -635,11 +576,7 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::Button4Click() {
-    Guarded([this] {
-        RemoveSelected(ListBox2, destinations_);
-        UpdateEmptyingNote();
-        if (destinations_.count() == 0) SetEmptyNowVisible(false);
-    });
+    Guarded([this] { RemoveSelectedDestinations(); });
 }
 
 void TForm1::Button5Click() {
@@ -647,22 +584,15 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::Button6Click() {
-    Guarded([this] {
-        sources_.clear();
-        ShowList(ListBox1, sources_);
-    });
+    Guarded([this] { ClearSources(); });
 }
 
 void TForm1::Button7Click() {
-    Guarded([this] {
-        destinations_.clear();
-        ShowList(ListBox2, destinations_);
-        SetEmptyNowVisible(false);
-    });
+    Guarded([this] { ClearDestinations(); });
 }
 
 void TForm1::BtnSaveFileListClick() {
-    Guarded([this] { ExportList(sources_, ListRole::Sources); });
+    Guarded([this] { ExportSources(); });
 }
 
 void TForm1::BtnImpFileListClick() {
@@ -670,7 +600,7 @@ void TForm1::BtnImpFileListClick() {
 }
 
 void TForm1::BtnSaveDirLstClick() {
-    Guarded([this] { ExportList(destinations_, ListRole::Destinations); });
+    Guarded([this] { ExportDestinations(); });
 }
 
 void TForm1::BtnImpDirLstClick() {
@@ -827,6 +757,35 @@ void TForm1::AddPickedDestination() {
     });
     ShowList(ListBox3, scratch_);
     SetEmptyNowVisible(true);
+}
+
+void TForm1::RemoveSelectedSource() {
+    RemoveSelected(ListBox1, sources_);
+}
+
+void TForm1::RemoveSelectedDestinations() {
+    RemoveSelected(ListBox2, destinations_);
+    UpdateEmptyingNote();
+    if (destinations_.count() == 0) SetEmptyNowVisible(false);
+}
+
+void TForm1::ClearSources() {
+    sources_.clear();
+    ShowList(ListBox1, sources_);
+}
+
+void TForm1::ClearDestinations() {
+    destinations_.clear();
+    ShowList(ListBox2, destinations_);
+    SetEmptyNowVisible(false);
+}
+
+void TForm1::ExportSources() {
+    ExportList(sources_, ListRole::Sources);
+}
+
+void TForm1::ExportDestinations() {
+    ExportList(destinations_, ListRole::Destinations);
 }
 
 void TForm1::RemoveSelected(HWND box, PathList& list) {

@@ -22,6 +22,7 @@
 #include "core/intake.h"
 #include "core/path_list.h"
 #include "win/Prompts.h"
+#include "win/Window.h"
 
 struct ITaskbarList3;
 
@@ -62,15 +63,13 @@ enum ControlId : int {
     kIdDevices = 1082,             // the per-device view
 };
 
-class TForm1 {
+class TForm1 : public Window {
   public:
     // The window, hidden until Show(); its dialogs go to `prompts`, which must outlive it, or
     // are the real ones when `prompts` is null. Raises std::runtime_error when Windows refuses
     // the window.
     explicit TForm1(HINSTANCE instance, Prompts* prompts = nullptr);
-    ~TForm1();
-    TForm1(const TForm1&) = delete;
-    TForm1& operator=(const TForm1&) = delete;
+    ~TForm1() override;
 
     HWND Handle() const { return window_; }
     // Shows the window centred on its screen.
@@ -173,8 +172,8 @@ class TForm1 {
     void RunLongOperation(const std::function<void()>& work);
 
   private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // The window's and its two pages' messages (all bound to the window).
+    LRESULT OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     // Commands, notifications and colours of the page's controls.
     bool PageMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
@@ -196,6 +195,12 @@ class TForm1 {
     void AddFiles();
     void AddSourceFolder();
     void AddPickedDestination();
+    void RemoveSelectedSource();
+    void RemoveSelectedDestinations();
+    void ClearSources();
+    void ClearDestinations();
+    void ExportSources();
+    void ExportDestinations();
     void RemoveSelected(HWND box, PathList& list);
     void ExportList(const PathList& list, ListRole role);
     void ImportSources();

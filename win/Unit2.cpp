@@ -9,6 +9,7 @@
 
 #include "app/texts.h"
 #include "win/WideText.h"
+#include "win/Window.h"
 
 namespace ostrivane::win {
 
@@ -134,7 +135,7 @@ bool SameName(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
-struct TForm2::State {
+struct TForm2::State : Window {
     HINSTANCE instance = nullptr;
     HWND window = nullptr;
     HWND tree = nullptr;
@@ -172,7 +173,7 @@ struct TForm2::State {
     void Close(bool ok);
     app::PickedFolder Answer() const;
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
     static LRESULT CALLBACK DepthEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
                                           UINT_PTR id, DWORD_PTR data);
 };
@@ -239,36 +240,22 @@ app::PickedFolder TForm2::Pick(HWND owner) {
 }
 
 void TForm2::State::Create() {
-    static const ATOM registered = [this] {
-        WNDCLASSEXW type{};
-        type.cbSize = sizeof type;
-        type.lpfnWndProc = WindowProc;
-        type.hInstance = instance;
-        type.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        type.lpszClassName = kClassName;
-        return RegisterClassExW(&type);
-    }();
-    (void)registered;
+    RegisterClassOnce({instance, kClassName});
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
-    window = CreateWindowExW(
-        WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, Widen(app::kPickerTitle).c_str(),
-        WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-        kClientWidth, kClientHeight, nullptr, nullptr, instance, this);
+    window = CreateBound(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName,
+                         Widen(app::kPickerTitle).c_str(),
+                         WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, CW_USEDEFAULT,
+                         CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, instance);
     auto control = [&](const wchar_t* type, const std::string& text, DWORD style, int id) {
-        return CreateWindowExW(0, type, Widen(text).c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0,
-                               0, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               instance, nullptr);
+        return Child({window, type, Widen(text), WS_VISIBLE | style, id, 0, instance});
     };
     // In the tab order of the design: tree, CheckBox1, OK, Cancel, CheckBox2, depth box.
-    tree = CreateWindowExW(WS_EX_CLIENTEDGE, WC_TREEVIEWW, L"",
-                           WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES |
-                               TVS_SHOWSELALWAYS | TVS_DISABLEDRAGDROP,
-                           0, 0, 0, 0, window,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdShellTreeView1)),
-                           instance, nullptr);
+    tree = Child({window, WC_TREEVIEWW, L"",
+                  WS_VISIBLE | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS |
+                      TVS_DISABLEDRAGDROP,
+                  kIdShellTreeView1, WS_EX_CLIENTEDGE, instance});
     allSubfolders =
         control(L"Button", app::kPickAllSubfolders, WS_TABSTOP | BS_AUTOCHECKBOX, kIdCheckBox1);
     ok = control(L"Button", app::kOk, WS_TABSTOP | BS_DEFPUSHBUTTON, kIdBitBtn1);
@@ -294,13 +281,10 @@ void TForm2::State::Create() {
 // message font.
 void TForm2::State::Layout(UINT dpi) {
     if (dpi == 0) dpi = USER_DEFAULT_SCREEN_DPI;
-    auto scaled = [dpi](int value) { return MulDiv(value, static_cast<int>(dpi), 96); };
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
+    auto scaled = [dpi](int value) { return Scaled(value, dpi); };
     // The old font goes once every control has the new one.
     HFONT previousFont = font;
-    if (SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
-        font = CreateFontIndirectW(&metrics.lfMessageFont);
+    if (HFONT made = MessageFont(dpi)) font = made;
     RECT outer{0, 0, scaled(kClientWidth + 2 * kBorder), scaled(kClientHeight + 2 * kBorder)};
     AdjustWindowRectExForDpi(&outer, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), FALSE,
                              static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)), dpi);
@@ -376,7 +360,8 @@ std::wstring TForm2::State::ItemPath(HTREEITEM item) const {
     for (; item; item = TreeView_GetParent(tree, item)) names.push_back(ItemText(item));
     if (names.empty()) return {};
     std::wstring path = names.back();
-    for (auto name = names.rbegin() + 1; name != names.rend(); ++name) path = Child(path, *name);
+    for (auto name = names.rbegin() + 1; name != names.rend(); ++name)
+        path = win::Child(path, *name);
     return path;
 }
 
@@ -519,59 +504,50 @@ std::string TForm2::SelectedFolder() const {
     return selection ? Narrow(state_->ItemPath(selection)) : std::string();
 }
 
-LRESULT CALLBACK TForm2::State::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<State*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(window, message, wParam, lParam);
+LRESULT TForm2::State::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
                 case kIdBitBtn1:
-                    self->Close(true);
+                    Close(true);
                     return 0;
                 case kIdBitBtn2:
-                    self->Close(false);
+                    Close(false);
                     return 0;
                 case kIdCheckBox1:
-                    if (HIWORD(wParam) == BN_CLICKED) self->CheckBox1Click();
+                    if (HIWORD(wParam) == BN_CLICKED) CheckBox1Click();
                     return 0;
                 case kIdCheckBox2:
-                    if (HIWORD(wParam) == BN_CLICKED) self->CheckBox2Click();
+                    if (HIWORD(wParam) == BN_CLICKED) CheckBox2Click();
                     return 0;
                 case kIdComboBox1:
-                    if (HIWORD(wParam) == CBN_EDITCHANGE) self->KeepDigits();
+                    if (HIWORD(wParam) == CBN_EDITCHANGE) KeepDigits();
                     return 0;
             }
             break;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-            if (header->hwndFrom == self->tree && header->code == TVN_ITEMEXPANDINGW) {
+            if (header->hwndFrom == tree && header->code == TVN_ITEMEXPANDINGW) {
                 const auto* change = reinterpret_cast<const NMTREEVIEWW*>(lParam);
-                if (change->action & TVE_EXPAND) self->ReadSubfolders(change->itemNew.hItem);
+                if (change->action & TVE_EXPAND) ReadSubfolders(change->itemNew.hItem);
                 return FALSE;
             }
-            if (header->hwndFrom == self->tree && header->code == NM_RCLICK) {
+            if (header->hwndFrom == tree && header->code == NM_RCLICK) {
                 // A right click selects the item under the pointer.
                 TVHITTESTINFO hit{};
                 GetCursorPos(&hit.pt);
-                ScreenToClient(self->tree, &hit.pt);
-                if (HTREEITEM item = TreeView_HitTest(self->tree, &hit))
-                    TreeView_SelectItem(self->tree, item);
+                ScreenToClient(tree, &hit.pt);
+                if (HTREEITEM item = TreeView_HitTest(tree, &hit)) TreeView_SelectItem(tree, item);
                 return TRUE;
             }
             break;
         }
         case WM_DPICHANGED: {
-            self->Layout(HIWORD(wParam));
+            Layout(HIWORD(wParam));
             return 0;
         }
         case WM_CLOSE:
-            self->Close(false);
+            Close(false);
             return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

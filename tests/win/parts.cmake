@@ -3,7 +3,8 @@ target_sources(ostrivane_win_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/picker_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/drops_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/help_page_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/dpi_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/dpi_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window_test.cpp)
 
 # The screenshot helper of scripts/screenshot-windows (not a test: ctest does not run it).
 add_executable(ostrivane_win_screenshots WIN32 ${CMAKE_CURRENT_LIST_DIR}/screenshots.cpp
