@@ -397,6 +397,36 @@ TEST_F(MainWindow, SourceCommandsKeepTheListBoxInTheListsOrder) {
     EXPECT_EQ(form_->Sources().count(), 0);
 }
 
+// A command reaches its handler from the working page and from the window (as a menu item or
+// an accelerator sends it, code 0), and only as a click: a button's other notifications run
+// nothing.
+TEST_F(MainWindow, CommandIdsRunTheirHandlersOnlyWhenClicked) {
+    const auto command = [](HWND to, int id, int code, HWND from) {
+        SendMessageW(to, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(from));
+    };
+    AddSources(2, 10);
+    ASSERT_EQ(form_->Sources().count(), 2);
+    command(form_->TabSheet1, kIdClearSources, BN_SETFOCUS, form_->Button6);
+    command(form_->TabSheet1, kIdClearSources, BN_KILLFOCUS, form_->Button6);
+    EXPECT_EQ(form_->Sources().count(), 2);
+    command(form_->TabSheet1, kIdClearSources, BN_CLICKED, form_->Button6);
+    EXPECT_EQ(form_->Sources().count(), 0);
+    EXPECT_TRUE(ListTexts(form_->ListBox1).empty());
+
+    AddSources(1, 10);
+    ASSERT_EQ(form_->Sources().count(), 1);
+    command(form_->Handle(), kIdClearSources, 0, nullptr);
+    EXPECT_EQ(form_->Sources().count(), 0);
+    // An id without a handler (the figures line) does nothing; the policy buttons check
+    // themselves.
+    command(form_->TabSheet1, kIdFigures, 0, nullptr);
+    command(form_->TabSheet1, kIdAsk, BN_CLICKED, form_->Rb3);
+    EXPECT_EQ(form_->CheckedPolicy(), SameFilePolicy::Ask);
+    command(form_->TabSheet1, kIdNumber, BN_SETFOCUS, form_->RbRename);
+    EXPECT_EQ(form_->CheckedPolicy(), SameFilePolicy::Ask);
+    EXPECT_TRUE(prompts_.texts("error").empty());
+}
+
 TEST_F(MainWindow, ListsGoToListFilesAndComeBack) {
     // An empty list is not exported.
     Click(form_->BtnSaveFileList);
